@@ -1,0 +1,50 @@
+# Shared settings for every target of ours: warnings are errors, sanitizers follow ZV_SANITIZE.
+
+set(ZV_SANITIZER_FLAGS "")
+if(ZV_SANITIZE)
+  list(JOIN ZV_SANITIZE "," _zv_sanitizers)
+  set(ZV_SANITIZER_FLAGS -fsanitize=${_zv_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+endif()
+
+function(zv_apply_settings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror ${ZV_SANITIZER_FLAGS})
+  target_link_options(${target} PRIVATE ${ZV_SANITIZER_FLAGS})
+  target_compile_features(${target} PUBLIC cxx_std_20)
+endfunction()
+
+# zv_library(NAME SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...])
+function(zv_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  zv_apply_settings(${name})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
+endfunction()
+
+# zv_test(NAME SOURCES ... LIBS ... [LABELS ...]): one GoogleTest executable, its cases registered
+# with ctest one by one so that failures name the case.
+function(zv_test name)
+  if(NOT ZV_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  zv_apply_settings(${name})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE ZV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")
+endfunction()
+
+# zv_fuzzer(NAME SOURCE ... LIBS ...): a libFuzzer target, built only with ZV_BUILD_FUZZERS (clang).
+function(zv_fuzzer name)
+  if(NOT ZV_BUILD_FUZZERS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+endfunction()
