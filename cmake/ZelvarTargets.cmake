@@ -48,3 +48,13 @@ function(zv_fuzzer name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
 endfunction()
+
+# zv_benchmark(SOURCES ... LIBS ...): adds Google Benchmark sources to build/bin/zelvar-benchmarks,
+# which bench/ assembles once every layer has had its say.
+function(zv_benchmark)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  foreach(source IN LISTS ARG_SOURCES)
+    set_property(GLOBAL APPEND PROPERTY ZV_BENCHMARK_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/${source})
+  endforeach()
+  set_property(GLOBAL APPEND PROPERTY ZV_BENCHMARK_LIBS ${ARG_LIBS})
+endfunction()
