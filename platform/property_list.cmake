@@ -1,0 +1,12 @@
+# Property lists: our value model with binary and XML readers and writers.
+zv_library(zv_platform_property_list
+  SOURCES
+    property_list.cpp
+  PUBLIC_LIBS zv_platform_base EXPAT::EXPAT
+)
+
+zv_test(zv_platform_property_list_tests
+  SOURCES
+    property_list_test.cpp
+  LIBS zv_platform_property_list
+)

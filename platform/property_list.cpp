@@ -1,0 +1,227 @@
+#include "platform/property_list.h"
+
+#include <functional>
+#include <utility>
+
+namespace zv::platform {
+namespace {
+
+// Up to this many keys a linear scan beats hashing, and most dictionaries (records of a handful
+// of keys) then carry no index at all.
+constexpr std::size_t kLinearScanLimit = 8;
+constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+std::size_t hashKey(std::u16string_view key) {
+  return std::hash<std::u16string_view>{}(key);
+}
+
+}  // namespace
+
+PropertyListDictionary::PropertyListDictionary() noexcept = default;
+PropertyListDictionary::PropertyListDictionary(const PropertyListDictionary&) = default;
+PropertyListDictionary::PropertyListDictionary(PropertyListDictionary&&) noexcept = default;
+PropertyListDictionary& PropertyListDictionary::operator=(const PropertyListDictionary&) = default;
+PropertyListDictionary& PropertyListDictionary::operator=(PropertyListDictionary&&) noexcept =
+    default;
+PropertyListDictionary::~PropertyListDictionary() = default;
+
+const PropertyListDictionary::Entry* PropertyListDictionary::begin() const {
+  return entries_.data();
+}
+const PropertyListDictionary::Entry* PropertyListDictionary::end() const {
+  return entries_.data() + entries_.size();
+}
+
+std::size_t PropertyListDictionary::indexOf(std::u16string_view key) const {
+  if (slots_.empty()) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (entries_[i].key == key) {
+        return i;
+      }
+    }
+    return kNotFound;
+  }
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = hashKey(key) & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t stored = slots_[slot];
+    if (stored == 0) {
+      return kNotFound;
+    }
+    if (entries_[stored - 1].key == key) {
+      return stored - 1;
+    }
+  }
+}
+
+void PropertyListDictionary::indexEntry(std::size_t entryIndex) {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = hashKey(entries_[entryIndex].key) & mask;
+  while (slots_[slot] != 0) {
+    slot = (slot + 1) & mask;
+  }
+  slots_[slot] = static_cast<std::uint32_t>(entryIndex + 1);
+}
+
+void PropertyListDictionary::rebuildIndex() {
+  slots_.clear();
+  if (entries_.size() <= kLinearScanLimit) {
+    return;
+  }
+  // At most half full, so probe sequences stay short and always end at a free slot.
+  std::size_t capacity = 16;
+  while (capacity < entries_.size() * 2) {
+    capacity *= 2;
+  }
+  slots_.assign(capacity, 0);
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    indexEntry(i);
+  }
+}
+
+const PropertyList* PropertyListDictionary::find(std::u16string_view key) const {
+  const std::size_t index = indexOf(key);
+  return index == kNotFound ? nullptr : &entries_[index].value;
+}
+
+PropertyList* PropertyListDictionary::find(std::u16string_view key) {
+  const std::size_t index = indexOf(key);
+  return index == kNotFound ? nullptr : &entries_[index].value;
+}
+
+PropertyList& PropertyListDictionary::set(std::u16string key, PropertyList value) {
+  if (const std::size_t index = indexOf(key); index != kNotFound) {
+    entries_[index].value = std::move(value);
+    return entries_[index].value;
+  }
+  entries_.push_back(Entry{std::move(key), std::move(value)});
+  if (entries_.size() > kLinearScanLimit) {
+    if (entries_.size() * 2 > slots_.size()) {
+      rebuildIndex();
+    } else {
+      indexEntry(entries_.size() - 1);
+    }
+  }
+  return entries_.back().value;
+}
+
+bool PropertyListDictionary::erase(std::u16string_view key) {
+  const std::size_t index = indexOf(key);
+  if (index == kNotFound) {
+    return false;
+  }
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+  rebuildIndex();
+  return true;
+}
+
+void PropertyListDictionary::reserve(std::size_t count) {
+  entries_.reserve(count);
+}
+
+void PropertyListDictionary::clear() {
+  entries_.clear();
+  slots_.clear();
+}
+
+bool operator==(const PropertyListDictionary& left, const PropertyListDictionary& right) {
+  return left.entries_ == right.entries_;
+}
+
+std::optional<PropertyListInteger> PropertyList::asInteger() const {
+  if (const auto* integer = std::get_if<PropertyListInteger>(&value_)) {
+    return *integer;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> PropertyList::asInt64() const {
+  if (const auto* integer = std::get_if<PropertyListInteger>(&value_)) {
+    return integer->signedValue();
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint64_t> PropertyList::asUint64() const {
+  if (const auto* integer = std::get_if<PropertyListInteger>(&value_)) {
+    return integer->unsignedValue();
+  }
+  return std::nullopt;
+}
+
+std::optional<double> PropertyList::asReal() const {
+  if (const auto* real = std::get_if<double>(&value_)) {
+    return *real;
+  }
+  return std::nullopt;
+}
+
+std::optional<bool> PropertyList::asBoolean() const {
+  if (const auto* boolean = std::get_if<bool>(&value_)) {
+    return *boolean;
+  }
+  return std::nullopt;
+}
+
+std::optional<PropertyListDate> PropertyList::asDate() const {
+  if (const auto* date = std::get_if<PropertyListDate>(&value_)) {
+    return *date;
+  }
+  return std::nullopt;
+}
+
+std::optional<PropertyListUid> PropertyList::asUid() const {
+  if (const auto* uid = std::get_if<PropertyListUid>(&value_)) {
+    return *uid;
+  }
+  return std::nullopt;
+}
+
+const PropertyList* PropertyList::find(std::u16string_view key) const {
+  const Dictionary* dictionary = asDictionary();
+  return dictionary ? dictionary->find(key) : nullptr;
+}
+
+PropertyList* PropertyList::find(std::u16string_view key) {
+  Dictionary* dictionary = asDictionary();
+  return dictionary ? dictionary->find(key) : nullptr;
+}
+
+std::u16string_view propertyListTypeName(PropertyList::Type type) {
+  switch (type) {
+    case PropertyList::Type::kString:
+      return u"string";
+    case PropertyList::Type::kInteger:
+      return u"integer";
+    case PropertyList::Type::kReal:
+      return u"real";
+    case PropertyList::Type::kBoolean:
+      return u"boolean";
+    case PropertyList::Type::kDate:
+      return u"date";
+    case PropertyList::Type::kData:
+      return u"data";
+    case PropertyList::Type::kArray:
+      return u"array";
+    case PropertyList::Type::kDictionary:
+      return u"dictionary";
+    case PropertyList::Type::kUid:
+      return u"UID";
+  }
+  return u"unknown";
+}
+
+bool isValidUtf16(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      continue;
+    }
+    if (unit > 0xDBFF || i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+      return false;
+    }
+    ++i;
+  }
+  return true;
+}
+
+}  // namespace zv::platform
