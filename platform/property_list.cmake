@@ -2,11 +2,13 @@
 zv_library(zv_platform_property_list
   SOURCES
     property_list.cpp
+    binary_property_list.cpp
   PUBLIC_LIBS zv_platform_base EXPAT::EXPAT
 )
 
 zv_test(zv_platform_property_list_tests
   SOURCES
     property_list_test.cpp
+    binary_property_list_test.cpp
   LIBS zv_platform_property_list
 )

@@ -1,0 +1,311 @@
+#include "platform/binary_property_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/unicode.h"
+
+namespace zv::platform {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Assembles a file from encoded objects: header, objects, offset table and trailer.
+Bytes assemble(const std::vector<Bytes>& objects, std::uint64_t top = 0, std::uint8_t refWidth = 1,
+               std::uint8_t offsetWidth = 2) {
+  Bytes file = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+  std::vector<std::uint64_t> offsets;
+  for (const Bytes& object : objects) {
+    offsets.push_back(file.size());
+    file.insert(file.end(), object.begin(), object.end());
+  }
+  const std::uint64_t tableOffset = file.size();
+  auto putBigEndian = [&file](std::uint64_t value, int width) {
+    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) {
+      file.push_back(static_cast<std::uint8_t>(value >> shift));
+    }
+  };
+  for (std::uint64_t offset : offsets) {
+    putBigEndian(offset, offsetWidth);
+  }
+  file.insert(file.end(), 6, 0);
+  file.push_back(offsetWidth);
+  file.push_back(refWidth);
+  putBigEndian(objects.size(), 8);
+  putBigEndian(top, 8);
+  putBigEndian(tableOffset, 8);
+  return file;
+}
+
+// The bytes of the objects of a file we wrote (between header and offset table).
+Bytes objectArea(const Bytes& file) {
+  std::uint64_t tableOffset = 0;
+  for (std::size_t i = file.size() - 8; i < file.size(); ++i) {
+    tableOffset = tableOffset << 8 | file[i];
+  }
+  return Bytes(file.begin() + 8, file.begin() + static_cast<std::ptrdiff_t>(tableOffset));
+}
+
+PropertyList nested(std::size_t depth) {
+  PropertyList value = PropertyList(PropertyList::Array{});
+  for (std::size_t i = 1; i < depth; ++i) {
+    value = PropertyList(PropertyList::Array{std::move(value)});
+  }
+  return value;
+}
+
+PropertyList sampleOfEveryType() {
+  PropertyList::Dictionary record;
+  record.set(u"identifier", u"A1B2-C3");
+  record.set(u"wasEncrypted", true);
+  record.set(u"isFavorite", false);
+  record.set(u"count", -42);
+  record.set(u"big", UINT64_MAX);
+  record.set(u"ratio", 0.25);
+  record.set(u"when", PropertyListDate{-3600.5});
+  record.set(u"bytes", PropertyList::Data{0, 1, 0xFF});
+  record.set(u"uid", PropertyListUid{70000});
+  record.set(u"caf\u00e9 \U0001F600", PropertyList::Array{u"\u65e5\u672c", PropertyList::Array{}});
+  record.set(u"empty", PropertyList::Dictionary{});
+  return record;
+}
+
+TEST(BinaryPropertyListTest, EveryValueTypeSurvivesARoundTrip) {
+  const PropertyList cases[] = {
+      sampleOfEveryType(),
+      PropertyList(u""),
+      PropertyList(INT64_MIN),
+      PropertyList(INT64_MAX),
+      PropertyList(std::uint64_t{1} << 63),
+      PropertyList(-0.0),
+      PropertyList(1e300),
+      nested(kPropertyListMaximumDepth),
+  };
+  for (const PropertyList& value : cases) {
+    auto bytes = writeBinaryPropertyList(value);
+    ASSERT_TRUE(bytes.ok()) << toUtf8(bytes.error().description);
+    auto read = readBinaryPropertyList(*bytes);
+    ASSERT_TRUE(read.ok()) << toUtf8(read.error().description);
+    EXPECT_EQ(*read, value);
+  }
+}
+
+TEST(BinaryPropertyListTest, EncodesScalarsAsOtherReadersExpect) {
+  struct Case {
+    const char* name;
+    PropertyList value;
+    Bytes expected;
+  };
+  const Case cases[] = {
+      {"small integer", PropertyList(5), {0x10, 0x05}},
+      {"two-byte integer", PropertyList(256), {0x11, 0x01, 0x00}},
+      {"four-byte integer", PropertyList(0x10000), {0x12, 0, 1, 0, 0}},
+      {"negative integer",
+       PropertyList(-1),
+       {0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+      {"unsigned above int64",
+       PropertyList(std::uint64_t{1} << 63),
+       {0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0}},
+      {"real", PropertyList(1.0), {0x23, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}},
+      {"date", PropertyList(PropertyListDate{1.0}), {0x33, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}},
+      {"ascii string", PropertyList(u"ab"), {0x52, 'a', 'b'}},
+      {"utf-16 string", PropertyList(u"\u00e9"), {0x61, 0x00, 0xE9}},
+      {"astral string", PropertyList(u"\U0001F600"), {0x62, 0xD8, 0x3D, 0xDE, 0x00}},
+      {"long data",
+       PropertyList(PropertyList::Data(15, 7)),
+       {0x4F, 0x10, 0x0F, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}},
+      {"uid", PropertyList(PropertyListUid{300}), {0x81, 0x01, 0x2C}},
+      {"true", PropertyList(true), {0x09}},
+  };
+  for (const Case& c : cases) {
+    auto bytes = writeBinaryPropertyList(c.value);
+    ASSERT_TRUE(bytes.ok()) << c.name;
+    EXPECT_EQ(objectArea(*bytes), c.expected) << c.name;
+  }
+}
+
+TEST(BinaryPropertyListTest, StoresEqualScalarsOnceButNeverMergesContainers) {
+  PropertyList::Dictionary dictionary;
+  dictionary.set(u"a", u"a");
+  dictionary.set(u"b", PropertyList::Array{1, 1, PropertyList::Array{}, PropertyList::Array{}});
+  auto bytes = writeBinaryPropertyList(dictionary);
+  ASSERT_TRUE(bytes.ok());
+  // dict, "a" (key and value), "b", array, 1, two empty arrays; keys first, then values.
+  const Bytes expected = {0xD2, 1, 2, 1, 3, 0x51, 'a', 0x51, 'b',
+                          0xA4, 4, 4, 5, 6, 0x10, 1,   0xA0, 0xA0};
+  EXPECT_EQ(objectArea(*bytes), expected);
+}
+
+TEST(BinaryPropertyListTest, WidensReferencesOnlyWhenTheObjectCountNeedsIt) {
+  struct Case {
+    int distinctValues;
+    std::uint8_t expectedRefWidth;
+  };
+  for (const Case& c : {Case{255, 1}, Case{256, 2}, Case{70000, 4}}) {
+    PropertyList::Array array;
+    for (int i = 0; i < c.distinctValues; ++i) {
+      array.emplace_back(i);
+    }
+    auto bytes = writeBinaryPropertyList(PropertyList(std::move(array)));
+    ASSERT_TRUE(bytes.ok());
+    EXPECT_EQ((*bytes)[bytes->size() - 25], c.expectedRefWidth) << c.distinctValues;
+    auto read = readBinaryPropertyList(*bytes);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(read->asArray()->size(), static_cast<std::size_t>(c.distinctValues));
+  }
+}
+
+TEST(BinaryPropertyListTest, RefusesToWriteWhatItCouldNotReadBack) {
+  struct Case {
+    const char* name;
+    PropertyList value;
+  };
+  const Case cases[] = {
+      {"too deep", nested(kPropertyListMaximumDepth + 1)},
+      {"lone surrogate", PropertyList(std::u16string(1, 0xD800))},
+      {"lone surrogate key", PropertyList(PropertyList::Array{PropertyList::Dictionary{},
+                                                              [] {
+                                                                PropertyList::Dictionary d;
+                                                                d.set(std::u16string(1, 0xDC00), 1);
+                                                                return PropertyList(std::move(d));
+                                                              }()})},
+  };
+  for (const Case& c : cases) {
+    auto bytes = writeBinaryPropertyList(c.value);
+    ASSERT_FALSE(bytes.ok()) << c.name;
+    EXPECT_EQ(bytes.error().code, kPropertyListWriteInvalidErrorCode) << c.name;
+  }
+}
+
+Bytes withByteFromEnd(Bytes file, std::size_t fromEnd, std::uint8_t value) {
+  file[file.size() - fromEnd] = value;
+  return file;
+}
+
+Bytes hugelyNestedArrays(std::size_t depth) {
+  // Array i refers to array i + 1; four-byte references.
+  std::vector<Bytes> objects;
+  for (std::size_t i = 0; i < depth; ++i) {
+    const std::uint64_t next = i + 1 < depth ? i + 1 : i;
+    objects.push_back({0xA1, static_cast<std::uint8_t>(next >> 24),
+                       static_cast<std::uint8_t>(next >> 16), static_cast<std::uint8_t>(next >> 8),
+                       static_cast<std::uint8_t>(next)});
+  }
+  objects.back() = {0xA0};
+  return assemble(objects, 0, 4, 4);
+}
+
+Bytes doublingArrays(std::size_t levels) {
+  // Each array holds its successor twice: a small file that would expand to 2^levels values.
+  std::vector<Bytes> objects;
+  for (std::size_t i = 0; i + 1 < levels; ++i) {
+    const auto next = static_cast<std::uint8_t>(i + 1);
+    objects.push_back({0xA2, next, next});
+  }
+  objects.push_back({0x51, 'x'});
+  return assemble(objects);
+}
+
+TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
+  const Bytes valid = assemble({{0xA1, 1}, {0x51, 'x'}});
+  ASSERT_TRUE(readBinaryPropertyList(valid).ok());
+  struct Case {
+    const char* name;
+    Bytes input;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"empty", {}, "The data is not a binary property list"},
+      {"not a property list", Bytes(64, 'x'), "The data is not a binary property list"},
+      {"truncated trailer", Bytes(valid.begin(), valid.end() - 1),
+       "the trailer gives an invalid integer width"},
+      {"header only", Bytes(valid.begin(), valid.begin() + 8), "the trailer is missing"},
+      {"offset width 3", withByteFromEnd(valid, 26, 3),
+       "the trailer gives an invalid integer width"},
+      {"reference width 0", withByteFromEnd(valid, 25, 0),
+       "the trailer gives an invalid integer width"},
+      {"no objects", withByteFromEnd(valid, 17, 0),
+       "the trailer gives an invalid object count or root"},
+      {"absurd object count", withByteFromEnd(valid, 24, 0x7F),
+       "the offset table does not fit the file"},
+      {"root out of range", withByteFromEnd(valid, 9, 2),
+       "the trailer gives an invalid object count or root"},
+      {"offset table past the end", withByteFromEnd(valid, 1, 0xF0),
+       "the offset table does not fit the file"},
+      {"offset table inside the header", withByteFromEnd(valid, 1, 4),
+       "the offset table does not fit the file"},
+      {"object offset out of range",
+       withByteFromEnd(assemble({{0xA1, 1}, {0x51, 'x'}}, 0, 1, 1), 33, 0xF0),
+       "an object offset is out of range"},
+      {"reference out of range", assemble({{0xA1, 7}, {0x51, 'x'}}),
+       "an object reference is out of range"},
+      {"array contains itself", assemble({{0xA1, 0}}), "a container contains itself"},
+      {"cycle through a dictionary", assemble({{0xA1, 1}, {0xD1, 2, 0}, {0x51, 'k'}}),
+       "a container contains itself"},
+      {"count runs past the data", assemble({{0x4F, 0x13, 0x7F, 0, 0, 0, 0, 0, 0, 0}}),
+       "an object runs past the object area"},
+      {"array count runs past the data", assemble({{0xAF, 0x12, 0xFF, 0xFF, 0xFF, 0xFF}}),
+       "an object runs past the object area"},
+      {"count is not an integer", assemble({{0x5F, 0x51, 'x'}}),
+       "an object count is not an integer"},
+      {"string cut off", assemble({{0x55, 'a', 'b'}}), "an object runs past the object area"},
+      {"key is not a string", assemble({{0xD1, 1, 1}, {0x10, 1}}),
+       "a dictionary key is not a string"},
+      {"lone surrogate", assemble({{0x61, 0xD8, 0x00}}), "a string is not valid UTF-16"},
+      {"non-ASCII byte in ASCII string", assemble({{0x51, 0xE9}}),
+       "an ASCII string holds a non-ASCII byte"},
+      {"integer beyond 64 bits", assemble({{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}}),
+       "an integer is outside the 64-bit range"},
+      {"integer width 32 bytes", assemble({{0x15, 0}}), "an integer has an invalid width"},
+      {"real width 2 bytes", assemble({{0x21, 0, 0}}), "a real has an invalid width"},
+      {"UID wider than 64 bits", assemble({{0x88, 0, 0, 0, 0, 0, 0, 0, 0, 0}}),
+       "a UID is wider than 64 bits"},
+      {"null object", assemble({{0x00}}), "Property list holds an object of unsupported type 0"},
+      {"set object", assemble({{0xC0}}), "Property list holds an object of unsupported type 192"},
+      {"nested deeper than the bound", hugelyNestedArrays(kPropertyListMaximumDepth + 1),
+       "Property list is nested deeper than 512 levels"},
+      {"200,000 nested arrays", hugelyNestedArrays(200'000),
+       "Property list is nested deeper than 512 levels"},
+      {"shared arrays doubling 60 times", doublingArrays(60),
+       "shared objects expand beyond any plausible size"},
+  };
+  for (const Case& c : cases) {
+    auto read = readBinaryPropertyList(c.input);
+    ASSERT_FALSE(read.ok()) << c.name;
+    EXPECT_EQ(read.error().code, kPropertyListReadCorruptErrorCode) << c.name;
+    EXPECT_NE(toUtf8(read.error().description).find(c.expected), std::string::npos)
+        << c.name << ": " << toUtf8(read.error().description);
+  }
+}
+
+TEST(BinaryPropertyListTest, ReadsWhatOtherWritersProduceButWeDoNot) {
+  struct Case {
+    const char* name;
+    Bytes input;
+    PropertyList expected;
+  };
+  const Case cases[] = {
+      {"four-byte real", assemble({{0x22, 0x3F, 0x80, 0, 0}}), PropertyList(1.0)},
+      {"negative in sixteen bytes",
+       assemble({{0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                  0xFF, 0xFF, 0xFF, 0xFE}}),
+       PropertyList(-2)},
+      {"four-byte unsigned integer", assemble({{0x12, 0xFF, 0xFF, 0xFF, 0xFF}}),
+       PropertyList(std::int64_t{0xFFFFFFFF})},
+      {"shared array", assemble({{0xA2, 1, 1}, {0xA1, 2}, {0x10, 3}}),
+       PropertyList(PropertyList::Array{PropertyList::Array{3}, PropertyList::Array{3}})},
+      {"eight-byte references", assemble({{0xA1, 0, 0, 0, 0, 0, 0, 0, 1}, {0x08}}, 0, 8, 8),
+       PropertyList(PropertyList::Array{false})},
+  };
+  for (const Case& c : cases) {
+    auto read = readBinaryPropertyList(c.input);
+    ASSERT_TRUE(read.ok()) << c.name << ": " << toUtf8(read.error().description);
+    EXPECT_EQ(*read, c.expected) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace zv::platform
