@@ -1,15 +1,632 @@
 #include "platform/files.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include "platform/localization.h"
+#include "platform/unicode.h"
 
 namespace zv::platform {
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (descriptor_ >= 0) {
+      ::close(descriptor_);
+    }
+  }
+  int get() const { return descriptor_; }
+  int release() { return std::exchange(descriptor_, -1); }
+  bool valid() const { return descriptor_ >= 0; }
+
+ private:
+  int descriptor_;
+};
+
+FileErrorCode codeForErrno(int errorNumber) {
+  switch (errorNumber) {
+    case ENOENT:
+      return FileErrorCode::kFileNotFound;
+    case EEXIST:
+    case ENOTEMPTY:
+      return FileErrorCode::kFileExists;
+    case EACCES:
+    case EPERM:
+      return FileErrorCode::kPermissionDenied;
+    case ENOTDIR:
+      return FileErrorCode::kNotADirectory;
+    case EISDIR:
+      return FileErrorCode::kIsADirectory;
+    case ELOOP:
+      return FileErrorCode::kSymbolicLink;
+    case ENOSPC:
+    case EDQUOT:
+      return FileErrorCode::kVolumeFull;
+    case EROFS:
+      return FileErrorCode::kReadOnlyVolume;
+    case ENAMETOOLONG:
+      return FileErrorCode::kNameTooLong;
+    default:
+      return FileErrorCode::kUnknown;
+  }
+}
+
+std::u16string describedPath(std::string_view path) {
+  return fromUtf8(path);
+}
+
+Error errorForPath(FileErrorCode code, std::u16string_view reason, std::string_view path) {
+  return makeFileError(
+      code, formatLocalized(u"%@ (“%@”)", {std::u16string(reason), describedPath(path)}));
+}
+
+// The file-system path of a file URL, refused when it cannot name the item safely.
+Result<std::string> checkedPath(const URL& url) {
+  if (!url.isFileURL()) {
+    return makeFileError(FileErrorCode::kNotAFileURL,
+                         formatLocalized(u"Not a file URL: %@", {url.absoluteString()}));
+  }
+  std::string path = url.fileSystemPath();
+  if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos) {
+    return errorForPath(FileErrorCode::kInvalidPath, localized(u"Invalid file path"), path);
+  }
+  return path;
+}
+
+std::pair<std::string, std::string> splitParentAndName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+  return {parent, path.substr(slash + 1)};
+}
+
+bool hasDotComponent(std::string_view path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    std::string_view component = path.substr(start, slash - start);
+    if (component == "." || component == "..") {
+      return true;
+    }
+    if (slash == std::string_view::npos) {
+      return false;
+    }
+    start = slash + 1;
+  }
+  return false;
+}
+
+std::optional<std::string> homeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+    return std::string(home);
+  }
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+    return std::string(found->pw_dir);
+  }
+  return std::nullopt;
+}
+
+bool sameItem(const struct stat& a, const char* path) {
+  struct stat b {};
+  return ::stat(path, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::vector<std::string> directoryEntryNames(DIR* directory) {
+  std::vector<std::string> names;
+  while (struct dirent* entry = ::readdir(directory)) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") {
+      names.emplace_back(name);
+    }
+  }
+  return names;
+}
+
+Result<void> removeEntryAt(int parent, const std::string& name, const std::string& path);
+
+// Removes a folder's content through descriptors opened without following links, so a link
+// planted anywhere in the tree (even while we work) is unlinked, never descended.
+Result<void> removeTreeAt(int parent, const std::string& name, const std::string& path) {
+  FileDescriptor folder(
+      ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder.valid()) {
+    if (errno == ENOTDIR || errno == ELOOP) {
+      return removeEntryAt(parent, name, path);
+    }
+    return makeFileErrorFromErrno(errno, path);
+  }
+  int listingDescriptor = ::dup(folder.get());
+  DIR* listing = listingDescriptor >= 0 ? ::fdopendir(listingDescriptor) : nullptr;
+  if (listing == nullptr) {
+    int error = errno;
+    if (listingDescriptor >= 0) {
+      ::close(listingDescriptor);
+    }
+    return makeFileErrorFromErrno(error, path);
+  }
+  std::vector<std::string> names = directoryEntryNames(listing);
+  ::closedir(listing);
+  for (const std::string& child : names) {
+    std::string childPath = path + "/" + child;
+    if (auto removed = removeEntryAt(folder.get(), child, childPath); !removed) {
+      return removed;
+    }
+  }
+  if (::unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  return {};
+}
+
+Result<void> removeEntryAt(int parent, const std::string& name, const std::string& path) {
+  struct stat status {};
+  if (::fstatat(parent, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? Result<void>() : makeFileErrorFromErrno(errno, path);
+  }
+  if (S_ISDIR(status.st_mode)) {
+    return removeTreeAt(parent, name, path);
+  }
+  if (::unlinkat(parent, name.c_str(), 0) != 0 && errno != ENOENT) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  return {};
+}
+
+Result<void> writeAll(int descriptor, std::span<const std::uint8_t> bytes,
+                      const std::string& path) {
+  size_t written = 0;
+  while (written < bytes.size()) {
+    ssize_t count = ::write(descriptor, bytes.data() + written, bytes.size() - written);
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return makeFileErrorFromErrno(errno, path);
+    }
+    written += static_cast<size_t>(count);
+  }
+  return {};
+}
+
+// User extended attributes carry our creation dates and hidden-extension flags; losing them on
+// a copy would lose those. Best effort: a volume without them is no reason to fail.
+void copyExtendedAttributes(int source, int destination) {
+  ssize_t size = ::flistxattr(source, nullptr, 0);
+  if (size <= 0) {
+    return;
+  }
+  std::string names(static_cast<size_t>(size), '\0');
+  size = ::flistxattr(source, names.data(), names.size());
+  if (size <= 0) {
+    return;
+  }
+  names.resize(static_cast<size_t>(size));
+  for (size_t start = 0; start < names.size();) {
+    std::string name = names.c_str() + start;
+    start += name.size() + 1;
+    if (!name.starts_with("user.")) {
+      continue;
+    }
+    ssize_t valueSize = ::fgetxattr(source, name.c_str(), nullptr, 0);
+    if (valueSize < 0) {
+      continue;
+    }
+    std::vector<char> value(static_cast<size_t>(valueSize));
+    valueSize = ::fgetxattr(source, name.c_str(), value.data(), value.size());
+    if (valueSize >= 0) {
+      ::fsetxattr(destination, name.c_str(), value.data(), static_cast<size_t>(valueSize), 0);
+    }
+  }
+}
+
+void copyMetadata(int destination, const struct stat& status, int source) {
+  copyExtendedAttributes(source, destination);
+  ::fchmod(destination, status.st_mode & 07777);
+  const struct timespec times[2] = {status.st_atim, status.st_mtim};
+  ::futimens(destination, times);
+}
+
+Result<void> copyRegularFile(const std::string& source, const std::string& destination) {
+  FileDescriptor input(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  struct stat status {};
+  if (!input.valid() || ::fstat(input.get(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, source);
+  }
+  if (!S_ISREG(status.st_mode)) {
+    return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), source);
+  }
+  FileDescriptor output(
+      ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!output.valid()) {
+    return makeFileErrorFromErrno(errno, destination);
+  }
+  std::vector<std::uint8_t> buffer(1 << 16);
+  Result<void> result;
+  while (true) {
+    ssize_t count = ::read(input.get(), buffer.data(), buffer.size());
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count < 0) {
+      result = makeFileErrorFromErrno(errno, source);
+      break;
+    }
+    if (count == 0) {
+      break;
+    }
+    result =
+        writeAll(output.get(), std::span(buffer.data(), static_cast<size_t>(count)), destination);
+    if (!result) {
+      break;
+    }
+  }
+  if (result) {
+    copyMetadata(output.get(), status, input.get());
+  }
+  if (::close(output.release()) != 0 && result) {
+    result = makeFileErrorFromErrno(errno, destination);
+  }
+  if (!result) {
+    ::unlink(destination.c_str());
+  }
+  return result;
+}
+
+Result<void> copyTree(const std::string& source, const std::string& destination);
+
+Result<void> copyDirectory(const std::string& source, const std::string& destination,
+                           const struct stat& status) {
+  // Private while it fills; the source's mode is put on at the end.
+  if (::mkdir(destination.c_str(), 0700) != 0) {
+    return makeFileErrorFromErrno(errno, destination);
+  }
+  DIR* listing = ::opendir(source.c_str());
+  if (listing == nullptr) {
+    return makeFileErrorFromErrno(errno, source);
+  }
+  std::vector<std::string> names = directoryEntryNames(listing);
+  ::closedir(listing);
+  for (const std::string& name : names) {
+    if (auto copied = copyTree(source + "/" + name, destination + "/" + name); !copied) {
+      return copied;
+    }
+  }
+  FileDescriptor input(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  FileDescriptor output(
+      ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (input.valid() && output.valid()) {
+    copyMetadata(output.get(), status, input.get());
+  }
+  return {};
+}
+
+Result<void> copyTree(const std::string& source, const std::string& destination) {
+  struct stat status {};
+  if (::lstat(source.c_str(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, source);
+  }
+  if (S_ISLNK(status.st_mode)) {
+    std::string target(static_cast<size_t>(status.st_size) + 1, '\0');
+    ssize_t length = ::readlink(source.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<size_t>(length) >= target.size()) {
+      return makeFileErrorFromErrno(length < 0 ? errno : EIO, source);
+    }
+    target.resize(static_cast<size_t>(length));
+    if (::symlink(target.c_str(), destination.c_str()) != 0) {
+      return makeFileErrorFromErrno(errno, destination);
+    }
+    return {};
+  }
+  if (S_ISDIR(status.st_mode)) {
+    return copyDirectory(source, destination, status);
+  }
+  if (S_ISREG(status.st_mode)) {
+    return copyRegularFile(source, destination);
+  }
+  return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), source);
+}
+
+// For volumes without RENAME_NOREPLACE: a hard link fails atomically when the name is taken.
+// Folders, and volumes without hard links, fall back to a check before the rename, whose small
+// window is the best such a volume allows.
+Result<void> moveWithoutNoReplaceSupport(const std::string& source,
+                                         const std::string& destination) {
+  struct stat status {};
+  if (::lstat(source.c_str(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, source);
+  }
+  if (!S_ISDIR(status.st_mode)) {
+    if (::link(source.c_str(), destination.c_str()) == 0) {
+      ::unlink(source.c_str());
+      return {};
+    }
+    if (errno == EEXIST) {
+      return makeFileErrorFromErrno(errno, destination);
+    }
+  }
+  if (::lstat(destination.c_str(), &status) == 0) {
+    return makeFileErrorFromErrno(EEXIST, destination);
+  }
+  if (::rename(source.c_str(), destination.c_str()) != 0) {
+    return makeFileErrorFromErrno(errno, destination);
+  }
+  return {};
+}
+
+void listDirectory(const std::string& path, DirectoryListingOptions options,
+                   std::vector<URL>& items, int depth) {
+  DIR* listing = ::opendir(path.c_str());
+  if (listing == nullptr) {
+    return;
+  }
+  std::vector<std::string> names = directoryEntryNames(listing);
+  ::closedir(listing);
+  for (const std::string& name : names) {
+    if (options.skipsHiddenFiles && name.starts_with('.')) {
+      continue;
+    }
+    std::string childPath = path == "/" ? "/" + name : path + "/" + name;
+    struct stat status {};
+    bool isDirectory = ::lstat(childPath.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    items.push_back(URL::fileURLWithFileSystemPath(childPath, isDirectory));
+    // Deep enough for any real tree; a bound keeps a pathological one from exhausting the stack.
+    if (isDirectory && options.recursive && depth < 256) {
+      listDirectory(childPath, options, items, depth + 1);
+    }
+  }
+}
+
+Result<void> copyTreeRemovingPartialCopy(const std::string& source, const URL& destination) {
+  const std::string to = destination.fileSystemPath();
+  struct stat status {};
+  if (::lstat(to.c_str(), &status) == 0) {
+    return makeFileErrorFromErrno(EEXIST, to);
+  }
+  Result<void> copied = copyTree(source, to);
+  if (!copied && itemIsReachableAtURL(destination)) {
+    // Whatever stands there now was made by this copy: the destination did not exist above and
+    // the copy's top item is created exclusively, so a failed copy leaves nothing half-made.
+    (void)removeItemAtURL(destination);
+  }
+  return copied;
+}
+
+}  // namespace
+
+Error makeFileError(FileErrorCode code, std::u16string description) {
+  return makePlatformError(static_cast<std::int64_t>(code), std::move(description));
+}
+
+Error makeFileErrorFromErrno(int errorNumber, std::string_view path) {
+  std::string reason = std::system_category().message(errorNumber);
+  return errorForPath(codeForErrno(errorNumber), localized(fromUtf8(reason)), path);
+}
+
+bool isFileError(const Error& error, FileErrorCode code) {
+  return error.domain == kPlatformErrorDomain && error.code == static_cast<std::int64_t>(code);
+}
 
 bool itemIsReachableAtURL(const URL& url) {
-  if (!url.isFileURL()) {
-    return false;
-  }
+  Result<std::string> path = checkedPath(url);
   struct stat status {};
-  return ::lstat(url.fileSystemPath().c_str(), &status) == 0;
+  return path && ::lstat(path->c_str(), &status) == 0;
+}
+
+bool directoryExistsAtURL(const URL& url) {
+  Result<std::string> path = checkedPath(url);
+  struct stat status {};
+  return path && ::lstat(path->c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+Result<void> removeItemAtURL(const URL& url) {
+  Result<std::string> checked = checkedPath(url);
+  if (!checked) {
+    return checked.error();
+  }
+  const std::string& path = *checked;
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  std::optional<std::string> home = homeFolder();
+  if (path == "/" || hasDotComponent(path) || sameItem(status, "/") ||
+      (home && sameItem(status, home->c_str()))) {
+    return errorForPath(FileErrorCode::kInvalidPath, localized(u"Refusing to remove this folder"),
+                        path);
+  }
+  auto [parentPath, name] = splitParentAndName(path);
+  FileDescriptor parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!parent.valid()) {
+    return makeFileErrorFromErrno(errno, parentPath);
+  }
+  return removeEntryAt(parent.get(), name, path);
+}
+
+Result<void> createDirectoryAtURL(const URL& url, bool withIntermediateDirectories, mode_t mode) {
+  Result<std::string> checked = checkedPath(url);
+  if (!checked) {
+    return checked.error();
+  }
+  const std::string& path = *checked;
+  size_t start = withIntermediateDirectories ? 1 : path.size();
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    bool last = slash == std::string::npos;
+    std::string prefix = path.substr(0, last ? path.size() : slash);
+    start = last ? path.size() + 1 : slash + 1;
+    if (::mkdir(prefix.c_str(), mode) == 0) {
+      continue;
+    }
+    if (errno != EEXIST) {
+      return makeFileErrorFromErrno(errno, prefix);
+    }
+    struct stat status {};
+    if (!last) {
+      if (::stat(prefix.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return makeFileErrorFromErrno(ENOTDIR, prefix);
+      }
+      continue;
+    }
+    if (!withIntermediateDirectories || ::lstat(prefix.c_str(), &status) != 0) {
+      return makeFileErrorFromErrno(EEXIST, prefix);
+    }
+    if (S_ISLNK(status.st_mode)) {
+      return makeFileErrorFromErrno(ELOOP, prefix);
+    }
+    if (!S_ISDIR(status.st_mode)) {
+      return makeFileErrorFromErrno(EEXIST, prefix);
+    }
+  }
+  return {};
+}
+
+Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destination) {
+  Result<std::string> from = checkedPath(source);
+  if (!from) {
+    return from.error();
+  }
+  Result<std::string> to = checkedPath(destination);
+  if (!to) {
+    return to.error();
+  }
+  if (::renameat2(AT_FDCWD, from->c_str(), AT_FDCWD, to->c_str(), RENAME_NOREPLACE) == 0) {
+    return {};
+  }
+  if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
+    return moveWithoutNoReplaceSupport(*from, *to);
+  }
+  if (errno != EXDEV) {
+    return makeFileErrorFromErrno(errno, errno == EEXIST ? *to : *from);
+  }
+  if (auto copied = copyTreeRemovingPartialCopy(*from, destination); !copied) {
+    return copied;
+  }
+  // The item is whole at its destination; a source that cannot be removed only leaves a
+  // duplicate behind, which is no reason to report the move as failed.
+  (void)removeItemAtURL(source);
+  return {};
+}
+
+Result<void> copyItemAtURL(const URL& source, const URL& destination) {
+  Result<std::string> from = checkedPath(source);
+  if (!from) {
+    return from.error();
+  }
+  Result<std::string> to = checkedPath(destination);
+  if (!to) {
+    return to.error();
+  }
+  return copyTreeRemovingPartialCopy(*from, destination);
+}
+
+Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url) {
+  Result<std::string> path = checkedPath(url);
+  if (!path) {
+    return path.error();
+  }
+  // Non-blocking, so that a FIFO planted under the name cannot hang us in open.
+  FileDescriptor file(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat status {};
+  if (!file.valid() || ::fstat(file.get(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, *path);
+  }
+  if (S_ISDIR(status.st_mode)) {
+    return makeFileErrorFromErrno(EISDIR, *path);
+  }
+  if (!S_ISREG(status.st_mode)) {
+    return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), *path);
+  }
+  std::vector<std::uint8_t> bytes;
+  // The size is a hint only: a sparse or growing file must not make us reserve without bound.
+  bytes.reserve(std::min<size_t>(static_cast<size_t>(status.st_size), size_t{1} << 26));
+  std::uint8_t buffer[1 << 16];
+  while (true) {
+    ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count < 0) {
+      return makeFileErrorFromErrno(errno, *path);
+    }
+    if (count == 0) {
+      return bytes;
+    }
+    bytes.insert(bytes.end(), buffer, buffer + count);
+  }
+}
+
+Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes, WriteMode mode,
+                            mode_t permissions) {
+  Result<std::string> checked = checkedPath(url);
+  if (!checked) {
+    return checked.error();
+  }
+  const std::string& path = *checked;
+  constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
+  int descriptor = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, permissions);
+  bool created = descriptor >= 0;
+  if (!created && (errno != EEXIST || mode == WriteMode::kCreateNew)) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  if (!created) {
+    // O_NOFOLLOW refuses a link; O_NONBLOCK keeps a FIFO from blocking until fstat refuses it.
+    FileDescriptor existing(::open(path.c_str(), kFlags | O_NONBLOCK));
+    struct stat status {};
+    if (!existing.valid() || ::fstat(existing.get(), &status) != 0) {
+      return makeFileErrorFromErrno(errno, path);
+    }
+    if (!S_ISREG(status.st_mode)) {
+      return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), path);
+    }
+    if (::ftruncate(existing.get(), 0) != 0) {
+      return makeFileErrorFromErrno(errno, path);
+    }
+    descriptor = existing.release();
+  }
+  FileDescriptor file(descriptor);
+  Result<void> result = writeAll(file.get(), bytes, path);
+  if (::close(file.release()) != 0 && result) {
+    result = makeFileErrorFromErrno(errno, path);
+  }
+  if (!result && created) {
+    ::unlink(path.c_str());
+  }
+  return result;
+}
+
+Result<std::vector<URL>> contentsOfDirectoryAtURL(const URL& url, DirectoryListingOptions options) {
+  Result<std::string> path = checkedPath(url);
+  if (!path) {
+    return path.error();
+  }
+  DIR* listing = ::opendir(path->c_str());
+  if (listing == nullptr) {
+    return makeFileErrorFromErrno(errno, *path);
+  }
+  ::closedir(listing);
+  std::vector<URL> items;
+  listDirectory(*path, options, items, 0);
+  std::sort(items.begin(), items.end(),
+            [](const URL& a, const URL& b) { return a.fileSystemPath() < b.fileSystemPath(); });
+  return items;
 }
 
 }  // namespace zv::platform

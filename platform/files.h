@@ -1,11 +1,99 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/result.h"
 #include "platform/url.h"
 
 namespace zv::platform {
 
+/// Codes of kPlatformErrorDomain for file operations; callers may branch on them.
+enum class FileErrorCode : std::int64_t {
+  kUnknown = 1,
+  kNotAFileURL = 2,
+  /// The path is empty, holds a NUL byte, or is one we refuse to change ("/", the home folder).
+  kInvalidPath = 3,
+  kFileNotFound = 4,
+  /// The destination is taken: a move or a new file never replaces it, so pick another name.
+  kFileExists = 5,
+  kPermissionDenied = 6,
+  kNotADirectory = 7,
+  kIsADirectory = 8,
+  /// A symbolic link stands where we would write or descend; we do not follow it.
+  kSymbolicLink = 9,
+  kNotARegularFile = 10,
+  kVolumeFull = 11,
+  kReadOnlyVolume = 12,
+  kReadFailed = 13,
+  kWriteFailed = 14,
+  kNoHomeFolder = 15,
+  kNameTooLong = 16,
+};
+
+/// An error of kPlatformErrorDomain with the given code.
+Error makeFileError(FileErrorCode code, std::u16string description);
+
+/// Turns an errno value of a failed operation on `path` into an error naming the path.
+Error makeFileErrorFromErrno(int errorNumber, std::string_view path);
+
+/// True when an error is the file error with this code.
+bool isFileError(const Error& error, FileErrorCode code);
+
 /// True when an item (file, folder, or a symbolic link itself, which is not followed) exists at
 /// the file URL. An unreachable folder reads as "nothing there".
 bool itemIsReachableAtURL(const URL& url);
+
+/// True when a real folder (not a link to one) stands at the file URL.
+bool directoryExistsAtURL(const URL& url);
+
+/// Removes the item and, for a folder, everything in it. Symbolic links inside are removed as
+/// links; what they point to stays. Refuses "/", the home folder and paths with "." or ".."
+/// components, which could name either of them.
+Result<void> removeItemAtURL(const URL& url);
+
+/// Creates the folder with `mode` (less the umask). With intermediates, missing parents are made
+/// with the same mode and an existing folder is success; without, the parent must exist and the
+/// folder must not. A symbolic link where the folder should be is an error, never followed.
+Result<void> createDirectoryAtURL(const URL& url, bool withIntermediateDirectories, mode_t mode);
+
+/// Moves an item to a destination that must not exist; the destination is never replaced
+/// (kFileExists when taken). Across file systems the item is copied, then the original removed.
+Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destination);
+
+/// Copies a file or a folder tree to a destination that must not exist. Symbolic links are
+/// copied as links; modes, modification dates and user extended attributes go along.
+Result<void> copyItemAtURL(const URL& source, const URL& destination);
+
+/// The whole content of a regular file (a link to one is followed).
+Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url);
+
+enum class WriteMode {
+  /// Fails with kFileExists when anything, a dangling link included, stands at the path.
+  kCreateNew,
+  /// Creates the file or replaces the content of an existing regular file in place; a symbolic
+  /// link or a non-regular file at the path is refused.
+  kReplaceExisting,
+};
+
+/// Writes the bytes as the file's whole content. A new file gets `mode` (less the umask). A new
+/// file that cannot be written completely is removed again.
+Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes, WriteMode mode,
+                            mode_t permissions = 0644);
+
+struct DirectoryListingOptions {
+  /// Descends into subfolders (never through symbolic links).
+  bool recursive = false;
+  /// Leaves out items whose name starts with "." (and, when recursive, what is inside them).
+  bool skipsHiddenFiles = false;
+};
+
+/// The items in a folder, sorted by path; folders come as directory URLs.
+Result<std::vector<URL>> contentsOfDirectoryAtURL(const URL& url,
+                                                  DirectoryListingOptions options = {});
 
 }  // namespace zv::platform

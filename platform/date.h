@@ -1,0 +1,46 @@
+#pragma once
+
+#include <compare>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zv::platform {
+
+/// A moment in time as seconds since 2001-01-01 00:00:00 UTC, the reference date the
+/// applications we talk to count from. A double keeps sub-microsecond precision for present-day
+/// dates, which is all a file's dates need.
+struct Date {
+  double secondsSinceReferenceDate = 0;
+
+  friend auto operator<=>(const Date&, const Date&) = default;
+};
+
+/// Seconds from the Unix epoch to the reference date.
+inline constexpr double kReferenceDateUnixTime = 978307200.0;
+
+Date dateFromUnixTime(double secondsSince1970);
+double unixTimeFromDate(Date date);
+
+/// Exact conversions for file times. The time stamp's nanoseconds are rounded to the nearest
+/// value the double can hold; converting back yields nanoseconds in [0, 1e9). The date must be
+/// finite and within isFileSystemDate.
+Date dateFromTimespec(const struct timespec& time);
+struct timespec timespecFromDate(Date date);
+
+/// True when the date is finite and near enough (some millions of years) to be a file time.
+bool isFileSystemDate(Date date);
+
+/// The current time.
+Date currentDate();
+
+/// Parses "YYYY-MM-DDTHH:MM:SS" with optional fractional seconds (one to nine digits) and a
+/// required zone: "Z", "+HH:MM" or "+HHMM" (or "-"). Anything else, including impossible
+/// calendar dates, gives nothing.
+std::optional<Date> dateFromISO8601String(std::u16string_view text);
+
+/// The date in UTC as "YYYY-MM-DDTHH:MM:SS.sssZ" (milliseconds, truncated towards the past).
+std::u16string iso8601StringFromDate(Date date);
+
+}  // namespace zv::platform
