@@ -1,0 +1,123 @@
+#include "platform/progress.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/operation_queue.h"
+#include "platform/run_loop_main_queue.h"
+
+namespace zv::platform {
+namespace {
+
+TEST(Progress, ObserversSeeEveryChangeInOrderOnTheMainThread) {
+  RunLoopMainQueue mainQueue;
+  Progress progress(mainQueue);
+  std::vector<ProgressState> seen;
+  std::vector<std::thread::id> threads;
+  progress.addObserver([&](const ProgressState& state) {
+    seen.push_back(state);
+    threads.push_back(std::this_thread::get_id());
+  });
+
+  OperationQueue queue;
+  queue.addOperationWithBlock([&progress] {
+    progress.setTotalUnitCount(2);
+    progress.setLocalizedDescription(u"Exporting notes…");
+    progress.setCompletedUnitCount(1);
+    progress.setCompletedUnitCount(2);
+  });
+  progress.cancel();  // From the main thread too: still delivered after the worker's changes.
+  ASSERT_TRUE(mainQueue.runUntil([&seen] { return seen.size() == 5; }));
+  queue.waitUntilAllOperationsAreFinished();
+  mainQueue.runPendingBlocks();
+
+  ASSERT_EQ(seen.size(), 5u);
+  for (const auto& thread : threads) {
+    EXPECT_EQ(thread, std::this_thread::get_id());
+  }
+  EXPECT_EQ(seen.back(), progress.state());
+  // Counts only ever rise in the order they were set, whichever thread's change came first.
+  for (std::size_t i = 1; i < seen.size(); ++i) {
+    EXPECT_GE(seen[i].completedUnitCount, seen[i - 1].completedUnitCount);
+    EXPECT_GE(seen[i].totalUnitCount, seen[i - 1].totalUnitCount);
+  }
+}
+
+TEST(Progress, NoNotificationAfterObserverRemovedOrProgressGone) {
+  RunLoopMainQueue mainQueue;
+  int removedCalls = 0;
+  int destroyedCalls = 0;
+  {
+    Progress progress(mainQueue);
+    auto token = progress.addObserver([&](const ProgressState&) { ++removedCalls; });
+    progress.addObserver([&](const ProgressState&) { ++destroyedCalls; });
+    progress.setCompletedUnitCount(1);
+    progress.removeObserver(token);
+  }
+  mainQueue.runPendingBlocks();
+  EXPECT_EQ(removedCalls, 0);
+  EXPECT_EQ(destroyedCalls, 0);
+}
+
+TEST(Progress, CancellationHandlerRunsExactlyOnce) {
+  struct Case {
+    const char* name;
+    bool handlerBeforeCancel;
+    int cancelCalls;
+  };
+  const Case cases[] = {
+      {"handler set first", true, 1},
+      {"handler set after cancel runs at once", false, 1},
+      {"repeated cancel", true, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunLoopMainQueue mainQueue;
+    Progress progress(mainQueue);
+    int handlerCalls = 0;
+    auto handler = [&handlerCalls] { ++handlerCalls; };
+    if (c.handlerBeforeCancel) {
+      progress.setCancellationHandler(handler);
+    }
+    for (int i = 0; i < c.cancelCalls; ++i) {
+      progress.cancel();
+    }
+    if (!c.handlerBeforeCancel) {
+      progress.setCancellationHandler(handler);
+    }
+    EXPECT_TRUE(progress.isCancelled());
+    EXPECT_EQ(handlerCalls, 1);
+  }
+}
+
+TEST(ProgressState, FractionStaysWithinZeroAndOne) {
+  struct Case {
+    std::int64_t total;
+    std::int64_t completed;
+    bool indeterminate;
+    double fraction;
+  };
+  const Case cases[] = {
+      {-1, 0, true, 0.0},
+      {-1, 7, true, 0.0},
+      {0, 0, false, 0.0},  // An empty library: nothing to do, but not unknown.
+      {4, 1, false, 0.25},
+      {4, 4, false, 1.0},
+      // Skipped items are reported as completed without being counted in the total.
+      {2, 5, false, 1.0},
+      {0, 3, false, 1.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.total << "/" << c.completed);
+    ProgressState state;
+    state.totalUnitCount = c.total;
+    state.completedUnitCount = c.completed;
+    EXPECT_EQ(state.isIndeterminate(), c.indeterminate);
+    EXPECT_DOUBLE_EQ(state.fractionCompleted(), c.fraction);
+  }
+}
+
+}  // namespace
+}  // namespace zv::platform
