@@ -1,0 +1,131 @@
+#include "platform/log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <system_error>
+
+#include "platform/bundle_info.h"
+#include "platform/unicode.h"
+
+namespace zv::platform {
+namespace {
+
+std::atomic<int> logDescriptor{STDERR_FILENO};
+
+// Held for a whole line, so that a short write followed by the rest is never split by another
+// thread's line.
+std::mutex& writeMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+void appendEscaped(std::string& line, std::string_view message) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char byte : message) {
+    const auto code = static_cast<unsigned char>(byte);
+    if (code == '\n') {
+      line += "\\n";
+    } else if (code == '\r') {
+      line += "\\r";
+    } else if ((code < 0x20 && code != '\t') || code == 0x7F) {
+      line += "\\x";
+      line += kHex[code >> 4];
+      line += kHex[code & 0x0F];
+    } else {
+      line += byte;
+    }
+  }
+}
+
+void writeWhole(int descriptor, const std::string& line) {
+  std::lock_guard lock(writeMutex());
+  std::size_t written = 0;
+  while (written < line.size()) {
+    const ssize_t result = ::write(descriptor, line.data() + written, line.size() - written);
+    if (result < 0 && errno == EINTR) {
+      continue;
+    }
+    // A log that cannot be written has nowhere to report that; the line is dropped.
+    if (result <= 0) {
+      return;
+    }
+    written += static_cast<std::size_t>(result);
+  }
+}
+
+Error logFileError(const std::string& path, std::u16string reason, int code) {
+  return makePlatformError(
+      code, formatLocalized(u"Cannot open log file “%@”: %@", {fromUtf8(path), std::move(reason)}));
+}
+
+}  // namespace
+
+std::string formatLogLine(std::u16string_view message, const std::tm& localTime, int milliseconds,
+                          long long processIdentifier, long long threadIdentifier) {
+  static const std::string processName = toUtf8(kBundleName);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ",
+                localTime.tm_year + 1900, localTime.tm_mon + 1, localTime.tm_mday,
+                localTime.tm_hour, localTime.tm_min, localTime.tm_sec, milliseconds);
+  std::string line = stamp;
+  line += processName;
+  line += '[' + std::to_string(processIdentifier) + ':' + std::to_string(threadIdentifier) + "] ";
+  appendEscaped(line, toUtf8(message));
+  line += '\n';
+  return line;
+}
+
+void log(std::u16string_view message) {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const auto sinceEpoch = duration_cast<milliseconds>(now.time_since_epoch()).count();
+  const std::time_t seconds = system_clock::to_time_t(now);
+  std::tm localTime{};
+  ::localtime_r(&seconds, &localTime);
+  const auto line = formatLogLine(message, localTime, static_cast<int>(sinceEpoch % 1000),
+                                  ::getpid(), ::gettid());
+  writeWhole(logDescriptor.load(std::memory_order_acquire), line);
+}
+
+void logFormat(std::u16string_view format, std::initializer_list<FormatArgument> args) {
+  log(formatString(format, args));
+}
+
+int setLogFileDescriptor(int descriptor) {
+  return logDescriptor.exchange(descriptor, std::memory_order_acq_rel);
+}
+
+Result<void> reopenStandardErrorToFile(const std::string& path) {
+  // O_NOFOLLOW and the checks below: a link or a second name planted at the log's place must not
+  // make us write into someone else's file.
+  const int descriptor =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (descriptor < 0) {
+    const int code = errno;
+    return logFileError(path, fromUtf8(std::generic_category().message(code)), code);
+  }
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1 ||
+      status.st_uid != ::geteuid()) {
+    ::close(descriptor);
+    return logFileError(path, localized(u"It is not a file of ours."), EPERM);
+  }
+  std::fflush(stderr);
+  std::lock_guard lock(writeMutex());
+  const bool redirected = ::dup2(descriptor, STDERR_FILENO) >= 0;
+  const int code = errno;
+  ::close(descriptor);
+  if (!redirected) {
+    return logFileError(path, fromUtf8(std::generic_category().message(code)), code);
+  }
+  return {};
+}
+
+}  // namespace zv::platform

@@ -1,0 +1,190 @@
+#include "platform/log.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace zv::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    std::string pattern = (fs::temp_directory_path() / "zv-log-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TemporaryFolder() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+TEST(FormatLogLine, DecoratesMessageAndKeepsItOnOneLine) {
+  std::tm time{};
+  time.tm_year = 2024 - 1900;
+  time.tm_mon = 2;
+  time.tm_mday = 5;
+  time.tm_hour = 7;
+  time.tm_min = 4;
+  time.tm_sec = 9;
+  const std::string prefix = "2024-03-05 07:04:09.042 Zelvar Importer[812:9033] ";
+  struct Case {
+    std::u16string message;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {u"*** Export started", "*** Export started"},
+      {u"Exporting item: Café “Notes”", "Exporting item: Café “Notes”"},
+      {u"", ""},
+      // A name from the library must not be able to start a line of its own.
+      {u"Exporting item: a\n2024-03-05 *** Export ended",
+       "Exporting item: a\\n2024-03-05 *** Export ended"},
+      {u"a\r\nb\tc\x1B[2Jd\x7F", "a\\r\\nb\tc\\x1B[2Jd\\x7F"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(formatLogLine(c.message, time, 42, 812, 9033), prefix + c.expected + "\n");
+  }
+}
+
+TEST(Log, LinesFromManyThreadsStayWhole) {
+  // A pipe, because the kernel keeps a long write to it whole only up to its atomic size; beyond
+  // that only our own locking keeps lines apart.
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  std::string received;
+  std::thread reader([&received, readEnd = pipeEnds[0]] {
+    char buffer[65536];
+    ssize_t count;
+    while ((count = ::read(readEnd, buffer, sizeof buffer)) > 0) {
+      received.append(buffer, static_cast<std::size_t>(count));
+    }
+  });
+  const int previous = setLogFileDescriptor(pipeEnds[1]);
+
+  constexpr int kThreads = 8;
+  constexpr int kLinesPerThread = 100;
+  const std::u16string padding(3 * PIPE_BUF, u'x');
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &padding] {
+      for (int i = 0; i < kLinesPerThread; ++i) {
+        logFormat(u"thread %ld line %ld %@", {std::int64_t{t}, std::int64_t{i}, padding});
+      }
+    });
+  }
+  for (auto& thread : threads) {
+    thread.join();
+  }
+  setLogFileDescriptor(previous);
+  ::close(pipeEnds[1]);
+  reader.join();
+  ::close(pipeEnds[0]);
+
+  const std::regex shape(
+      R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} Zelvar Importer\[\d+:\d+\] (thread \d+ line \d+))");
+  std::istringstream lines(received);
+  std::set<std::string> messages;
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto paddingStart = line.find(" x");
+    ASSERT_NE(paddingStart, std::string::npos) << line.substr(0, 80);
+    const std::string head = line.substr(0, paddingStart);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(head, match, shape)) << head;
+    EXPECT_EQ(line.substr(paddingStart + 1), std::string(padding.size(), 'x'));
+    messages.insert(match[1]);
+  }
+  EXPECT_EQ(messages.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
+}
+
+class ReopenStandardError : public testing::Test {
+ protected:
+  void SetUp() override { savedStandardError_ = ::dup(STDERR_FILENO); }
+  void TearDown() override {
+    ::dup2(savedStandardError_, STDERR_FILENO);
+    ::close(savedStandardError_);
+  }
+
+  TemporaryFolder folder_;
+  int savedStandardError_ = -1;
+};
+
+TEST_F(ReopenStandardError, WritesOnlyIntoAFileOfOurOwn) {
+  enum class Existing { kNothing, kOurLog, kSymlinkToVictim, kHardLinkToVictim, kFolder };
+  struct Case {
+    const char* name;
+    Existing existing;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"new file", Existing::kNothing, true},
+      {"our earlier log is kept and appended to", Existing::kOurLog, true},
+      {"planted symbolic link", Existing::kSymlinkToVictim, false},
+      {"planted second name of another file", Existing::kHardLinkToVictim, false},
+      {"folder", Existing::kFolder, false},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto victim = folder_.path() / ("victim" + std::to_string(index));
+    const auto log = folder_.path() / ("Zelvar Importer_" + std::to_string(index++) + ".log");
+    std::ofstream(victim) << "precious\n";
+    switch (c.existing) {
+      case Existing::kNothing:
+        break;
+      case Existing::kOurLog:
+        std::ofstream(log) << "earlier\n";
+        break;
+      case Existing::kSymlinkToVictim:
+        fs::create_symlink(victim, log);
+        break;
+      case Existing::kHardLinkToVictim:
+        fs::create_hard_link(victim, log);
+        break;
+      case Existing::kFolder:
+        fs::create_directory(log);
+        break;
+    }
+
+    const auto result = reopenStandardErrorToFile(log.string());
+    ASSERT_EQ(result.ok(), c.accepted);
+    const std::string line = "written through standard error\n";
+    ASSERT_EQ(::write(STDERR_FILENO, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    ::dup2(savedStandardError_, STDERR_FILENO);
+
+    EXPECT_EQ(readFile(victim), "precious\n");
+    if (!c.accepted) {
+      EXPECT_FALSE(result.error().description.empty());
+      continue;
+    }
+    EXPECT_EQ(readFile(log), (c.existing == Existing::kOurLog ? "earlier\n" : "") + line);
+    if (c.existing == Existing::kNothing) {
+      EXPECT_EQ(fs::status(log).permissions() & fs::perms::all,
+                fs::perms::owner_read | fs::perms::owner_write);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zv::platform
