@@ -1,0 +1,237 @@
+#include "text/file_name_extensions.h"
+
+#include <gtest/gtest.h>
+#include <unicode/utf16.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/unicode.h"
+
+namespace zv::text {
+namespace {
+
+std::u16string repeated(std::u16string_view piece, std::size_t count) {
+  std::u16string out;
+  for (std::size_t index = 0; index < count; ++index) {
+    out += piece;
+  }
+  return out;
+}
+
+TEST(StringSanitizedForFileName, CleansTitlesIntoOneFileName) {
+  struct Case {
+    std::u16string name;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {u" .hidden name ", u"-hidden name"},
+      {u"..x", u"-.x"},
+      {u"a/b:c~d\te", u"a-b-c-d-e"},
+      {u"line one\nline two", u"line oneline two"},
+      {u"a\u2028b\r\nc", u"abc"},
+      {u"Title\u2026", u"Title"},
+      {u"\u2026Title", u"Title"},
+      {u"Ti\u2026tle", u"Ti\u2026tle"},
+      {u"\u3000\t\n", u""},
+      {u"", u""},
+      {u"300 " + repeated(u"x", 296), u"300 " + repeated(u"x", 251)},
+      {repeated(u"n", 300) + u".pdf", repeated(u"n", 251) + u".pdf"},
+      {repeated(u"n", 254) + u"   x", repeated(u"n", 254)},
+      // The cut falls inside the emoji's surrogate pair, so the whole pair goes.
+      {repeated(u"n", 254) + u"\U0001F600" + u"tail", repeated(u"n", 254)},
+      {repeated(u"n", 250) + u"\U0001F600" + repeated(u"n", 50) + u".txt",
+       repeated(u"n", 250) + u".txt"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(stringSanitizedForFileName(c.name), c.expected) << platform::toUtf8(c.name);
+  }
+}
+
+TEST(StringSanitizedForFileName, StaysWithinTheLimitWhateverTheExtension) {
+  struct Case {
+    std::size_t baseLength;
+    std::size_t extensionLength;
+    bool keepsExtension;
+  };
+  const Case cases[] = {
+      {300, 0, false}, {300, 3, true},    {300, 253, true}, {1, 254, false},
+      {1, 300, false}, {300, 300, false}, {2, 253, true},
+  };
+  for (const auto& c : cases) {
+    std::u16string extension = repeated(u"e", c.extensionLength);
+    std::u16string name =
+        repeated(u"b", c.baseLength) + (c.extensionLength ? u"." : u"") + extension;
+    std::u16string result = stringSanitizedForFileName(name);
+    SCOPED_TRACE(testing::Message() << c.baseLength << "." << c.extensionLength);
+    EXPECT_LE(result.size(), kMaximumFileNameLength);
+    EXPECT_EQ(result.ends_with(u"." + extension), c.keepsExtension && c.extensionLength > 0);
+    // A title is never reduced to nothing by the limit.
+    EXPECT_FALSE(result.empty());
+  }
+}
+
+class MakeFilenameUnique : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zv-text-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  // A new, empty folder inside the test's own, holding the given items.
+  platform::URL folderWith(const std::vector<std::u16string>& names) {
+    std::filesystem::path folder = root_ / std::to_string(++folderCount_);
+    std::filesystem::create_directory(folder);
+    for (const auto& name : names) {
+      std::ofstream(folder / platform::toUtf8(name)).put('x');
+    }
+    return platform::URL::fileURLWithPath(platform::fromUtf8(folder.string()), true);
+  }
+
+  std::filesystem::path root_;
+  int folderCount_ = 0;
+};
+
+TEST_F(MakeFilenameUnique, NumbersTakenNamesFromOne) {
+  struct Case {
+    std::vector<std::u16string> existing;
+    std::u16string name;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {{}, u"Report.pdf", u"Report.pdf"},
+      // A free name comes back as given, even when it would not pass as sanitised.
+      {{}, u" a:b ", u" a:b "},
+      {{u"Report.pdf"}, u"Report.pdf", u"Report 1.pdf"},
+      {{u"Report.pdf", u"Report 1.pdf"}, u"Report.pdf", u"Report 2.pdf"},
+      {{u"Report.pdf", u"Report 2.pdf"}, u"Report.pdf", u"Report 1.pdf"},
+      {{u"Notes"}, u"Notes", u"Notes 1"},
+      {{u"a.b.c"}, u"a.b.c", u"a.b 1.c"},
+      {{u"a:b.txt", u"a-b 1.txt"}, u"a:b.txt", u"a-b 2.txt"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folderWith(c.existing)), c.expected)
+        << platform::toUtf8(c.name);
+  }
+}
+
+TEST_F(MakeFilenameUnique, ShortensTheNameNotTheNumberAtTheLimit) {
+  struct Case {
+    std::u16string name;
+    std::u16string first;
+    std::u16string second;
+  };
+  const Case cases[] = {
+      {repeated(u"n", 251) + u".pdf", repeated(u"n", 249) + u" 1.pdf",
+       repeated(u"n", 249) + u" 2.pdf"},
+      {repeated(u"n", 255), repeated(u"n", 253) + u" 1", repeated(u"n", 253) + u" 2"},
+      // An extension that leaves no room for the number is dropped, not the number.
+      {u"b." + repeated(u"e", 253), u"b 1", u"b 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.name));
+    platform::URL folder = folderWith({c.name});
+    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folder), c.first);
+    std::ofstream(platform::toUtf8(folder.path() + u"/" + c.first)).put('x');
+    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folder), c.second);
+  }
+}
+
+TEST(GenerateName, TakesTheFirstLineOrSentenceWithoutMarkers) {
+  struct Case {
+    std::u16string text;
+    bool truncateToPeriod;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {u"3. Groceries. Milk and eggs", true, u"Groceries"},
+      {u"\u2022 Item one", true, u"Item one"},
+      {u"\u2022\u00A0Item two", false, u"Item two"},
+      {u"1000. Title", true, u"1000"},
+      {u"0. Title", true, u"0"},
+      {u"12. Shopping\nMilk", false, u"12. Shopping"},
+      {u"Ch. 4 notes\nmore", false, u"Ch. 4 notes"},
+      {u"First sentence. Second one", false, u"First sentence."},
+      {u"\uFFFC\tPicture\u200Bcaption", false, u"Picture"},
+      {u"- * + text", false, u"text"},
+      {u"+ - text", false, u"- text"},
+      {u" \n\t ", false, u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(generateNameTruncatingToPeriod(c.text, c.truncateToPeriod, false), c.expected)
+        << platform::toUtf8(c.text);
+  }
+}
+
+TEST(GenerateName, EndsLongNamesInAnEllipsisOrSanitisesThem) {
+  std::u16string longSentence = repeated(u"Word ", 80);
+  std::u16string itemName = generateItemName(longSentence);
+  EXPECT_EQ(itemName.size(), kMaximumFileNameLength);
+  EXPECT_TRUE(itemName.ends_with(u"\u2026"));
+  EXPECT_EQ(generateItemName(u"Short. " + longSentence), u"Short.");
+
+  std::u16string emojiLine = repeated(u"a", 253) + u"\U0001F600" + repeated(u"a", 100);
+  EXPECT_EQ(generateItemName(emojiLine), repeated(u"a", 253) + u"\u2026");
+
+  EXPECT_EQ(generateNameSanitizedForFilename(u"a/b: c. d", true), u"a-b- c");
+  EXPECT_EQ(generateNameSanitizedForFilename(u"a/b: c. d", false), u"a/b: c");
+  EXPECT_EQ(generateNameSanitizedForFilename(longSentence, true).size(), 254u);
+}
+
+TEST(IsEqualToFilename, IgnoresCaseDiacriticsWidthAndNormalisation) {
+  struct Case {
+    std::u16string name;
+    std::u16string other;
+    bool equal;
+  };
+  const Case cases[] = {
+      {u"r\u00E9sum\u00E9", u"RESUME", true},
+      {u"\uFF21bc", u"abc", true},
+      {u"\u00E9", u"e\u0301", true},
+      {u"abc", u"abd", false},
+      {u"abc", u"ab", false},
+      {u"a b", u"ab", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(isEqualToFilename(c.name, c.other), c.equal) << platform::toUtf8(c.name);
+  }
+}
+
+TEST(FileSystemRepresentationString, DecomposesAndStopsAtTheTerminator) {
+  struct Case {
+    std::u16string name;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {u"Caf\u00E9", u"Cafe\u0301"},
+      {u"\uAC00", u"\u1100\u1161"},
+      {std::u16string(u"ab\0cd", 5), u"ab"},
+      {u"a\xD800z", u"a\uFFFDz"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fileSystemRepresentationString(c.name), c.expected);
+  }
+}
+
+TEST(FileDisplayName, ShowsTheLastComponentWithItsExtension) {
+  struct Case {
+    std::u16string path;
+    std::u16string expected;
+  };
+  const Case cases[] = {
+      {u"/tmp/scratch.tiff", u"scratch.tiff"},
+      {u"/tmp/folder/", u"folder"},
+      {u"relative", u"relative"},
+      {u"/", u"/"},
+      {u"", u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fileDisplayName(c.path), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace zv::text

@@ -1,0 +1,192 @@
+#include "text/string_extensions.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/unicode.h"
+#include "text/character_sets.h"
+
+namespace zv::text {
+namespace {
+
+struct TextCase {
+  std::u16string text;
+  std::u16string expected;
+};
+
+TEST(LineBreaks, RemovingNewlinesTurnsLineFeedsAndReturnsIntoSpaces) {
+  const TextCase cases[] = {
+      {u"\n\nTitle\n", u"Title"},
+      {u"a\r\nb", u"a  b"},
+      {u"a\u2028b", u"a\u2028b"},
+      {u"\t a \u00A0", u"a"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(stringByRemovingNewlines(c.text), c.expected);
+  }
+}
+
+TEST(LineBreaks, RemovingNewlinesAndTabsLeavesSingleSpaces) {
+  const TextCase cases[] = {
+      {u" a\t\tb \n c ", u"a b c"},
+      {u"a\u2029\u0085b", u"a b"},
+      {u"\U0001F600\n\n\U0001F600", u"\U0001F600 \U0001F600"},
+      {u"a\u00A0\u00A0b", u"a\u00A0\u00A0b"},
+      {u"\n\t", u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(stringByRemovingNewlinesAndTabs(c.text), c.expected);
+  }
+}
+
+TEST(LineBreaks, StandardizingTurnsEveryBreakIntoOneLineFeed) {
+  const TextCase cases[] = {
+      {u"a\r\n\rb", u"a\n\nb"}, {u"a\n\rb", u"a\nb"}, {u"a\n\r\nb", u"a\n\nb"},
+      {u"\r\r", u"\n\n"},       {u"a\nb", u"a\nb"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(stringByStandardizingNewlines(c.text), c.expected);
+  }
+}
+
+TEST(Escaping, DoublesBackslashesAndEscapesQuotes) {
+  EXPECT_EQ(stringByEscapingBackslashes(u"a\\b\\\\"), u"a\\\\b\\\\\\\\");
+  EXPECT_EQ(stringByEscapingQuotes(u"it's \"x\" \\"), u"it\\'s \\\"x\\\" \\");
+}
+
+// Deletes the first member of the set and starts again: slow, but obviously what is meant.
+std::u16string removeOneByOne(std::u16string text, const icu::UnicodeSet& set) {
+  while (true) {
+    std::size_t found = indexOfFirstCharacterInSet(text, set);
+    if (found == std::u16string::npos) {
+      return text;
+    }
+    std::size_t length = 0;
+    codePointAt(text, found, length);
+    text.erase(found, length);
+  }
+}
+
+TEST(RemovingCharacters, MatchesDeletingOneCharacterAtATime) {
+  UErrorCode status = U_ZERO_ERROR;
+  // x, the lone lead of U+1F600 and a pair are in the set; its lone trail is not.
+  icu::UnicodeSet set(icu::UnicodeString(u"[x\\uD83D\\U0001F601]"), status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  const char16_t alphabet[] = {u'a', u'x', 0xD83D, 0xDE00, 0xDE01, 0xD83C};
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string text;
+    for (int length = round % 9; length > 0; --length) {
+      text.push_back(alphabet[random() % std::size(alphabet)]);
+    }
+    EXPECT_EQ(stringByRemovingCharactersInSet(text, set), removeOneByOne(text, set))
+        << platform::toUtf8(text);
+  }
+}
+
+TEST(RemovingCharacters, DropsControlIllegalAndUnpairedSurrogates) {
+  const TextCase cases[] = {
+      {u"a\u0001b\u200Bc\u00E9", u"abc\u00E9"},
+      {u"x\U0001F600y", u"xy"},
+      {u"x\xD83Dy\xDE00", u"xy"},
+      {u"a\uFFFEb\uFDD0", u"ab"},
+      {u"\uFFFCx", u"\uFFFCx"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(stringByRemovingControlAndIllegalCharacters(c.text), c.expected);
+  }
+  EXPECT_EQ(stringWithoutAttachments(u"\uFFFCa\uFFFC"), u"a");
+}
+
+TEST(SmartCapitalization, CapitalisesOnlyPiecesWithoutCapitals) {
+  const TextCase cases[] = {
+      {u"read the README now", u"Read The README Now"},
+      {u"HTML report", u"HTML Report"},
+      {u" two  spaces ", u" Two  Spaces "},
+      {u"\u00E9lan vital", u"\u00C9lan Vital"},
+      {u"\u01C5emal was", u"\u01C5emal Was"},
+      {u"", u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(smartCapitalizedString(c.text), c.expected);
+  }
+}
+
+TEST(Truncation, CutsAtTheEndOrInTheMiddleWithAnEllipsis) {
+  struct Case {
+    std::u16string text;
+    std::size_t maxLength;
+    std::u16string atEnd;
+    std::u16string inMiddle;
+  };
+  const Case cases[] = {
+      {u"abcdefgh", 5, u"abcde\u2026", u"ab\u2026gh"},
+      {u"abcdefgh", 4, u"abcd\u2026", u"ab\u2026gh"},
+      {u"abcde", 5, u"abcde", u"abcde"},
+      {u"abc", 0, u"\u2026", u"\u2026"},
+      {u"a\U0001F600\U0001F600b", 3, u"a\U0001F600\u2026", u"a\u2026b"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(truncatedStringWithMaxLength(c.text, c.maxLength), c.atEnd);
+    EXPECT_EQ(stringByTruncatingMiddleWithMaxLength(c.text, c.maxLength), c.inMiddle);
+  }
+}
+
+TEST(Search, FindsEveryOccurrenceIgnoringCaseAndDiacritics) {
+  struct Case {
+    std::u16string text;
+    std::u16string searched;
+    std::vector<Range> expected;
+  };
+  const Case cases[] = {
+      {u"abab", u"ab", {{0, 2}, {2, 2}}},
+      {u"aaa", u"aa", {{0, 2}}},
+      {u"R\u00E9sum\u00E9 or resume", u"RESUME", {{0, 6}, {10, 6}}},
+      {u"abc", u"abc", {{0, 3}}},
+      {u"abc", u"abcd", {}},
+      {u"abc", u"", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(localizedStandardRangesOfString(c.text, c.searched), c.expected)
+        << platform::toUtf8(c.text);
+  }
+  EXPECT_TRUE(isCaseInsensitiveEqualToString(u"Stra\u00DFe", u"STRASSE"));
+  EXPECT_FALSE(isCaseInsensitiveEqualToString(u"abc", u"abd"));
+}
+
+TEST(Search, PrefixMaySitBehindBlanksButNotBehindLineBreaks) {
+  struct Case {
+    std::u16string text;
+    std::u16string prefix;
+    bool expected;
+  };
+  const Case cases[] = {
+      {u"  Hello", u"Hello", true},  {u"\t\u00A0Hello", u"Hello", true},
+      {u"\nHello", u"Hello", false}, {u"Say Hello", u"Hello", false},
+      {u"Hello", u"Help", false},    {u"", u"x", false},
+      {u"anything", u"", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(hasPrefixIgnoringWhitespace(c.text, c.prefix), c.expected)
+        << platform::toUtf8(c.text);
+  }
+}
+
+TEST(PercentEncoding, EscapesEveryByteThatCannotStandInAURL) {
+  const TextCase cases[] = {
+      {u"a b", u"a%20b"},
+      {u"\u00E9", u"%C3%A9"},
+      {u"https://x.org/a?q=1&r=[2]#f", u"https://x.org/a?q=1&r=[2]#f"},
+      {u"100%", u"100%25"},
+      {u"%41%4g", u"%41%254g"},
+      {u"\"<>\\^`{|}", u"%22%3C%3E%5C%5E%60%7B%7C%7D"},
+      {u"\xD800", u"%EF%BF%BD"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(percentEncodedURLString(c.text), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace zv::text
