@@ -3,6 +3,8 @@ zv_library(zv_platform_property_list
   SOURCES
     property_list.cpp
     binary_property_list.cpp
+    xml_property_list.cpp
+    property_list_serialization.cpp
   PUBLIC_LIBS zv_platform_base EXPAT::EXPAT
 )
 
@@ -10,5 +12,6 @@ zv_test(zv_platform_property_list_tests
   SOURCES
     property_list_test.cpp
     binary_property_list_test.cpp
+    xml_property_list_test.cpp
   LIBS zv_platform_property_list
 )
