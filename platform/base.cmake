@@ -6,12 +6,20 @@ zv_library(zv_platform_base
     date.cpp
     url.cpp
     files.cpp
+    file_attributes.cpp
+    containers.cpp
+    content_type.cpp
   PUBLIC_LIBS PkgConfig::ICU PkgConfig::URIPARSER
 )
 
 zv_test(zv_platform_base_tests
   SOURCES
     localization_test.cpp
+    date_test.cpp
     url_test.cpp
+    files_test.cpp
+    file_attributes_test.cpp
+    containers_test.cpp
+    content_type_test.cpp
   LIBS zv_platform_base
 )

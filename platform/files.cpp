@@ -153,6 +153,13 @@ Result<void> removeTreeAt(int parent, const std::string& name, const std::string
     }
     return makeFileErrorFromErrno(errno, path);
   }
+  // A folder without write permission for us would keep its content; it is ours to delete, so
+  // give ourselves the right first.
+  struct stat status {};
+  if (::fstat(folder.get(), &status) == 0 && status.st_uid == ::geteuid() &&
+      (status.st_mode & S_IRWXU) != S_IRWXU) {
+    ::fchmod(folder.get(), (status.st_mode & 07777) | S_IRWXU);
+  }
   int listingDescriptor = ::dup(folder.get());
   DIR* listing = listingDescriptor >= 0 ? ::fdopendir(listingDescriptor) : nullptr;
   if (listing == nullptr) {

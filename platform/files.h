@@ -33,6 +33,8 @@ enum class FileErrorCode : std::int64_t {
   kWriteFailed = 14,
   kNoHomeFolder = 15,
   kNameTooLong = 16,
+  /// A value handed to a file operation that it cannot store (a date out of range, ...).
+  kInvalidValue = 17,
 };
 
 /// An error of kPlatformErrorDomain with the given code.

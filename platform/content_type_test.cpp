@@ -1,0 +1,179 @@
+#include "platform/content_type.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "platform/containers.h"
+#include "platform/files.h"
+#include "platform/unicode.h"
+
+namespace zv::platform {
+namespace {
+
+class ContentTypeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto folder = TemporaryDirectory::create(u"content-type-test");
+    ASSERT_TRUE(folder.ok());
+    folder_.emplace(std::move(*folder));
+    std::string mime = folder_->url().appendingPathComponent(u"mime").fileSystemPath();
+    ASSERT_EQ(::mkdir(mime.c_str(), 0700), 0);
+    std::ofstream(mime + "/globs2") << "# comment\n"
+                                       "60:application/x-preferred:*.shared\n"
+                                       "50:audio/mpeg:*.mp3\n"
+                                       "50:application/vnd.oasis.opendocument.text:*.odt\n"
+                                       "50:text/x-csrc:*.c:cs\n"
+                                       "50:text/x-c++src:*.C:cs\n"
+                                       "50:application/x-weak:*.shared\n"
+                                       "50:application/x-weak:*.weak\n"
+                                       "50:application/x-tar-gz:*.tar.gz\n"
+                                       "50:application/x-odd:*.[ab]\n"
+                                       "garbage line\n";
+    std::ofstream(mime + "/aliases") << "application/x-mp3 audio/mpeg\n";
+    std::ofstream(mime + "/subclasses")
+        << "application/vnd.oasis.opendocument.text application/zip\n"
+           "text/x-csrc text/plain\n"
+           "application/x-loop-a application/x-loop-b\n"
+           "application/x-loop-b application/x-loop-a\n";
+    database_ = MimeDatabase::loadFromFolders({mime});
+  }
+
+  URL at(std::u16string_view name, bool isDirectory = false) const {
+    return folder_->url().appendingPathComponent(name, isDirectory);
+  }
+
+  std::optional<TemporaryDirectory> folder_;
+  MimeDatabase database_ = MimeDatabase::loadFromFolders({});
+};
+
+TEST_F(ContentTypeTest, MimeTypesMapToTypesWithPreferredExtensions) {
+  struct Case {
+    std::u16string mimeType;
+    std::u16string identifier;
+    std::u16string extension;
+  };
+  const Case cases[] = {
+      {u"text/html", u"public.html", u"html"},
+      {u"TEXT/HTML; charset=utf-8", u"public.html", u"html"},
+      {u"image/jpeg", u"public.jpeg", u"jpeg"},
+      {u"application/pdf", u"com.adobe.pdf", u"pdf"},
+      {u"image/heic", u"public.heic", u"heic"},
+      {u"application/x-webarchive", u"com.apple.webarchive", u"webarchive"},
+      {u"audio/mpeg", u"public.mp3", u"mp3"},
+      {u"application/x-mp3", u"public.mp3", u"mp3"},
+      {u"application/vnd.oasis.opendocument.text",
+       u"dyn.mime.application/vnd.oasis.opendocument.text", u"odt"},
+      {u"application/x-tar-gz", u"dyn.mime.application/x-tar-gz", u"tar.gz"},
+  };
+  for (const Case& c : cases) {
+    std::optional<ContentType> type = ContentType::withMIMEType(c.mimeType, database_);
+    ASSERT_TRUE(type.has_value()) << toUtf8(c.mimeType);
+    EXPECT_EQ(type->identifier(), c.identifier);
+    EXPECT_EQ(type->preferredFilenameExtension(), c.extension);
+  }
+  for (std::u16string_view unknown : {u"", u"nonsense", u"application/x-unknown", u";"}) {
+    EXPECT_FALSE(ContentType::withMIMEType(unknown, database_).has_value()) << toUtf8(unknown);
+  }
+}
+
+TEST_F(ContentTypeTest, ExtensionsMapToTypes) {
+  struct Case {
+    std::u16string extension;
+    std::u16string identifier;
+  };
+  const Case cases[] = {
+      {u"webarchive", u"com.apple.webarchive"},
+      {u"JPG", u"public.jpeg"},
+      {u"webloc", u"com.apple.web-internet-location"},
+      {u"qntweblink", u"com.quennet.weblink"},
+      {u"rtfd", u"com.apple.rtfd"},
+      {u"shared", u"dyn.mime.application/x-preferred"},
+      {u"c", u"dyn.mime.text/x-csrc"},
+      {u"C", u"dyn.mime.text/x-c++src"},
+      {u"ODT", u"dyn.mime.application/vnd.oasis.opendocument.text"},
+      {u"xyz", u"dyn.ext.xyz"},
+  };
+  for (const Case& c : cases) {
+    std::optional<ContentType> type = ContentType::withFilenameExtension(c.extension, database_);
+    ASSERT_TRUE(type.has_value()) << toUtf8(c.extension);
+    EXPECT_EQ(type->identifier(), c.identifier);
+    EXPECT_EQ(ContentType::withIdentifier(type->identifier(), database_), type);
+  }
+  EXPECT_FALSE(ContentType::withFilenameExtension(u"", database_).has_value());
+  EXPECT_FALSE(ContentType::withFilenameExtension(u"a/b", database_).has_value());
+}
+
+TEST_F(ContentTypeTest, ConformanceFollowsParents) {
+  auto odt = *ContentType::withMIMEType(u"application/vnd.oasis.opendocument.text", database_);
+  auto csource = *ContentType::withFilenameExtension(u"c", database_);
+  auto loop = *ContentType::withMIMEType(u"application/x-loop-a", database_);
+  struct Case {
+    ContentType type;
+    ContentType other;
+    bool conforms;
+  };
+  const Case cases[] = {
+      {ContentType::jpeg(), ContentType::image(), true},
+      {ContentType::jpeg(), ContentType::data(), true},
+      {ContentType::heic(), ContentType::image(), true},
+      {ContentType::html(), ContentType::text(), true},
+      {ContentType::html(), ContentType::content(), true},
+      {ContentType::webArchive(), ContentType::webArchive(), true},
+      {ContentType::webArchive(), ContentType::html(), false},
+      {ContentType::webArchive(), ContentType::text(), false},
+      {ContentType::pdf(), ContentType::content(), true},
+      {ContentType::rtfd(), ContentType::data(), false},
+      {ContentType::rtf(), ContentType::plainText(), false},
+      {ContentType::webLink(), ContentType::data(), true},
+      {ContentType::internetLocation(), ContentType::item(), true},
+      {ContentType::image(), ContentType::jpeg(), false},
+      {odt, *ContentType::withIdentifier(u"public.zip-archive", database_), true},
+      {csource, ContentType::plainText(), true},
+      {loop, ContentType::data(), true},
+      {loop, ContentType::text(), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.type.conformsTo(c.other, database_), c.conforms)
+        << toUtf8(c.type.identifier()) << " / " << toUtf8(c.other.identifier());
+  }
+}
+
+TEST_F(ContentTypeTest, ItemsAreTypedByNameAndKind) {
+  const std::uint8_t content[] = {'x'};
+  for (std::u16string_view name : {u"page.webarchive", u"notes", u"flat.rtfd"}) {
+    ASSERT_TRUE(writeFileAtURL(at(name), content, WriteMode::kCreateNew).ok());
+  }
+  ASSERT_TRUE(createDirectoryAtURL(at(u"Note.rtfd"), false, 0700).ok());
+  ASSERT_TRUE(createDirectoryAtURL(at(u"folder.webarchive"), false, 0700).ok());
+  struct Case {
+    std::u16string name;
+    std::u16string identifier;
+  };
+  const Case cases[] = {
+      {u"page.webarchive", u"com.apple.webarchive"},
+      {u"notes", u"public.data"},
+      {u"Note.rtfd", u"com.apple.rtfd"},
+      {u"flat.rtfd", u"com.apple.flat-rtfd"},
+      {u"folder.webarchive", u"public.folder"},
+  };
+  for (const Case& c : cases) {
+    Result<ContentType> type = contentTypeOfItemAtURL(at(c.name), database_);
+    ASSERT_TRUE(type.ok()) << toUtf8(c.name);
+    EXPECT_EQ(type->identifier(), c.identifier) << toUtf8(c.name);
+  }
+  EXPECT_FALSE(contentTypeOfItemAtURL(at(u"missing.pdf"), database_).ok());
+}
+
+TEST(SystemMimeDatabase, GivesExtensionsBeyondOurTable) {
+  if (!MimeDatabase::system().knowsMimeType("application/vnd.oasis.opendocument.text")) {
+    GTEST_SKIP() << "shared-mime-info is not installed";
+  }
+  auto odt = ContentType::withMIMEType(u"application/vnd.oasis.opendocument.text");
+  ASSERT_TRUE(odt.has_value());
+  EXPECT_EQ(odt->preferredFilenameExtension(), u"odt");
+}
+
+}  // namespace
+}  // namespace zv::platform

@@ -1,0 +1,86 @@
+#include "platform/date.h"
+
+#include <gtest/gtest.h>
+
+namespace zv::platform {
+namespace {
+
+TEST(Date, ParsesISO8601WithZonesAndFractions) {
+  struct Case {
+    std::u16string text;
+    double secondsSinceReferenceDate;
+  };
+  const Case cases[] = {
+      {u"2001-01-01T00:00:00Z", 0},
+      {u"2021-03-05T08:00:00.250+01:00", 636620400.25},
+      {u"2021-03-05T07:00:00.25Z", 636620400.25},
+      {u"2021-03-05T02:30:00-0430", 636620400},
+      {u"2000-02-29T12:00:00Z", -26481600},
+      {u"1970-01-01T00:00:00Z", -kReferenceDateUnixTime},
+  };
+  for (const Case& c : cases) {
+    std::optional<Date> date = dateFromISO8601String(c.text);
+    ASSERT_TRUE(date.has_value()) << std::string(c.text.begin(), c.text.end());
+    EXPECT_DOUBLE_EQ(date->secondsSinceReferenceDate, c.secondsSinceReferenceDate);
+  }
+}
+
+TEST(Date, RejectsMalformedAndImpossibleDates) {
+  const std::u16string texts[] = {
+      u"",
+      u"2021-03-05",
+      u"2021-03-05T08:00:00",  // no zone: the moment would depend on where we run
+      u"2021-03-05 08:00:00Z",
+      u"2021-3-05T08:00:00Z",
+      u"2021-02-29T08:00:00Z",
+      u"1900-02-29T08:00:00Z",
+      u"2021-13-01T08:00:00Z",
+      u"2021-03-05T24:00:00Z",
+      u"2021-03-05T08:60:00Z",
+      u"2021-03-05T08:00:60Z",
+      u"2021-03-05T08:00:00.Z",
+      u"2021-03-05T08:00:00.1234567890Z",
+      u"2021-03-05T08:00:00+24:00",
+      u"2021-03-05T08:00:00Z trailing",
+      u"２０２１-03-05T08:00:00Z",
+  };
+  for (const std::u16string& text : texts) {
+    EXPECT_FALSE(dateFromISO8601String(text).has_value()) << std::string(text.begin(), text.end());
+  }
+}
+
+TEST(Date, FormatsInUTCWithMilliseconds) {
+  struct Case {
+    double secondsSinceReferenceDate;
+    std::u16string text;
+  };
+  const Case cases[] = {
+      {0, u"2001-01-01T00:00:00.000Z"},
+      {636620400.25, u"2021-03-05T07:00:00.250Z"},
+      {-0.5, u"2000-12-31T23:59:59.500Z"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(iso8601StringFromDate(Date{c.secondsSinceReferenceDate}), c.text);
+    EXPECT_EQ(dateFromISO8601String(c.text), Date{c.secondsSinceReferenceDate});
+  }
+}
+
+TEST(Date, TimespecConversionKeepsNanosecondsInRange) {
+  const struct timespec times[] = {{0, 0}, {1234567890, 123456789}, {978307199, 999999999}};
+  for (const struct timespec& time : times) {
+    struct timespec back = timespecFromDate(dateFromTimespec(time));
+    // Nanoseconds may carry into the seconds when the double rounds up.
+    auto nanoseconds = [](const struct timespec& t) {
+      return static_cast<long double>(t.tv_sec) * 1e9L + static_cast<long double>(t.tv_nsec);
+    };
+    EXPECT_NEAR(static_cast<double>(nanoseconds(back) - nanoseconds(time)), 0, 1000);
+    EXPECT_GE(back.tv_nsec, 0);
+    EXPECT_LT(back.tv_nsec, 1'000'000'000);
+  }
+  struct timespec beforeEpoch = timespecFromDate(dateFromUnixTime(-1.25));
+  EXPECT_EQ(beforeEpoch.tv_sec, -2);
+  EXPECT_EQ(beforeEpoch.tv_nsec, 750'000'000);
+}
+
+}  // namespace
+}  // namespace zv::platform

@@ -1,0 +1,178 @@
+#include "platform/file_attributes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+
+#include "platform/files.h"
+#include "platform/localization.h"
+
+namespace zv::platform {
+namespace {
+
+constexpr char kCreationDateAttribute[] = "user.zelvar.creation-date";
+constexpr char kHiddenExtensionAttribute[] = "user.zelvar.hidden-extension";
+
+Result<std::string> existingItemPath(const URL& url) {
+  if (!url.isFileURL()) {
+    return makeFileError(FileErrorCode::kNotAFileURL,
+                         formatLocalized(u"Not a file URL: %@", {url.absoluteString()}));
+  }
+  std::string path = url.fileSystemPath();
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    return makeFileErrorFromErrno(EINVAL, path);
+  }
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  return path;
+}
+
+// Extended attributes on the link itself are refused by Linux for user attributes; that and a
+// volume without them both mean "cannot be kept here".
+bool attributesUnsupported(int errorNumber) {
+  return errorNumber == ENOTSUP || errorNumber == EPERM;
+}
+
+std::optional<std::string> readAttribute(const std::string& path, const char* name) {
+  char buffer[64];
+  ssize_t size = ::lgetxattr(path.c_str(), name, buffer, sizeof buffer);
+  if (size < 0) {
+    return std::nullopt;
+  }
+  return std::string(buffer, static_cast<size_t>(size));
+}
+
+// The stored creation date, when it is ours and well formed.
+std::optional<Date> storedCreationDate(const std::string& path) {
+  std::optional<std::string> text = readAttribute(path, kCreationDateAttribute);
+  if (!text) {
+    return std::nullopt;
+  }
+  double seconds = 0;
+  auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), seconds);
+  if (error != std::errc() || end != text->data() + text->size() ||
+      !isFileSystemDate(Date{seconds})) {
+    return std::nullopt;
+  }
+  return Date{seconds};
+}
+
+Date dateFromStatxTimestamp(const struct statx_timestamp& time) {
+  struct timespec converted {};
+  converted.tv_sec = time.tv_sec;
+  converted.tv_nsec = time.tv_nsec;
+  return dateFromTimespec(converted);
+}
+
+Result<void> storeCreationDate(const std::string& path, Date date) {
+  char buffer[64];
+  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, date.secondsSinceReferenceDate);
+  if (error != std::errc()) {
+    return makeFileErrorFromErrno(EINVAL, path);
+  }
+  if (::lsetxattr(path.c_str(), kCreationDateAttribute, buffer, static_cast<size_t>(end - buffer),
+                  0) != 0 &&
+      !attributesUnsupported(errno)) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<Date> contentModificationDateAtURL(const URL& url) {
+  Result<std::string> path = existingItemPath(url);
+  if (!path) {
+    return path.error();
+  }
+  struct stat status {};
+  if (::lstat(path->c_str(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, *path);
+  }
+  return dateFromTimespec(status.st_mtim);
+}
+
+Result<Date> creationDateAtURL(const URL& url) {
+  Result<std::string> path = existingItemPath(url);
+  if (!path) {
+    return path.error();
+  }
+  if (std::optional<Date> stored = storedCreationDate(*path)) {
+    return *stored;
+  }
+  struct statx status {};
+  if (::statx(AT_FDCWD, path->c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &status) !=
+      0) {
+    return makeFileErrorFromErrno(errno, *path);
+  }
+  if ((status.stx_mask & STATX_BTIME) != 0) {
+    return dateFromStatxTimestamp(status.stx_btime);
+  }
+  return dateFromStatxTimestamp(status.stx_mtime);
+}
+
+Result<void> setFileDatesAtURL(const URL& url, const FileDates& dates) {
+  Result<std::string> path = existingItemPath(url);
+  if (!path) {
+    return path.error();
+  }
+  for (const std::optional<Date>& date : {dates.creationDate, dates.contentModificationDate}) {
+    if (date && !isFileSystemDate(*date)) {
+      return makeFileError(FileErrorCode::kInvalidValue,
+                           formatLocalized(u"Invalid date for “%@”", {url.path()}));
+    }
+  }
+  // The attribute first: setting it changes the status time only, never the modification date.
+  if (dates.creationDate) {
+    if (auto stored = storeCreationDate(*path, *dates.creationDate); !stored) {
+      return stored;
+    }
+  }
+  if (dates.contentModificationDate) {
+    struct timespec times[2] = {};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = timespecFromDate(*dates.contentModificationDate);
+    if (::utimensat(AT_FDCWD, path->c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+      return makeFileErrorFromErrno(errno, *path);
+    }
+  }
+  return {};
+}
+
+Result<bool> hasHiddenExtensionAtURL(const URL& url) {
+  Result<std::string> path = existingItemPath(url);
+  if (!path) {
+    return path.error();
+  }
+  std::optional<std::string> value = readAttribute(*path, kHiddenExtensionAttribute);
+  return value == "1";
+}
+
+Result<void> setHasHiddenExtensionAtURL(const URL& url, bool hidden) {
+  Result<std::string> path = existingItemPath(url);
+  if (!path) {
+    return path.error();
+  }
+  int status = hidden ? ::lsetxattr(path->c_str(), kHiddenExtensionAttribute, "1", 1, 0)
+                      : ::lremovexattr(path->c_str(), kHiddenExtensionAttribute);
+  if (status != 0 && errno != ENODATA && !attributesUnsupported(errno)) {
+    return makeFileErrorFromErrno(errno, *path);
+  }
+  return {};
+}
+
+std::u16string displayNameAtURL(const URL& url) {
+  Result<bool> hidden = hasHiddenExtensionAtURL(url);
+  if (hidden.ok() && *hidden && !url.pathExtension().empty()) {
+    return url.deletingPathExtension().lastPathComponent();
+  }
+  return url.lastPathComponent();
+}
+
+}  // namespace zv::platform

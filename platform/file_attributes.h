@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/date.h"
+#include "platform/result.h"
+#include "platform/url.h"
+
+namespace zv::platform {
+
+/// Dates to put on a file; an absent one is left as it is.
+struct FileDates {
+  std::optional<Date> creationDate;
+  std::optional<Date> contentModificationDate;
+};
+
+/// The item's content modification date, to the nanosecond (a symbolic link's own date).
+Result<Date> contentModificationDateAtURL(const URL& url);
+
+/// The item's creation date: the one we set, else the file system's birth time, else (where the
+/// file system keeps none) its modification date, the oldest date it then knows.
+Result<Date> creationDateAtURL(const URL& url);
+
+/// Sets the dates present in `dates`. Linux cannot set a birth time, so a creation date is kept
+/// in an extended attribute; a volume without them keeps none, which is not an error.
+Result<void> setFileDatesAtURL(const URL& url, const FileDates& dates);
+
+/// Whether the item shows without its extension. An item without the flag shows it; an item
+/// that does not exist is an error.
+Result<bool> hasHiddenExtensionAtURL(const URL& url);
+
+/// Records whether the item hides its extension. A volume without extended attributes cannot
+/// keep the flag, which is not an error (the item then shows its extension).
+Result<void> setHasHiddenExtensionAtURL(const URL& url, bool hidden);
+
+/// The name to show for the item: its last path component, without the extension when the item
+/// hides it.
+std::u16string displayNameAtURL(const URL& url);
+
+}  // namespace zv::platform

@@ -1,0 +1,293 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "platform/containers.h"
+#include "platform/unicode.h"
+
+namespace zv::platform {
+namespace {
+
+std::vector<std::uint8_t> bytesOf(std::string_view text) {
+  return {text.begin(), text.end()};
+}
+
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto folder = TemporaryDirectory::create(u"files-test");
+    ASSERT_TRUE(folder.ok());
+    folder_.emplace(std::move(*folder));
+  }
+
+  URL at(std::u16string_view relative, bool isDirectory = false) const {
+    return folder_->url().appendingPathComponent(relative, isDirectory);
+  }
+  std::string pathOf(std::u16string_view relative) const { return at(relative).fileSystemPath(); }
+
+  void write(std::u16string_view relative, std::string_view text) const {
+    ASSERT_TRUE(writeFileAtURL(at(relative), bytesOf(text), WriteMode::kCreateNew).ok());
+  }
+  std::string read(std::u16string_view relative) const {
+    auto bytes = readFileAtURL(at(relative));
+    return bytes.ok() ? std::string(bytes->begin(), bytes->end()) : "<unreadable>";
+  }
+  void symlinkTo(const std::string& target, std::u16string_view relative) const {
+    ASSERT_EQ(::symlink(target.c_str(), pathOf(relative).c_str()), 0);
+  }
+
+  std::optional<TemporaryDirectory> folder_;
+};
+
+TEST_F(FilesTest, ReachabilitySeesLinksWithoutFollowingThem) {
+  write(u"file", "x");
+  ASSERT_TRUE(createDirectoryAtURL(at(u"folder"), false, 0755).ok());
+  symlinkTo("/nonexistent/target", u"dangling");
+  struct Case {
+    URL url;
+    bool reachable;
+  };
+  const Case cases[] = {
+      {at(u"file"), true},
+      {at(u"folder", true), true},
+      {at(u"dangling"), true},
+      {at(u"missing"), false},
+      {at(u"file").appendingPathComponent(u"below"), false},
+      {*URL::fromString(u"https://example.com/"), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(itemIsReachableAtURL(c.url), c.reachable) << toUtf8(c.url.absoluteString());
+  }
+}
+
+TEST_F(FilesTest, RemovingATreeLeavesTheTargetsOfItsLinksAlone) {
+  ASSERT_TRUE(createDirectoryAtURL(at(u"outside"), false, 0755).ok());
+  write(u"outside/keep.txt", "precious");
+  ASSERT_TRUE(createDirectoryAtURL(at(u"tree/a/b"), true, 0700).ok());
+  write(u"tree/a/b/file.txt", "x");
+  write(u"tree/.hidden", "x");
+  symlinkTo(pathOf(u"outside"), u"tree/a/link-to-outside");
+  // A folder we cannot write into still goes, as long as it is ours.
+  ASSERT_EQ(::chmod(pathOf(u"tree/a/b").c_str(), 0500), 0);
+
+  Result<void> removed = removeItemAtURL(at(u"tree"));
+  ASSERT_TRUE(removed.ok()) << toUtf8(removed.error().description);
+  EXPECT_FALSE(itemIsReachableAtURL(at(u"tree")));
+  EXPECT_EQ(read(u"outside/keep.txt"), "precious");
+}
+
+TEST_F(FilesTest, RemovingALinkRemovesOnlyTheLink) {
+  write(u"target.txt", "precious");
+  symlinkTo(pathOf(u"target.txt"), u"link");
+  ASSERT_TRUE(removeItemAtURL(at(u"link")).ok());
+  EXPECT_EQ(read(u"target.txt"), "precious");
+}
+
+TEST_F(FilesTest, RemovalRefusesTheHomeFolderAndDotComponents) {
+  ASSERT_TRUE(createDirectoryAtURL(at(u"home/sub"), true, 0755).ok());
+  const char* savedHome = std::getenv("HOME");
+  std::optional<std::string> previous =
+      savedHome ? std::optional<std::string>(savedHome) : std::nullopt;
+  ::setenv("HOME", pathOf(u"home").c_str(), 1);
+  Result<void> home = removeItemAtURL(at(u"home"));
+  Result<void> dotted =
+      removeItemAtURL(URL::fileURLWithFileSystemPath(pathOf(u"home/sub") + "/.."));
+  previous ? ::setenv("HOME", previous->c_str(), 1) : ::unsetenv("HOME");
+
+  ASSERT_FALSE(home.ok());
+  EXPECT_TRUE(isFileError(home.error(), FileErrorCode::kInvalidPath));
+  ASSERT_FALSE(dotted.ok());
+  EXPECT_TRUE(isFileError(dotted.error(), FileErrorCode::kInvalidPath));
+  EXPECT_TRUE(itemIsReachableAtURL(at(u"home/sub")));
+  Result<void> missing = removeItemAtURL(at(u"missing"));
+  ASSERT_FALSE(missing.ok());
+  EXPECT_TRUE(isFileError(missing.error(), FileErrorCode::kFileNotFound));
+}
+
+TEST_F(FilesTest, CreatedFoldersGetTheRequestedMode) {
+  ::umask(022);
+  ASSERT_TRUE(createDirectoryAtURL(at(u"export/Zelvar/Zelvar"), true, 0700).ok());
+  for (std::u16string_view folder : {u"export", u"export/Zelvar", u"export/Zelvar/Zelvar"}) {
+    struct stat status {};
+    ASSERT_EQ(::lstat(pathOf(folder).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+  }
+  EXPECT_TRUE(createDirectoryAtURL(at(u"export/Zelvar"), true, 0700).ok());
+  Result<void> again = createDirectoryAtURL(at(u"export/Zelvar"), false, 0700);
+  ASSERT_FALSE(again.ok());
+  EXPECT_TRUE(isFileError(again.error(), FileErrorCode::kFileExists));
+}
+
+TEST_F(FilesTest, FolderCreationNeverFollowsALinkOrPassesAFile) {
+  ASSERT_TRUE(createDirectoryAtURL(at(u"elsewhere"), false, 0755).ok());
+  symlinkTo(pathOf(u"elsewhere"), u"planted");
+  write(u"file", "x");
+  struct Case {
+    URL url;
+    FileErrorCode code;
+  };
+  const Case cases[] = {
+      {at(u"planted"), FileErrorCode::kSymbolicLink},
+      {at(u"file"), FileErrorCode::kFileExists},
+      {at(u"file/below"), FileErrorCode::kNotADirectory},
+  };
+  for (const Case& c : cases) {
+    Result<void> created = createDirectoryAtURL(c.url, true, 0700);
+    ASSERT_FALSE(created.ok()) << toUtf8(c.url.absoluteString());
+    EXPECT_TRUE(isFileError(created.error(), c.code)) << toUtf8(created.error().description);
+  }
+}
+
+TEST_F(FilesTest, MovingNeverReplacesWhatIsAtTheDestination) {
+  write(u"source", "new");
+  write(u"taken", "old");
+  symlinkTo(pathOf(u"link-target"), u"dangling");
+  for (std::u16string_view destination : {u"taken", u"dangling"}) {
+    Result<void> moved = moveItemAtURLWithoutReplacing(at(u"source"), at(destination));
+    ASSERT_FALSE(moved.ok());
+    EXPECT_TRUE(isFileError(moved.error(), FileErrorCode::kFileExists));
+  }
+  EXPECT_EQ(read(u"taken"), "old");
+  EXPECT_FALSE(itemIsReachableAtURL(at(u"link-target")));
+
+  ASSERT_TRUE(moveItemAtURLWithoutReplacing(at(u"source"), at(u"free")).ok());
+  EXPECT_EQ(read(u"free"), "new");
+  EXPECT_FALSE(itemIsReachableAtURL(at(u"source")));
+}
+
+TEST_F(FilesTest, MovingAcrossFileSystemsCopiesThenRemoves) {
+  auto other =
+      TemporaryDirectory::createInDirectory(URL::fileURLWithPath(u"/dev/shm", true), u"files-test");
+  struct stat here {
+  }, there{};
+  if (!other.ok() || ::stat(other->url().fileSystemPath().c_str(), &there) != 0 ||
+      ::stat(pathOf(u"").c_str(), &here) != 0 || here.st_dev == there.st_dev) {
+    GTEST_SKIP() << "needs a second file system at /dev/shm";
+  }
+  ASSERT_TRUE(createDirectoryAtURL(at(u"tree/inner"), true, 0700).ok());
+  write(u"tree/inner/file", "content");
+  URL destination = other->url().appendingPathComponent(u"tree");
+  ASSERT_TRUE(moveItemAtURLWithoutReplacing(at(u"tree"), destination).ok());
+  EXPECT_FALSE(itemIsReachableAtURL(at(u"tree")));
+  auto bytes = readFileAtURL(destination.appendingPathComponent(u"inner/file"));
+  ASSERT_TRUE(bytes.ok());
+  EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "content");
+}
+
+TEST_F(FilesTest, CopyKeepsLinksModesDatesAndUserAttributes) {
+  ASSERT_TRUE(createDirectoryAtURL(at(u"source/inner"), true, 0750).ok());
+  write(u"source/inner/file", "content");
+  ASSERT_EQ(::chmod(pathOf(u"source/inner/file").c_str(), 0640), 0);
+  bool hasAttributes =
+      ::setxattr(pathOf(u"source/inner/file").c_str(), "user.test", "v", 1, 0) == 0;
+  const struct timespec times[2] = {{1000, 0}, {1234567890, 123456789}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, pathOf(u"source/inner/file").c_str(), times, 0), 0);
+  symlinkTo("inner/file", u"source/link");
+
+  ASSERT_TRUE(copyItemAtURL(at(u"source"), at(u"copy")).ok());
+  EXPECT_EQ(read(u"copy/inner/file"), "content");
+  struct stat status {};
+  ASSERT_EQ(::lstat(pathOf(u"copy/inner/file").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+  EXPECT_EQ(status.st_mtim.tv_sec, 1234567890);
+  EXPECT_EQ(status.st_mtim.tv_nsec, 123456789);
+  ASSERT_EQ(::lstat(pathOf(u"copy/link").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  if (hasAttributes) {
+    char value[4] = {};
+    EXPECT_EQ(::getxattr(pathOf(u"copy/inner/file").c_str(), "user.test", value, 4), 1);
+  }
+  Result<void> again = copyItemAtURL(at(u"source"), at(u"copy"));
+  ASSERT_FALSE(again.ok());
+  EXPECT_TRUE(isFileError(again.error(), FileErrorCode::kFileExists));
+}
+
+TEST_F(FilesTest, WritingRefusesPlantedLinksAndKeepsOthersFiles) {
+  write(u"outside.txt", "theirs");
+  symlinkTo(pathOf(u"outside.txt"), u"planted");
+  symlinkTo(pathOf(u"would-be-created"), u"dangling");
+  write(u"existing", "theirs");
+  struct Case {
+    std::u16string name;
+    WriteMode mode;
+    FileErrorCode code;
+  };
+  const Case cases[] = {
+      {u"planted", WriteMode::kCreateNew, FileErrorCode::kFileExists},
+      {u"planted", WriteMode::kReplaceExisting, FileErrorCode::kSymbolicLink},
+      {u"dangling", WriteMode::kCreateNew, FileErrorCode::kFileExists},
+      {u"dangling", WriteMode::kReplaceExisting, FileErrorCode::kSymbolicLink},
+      {u"existing", WriteMode::kCreateNew, FileErrorCode::kFileExists},
+  };
+  for (const Case& c : cases) {
+    Result<void> written = writeFileAtURL(at(c.name), bytesOf("ours"), c.mode);
+    ASSERT_FALSE(written.ok()) << toUtf8(c.name);
+    EXPECT_TRUE(isFileError(written.error(), c.code)) << toUtf8(written.error().description);
+  }
+  EXPECT_EQ(read(u"outside.txt"), "theirs");
+  EXPECT_EQ(read(u"existing"), "theirs");
+  EXPECT_FALSE(itemIsReachableAtURL(at(u"would-be-created")));
+
+  ASSERT_TRUE(writeFileAtURL(at(u"existing"), bytesOf("ours"), WriteMode::kReplaceExisting).ok());
+  EXPECT_EQ(read(u"existing"), "ours");
+}
+
+TEST_F(FilesTest, ReadingRefusesWhatIsNoRegularFile) {
+  ASSERT_EQ(::mkfifo(pathOf(u"fifo").c_str(), 0600), 0);
+  ASSERT_TRUE(createDirectoryAtURL(at(u"folder"), false, 0700).ok());
+  struct Case {
+    std::u16string name;
+    FileErrorCode code;
+  };
+  const Case cases[] = {{u"fifo", FileErrorCode::kNotARegularFile},
+                        {u"folder", FileErrorCode::kIsADirectory},
+                        {u"missing", FileErrorCode::kFileNotFound}};
+  for (const Case& c : cases) {
+    auto bytes = readFileAtURL(at(c.name));
+    ASSERT_FALSE(bytes.ok()) << toUtf8(c.name);
+    EXPECT_TRUE(isFileError(bytes.error(), c.code)) << toUtf8(bytes.error().description);
+  }
+  Result<void> fifoWrite = writeFileAtURL(at(u"fifo"), bytesOf("x"), WriteMode::kReplaceExisting);
+  EXPECT_FALSE(fifoWrite.ok());
+}
+
+TEST_F(FilesTest, PathsWithNulBytesAreRefused) {
+  URL withNul = URL::fileURLWithPath(std::u16string(u"/tmp/a\0b", 8));
+  EXPECT_FALSE(itemIsReachableAtURL(withNul));
+  Result<void> written = writeFileAtURL(withNul, bytesOf("x"), WriteMode::kCreateNew);
+  ASSERT_FALSE(written.ok());
+  EXPECT_TRUE(isFileError(written.error(), FileErrorCode::kInvalidPath));
+}
+
+TEST_F(FilesTest, ListingSkipsHiddenItemsAndDoesNotEnterLinks) {
+  ASSERT_TRUE(createDirectoryAtURL(at(u"logs/Library/sub"), true, 0700).ok());
+  write(u"logs/Library/a.log", "x");
+  write(u"logs/Library/sub/b.log", "x");
+  write(u"logs/.hidden.log", "x");
+  ASSERT_TRUE(createDirectoryAtURL(at(u"elsewhere"), false, 0700).ok());
+  write(u"elsewhere/c.log", "x");
+  symlinkTo(pathOf(u"elsewhere"), u"logs/link");
+
+  auto flat = contentsOfDirectoryAtURL(at(u"logs"));
+  ASSERT_TRUE(flat.ok());
+  EXPECT_EQ(flat->size(), 3u);
+  auto deep = contentsOfDirectoryAtURL(at(u"logs"), {.recursive = true, .skipsHiddenFiles = true});
+  ASSERT_TRUE(deep.ok());
+  std::vector<std::u16string> names;
+  for (const URL& url : *deep) {
+    names.push_back(url.lastPathComponent());
+  }
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"Library", u"a.log", u"sub", u"b.log", u"link"}));
+  EXPECT_TRUE((*deep)[0].hasDirectoryPath());
+}
+
+}  // namespace
+}  // namespace zv::platform
