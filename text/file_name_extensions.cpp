@@ -47,8 +47,13 @@ const icu::UnicodeSet& whitespaceNewlineControlAndPeriodSet() {
   return set;
 }
 
+// Where a generated name ends. Joiners inside one user-perceived character (the zero-width joiner
+// of an emoji sequence, the non-joiner of Persian or Indic words) are format characters too, but
+// ending the name there would split that character, so they do not end it.
 const icu::UnicodeSet& newlineAndControlSet() {
-  static const icu::UnicodeSet& set = frozenUnion(newlineCharacterSet(), u"[[:Cc:][:Cf:]]");
+  static const icu::UnicodeSet& set = frozenUnion(
+      newlineCharacterSet(),
+      u"[[[:Cc:][:Cf:]]-[[:Grapheme_Cluster_Break=Extend:][:Grapheme_Cluster_Break=ZWJ:]]]");
   return set;
 }
 
