@@ -1,0 +1,508 @@
+#include "source/library_snapshot.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "platform/date.h"
+#include "platform/files.h"
+#include "platform/unicode.h"
+
+namespace zv::source {
+namespace {
+
+using nlohmann::json;
+using platform::Error;
+using platform::fromUtf8;
+using platform::Result;
+
+// Snapshots come from other tools and from users: cap what we are willing to read.
+constexpr std::uintmax_t kMaximumDescriptionSize = 512u * 1024 * 1024;
+
+Error malformed(const std::string& where, const std::string& what) {
+  return Error{kLibrarySnapshotErrorDomain, kSnapshotMalformed,
+               fromUtf8(std::string(kLibrarySnapshotFileName) + ": " + where + ": " + what)};
+}
+
+// Reads the typed fields of one JSON object, remembering the first fault with its place.
+class FieldReader {
+ public:
+  FieldReader(const json& object, std::string where) : object_(object), where_(std::move(where)) {}
+
+  const std::optional<Error>& error() const { return error_; }
+  const std::string& where() const { return where_; }
+
+  const json* find(const char* key) {
+    auto found = object_.find(key);
+    return found == object_.end() ? nullptr : &*found;
+  }
+
+  // A string that must be present.
+  std::u16string requiredString(const char* key) {
+    const json* value = find(key);
+    if (value == nullptr || value->is_null()) {
+      fail(key, "is missing");
+      return {};
+    }
+    return string(key, *value);
+  }
+
+  // Absent or null: none.
+  std::optional<std::u16string> optionalString(const char* key) {
+    const json* value = find(key);
+    if (value == nullptr || value->is_null()) {
+      return std::nullopt;
+    }
+    return string(key, *value);
+  }
+
+  std::optional<bool> optionalBool(const char* key) {
+    const json* value = find(key);
+    if (value == nullptr) {
+      return std::nullopt;
+    }
+    if (!value->is_boolean()) {
+      fail(key, "must be true or false");
+      return std::nullopt;
+    }
+    return value->get<bool>();
+  }
+
+  std::optional<platform::Date> optionalDate(const char* key) {
+    std::optional<std::u16string> text = optionalString(key);
+    if (!text) {
+      return std::nullopt;
+    }
+    std::optional<platform::Date> date = platform::dateFromISO8601String(*text);
+    if (!date) {
+      fail(key, "is not an ISO 8601 date with a time zone");
+    }
+    return date;
+  }
+
+  // An array (absent: empty); each element is passed to the callback with its index.
+  template <typename Callback>
+  void forEachElement(const char* key, Callback&& callback) {
+    const json* value = find(key);
+    if (value == nullptr) {
+      return;
+    }
+    if (!value->is_array()) {
+      fail(key, "must be a list");
+      return;
+    }
+    for (size_t i = 0; i < value->size() && !error_; ++i) {
+      callback((*value)[i], i);
+    }
+  }
+
+  void fail(const std::string& key, const std::string& what) {
+    if (!error_) {
+      error_ = malformed(where_, "\"" + key + "\" " + what);
+    }
+  }
+
+ private:
+  std::u16string string(const char* key, const json& value) {
+    if (!value.is_string()) {
+      fail(key, "must be a string");
+      return {};
+    }
+    return fromUtf8(value.get_ref<const std::string&>());
+  }
+
+  const json& object_;
+  std::string where_;
+  std::optional<Error> error_;
+};
+
+std::string describe(const char* kind, size_t index, const std::u16string& id) {
+  std::string where = std::string(kind) + " " + std::to_string(index + 1);
+  if (!id.empty()) {
+    where += " (\"" + platform::toUtf8(id) + "\")";
+  }
+  return where;
+}
+
+// The tags of an item or tag collection: names, or null for a tag without a name.
+std::vector<Tag> readTags(FieldReader& reader) {
+  std::vector<Tag> tags;
+  reader.forEachElement("tags", [&](const json& tag, size_t) {
+    if (tag.is_null()) {
+      tags.push_back(Tag{});
+    } else if (tag.is_string()) {
+      tags.push_back(Tag{fromUtf8(tag.get_ref<const std::string&>())});
+    } else {
+      reader.fail("tags", "must hold strings or null");
+    }
+  });
+  return tags;
+}
+
+std::optional<DeviceRGBColor> readColor(FieldReader& reader) {
+  const json* value = reader.find("color");
+  if (value == nullptr || value->is_null()) {
+    return std::nullopt;
+  }
+  if (!value->is_array() || (value->size() != 3 && value->size() != 4)) {
+    reader.fail("color", "must be [r, g, b] or [r, g, b, a]");
+    return std::nullopt;
+  }
+  double components[4] = {0, 0, 0, 1};
+  for (size_t i = 0; i < value->size(); ++i) {
+    const json& component = (*value)[i];
+    if (!component.is_number() || !std::isfinite(component.get<double>()) ||
+        component.get<double>() < 0 || component.get<double>() > 1) {
+      reader.fail("color", "components must be numbers from 0 to 1");
+      return std::nullopt;
+    }
+    components[i] = component.get<double>();
+  }
+  return DeviceRGBColor{components[0], components[1], components[2], components[3]};
+}
+
+std::optional<std::uint32_t> fourCharCode(const std::u16string& text) {
+  if (text.size() != 4) {
+    return std::nullopt;
+  }
+  std::uint32_t code = 0;
+  for (char16_t c : text) {
+    if (c < 0x20 || c > 0x7E) {
+      return std::nullopt;
+    }
+    code = (code << 8) | c;
+  }
+  return code;
+}
+
+// A payload path must stay inside the snapshot folder: relative, without "..", and no symbolic
+// link along it may lead out.
+std::optional<std::string> payloadPathProblem(const std::filesystem::path& folder,
+                                              const std::u16string& file) {
+  std::filesystem::path relative(platform::toUtf8(file));
+  if (file.empty() || relative.is_absolute()) {
+    return "must be a relative path inside the library folder";
+  }
+  for (const auto& part : relative) {
+    if (part == "..") {
+      return "must not contain \"..\"";
+    }
+  }
+  std::error_code error;
+  std::filesystem::path root = std::filesystem::canonical(folder, error);
+  if (error) {
+    return std::nullopt;  // the folder itself was checked when it was opened
+  }
+  std::filesystem::path resolved = std::filesystem::weakly_canonical(root / relative, error);
+  if (error) {
+    return std::nullopt;  // missing payloads fail when the item is exported
+  }
+  auto [rootEnd, unused] =
+      std::mismatch(root.begin(), root.end(), resolved.begin(), resolved.end());
+  if (rootEnd != root.end()) {
+    return "leads out of the library folder";
+  }
+  return std::nullopt;
+}
+
+struct Snapshot {
+  LibraryContents contents;
+  std::map<std::u16string, std::u16string> payloads;      // item id → "file"
+  std::map<std::u16string, std::u16string> exportErrors;  // item id → reason
+};
+
+std::optional<Error> readItems(const json& root, const std::filesystem::path& folder,
+                               Snapshot& snapshot, const std::set<std::u16string>& labelIds) {
+  FieldReader top(root, "library");
+  std::set<std::u16string> ids;
+  std::optional<Error> error;
+  top.forEachElement("items", [&](const json& element, size_t index) {
+    if (error) {
+      return;
+    }
+    if (!element.is_object()) {
+      error = malformed(describe("item", index, u""), "must be an object");
+      return;
+    }
+    FieldReader reader(element, describe("item", index, u""));
+    DatabaseItem item;
+    item.id = reader.requiredString("id");
+    FieldReader named(element, describe("item", index, item.id));
+    std::u16string kindName = named.requiredString("kind");
+    if (auto kind = itemKindFromName(kindName)) {
+      item.kind = *kind;
+    } else if (!named.error()) {
+      named.fail("kind", "names no kind of item: \"" + platform::toUtf8(kindName) + "\"");
+    }
+    item.name = named.optionalString("name").value_or(u"");
+    item.encrypted = named.optionalBool("encrypted");
+    item.flagged = named.optionalBool("flagged").value_or(false);
+    item.comments = named.optionalString("comments");
+    item.label = named.optionalString("label");
+    item.tags = readTags(named);
+    item.creationDate = named.optionalDate("creationDate");
+    item.modificationDate = named.optionalDate("modificationDate");
+    item.location = named.optionalString("location");
+    std::optional<std::u16string> file = named.optionalString("file");
+    std::optional<std::u16string> exportError = named.optionalString("exportError");
+    if (item.id.empty() && !reader.error()) {
+      reader.fail("id", "must not be empty");
+    }
+    if (!reader.error() && !ids.insert(item.id).second) {
+      named.fail("id", "is used by another item");
+    }
+    if (item.label && !labelIds.contains(*item.label)) {
+      named.fail("label", "names no label: \"" + platform::toUtf8(*item.label) + "\"");
+    }
+    if (file) {
+      if (auto problem = payloadPathProblem(folder, *file)) {
+        named.fail("file", *problem);
+      }
+    }
+    if (reader.error() || named.error()) {
+      error = reader.error() ? reader.error() : named.error();
+      return;
+    }
+    if (file) {
+      snapshot.payloads[item.id] = *file;
+    }
+    if (exportError) {
+      snapshot.exportErrors[item.id] = *exportError;
+    }
+    snapshot.contents.items.push_back(std::move(item));
+  });
+  return error ? error : top.error();
+}
+
+std::optional<Error> readLabels(const json& root, Snapshot& snapshot,
+                                std::set<std::u16string>& labelIds) {
+  FieldReader top(root, "library");
+  std::optional<Error> error;
+  top.forEachElement("labels", [&](const json& element, size_t index) {
+    if (error) {
+      return;
+    }
+    if (!element.is_object()) {
+      error = malformed(describe("label", index, u""), "must be an object");
+      return;
+    }
+    FieldReader reader(element, describe("label", index, u""));
+    Label label;
+    label.id = reader.requiredString("id");
+    FieldReader named(element, describe("label", index, label.id));
+    label.name = named.optionalString("name");
+    label.color = readColor(named);
+    if (!reader.error() && !labelIds.insert(label.id).second) {
+      named.fail("id", "is used by another label");
+    }
+    error = reader.error() ? reader.error() : named.error();
+    if (!error) {
+      snapshot.contents.labels.push_back(std::move(label));
+    }
+  });
+  return error ? error : top.error();
+}
+
+std::optional<Error> readCollections(const json& root, Snapshot& snapshot) {
+  std::set<std::u16string> itemIds;
+  for (const auto& item : snapshot.contents.items) {
+    itemIds.insert(item.id);
+  }
+  FieldReader top(root, "library");
+  std::optional<Error> error;
+  std::set<std::u16string> folderIds;
+  top.forEachElement("folderCollections", [&](const json& element, size_t index) {
+    if (error) {
+      return;
+    }
+    if (!element.is_object()) {
+      error = malformed(describe("folder collection", index, u""), "must be an object");
+      return;
+    }
+    FieldReader reader(element, describe("folder collection", index, u""));
+    FolderCollection collection;
+    collection.id = reader.requiredString("id");
+    FieldReader named(element, describe("folder collection", index, collection.id));
+    collection.name = named.optionalString("name");
+    named.forEachElement("items", [&](const json& member, size_t) {
+      if (!member.is_string()) {
+        named.fail("items", "must hold item identifiers");
+        return;
+      }
+      std::u16string id = fromUtf8(member.get_ref<const std::string&>());
+      if (!itemIds.contains(id)) {
+        named.fail("items", "names no item: \"" + platform::toUtf8(id) + "\"");
+        return;
+      }
+      collection.databaseItems.push_back(std::move(id));
+    });
+    if (!reader.error() && !folderIds.insert(collection.id).second) {
+      named.fail("id", "is used by another folder collection");
+    }
+    error = reader.error() ? reader.error() : named.error();
+    if (!error) {
+      snapshot.contents.folderCollections.push_back(std::move(collection));
+    }
+  });
+  std::set<std::u16string> tagCollectionIds;
+  top.forEachElement("tagCollections", [&](const json& element, size_t index) {
+    if (error) {
+      return;
+    }
+    if (!element.is_object()) {
+      error = malformed(describe("tag collection", index, u""), "must be an object");
+      return;
+    }
+    FieldReader reader(element, describe("tag collection", index, u""));
+    TagCollection collection;
+    collection.id = reader.requiredString("id");
+    FieldReader named(element, describe("tag collection", index, collection.id));
+    collection.name = named.optionalString("name");
+    collection.tags = readTags(named);
+    if (auto behavior = named.optionalString("behavior")) {
+      if (auto code = fourCharCode(*behavior)) {
+        collection.tagCollectionBehavior = *code;
+      } else {
+        named.fail("behavior", "must be a four-character code such as \"TgAl\"");
+      }
+    }
+    if (!reader.error() && !tagCollectionIds.insert(collection.id).second) {
+      named.fail("id", "is used by another tag collection");
+    }
+    error = reader.error() ? reader.error() : named.error();
+    if (!error) {
+      snapshot.contents.tagCollections.push_back(std::move(collection));
+    }
+  });
+  return error ? error : top.error();
+}
+
+std::optional<Error> readHeader(const json& root, Snapshot& snapshot) {
+  if (!root.is_object()) {
+    return malformed("library", "the top level must be an object");
+  }
+  const auto format = root.find("format");
+  if (format == root.end() || !format->is_number_integer() || format->get<std::int64_t>() != 1) {
+    return malformed("library", "\"format\" must be 1");
+  }
+  if (auto application = root.find("application"); application != root.end()) {
+    if (!application->is_object()) {
+      return malformed("application", "must be an object");
+    }
+    FieldReader reader(*application, "application");
+    snapshot.contents.applicationBundleIdentifier = reader.optionalString("bundleIdentifier");
+    snapshot.contents.applicationVersion = reader.optionalString("version");
+    if (reader.error()) {
+      return reader.error();
+    }
+  }
+  return std::nullopt;
+}
+
+// Copies a payload into the export directory under its own name; a name already taken there
+// gets a number, since the file there is not ours to replace.
+Result<std::optional<platform::URL>> copyPayload(const std::filesystem::path& folder,
+                                                 const std::u16string& file,
+                                                 const platform::URL& directory) {
+  if (auto problem = payloadPathProblem(folder, file)) {
+    return makeSourceError(u"The file \"" + file + u"\" " + fromUtf8(*problem) + u".");
+  }
+  std::error_code error;
+  // Copy what a link inside the library points to, never the link itself.
+  std::filesystem::path source = std::filesystem::canonical(folder / platform::toUtf8(file), error);
+  if (error || !std::filesystem::is_regular_file(source, error)) {
+    return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
+  }
+  const std::u16string stem = fromUtf8(source.stem().string());
+  const std::u16string extension = fromUtf8(source.extension().string());
+  for (int attempt = 1;; ++attempt) {
+    std::u16string name = attempt == 1
+                              ? stem + extension
+                              : stem + u" " + fromUtf8(std::to_string(attempt)) + extension;
+    platform::URL destination = directory.appendingPathComponent(name);
+    auto copied = platform::copyItemAtURL(platform::URL::fileURLWithPath(fromUtf8(source.string())),
+                                          destination);
+    if (copied) {
+      return std::optional<platform::URL>(destination);
+    }
+    if (!platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists) ||
+        attempt >= 10000) {
+      return makeSourceError(u"The file \"" + file + u"\" cannot be copied: " +
+                             copied.error().description);
+    }
+  }
+}
+
+}  // namespace
+
+Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
+    std::string_view text, const std::filesystem::path& folder) {
+  json root;
+  try {
+    root = json::parse(text.begin(), text.end());
+  } catch (const json::parse_error& error) {
+    return malformed("library", std::string("not valid JSON: ") + error.what());
+  }
+  auto snapshot = std::make_shared<Snapshot>();
+  std::set<std::u16string> labelIds;
+  if (auto error = readHeader(root, *snapshot)) {
+    return *error;
+  }
+  if (auto error = readLabels(root, *snapshot, labelIds)) {
+    return *error;
+  }
+  if (auto error = readItems(root, folder, *snapshot, labelIds)) {
+    return *error;
+  }
+  if (auto error = readCollections(root, *snapshot)) {
+    return *error;
+  }
+  LibraryContents contents = snapshot->contents;
+  auto exporter = [snapshot, folder](
+                      const DatabaseItem& item,
+                      const platform::URL& directory) -> Result<std::optional<platform::URL>> {
+    if (auto reason = snapshot->exportErrors.find(item.id);
+        reason != snapshot->exportErrors.end()) {
+      return makeSourceError(reason->second);
+    }
+    auto payload = snapshot->payloads.find(item.id);
+    if (payload == snapshot->payloads.end()) {
+      return std::optional<platform::URL>{};
+    }
+    return copyPayload(folder, payload->second, directory);
+  };
+  return std::make_unique<MemorySourceLibrary>(std::move(contents), std::move(exporter));
+}
+
+Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
+    const std::filesystem::path& folder) {
+  std::filesystem::path description = folder / kLibrarySnapshotFileName;
+  std::error_code error;
+  auto size = std::filesystem::file_size(description, error);
+  if (error) {
+    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
+                 fromUtf8("Cannot read the library snapshot " + description.string() + ": " +
+                          error.message())};
+  }
+  if (size > kMaximumDescriptionSize) {
+    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
+                 fromUtf8("The library snapshot " + description.string() + " is too large.")};
+  }
+  std::ifstream stream(description, std::ios::binary);
+  std::ostringstream text;
+  text << stream.rdbuf();
+  if (!stream) {
+    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
+                 fromUtf8("Cannot read the library snapshot " + description.string() + ".")};
+  }
+  return parseLibrarySnapshot(text.str(), folder);
+}
+
+}  // namespace zv::source

@@ -1,0 +1,173 @@
+#include "source/library_snapshot.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/unicode.h"
+
+namespace zv::source {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::toUtf8;
+
+class LibrarySnapshotTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zv-snapshot-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    fs::create_directories(root_ / "library" / "payload");
+    fs::create_directories(root_ / "out");
+    library_ = root_ / "library";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+
+  fs::path root_;
+  fs::path library_;
+};
+
+TEST_F(LibrarySnapshotTest, RejectsMalformedDescriptionsNamingTheField) {
+  struct Case {
+    const char* json;
+    const char* expectedInMessage;
+  };
+  const Case cases[] = {
+      {R"({"format": 1, "items": [)", "not valid JSON"},
+      {R"([])", "top level must be an object"},
+      {R"({"format": 2})", "\"format\" must be 1"},
+      {R"({"format": 1, "items": [{"kind": "note"}]})", "item 1: \"id\" is missing"},
+      {R"({"format": 1, "items": [{"kind": "song", "id": "X"}]})", "names no kind of item"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A"}, {"kind": "image", "id": "A"}]})",
+       "item 2 (\"A\"): \"id\" is used by another item"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "flagged": "yes"}]})",
+       "\"flagged\" must be true or false"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "name": 7}]})",
+       "\"name\" must be a string"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "label": "L9"}]})",
+       "\"label\" names no label"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "creationDate": "yesterday"}]})",
+       "\"creationDate\" is not an ISO 8601 date"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "tags": [1]}]})",
+       "\"tags\" must hold strings or null"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "/etc/passwd"}]})",
+       "\"file\" must be a relative path"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "payload/../../x"}]})",
+       "\"file\" must not contain \"..\""},
+      {R"({"format": 1, "folderCollections": [{"id": "F", "items": ["nobody"]}]})",
+       "folder collection 1 (\"F\"): \"items\" names no item"},
+      {R"({"format": 1, "labels": [{"id": "L", "color": [2, 0, 0]}]})",
+       "components must be numbers from 0 to 1"},
+      {R"({"format": 1, "tagCollections": [{"id": "T", "behavior": "all"}]})",
+       "must be a four-character code"},
+  };
+  for (const auto& c : cases) {
+    auto library = parseLibrarySnapshot(c.json, library_);
+    ASSERT_FALSE(library) << c.json;
+    EXPECT_NE(toUtf8(library.error().description).find(c.expectedInMessage), std::string::npos)
+        << c.json << " gave: " << toUtf8(library.error().description);
+  }
+}
+
+TEST_F(LibrarySnapshotTest, RejectsPayloadSymlinkLeadingOutOfTheLibrary) {
+  writeFile(root_ / "secret.txt", "outside");
+  fs::create_symlink(root_ / "secret.txt", library_ / "payload" / "link.rtf");
+  auto library = parseLibrarySnapshot(
+      R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "payload/link.rtf"}]})",
+      library_);
+  ASSERT_FALSE(library);
+  EXPECT_NE(toUtf8(library.error().description).find("leads out of the library folder"),
+            std::string::npos);
+}
+
+TEST_F(LibrarySnapshotTest, ReadsValuesDefaultsAndOrder) {
+  auto library = parseLibrarySnapshot(R"({
+    "format": 1,
+    "labels": [{"id": "L1", "name": "Urgent", "color": [1, 0.5, 0]}, {"id": "L2", "color": null}],
+    "tagCollections": [{"id": "T1", "tags": ["a", null], "behavior": "TgAl"}, {"id": "T2"}],
+    "items": [
+      {"kind": "image", "id": "I1"},
+      {"kind": "note", "id": "N1", "name": "One", "encrypted": false, "flagged": true,
+       "comments": "c", "label": "L1", "tags": ["x", null],
+       "creationDate": "2021-03-04T05:06:07Z", "modificationDate": null},
+      {"kind": "note", "id": "N2"}
+    ]})",
+                                      library_);
+  ASSERT_TRUE(library) << toUtf8(library.error().description);
+  auto notes = (*library)->getItems(ItemKind::note);
+  ASSERT_TRUE(notes);
+  ASSERT_EQ(notes->size(), 2u);
+  const DatabaseItem& first = (*notes)[0];
+  EXPECT_EQ(first.id, u"N1");
+  EXPECT_EQ(first.encrypted, std::optional<bool>(false));
+  EXPECT_TRUE(first.flagged);
+  EXPECT_EQ(first.label, std::optional<std::u16string>(u"L1"));
+  EXPECT_EQ(first.tags, (std::vector<Tag>{Tag{u"x"}, Tag{}}));
+  ASSERT_TRUE(first.creationDate);
+  EXPECT_FALSE(first.modificationDate);
+  const DatabaseItem& second = (*notes)[1];
+  EXPECT_EQ(second.name, u"");
+  EXPECT_FALSE(second.hasEncrypted());
+  EXPECT_FALSE(second.flagged);
+  EXPECT_FALSE(second.comments);
+
+  auto labels = (*library)->getLabels();
+  ASSERT_EQ(labels->size(), 2u);
+  EXPECT_EQ((*labels)[0].color, (DeviceRGBColor{1, 0.5, 0, 1}));
+  EXPECT_FALSE((*labels)[1].color);
+  EXPECT_FALSE((*labels)[1].name);
+  auto tagCollections = (*library)->getTagCollections();
+  EXPECT_EQ((*tagCollections)[0].tagCollectionBehavior, kTagCollectionBehaviorAll);
+  EXPECT_NE((*tagCollections)[1].tagCollectionBehavior, kTagCollectionBehaviorAll);
+}
+
+TEST_F(LibrarySnapshotTest, ExportCopiesPayloadWithoutReplacingAndFailsClearly) {
+  writeFile(library_ / "payload" / "a.rtf", "first");
+  auto library = parseLibrarySnapshot(R"({"format": 1, "items": [
+      {"kind": "note", "id": "A", "file": "payload/a.rtf"},
+      {"kind": "note", "id": "B", "file": "payload/missing.rtf"},
+      {"kind": "note", "id": "C", "exportError": "Zelvar is busy"},
+      {"kind": "note", "id": "D"}]})",
+                                      library_);
+  ASSERT_TRUE(library) << toUtf8(library.error().description);
+  auto items = (*library)->getItems(ItemKind::note);
+  auto out = platform::URL::fileURLWithPath(platform::fromUtf8((root_ / "out").string()), true);
+  writeFile(root_ / "out" / "a.rtf", "somebody else's");
+
+  auto copied = (*library)->exportItem((*items)[0], out);
+  ASSERT_TRUE(copied) << toUtf8(copied.error().description);
+  ASSERT_TRUE(copied->has_value());
+  EXPECT_NE((*copied)->lastPathComponent(), u"a.rtf");
+  std::ifstream original(root_ / "out" / "a.rtf");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(original), {}), "somebody else's");
+
+  auto missing = (*library)->exportItem((*items)[1], out);
+  ASSERT_FALSE(missing);
+  EXPECT_NE(toUtf8(missing.error().description).find("payload/missing.rtf"), std::string::npos);
+  auto refused = (*library)->exportItem((*items)[2], out);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().description, u"Zelvar is busy");
+  auto nothing = (*library)->exportItem((*items)[3], out);
+  ASSERT_TRUE(nothing);
+  EXPECT_FALSE(nothing->has_value());
+}
+
+TEST(LibrarySnapshot, OpensTheBundledDemoLibrary) {
+  auto library = openLibrarySnapshot(fs::path(ZV_SOURCE_DIR) / "data" / "demo-library");
+  ASSERT_TRUE(library) << toUtf8(library.error().description);
+  for (ItemKind kind : kAllItemKinds) {
+    auto count = (*library)->countItems(kind);
+    ASSERT_TRUE(count);
+    EXPECT_GT(*count, 0) << toUtf8(std::u16string(itemKindName(kind)));
+  }
+}
+
+}  // namespace
+}  // namespace zv::source

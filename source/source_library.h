@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/date.h"
+#include "platform/result.h"
+#include "platform/url.h"
+
+namespace zv::source {
+
+/// The seven kinds of database item, in the order the export runs through them.
+enum class ItemKind { note, serialNumber, password, bookmark, image, pdfArchive, webArchive };
+
+inline constexpr ItemKind kAllItemKinds[] = {
+    ItemKind::note,  ItemKind::serialNumber, ItemKind::password,  ItemKind::bookmark,
+    ItemKind::image, ItemKind::pdfArchive,   ItemKind::webArchive};
+
+/// The kind's name in library snapshots ("note", "serialNumber", ...).
+std::u16string_view itemKindName(ItemKind kind);
+std::optional<ItemKind> itemKindFromName(std::u16string_view name);
+
+struct Tag {
+  std::optional<std::u16string> name;
+
+  friend bool operator==(const Tag&, const Tag&) = default;
+};
+
+/// A colour already converted to device RGB, components 0 to 1.
+struct DeviceRGBColor {
+  double red = 0;
+  double green = 0;
+  double blue = 0;
+  double alpha = 1;
+
+  friend bool operator==(const DeviceRGBColor&, const DeviceRGBColor&) = default;
+};
+
+struct Label {
+  std::u16string id;
+  std::optional<std::u16string> name;
+  /// None when the source's colour cannot be converted to device RGB.
+  std::optional<DeviceRGBColor> color;
+};
+
+struct DatabaseItem {
+  ItemKind kind = ItemKind::note;
+  std::u16string id;
+  std::u16string name;
+  /// None when the item has no "encrypted" property at all.
+  std::optional<bool> encrypted;
+  std::optional<platform::Date> creationDate;
+  std::optional<platform::Date> modificationDate;
+  bool flagged = false;
+  std::optional<std::u16string> comments;
+  /// The identifier of the item's label.
+  std::optional<std::u16string> label;
+  std::vector<Tag> tags;
+  /// Bookmarks only: the URL text as the source stores it.
+  std::optional<std::u16string> location;
+
+  bool hasEncrypted() const { return encrypted.has_value(); }
+};
+
+struct FolderCollection {
+  std::u16string id;
+  std::optional<std::u16string> name;
+  /// Identifiers of the collection's database items, in the collection's order.
+  std::vector<std::u16string> databaseItems;
+};
+
+/// The enumerator code of a tag collection whose items must carry all its tags ("TgAl").
+inline constexpr std::uint32_t kTagCollectionBehaviorAll = 0x5467416C;
+
+struct TagCollection {
+  std::u16string id;
+  std::optional<std::u16string> name;
+  std::vector<Tag> tags;
+  std::uint32_t tagCollectionBehavior = 0;
+};
+
+/// The source application's library as the export sees it. Every call may fail; the error's
+/// description is the reason the source gave. Calls come from the export thread only.
+class SourceLibrary {
+ public:
+  virtual ~SourceLibrary() = default;
+
+  virtual platform::Result<std::int64_t> countItems(ItemKind kind) = 0;
+  /// The items of one kind, in the library's order.
+  virtual platform::Result<std::vector<DatabaseItem>> getItems(ItemKind kind) = 0;
+
+  virtual platform::Result<std::int64_t> countLabels() = 0;
+  virtual platform::Result<std::vector<Label>> getLabels() = 0;
+  virtual platform::Result<std::int64_t> countFolderCollections() = 0;
+  virtual platform::Result<std::vector<FolderCollection>> getFolderCollections() = 0;
+  virtual platform::Result<std::int64_t> countTagCollections() = 0;
+  virtual platform::Result<std::vector<TagCollection>> getTagCollections() = 0;
+
+  /// Has the source write the item as a file into the directory. Nothing when the source wrote
+  /// nothing for it.
+  virtual platform::Result<std::optional<platform::URL>> exportItem(
+      const DatabaseItem& item, const platform::URL& directory) = 0;
+};
+
+}  // namespace zv::source
