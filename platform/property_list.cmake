@@ -16,3 +16,18 @@ zv_test(zv_platform_property_list_tests
     property_list_interop_test.cpp
   LIBS zv_platform_property_list
 )
+
+zv_fuzzer(binary_property_list_fuzzer
+  SOURCES binary_property_list_fuzzer.cpp
+  LIBS zv_platform_property_list
+)
+zv_fuzzer(xml_property_list_fuzzer
+  SOURCES xml_property_list_fuzzer.cpp
+  LIBS zv_platform_property_list
+)
+if(ZV_BUILD_FUZZERS)
+  # The readers are what is fuzzed: without coverage instrumentation libFuzzer would be blind to
+  # them, and without AddressSanitizer their overruns would go unseen.
+  target_compile_options(zv_platform_property_list PRIVATE
+    -fsanitize=fuzzer-no-link,address,undefined)
+endif()

@@ -104,8 +104,8 @@ class PropertyListDictionary {
   PropertyListDictionary& operator=(PropertyListDictionary&&) noexcept;
   ~PropertyListDictionary();
 
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
+  std::size_t size() const;
+  bool empty() const;
   /// The entries in insertion order.
   const std::vector<Entry>& entries() const { return entries_; }
   const Entry* begin() const;
@@ -114,7 +114,7 @@ class PropertyListDictionary {
   /// The value stored under key, or null.
   const PropertyList* find(std::u16string_view key) const;
   PropertyList* find(std::u16string_view key);
-  bool contains(std::u16string_view key) const { return find(key) != nullptr; }
+  bool contains(std::u16string_view key) const;
 
   /// Stores value under key: a new key goes last, an existing key keeps its place and gets the
   /// new value. Returns the stored value.
@@ -221,6 +221,17 @@ struct PropertyListDictionaryEntry {
   friend bool operator==(const PropertyListDictionaryEntry&,
                          const PropertyListDictionaryEntry&) = default;
 };
+
+// Defined here, where the entry type is complete (some compilers need it in inline bodies).
+inline std::size_t PropertyListDictionary::size() const {
+  return entries_.size();
+}
+inline bool PropertyListDictionary::empty() const {
+  return entries_.empty();
+}
+inline bool PropertyListDictionary::contains(std::u16string_view key) const {
+  return find(key) != nullptr;
+}
 
 /// The name of a type as messages show it ("string", "dictionary", ...).
 std::u16string_view propertyListTypeName(PropertyList::Type type);

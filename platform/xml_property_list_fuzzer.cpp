@@ -1,0 +1,27 @@
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "platform/xml_property_list.h"
+
+// Whatever the input, reading must end in a value or an error, never a crash, hang or huge
+// allocation. A value that was read and written must read back and write again to the same bytes.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  auto read = zv::platform::readXmlPropertyList(std::span<const std::uint8_t>(data, size));
+  if (!read.ok()) {
+    return 0;
+  }
+  auto written = zv::platform::writeXmlPropertyList(*read);
+  if (!written.ok()) {
+    return 0;
+  }
+  auto again = zv::platform::readXmlPropertyList(*written);
+  if (!again.ok()) {
+    __builtin_trap();
+  }
+  auto rewritten = zv::platform::writeXmlPropertyList(*again);
+  if (!rewritten.ok() || *rewritten != *written) {
+    __builtin_trap();
+  }
+  return 0;
+}
