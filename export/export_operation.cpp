@@ -1,0 +1,280 @@
+#include "export/export_operation.h"
+
+#include <exception>
+#include <numeric>
+
+#include "export/export_errors.h"
+#include "export/source_call.h"
+#include "platform/bundle_info.h"
+#include "platform/containers.h"
+#include "platform/files.h"
+#include "platform/localization.h"
+#include "platform/log.h"
+#include "platform/operation_queue.h"
+#include "platform/unicode.h"
+
+namespace zv::exporter {
+
+using platform::Error;
+using platform::formatLocalized;
+using platform::localized;
+using platform::log;
+using platform::URL;
+
+namespace {
+
+constexpr char16_t kExportFolderName[] = u"Zelvar";
+// The export holds passwords: nobody but the user may look inside.
+constexpr mode_t kPrivateFolderMode = 0700;
+
+}  // namespace
+
+std::int64_t ExportSummary::exportedTotal() const {
+  return std::accumulate(exported.begin(), exported.end(), std::int64_t{0},
+                         [](std::int64_t sum, const auto& entry) { return sum + entry.second; });
+}
+
+std::int64_t ExportSummary::skippedTotal() const {
+  return std::accumulate(skipped.begin(), skipped.end(), std::int64_t{0},
+                         [](std::int64_t sum, const auto& entry) { return sum + entry.second; });
+}
+
+ZVExportOperation::ZVExportOperation(std::shared_ptr<source::SourceLibrary> zelvarApp,
+                                     platform::MainQueue& mainQueue)
+    : mainQueue_(mainQueue),
+      zelvarApp_(std::move(zelvarApp)),
+      exportProgress_(std::make_shared<platform::Progress>(mainQueue)) {
+  exportProgress_->setTotalUnitCount(-1);
+  exportProgress_->setLocalizedDescription(localized(u"Preparing to export…"));
+}
+
+ZVExportOperation::~ZVExportOperation() = default;
+
+void ZVExportOperation::setExportCompletionBlock(CompletionBlock block) {
+  std::lock_guard lock(mutex_);
+  exportCompletionBlock_ = std::move(block);
+}
+
+void ZVExportOperation::setContainerURL(std::optional<URL> url) {
+  std::lock_guard lock(mutex_);
+  containerURL_ = std::move(url);
+}
+
+std::shared_ptr<source::SourceLibrary> ZVExportOperation::zelvarApp() const {
+  std::lock_guard lock(mutex_);
+  return zelvarApp_;
+}
+
+void ZVExportOperation::setZelvarApp(std::shared_ptr<source::SourceLibrary> library) {
+  std::lock_guard lock(mutex_);
+  zelvarApp_ = std::move(library);
+}
+
+std::optional<URL> ZVExportOperation::exportFolderURL() const {
+  std::lock_guard lock(mutex_);
+  return exportFolderURL_;
+}
+
+std::optional<URL> ZVExportOperation::rootFolderURL() const {
+  std::lock_guard lock(mutex_);
+  return rootFolderURL_;
+}
+
+std::optional<URL> ZVExportOperation::metadataFileURL() const {
+  std::lock_guard lock(mutex_);
+  return metadataFileURL_;
+}
+
+void ZVExportOperation::start() {
+  try {
+    std::optional<Error> error;
+    if (!createExportFolder(error)) {
+      endWithError(std::move(error));
+      return;
+    }
+    log(u"*** Export started");
+    bool succeeded = performExport(error);
+    log(u"*** Export ended");
+    endWithError(succeeded || isCancelled() ? std::nullopt : std::move(error));
+  } catch (const SourceCallFailed& failure) {
+    endWithError(makeImportError(kSourceFailedErrorCode, failure.reason()));
+  } catch (const std::exception& exception) {
+    endWithError(makeImportError(kSourceFailedErrorCode, platform::fromUtf8(exception.what())));
+  }
+}
+
+void ZVExportOperation::cancel() {
+  {
+    std::lock_guard lock(mutex_);
+    if (cancelNoticeSent_) {
+      return;
+    }
+    cancelNoticeSent_ = true;
+  }
+  Operation::cancel();
+  log(u"User requested cancellation");
+  mainQueue_.post([progress = exportProgress_] {
+    progress->cancel();
+    progress->setLocalizedDescription(localized(u"Cancelling…"));
+  });
+}
+
+bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
+  std::optional<URL> base;
+  {
+    std::lock_guard lock(mutex_);
+    base = containerURL_;
+  }
+  // An injected container is used as it stands; otherwise the target application's.
+  auto container = base ? platform::Result<URL>(*base)
+                        : platform::containerURLForSecurityApplicationGroupIdentifier(
+                              platform::kQuennetApplicationGroupIdentifier);
+  if (!container) {
+    error = makeImportError(
+        kFileExportErrorCode,
+        formatLocalized(u"Cannot create export folder: %@", {container.error().description}));
+    return false;
+  }
+  URL exportFolder = container->appendingPathComponent(kExportFolderName, true);
+  URL rootFolder = exportFolder.appendingPathComponent(kExportFolderName, true);
+  {
+    std::lock_guard lock(mutex_);
+    exportFolderURL_ = exportFolder;
+    rootFolderURL_ = rootFolder;
+  }
+  if (platform::itemIsReachableAtURL(exportFolder)) {
+    if (auto removed = platform::removeItemAtURL(exportFolder); !removed) {
+      error = makeImportError(
+          kFileExportErrorCode,
+          formatLocalized(u"Cannot remove old export folder: %@", {removed.error().description}));
+      return false;
+    }
+  }
+  // The container is created private too when it is new; an existing one keeps its mode.
+  if (auto created = platform::createDirectoryAtURL(rootFolder, true, kPrivateFolderMode);
+      !created) {
+    error = makeImportError(
+        kFileExportErrorCode,
+        formatLocalized(u"Cannot create export folder: %@", {created.error().description}));
+    return false;
+  }
+  rootFolderNames_.clear();
+  return true;
+}
+
+bool ZVExportOperation::performExport(std::optional<Error>& error) {
+  URL exportFolder = *exportFolderURL();
+  URL rootFolder = *rootFolderURL();
+  platform::logFormat(u"Exporting to %@", {exportFolder.path()});
+  rootFolderName_ = rootFolder.lastPathComponent();
+  rootFolderURLString_ = rootFolder.absoluteString();
+  rootFolderItems_.clear();
+
+  updateProgressForItems();
+  if (isCancelled()) {
+    return true;
+  }
+  using Phase = bool (ZVExportOperation::*)(std::optional<Error>&);
+  constexpr Phase kPhases[] = {
+      &ZVExportOperation::exportNotes,       &ZVExportOperation::exportSerialNumbers,
+      &ZVExportOperation::exportPasswords,   &ZVExportOperation::exportBookmarks,
+      &ZVExportOperation::exportImages,      &ZVExportOperation::exportPDFs,
+      &ZVExportOperation::exportWebArchives,
+  };
+  for (Phase phase : kPhases) {
+    if (!(this->*phase)(error)) {
+      return false;
+    }
+  }
+  exportCollections();
+  return writeMetadataFile(error);
+}
+
+void ZVExportOperation::updateProgressForItems() {
+  auto library = zelvarApp();
+  // Counting the unencrypted ones means fetching the items; the others count as they stand.
+  auto countOf = [&](source::ItemKind kind, bool excludeEncrypted) -> std::int64_t {
+    if (!excludeEncrypted) {
+      return sourceValue(library->countItems(kind));
+    }
+    auto items = sourceValue(library->getItems(kind));
+    return std::count_if(items.begin(), items.end(), [](const source::DatabaseItem& item) {
+      return !item.encrypted.value_or(false);
+    });
+  };
+  const bool excludeEncrypted = !exportEncryptedItems_;
+  std::int64_t total = countOf(source::ItemKind::note, excludeEncrypted);
+  total += countOf(source::ItemKind::bookmark, false);
+  total += countOf(source::ItemKind::serialNumber, false);
+  if (exportPasswordItems_) {
+    total += countOf(source::ItemKind::password, false);
+  }
+  total += countOf(source::ItemKind::image, excludeEncrypted);
+  total += countOf(source::ItemKind::pdfArchive, excludeEncrypted);
+  total += countOf(source::ItemKind::webArchive, excludeEncrypted);
+  runOnMainQueueAndWait(
+      [progress = exportProgress_, total] { progress->setTotalUnitCount(total); });
+}
+
+void ZVExportOperation::addCompletedItem(const source::DatabaseItem& item) {
+  completedItemIdentifiers_.insert(item.id);
+  auto completed = static_cast<std::int64_t>(completedItemIdentifiers_.size());
+  runOnMainQueueAndWait(
+      [progress = exportProgress_, completed] { progress->setCompletedUnitCount(completed); });
+}
+
+void ZVExportOperation::skipItem(const source::DatabaseItem& item) {
+  ++summary_.skipped[item.kind];
+  addCompletedItem(item);
+}
+
+void ZVExportOperation::setProgressDescription(std::u16string_view description, bool wait) {
+  auto block = [progress = exportProgress_, text = localized(description)] {
+    progress->setLocalizedDescription(text);
+  };
+  if (wait) {
+    runOnMainQueueAndWait(block);
+  } else {
+    mainQueue_.post(block);
+  }
+}
+
+void ZVExportOperation::runOnMainQueueAndWait(std::function<void()> block) {
+  platform::addOperationWithBlockAndWaitUntilFinished(mainQueue_, std::move(block));
+}
+
+void ZVExportOperation::endWithError(std::optional<Error> error) {
+  if (ended_) {
+    return;
+  }
+  ended_ = true;
+  if (temporaryDirectory_) {
+    if (auto removed = temporaryDirectory_->remove(); !removed) {
+      platform::logFormat(u"Couldn't remove temporary folder: %@", {removed.error().description});
+    }
+    temporaryDirectory_.reset();
+  }
+  if (isCancelled()) {
+    error = Error{platform::kCocoaErrorDomain, platform::kUserCancelledErrorCode, u""};
+  }
+  CompletionBlock completion;
+  std::optional<URL> metadataFile;
+  {
+    std::lock_guard lock(mutex_);
+    completion = exportCompletionBlock_;
+    metadataFile = metadataFileURL_;
+  }
+  runOnMainQueueAndWait([completion = std::move(completion), error = std::move(error),
+                         metadataFile = std::move(metadataFile)] {
+    if (!completion) {
+      return;
+    }
+    if (error) {
+      completion(error, std::nullopt);
+    } else {
+      completion(std::nullopt, metadataFile);
+    }
+  });
+}
+
+}  // namespace zv::exporter

@@ -1,0 +1,152 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "export/root_folder_names.h"
+#include "platform/main_queue.h"
+#include "platform/operation.h"
+#include "platform/progress.h"
+#include "platform/property_list.h"
+#include "platform/result.h"
+#include "platform/url.h"
+#include "source/source_library.h"
+
+namespace zv::platform {
+class TemporaryDirectory;
+}
+
+namespace zv::exporter {
+
+/// What one run did, per kind of item, for summaries and tests.
+struct ExportSummary {
+  std::map<source::ItemKind, std::int64_t> exported;
+  std::map<source::ItemKind, std::int64_t> skipped;
+  std::int64_t exportedTotal() const;
+  std::int64_t skippedTotal() const;
+};
+
+/// Runs one whole export of a source library into the target application's container: prepares
+/// the export folder, exports every item as a file, records collections, labels and saved
+/// searches, and writes the metadata file. Runs on an operation queue's thread; progress and
+/// the completion callback reach the main queue. One operation runs one export.
+class ZVExportOperation : public platform::Operation {
+ public:
+  /// Receives exactly once, on the main thread, either an error or the metadata file's URL.
+  using CompletionBlock =
+      std::function<void(std::optional<platform::Error>, std::optional<platform::URL>)>;
+
+  ZVExportOperation(std::shared_ptr<source::SourceLibrary> zelvarApp,
+                    platform::MainQueue& mainQueue);
+  ~ZVExportOperation() override;
+
+  // Set by the creator before the operation starts.
+  void setExportPasswordItems(bool value) { exportPasswordItems_ = value; }
+  void setExportEncryptedItems(bool value) { exportEncryptedItems_ = value; }
+  bool exportPasswordItems() const { return exportPasswordItems_; }
+  bool exportEncryptedItems() const { return exportEncryptedItems_; }
+  void setExportCompletionBlock(CompletionBlock block);
+  /// The application-group container to export into; without one the platform's container of
+  /// the target application is used.
+  void setContainerURL(std::optional<platform::URL> url);
+
+  std::shared_ptr<source::SourceLibrary> zelvarApp() const;
+  void setZelvarApp(std::shared_ptr<source::SourceLibrary> library);
+  std::optional<platform::URL> exportFolderURL() const;
+  std::optional<platform::URL> rootFolderURL() const;
+  std::optional<platform::URL> metadataFileURL() const;
+
+  /// The progress object; changed only on the main thread.
+  std::shared_ptr<platform::Progress> progress() const { return exportProgress_; }
+  /// Valid once the completion callback has run.
+  const ExportSummary& summary() const { return summary_; }
+
+  /// Runs the whole export on the calling thread, even when cancelled before it began (so that
+  /// the callback still reports the cancellation).
+  void start() override;
+  /// Marks the operation cancelled and tells the progress object on the main queue.
+  void cancel() override;
+
+ private:
+  // Lifecycle and driver.
+  bool createExportFolder(std::optional<platform::Error>& error);
+  bool performExport(std::optional<platform::Error>& error);
+  void updateProgressForItems();
+  void endWithError(std::optional<platform::Error> error);
+  void addCompletedItem(const source::DatabaseItem& item);
+  void skipItem(const source::DatabaseItem& item);
+  void setProgressDescription(std::u16string_view description, bool wait);
+  void runOnMainQueueAndWait(std::function<void()> block);
+
+  // Items as files.
+  bool exportNotes(std::optional<platform::Error>& error);
+  bool exportSerialNumbers(std::optional<platform::Error>& error);
+  bool exportPasswords(std::optional<platform::Error>& error);
+  bool exportImages(std::optional<platform::Error>& error);
+  bool exportPDFs(std::optional<platform::Error>& error);
+  bool exportWebArchives(std::optional<platform::Error>& error);
+  bool exportItemsOfKind(source::ItemKind kind, std::u16string_view description,
+                         std::u16string_view logLine, bool convertToNotes, bool alwaysEncrypt,
+                         std::optional<platform::Error>& error);
+  bool exportDatabaseItemsAsFiles(const std::vector<source::DatabaseItem>& items,
+                                  bool convertToNotes, bool alwaysEncrypt,
+                                  std::optional<platform::Error>& error);
+  void addInfoForItem(const source::DatabaseItem& item, const platform::URL& fileURL,
+                      bool convertToNote, bool shouldEncrypt);
+  platform::URL convertedFileURLForExportedFileURL(const platform::URL& fileURL);
+  const platform::URL& temporaryDirectory();
+
+  // Bookmarks.
+  bool exportBookmarks(std::optional<platform::Error>& error);
+
+  // Collections, labels, saved searches.
+  void exportCollections();
+  void exportFolderCollections();
+  void exportLabels();
+  void exportTagCollections();
+
+  // Metadata file.
+  bool writeMetadataFile(std::optional<platform::Error>& error);
+
+  platform::MainQueue& mainQueue_;
+  mutable std::mutex mutex_;  // guards the fields that other threads may read
+  std::shared_ptr<source::SourceLibrary> zelvarApp_;
+  std::optional<platform::URL> containerURL_;
+  std::optional<platform::URL> exportFolderURL_;
+  std::optional<platform::URL> rootFolderURL_;
+  std::optional<platform::URL> metadataFileURL_;
+  CompletionBlock exportCompletionBlock_;
+  bool exportPasswordItems_ = false;
+  bool exportEncryptedItems_ = false;
+  bool cancelNoticeSent_ = false;
+  bool ended_ = false;
+
+  std::shared_ptr<platform::Progress> exportProgress_;
+  std::unique_ptr<platform::TemporaryDirectory> temporaryDirectory_;
+  RootFolderNames rootFolderNames_;
+
+  // The root folder record, kept in parts until the metadata file is written.
+  std::u16string rootFolderName_;
+  std::u16string rootFolderURLString_;
+  platform::PropertyList::Array rootFolderItems_;
+
+  std::optional<platform::PropertyList::Dictionary> groupDicts_;
+  std::optional<platform::PropertyList::Dictionary> savedSearchDicts_;
+  std::optional<platform::PropertyList::Dictionary> labelDicts_;
+
+  std::set<std::u16string> completedItemIdentifiers_;
+  // Item identifier → label identifier, plus the order in which items were labelled.
+  std::unordered_map<std::u16string, std::u16string> itemLabels_;
+  std::vector<std::u16string> labelledItemOrder_;
+
+  ExportSummary summary_;
+};
+
+}  // namespace zv::exporter

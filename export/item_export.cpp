@@ -1,0 +1,294 @@
+// The phases that have the source write each database item as a file and move it into the
+// export's root folder.
+#include "export/export_errors.h"
+#include "export/export_operation.h"
+#include "export/source_call.h"
+#include "platform/containers.h"
+#include "platform/content_type.h"
+#include "platform/file_attributes.h"
+#include "platform/files.h"
+#include "platform/localization.h"
+#include "platform/log.h"
+#include "platform/property_list_serialization.h"
+#include "text/file_name_extensions.h"
+
+namespace zv::exporter {
+
+using platform::Error;
+using platform::formatLocalized;
+using platform::logFormat;
+using platform::PropertyList;
+using platform::URL;
+using source::DatabaseItem;
+using source::ItemKind;
+
+namespace {
+
+std::u16string joinedTagNames(const std::vector<source::Tag>& tags) {
+  std::u16string joined;
+  for (const auto& tag : tags) {
+    if (!tag.name) {
+      continue;
+    }
+    if (!joined.empty()) {
+      joined += u',';
+    }
+    joined += *tag.name;
+  }
+  return joined;
+}
+
+// The extension after the last "." of a name, as a path extension is read.
+std::u16string pathExtension(std::u16string_view name) {
+  size_t dot = name.rfind(u'.');
+  if (dot == std::u16string_view::npos || dot == 0) {
+    return u"";
+  }
+  return std::u16string(name.substr(dot + 1));
+}
+
+// The file name for an exported item, before it is made unique. Names are untrusted: whatever
+// they hold, the result is one non-empty name for a file directly in the root folder.
+std::u16string fileNameForItem(const DatabaseItem& item, const URL& fileURL) {
+  std::u16string name = text::stringSanitizedForFileName(item.name);
+  if (name.empty()) {
+    name = text::stringSanitizedForFileName(item.id);
+  }
+  if (name.empty()) {
+    name = platform::localized(u"Untitled");
+  }
+  std::u16string fileExtension = fileURL.pathExtension();
+  if (pathExtension(name) != fileExtension) {
+    name += u'.';
+    name += fileExtension;
+  }
+  return name;
+}
+
+}  // namespace
+
+bool ZVExportOperation::exportNotes(std::optional<Error>& error) {
+  return exportItemsOfKind(ItemKind::note, u"Exporting notes…", u"Exporting notes…", true, false,
+                           error);
+}
+
+bool ZVExportOperation::exportSerialNumbers(std::optional<Error>& error) {
+  return exportItemsOfKind(ItemKind::serialNumber, u"Exporting serial numbers…",
+                           u"Exporting serial numbers…", true, false, error);
+}
+
+bool ZVExportOperation::exportPasswords(std::optional<Error>& error) {
+  if (!exportPasswordItems_) {
+    platform::log(u"Skipping export of passwords");
+    return true;
+  }
+  return exportItemsOfKind(ItemKind::password, u"Exporting passwords…", u"Exporting passwords…",
+                           true, true, error);
+}
+
+bool ZVExportOperation::exportImages(std::optional<Error>& error) {
+  return exportItemsOfKind(ItemKind::image, u"Exporting images…", u"Exporting images…", false,
+                           false, error);
+}
+
+bool ZVExportOperation::exportPDFs(std::optional<Error>& error) {
+  return exportItemsOfKind(ItemKind::pdfArchive, u"Exporting PDFs…", u"Exporting PDFs", false,
+                           false, error);
+}
+
+bool ZVExportOperation::exportWebArchives(std::optional<Error>& error) {
+  return exportItemsOfKind(ItemKind::webArchive, u"Exporting web archives…",
+                           u"Exporting web archives", false, false, error);
+}
+
+bool ZVExportOperation::exportItemsOfKind(ItemKind kind, std::u16string_view description,
+                                          std::u16string_view logLine, bool convertToNotes,
+                                          bool alwaysEncrypt, std::optional<Error>& error) {
+  if (isCancelled()) {
+    return true;
+  }
+  platform::log(logLine);
+  setProgressDescription(description, true);
+  auto items = sourceValue(zelvarApp()->getItems(kind));
+  return exportDatabaseItemsAsFiles(items, convertToNotes, alwaysEncrypt, error);
+}
+
+const URL& ZVExportOperation::temporaryDirectory() {
+  if (!temporaryDirectory_) {
+    auto created = platform::TemporaryDirectory::create(u"ZelvarExport");
+    if (!created) {
+      throw SourceCallFailed(
+          formatLocalized(u"Cannot create a temporary folder: %@", {created.error().description}));
+    }
+    temporaryDirectory_ = std::make_unique<platform::TemporaryDirectory>(std::move(*created));
+  }
+  return temporaryDirectory_->url();
+}
+
+bool ZVExportOperation::exportDatabaseItemsAsFiles(const std::vector<DatabaseItem>& items,
+                                                   bool convertToNotes, bool alwaysEncrypt,
+                                                   std::optional<Error>& error) {
+  if (items.empty()) {
+    return true;
+  }
+  const URL temporaryFolder = temporaryDirectory();
+  const URL rootFolder = *rootFolderURL();
+  auto library = zelvarApp();
+  for (const DatabaseItem& item : items) {
+    if (isCancelled()) {
+      return true;
+    }
+    const bool encrypted = alwaysEncrypt || item.encrypted.value_or(false);
+    if (encrypted && !exportEncryptedItems_) {
+      logFormat(u"Skipping encrypted item: %@", {item.id});
+      skipItem(item);
+      continue;
+    }
+    if (item.name.empty()) {
+      logFormat(u"Skipping item %@, because it has no name.", {item.id});
+      skipItem(item);
+      continue;
+    }
+    logFormat(u"Exporting item: %@", {item.id});
+    std::optional<URL> exported = sourceValue(library->exportItem(item, temporaryFolder));
+    if (!exported) {
+      if (encrypted) {
+        logFormat(u"Skipping encrypted item that wasn't returned: %@", {item.id});
+        skipItem(item);
+        continue;
+      }
+      error = makeImportError(
+          kFileExportErrorCode,
+          formatLocalized(u"Cannot export “%@”. An unknown error occurred.", {item.name}));
+      addCompletedItem(item);
+      return false;
+    }
+    URL fileURL = convertedFileURLForExportedFileURL(*exported);
+
+    platform::FileDates dates{item.creationDate, item.modificationDate};
+    if (dates.creationDate || dates.contentModificationDate) {
+      if (auto restored = platform::setFileDatesAtURL(fileURL, dates); !restored) {
+        logFormat(u"Couldn't restore file attributes on %@: %@",
+                  {fileURL.path(), restored.error().description});
+      }
+    }
+
+    // The index hands out a free name; a name taken behind our back is marked and passed over,
+    // since a file in the root folder is never replaced.
+    const std::u16string wantedName = fileNameForItem(item, fileURL);
+    std::optional<Error> moveError;
+    std::optional<URL> destination;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      URL candidate =
+          rootFolder.appendingPathComponent(rootFolderNames_.reserveUniqueName(wantedName));
+      auto moved = platform::moveItemAtURLWithoutReplacing(fileURL, candidate);
+      if (moved) {
+        destination = candidate;
+        break;
+      }
+      moveError = moved.error();
+      if (!platform::isFileError(moved.error(), platform::FileErrorCode::kFileExists)) {
+        break;
+      }
+    }
+    if (!destination) {
+      error = makeImportError(kFileExportErrorCode,
+                              formatLocalized(u"Cannot move exported file: %@",
+                                              {moveError ? moveError->description : u""}));
+      addCompletedItem(item);
+      return false;
+    }
+    addInfoForItem(item, *destination, convertToNotes, encrypted);
+    ++summary_.exported[item.kind];
+    addCompletedItem(item);
+    logFormat(u"Finished exporting item: %@", {item.id});
+  }
+  return true;
+}
+
+void ZVExportOperation::addInfoForItem(const DatabaseItem& item, const URL& fileURL,
+                                       bool convertToNote, bool shouldEncrypt) {
+  PropertyList::Dictionary record;
+  record.reserve(8);
+  record.set(u"identifier", item.id);
+  record.set(u"fileURL", fileURL.absoluteString());
+  record.set(u"wasEncrypted", shouldEncrypt);
+  record.set(u"isFavorite", item.flagged);
+  if (convertToNote) {
+    record.set(u"wasNote", true);
+  }
+  if (item.comments) {
+    record.set(u"comments", *item.comments);
+  }
+  if (item.label) {
+    record.set(u"label", *item.label);
+    if (itemLabels_.insert_or_assign(item.id, *item.label).second) {
+      labelledItemOrder_.push_back(item.id);
+    }
+  }
+  record.set(u"tags", joinedTagNames(item.tags));
+  rootFolderItems_.push_back(std::move(record));
+}
+
+URL ZVExportOperation::convertedFileURLForExportedFileURL(const URL& fileURL) {
+  auto type = platform::contentTypeOfItemAtURL(fileURL);
+  if (!type || !type->conformsTo(platform::ContentType::webArchive())) {
+    return fileURL;
+  }
+  // What cannot be converted stays a web archive, which the target application can import.
+  auto staysArchive = [&](std::u16string_view reason) {
+    logFormat(u"Keeping web archive %@: %@", {fileURL.path(), std::u16string(reason)});
+    return fileURL;
+  };
+  auto bytes = platform::readFileAtURL(fileURL);
+  if (!bytes) {
+    return staysArchive(bytes.error().description);
+  }
+  auto archive = platform::readPropertyList(*bytes);
+  if (!archive) {
+    return staysArchive(archive.error().description);
+  }
+  const PropertyList* mainResource =
+      archive->asDictionary() ? archive->asDictionary()->find(u"WebMainResource") : nullptr;
+  if (mainResource == nullptr || mainResource->asDictionary() == nullptr) {
+    return staysArchive(u"it has no main resource");
+  }
+  const PropertyList* mimeValue = mainResource->asDictionary()->find(u"WebResourceMIMEType");
+  if (mimeValue == nullptr || mimeValue->asString() == nullptr) {
+    return staysArchive(u"its main resource has no MIME type");
+  }
+  auto mainType = platform::ContentType::withMIMEType(*mimeValue->asString());
+  if (!mainType) {
+    return staysArchive(u"its MIME type " + *mimeValue->asString() + u" is unknown");
+  }
+  if (mainType->conformsTo(platform::ContentType::html()) ||
+      mainType->conformsTo(platform::ContentType::webArchive())) {
+    return fileURL;
+  }
+  auto extension = mainType->preferredFilenameExtension();
+  if (!extension) {
+    return staysArchive(u"its MIME type " + *mimeValue->asString() + u" has no file extension");
+  }
+  std::u16string oldName = fileURL.lastPathComponent();
+  std::u16string stem = oldName.substr(0, oldName.size() - fileURL.pathExtension().size() -
+                                              (fileURL.pathExtension().empty() ? 0 : 1));
+  std::u16string newName = stem + u"." + *extension;
+  if (newName == oldName) {
+    return fileURL;
+  }
+  const PropertyList* data = mainResource->asDictionary()->find(u"WebResourceData");
+  if (data == nullptr || data->asData() == nullptr) {
+    return staysArchive(u"its main resource has no data");
+  }
+  logFormat(u"Converting web archive %@ to %@", {fileURL.absoluteString(), newName});
+  URL newURL = fileURL.deletingLastPathComponent().appendingPathComponent(newName);
+  if (auto written =
+          platform::writeFileAtURL(newURL, *data->asData(), platform::WriteMode::kCreateNew, 0600);
+      !written) {
+    logFormat(u"Couldn't save converted file: %@", {written.error().description});
+    return fileURL;
+  }
+  return newURL;
+}
+
+}  // namespace zv::exporter

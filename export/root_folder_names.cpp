@@ -1,0 +1,109 @@
+#include "export/root_folder_names.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
+
+#include "platform/localization.h"
+
+namespace zv::exporter {
+namespace {
+
+size_t utf8Length(char32_t c) {
+  return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+size_t utf8Length(std::u16string_view text) {
+  size_t bytes = 0;
+  for (size_t i = 0; i < text.size();) {
+    UChar32 c;
+    U16_NEXT(text.data(), i, text.size(), c);
+    bytes += utf8Length(static_cast<char32_t>(c));
+  }
+  return bytes;
+}
+
+// The longest prefix of text whose UTF-8 form fits in budget bytes, never splitting a pair.
+std::u16string_view prefixFittingBytes(std::u16string_view text, size_t budget) {
+  size_t bytes = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t start = i;
+    UChar32 c;
+    U16_NEXT(text.data(), i, text.size(), c);
+    bytes += utf8Length(static_cast<char32_t>(c));
+    if (bytes > budget) {
+      return text.substr(0, start);
+    }
+  }
+  return text;
+}
+
+std::u16string withoutControlCharacters(std::u16string_view name) {
+  std::u16string out;
+  out.reserve(name.size());
+  for (char16_t unit : name) {
+    if (u_charType(unit) != U_CONTROL_CHAR) {
+      out.push_back(unit);
+    }
+  }
+  return out;
+}
+
+// Splits at the last "." that is not the first character, as a path extension is split.
+std::pair<std::u16string_view, std::u16string_view> splitExtension(std::u16string_view name) {
+  size_t dot = name.rfind(u'.');
+  if (dot == std::u16string_view::npos || dot == 0 || dot + 1 == name.size()) {
+    return {name, {}};
+  }
+  return {name.substr(0, dot), name.substr(dot + 1)};
+}
+
+}  // namespace
+
+std::u16string fileNameFittedToFileSystem(std::u16string_view name, std::u16string_view suffix) {
+  std::u16string clean = withoutControlCharacters(name);
+  auto [base, extension] = splitExtension(clean);
+  size_t tailBytes = utf8Length(suffix) + (extension.empty() ? 0 : 1 + utf8Length(extension));
+  // Keep at least a little of the base; an extension that leaves no room is not one to keep.
+  constexpr size_t kMinimumBaseBytes = 16;
+  if (tailBytes + kMinimumBaseBytes > kMaximumFileNameBytes) {
+    base = clean;
+    extension = {};
+    tailBytes = utf8Length(suffix);
+  }
+  std::u16string fitted(prefixFittingBytes(base, kMaximumFileNameBytes - tailBytes));
+  fitted += suffix;
+  if (!extension.empty()) {
+    fitted += u'.';
+    fitted += extension;
+  }
+  return fitted;
+}
+
+std::u16string RootFolderNames::reserveUniqueName(std::u16string_view name) {
+  std::u16string plain = fileNameFittedToFileSystem(name);
+  if (taken_.insert(plain).second) {
+    return plain;
+  }
+  auto [base, extension] = splitExtension(name);
+  std::u16string baseAndExtension = std::u16string(base) + u'\0' + std::u16string(extension);
+  std::int64_t& next = nextNumber_.try_emplace(baseAndExtension, 1).first->second;
+  for (;; ++next) {
+    std::u16string suffix = platform::formatString(u" %ld", {next});
+    std::u16string candidate = fileNameFittedToFileSystem(
+        extension.empty() ? std::u16string(base)
+                          : std::u16string(base) + u'.' + std::u16string(extension),
+        suffix);
+    if (taken_.insert(candidate).second) {
+      ++next;
+      return candidate;
+    }
+  }
+}
+
+void RootFolderNames::clear() {
+  taken_.clear();
+  nextNumber_.clear();
+}
+
+}  // namespace zv::exporter

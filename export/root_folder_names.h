@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace zv::exporter {
+
+/// Linux limits one file name to 255 bytes of UTF-8, not 255 UTF-16 units.
+inline constexpr std::size_t kMaximumFileNameBytes = 255;
+
+/// Cuts the name so that its UTF-8 form fits the file system: the extension and the suffix
+/// (" 12" for a numbered copy) are kept, the base is shortened at a character boundary. An
+/// extension too long to keep is treated as part of the base. Control characters, which no file
+/// name should hold, are removed first.
+std::u16string fileNameFittedToFileSystem(std::u16string_view name,
+                                          std::u16string_view suffix = {});
+
+/// The names taken in the export's root folder. The folder is ours and new, so the index knows
+/// every name in it, and the n-th copy of a name costs O(1) instead of n probes of the disk.
+class RootFolderNames {
+ public:
+  /// The first free name of "B.E", "B 1.E", "B 2.E", ... (B: base, E: extension), each fitted to
+  /// the file system, now marked taken.
+  std::u16string reserveUniqueName(std::u16string_view name);
+
+  /// Records a name that is taken on disk although this index did not hand it out.
+  void markTaken(std::u16string_view name) { taken_.emplace(name); }
+  bool isTaken(std::u16string_view name) const { return taken_.contains(std::u16string(name)); }
+  void clear();
+
+ private:
+  std::unordered_set<std::u16string> taken_;
+  // The number to try next for a name whose plain form was taken.
+  std::unordered_map<std::u16string, std::int64_t> nextNumber_;
+};
+
+}  // namespace zv::exporter
