@@ -23,3 +23,11 @@ zv_test(zv_platform_base_tests
     content_type_test.cpp
   LIBS zv_platform_base
 )
+
+zv_fuzzer(zv_url_fuzzer SOURCES url_fuzzer.cpp LIBS zv_platform_base)
+
+zv_benchmark(
+  SOURCES
+    url_benchmark.cpp
+  LIBS zv_platform_base
+)

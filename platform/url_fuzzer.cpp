@@ -1,0 +1,38 @@
+// Feeds arbitrary text to the parsers that read untrusted input: URLs from bookmarks, URL
+// components, and ISO 8601 dates from library snapshots.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/date.h"
+#include "platform/unicode.h"
+#include "platform/url.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace zv::platform;
+  std::u16string text = fromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (auto url = URL::fromString(text)) {
+    // Whatever parses must survive every derived operation and read back as itself.
+    (void)url->path();
+    (void)url->fileSystemPath();
+    (void)url->pathComponents();
+    (void)url->appendingPathComponent(u"x y").deletingLastPathComponent();
+    (void)url->appendingPathExtension(u"ext").deletingPathExtension();
+    auto again = URL::fromString(url->absoluteString());
+    if (!again || !(*again == *url)) {
+      __builtin_trap();
+    }
+    URLComponents components(*url);
+    (void)components.queryItems();
+    components.setQueryItems(components.queryItems());
+    (void)components.url();
+  }
+  if (auto components = URLComponents::fromString(text)) {
+    (void)components->url();
+    (void)components->host();
+  }
+  if (auto date = dateFromISO8601String(text)) {
+    (void)iso8601StringFromDate(*date);
+  }
+  return 0;
+}
