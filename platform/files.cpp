@@ -521,7 +521,11 @@ Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destina
     return moveWithoutNoReplaceSupport(*from, *to);
   }
   if (errno != EXDEV) {
-    return makeFileErrorFromErrno(errno, errno == EEXIST ? *to : *from);
+    int error = errno;
+    // Name the side that failed: a missing destination folder is not a missing source.
+    struct stat status {};
+    bool sourceExists = ::lstat(from->c_str(), &status) == 0;
+    return makeFileErrorFromErrno(error, error == EEXIST || sourceExists ? *to : *from);
   }
   if (auto copied = copyTreeRemovingPartialCopy(*from, destination); !copied) {
     return copied;

@@ -158,6 +158,11 @@ TEST_F(FilesTest, MovingNeverReplacesWhatIsAtTheDestination) {
   EXPECT_EQ(read(u"taken"), "old");
   EXPECT_FALSE(itemIsReachableAtURL(at(u"link-target")));
 
+  Result<void> intoMissingFolder =
+      moveItemAtURLWithoutReplacing(at(u"source"), at(u"missing-folder/free"));
+  ASSERT_FALSE(intoMissingFolder.ok());
+  EXPECT_NE(intoMissingFolder.error().description.find(u"missing-folder"), std::u16string::npos);
+
   ASSERT_TRUE(moveItemAtURLWithoutReplacing(at(u"source"), at(u"free")).ok());
   EXPECT_EQ(read(u"free"), "new");
   EXPECT_FALSE(itemIsReachableAtURL(at(u"source")));
