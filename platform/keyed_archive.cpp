@@ -1,0 +1,1056 @@
+#include "platform/keyed_archive.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+#include <variant>
+
+#include "platform/binary_property_list.h"
+#include "platform/localization.h"
+
+namespace zv::platform {
+
+// ---------------------------------------------------------------------------------------------
+// Objects
+
+struct ArchivedObject::Node {
+  Type type = Type::kNil;
+  bool isMutable = false;
+  std::variant<std::monostate, std::u16string, PropertyListInteger, double, bool, PropertyListDate,
+               Data, Array, Dictionary, std::shared_ptr<const Archivable>>
+      value;
+};
+
+namespace {
+
+template <typename Value>
+std::shared_ptr<const ArchivedObject::Node> makeNode(ArchivedObject::Type type, Value value) {
+  auto node = std::make_shared<ArchivedObject::Node>();
+  node->type = type;
+  node->value = std::move(value);
+  return node;
+}
+
+template <typename Value>
+const Value* nodeValue(const std::shared_ptr<const ArchivedObject::Node>& node) {
+  return node ? std::get_if<Value>(&node->value) : nullptr;
+}
+
+}  // namespace
+
+std::vector<std::u16string> Archivable::classHierarchy() const {
+  return {className(), u"NSObject"};
+}
+
+ArchivedObject::ArchivedObject(ArchivedNull) : node_(makeNode(Type::kNull, std::monostate{})) {}
+ArchivedObject::ArchivedObject(std::u16string value)
+    : node_(makeNode(Type::kString, std::move(value))) {}
+ArchivedObject::ArchivedObject(PropertyListInteger value)
+    : node_(makeNode(Type::kInteger, value)) {}
+ArchivedObject::ArchivedObject(double value) : node_(makeNode(Type::kReal, value)) {}
+ArchivedObject::ArchivedObject(PropertyListDate value) : node_(makeNode(Type::kDate, value)) {}
+ArchivedObject::ArchivedObject(Data value) : node_(makeNode(Type::kData, std::move(value))) {}
+ArchivedObject::ArchivedObject(Array value) : node_(makeNode(Type::kArray, std::move(value))) {}
+ArchivedObject::ArchivedObject(Dictionary value)
+    : node_(makeNode(Type::kDictionary, std::move(value))) {}
+ArchivedObject::ArchivedObject(std::shared_ptr<const Archivable> value) {
+  if (value) {
+    node_ = makeNode(Type::kArchivable, std::move(value));
+  }
+}
+
+ArchivedObject ArchivedObject::makeBoolean(bool value) {
+  return ArchivedObject(makeNode(Type::kBoolean, value));
+}
+
+ArchivedObject ArchivedObject::withMutableClass(bool isMutable) const {
+  const Type kind = type();
+  const bool hasTwoClasses = kind == Type::kString || kind == Type::kData || kind == Type::kArray ||
+                             kind == Type::kDictionary;
+  if (!hasTwoClasses || node_->isMutable == isMutable) {
+    return *this;
+  }
+  auto copy = std::make_shared<Node>(*node_);
+  copy->isMutable = isMutable;
+  return ArchivedObject(std::shared_ptr<const Node>(std::move(copy)));
+}
+
+bool ArchivedObject::hasMutableClass() const {
+  return node_ && node_->isMutable;
+}
+
+ArchivedObject::Type ArchivedObject::type() const {
+  return node_ ? node_->type : Type::kNil;
+}
+
+const std::u16string* ArchivedObject::asString() const {
+  return nodeValue<std::u16string>(node_);
+}
+std::optional<PropertyListInteger> ArchivedObject::asInteger() const {
+  const auto* value = nodeValue<PropertyListInteger>(node_);
+  return value ? std::optional(*value) : std::nullopt;
+}
+std::optional<std::int64_t> ArchivedObject::asInt64() const {
+  const auto* value = nodeValue<PropertyListInteger>(node_);
+  return value ? value->signedValue() : std::nullopt;
+}
+std::optional<double> ArchivedObject::asReal() const {
+  const auto* value = nodeValue<double>(node_);
+  return value ? std::optional(*value) : std::nullopt;
+}
+std::optional<bool> ArchivedObject::asBoolean() const {
+  const auto* value = nodeValue<bool>(node_);
+  return value ? std::optional(*value) : std::nullopt;
+}
+std::optional<PropertyListDate> ArchivedObject::asDate() const {
+  const auto* value = nodeValue<PropertyListDate>(node_);
+  return value ? std::optional(*value) : std::nullopt;
+}
+const ArchivedObject::Data* ArchivedObject::asData() const {
+  return nodeValue<Data>(node_);
+}
+const ArchivedObject::Array* ArchivedObject::asArray() const {
+  return nodeValue<Array>(node_);
+}
+const ArchivedObject::Dictionary* ArchivedObject::asDictionary() const {
+  return nodeValue<Dictionary>(node_);
+}
+const std::shared_ptr<const Archivable>* ArchivedObject::asArchivable() const {
+  return nodeValue<std::shared_ptr<const Archivable>>(node_);
+}
+
+const ArchivedObject* ArchivedObject::find(std::u16string_view key) const {
+  const Dictionary* dictionary = asDictionary();
+  if (!dictionary) {
+    return nullptr;
+  }
+  for (const ArchivedDictionaryEntry& entry : *dictionary) {
+    if (entry.key == key) {
+      return &entry.value;
+    }
+  }
+  return nullptr;
+}
+
+bool operator==(const ArchivedObject& left, const ArchivedObject& right) {
+  if (left.node_ == right.node_) {
+    return true;
+  }
+  if (!left.node_ || !right.node_) {
+    return false;
+  }
+  return left.node_->type == right.node_->type && left.node_->isMutable == right.node_->isMutable &&
+         left.node_->value == right.node_->value;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Class names the platform's unarchiver knows, with the superclass chains it expects.
+
+namespace {
+
+constexpr std::u16string_view kNullMarker = u"$null";
+constexpr std::u16string_view kArchiverName = u"NSKeyedArchiver";
+constexpr std::int64_t kArchiveVersion = 100000;
+
+enum class BuiltInClass : std::uint8_t {
+  kString,
+  kMutableString,
+  kNumber,
+  kData,
+  kMutableData,
+  kDate,
+  kNull,
+  kArray,
+  kMutableArray,
+  kDictionary,
+  kMutableDictionary,
+};
+
+struct BuiltInClassInfo {
+  BuiltInClass kind;
+  std::vector<std::u16string> hierarchy;
+};
+
+const std::vector<BuiltInClassInfo>& builtInClasses() {
+  static const std::vector<BuiltInClassInfo> classes = {
+      {BuiltInClass::kString, {u"NSString", u"NSObject"}},
+      {BuiltInClass::kMutableString, {u"NSMutableString", u"NSString", u"NSObject"}},
+      {BuiltInClass::kNumber, {u"NSNumber", u"NSValue", u"NSObject"}},
+      {BuiltInClass::kData, {u"NSData", u"NSObject"}},
+      {BuiltInClass::kMutableData, {u"NSMutableData", u"NSData", u"NSObject"}},
+      {BuiltInClass::kDate, {u"NSDate", u"NSObject"}},
+      {BuiltInClass::kNull, {u"NSNull", u"NSObject"}},
+      {BuiltInClass::kArray, {u"NSArray", u"NSObject"}},
+      {BuiltInClass::kMutableArray, {u"NSMutableArray", u"NSArray", u"NSObject"}},
+      {BuiltInClass::kDictionary, {u"NSDictionary", u"NSObject"}},
+      {BuiltInClass::kMutableDictionary, {u"NSMutableDictionary", u"NSDictionary", u"NSObject"}},
+  };
+  return classes;
+}
+
+const BuiltInClassInfo& builtInClass(BuiltInClass kind) {
+  return builtInClasses()[static_cast<std::size_t>(kind)];
+}
+
+const BuiltInClassInfo* findBuiltInClass(std::u16string_view name) {
+  for (const BuiltInClassInfo& info : builtInClasses()) {
+    if (info.hierarchy.front() == name) {
+      return &info;
+    }
+  }
+  return nullptr;
+}
+
+bool isReservedKey(std::u16string_view key) {
+  return !key.empty() && key.front() == u'$';
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Archiver
+
+KeyedArchiver::KeyedArchiver() {
+  objects_.emplace_back(std::u16string(kNullMarker));
+  openObjects_.emplace_back();
+}
+
+void KeyedArchiver::failWithError(Error error) {
+  if (!error_) {
+    error_ = std::move(error);
+  }
+}
+
+bool KeyedArchiver::beginKey(std::u16string_view key) {
+  if (error_) {
+    return false;
+  }
+  if (finished_) {
+    failWithError(makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+                                    localized(u"The archive is already finished.")));
+    return false;
+  }
+  if (isReservedKey(key)) {
+    failWithError(
+        makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+                          formatLocalized(u"The key “%@” is reserved by the archive format.",
+                                          {std::u16string(key)})));
+    return false;
+  }
+  return true;
+}
+
+void KeyedArchiver::encodeObject(std::u16string_view key, const ArchivedObject& object) {
+  if (!beginKey(key)) {
+    return;
+  }
+  const std::uint64_t uid = uidForObject(object);
+  if (!error_) {
+    currentObject().set(std::u16string(key), PropertyListUid{uid});
+  }
+}
+
+void KeyedArchiver::encodeString(std::u16string_view key, std::u16string_view value) {
+  encodeObject(key, ArchivedObject(value));
+}
+
+void KeyedArchiver::encodeInt64(std::u16string_view key, std::int64_t value) {
+  if (beginKey(key)) {
+    currentObject().set(std::u16string(key), value);
+  }
+}
+
+void KeyedArchiver::encodeDouble(std::u16string_view key, double value) {
+  if (beginKey(key)) {
+    currentObject().set(std::u16string(key), value);
+  }
+}
+
+void KeyedArchiver::encodeFloat(std::u16string_view key, float value) {
+  encodeDouble(key, static_cast<double>(value));
+}
+
+void KeyedArchiver::encodeBool(std::u16string_view key, bool value) {
+  if (beginKey(key)) {
+    currentObject().set(std::u16string(key), value);
+  }
+}
+
+void KeyedArchiver::encodeBytes(std::u16string_view key, std::span<const std::uint8_t> bytes) {
+  if (beginKey(key)) {
+    currentObject().set(std::u16string(key), PropertyList::Data(bytes.begin(), bytes.end()));
+  }
+}
+
+std::uint64_t KeyedArchiver::appendObject(PropertyList value) {
+  objects_.push_back(std::move(value));
+  return objects_.size() - 1;
+}
+
+std::uint64_t KeyedArchiver::uidForClass(const std::vector<std::u16string>& hierarchy) {
+  if (hierarchy.empty() || hierarchy.front().empty()) {
+    failWithError(makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+                                    localized(u"An archived object has no class name.")));
+    return 0;
+  }
+  if (auto found = uidByClassName_.find(hierarchy.front()); found != uidByClassName_.end()) {
+    return found->second;
+  }
+  PropertyList::Array classes(hierarchy.begin(), hierarchy.end());
+  PropertyListDictionary record;
+  record.set(u"$classes", std::move(classes));
+  record.set(u"$classname", hierarchy.front());
+  const std::uint64_t uid = appendObject(std::move(record));
+  uidByClassName_.emplace(hierarchy.front(), uid);
+  return uid;
+}
+
+std::uint64_t KeyedArchiver::uidForObject(const ArchivedObject& object) {
+  if (object.isNil() || error_) {
+    return 0;
+  }
+  // Our own objects are identified by the object itself, so that two handles of one object
+  // are archived once, as the platform archives one object once.
+  const std::shared_ptr<const Archivable>* archivable = object.asArchivable();
+  const void* identity = archivable ? static_cast<const void*>(archivable->get())
+                                    : static_cast<const void*>(object.node_.get());
+  if (auto found = uidByObject_.find(identity); found != uidByObject_.end()) {
+    return found->second;
+  }
+  // A temporary handle that died could leave its address to the next one; holding every
+  // encoded object keeps identities unique for the life of the archive.
+  if (archivable) {
+    encodedObjects_.push_back(*archivable);
+  } else {
+    encodedObjects_.push_back(object.node_);
+  }
+  const ArchivedObject::Node& node = *object.node_;
+  using Type = ArchivedObject::Type;
+  std::optional<PropertyList> inlineValue;
+  switch (node.type) {
+    case Type::kString:
+      if (!node.isMutable) {
+        inlineValue = PropertyList(std::get<std::u16string>(node.value));
+      }
+      break;
+    case Type::kData:
+      if (!node.isMutable) {
+        inlineValue = PropertyList(std::get<ArchivedObject::Data>(node.value));
+      }
+      break;
+    case Type::kInteger:
+      inlineValue = PropertyList(std::get<PropertyListInteger>(node.value));
+      break;
+    case Type::kReal:
+      inlineValue = PropertyList(std::get<double>(node.value));
+      break;
+    case Type::kBoolean:
+      inlineValue = PropertyList(std::get<bool>(node.value));
+      break;
+    default:
+      break;
+  }
+  if (inlineValue) {
+    const std::uint64_t uid = appendObject(std::move(*inlineValue));
+    uidByObject_.emplace(identity, uid);
+    return uid;
+  }
+  if (openObjects_.size() > kKeyedArchiveMaximumDepth) {
+    failWithError(makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+                                    localized(u"Archived objects are nested too deeply.")));
+    return 0;
+  }
+  // The object's number is taken before its contents are encoded so that an object reached
+  // again from inside itself refers back to it instead of recursing.
+  const std::uint64_t uid = appendObject(PropertyList());
+  uidByObject_.emplace(identity, uid);
+  openObjects_.emplace_back();
+  encodeNode(node);
+  objects_[uid] = PropertyList(std::move(openObjects_.back()));
+  openObjects_.pop_back();
+  return uid;
+}
+
+std::uint64_t KeyedArchiver::encodeNode(const ArchivedObject::Node& node) {
+  using Type = ArchivedObject::Type;
+  std::vector<std::u16string> hierarchy;
+  switch (node.type) {
+    case Type::kString:
+      currentObject().set(u"NS.string", std::get<std::u16string>(node.value));
+      hierarchy = builtInClass(BuiltInClass::kMutableString).hierarchy;
+      break;
+    case Type::kData:
+      currentObject().set(u"NS.data", std::get<ArchivedObject::Data>(node.value));
+      hierarchy = builtInClass(BuiltInClass::kMutableData).hierarchy;
+      break;
+    case Type::kDate:
+      currentObject().set(u"NS.time", std::get<PropertyListDate>(node.value).secondsSince2001);
+      hierarchy = builtInClass(BuiltInClass::kDate).hierarchy;
+      break;
+    case Type::kNull:
+      hierarchy = builtInClass(BuiltInClass::kNull).hierarchy;
+      break;
+    case Type::kArray: {
+      PropertyList::Array uids;
+      for (const ArchivedObject& element : std::get<ArchivedObject::Array>(node.value)) {
+        uids.emplace_back(PropertyListUid{uidForObject(element)});
+      }
+      currentObject().set(u"NS.objects", std::move(uids));
+      hierarchy = builtInClass(node.isMutable ? BuiltInClass::kMutableArray : BuiltInClass::kArray)
+                      .hierarchy;
+      break;
+    }
+    case Type::kDictionary: {
+      PropertyList::Array keys;
+      PropertyList::Array values;
+      for (const ArchivedDictionaryEntry& entry :
+           std::get<ArchivedObject::Dictionary>(node.value)) {
+        keys.emplace_back(PropertyListUid{appendObject(entry.key)});
+        values.emplace_back(PropertyListUid{uidForObject(entry.value)});
+      }
+      currentObject().set(u"NS.keys", std::move(keys));
+      currentObject().set(u"NS.objects", std::move(values));
+      hierarchy = builtInClass(node.isMutable ? BuiltInClass::kMutableDictionary
+                                              : BuiltInClass::kDictionary)
+                      .hierarchy;
+      break;
+    }
+    case Type::kArchivable: {
+      const Archivable& object = *std::get<std::shared_ptr<const Archivable>>(node.value);
+      object.encodeWithCoder(*this);
+      hierarchy = object.classHierarchy();
+      break;
+    }
+    default:
+      break;
+  }
+  const std::uint64_t classUid = uidForClass(hierarchy);
+  currentObject().set(u"$class", PropertyListUid{classUid});
+  return classUid;
+}
+
+Result<PropertyList> KeyedArchiver::finishEncoding() {
+  if (error_) {
+    return *error_;
+  }
+  if (finished_) {
+    return makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+                             localized(u"The archive is already finished."));
+  }
+  finished_ = true;
+  PropertyListDictionary archive;
+  archive.set(u"$version", kArchiveVersion);
+  archive.set(u"$archiver", std::u16string(kArchiverName));
+  archive.set(u"$top", std::move(openObjects_.front()));
+  archive.set(u"$objects", std::move(objects_));
+  return PropertyList(std::move(archive));
+}
+
+Result<PropertyList> archivedRoot(const ArchivedObject& root) {
+  KeyedArchiver archiver;
+  archiver.encodeObject(kKeyedArchiveRootObjectKey, root);
+  return archiver.finishEncoding();
+}
+
+Result<std::vector<std::uint8_t>> archivedDataWithRootObject(const ArchivedObject& root) {
+  Result<PropertyList> archive = archivedRoot(root);
+  if (!archive) {
+    return std::move(archive).error();
+  }
+  return writeBinaryPropertyList(*archive);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registry
+
+Result<void> KeyedArchiveClassRegistry::registerClass(std::vector<std::u16string> classHierarchy,
+                                                      DecodeFunction decode) {
+  if (classHierarchy.empty() || classHierarchy.front().empty() || !decode) {
+    return makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+                             localized(u"A class needs a name and a decoding function."));
+  }
+  const std::u16string& name = classHierarchy.front();
+  if (findBuiltInClass(name) || find(name)) {
+    return makePlatformError(
+        kKeyedArchiveInvalidValueErrorCode,
+        formatLocalized(u"The class “%@” is already known to the archive.", {name}));
+  }
+  registrations_.push_back({std::move(classHierarchy), std::move(decode)});
+  return {};
+}
+
+const KeyedArchiveClassRegistry::Registration* KeyedArchiveClassRegistry::find(
+    std::u16string_view className) const {
+  for (const Registration& registration : registrations_) {
+    if (registration.classHierarchy.front() == className) {
+      return &registration;
+    }
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Unarchiver
+
+namespace {
+
+Error corrupt(std::u16string_view what) {
+  return makePlatformError(
+      kKeyedArchiveReadCorruptErrorCode,
+      formatLocalized(u"The keyed archive is damaged: %@.", {localized(what)}));
+}
+
+Error corruptAt(std::u16string_view format, std::uint64_t uid) {
+  const std::string number = std::to_string(uid);
+  return makePlatformError(kKeyedArchiveReadCorruptErrorCode,
+                           formatLocalized(format, {std::u16string(number.begin(), number.end())}));
+}
+
+Error typeMismatch(std::u16string_view key, std::u16string_view expected) {
+  return makePlatformError(kKeyedArchiveReadCorruptErrorCode,
+                           formatLocalized(u"The value for key “%@” is not %@.",
+                                           {std::u16string(key), localized(expected)}));
+}
+
+// A resolved class record: the class the archive names and what we know of it.
+struct ClassInfo {
+  std::u16string name;
+  const BuiltInClassInfo* builtIn = nullptr;
+  const KeyedArchiveClassRegistry::Registration* registration = nullptr;
+
+  const std::vector<std::u16string>& hierarchy() const {
+    return builtIn ? builtIn->hierarchy : registration->classHierarchy;
+  }
+};
+
+}  // namespace
+
+struct KeyedUnarchiver::State {
+  PropertyList archive;
+  const KeyedArchiveClassRegistry* registry = nullptr;
+  const PropertyList::Array* objects = nullptr;
+  const PropertyListDictionary* top = nullptr;
+
+  struct Frame {
+    const PropertyListDictionary* object;
+    std::u16string_view className;
+  };
+  std::vector<Frame> frames;
+  std::vector<bool> inProgress;
+  std::unordered_map<std::uint64_t, ClassInfo> classes;
+  // Sets of allowed classes, each sorted; a decoded container is remembered per set because its
+  // elements were checked against that set only.
+  std::vector<std::vector<std::u16string>> allowedSets;
+  std::vector<std::unordered_map<std::uint64_t, ArchivedObject>> containersBySet;
+  // Objects whose decoding does not depend on the allowed classes beyond their own class.
+  std::unordered_map<std::uint64_t, ArchivedObject> objectsByUid;
+
+  std::size_t internAllowedSet(const std::vector<std::u16string>& allowed);
+  bool allows(std::size_t setId, const std::vector<std::u16string>& hierarchy) const;
+  Result<ArchivedObject> decodeUid(std::uint64_t uid, std::size_t setId, std::u16string_view key);
+  Result<ArchivedObject> decodeInline(std::uint64_t uid, std::size_t setId,
+                                      std::u16string_view key);
+  Result<ArchivedObject> decodeRecord(std::uint64_t uid, const PropertyListDictionary& record,
+                                      std::size_t setId, std::u16string_view key);
+  Result<const ClassInfo*> classOf(const PropertyListDictionary& record);
+  Result<ArchivedObject> decodeBuiltIn(const ClassInfo& info, const PropertyListDictionary& record,
+                                       std::size_t setId);
+  Result<ArchivedObject::Array> decodeReferences(const PropertyListDictionary& record,
+                                                 std::u16string_view key, std::size_t setId);
+  Error notAllowed(std::u16string_view key, std::u16string_view className, std::size_t setId) const;
+  const PropertyList* valueForKey(std::u16string_view key) const;
+};
+
+std::size_t KeyedUnarchiver::State::internAllowedSet(const std::vector<std::u16string>& allowed) {
+  std::vector<std::u16string> sorted = allowed;
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  for (std::size_t i = 0; i < allowedSets.size(); ++i) {
+    if (allowedSets[i] == sorted) {
+      return i;
+    }
+  }
+  allowedSets.push_back(std::move(sorted));
+  containersBySet.emplace_back();
+  return allowedSets.size() - 1;
+}
+
+bool KeyedUnarchiver::State::allows(std::size_t setId,
+                                    const std::vector<std::u16string>& hierarchy) const {
+  const std::vector<std::u16string>& allowed = allowedSets[setId];
+  return std::any_of(hierarchy.begin(), hierarchy.end(), [&allowed](const std::u16string& name) {
+    return std::binary_search(allowed.begin(), allowed.end(), name);
+  });
+}
+
+Error KeyedUnarchiver::State::notAllowed(std::u16string_view key, std::u16string_view className,
+                                         std::size_t setId) const {
+  std::u16string allowedList;
+  for (const std::u16string& name : allowedSets[setId]) {
+    allowedList += allowedList.empty() ? u"" : u", ";
+    allowedList += name;
+  }
+  return makePlatformError(
+      kKeyedArchiveReadCorruptErrorCode,
+      formatLocalized(u"The value for key “%@” is of unexpected class “%@”; allowed are: %@.",
+                      {std::u16string(key), std::u16string(className), allowedList}));
+}
+
+const PropertyList* KeyedUnarchiver::State::valueForKey(std::u16string_view key) const {
+  if (isReservedKey(key)) {
+    return nullptr;
+  }
+  return frames.back().object->find(key);
+}
+
+Result<ArchivedObject> KeyedUnarchiver::State::decodeUid(std::uint64_t uid, std::size_t setId,
+                                                         std::u16string_view key) {
+  if (uid == 0) {
+    return ArchivedObject();
+  }
+  if (uid >= objects->size()) {
+    return corruptAt(u"The keyed archive is damaged: object %@ is referenced but does not exist.",
+                     uid);
+  }
+  const PropertyListDictionary* record = (*objects)[uid].asDictionary();
+  if (!record) {
+    return decodeInline(uid, setId, key);
+  }
+  return decodeRecord(uid, *record, setId, key);
+}
+
+Result<ArchivedObject> KeyedUnarchiver::State::decodeInline(std::uint64_t uid, std::size_t setId,
+                                                            std::u16string_view key) {
+  const PropertyList& value = (*objects)[uid];
+  BuiltInClass kind = BuiltInClass::kNumber;
+  switch (value.type()) {
+    case PropertyList::Type::kString:
+      kind = BuiltInClass::kString;
+      break;
+    case PropertyList::Type::kData:
+      kind = BuiltInClass::kData;
+      break;
+    case PropertyList::Type::kInteger:
+    case PropertyList::Type::kReal:
+    case PropertyList::Type::kBoolean:
+      break;
+    default:
+      return corruptAt(u"The keyed archive is damaged: object %@ is not a valid object.", uid);
+  }
+  const BuiltInClassInfo& info = builtInClass(kind);
+  if (!allows(setId, info.hierarchy)) {
+    return notAllowed(key, info.hierarchy.front(), setId);
+  }
+  if (auto found = objectsByUid.find(uid); found != objectsByUid.end()) {
+    return found->second;
+  }
+  ArchivedObject object;
+  if (const std::u16string* text = value.asString()) {
+    object = ArchivedObject(*text);
+  } else if (const PropertyList::Data* data = value.asData()) {
+    object = ArchivedObject(*data);
+  } else if (auto integer = value.asInteger()) {
+    object = ArchivedObject(*integer);
+  } else if (auto real = value.asReal()) {
+    object = ArchivedObject(*real);
+  } else {
+    object = ArchivedObject(*value.asBoolean());
+  }
+  objectsByUid.emplace(uid, object);
+  return object;
+}
+
+Result<const ClassInfo*> KeyedUnarchiver::State::classOf(const PropertyListDictionary& record) {
+  const PropertyList* classReference = record.find(u"$class");
+  if (!classReference) {
+    return corrupt(u"an object has no class");
+  }
+  const std::optional<PropertyListUid> classUid = classReference->asUid();
+  if (!classUid) {
+    return corrupt(u"an object's class is not a reference");
+  }
+  if (auto found = classes.find(classUid->value); found != classes.end()) {
+    return &found->second;
+  }
+  if (classUid->value == 0 || classUid->value >= objects->size()) {
+    return corruptAt(u"The keyed archive is damaged: class %@ is referenced but does not exist.",
+                     classUid->value);
+  }
+  const PropertyList& classRecord = (*objects)[classUid->value];
+  const PropertyList* name = classRecord.find(u"$classname");
+  if (!name || !name->asString() || name->asString()->empty()) {
+    return corruptAt(u"The keyed archive is damaged: object %@ is not a class record.",
+                     classUid->value);
+  }
+  if (const PropertyList* chain = classRecord.find(u"$classes")) {
+    const PropertyList::Array* names = chain->asArray();
+    if (!names || !std::all_of(names->begin(), names->end(),
+                               [](const PropertyList& entry) { return entry.asString(); })) {
+      return corruptAt(u"The keyed archive is damaged: object %@ is not a class record.",
+                       classUid->value);
+    }
+  }
+  ClassInfo info;
+  info.name = *name->asString();
+  info.builtIn = findBuiltInClass(info.name);
+  info.registration = info.builtIn ? nullptr : registry->find(info.name);
+  if (!info.builtIn && !info.registration) {
+    return makePlatformError(
+        kKeyedArchiveReadCorruptErrorCode,
+        formatLocalized(u"The archive holds an object of class “%@”, which cannot be decoded.",
+                        {info.name}));
+  }
+  return &classes.emplace(classUid->value, std::move(info)).first->second;
+}
+
+Result<ArchivedObject> KeyedUnarchiver::State::decodeRecord(std::uint64_t uid,
+                                                            const PropertyListDictionary& record,
+                                                            std::size_t setId,
+                                                            std::u16string_view key) {
+  Result<const ClassInfo*> classInfo = classOf(record);
+  if (!classInfo) {
+    return std::move(classInfo).error();
+  }
+  const ClassInfo& info = **classInfo;
+  if (!allows(setId, info.hierarchy())) {
+    return notAllowed(key, info.name, setId);
+  }
+  const bool isContainer = info.builtIn && (info.builtIn->kind == BuiltInClass::kArray ||
+                                            info.builtIn->kind == BuiltInClass::kMutableArray ||
+                                            info.builtIn->kind == BuiltInClass::kDictionary ||
+                                            info.builtIn->kind == BuiltInClass::kMutableDictionary);
+  // Nested decoding may add allowed sets, so the table is looked up afresh each time.
+  auto memo = [this, isContainer, setId]() -> std::unordered_map<std::uint64_t, ArchivedObject>& {
+    return isContainer ? containersBySet[setId] : objectsByUid;
+  };
+  if (auto found = memo().find(uid); found != memo().end()) {
+    return found->second;
+  }
+  if (inProgress[uid]) {
+    return corruptAt(u"The keyed archive is damaged: object %@ contains itself.", uid);
+  }
+  if (frames.size() > kKeyedArchiveMaximumDepth) {
+    return corrupt(u"objects are nested too deeply");
+  }
+  inProgress[uid] = true;
+  frames.push_back({&record, info.name});
+  Result<ArchivedObject> decoded = ArchivedObject();
+  if (info.builtIn) {
+    decoded = decodeBuiltIn(info, record, setId);
+  } else {
+    KeyedUnarchiver coder(this);
+    Result<std::shared_ptr<const Archivable>> object = info.registration->decode(coder);
+    if (!object) {
+      decoded = std::move(object).error();
+    } else if (!*object) {
+      decoded = makePlatformError(
+          kKeyedArchiveReadCorruptErrorCode,
+          formatLocalized(u"An object of class “%@” could not be decoded.", {info.name}));
+    } else {
+      decoded = ArchivedObject(std::move(*object));
+    }
+  }
+  frames.pop_back();
+  inProgress[uid] = false;
+  if (decoded) {
+    memo().emplace(uid, *decoded);
+  }
+  return decoded;
+}
+
+Result<ArchivedObject::Array> KeyedUnarchiver::State::decodeReferences(
+    const PropertyListDictionary& record, std::u16string_view key, std::size_t setId) {
+  const PropertyList* value = record.find(key);
+  const PropertyList::Array* references = value ? value->asArray() : nullptr;
+  if (!references) {
+    return typeMismatch(key, u"an array");
+  }
+  ArchivedObject::Array elements;
+  elements.reserve(references->size());
+  for (const PropertyList& reference : *references) {
+    const std::optional<PropertyListUid> uid = reference.asUid();
+    if (!uid) {
+      return typeMismatch(key, u"an array of references");
+    }
+    if (uid->value == 0) {
+      return corrupt(u"a collection holds nil");
+    }
+    Result<ArchivedObject> element = decodeUid(uid->value, setId, key);
+    if (!element) {
+      return std::move(element).error();
+    }
+    elements.push_back(std::move(*element));
+  }
+  return elements;
+}
+
+Result<ArchivedObject> KeyedUnarchiver::State::decodeBuiltIn(const ClassInfo& info,
+                                                             const PropertyListDictionary& record,
+                                                             std::size_t setId) {
+  switch (info.builtIn->kind) {
+    case BuiltInClass::kString:
+    case BuiltInClass::kMutableString: {
+      const PropertyList* text = record.find(u"NS.string");
+      if (!text || !text->asString()) {
+        return typeMismatch(u"NS.string", u"a string");
+      }
+      return ArchivedObject(*text->asString())
+          .withMutableClass(info.builtIn->kind == BuiltInClass::kMutableString);
+    }
+    case BuiltInClass::kData:
+    case BuiltInClass::kMutableData: {
+      const PropertyList* data = record.find(u"NS.data");
+      if (!data || !data->asData()) {
+        return typeMismatch(u"NS.data", u"data");
+      }
+      return ArchivedObject(*data->asData())
+          .withMutableClass(info.builtIn->kind == BuiltInClass::kMutableData);
+    }
+    case BuiltInClass::kDate: {
+      const PropertyList* time = record.find(u"NS.time");
+      std::optional<double> seconds = time ? time->asReal() : std::nullopt;
+      if (!seconds && time && time->asInt64()) {
+        seconds = static_cast<double>(*time->asInt64());
+      }
+      if (!seconds) {
+        return typeMismatch(u"NS.time", u"a number");
+      }
+      return ArchivedObject(PropertyListDate{*seconds});
+    }
+    case BuiltInClass::kNull:
+      return ArchivedObject(ArchivedNull{});
+    case BuiltInClass::kArray:
+    case BuiltInClass::kMutableArray: {
+      Result<ArchivedObject::Array> elements = decodeReferences(record, u"NS.objects", setId);
+      if (!elements) {
+        return std::move(elements).error();
+      }
+      return ArchivedObject(std::move(*elements))
+          .withMutableClass(info.builtIn->kind == BuiltInClass::kMutableArray);
+    }
+    case BuiltInClass::kDictionary:
+    case BuiltInClass::kMutableDictionary: {
+      Result<ArchivedObject::Array> keys = decodeReferences(record, u"NS.keys", setId);
+      if (!keys) {
+        return std::move(keys).error();
+      }
+      Result<ArchivedObject::Array> values = decodeReferences(record, u"NS.objects", setId);
+      if (!values) {
+        return std::move(values).error();
+      }
+      if (keys->size() != values->size()) {
+        return corrupt(u"a dictionary has unequal numbers of keys and values");
+      }
+      ArchivedObject::Dictionary entries;
+      entries.reserve(keys->size());
+      std::unordered_map<std::u16string_view, std::size_t> positions;
+      for (std::size_t i = 0; i < keys->size(); ++i) {
+        const std::u16string* name = (*keys)[i].asString();
+        if (!name) {
+          return corrupt(u"a dictionary key is not a string");
+        }
+        // A repeated key keeps its first place and takes the later value, as a dictionary
+        // built from the pairs in order would.
+        if (auto found = positions.find(*name); found != positions.end()) {
+          entries[found->second].value = std::move((*values)[i]);
+          continue;
+        }
+        positions.emplace(*name, entries.size());
+        entries.push_back({*name, std::move((*values)[i])});
+      }
+      return ArchivedObject(std::move(entries))
+          .withMutableClass(info.builtIn->kind == BuiltInClass::kMutableDictionary);
+    }
+    case BuiltInClass::kNumber:
+      break;
+  }
+  return makePlatformError(
+      kKeyedArchiveReadCorruptErrorCode,
+      formatLocalized(u"The archive holds an object of class “%@”, which cannot be decoded.",
+                      {info.name}));
+}
+
+namespace {
+
+Result<PropertyList::Array const*> validateFrame(const PropertyList& archive,
+                                                 const PropertyListDictionary*& top) {
+  const PropertyList* archiver = archive.find(u"$archiver");
+  if (!archive.asDictionary() || !archiver || !archiver->asString() ||
+      *archiver->asString() != kArchiverName) {
+    return corrupt(u"the data is not a keyed archive");
+  }
+  const PropertyList* version = archive.find(u"$version");
+  if (!version || version->asInt64() != kArchiveVersion) {
+    return corrupt(u"the archive's version is not supported");
+  }
+  const PropertyList* topValue = archive.find(u"$top");
+  top = topValue ? topValue->asDictionary() : nullptr;
+  if (!top) {
+    return corrupt(u"the archive has no top-level objects");
+  }
+  const PropertyList* objectsValue = archive.find(u"$objects");
+  const PropertyList::Array* objects = objectsValue ? objectsValue->asArray() : nullptr;
+  if (!objects || objects->empty() || !objects->front().asString() ||
+      *objects->front().asString() != kNullMarker) {
+    return corrupt(u"the archive's object table is missing or does not start with \"$null\"");
+  }
+  return objects;
+}
+
+}  // namespace
+
+KeyedUnarchiver::KeyedUnarchiver(std::unique_ptr<State> state)
+    : ownedState_(std::move(state)), state_(ownedState_.get()) {}
+KeyedUnarchiver::KeyedUnarchiver(State* state) : state_(state) {}
+KeyedUnarchiver::KeyedUnarchiver(KeyedUnarchiver&&) noexcept = default;
+KeyedUnarchiver& KeyedUnarchiver::operator=(KeyedUnarchiver&&) noexcept = default;
+KeyedUnarchiver::~KeyedUnarchiver() = default;
+
+Result<KeyedUnarchiver> KeyedUnarchiver::fromPropertyList(
+    PropertyList archive, const KeyedArchiveClassRegistry& registry) {
+  auto state = std::make_unique<State>();
+  state->archive = std::move(archive);
+  Result<const PropertyList::Array*> objects = validateFrame(state->archive, state->top);
+  if (!objects) {
+    return std::move(objects).error();
+  }
+  state->objects = *objects;
+  state->registry = &registry;
+  state->frames.push_back({state->top, u""});
+  state->inProgress.assign(state->objects->size(), false);
+  return KeyedUnarchiver(std::move(state));
+}
+
+Result<KeyedUnarchiver> KeyedUnarchiver::fromData(std::span<const std::uint8_t> bytes,
+                                                  const KeyedArchiveClassRegistry& registry) {
+  Result<PropertyList> archive = readBinaryPropertyList(bytes);
+  if (!archive) {
+    return std::move(archive).error();
+  }
+  return fromPropertyList(std::move(*archive), registry);
+}
+
+Result<ArchivedObject> KeyedUnarchiver::decodeTopLevelObject(
+    const std::vector<std::u16string>& allowedClasses) {
+  return decodeTopLevelObjectForKey(kKeyedArchiveRootObjectKey, allowedClasses);
+}
+
+Result<ArchivedObject> KeyedUnarchiver::decodeTopLevelObjectForKey(
+    std::u16string_view key, const std::vector<std::u16string>& allowedClasses) {
+  const PropertyList* value = isReservedKey(key) ? nullptr : state_->top->find(key);
+  if (!value) {
+    return makePlatformError(kKeyedArchiveValueNotFoundErrorCode,
+                             formatLocalized(u"The archive has no top-level object for key “%@”.",
+                                             {std::u16string(key)}));
+  }
+  const std::optional<PropertyListUid> uid = value->asUid();
+  if (!uid) {
+    return typeMismatch(key, u"an object reference");
+  }
+  return state_->decodeUid(uid->value, state_->internAllowedSet(allowedClasses), key);
+}
+
+bool KeyedUnarchiver::containsValueForKey(std::u16string_view key) const {
+  return state_->valueForKey(key) != nullptr;
+}
+
+std::u16string_view KeyedUnarchiver::currentClassName() const {
+  return state_->frames.back().className;
+}
+
+Result<ArchivedObject> KeyedUnarchiver::decodeObjectForKey(
+    std::u16string_view key, const std::vector<std::u16string>& allowedClasses) {
+  const PropertyList* value = state_->valueForKey(key);
+  if (!value) {
+    return ArchivedObject();
+  }
+  const std::optional<PropertyListUid> uid = value->asUid();
+  if (!uid) {
+    return typeMismatch(key, u"an object reference");
+  }
+  return state_->decodeUid(uid->value, state_->internAllowedSet(allowedClasses), key);
+}
+
+Result<std::optional<std::u16string>> KeyedUnarchiver::decodeStringForKey(std::u16string_view key) {
+  Result<ArchivedObject> object = decodeObjectForKey(key, {u"NSString"});
+  if (!object) {
+    return std::move(object).error();
+  }
+  if (object->isNil()) {
+    return std::optional<std::u16string>();
+  }
+  return std::optional<std::u16string>(*object->asString());
+}
+
+Result<std::int64_t> KeyedUnarchiver::decodeInt64ForKey(std::u16string_view key) {
+  const PropertyList* value = state_->valueForKey(key);
+  if (!value) {
+    return std::int64_t{0};
+  }
+  const std::optional<std::int64_t> integer = value->asInt64();
+  if (!integer) {
+    return typeMismatch(key, u"a 64-bit integer");
+  }
+  return *integer;
+}
+
+Result<double> KeyedUnarchiver::decodeDoubleForKey(std::u16string_view key) {
+  const PropertyList* value = state_->valueForKey(key);
+  if (!value) {
+    return 0.0;
+  }
+  if (const std::optional<double> real = value->asReal()) {
+    return *real;
+  }
+  if (const std::optional<PropertyListInteger> integer = value->asInteger()) {
+    return integer->isAboveInt64() ? static_cast<double>(integer->bits())
+                                   : static_cast<double>(*integer->signedValue());
+  }
+  return typeMismatch(key, u"a number");
+}
+
+Result<float> KeyedUnarchiver::decodeFloatForKey(std::u16string_view key) {
+  Result<double> value = decodeDoubleForKey(key);
+  if (!value) {
+    return std::move(value).error();
+  }
+  return static_cast<float>(*value);
+}
+
+Result<bool> KeyedUnarchiver::decodeBoolForKey(std::u16string_view key) {
+  const PropertyList* value = state_->valueForKey(key);
+  if (!value) {
+    return false;
+  }
+  if (const std::optional<bool> flag = value->asBoolean()) {
+    return *flag;
+  }
+  if (const std::optional<PropertyListInteger> integer = value->asInteger()) {
+    return integer->bits() != 0;
+  }
+  return typeMismatch(key, u"a boolean");
+}
+
+Result<PropertyList::Data> KeyedUnarchiver::decodeBytesForKey(std::u16string_view key) {
+  const PropertyList* value = state_->valueForKey(key);
+  if (!value) {
+    return PropertyList::Data();
+  }
+  if (const PropertyList::Data* data = value->asData()) {
+    return *data;
+  }
+  return typeMismatch(key, u"data");
+}
+
+Result<ArchivedObject> unarchivedObject(std::span<const std::uint8_t> bytes,
+                                        const std::vector<std::u16string>& allowedClasses,
+                                        const KeyedArchiveClassRegistry& registry) {
+  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromData(bytes, registry);
+  if (!unarchiver) {
+    return std::move(unarchiver).error();
+  }
+  return unarchiver->decodeTopLevelObject(allowedClasses);
+}
+
+}  // namespace zv::platform

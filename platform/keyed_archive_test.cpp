@@ -1,0 +1,542 @@
+#include "platform/keyed_archive.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/binary_property_list.h"
+#include "platform/unicode.h"
+
+namespace zv::platform {
+namespace {
+
+using Classes = std::vector<std::u16string>;
+
+// A class of ours with every kind of key: integer, real, string object and a nested object.
+class TestPoint : public Archivable {
+ public:
+  TestPoint(std::int64_t x, double y, std::u16string label, ArchivedObject next = {})
+      : x_(x), y_(y), label_(std::move(label)), next_(std::move(next)) {}
+
+  std::u16string className() const override { return u"ZVTestPoint"; }
+  void encodeWithCoder(KeyedArchiver& coder) const override {
+    coder.encodeInt64(u"x", x_);
+    coder.encodeDouble(u"y", y_);
+    coder.encodeString(u"label", label_);
+    coder.encodeObject(u"next", next_);
+  }
+
+  static Result<std::shared_ptr<const Archivable>> decode(KeyedUnarchiver& coder) {
+    Result<std::int64_t> x = coder.decodeInt64ForKey(u"x");
+    Result<double> y = coder.decodeDoubleForKey(u"y");
+    Result<std::optional<std::u16string>> label = coder.decodeStringForKey(u"label");
+    Result<ArchivedObject> next = coder.decodeObjectForKey(u"next", {u"ZVTestPoint"});
+    for (const Error* error : {x ? nullptr : &x.error(), y ? nullptr : &y.error(),
+                               label ? nullptr : &label.error(), next ? nullptr : &next.error()}) {
+      if (error) {
+        return *error;
+      }
+    }
+    return std::shared_ptr<const Archivable>(
+        std::make_shared<TestPoint>(*x, *y, label->value_or(u""), *next));
+  }
+
+  bool sameValues(const TestPoint& other) const {
+    const auto otherNext = other.next_.as<TestPoint>();
+    const auto next = next_.as<TestPoint>();
+    return x_ == other.x_ && y_ == other.y_ && label_ == other.label_ &&
+           (next && otherNext ? next->sameValues(*otherNext) : next == otherNext);
+  }
+
+  const ArchivedObject& next() const { return next_; }
+
+ private:
+  std::int64_t x_;
+  double y_;
+  std::u16string label_;
+  ArchivedObject next_;
+};
+
+KeyedArchiveClassRegistry testRegistry() {
+  KeyedArchiveClassRegistry registry;
+  EXPECT_TRUE(registry.registerClass({u"ZVTestPoint", u"NSObject"}, TestPoint::decode));
+  return registry;
+}
+
+ArchivedObject point(std::int64_t x, double y, std::u16string label, ArchivedObject next = {}) {
+  return ArchivedObject(std::make_shared<TestPoint>(x, y, std::move(label), std::move(next)));
+}
+
+Result<ArchivedObject> roundTrip(const ArchivedObject& object, const Classes& allowed) {
+  Result<std::vector<std::uint8_t>> data = archivedDataWithRootObject(object);
+  if (!data) {
+    return data.error();
+  }
+  return unarchivedObject(*data, allowed, testRegistry());
+}
+
+ArchivedObject dictionary(std::vector<ArchivedDictionaryEntry> entries) {
+  return ArchivedObject(ArchivedObject::Dictionary(std::move(entries)));
+}
+
+TEST(KeyedArchiveRoundTripTest, BuiltInValuesComeBackEqual) {
+  const Classes all = {u"NSArray", u"NSDictionary", u"NSString", u"NSNumber",
+                       u"NSData",  u"NSDate",       u"NSNull"};
+  const ArchivedObject cases[] = {
+      ArchivedObject(),
+      ArchivedObject(u"caf\u00e9 \U0001F600"),
+      ArchivedObject(u"mutable").withMutableClass(true),
+      ArchivedObject(INT64_MIN),
+      ArchivedObject(UINT64_MAX),
+      ArchivedObject(-0.5),
+      ArchivedObject(true),
+      ArchivedObject(PropertyListDate{-3600.25}),
+      ArchivedObject(ArchivedObject::Data{0, 1, 0xFF}),
+      ArchivedObject(ArchivedObject::Data{7}).withMutableClass(true),
+      ArchivedObject(ArchivedNull{}),
+      ArchivedObject(ArchivedObject::Array{}),
+      ArchivedObject(ArchivedObject::Array{u"a", 1, ArchivedNull{}}).withMutableClass(true),
+      dictionary({{u"name", u"Zelvar"},
+                  {u"list", ArchivedObject::Array{false, 2.5}},
+                  {u"inner", dictionary({}).withMutableClass(true)}}),
+  };
+  for (const ArchivedObject& object : cases) {
+    Result<ArchivedObject> decoded = roundTrip(object, all);
+    ASSERT_TRUE(decoded) << toUtf8(decoded.error().description);
+    EXPECT_EQ(*decoded, object) << static_cast<int>(object.type());
+  }
+}
+
+TEST(KeyedArchiveRoundTripTest, OwnClassesAndSharedObjectsSurvive) {
+  const ArchivedObject first = point(3, 1.5, u"first");
+  const ArchivedObject root = ArchivedObject::Array{point(-7, 0, u"second", first), first};
+  Result<ArchivedObject> decoded = roundTrip(root, {u"NSArray", u"ZVTestPoint"});
+  ASSERT_TRUE(decoded) << toUtf8(decoded.error().description);
+  const ArchivedObject::Array& elements = *decoded->asArray();
+  ASSERT_EQ(elements.size(), 2U);
+  EXPECT_TRUE(elements[0].as<TestPoint>()->sameValues(*root.asArray()->at(0).as<TestPoint>()));
+  // One object referenced twice must decode to one object, not two copies.
+  EXPECT_TRUE(elements[0].as<TestPoint>()->next().isSameObject(elements[1]));
+}
+
+// Runs the sample script; empty when python3 is unavailable.
+class KeyedArchiveSampleTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("python3 -c 'import plistlib' >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "python3 is not available";
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "keyed_archive.XXXXXX");
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override {
+    if (!folder_.empty()) {
+      std::filesystem::remove_all(folder_);
+    }
+  }
+
+  std::string runScript(const std::string& arguments) {
+    const std::string command =
+        "python3 '" ZV_SOURCE_DIR "/platform/testdata/keyed_archive_samples.py' " + arguments;
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+      output.append(buffer, count);
+    }
+    EXPECT_EQ(pclose(pipe), 0) << output;
+    return output;
+  }
+
+  std::vector<std::uint8_t> readSample(const std::string& name) {
+    std::ifstream stream(folder_ / (name + ".plist"), std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), {}};
+  }
+
+  std::filesystem::path folder_;
+};
+
+TEST_F(KeyedArchiveSampleTest, PlatformShapedArchivesDecode) {
+  runScript("write '" + folder_.string() + "'");
+  const ArchivedObject shared = ArchivedObject(u"once").withMutableClass(true);
+  struct Case {
+    std::string sample;
+    Classes allowed;
+    ArchivedObject expected;
+  } cases[] = {
+      {"inline_string", {u"NSString"}, u"caf\u00e9 \U0001F600"},
+      {"every_built_in",
+       {u"NSArray", u"NSString", u"NSNumber", u"NSData", u"NSDate", u"NSNull"},
+       ArchivedObject(
+           ArchivedObject::Array{u"text", -42, 0.25, true, ArchivedObject::Data{0, 1, 0xFF},
+                                 PropertyListDate{86400.5}, ArchivedNull{},
+                                 ArchivedObject(u"mutable").withMutableClass(true),
+                                 ArchivedObject(ArchivedObject::Data{7}).withMutableClass(true)})
+           .withMutableClass(true)},
+      {"nested_dictionary",
+       {u"NSDictionary", u"NSArray", u"NSString", u"NSNumber"},
+       dictionary({{u"name", u"Zelvar"}, {u"list", ArchivedObject::Array{1, 2}}})
+           .withMutableClass(true)},
+      {"shared_element", {u"NSArray", u"NSString"}, ArchivedObject::Array{shared, shared}},
+  };
+  for (const Case& test : cases) {
+    Result<ArchivedObject> decoded =
+        unarchivedObject(readSample(test.sample), test.allowed, testRegistry());
+    ASSERT_TRUE(decoded) << test.sample << ": " << toUtf8(decoded.error().description);
+    EXPECT_EQ(*decoded, test.expected) << test.sample;
+  }
+  Result<ArchivedObject> points =
+      unarchivedObject(readSample("custom_objects"), {u"NSArray", u"ZVTestPoint"}, testRegistry());
+  ASSERT_TRUE(points) << toUtf8(points.error().description);
+  const ArchivedObject::Array& elements = *points->asArray();
+  EXPECT_TRUE(elements.at(0).as<TestPoint>()->sameValues(
+      TestPoint(-7, 0, u"second", point(3, 1.5, u"first"))));
+  EXPECT_TRUE(elements.at(0).as<TestPoint>()->next().isSameObject(elements.at(1)));
+}
+
+TEST_F(KeyedArchiveSampleTest, OurArchivesHaveThePlatformStructure) {
+  const ArchivedObject first = point(3, 1.5, u"first");
+  struct Case {
+    ArchivedObject root;
+    std::string expected;
+  } cases[] = {
+      {ArchivedObject(), "null"},
+      {ArchivedObject(u"caf\u00e9"), R"("caf\u00e9")"},
+      {ArchivedObject::Array{u"a", 2, true, ArchivedNull{}, PropertyListDate{10}},
+       R"(["a", 2, true, {"$": "NSNull"}, {"$": "NSDate", "NS.time": 10.0}])"},
+      {ArchivedObject(
+           ArchivedObject::Array{ArchivedObject(u"s").withMutableClass(true),
+                                 ArchivedObject(ArchivedObject::Data{1}).withMutableClass(true)})
+           .withMutableClass(true),
+       R"([{"$": "NSMutableString", "NS.string": "s"}, {"$": "NSMutableData", "NS.data": "01"}])"},
+      {dictionary({{u"k", 1}}).withMutableClass(true), R"({"k": 1})"},
+      {ArchivedObject::Array{point(-7, 0, u"second", first), first},
+       R"([{"$": "ZVTestPoint", "label": "second", "next": {"$": "ZVTestPoint", "label": )"
+       R"("first", "next": null, "x": 3, "y": 1.5}, "x": -7, "y": 0.0}, {"$": "ZVTestPoint", )"
+       R"("label": "first", "next": null, "x": 3, "y": 1.5}])"},
+  };
+  // One run of the script for all cases keeps the test fast.
+  std::string files;
+  std::string expected;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    Result<std::vector<std::uint8_t>> data = archivedDataWithRootObject(cases[i].root);
+    ASSERT_TRUE(data);
+    const std::filesystem::path file = folder_ / ("ours" + std::to_string(i) + ".plist");
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data->data()), static_cast<long>(data->size()));
+    files += " '" + file.string() + "'";
+    expected += cases[i].expected + "\n";
+  }
+  EXPECT_EQ(runScript("show" + files), expected);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile and damaged archives
+
+PropertyList uid(std::uint64_t value) {
+  return PropertyListUid{value};
+}
+
+PropertyList classRecord(std::u16string name, PropertyList::Array chain = {}) {
+  PropertyListDictionary record;
+  record.set(u"$classname", name);
+  record.set(u"$classes", chain.empty() ? PropertyList::Array{name, u"NSObject"} : chain);
+  return record;
+}
+
+PropertyList object(std::uint64_t classUid, std::vector<PropertyListDictionary::Entry> fields) {
+  PropertyListDictionary record;
+  for (PropertyListDictionary::Entry& field : fields) {
+    record.set(std::move(field.key), std::move(field.value));
+  }
+  record.set(u"$class", uid(classUid));
+  return record;
+}
+
+PropertyList archive(PropertyList::Array objects, std::optional<PropertyList> root = uid(1)) {
+  PropertyListDictionary top;
+  if (root) {
+    top.set(u"root", *root);
+  }
+  PropertyListDictionary result;
+  result.set(u"$version", 100000);
+  result.set(u"$archiver", u"NSKeyedArchiver");
+  result.set(u"$top", std::move(top));
+  objects.insert(objects.begin(), u"$null");
+  result.set(u"$objects", std::move(objects));
+  return result;
+}
+
+PropertyList withKey(PropertyList archive, std::u16string key, PropertyList value) {
+  archive.asDictionary()->set(std::move(key), std::move(value));
+  return archive;
+}
+
+PropertyList nestedArrays(std::size_t depth) {
+  PropertyList::Array objects = {classRecord(u"NSArray")};
+  for (std::size_t i = 0; i < depth; ++i) {
+    objects.push_back(object(1, {{u"NS.objects", PropertyList::Array{uid(objects.size() + 2)}}}));
+  }
+  objects.push_back(object(1, {{u"NS.objects", PropertyList::Array{}}}));
+  return archive(std::move(objects), uid(2));
+}
+
+TEST(KeyedArchiveHostileTest, DamagedOrHostileArchivesAreRefused) {
+  const Classes builtIns = {u"NSArray", u"NSDictionary", u"NSString", u"NSNumber", u"NSDate"};
+  const PropertyList array = classRecord(u"NSArray");
+  const PropertyList point = classRecord(u"ZVTestPoint");
+  PropertyListDictionary classIsNumber;
+  classIsNumber.set(u"$class", 2);
+  struct Case {
+    const char* name;
+    PropertyList archive;
+    Classes allowed;
+    std::int64_t code;
+  } cases[] = {
+      {"not a dictionary", PropertyList(u"x"), builtIns, 4864},
+      {"other archiver", withKey(archive({u"x"}), u"$archiver", u"Other"), builtIns, 4864},
+      {"other version", withKey(archive({u"x"}), u"$version", 7), builtIns, 4864},
+      {"objects without $null", withKey(archive({}), u"$objects", PropertyList::Array{u"x"}),
+       builtIns, 4864},
+      {"no root", archive({u"x"}, std::nullopt), builtIns, 4865},
+      {"root is not a reference", archive({u"x"}, PropertyList(1)), builtIns, 4864},
+      {"reference past the end", archive({u"x"}, uid(2)), builtIns, 4864},
+      {"largest reference", archive({u"x"}, uid(UINT64_MAX)), builtIns, 4864},
+      {"object entry is an array", archive({PropertyList::Array{}}), builtIns, 4864},
+      {"class is not a reference", archive({PropertyListDictionary(classIsNumber)}), builtIns,
+       4864},
+      {"class is nil", archive({object(0, {})}), builtIns, 4864},
+      {"class is a plain object", archive({object(2, {}), u"NSArray"}), builtIns, 4864},
+      {"class chain is not text",
+       archive({object(2, {}), classRecord(u"NSNull", {1})}),
+       {u"NSNull"},
+       4864},
+      {"unknown class", archive({object(2, {}), classRecord(u"Evil")}), {u"Evil"}, 4864},
+      {"class not allowed",
+       archive({object(2, {{u"NS.objects", PropertyList::Array{}}}), array}),
+       {u"NSString"},
+       4864},
+      {"element class not allowed",
+       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(3)}}}), array, u"s"}),
+       {u"NSArray"},
+       4864},
+      // The archive may claim any superclass; only what we know of the class counts.
+      {"claimed superclass is not trusted",
+       archive({object(2, {}), classRecord(u"ZVTestPoint", {u"ZVTestPoint", u"NSString"})}),
+       {u"NSString"},
+       4864},
+      {"array contains itself",
+       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(1)}}}), array}), builtIns, 4864},
+      {"object contains itself",
+       archive({object(2, {{u"next", uid(1)}}), point}),
+       {u"ZVTestPoint"},
+       4864},
+      {"nesting too deep", nestedArrays(kKeyedArchiveMaximumDepth + 1), builtIns, 4864},
+      {"collection holds nil",
+       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(0)}}}), array}), builtIns, 4864},
+      {"element is not a reference",
+       archive({object(2, {{u"NS.objects", PropertyList::Array{1}}}), array}), builtIns, 4864},
+      {"dictionary counts differ",
+       archive({object(2, {{u"NS.keys", PropertyList::Array{uid(3)}},
+                           {u"NS.objects", PropertyList::Array{}}}),
+                classRecord(u"NSDictionary"), u"k"}),
+       builtIns, 4864},
+      {"dictionary key is a number",
+       archive({object(2, {{u"NS.keys", PropertyList::Array{uid(3)}},
+                           {u"NS.objects", PropertyList::Array{uid(3)}}}),
+                classRecord(u"NSDictionary"), 5}),
+       builtIns, 4864},
+      {"date holds text", archive({object(2, {{u"NS.time", u"now"}}), classRecord(u"NSDate")}),
+       builtIns, 4864},
+      {"mutable string without text", archive({object(2, {}), classRecord(u"NSMutableString")}),
+       builtIns, 4864},
+      {"own class key of wrong type",
+       archive({object(2, {{u"x", u"text"}}), point}),
+       {u"ZVTestPoint"},
+       4864},
+  };
+  const KeyedArchiveClassRegistry registry = testRegistry();
+  for (const Case& test : cases) {
+    Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(test.archive, registry);
+    Result<ArchivedObject> decoded =
+        unarchiver ? unarchiver->decodeTopLevelObject(test.allowed) : unarchiver.error();
+    ASSERT_FALSE(decoded) << test.name;
+    EXPECT_EQ(decoded.error().domain, kPlatformErrorDomain) << test.name;
+    EXPECT_EQ(decoded.error().code, test.code) << test.name;
+  }
+  // Just inside the bound still decodes.
+  Result<KeyedUnarchiver> deepest =
+      KeyedUnarchiver::fromPropertyList(nestedArrays(kKeyedArchiveMaximumDepth - 1), registry);
+  ASSERT_TRUE(deepest);
+  EXPECT_TRUE(deepest->decodeTopLevelObject(builtIns));
+}
+
+TEST(KeyedArchiveHostileTest, SharedSubgraphsDecodeOnceInsteadOfExponentially) {
+  // Each array holds the previous one twice: 2^80 paths but 80 objects.
+  PropertyList::Array objects = {classRecord(u"NSArray"), u"leaf"};
+  for (std::uint64_t level = 0; level < 80; ++level) {
+    const std::uint64_t previous = objects.size();
+    objects.push_back(
+        object(1, {{u"NS.objects", PropertyList::Array{uid(previous), uid(previous)}}}));
+  }
+  const std::uint64_t root = objects.size();
+  Result<KeyedUnarchiver> unarchiver =
+      KeyedUnarchiver::fromPropertyList(archive(std::move(objects), uid(root)), testRegistry());
+  ASSERT_TRUE(unarchiver);
+  Result<ArchivedObject> decoded = unarchiver->decodeTopLevelObject({u"NSArray", u"NSString"});
+  ASSERT_TRUE(decoded);
+  EXPECT_TRUE(decoded->asArray()->at(0).isSameObject(decoded->asArray()->at(1)));
+}
+
+TEST(KeyedArchiveHostileTest, ContainerReusedUnderNarrowerClassesIsCheckedAgain) {
+  PropertyList value = archive({object(2, {{u"NS.objects", PropertyList::Array{uid(3)}}}),
+                                classRecord(u"NSArray"), u"text"});
+  value.find(u"$top")->asDictionary()->set(u"again", uid(1));
+  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(value, testRegistry());
+  ASSERT_TRUE(unarchiver);
+  EXPECT_TRUE(unarchiver->decodeTopLevelObject({u"NSArray", u"NSString"}));
+  EXPECT_FALSE(unarchiver->decodeTopLevelObjectForKey(u"again", {u"NSArray"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Key readers and archiver failures
+
+TEST(KeyedArchiveReaderTest, ReadersAnswerDefaultsForMissingKeysAndRefuseOtherTypes) {
+  KeyedArchiver archiver;
+  archiver.encodeInt64(u"int", 5);
+  archiver.encodeDouble(u"real", 2.5);
+  archiver.encodeFloat(u"float", 0.25F);
+  archiver.encodeBool(u"flag", true);
+  const std::uint8_t bytes[] = {1, 2};
+  archiver.encodeBytes(u"bytes", bytes);
+  archiver.encodeString(u"text", u"t");
+  Result<PropertyList> encoded = archiver.finishEncoding();
+  ASSERT_TRUE(encoded);
+  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(*encoded, testRegistry());
+  ASSERT_TRUE(unarchiver);
+
+  using Reader = std::function<std::optional<std::string>(KeyedUnarchiver&, std::u16string)>;
+  auto show = [](const auto& result) -> std::optional<std::string> {
+    if (!result) {
+      return std::nullopt;
+    }
+    std::ostringstream text;
+    text << *result;
+    return text.str();
+  };
+  const std::map<std::string, Reader> readers = {
+      {"int64", [&](auto& coder, auto key) { return show(coder.decodeInt64ForKey(key)); }},
+      {"double", [&](auto& coder, auto key) { return show(coder.decodeDoubleForKey(key)); }},
+      {"float", [&](auto& coder, auto key) { return show(coder.decodeFloatForKey(key)); }},
+      {"bool", [&](auto& coder, auto key) { return show(coder.decodeBoolForKey(key)); }},
+      {"bytes",
+       [&](auto& coder, auto key) -> std::optional<std::string> {
+         Result<PropertyList::Data> data = coder.decodeBytesForKey(key);
+         return data ? std::optional(std::to_string(data->size())) : std::nullopt;
+       }},
+      {"string",
+       [&](auto& coder, auto key) -> std::optional<std::string> {
+         Result<std::optional<std::u16string>> text = coder.decodeStringForKey(key);
+         return text ? std::optional(toUtf8(text->value_or(u"nil"))) : std::nullopt;
+       }},
+  };
+  struct Case {
+    std::string reader;
+    std::u16string key;
+    std::optional<std::string> expected;
+  } cases[] = {
+      {"int64", u"int", "5"},
+      {"int64", u"missing", "0"},
+      {"int64", u"real", std::nullopt},
+      {"int64", u"text", std::nullopt},
+      {"double", u"real", "2.5"},
+      {"double", u"int", "5"},
+      {"double", u"flag", std::nullopt},
+      {"float", u"float", "0.25"},
+      {"bool", u"flag", "1"},
+      {"bool", u"missing", "0"},
+      {"bool", u"text", std::nullopt},
+      {"bytes", u"bytes", "2"},
+      {"bytes", u"missing", "0"},
+      {"bytes", u"int", std::nullopt},
+      {"string", u"text", "t"},
+      {"string", u"missing", "nil"},
+      {"string", u"int", std::nullopt},
+      // Reserved keys are the format's own and never read as values.
+      {"string", u"$class", "nil"},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(readers.at(test.reader)(*unarchiver, test.key), test.expected)
+        << test.reader << " " << toUtf8(test.key);
+  }
+  EXPECT_TRUE(unarchiver->containsValueForKey(u"flag"));
+  EXPECT_FALSE(unarchiver->containsValueForKey(u"missing"));
+}
+
+// Encodes whatever its function encodes, to provoke archiver failures from inside an object.
+class EncodingProbe : public Archivable {
+ public:
+  EncodingProbe(std::u16string name, std::function<void(KeyedArchiver&)> encode)
+      : name_(std::move(name)), encode_(std::move(encode)) {}
+  std::u16string className() const override { return name_; }
+  void encodeWithCoder(KeyedArchiver& coder) const override { encode_(coder); }
+
+ private:
+  std::u16string name_;
+  std::function<void(KeyedArchiver&)> encode_;
+};
+
+ArchivedObject probe(std::function<void(KeyedArchiver&)> encode, std::u16string name = u"P") {
+  return ArchivedObject(std::make_shared<EncodingProbe>(std::move(name), std::move(encode)));
+}
+
+TEST(KeyedArchiveWriterTest, ValuesThatCannotBeArchivedFail) {
+  ArchivedObject deep = point(0, 0, u"end");
+  for (std::size_t i = 0; i < kKeyedArchiveMaximumDepth + 1; ++i) {
+    deep = point(0, 0, u"", deep);
+  }
+  const struct Case {
+    const char* name;
+    ArchivedObject root;
+  } cases[] = {
+      {"reserved key", probe([](KeyedArchiver& coder) { coder.encodeInt64(u"$class", 1); })},
+      {"class without name", probe([](KeyedArchiver&) {}, u"")},
+      {"nesting too deep", deep},
+  };
+  for (const Case& test : cases) {
+    Result<PropertyList> encoded = archivedRoot(test.root);
+    ASSERT_FALSE(encoded) << test.name;
+    EXPECT_EQ(encoded.error().code, kKeyedArchiveInvalidValueErrorCode) << test.name;
+  }
+}
+
+TEST(KeyedArchiveWriterTest, RegistryRefusesAmbiguousRegistrations) {
+  KeyedArchiveClassRegistry registry = testRegistry();
+  const struct Case {
+    Classes hierarchy;
+    bool expected;
+  } cases[] = {
+      {{u"NSArray", u"NSObject"}, false},
+      {{u"ZVTestPoint", u"NSObject"}, false},
+      {{}, false},
+      {{u""}, false},
+      {{u"ZVOther", u"NSObject"}, true},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(registry.registerClass(test.hierarchy, TestPoint::decode).ok(), test.expected)
+        << (test.hierarchy.empty() ? "" : toUtf8(test.hierarchy.front()));
+  }
+}
+
+}  // namespace
+}  // namespace zv::platform
