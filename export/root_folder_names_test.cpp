@@ -1,0 +1,71 @@
+#include "export/root_folder_names.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/unicode.h"
+
+namespace zv::exporter {
+namespace {
+
+using platform::toUtf8;
+
+TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
+  RootFolderNames names;
+  names.markTaken(u"Report 2.pdf");
+  const std::u16string expected[] = {u"Report.pdf", u"Report 1.pdf", u"Report 3.pdf",
+                                     u"Report 4.pdf"};
+  for (const auto& name : expected) {
+    EXPECT_EQ(names.reserveUniqueName(u"Report.pdf"), name);
+  }
+  EXPECT_EQ(names.reserveUniqueName(u"Notes"), u"Notes");
+  EXPECT_EQ(names.reserveUniqueName(u"Notes"), u"Notes 1");
+  // An item literally named like a numbered copy takes that name; the copy moves on.
+  EXPECT_EQ(names.reserveUniqueName(u"Notes 2"), u"Notes 2");
+  EXPECT_EQ(names.reserveUniqueName(u"Notes"), u"Notes 3");
+}
+
+TEST(RootFolderNames, ManyCopiesOfOneNameStayDistinct) {
+  RootFolderNames names;
+  std::set<std::u16string> seen;
+  for (int i = 0; i < 5000; ++i) {
+    ASSERT_TRUE(seen.insert(names.reserveUniqueName(u"Same.rtf")).second);
+  }
+  EXPECT_TRUE(seen.contains(u"Same 4999.rtf"));
+}
+
+TEST(FileNameFittedToFileSystem, CutsTheBaseAtCharacterBoundariesKeepingSuffixAndExtension) {
+  struct Case {
+    std::u16string name;
+    std::u16string suffix;
+    std::string expectedEnd;
+  };
+  const Case cases[] = {
+      {std::u16string(300, u'a') + u".pdf", u"", ".pdf"},
+      {std::u16string(200, u'记') + u".rtf", u" 12", " 12.rtf"},
+      // 😀 is a surrogate pair and four UTF-8 bytes: never split.
+      {std::u16string(100, u'x') +
+           [] {
+             std::u16string emoji;
+             for (int i = 0; i < 60; ++i)
+               emoji += u"\U0001F600";
+             return emoji;
+           }() +
+           u".txt",
+       u" 3", " 3.txt"},
+      // An extension with no room beside it is cut like the rest of the name.
+      {u"a." + std::u16string(300, u'e'), u" 1", " 1"},
+  };
+  for (const auto& c : cases) {
+    std::u16string fitted = fileNameFittedToFileSystem(c.name, c.suffix);
+    std::string bytes = toUtf8(fitted);
+    EXPECT_LE(bytes.size(), kMaximumFileNameBytes) << bytes;
+    EXPECT_TRUE(bytes.ends_with(c.expectedEnd)) << bytes;
+    EXPECT_EQ(bytes.find("\xEF\xBF\xBD"), std::string::npos) << "split surrogate pair";
+  }
+  EXPECT_EQ(fileNameFittedToFileSystem(u"short.txt"), u"short.txt");
+}
+
+}  // namespace
+}  // namespace zv::exporter
