@@ -31,3 +31,13 @@ if(ZV_BUILD_FUZZERS)
   target_compile_options(zv_platform_property_list PRIVATE
     -fsanitize=fuzzer-no-link,address,undefined)
 endif()
+
+if(ZV_BUILD_BENCHMARKS)
+  # libplist is the peer we measure against, never a dependency of the product. GLOBAL: the
+  # benchmark executable that links it is assembled in another folder.
+  pkg_check_modules(LIBPLIST REQUIRED IMPORTED_TARGET GLOBAL libplist-2.0)
+  zv_benchmark(
+    SOURCES property_list_benchmark.cpp
+    LIBS zv_platform_property_list PkgConfig::LIBPLIST
+  )
+endif()

@@ -127,6 +127,8 @@ bool operator==(const PropertyListDictionary& left, const PropertyListDictionary
   return left.entries_ == right.entries_;
 }
 
+PropertyList::PropertyList(std::u16string value) : value_(std::move(value)) {}
+
 std::optional<PropertyListInteger> PropertyList::asInteger() const {
   if (const auto* integer = std::get_if<PropertyListInteger>(&value_)) {
     return *integer;

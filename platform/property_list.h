@@ -160,7 +160,9 @@ class PropertyList {
 
   /// An empty dictionary, the usual root.
   PropertyList() : value_(Dictionary()) {}
-  PropertyList(std::u16string value) : value_(std::move(value)) {}            // NOLINT
+  // Out of line: inlined, this constructor trips a false GCC 12 -Wmaybe-uninitialized warning
+  // in callers such as Array::emplace_back(std::u16string).
+  PropertyList(std::u16string value);                                         // NOLINT
   PropertyList(std::u16string_view value) : value_(std::u16string(value)) {}  // NOLINT
   PropertyList(const char16_t* value) : value_(std::u16string(value)) {}      // NOLINT
   // UTF-8 text must be converted explicitly; without this a literal would become a boolean.

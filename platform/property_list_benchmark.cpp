@@ -1,0 +1,237 @@
+// Serialising and parsing a metadata-shaped property list (100,000 item records of seven keys)
+// with our codecs and with libplist. Peak memory is per process, so measure it one benchmark at a
+// time: zelvar-benchmarks --benchmark_filter=BM_PropertyListWriteBinary_ours and so on.
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <plist/plist.h>
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/binary_property_list.h"
+#include "platform/unicode.h"
+#include "platform/xml_property_list.h"
+
+namespace zv::platform {
+namespace {
+
+constexpr int kItemCount = 100'000;
+constexpr int kLabelCount = 20;
+constexpr int kGroupCount = 10;
+constexpr int kGroupSize = 1'000;
+
+std::u16string identifierFor(int item) {
+  return fromUtf8("8F3C2A1E-0000-4000-8000-" + std::to_string(100'000'000'000 + item));
+}
+
+PropertyList makeMetadata() {
+  PropertyList::Array items;
+  items.reserve(kItemCount);
+  std::vector<PropertyList::Array> labelItems(kLabelCount);
+  for (int i = 0; i < kItemCount; ++i) {
+    PropertyList::Dictionary record;
+    record.set(u"identifier", identifierFor(i));
+    record.set(u"fileURL", fromUtf8("file:///Users/someone/Library/Group%20Containers/"
+                                    "Zelvar/Zelvar/Item%20" +
+                                    std::to_string(i) + ".rtfd"));
+    record.set(u"wasEncrypted", i % 7 == 0);
+    record.set(u"isFavorite", i % 11 == 0);
+    record.set(u"wasNote", true);
+    record.set(u"label", fromUtf8("label-" + std::to_string(i % kLabelCount)));
+    record.set(u"tags", i % 3 == 0 ? u"" : u"work,caf\u00e9,2024");
+    items.emplace_back(std::move(record));
+    labelItems[i % kLabelCount].emplace_back(identifierFor(i));
+  }
+  PropertyList::Dictionary files;
+  files.set(u"name", u"Zelvar");
+  files.set(u"items", std::move(items));
+  files.set(u"folderURL", u"file:///Users/someone/Library/Group%20Containers/Zelvar/Zelvar/");
+  PropertyList::Dictionary labels;
+  for (int i = 0; i < kLabelCount; ++i) {
+    const std::u16string identifier = fromUtf8("label-" + std::to_string(i));
+    PropertyList::Dictionary label;
+    label.set(u"name", fromUtf8("Label " + std::to_string(i)));
+    label.set(u"identifier", identifier);
+    label.set(u"redComponent", i / 20.0);
+    label.set(u"greenComponent", 0.5);
+    label.set(u"blueComponent", 1 - i / 20.0);
+    label.set(u"alphaComponent", 1.0);
+    label.set(u"items", std::move(labelItems[i]));
+    labels.set(identifier, std::move(label));
+  }
+  PropertyList::Dictionary groups;
+  for (int i = 0; i < kGroupCount; ++i) {
+    const std::u16string identifier = fromUtf8("group-" + std::to_string(i));
+    PropertyList::Array members;
+    for (int j = 0; j < kGroupSize; ++j) {
+      members.emplace_back(identifierFor(i * kGroupSize + j));
+    }
+    PropertyList::Dictionary group;
+    group.set(u"name", fromUtf8("Group " + std::to_string(i)));
+    group.set(u"identifier", identifier);
+    group.set(u"items", std::move(members));
+    groups.set(identifier, std::move(group));
+  }
+  PropertyList::Dictionary exporter;
+  exporter.set(u"CFBundleIdentifier", u"com.example.zelvar-importer");
+  exporter.set(u"CFBundleVersion", u"1");
+  exporter.set(u"CFBundleShortVersionString", u"1.0");
+  PropertyList::Dictionary root;
+  root.set(u"Files", std::move(files));
+  root.set(u"Labels", std::move(labels));
+  root.set(u"Groups", std::move(groups));
+  root.set(u"Searches", PropertyList::Dictionary{});
+  root.set(u"Exporter", std::move(exporter));
+  return PropertyList(std::move(root));
+}
+
+double megabytes(double bytes) {
+  return bytes / (1024.0 * 1024.0);
+}
+
+double heapInUse() {
+  return static_cast<double>(mallinfo2().uordblks);
+}
+
+double peakResidentMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+struct Sample {
+  PropertyList tree;
+  double treeBytes = 0;
+  // Peak resident size once the tree is built, before anything is written.
+  double residentWithTree = 0;
+  std::vector<std::uint8_t> binary;
+};
+
+const Sample& sample() {
+  static const Sample* const instance = [] {
+    auto* built = new Sample;
+    const double before = heapInUse();
+    built->tree = makeMetadata();
+    built->treeBytes = heapInUse() - before;
+    built->residentWithTree = peakResidentMegabytes();
+    built->binary = std::move(*writeBinaryPropertyList(built->tree));
+    return built;
+  }();
+  return *instance;
+}
+
+const std::vector<std::uint8_t>& xmlSample() {
+  static const auto* const bytes =
+      new std::vector<std::uint8_t>(std::move(*writeXmlPropertyList(sample().tree)));
+  return *bytes;
+}
+
+plist_t toLibplist(const PropertyList& value) {
+  if (const auto* text = value.asString()) {
+    return plist_new_string(toUtf8(*text).c_str());
+  }
+  if (auto boolean = value.asBoolean()) {
+    return plist_new_bool(*boolean ? 1 : 0);
+  }
+  if (auto real = value.asReal()) {
+    return plist_new_real(*real);
+  }
+  if (auto integer = value.asUint64()) {
+    return plist_new_uint(*integer);
+  }
+  if (const auto* array = value.asArray()) {
+    plist_t node = plist_new_array();
+    for (const PropertyList& element : *array) {
+      plist_array_append_item(node, toLibplist(element));
+    }
+    return node;
+  }
+  plist_t node = plist_new_dict();
+  for (const auto& entry : *value.asDictionary()) {
+    plist_dict_set_item(node, toUtf8(entry.key).c_str(), toLibplist(entry.value));
+  }
+  return node;
+}
+
+// peak_over_tree_MB is the process's peak beyond the built tree; run one benchmark per process.
+void reportMemory(benchmark::State& state) {
+  state.counters["tree_MB"] = megabytes(sample().treeBytes);
+  state.counters["output_MB"] = megabytes(static_cast<double>(sample().binary.size()));
+  state.counters["peak_over_tree_MB"] = peakResidentMegabytes() - sample().residentWithTree;
+}
+
+void BM_PropertyListWriteBinary_ours(benchmark::State& state) {
+  const Sample& input = sample();
+  for (auto _ : state) {
+    auto bytes = writeBinaryPropertyList(input.tree);
+    benchmark::DoNotOptimize(bytes->data());
+  }
+  reportMemory(state);
+}
+BENCHMARK(BM_PropertyListWriteBinary_ours)->Unit(benchmark::kMillisecond);
+
+void BM_PropertyListReadBinary_ours(benchmark::State& state) {
+  const Sample& input = sample();
+  for (auto _ : state) {
+    auto tree = readBinaryPropertyList(input.binary);
+    benchmark::DoNotOptimize(tree->type());
+  }
+  reportMemory(state);
+}
+BENCHMARK(BM_PropertyListReadBinary_ours)->Unit(benchmark::kMillisecond);
+
+struct LibplistDeleter {
+  void operator()(void* node) const { plist_free(node); }
+};
+
+void BM_PropertyListWriteBinary_libplist(benchmark::State& state) {
+  const std::unique_ptr<void, LibplistDeleter> tree(toLibplist(sample().tree));
+  for (auto _ : state) {
+    char* bytes = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(tree.get(), &bytes, &length);
+    benchmark::DoNotOptimize(bytes);
+    plist_to_bin_free(bytes);
+  }
+  reportMemory(state);
+}
+BENCHMARK(BM_PropertyListWriteBinary_libplist)->Unit(benchmark::kMillisecond);
+
+void BM_PropertyListReadBinary_libplist(benchmark::State& state) {
+  const Sample& input = sample();
+  for (auto _ : state) {
+    plist_t tree = nullptr;
+    plist_from_bin(reinterpret_cast<const char*>(input.binary.data()),
+                   static_cast<std::uint32_t>(input.binary.size()), &tree);
+    benchmark::DoNotOptimize(tree);
+    plist_free(tree);
+  }
+  reportMemory(state);
+}
+BENCHMARK(BM_PropertyListReadBinary_libplist)->Unit(benchmark::kMillisecond);
+
+void BM_PropertyListWriteXml_ours(benchmark::State& state) {
+  const Sample& input = sample();
+  for (auto _ : state) {
+    auto bytes = writeXmlPropertyList(input.tree);
+    benchmark::DoNotOptimize(bytes->data());
+  }
+  state.counters["output_MB"] = megabytes(static_cast<double>(xmlSample().size()));
+}
+BENCHMARK(BM_PropertyListWriteXml_ours)->Unit(benchmark::kMillisecond);
+
+void BM_PropertyListReadXml_ours(benchmark::State& state) {
+  const auto& input = xmlSample();
+  for (auto _ : state) {
+    auto tree = readXmlPropertyList(input);
+    benchmark::DoNotOptimize(tree->type());
+  }
+}
+BENCHMARK(BM_PropertyListReadXml_ours)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace zv::platform
