@@ -1,7 +1,11 @@
 # Shared settings for every target of ours: warnings are errors, sanitizers follow ZV_SANITIZE.
 
 set(ZV_SANITIZER_FLAGS "")
-if(ZV_SANITIZE)
+if(ZV_BUILD_FUZZERS)
+  # Every library a fuzzer reaches must carry the coverage and the sanitizers, not only the
+  # fuzzer's own file.
+  set(ZV_SANITIZER_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+elseif(ZV_SANITIZE)
   list(JOIN ZV_SANITIZE "," _zv_sanitizers)
   set(ZV_SANITIZER_FLAGS -fsanitize=${_zv_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
 endif()
@@ -43,8 +47,8 @@ function(zv_fuzzer name)
   endif()
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  zv_apply_settings(${name})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
 endfunction()

@@ -1,11 +1,17 @@
 #include "text/extension_visibility.h"
 
+#include "platform/file_attributes.h"
+#include "platform/url.h"
+
 namespace zv::text {
 
-// Until the file-attribute layer can read the item's hidden-extension flag, every extension is
-// shown; that layer answers this question in place of this function.
-bool fileExtensionIsHiddenAtPath(std::u16string_view /*path*/) {
-  return false;
+bool fileExtensionIsHiddenAtPath(std::u16string_view path) {
+  if (path.empty() || path.front() != u'/') {
+    return false;
+  }
+  // An item we cannot read shows its extension, as an item without the flag does.
+  auto hidden = platform::hasHiddenExtensionAtURL(platform::URL::fileURLWithPath(path));
+  return hidden && *hidden;
 }
 
 }  // namespace zv::text

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/containers.h"
+#include "platform/file_attributes.h"
+#include "platform/files.h"
 #include "platform/unicode.h"
 
 namespace zv::text {
@@ -235,6 +238,20 @@ TEST(FileDisplayName, ShowsTheLastComponentWithItsExtension) {
   for (const auto& c : cases) {
     EXPECT_EQ(fileDisplayName(c.path), c.expected);
   }
+}
+
+TEST(FileDisplayName, HidesTheExtensionOnlyWhenTheItemAsksForIt) {
+  auto folder = platform::TemporaryDirectory::create(u"zv-display-name");
+  ASSERT_TRUE(folder);
+  platform::URL file = folder->url().appendingPathComponent(u"Report.qntweblink");
+  ASSERT_TRUE(platform::writeFileAtURL(file, std::span<const std::uint8_t>(),
+                                       platform::WriteMode::kCreateNew));
+  EXPECT_EQ(fileDisplayName(file.path()), u"Report.qntweblink");
+  if (!platform::setHasHiddenExtensionAtURL(file, true) ||
+      !platform::hasHiddenExtensionAtURL(file).value()) {
+    GTEST_SKIP() << "this file system keeps no extended attributes";
+  }
+  EXPECT_EQ(fileDisplayName(file.path()), u"Report");
 }
 
 }  // namespace
