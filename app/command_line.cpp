@@ -1,0 +1,85 @@
+#include "app/command_line.h"
+
+#include <string_view>
+
+#include "platform/unicode.h"
+
+namespace zv::app {
+namespace {
+
+platform::Error usageError(const std::string& description) {
+  return platform::Error{kCommandLineErrorDomain, kUsageErrorCode, platform::fromUtf8(description)};
+}
+
+}  // namespace
+
+platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments) {
+  CommandLine commandLine;
+  ExportOptions& options = commandLine.options;
+  for (std::size_t index = 0; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
+    if (argument == "--") {
+      if (index + 1 < arguments.size()) {
+        return usageError("unexpected argument '" + arguments[index + 1] + "'");
+      }
+      break;
+    }
+    if (!argument.starts_with("--")) {
+      return usageError(argument.starts_with("-") && argument.size() > 1
+                            ? "invalid option '" + argument + "'"
+                            : "unexpected argument '" + argument + "'");
+    }
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    std::optional<std::string> inlineValue;
+    if (equals != std::string::npos) {
+      inlineValue = argument.substr(equals + 1);
+    }
+
+    if (name == "--library" || name == "--container") {
+      std::string value;
+      if (inlineValue) {
+        value = *inlineValue;
+      } else if (index + 1 < arguments.size()) {
+        value = arguments[++index];
+      } else {
+        return usageError("option '" + name + "' requires a folder");
+      }
+      // An empty path would quietly mean the current folder.
+      if (value.empty()) {
+        return usageError("option '" + name + "' requires a folder");
+      }
+      (name == "--library" ? options.libraryFolder : options.containerFolder) = value;
+      continue;
+    }
+
+    // The remaining options are flags.
+    if (inlineValue) {
+      if (name == "--help" || name == "--version" || name == "--verbose" ||
+          name == "--no-passwords" || name == "--no-encrypted") {
+        return usageError("option '" + name + "' doesn't allow an argument");
+      }
+      return usageError("unrecognized option '" + argument + "'");
+    }
+    if (name == "--help") {
+      commandLine.action = CommandLineAction::showHelp;
+      return commandLine;
+    }
+    if (name == "--version") {
+      commandLine.action = CommandLineAction::showVersion;
+      return commandLine;
+    }
+    if (name == "--no-passwords") {
+      options.exportPasswordItems = false;
+    } else if (name == "--no-encrypted") {
+      options.exportEncryptedItems = false;
+    } else if (name == "--verbose") {
+      options.verbose = true;
+    } else {
+      return usageError("unrecognized option '" + argument + "'");
+    }
+  }
+  return commandLine;
+}
+
+}  // namespace zv::app

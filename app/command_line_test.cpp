@@ -1,0 +1,77 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/unicode.h"
+
+namespace zv::app {
+namespace {
+
+struct AcceptedCase {
+  std::vector<std::string> arguments;
+  CommandLineAction action;
+  ExportOptions options;
+};
+
+TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
+  const AcceptedCase cases[] = {
+      {{}, CommandLineAction::exportLibrary, {{}, {}, true, true, false}},
+      {{"--library", "lib", "--container=box"},
+       CommandLineAction::exportLibrary,
+       {"lib", "box", true, true, false}},
+      {{"--library=a", "--library", "b"},
+       CommandLineAction::exportLibrary,
+       {"b", {}, true, true, false}},
+      // A folder may look like an option when it is the option's value.
+      {{"--container", "--verbose"},
+       CommandLineAction::exportLibrary,
+       {{}, "--verbose", true, true, false}},
+      {{"--library=a=b"}, CommandLineAction::exportLibrary, {"a=b", {}, true, true, false}},
+      {{"--no-passwords", "--no-encrypted", "--verbose", "--"},
+       CommandLineAction::exportLibrary,
+       {{}, {}, false, false, true}},
+      {{"--verbose", "--help", "--bogus"}, CommandLineAction::showHelp, {{}, {}, true, true, true}},
+      {{"--version"}, CommandLineAction::showVersion, {{}, {}, true, true, false}},
+  };
+  for (const auto& testCase : cases) {
+    SCOPED_TRACE(testing::PrintToString(testCase.arguments));
+    auto parsed = parseCommandLine(testCase.arguments);
+    ASSERT_TRUE(parsed.ok()) << platform::toUtf8(parsed.error().description);
+    EXPECT_EQ(parsed->action, testCase.action);
+    const ExportOptions& options = parsed->options;
+    EXPECT_EQ(options.libraryFolder, testCase.options.libraryFolder);
+    EXPECT_EQ(options.containerFolder, testCase.options.containerFolder);
+    EXPECT_EQ(options.exportPasswordItems, testCase.options.exportPasswordItems);
+    EXPECT_EQ(options.exportEncryptedItems, testCase.options.exportEncryptedItems);
+    EXPECT_EQ(options.verbose, testCase.options.verbose);
+  }
+}
+
+struct RejectedCase {
+  std::vector<std::string> arguments;
+  std::string message;
+};
+
+TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
+  const RejectedCase cases[] = {
+      {{"--bogus"}, "unrecognized option '--bogus'"},
+      {{"-x"}, "invalid option '-x'"},
+      {{"library"}, "unexpected argument 'library'"},
+      {{"--", "extra"}, "unexpected argument 'extra'"},
+      {{"--library"}, "option '--library' requires a folder"},
+      {{"--container="}, "option '--container' requires a folder"},
+      {{"--verbose=yes"}, "option '--verbose' doesn't allow an argument"},
+      {{"--help=1"}, "option '--help' doesn't allow an argument"},
+      {{"--bogus", "--help"}, "unrecognized option '--bogus'"},
+  };
+  for (const auto& testCase : cases) {
+    SCOPED_TRACE(testing::PrintToString(testCase.arguments));
+    auto parsed = parseCommandLine(testCase.arguments);
+    ASSERT_FALSE(parsed.ok());
+    EXPECT_EQ(parsed.error().domain, kCommandLineErrorDomain);
+    EXPECT_EQ(platform::toUtf8(parsed.error().description), testCase.message);
+  }
+}
+
+}  // namespace
+}  // namespace zv::app

@@ -1,0 +1,56 @@
+#include "app/export_report.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/unicode.h"
+
+namespace zv::app {
+namespace {
+
+using source::ItemKind;
+
+struct SummaryCase {
+  exporter::ExportSummary summary;
+  std::string expected;
+};
+
+TEST(ExportReport, SummaryCountsEachKindInExportOrderLeavingOutKindsWithoutItems) {
+  const SummaryCase cases[] = {
+      {{}, "Exported 0 items, skipped 0."},
+      {{{{ItemKind::webArchive, 2}, {ItemKind::note, 7}, {ItemKind::pdfArchive, 0}},
+        {{ItemKind::password, 1}}},
+       "Exported 9 items (notes 7, web archives 2), skipped 1 (passwords 1)."},
+      {{{{ItemKind::serialNumber, 1}, {ItemKind::image, 3}, {ItemKind::bookmark, 4}}, {}},
+       "Exported 8 items (serial numbers 1, bookmarks 4, images 3), skipped 0."},
+  };
+  for (const auto& testCase : cases) {
+    EXPECT_EQ(platform::toUtf8(exportSummaryLine(testCase.summary)), testCase.expected);
+  }
+}
+
+TEST(ExportReport, FailureMessageNamesDescriptionDomainAndCode) {
+  platform::Error error{u"ZVImportErrorDomain", 10002,
+                        u"Cannot export “Diary”. An unknown error occurred."};
+  EXPECT_EQ(platform::toUtf8(exportFailureMessage(error)),
+            "Cannot export from Zelvar. Cannot export “Diary”. An unknown error occurred. "
+            "(ZVImportErrorDomain, code 10002)");
+}
+
+TEST(ExportReport, OnlyTheUserCancelledErrorCountsAsCancellation) {
+  struct Case {
+    platform::Error error;
+    bool cancelled;
+  };
+  const Case cases[] = {
+      {{platform::kCocoaErrorDomain, platform::kUserCancelledErrorCode, u""}, true},
+      {{platform::kCocoaErrorDomain, 3071, u""}, false},
+      {{u"ZVImportErrorDomain", platform::kUserCancelledErrorCode, u""}, false},
+  };
+  for (const auto& testCase : cases) {
+    EXPECT_EQ(isUserCancelledError(testCase.error), testCase.cancelled)
+        << platform::toUtf8(testCase.error.domain) << " " << testCase.error.code;
+  }
+}
+
+}  // namespace
+}  // namespace zv::app

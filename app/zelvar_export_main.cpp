@@ -1,0 +1,394 @@
+// zelvar-export: exports a library snapshot into the target application's container and prints
+// the URL that hands the export over.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/export_report.h"
+#include "app/handover_url.h"
+#include "app/progress_line.h"
+#include "export/export_errors.h"
+#include "export/export_operation.h"
+#include "platform/bundle_info.h"
+#include "platform/log.h"
+#include "platform/operation_queue.h"
+#include "platform/run_loop_main_queue.h"
+#include "platform/unicode.h"
+#include "source/library_snapshot.h"
+
+namespace {
+
+using zv::app::ExportOptions;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCancelled = 130;
+constexpr char kProgramName[] = "zelvar-export";
+constexpr char kDemoLibraryPath[] = "data/demo-library";
+// Redrawing more often only costs time; the eye cannot follow it anyway.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+constexpr char kUsage[] =
+    "Usage: zelvar-export [OPTION]...\n"
+    "Export a Zelvar library snapshot into Quennet's app-group container.\n"
+    "\n"
+    "  --library DIR     the library snapshot folder (holding library.json); default: the\n"
+    "                    demo library data/demo-library of the source tree this program was\n"
+    "                    built from, looked for beside the executable's build folder first\n"
+    "  --container DIR   the app-group container to export into; default: Quennet's container\n"
+    "                    in the user's data folder ($XDG_DATA_HOME or ~/.local/share)\n"
+    "  --no-passwords    leave password items out\n"
+    "  --no-encrypted    leave encrypted items out\n"
+    "  --verbose         print the export's log lines to standard error\n"
+    "  --help            display this help and exit\n"
+    "  --version         output version information and exit\n"
+    "\n"
+    "On success the last line of standard output is the URL that hands the export to Quennet,\n"
+    "and a summary goes to standard error. Ctrl-C cancels the export.\n"
+    "\n"
+    "Exit status: 0 on success, 1 if the export failed, 2 for a usage error or an unreadable\n"
+    "library, 130 if the export was cancelled.\n";
+
+void writeAll(int descriptor, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t written = ::write(descriptor, text.data(), text.size());
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+int usageError(const std::string& message) {
+  std::cerr << kProgramName << ": " << message << "\n"
+            << "Try '" << kProgramName << " --help' for more information.\n";
+  return kExitUsage;
+}
+
+// The demo library of the source tree: the executable lies in <tree>/<build folder>/bin, and the
+// tree it was built from is the fallback when the executable has been moved.
+std::optional<std::filesystem::path> defaultLibraryFolder() {
+  std::vector<std::filesystem::path> candidates;
+  std::error_code error;
+  std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    candidates.push_back(executable.parent_path().parent_path().parent_path() / kDemoLibraryPath);
+  }
+  candidates.push_back(std::filesystem::path(ZV_SOURCE_DIR) / kDemoLibraryPath);
+  for (const auto& candidate : candidates) {
+    if (std::filesystem::is_regular_file(candidate / zv::source::kLibrarySnapshotFileName, error)) {
+      return candidate;
+    }
+  }
+  return std::nullopt;
+}
+
+// Standard error as the export sees it: log lines and, on a terminal, one progress line redrawn
+// in place below them. Log lines arrive on a thread of their own, so both go through one lock.
+class StatusOutput {
+ public:
+  explicit StatusOutput(bool terminal) : terminal_(terminal) {}
+
+  // Main thread: the progress object changed.
+  void showProgress(const zv::platform::ProgressState& state) {
+    if (!terminal_) {
+      return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now.time_since_epoch()).count();
+    std::optional<double> remaining = estimator_.update(state, seconds);
+    // Text changes show at once; counts at a calmer pace.
+    if (state.localizedDescription == lastDescription_ && now - lastDraw_ < kRedrawInterval) {
+      return;
+    }
+    lastDescription_ = state.localizedDescription;
+    lastDraw_ = now;
+    std::lock_guard lock(mutex_);
+    line_ = zv::app::progressLine(state, remaining, terminalWidth() - 1);
+    writeAll(STDERR_FILENO, "\r\033[K" + line_);
+  }
+
+  // Any thread: one log line, complete with its newline.
+  void writeLogLine(std::string_view line) {
+    std::lock_guard lock(mutex_);
+    if (!terminal_ || line_.empty()) {
+      writeAll(STDERR_FILENO, line);
+      return;
+    }
+    writeAll(STDERR_FILENO, "\r\033[K" + std::string(line) + line_);
+  }
+
+  // Removes the progress line so that what follows starts on a clean line.
+  void clear() {
+    std::lock_guard lock(mutex_);
+    if (terminal_ && !line_.empty()) {
+      writeAll(STDERR_FILENO, "\r\033[K");
+    }
+    line_.clear();
+  }
+
+ private:
+  static std::size_t terminalWidth() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
+      return size.ws_col;
+    }
+    return 80;
+  }
+
+  const bool terminal_;
+  std::mutex mutex_;
+  std::string line_;
+  std::u16string lastDescription_;
+  std::chrono::steady_clock::time_point lastDraw_;
+  zv::app::TimeRemainingEstimator estimator_;
+};
+
+// Where the export's log lines go while it runs: through a pipe to StatusOutput with --verbose,
+// otherwise nowhere. Restored when the object goes, which must be after the export thread ended.
+class LogRedirection {
+ public:
+  LogRedirection(bool verbose, StatusOutput& output) {
+    if (!verbose) {
+      sink_ = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+      if (sink_ >= 0) {
+        previous_ = zv::platform::setLogFileDescriptor(sink_);
+      }
+      return;
+    }
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+      return;  // the log then goes to standard error directly, which --verbose asked for anyway
+    }
+    sink_ = ends[1];
+    readEnd_ = ends[0];
+    previous_ = zv::platform::setLogFileDescriptor(sink_);
+    reader_ = std::thread([this, &output] { forward(output); });
+  }
+
+  ~LogRedirection() {
+    if (sink_ < 0) {
+      return;
+    }
+    zv::platform::setLogFileDescriptor(previous_);
+    ::close(sink_);
+    if (reader_.joinable()) {
+      reader_.join();
+      ::close(readEnd_);
+    }
+  }
+
+  LogRedirection(const LogRedirection&) = delete;
+  LogRedirection& operator=(const LogRedirection&) = delete;
+
+ private:
+  void forward(StatusOutput& output) {
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+      ssize_t count = ::read(readEnd_, buffer, sizeof buffer);
+      if (count < 0 && errno == EINTR) {
+        continue;
+      }
+      if (count <= 0) {
+        break;
+      }
+      pending.append(buffer, static_cast<std::size_t>(count));
+      std::size_t end = pending.rfind('\n');
+      if (end != std::string::npos) {
+        output.writeLogLine(std::string_view(pending).substr(0, end + 1));
+        pending.erase(0, end + 1);
+      }
+    }
+    if (!pending.empty()) {
+      output.writeLogLine(pending + "\n");
+    }
+  }
+
+  int sink_ = -1;
+  int readEnd_ = -1;
+  int previous_ = STDERR_FILENO;
+  std::thread reader_;
+};
+
+// SIGINT and SIGTERM, received by one thread with sigwait(), so no code runs in a signal
+// handler. Construct it before any other thread starts: the threads inherit the blocked mask.
+class TerminationSignals {
+ public:
+  explicit TerminationSignals(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+    watcher_ = std::thread([this] { watch(); });
+  }
+
+  // The signals stay blocked: the program is about to end, and a late Ctrl-C must not kill it
+  // before it has reported how the export ended.
+  ~TerminationSignals() {
+    stopping_ = true;
+    pthread_kill(watcher_.native_handle(), SIGTERM);
+    watcher_.join();
+  }
+
+  TerminationSignals(const TerminationSignals&) = delete;
+  TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+ private:
+  void watch() {
+    for (;;) {
+      int received = 0;
+      if (sigwait(&signals_, &received) != 0 || stopping_) {
+        return;
+      }
+      onSignal_();
+    }
+  }
+
+  std::function<void()> onSignal_;
+  sigset_t signals_{};
+  std::atomic<bool> stopping_{false};
+  std::thread watcher_;
+};
+
+struct ExportOutcome {
+  std::optional<zv::platform::Error> error;
+  std::optional<zv::platform::URL> metadataFileURL;
+};
+
+int report(const ExportOutcome& outcome, const zv::exporter::ExportSummary& summary) {
+  using zv::platform::toUtf8;
+  if (outcome.error && zv::app::isUserCancelledError(*outcome.error)) {
+    std::cerr << toUtf8(zv::platform::localized(u"Export cancelled.")) << "\n";
+    return kExitCancelled;
+  }
+  if (outcome.error) {
+    std::cerr << toUtf8(zv::app::exportFailureMessage(*outcome.error)) << "\n";
+    return kExitFailure;
+  }
+  std::optional<zv::platform::URL> handOver =
+      outcome.metadataFileURL ? zv::app::importURLForMetadataFileAtURL(*outcome.metadataFileURL)
+                              : std::nullopt;
+  // Success without a usable URL must not read as success to a script.
+  if (!handOver) {
+    std::cerr << toUtf8(zv::app::exportFailureMessage(zv::exporter::makeImportError(
+                     zv::exporter::kSourceFailedErrorCode,
+                     zv::platform::localized(u"The export wrote no metadata file."))))
+              << "\n";
+    return kExitFailure;
+  }
+  std::cerr << toUtf8(zv::app::exportSummaryLine(summary)) << "\n";
+  std::cout << toUtf8(handOver->absoluteString()) << std::endl;
+  return std::cout ? 0 : kExitFailure;
+}
+
+int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOptions& options) {
+  zv::platform::RunLoopMainQueue mainQueue;
+  zv::platform::setMainQueue(&mainQueue);
+  StatusOutput output(::isatty(STDERR_FILENO) == 1);
+  std::optional<ExportOutcome> outcome;
+  zv::exporter::ExportSummary summary;
+  {
+    std::unique_ptr<zv::platform::OperationQueue> queue;
+    // The cancel goes through the main queue, as the progress sheet's cancel button does.
+    TerminationSignals signals([&mainQueue, &queue] {
+      mainQueue.post([&queue] {
+        if (queue) {
+          queue->cancelAllOperations();
+        }
+      });
+    });
+    LogRedirection logRedirection(options.verbose, output);
+    queue = std::make_unique<zv::platform::OperationQueue>();
+
+    auto operation = std::make_shared<zv::exporter::ZVExportOperation>(library, mainQueue);
+    operation->setExportEncryptedItems(options.exportEncryptedItems);
+    operation->setExportPasswordItems(options.exportPasswordItems);
+    if (options.containerFolder) {
+      std::error_code error;
+      std::filesystem::path container = std::filesystem::absolute(*options.containerFolder, error);
+      operation->setContainerURL(zv::platform::URL::fileURLWithFileSystemPath(
+          error ? *options.containerFolder : container.string(), true));
+    }
+    auto progress = operation->progress();
+    auto observer = progress->addObserver(
+        [&output](const zv::platform::ProgressState& state) { output.showProgress(state); });
+    operation->setExportCompletionBlock(
+        [&outcome](std::optional<zv::platform::Error> error,
+                   std::optional<zv::platform::URL> metadataFileURL) {
+          outcome = ExportOutcome{std::move(error), std::move(metadataFileURL)};
+        });
+    queue->addOperation(operation);
+    mainQueue.runUntil([&outcome] { return outcome.has_value(); });
+    queue->waitUntilAllOperationsAreFinished();
+    summary = operation->summary();
+    progress->removeObserver(observer);
+    queue.reset();
+    // logRedirection, then the signal watcher, end here, after the export thread.
+  }
+  output.clear();
+  zv::platform::setMainQueue(nullptr);
+  if (!outcome) {
+    std::cerr << kProgramName << ": the export ended without reporting\n";
+    return kExitFailure;
+  }
+  return report(*outcome, summary);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  auto commandLine = zv::app::parseCommandLine(arguments);
+  if (!commandLine) {
+    return usageError(zv::platform::toUtf8(commandLine.error().description));
+  }
+  if (commandLine->action == zv::app::CommandLineAction::showHelp) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (commandLine->action == zv::app::CommandLineAction::showVersion) {
+    std::cout << kProgramName << " (" << zv::platform::toUtf8(zv::platform::kBundleName) << ") "
+              << zv::platform::toUtf8(zv::platform::kBundleShortVersionString) << " (build "
+              << zv::platform::toUtf8(zv::platform::kBundleVersion) << ")\n";
+    return 0;
+  }
+  const ExportOptions& options = commandLine->options;
+
+  std::optional<std::filesystem::path> folder;
+  if (options.libraryFolder) {
+    folder = *options.libraryFolder;
+  } else {
+    folder = defaultLibraryFolder();
+    if (!folder) {
+      return usageError("cannot find the demo library; name a library with --library");
+    }
+  }
+  auto library = zv::source::openLibrarySnapshot(*folder);
+  if (!library) {
+    std::cerr << kProgramName << ": cannot open the library " << folder->string() << ": "
+              << zv::platform::toUtf8(library.error().description) << "\n";
+    return kExitUsage;
+  }
+  return runExport(std::shared_ptr<zv::source::SourceLibrary>(std::move(*library)), options);
+}
