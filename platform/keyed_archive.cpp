@@ -372,7 +372,7 @@ std::uint64_t KeyedArchiver::uidForObject(const ArchivedObject& object) {
   return uid;
 }
 
-std::uint64_t KeyedArchiver::encodeNode(const ArchivedObject::Node& node) {
+void KeyedArchiver::encodeNode(const ArchivedObject::Node& node) {
   using Type = ArchivedObject::Type;
   std::vector<std::u16string> hierarchy;
   switch (node.type) {
@@ -425,9 +425,7 @@ std::uint64_t KeyedArchiver::encodeNode(const ArchivedObject::Node& node) {
     default:
       break;
   }
-  const std::uint64_t classUid = uidForClass(hierarchy);
-  currentObject().set(u"$class", PropertyListUid{classUid});
-  return classUid;
+  currentObject().set(u"$class", PropertyListUid{uidForClass(hierarchy)});
 }
 
 Result<PropertyList> KeyedArchiver::finishEncoding() {

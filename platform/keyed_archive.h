@@ -185,7 +185,7 @@ class KeyedArchiver {
   bool beginKey(std::u16string_view key);
   PropertyListDictionary& currentObject() { return openObjects_.back(); }
   std::uint64_t uidForObject(const ArchivedObject& object);
-  std::uint64_t encodeNode(const ArchivedObject::Node& node);
+  void encodeNode(const ArchivedObject::Node& node);
   std::uint64_t uidForClass(const std::vector<std::u16string>& hierarchy);
   std::uint64_t appendObject(PropertyList value);
 
@@ -230,8 +230,9 @@ class KeyedArchiveClassRegistry {
 
 /// Reads a keyed archive securely: every object's class must be one the caller allows (or a
 /// subclass of one, as far as the decoder knows the class), references are checked, cycles and
-/// excessive nesting are refused. Built-in containers decode their elements with the allowed
-/// classes of the container; our own classes name theirs when they decode a key.
+/// excessive nesting are refused. Built-in containers decode their elements (and dictionary
+/// keys) with the allowed classes of the container; our own classes name theirs when they
+/// decode a key. Errors are kKeyedArchiveReadCorruptErrorCode unless stated otherwise.
 class KeyedUnarchiver {
  public:
   /// Validates the archive's frame ("$archiver", "$version", "$top", "$objects" with "$null"
