@@ -1,6 +1,8 @@
 #include "platform/binary_property_list.h"
 
+#include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -69,6 +71,13 @@ Error writeError(std::u16string description) {
 class BinaryWriter {
  public:
   Result<std::vector<std::uint8_t>> write(const PropertyList& root) {
+    // Exact reservations: growing these by doubling would briefly hold them twice. Unused
+    // capacity is never touched, so it costs address space, not memory.
+    std::size_t values = 0;
+    std::size_t refs = 0;
+    countNodes(root, 1, values, refs);
+    objects_.reserve(values);
+    refs_.reserve(refs);
     std::uint32_t rootIndex = 0;
     if (!flatten(root, 1, rootIndex)) {
       return std::move(error_);
@@ -80,14 +89,34 @@ class BinaryWriter {
   // Strings (values and keys alike) point at the text itself, everything else at its value.
   enum class Kind : std::uint8_t { kValue, kString };
 
-  // One object of the file in index order; a container's references are refs_[firstRef, +count).
+  // One object of the file in index order. Containers take their references from refs_ in the
+  // same order, refCount each.
   struct Object {
     const void* item;
+    std::uint32_t refCount;
     Kind kind;
-    bool ascii = false;
-    std::uint32_t firstRef = 0;
-    std::uint32_t refCount = 0;
+    bool ascii;
   };
+
+  static void countNodes(const PropertyList& value, std::size_t depth, std::size_t& values,
+                         std::size_t& refs) {
+    ++values;
+    if (depth > kPropertyListMaximumDepth) {
+      return;
+    }
+    if (const PropertyList::Array* array = value.asArray()) {
+      refs += array->size();
+      for (const PropertyList& element : *array) {
+        countNodes(element, depth + 1, values, refs);
+      }
+    } else if (const PropertyList::Dictionary* dictionary = value.asDictionary()) {
+      refs += dictionary->size() * 2;
+      values += dictionary->size();
+      for (const auto& entry : *dictionary) {
+        countNodes(entry.value, depth + 1, values, refs);
+      }
+    }
+  }
 
   static std::size_t countSize(std::uint64_t count) {
     return count < kCountFollows ? 1 : 2 + widthFor(count);
@@ -96,6 +125,7 @@ class BinaryWriter {
   std::uint32_t addObject(Object object, std::size_t encodedSize) {
     objects_.push_back(object);
     objectBytes_ += encodedSize;
+    lastObjectBytes_ = encodedSize;
     return static_cast<std::uint32_t>(objects_.size() - 1);
   }
 
@@ -104,18 +134,50 @@ class BinaryWriter {
     return false;
   }
 
+  const std::u16string& stringAt(std::uint32_t index) const {
+    return *static_cast<const std::u16string*>(objects_[index].item);
+  }
+
+  // Strings are found through an open-addressing table of object indices plus one (0: free),
+  // at most half full: four bytes a slot where a node-based map would take over forty.
+  std::uint32_t* stringSlot(std::u16string_view text) {
+    const std::size_t mask = stringSlots_.size() - 1;
+    for (std::size_t slot = std::hash<std::u16string_view>{}(text)&mask;;
+         slot = (slot + 1) & mask) {
+      const std::uint32_t stored = stringSlots_[slot];
+      if (stored == 0 || stringAt(stored - 1) == text) {
+        return &stringSlots_[slot];
+      }
+    }
+  }
+
+  void growStringTable() {
+    std::vector<std::uint32_t> old(std::max<std::size_t>(stringSlots_.size() * 2, 1024), 0);
+    old.swap(stringSlots_);
+    for (std::uint32_t stored : old) {
+      if (stored != 0) {
+        *stringSlot(stringAt(stored - 1)) = stored;
+      }
+    }
+  }
+
   bool flattenString(const std::u16string& text, std::uint32_t& index) {
-    if (auto found = strings_.find(text); found != strings_.end()) {
-      index = found->second;
+    if ((stringCount_ + 1) * 2 > stringSlots_.size()) {
+      growStringTable();
+    }
+    std::uint32_t* slot = stringSlot(text);
+    if (*slot != 0) {
+      index = *slot - 1;
       return true;
     }
     if (!isValidUtf16(text)) {
       return fail(localized(u"Property list string is not valid UTF-16."));
     }
     const bool ascii = isAscii(text);
-    index = addObject({&text, Kind::kString, ascii},
+    index = addObject({&text, 0, Kind::kString, ascii},
                       countSize(text.size()) + text.size() * (ascii ? 1 : 2));
-    strings_.emplace(text, index);
+    *slot = index + 1;
+    ++stringCount_;
     return true;
   }
 
@@ -124,7 +186,7 @@ class BinaryWriter {
                              std::size_t encodedSize) {
     auto [found, inserted] = map.try_emplace(key, 0);
     if (inserted) {
-      found->second = addObject({&value, Kind::kValue}, encodedSize);
+      found->second = addObject({&value, 0, Kind::kValue, false}, encodedSize);
     }
     return found->second;
   }
@@ -186,11 +248,11 @@ class BinaryWriter {
     const PropertyList::Dictionary* dictionary = value.asDictionary();
     const std::size_t entries = array ? array->size() : dictionary->size();
     const std::size_t refCount = array ? entries : entries * 2;
-    if (refs_.size() + refCount > std::numeric_limits<std::uint32_t>::max()) {
+    if (objects_.size() >= std::numeric_limits<std::uint32_t>::max()) {
       return fail(localized(u"Property list has too many objects."));
     }
-    const auto firstRef = static_cast<std::uint32_t>(refs_.size());
-    index = addObject({&value, Kind::kValue, false, firstRef, static_cast<std::uint32_t>(refCount)},
+    const auto firstRef = refs_.size();
+    index = addObject({&value, static_cast<std::uint32_t>(refCount), Kind::kValue, false},
                       countSize(entries));
     refs_.resize(refs_.size() + refCount);
     std::uint32_t child = 0;
@@ -220,11 +282,11 @@ class BinaryWriter {
     return true;
   }
 
-  void put(std::uint8_t byte) { out_.push_back(byte); }
+  void put(std::uint8_t byte) { out_[cursor_++] = byte; }
 
   void putBigEndian(std::uint64_t value, unsigned width) {
     for (unsigned shift = width * 8; shift > 0; shift -= 8) {
-      out_.push_back(static_cast<std::uint8_t>(value >> (shift - 8)));
+      out_[cursor_++] = static_cast<std::uint8_t>(value >> (shift - 8));
     }
   }
 
@@ -300,7 +362,10 @@ class BinaryWriter {
       case PropertyList::Type::kData: {
         const PropertyList::Data& data = *value.asData();
         putMarker(kDataMarker, data.size());
-        out_.insert(out_.end(), data.begin(), data.end());
+        if (!data.empty()) {
+          std::memcpy(&out_[cursor_], data.data(), data.size());
+          cursor_ += data.size();
+        }
         return;
       }
       case PropertyList::Type::kArray:
@@ -309,7 +374,7 @@ class BinaryWriter {
         putMarker(isArray ? kArrayMarker : kDictionaryMarker,
                   isArray ? object.refCount : object.refCount / 2);
         for (std::uint32_t i = 0; i < object.refCount; ++i) {
-          putBigEndian(refs_[object.firstRef + i], refWidth);
+          putBigEndian(refs_[nextRef_++], refWidth);
         }
         return;
       }
@@ -319,22 +384,26 @@ class BinaryWriter {
   std::vector<std::uint8_t> emit() {
     const std::uint64_t objectCount = objects_.size();
     const unsigned refWidth = widthFor(objectCount - 1);
-    const std::size_t refBytes = refs_.size() * refWidth;
-    const std::uint64_t offsetTableOffset = kHeaderSize + objectBytes_ + refBytes;
-    // One allocation: growing by doubling would briefly hold up to three times the output. Every
-    // offset lies below the offset table, so its width bounds theirs.
-    out_.reserve(offsetTableOffset + objectCount * widthFor(offsetTableOffset - 1) + kTrailerSize);
-    out_.insert(out_.end(), std::begin(kMagic), std::end(kMagic));
-    std::vector<std::uint64_t> offsets(objectCount);
-    for (std::size_t i = 0; i < objectCount; ++i) {
-      offsets[i] = out_.size();
-      putValue(objects_[i], refWidth);
-    }
-    const unsigned offsetWidth = widthFor(offsets.back());
-    for (std::uint64_t offset : offsets) {
+    const std::uint64_t offsetTableOffset = kHeaderSize + objectBytes_ + refs_.size() * refWidth;
+    // The last object starts at the largest offset.
+    const std::uint64_t lastOffset =
+        offsetTableOffset - lastObjectBytes_ - objects_.back().refCount * refWidth;
+    const unsigned offsetWidth = widthFor(lastOffset);
+    // The whole file in one allocation, objects and offset table filled side by side.
+    out_.resize(offsetTableOffset + objectCount * offsetWidth + kTrailerSize);
+    std::memcpy(out_.data(), kMagic, kHeaderSize);
+    cursor_ = kHeaderSize;
+    std::size_t offsetPosition = offsetTableOffset;
+    for (const Object& object : objects_) {
+      const std::size_t offset = cursor_;
+      cursor_ = offsetPosition;
       putBigEndian(offset, offsetWidth);
+      offsetPosition = cursor_;
+      cursor_ = offset;
+      putValue(object, refWidth);
     }
-    out_.insert(out_.end(), 6, 0);
+    assert(cursor_ == offsetTableOffset);
+    cursor_ = offsetPosition + 6;
     put(static_cast<std::uint8_t>(offsetWidth));
     put(static_cast<std::uint8_t>(refWidth));
     putBigEndian(objectCount, 8);
@@ -346,8 +415,10 @@ class BinaryWriter {
   std::vector<Object> objects_;
   std::vector<std::uint32_t> refs_;
   std::size_t objectBytes_ = 0;
+  std::size_t lastObjectBytes_ = 0;
   // Hashed, not searched: a linear look-up per value makes writing quadratic.
-  std::unordered_map<std::u16string_view, std::uint32_t> strings_;
+  std::vector<std::uint32_t> stringSlots_;
+  std::size_t stringCount_ = 0;
   std::unordered_map<std::uint64_t, std::uint32_t> integers_;
   std::unordered_map<std::uint64_t, std::uint32_t> unsignedIntegers_;
   std::unordered_map<std::uint64_t, std::uint32_t> reals_;
@@ -356,6 +427,8 @@ class BinaryWriter {
   std::unordered_map<std::uint64_t, std::uint32_t> uids_;
   std::unordered_map<std::string_view, std::uint32_t> data_;
   std::vector<std::uint8_t> out_;
+  std::size_t cursor_ = 0;
+  std::size_t nextRef_ = 0;
   Error error_;
 };
 
