@@ -1,0 +1,140 @@
+#include "weblink/url_extensions.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/unicode.h"
+
+namespace zv::weblink {
+namespace {
+
+using platform::URL;
+
+URL urlFrom(std::u16string_view text) {
+  std::optional<URL> url = URL::fromString(text);
+  EXPECT_TRUE(url.has_value()) << platform::toUtf8(text);
+  return url.value_or(URL::fileURLWithPath(u"/"));
+}
+
+TEST(URLCleanedForImport, TurnsReaderViewsBackIntoThePage) {
+  struct Case {
+    std::u16string input;
+    std::optional<std::u16string> expected;
+  };
+  const Case cases[] = {
+      // Only the scheme changes; everything after it is kept as it stands.
+      {u"safari-reader://example.com/a/b%20c?x=1&y=2#frag",
+       u"http://example.com/a/b%20c?x=1&y=2#frag"},
+      {u"Safari-Reader://example.com/", u"Safari-Reader://example.com/"},
+      {u"about:reader?id=7&url=https%3A%2F%2Fexample.com%2Fp%3Fa%3D1%26b%3D2%23top",
+       u"https://example.com/p?a=1&b=2#top"},
+      {u"about:reader?url=https%3A%2F%2Fone.example&url=https%3A%2F%2Ftwo.example",
+       u"https://one.example"},
+      {u"about:reader?id=7", u"about:reader?id=7"},
+      {u"about:blank?url=https%3A%2F%2Fexample.com", u"about:blank?url=https%3A%2F%2Fexample.com"},
+      {u"https://example.com/reader?url=https%3A%2F%2Fx.example",
+       u"https://example.com/reader?url=https%3A%2F%2Fx.example"},
+      {u"file:///tmp/safari-reader", u"file:///tmp/safari-reader"},
+      {u"about:reader?url", std::nullopt},
+      {u"about:reader?url=no%20scheme", std::nullopt},
+      // A reader link must not smuggle in an address that reaches the disk or runs script.
+      {u"about:reader?url=file%3A%2F%2F%2Fetc%2Fpasswd", std::nullopt},
+      {u"about:reader?url=javascript%3Aalert(1)", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::optional<URL> cleaned = URLCleanedForImport(urlFrom(c.input));
+    std::optional<std::u16string> text;
+    if (cleaned) {
+      text = cleaned->absoluteString();
+    }
+    EXPECT_EQ(text, c.expected) << platform::toUtf8(c.input);
+  }
+}
+
+TEST(HighlightedText, ReadsTheDirectiveParts) {
+  struct Case {
+    std::u16string url;
+    std::vector<std::u16string> components;
+    bool contained;
+  };
+  const Case cases[] = {
+      {u"https://e.example/#:~:text=start,end", {u"start", u"end"}, true},
+      {u"https://e.example/#:~:text=pre-,start,end,-suf",
+       {u"pre-", u"start", u"end", u"-suf"},
+       true},
+      {u"https://e.example/#:~:text=a,b,c,d,e", {u"a", u"b", u"c", u"d", u"e"}, false},
+      {u"https://e.example/#top:~:text=a&text=b", {u"a&text=b"}, true},
+      {u"https://e.example/#:~:text=caf%C3%A9%2C%20bar", {u"caf\u00e9, bar"}, true},
+      // Escapes that decode to no UTF-8 keep the part in place rather than losing it.
+      {u"https://e.example/#:~:text=bad%FF,ok", {u"bad%FF", u"ok"}, true},
+      {u"https://e.example/#:~:text=", {}, false},
+      {u"https://e.example/#section", {}, false},
+      {u"https://e.example/?q=:~:text=a", {}, false},
+  };
+  for (const Case& c : cases) {
+    URL url = urlFrom(c.url);
+    EXPECT_EQ(highlightedTextComponents(url), c.components) << platform::toUtf8(c.url);
+    EXPECT_EQ(containsHighlightedText(url), c.contained) << platform::toUtf8(c.url);
+  }
+}
+
+TEST(HighlightedText, FindsThePassageInThePageText) {
+  struct Case {
+    std::u16string fragment;
+    std::u16string text;
+    std::optional<std::u16string> expected;
+  };
+  const Case cases[] = {
+      {u"pre-,start,end,-suf", u"x pre start middle end -suf", u"start middle end"},
+      {u"start,end", u"no start here, but an end", u"start here, but an end"},
+      {u"lonely", u"the text has nothing of it", u"lonely"},
+      {u"start,end", u"end before start", std::nullopt},
+      {u"gone,end", u"start end", std::nullopt},
+      {u"a,b,c", u"a b c", std::nullopt},
+      {u",end", u"start end", std::nullopt},
+      // The prefix picks the second passage; a decomposed prefix matches a precomposed text,
+      // but a prefix differing in case does not.
+      {u"cafe%CC%81-,start,end", u"start A end. caf\u00e9 start B end", u"start B end"},
+      {u"Caf%C3%A9-,start,end", u"start A end. caf\u00e9 start B end", u"start A end"},
+      // The start must lie before the last suffix; the end need not.
+      {u"pre-,start,end,-suf", u"pre suf start x end", std::nullopt},
+      {u"pre-,start,end,-suf", u"pre start suf end", u"start suf end"},
+      // An escaped hyphen is text, not the mark of a context part.
+      {u"well%2D,known", u"a well-known b", u"well-known"},
+      // A start or end text that reads like the prefix is still searched for.
+      {u"p-,s,p-", u"p s x p- y", u"s x p-"},
+  };
+  for (const Case& c : cases) {
+    URL url = urlFrom(u"https://e.example/page#:~:text=" + c.fragment);
+    EXPECT_EQ(highlightedTextFromString(url, c.text), c.expected)
+        << platform::toUtf8(c.fragment) << " in " << platform::toUtf8(c.text);
+  }
+  EXPECT_EQ(highlightedTextFromString(urlFrom(u"https://e.example/"), u"anything"), std::nullopt);
+}
+
+TEST(MatchesHost, ComparesLabelsFromTheRight) {
+  struct Case {
+    std::u16string url;
+    std::u16string host;
+    bool expected;
+  };
+  const Case cases[] = {
+      {u"https://a.b.c/path", u"b.c", true},
+      {u"https://a.b.c/path", u"B.c", true},
+      {u"https://A.B.C/path", u"a.b.c", true},
+      {u"https://a.b.c/path", u"c.b", false},
+      {u"https://a.b.c/path", u"xb.c", false},
+      {u"https://a.b.c/path", u"z.a.b.c", false},
+      {u"https://xa.b.c/path", u"a.b.c", false},
+      {u"https://\u00c4.example/", u"\u00e4.example", true},
+      {u"https://a.example/", u"a.example.", false},
+      {u"file:///tmp/x", u"", false},
+      {u"about:reader", u"reader", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(matchesHost(urlFrom(c.url), c.host), c.expected)
+        << platform::toUtf8(c.url) << " against " << platform::toUtf8(c.host);
+  }
+}
+
+}  // namespace
+}  // namespace zv::weblink
