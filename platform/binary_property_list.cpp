@@ -765,7 +765,7 @@ class BinaryReader {
   }
 
   // What the parsed tree may cost, in bytes, beyond which shared objects are taken as an attack.
-  static constexpr std::uint64_t kBudgetBase = std::uint64_t{64} << 20;
+  static constexpr std::uint64_t kBudgetBase = std::uint64_t{16} << 20;
   static constexpr std::uint64_t kBudgetPerInputByte = 64;
 
   std::span<const std::uint8_t> bytes_;
