@@ -118,10 +118,12 @@ class StatusOutput {
     const double seconds = std::chrono::duration<double>(now.time_since_epoch()).count();
     std::optional<double> remaining = estimator_.update(state, seconds);
     // Text changes show at once; counts at a calmer pace.
-    if (state.localizedDescription == lastDescription_ && now - lastDraw_ < kRedrawInterval) {
+    if (state.localizedDescription == lastDescription_ &&
+        state.isIndeterminate() == lastIndeterminate_ && now - lastDraw_ < kRedrawInterval) {
       return;
     }
     lastDescription_ = state.localizedDescription;
+    lastIndeterminate_ = state.isIndeterminate();
     lastDraw_ = now;
     std::lock_guard lock(mutex_);
     line_ = zv::app::progressLine(state, remaining, terminalWidth() - 1);
@@ -160,6 +162,7 @@ class StatusOutput {
   std::mutex mutex_;
   std::string line_;
   std::u16string lastDescription_;
+  bool lastIndeterminate_ = true;
   std::chrono::steady_clock::time_point lastDraw_;
   zv::app::TimeRemainingEstimator estimator_;
 };
