@@ -6,6 +6,7 @@
 #include <unicode/unistr.h>
 
 #include <cstddef>
+#include <limits>
 #include <memory>
 
 #include "platform/unicode.h"
@@ -139,7 +140,9 @@ const icu::RuleBasedCollator* canonicalEquivalenceCollator() {
 // Index of the first occurrence of searched in text, canonically equivalent forms matching.
 std::optional<std::size_t> canonicalFind(std::u16string_view text, std::u16string_view searched) {
   const icu::RuleBasedCollator* shared = canonicalEquivalenceCollator();
-  if (shared == nullptr) {
+  // ICU counts in 32 bits; a text beyond that is searched literally rather than cut short.
+  constexpr std::size_t kLongest = std::numeric_limits<int32_t>::max();
+  if (shared == nullptr || text.size() > kLongest || searched.size() > kLongest) {
     std::size_t literal = text.find(searched);
     return literal == std::u16string_view::npos ? std::nullopt : std::optional(literal);
   }
