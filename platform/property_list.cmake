@@ -25,12 +25,6 @@ zv_fuzzer(xml_property_list_fuzzer
   SOURCES xml_property_list_fuzzer.cpp
   LIBS zv_platform_property_list
 )
-if(ZV_BUILD_FUZZERS)
-  # The readers are what is fuzzed: without coverage instrumentation libFuzzer would be blind to
-  # them, and without AddressSanitizer their overruns would go unseen.
-  target_compile_options(zv_platform_property_list PRIVATE
-    -fsanitize=fuzzer-no-link,address,undefined)
-endif()
 
 if(ZV_BUILD_BENCHMARKS)
   # libplist is the peer we measure against, never a dependency of the product. GLOBAL: the
