@@ -1,16 +1,100 @@
-// The bookmark phase. Bookmarks become web link files, which this build cannot write yet: the
-// phase announces itself and leaves every bookmark alone.
+// The bookmark phase: each bookmark becomes a web link file of its own in the root folder.
+#include "export/export_errors.h"
 #include "export/export_operation.h"
+#include "export/source_call.h"
+#include "platform/file_attributes.h"
+#include "platform/files.h"
+#include "platform/localization.h"
 #include "platform/log.h"
+#include "text/file_name_extensions.h"
+#include "weblink/web_link_file.h"
 
 namespace zv::exporter {
 
-bool ZVExportOperation::exportBookmarks(std::optional<platform::Error>& /*error*/) {
+using platform::Error;
+using platform::URL;
+using weblink::QNTWebLinkFile;
+
+namespace {
+
+std::u16string nameOrIdentifier(const source::DatabaseItem& bookmark) {
+  return bookmark.name.empty() ? bookmark.id : bookmark.name;
+}
+
+// The web link's title as a file name. A bookmark with neither name nor host would leave
+// nothing but the extension; it takes the name suggested for its URL instead.
+std::u16string fileNameForBookmark(const QNTWebLinkFile& link) {
+  std::u16string base = text::stringSanitizedForFileName(link.title().value_or(u""));
+  if (base.empty() && link.URL()) {
+    std::u16string suggested = QNTWebLinkFile::suggestedNameForURL(*link.URL());
+    std::u16string extension = u"." + std::u16string(weblink::QNTWebLinkFileExtension);
+    if (suggested.ends_with(extension)) {
+      suggested.resize(suggested.size() - extension.size());
+    }
+    base = text::stringSanitizedForFileName(suggested);
+  }
+  if (base.empty()) {
+    base = platform::localized(u"Untitled Web Link");
+  }
+  return base + u"." + std::u16string(weblink::QNTWebLinkFileExtension);
+}
+
+}  // namespace
+
+bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
   if (isCancelled()) {
     return true;
   }
   platform::log(u"Exporting bookmarks…");
   setProgressDescription(u"Exporting bookmarks…", true);
+  auto bookmarks = sourceValue(zelvarApp()->getItems(source::ItemKind::bookmark));
+  const URL rootFolder = *rootFolderURL();
+  for (const auto& bookmark : bookmarks) {
+    if (isCancelled()) {
+      return true;
+    }
+    if (!bookmark.location || bookmark.location->empty()) {
+      platform::logFormat(u"Skipping bookmark\u00A0%@, because it has no location",
+                          {nameOrIdentifier(bookmark)});
+      skipItem(bookmark);
+      continue;
+    }
+    QNTWebLinkFile link;
+    link.setTitle(bookmark.name);
+    link.setURL(URL::fromString(*bookmark.location));
+
+    // Two bookmarks of one title must not share a file: the name index numbers the second, and
+    // a file is never replaced.
+    const std::u16string wantedName = fileNameForBookmark(link);
+    std::optional<URL> fileURL;
+    Error writeError;
+    for (int attempt = 0; attempt < 1000 && !fileURL; ++attempt) {
+      URL candidate =
+          rootFolder.appendingPathComponent(rootFolderNames_.reserveUniqueName(wantedName));
+      if (link.writeToURL(candidate, &writeError, weblink::WebLinkWriteMode::kCreateNew)) {
+        fileURL = candidate;
+      } else if (!platform::isFileError(writeError, platform::FileErrorCode::kFileExists)) {
+        break;
+      }
+    }
+    if (!fileURL) {
+      error = makeImportError(
+          kSaveErrorCode,
+          platform::formatLocalized(u"Cannot save bookmark %@: %@",
+                                    {nameOrIdentifier(bookmark), writeError.description}));
+      return false;
+    }
+    platform::FileDates dates{bookmark.creationDate, bookmark.modificationDate};
+    if (dates.creationDate || dates.contentModificationDate) {
+      if (auto applied = platform::setFileDatesAtURL(*fileURL, dates); !applied) {
+        platform::logFormat(u"Couldn't set attributes on bookmark (ignoring): %@",
+                            {applied.error().description});
+      }
+    }
+    addInfoForItem(bookmark, *fileURL, false, false);
+    ++summary_.exported[bookmark.kind];
+    addCompletedItem(bookmark);
+  }
   return true;
 }
 

@@ -20,6 +20,7 @@
 #include "platform/run_loop_main_queue.h"
 #include "platform/unicode.h"
 #include "source/memory_source_library.h"
+#include "weblink/web_link_file.h"
 
 namespace zv::exporter {
 namespace {
@@ -241,12 +242,12 @@ TEST_F(ExportOperationTest, CountsAndSkipsFollowTheOptions) {
     std::int64_t expectedCompleted;
   };
   // Totals: notes (all, or the unencrypted ones), bookmarks, serial numbers, passwords if on.
-  // Bookmarks are counted but not yet written. Skipped items still count as completed.
+  // The bookmark has no location and is skipped. Skipped items still count as completed.
   const Case cases[] = {
-      {true, true, 6, 4, 5},
-      {true, false, 5, 2, 5},
-      {false, true, 5, 3, 4},
-      {false, false, 4, 2, 4},
+      {true, true, 6, 4, 6},
+      {true, false, 5, 2, 6},
+      {false, true, 5, 3, 5},
+      {false, false, 4, 2, 5},
   };
   for (const auto& c : cases) {
     std::int64_t total = -2;
@@ -550,6 +551,77 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
     EXPECT_NE(outcome.log.find("User requested cancellation"), std::string::npos);
   }
   exportHook_ = nullptr;
+}
+
+source::DatabaseItem bookmark(std::u16string id, std::u16string name,
+                              std::optional<std::u16string> location) {
+  auto result = item(ItemKind::bookmark, std::move(id), std::move(name));
+  result.location = std::move(location);
+  return result;
+}
+
+TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOther) {
+  source::LibraryContents contents;
+  contents.items = {
+      bookmark(u"B1", u"News: Today/Tomorrow", u"https://news.example/today"),
+      bookmark(u"B2", u"Recipes", u"https://food.example/a"),
+      bookmark(u"B3", u"Recipes", u"https://food.example/b"),
+      bookmark(u"B4", u"", u"https://docs.example/manual"),
+      bookmark(u"B5", u"", u"mailto:someone@example.org"),
+      bookmark(u"B6", u"Nowhere", u""),
+      bookmark(u"B7", u"", std::nullopt),
+  };
+  contents.items[0].creationDate = platform::Date{300000000.0};
+  contents.items[0].modificationDate = platform::Date{400000000.0};
+  Outcome outcome = runExport(makeLibrary(contents));
+  ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
+  struct Expected {
+    std::u16string fileName;
+    std::u16string url;
+  };
+  const Expected expected[] = {
+      {u"News- Today-Tomorrow.qntweblink", u"https://news.example/today"},
+      {u"Recipes.qntweblink", u"https://food.example/a"},
+      {u"Recipes 1.qntweblink", u"https://food.example/b"},
+      {u"docs.example.qntweblink", u"https://docs.example/manual"},
+      {u"Untitled Web Link.qntweblink", u"mailto:someone@example.org"},
+  };
+  PropertyList metadata = readMetadata(*outcome.metadataFile);
+  const auto& items = *dict(metadata, u"Files").find(u"items")->asArray();
+  ASSERT_EQ(items.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    URL file = rootFolder().appendingPathComponent(expected[i].fileName);
+    EXPECT_EQ(*items[i].asDictionary()->find(u"fileURL")->asString(), file.absoluteString());
+    EXPECT_EQ(items[i].asDictionary()->find(u"wasEncrypted")->asBoolean(), false);
+    EXPECT_EQ(items[i].asDictionary()->find(u"wasNote"), nullptr);
+    auto link = weblink::QNTWebLinkFile::initWithFileURL(file);
+    ASSERT_TRUE(link) << platform::toUtf8(expected[i].fileName);
+    EXPECT_EQ(link->URL()->absoluteString(), expected[i].url);
+  }
+  auto first = weblink::QNTWebLinkFile::initWithFileURL(
+      rootFolder().appendingPathComponent(expected[0].fileName));
+  EXPECT_EQ(first->title(), std::optional<std::u16string>(u"News: Today/Tomorrow"));
+  auto modified = platform::contentModificationDateAtURL(
+      rootFolder().appendingPathComponent(expected[0].fileName));
+  EXPECT_EQ(modified->secondsSinceReferenceDate, 400000000.0);
+  EXPECT_NE(outcome.log.find("Skipping bookmark\u00A0Nowhere, because it has no location"),
+            std::string::npos);
+  EXPECT_NE(outcome.log.find("Skipping bookmark\u00A0B7, because it has no location"),
+            std::string::npos);
+  EXPECT_EQ(outcome.completed, 7);
+}
+
+TEST_F(ExportOperationTest, BookmarkWithoutUsableURLStopsTheExport) {
+  source::LibraryContents contents;
+  contents.items = {bookmark(u"B1", u"Fine", u"https://fine.example"),
+                    bookmark(u"B2", u"Broken", u"not a url at all"),
+                    bookmark(u"B3", u"Later", u"https://later.example")};
+  Outcome outcome = runExport(makeLibrary(contents));
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->code, kSaveErrorCode);
+  EXPECT_EQ(outcome.error->description, u"Cannot save bookmark Broken: No URL.");
+  EXPECT_EQ(outcome.completed, 1);
+  EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Fine.qntweblink"});
 }
 
 }  // namespace
