@@ -24,7 +24,7 @@ using platform::fromUtf8;
 using platform::Result;
 
 // Snapshots come from other tools and from users: cap what we are willing to read.
-constexpr std::uintmax_t kMaximumDescriptionSize = 512u * 1024 * 1024;
+constexpr std::uintmax_t kMaximumDescriptionSize = std::uintmax_t{512} * 1024 * 1024;
 
 Error malformed(const std::string& where, const std::string& what) {
   return Error{kLibrarySnapshotErrorDomain, kSnapshotMalformed,
