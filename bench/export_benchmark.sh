@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Times whole exports with zelvar-export on generated snapshots and compares each with a plain
+# copy of the same payload files into one folder, measured in the same run.
+# Usage: bench/export_benchmark.sh [ITEMS...]          (default: 10000 100000)
+# ZV_EXPORT names the executable (default: build/bin/zelvar-export).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+exporter=${ZV_EXPORT:-build/bin/zelvar-export}
+sizes=("$@")
+if [[ ${#sizes[@]} -eq 0 ]]; then
+  sizes=(10000 100000)
+fi
+if [[ ! -x $exporter ]]; then
+  echo "export_benchmark: $exporter is missing; build it first (cmake --build --preset default)" >&2
+  exit 2
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zelvar-export-benchmark.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# measure OUT COMMAND...: runs the command; writes "seconds peak-RSS-KB" to OUT.
+measure() {
+  local out=$1
+  shift
+  if [[ -x /usr/bin/time ]]; then
+    /usr/bin/time -v -o "$out.raw" "$@" >/dev/null 2>"$out.stderr"
+    awk -F': ' '
+      /Elapsed \(wall clock\) time/ {
+        n = split($2, p, ":"); s = 0
+        for (i = 1; i <= n; i++) s = s * 60 + p[i]
+      }
+      /Maximum resident set size/ { rss = $2 }
+      END { printf "%.2f %d\n", s, rss }' "$out.raw" >"$out"
+  else
+    python3 - "$out" "$@" <<'PY'
+import resource, subprocess, sys, time
+start = time.monotonic()
+subprocess.run(sys.argv[2:], check=True, stdout=subprocess.DEVNULL,
+               stderr=open(sys.argv[1] + ".stderr", "w"))
+seconds = time.monotonic() - start
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+open(sys.argv[1], "w").write("%.2f %d\n" % (seconds, peak))
+PY
+  fi
+}
+
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
+results=()
+for items in "${sizes[@]}"; do
+  library="$work/library-$items"
+  echo "generating $items items..." >&2
+  python3 bench/generate_snapshot.py "$items" "$library"
+  payload_files=$(find "$library/payload" -type f | wc -l)
+  payload_kb=$(du -sk "$library/payload" | cut -f1)
+
+  # The floor: the same payload files copied into one folder, page cache as warm as for the export.
+  mkdir "$work/copy-$items"
+  measure "$work/copy-$items.time" cp -R "$library/payload/." "$work/copy-$items/"
+  rm -rf "$work/copy-$items"
+
+  measure "$work/export-$items.time" "$exporter" --library "$library" \
+    --container "$work/container-$items"
+  exported=$(find "$work/container-$items/Zelvar/Zelvar" -type f | wc -l)
+  tail -n 1 "$work/export-$items.time.stderr" >&2
+  rm -rf "$work/container-$items" "$library"
+
+  read -r export_seconds export_kb <"$work/export-$items.time"
+  read -r copy_seconds _ <"$work/copy-$items.time"
+  results+=("$items $payload_files $payload_kb $exported $export_seconds $export_kb $copy_seconds")
+done
+
+echo
+printf '%8s %8s %10s %9s %10s %12s %9s %8s\n' items payloads "payload MB" exported \
+  "export s" "peak RSS MB" "copy s" ratio
+for row in "${results[@]}"; do
+  read -r items files kb exported seconds rss copy <<<"$row"
+  awk -v i="$items" -v f="$files" -v kb="$kb" -v e="$exported" -v s="$seconds" -v r="$rss" \
+    -v c="$copy" 'BEGIN {
+      printf "%8d %8d %10.1f %9d %10.2f %12.1f %9.2f %8.1f\n",
+        i, f, kb / 1024, e, s, r / 1024, c, (c > 0 ? s / c : 0) }'
+done
+if [[ ${#results[@]} -ge 2 ]]; then
+  read -r small_items _ _ _ small_seconds _ <<<"${results[0]}"
+  read -r large_items _ _ _ large_seconds _ <<<"${results[-1]}"
+  awk -v a="$small_items" -v b="$large_items" -v s="$small_seconds" -v l="$large_seconds" \
+    'BEGIN { if (s > 0) printf "\ngrowth: %d items take %.1f times as long as %d\n", b, l / s, a }'
+fi
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
