@@ -122,7 +122,7 @@ class DemoLibraryTest(ExportTestCase):
         self.assertFalse(metadata["Searches"]["T2"]["matchAll"])
         self.assertEqual([o["stringValue"] for o in metadata["Searches"]["T2"]["searchOptions"]],
                          ["fun", "food"])
-        self.assertIn("Exported 17 items", result.stderr)
+        self.assertIn("Exported %d items" % len(metadata["Files"]["items"]), result.stderr)
         self.assertNotIn("*** Export started", result.stderr)
 
     def test_every_file_lies_in_the_root_folder_whatever_its_name(self):
@@ -257,7 +257,8 @@ class GeneratedSnapshotTest(ExportTestCase):
 
 class CommandLineTest(ExportTestCase):
     def test_help_and_version_exit_0(self):
-        cases = [("--help", "Usage: zelvar-export"), ("--version", "zelvar-export (Zelvar Importer) ")]
+        cases = [("--help", "Usage: zelvar-export"),
+                 ("--version", "zelvar-export (Zelvar Importer) ")]
         for option, start in cases:
             with self.subTest(option):
                 result = self.run_export(option, container=False)
