@@ -86,17 +86,6 @@ TEST(AttributedStringRunsTest, ChangesKeepRunsCoveringAndMerged) {
   }
 }
 
-TEST(AttributedStringRunsTest, AttributesAtIndexNamesTheRun) {
-  AttributedString text(u"0123456789");
-  text.setAttributes(kBold, {4, 3});
-  Range range;
-  EXPECT_EQ(text.attributesAtIndex(5, &range), kBold);
-  EXPECT_EQ(range, (Range{4, 3}));
-  EXPECT_TRUE(text.attributesAtIndex(7, &range).empty());
-  EXPECT_EQ(range, (Range{7, 3}));
-  EXPECT_TRUE(text.attributesAtIndex(10, &range).empty());
-}
-
 TEST(AttributedStringRunsTest, KeepingNamesDropsOthersAndMerges) {
   AttributedString text(u"abcdef", kBold);
   text.addAttribute(u"NSToolTip", std::u16string(u"tip"), {0, 3});

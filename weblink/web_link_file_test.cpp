@@ -313,16 +313,6 @@ TEST(WebLinkReadTest, ArticleTextChangesOnlyWhenTheFileHasOne) {
   EXPECT_FALSE(link.siteName()) << "every other property follows the file";
 }
 
-TEST(WebLinkReadTest, HugeValuesReadWithoutTrouble) {
-  QNTWebLinkFile link = fullLink();
-  link.setWebArchiveData(std::vector<std::uint8_t>(8 << 20, 0xab));
-  link.setTitle(std::u16string(200000, u'x'));
-  QNTWebLinkFile read;
-  ASSERT_TRUE(read.readFromData(*link.webLinkDataForType(QNTWebLinkFile::fileType())));
-  EXPECT_EQ(read.webArchiveData()->size(), std::size_t{8} << 20);
-  EXPECT_EQ(read.title()->size(), 200000u);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Class operations and getters
 
@@ -483,15 +473,6 @@ TEST_F(WebLinkFileTest, PlantedLinksAreNeverWrittenThrough) {
     EXPECT_EQ(*platform::readFileAtURL(victim), original);
   }
   EXPECT_EQ(contents().size(), 2u) << "no temporary file is left behind";
-}
-
-TEST_F(WebLinkFileTest, ReplacingSwapsTheWholeFile) {
-  const URL target = file(u"Update.qntweblink");
-  ASSERT_TRUE(platform::writeFileAtURL(target, std::vector<std::uint8_t>(100000, 'x'),
-                                       platform::WriteMode::kCreateNew));
-  ASSERT_TRUE(fullLink().writeToURL(target, nullptr, WebLinkWriteMode::kReplaceExisting));
-  EXPECT_EQ(QNTWebLinkFile::URLFromWebLinkFileAtURL(target), fullLink().URL());
-  EXPECT_EQ(contents(), std::vector<URL>{target});
 }
 
 TEST_F(WebLinkFileTest, FailedWriteCreatesNoFile) {
