@@ -218,56 +218,85 @@ struct Snapshot {
   std::map<std::u16string, std::u16string> exportErrors;  // item id → reason
 };
 
-std::optional<Error> readItems(const json& root, const std::filesystem::path& folder,
-                               Snapshot& snapshot, const std::set<std::u16string>& labelIds) {
+// Reads each object of the list under key: checks that it is an object with a non-empty id
+// unique in the list, then hands it to read with a reader named after its kind, place and id.
+// Stops at the first fault.
+template <typename Read>
+std::optional<Error> forEachObject(const json& root, const char* key, const char* kind,
+                                   Read&& read) {
   FieldReader top(root, "library");
   std::set<std::u16string> ids;
   std::optional<Error> error;
-  top.forEachElement("items", [&](const json& element, size_t index) {
+  top.forEachElement(key, [&](const json& element, size_t index) {
     if (error) {
       return;
     }
     if (!element.is_object()) {
-      error = malformed(describe("item", index, u""), "must be an object");
+      error = malformed(describe(kind, index, u""), "must be an object");
       return;
     }
-    FieldReader reader(element, describe("item", index, u""));
-    DatabaseItem item;
-    item.id = reader.requiredString("id");
-    FieldReader named(element, describe("item", index, item.id));
-    std::u16string kindName = named.requiredString("kind");
-    if (auto kind = itemKindFromName(kindName)) {
-      item.kind = *kind;
-    } else if (!named.error()) {
-      named.fail("kind", "names no kind of item: \"" + platform::toUtf8(kindName) + "\"");
-    }
-    item.name = named.optionalString("name").value_or(u"");
-    item.encrypted = named.optionalBool("encrypted");
-    item.flagged = named.optionalBool("flagged").value_or(false);
-    item.comments = named.optionalString("comments");
-    item.label = named.optionalString("label");
-    item.tags = readTags(named);
-    item.creationDate = named.optionalDate("creationDate");
-    item.modificationDate = named.optionalDate("modificationDate");
-    item.location = named.optionalString("location");
-    std::optional<std::u16string> file = named.optionalString("file");
-    std::optional<std::u16string> exportError = named.optionalString("exportError");
-    if (item.id.empty() && !reader.error()) {
+    FieldReader reader(element, describe(kind, index, u""));
+    std::u16string id = reader.requiredString("id");
+    if (!reader.error() && id.empty()) {
       reader.fail("id", "must not be empty");
     }
-    if (!reader.error() && !ids.insert(item.id).second) {
-      named.fail("id", "is used by another item");
+    if (reader.error()) {
+      error = reader.error();
+      return;
     }
+    FieldReader named(element, describe(kind, index, id));
+    if (!ids.insert(id).second) {
+      named.fail("id", std::string("is used by another ") + kind);
+    } else {
+      read(std::move(id), named);
+    }
+    error = named.error();
+  });
+  return error ? error : top.error();
+}
+
+std::optional<Error> readLabels(const json& root, Snapshot& snapshot,
+                                std::set<std::u16string>& labelIds) {
+  return forEachObject(root, "labels", "label", [&](std::u16string id, FieldReader& reader) {
+    Label label{std::move(id), reader.optionalString("name"), readColor(reader)};
+    if (!reader.error()) {
+      labelIds.insert(label.id);
+      snapshot.contents.labels.push_back(std::move(label));
+    }
+  });
+}
+
+std::optional<Error> readItems(const json& root, const std::filesystem::path& folder,
+                               Snapshot& snapshot, const std::set<std::u16string>& labelIds) {
+  return forEachObject(root, "items", "item", [&](std::u16string id, FieldReader& reader) {
+    DatabaseItem item;
+    item.id = std::move(id);
+    std::u16string kindName = reader.requiredString("kind");
+    if (auto kind = itemKindFromName(kindName)) {
+      item.kind = *kind;
+    } else if (!reader.error()) {
+      reader.fail("kind", "names no kind of item: \"" + platform::toUtf8(kindName) + "\"");
+    }
+    item.name = reader.optionalString("name").value_or(u"");
+    item.encrypted = reader.optionalBool("encrypted");
+    item.flagged = reader.optionalBool("flagged").value_or(false);
+    item.comments = reader.optionalString("comments");
+    item.label = reader.optionalString("label");
+    item.tags = readTags(reader);
+    item.creationDate = reader.optionalDate("creationDate");
+    item.modificationDate = reader.optionalDate("modificationDate");
+    item.location = reader.optionalString("location");
+    std::optional<std::u16string> file = reader.optionalString("file");
+    std::optional<std::u16string> exportError = reader.optionalString("exportError");
     if (item.label && !labelIds.contains(*item.label)) {
-      named.fail("label", "names no label: \"" + platform::toUtf8(*item.label) + "\"");
+      reader.fail("label", "names no label: \"" + platform::toUtf8(*item.label) + "\"");
     }
     if (file) {
       if (auto problem = payloadPathProblem(folder, *file)) {
-        named.fail("file", *problem);
+        reader.fail("file", *problem);
       }
     }
-    if (reader.error() || named.error()) {
-      error = reader.error() ? reader.error() : named.error();
+    if (reader.error()) {
       return;
     }
     if (file) {
@@ -278,36 +307,6 @@ std::optional<Error> readItems(const json& root, const std::filesystem::path& fo
     }
     snapshot.contents.items.push_back(std::move(item));
   });
-  return error ? error : top.error();
-}
-
-std::optional<Error> readLabels(const json& root, Snapshot& snapshot,
-                                std::set<std::u16string>& labelIds) {
-  FieldReader top(root, "library");
-  std::optional<Error> error;
-  top.forEachElement("labels", [&](const json& element, size_t index) {
-    if (error) {
-      return;
-    }
-    if (!element.is_object()) {
-      error = malformed(describe("label", index, u""), "must be an object");
-      return;
-    }
-    FieldReader reader(element, describe("label", index, u""));
-    Label label;
-    label.id = reader.requiredString("id");
-    FieldReader named(element, describe("label", index, label.id));
-    label.name = named.optionalString("name");
-    label.color = readColor(named);
-    if (!reader.error() && !labelIds.insert(label.id).second) {
-      named.fail("id", "is used by another label");
-    }
-    error = reader.error() ? reader.error() : named.error();
-    if (!error) {
-      snapshot.contents.labels.push_back(std::move(label));
-    }
-  });
-  return error ? error : top.error();
 }
 
 std::optional<Error> readCollections(const json& root, Snapshot& snapshot) {
@@ -315,73 +314,42 @@ std::optional<Error> readCollections(const json& root, Snapshot& snapshot) {
   for (const auto& item : snapshot.contents.items) {
     itemIds.insert(item.id);
   }
-  FieldReader top(root, "library");
-  std::optional<Error> error;
-  std::set<std::u16string> folderIds;
-  top.forEachElement("folderCollections", [&](const json& element, size_t index) {
-    if (error) {
-      return;
-    }
-    if (!element.is_object()) {
-      error = malformed(describe("folder collection", index, u""), "must be an object");
-      return;
-    }
-    FieldReader reader(element, describe("folder collection", index, u""));
-    FolderCollection collection;
-    collection.id = reader.requiredString("id");
-    FieldReader named(element, describe("folder collection", index, collection.id));
-    collection.name = named.optionalString("name");
-    named.forEachElement("items", [&](const json& member, size_t) {
-      if (!member.is_string()) {
-        named.fail("items", "must hold item identifiers");
-        return;
-      }
-      std::u16string id = fromUtf8(member.get_ref<const std::string&>());
-      if (!itemIds.contains(id)) {
-        named.fail("items", "names no item: \"" + platform::toUtf8(id) + "\"");
-        return;
-      }
-      collection.databaseItems.push_back(std::move(id));
-    });
-    if (!reader.error() && !folderIds.insert(collection.id).second) {
-      named.fail("id", "is used by another folder collection");
-    }
-    error = reader.error() ? reader.error() : named.error();
-    if (!error) {
-      snapshot.contents.folderCollections.push_back(std::move(collection));
-    }
-  });
-  std::set<std::u16string> tagCollectionIds;
-  top.forEachElement("tagCollections", [&](const json& element, size_t index) {
-    if (error) {
-      return;
-    }
-    if (!element.is_object()) {
-      error = malformed(describe("tag collection", index, u""), "must be an object");
-      return;
-    }
-    FieldReader reader(element, describe("tag collection", index, u""));
-    TagCollection collection;
-    collection.id = reader.requiredString("id");
-    FieldReader named(element, describe("tag collection", index, collection.id));
-    collection.name = named.optionalString("name");
-    collection.tags = readTags(named);
-    if (auto behavior = named.optionalString("behavior")) {
-      if (auto code = fourCharCode(*behavior)) {
-        collection.tagCollectionBehavior = *code;
-      } else {
-        named.fail("behavior", "must be a four-character code such as \"TgAl\"");
-      }
-    }
-    if (!reader.error() && !tagCollectionIds.insert(collection.id).second) {
-      named.fail("id", "is used by another tag collection");
-    }
-    error = reader.error() ? reader.error() : named.error();
-    if (!error) {
-      snapshot.contents.tagCollections.push_back(std::move(collection));
-    }
-  });
-  return error ? error : top.error();
+  auto folderError = forEachObject(
+      root, "folderCollections", "folder collection", [&](std::u16string id, FieldReader& reader) {
+        FolderCollection collection{std::move(id), reader.optionalString("name"), {}};
+        reader.forEachElement("items", [&](const json& member, size_t) {
+          if (!member.is_string()) {
+            reader.fail("items", "must hold item identifiers");
+            return;
+          }
+          std::u16string itemId = fromUtf8(member.get_ref<const std::string&>());
+          if (!itemIds.contains(itemId)) {
+            reader.fail("items", "names no item: \"" + platform::toUtf8(itemId) + "\"");
+            return;
+          }
+          collection.databaseItems.push_back(std::move(itemId));
+        });
+        if (!reader.error()) {
+          snapshot.contents.folderCollections.push_back(std::move(collection));
+        }
+      });
+  if (folderError) {
+    return folderError;
+  }
+  return forEachObject(
+      root, "tagCollections", "tag collection", [&](std::u16string id, FieldReader& reader) {
+        TagCollection collection{std::move(id), reader.optionalString("name"), readTags(reader), 0};
+        if (auto behavior = reader.optionalString("behavior")) {
+          if (auto code = fourCharCode(*behavior)) {
+            collection.tagCollectionBehavior = *code;
+          } else {
+            reader.fail("behavior", "must be a four-character code such as \"TgAl\"");
+          }
+        }
+        if (!reader.error()) {
+          snapshot.contents.tagCollections.push_back(std::move(collection));
+        }
+      });
 }
 
 std::optional<Error> readHeader(const json& root, Snapshot& snapshot) {
