@@ -43,6 +43,26 @@ std::string readText(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(stream), {});
 }
 
+// The main queue of the tests: a plain run loop that can run a hook on the posting thread each
+// time a block is posted, to act at a precise point of the export.
+class HookedMainQueue : public platform::MainQueue {
+ public:
+  explicit HookedMainQueue(std::function<void()>& hook) : hook_(hook) {}
+  void post(std::function<void()> block) override {
+    if (hook_) {
+      hook_();
+    }
+    runLoop_.post(std::move(block));
+  }
+  bool isCurrentThreadMain() const override { return runLoop_.isCurrentThreadMain(); }
+  bool runUntil(const std::function<bool()>& predicate) { return runLoop_.runUntil(predicate); }
+  int runPendingBlocks() { return runLoop_.runPendingBlocks(); }
+
+ private:
+  std::function<void()>& hook_;
+  platform::RunLoopMainQueue runLoop_;
+};
+
 struct Outcome {
   std::optional<platform::Error> error;
   std::optional<URL> metadataFile;
@@ -98,7 +118,7 @@ class ExportOperationTest : public ::testing::Test {
   Outcome runExport(std::shared_ptr<source::SourceLibrary> library, bool passwords = true,
                     bool encrypted = true,
                     const std::function<void(ZVExportOperation&)>& setUp = {}) {
-    platform::RunLoopMainQueue mainQueue;
+    HookedMainQueue mainQueue(postHook_);
     int logDescriptor = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int previousDescriptor = platform::setLogFileDescriptor(logDescriptor);
     Outcome outcome;
@@ -161,6 +181,7 @@ class ExportOperationTest : public ::testing::Test {
   std::string logPath_;
   std::map<std::u16string, std::pair<std::u16string, std::string>> payloads_;
   std::function<void(const DatabaseItem&)> exportHook_;
+  std::function<void()> postHook_;
   ZVExportOperation* operation_ = nullptr;
 };
 
@@ -551,6 +572,28 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
     EXPECT_NE(outcome.log.find("User requested cancellation"), std::string::npos);
   }
   exportHook_ = nullptr;
+}
+
+TEST_F(ExportOperationTest, CancelDuringTheMetadataStepStillEndsAsCancelled) {
+  // The cancel arrives once the metadata step has begun, too late to stop the file being
+  // written: the run must still end as cancelled, without handing the file on.
+  bool cancelled = false;
+  postHook_ = [&] {
+    if (!cancelled && operation_ != nullptr &&
+        readText(logPath_).find("Preparing metadata file") != std::string::npos) {
+      cancelled = true;
+      operation_->cancel();
+    }
+  };
+  Outcome outcome = runExport(makeLibrary({}));
+  postHook_ = nullptr;
+  ASSERT_TRUE(cancelled);
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->code, platform::kUserCancelledErrorCode);
+  EXPECT_FALSE(outcome.metadataFile);
+  EXPECT_EQ(outcome.callbacks, 1);
+  EXPECT_TRUE(
+      platform::itemIsReachableAtURL(exportFolder().appendingPathComponent(u"Zelvar.plist")));
 }
 
 source::DatabaseItem bookmark(std::u16string id, std::u16string name,
