@@ -11,8 +11,8 @@ namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-// Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's algorithm), exact for
-// every year a signed 64-bit count can hold here.
+// Days since 1970-01-01 of a proleptic Gregorian date, and back (Howard Hinnant's
+// algorithms), exact for every year a signed 64-bit count can hold here.
 std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
   year -= month <= 2 ? 1 : 0;
   const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
@@ -22,13 +22,7 @@ std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
   return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
 }
 
-struct CivilDate {
-  std::int64_t year;
-  unsigned month;
-  unsigned day;
-};
-
-CivilDate civilFromDays(std::int64_t days) {
+CivilDateTime civilFromDays(std::int64_t days) {
   days += 719468;
   const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
   const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
@@ -38,7 +32,11 @@ CivilDate civilFromDays(std::int64_t days) {
   const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
   const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
   const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-  return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
+  CivilDateTime civil;
+  civil.year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+  civil.month = month;
+  civil.day = day;
+  return civil;
 }
 
 bool isLeapYear(std::int64_t year) {
@@ -137,6 +135,31 @@ bool isFileSystemDate(Date date) {
          std::fabs(date.secondsSinceReferenceDate) < 1e14;
 }
 
+CivilDateTime civilDateTimeFromUnixSeconds(std::int64_t secondsSince1970) {
+  std::int64_t days = secondsSince1970 / kSecondsPerDay;
+  std::int64_t secondOfDay = secondsSince1970 % kSecondsPerDay;
+  if (secondOfDay < 0) {
+    secondOfDay += kSecondsPerDay;
+    days -= 1;
+  }
+  CivilDateTime civil = civilFromDays(days);
+  civil.hour = static_cast<unsigned>(secondOfDay / 3600);
+  civil.minute = static_cast<unsigned>(secondOfDay / 60 % 60);
+  civil.second = static_cast<unsigned>(secondOfDay % 60);
+  return civil;
+}
+
+std::int64_t unixSecondsFromCivilDateTime(const CivilDateTime& time) {
+  return daysFromCivil(time.year, time.month, time.day) * kSecondsPerDay + time.hour * 3600 +
+         time.minute * 60 + time.second;
+}
+
+bool isValidCivilDateTime(const CivilDateTime& time) {
+  return time.month >= 1 && time.month <= 12 && time.day >= 1 &&
+         time.day <= daysInMonth(time.year, time.month) && time.hour <= 23 && time.minute <= 59 &&
+         time.second <= 59;
+}
+
 Date currentDate() {
   struct timespec now {};
   ::clock_gettime(CLOCK_REALTIME, &now);
@@ -166,8 +189,11 @@ std::optional<Date> dateFromISO8601String(std::u16string_view text) {
     return std::nullopt;
   }
   auto second = readDigits(text, position, 2);
-  if (!second || *month < 1 || *month > 12 || *day < 1 || *day > daysInMonth(*year, *month) ||
-      *hour > 23 || *minute > 59 || *second > 59) {
+  if (!second) {
+    return std::nullopt;
+  }
+  const CivilDateTime civil{*year, *month, *day, *hour, *minute, *second};
+  if (!isValidCivilDateTime(civil)) {
     return std::nullopt;
   }
   double fraction = 0;
@@ -189,8 +215,7 @@ std::optional<Date> dateFromISO8601String(std::u16string_view text) {
   if (!offset) {
     return std::nullopt;
   }
-  const std::int64_t unixSeconds = daysFromCivil(*year, *month, *day) * kSecondsPerDay +
-                                   *hour * 3600 + *minute * 60 + *second - *offset;
+  const std::int64_t unixSeconds = unixSecondsFromCivilDateTime(civil) - *offset;
   const double seconds = static_cast<double>(unixSeconds) - kReferenceDateUnixTime;
   return Date{seconds + fraction};
 }
@@ -208,19 +233,11 @@ std::u16string iso8601StringFromDate(Date date) {
     remainder += 1000;
     seconds -= 1;
   }
-  std::int64_t days = seconds / kSecondsPerDay;
-  std::int64_t secondOfDay = seconds % kSecondsPerDay;
-  if (secondOfDay < 0) {
-    secondOfDay += kSecondsPerDay;
-    days -= 1;
-  }
-  const CivilDate civil = civilFromDays(days);
+  const CivilDateTime civil = civilDateTimeFromUnixSeconds(seconds);
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ",
-                static_cast<long long>(civil.year), civil.month, civil.day,
-                static_cast<long long>(secondOfDay / 3600),
-                static_cast<long long>(secondOfDay / 60 % 60),
-                static_cast<long long>(secondOfDay % 60), static_cast<long long>(remainder));
+  std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02u.%03lldZ",
+                static_cast<long long>(civil.year), civil.month, civil.day, civil.hour,
+                civil.minute, civil.second, static_cast<long long>(remainder));
   return fromUtf8(buffer);
 }
 

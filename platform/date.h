@@ -1,6 +1,7 @@
 #pragma once
 
 #include <compare>
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -31,6 +32,30 @@ struct timespec timespecFromDate(Date date);
 
 /// True when the date is finite and near enough (some millions of years) to be a file time.
 bool isFileSystemDate(Date date);
+
+/// A moment in UTC spelled in the proleptic Gregorian calendar, to the whole second.
+struct CivilDateTime {
+  std::int64_t year = 1970;
+  unsigned month = 1;
+  unsigned day = 1;
+  unsigned hour = 0;
+  unsigned minute = 0;
+  unsigned second = 0;
+
+  friend bool operator==(const CivilDateTime&, const CivilDateTime&) = default;
+};
+
+/// The calendar moment of a whole number of seconds since 1970-01-01T00:00:00Z, exact for
+/// counts up to 1e17 either way (some three billion years).
+CivilDateTime civilDateTimeFromUnixSeconds(std::int64_t secondsSince1970);
+
+/// The inverse of civilDateTimeFromUnixSeconds for a moment that isValidCivilDateTime accepts,
+/// over the same range.
+std::int64_t unixSecondsFromCivilDateTime(const CivilDateTime& time);
+
+/// True when the month, day (in that month of that year), hour, minute and second exist; any
+/// year is accepted.
+bool isValidCivilDateTime(const CivilDateTime& time);
 
 /// The current time.
 Date currentDate();

@@ -65,6 +65,31 @@ TEST(Date, FormatsInUTCWithMilliseconds) {
   }
 }
 
+TEST(Date, CivilDateTimeMatchesUnixSecondsBothWays) {
+  struct Case {
+    std::int64_t secondsSince1970;
+    CivilDateTime civil;
+  };
+  const Case cases[] = {
+      {0, {1970, 1, 1, 0, 0, 0}},
+      {-1, {1969, 12, 31, 23, 59, 59}},
+      {951827696, {2000, 2, 29, 12, 34, 56}},
+      {4107542400, {2100, 3, 1, 0, 0, 0}},
+      {-11670912001, {1600, 2, 29, 23, 59, 59}},
+      {-62135596800, {1, 1, 1, 0, 0, 0}},
+      {253402300799, {9999, 12, 31, 23, 59, 59}},
+      {-62162121600, {0, 2, 29, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(civilDateTimeFromUnixSeconds(c.secondsSince1970), c.civil) << c.secondsSince1970;
+    EXPECT_EQ(unixSecondsFromCivilDateTime(c.civil), c.secondsSince1970) << c.secondsSince1970;
+  }
+  for (const std::int64_t seconds :
+       {std::int64_t{100'000'000'000'000'000}, std::int64_t{-100'000'000'000'000'000}}) {
+    EXPECT_EQ(unixSecondsFromCivilDateTime(civilDateTimeFromUnixSeconds(seconds)), seconds);
+  }
+}
+
 TEST(Date, TimespecConversionKeepsNanosecondsInRange) {
   const struct timespec times[] = {{0, 0}, {1234567890, 123456789}, {978307199, 999999999}};
   for (const struct timespec& time : times) {

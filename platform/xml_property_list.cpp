@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/date.h"
 #include "platform/localization.h"
 #include "platform/unicode.h"
 
@@ -31,52 +32,6 @@ constexpr std::size_t kBase64LineLength = 76;
 // The date range that the format's four-digit years can spell, in seconds since 1970.
 constexpr std::int64_t kFirstWritableSecond = -62135596800;  // 0001-01-01T00:00:00Z
 constexpr std::int64_t kLastWritableSecond = 253402300799;   // 9999-12-31T23:59:59Z
-
-struct CivilTime {
-  std::int64_t year;
-  unsigned month, day, hour, minute, second;
-};
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back (H. Hinnant's algorithms).
-std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
-
-CivilTime civilFromSeconds(std::int64_t seconds) {
-  std::int64_t days = seconds / 86400;
-  std::int64_t secondOfDay = seconds % 86400;
-  if (secondOfDay < 0) {
-    secondOfDay += 86400;
-    --days;
-  }
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
-  const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-  const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-  const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
-  return {year,
-          month,
-          day,
-          static_cast<unsigned>(secondOfDay / 3600),
-          static_cast<unsigned>(secondOfDay / 60 % 60),
-          static_cast<unsigned>(secondOfDay % 60)};
-}
-
-unsigned daysInMonth(std::int64_t year, unsigned month) {
-  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
 
 // ---------------------------------------------------------------------------------------------
 // Writer
@@ -177,7 +132,7 @@ class XmlWriter {
           seconds <= static_cast<double>(kLastWritableSecond))) {
       return fail(localized(u"Property list date lies outside the years 1 to 9999."));
     }
-    const CivilTime time = civilFromSeconds(static_cast<std::int64_t>(seconds));
+    const CivilDateTime time = civilDateTimeFromUnixSeconds(static_cast<std::int64_t>(seconds));
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02uZ",
                   static_cast<long long>(time.year), time.month, time.day, time.hour, time.minute,
@@ -367,19 +322,13 @@ std::optional<PropertyListDate> parseDate(std::string_view text) {
     }
     return value;
   };
-  const std::int64_t year = number(0, 4);
-  const unsigned month = number(5, 2);
-  const unsigned day = number(8, 2);
-  const unsigned hour = number(11, 2);
-  const unsigned minute = number(14, 2);
-  const unsigned second = number(17, 2);
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) ||
-      hour > 23 || minute > 59 || second > 59) {
+  const CivilDateTime time{number(0, 4),  number(5, 2),  number(8, 2),
+                           number(11, 2), number(14, 2), number(17, 2)};
+  if (time.year < 1 || !isValidCivilDateTime(time)) {
     return std::nullopt;
   }
-  const std::int64_t seconds =
-      daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
-  return PropertyListDate::fromSecondsSince1970(static_cast<double>(seconds));
+  return PropertyListDate::fromSecondsSince1970(
+      static_cast<double>(unixSecondsFromCivilDateTime(time)));
 }
 
 std::optional<PropertyList::Data> parseBase64(std::string_view text) {
