@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
+#include <utility>
 
 #include "platform/localization.h"
 #include "platform/unicode.h"
@@ -86,6 +87,20 @@ Result<std::string> checkedPath(const URL& url) {
     return errorForPath(FileErrorCode::kInvalidPath, localized(u"Invalid file path"), path);
   }
   return path;
+}
+
+// Both ends of a move or copy, each refused when it cannot name an item safely.
+Result<std::pair<std::string, std::string>> checkedPaths(const URL& source,
+                                                         const URL& destination) {
+  Result<std::string> from = checkedPath(source);
+  if (!from) {
+    return from.error();
+  }
+  Result<std::string> to = checkedPath(destination);
+  if (!to) {
+    return to.error();
+  }
+  return std::pair(std::move(*from), std::move(*to));
 }
 
 std::pair<std::string, std::string> splitParentAndName(const std::string& path) {
@@ -506,28 +521,25 @@ Result<void> createDirectoryAtURL(const URL& url, bool withIntermediateDirectori
 }
 
 Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destination) {
-  Result<std::string> from = checkedPath(source);
-  if (!from) {
-    return from.error();
+  Result<std::pair<std::string, std::string>> paths = checkedPaths(source, destination);
+  if (!paths) {
+    return paths.error();
   }
-  Result<std::string> to = checkedPath(destination);
-  if (!to) {
-    return to.error();
-  }
-  if (::renameat2(AT_FDCWD, from->c_str(), AT_FDCWD, to->c_str(), RENAME_NOREPLACE) == 0) {
+  const auto& [from, to] = *paths;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     return {};
   }
   if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
-    return moveWithoutNoReplaceSupport(*from, *to);
+    return moveWithoutNoReplaceSupport(from, to);
   }
   if (errno != EXDEV) {
     int error = errno;
     // Name the side that failed: a missing destination folder is not a missing source.
     struct stat status {};
-    bool sourceExists = ::lstat(from->c_str(), &status) == 0;
-    return makeFileErrorFromErrno(error, error == EEXIST || sourceExists ? *to : *from);
+    bool sourceExists = ::lstat(from.c_str(), &status) == 0;
+    return makeFileErrorFromErrno(error, error == EEXIST || sourceExists ? to : from);
   }
-  if (auto copied = copyTreeRemovingPartialCopy(*from, destination); !copied) {
+  if (auto copied = copyTreeRemovingPartialCopy(from, destination); !copied) {
     return copied;
   }
   // The item is whole at its destination; a source that cannot be removed only leaves a
@@ -537,15 +549,12 @@ Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destina
 }
 
 Result<void> copyItemAtURL(const URL& source, const URL& destination) {
-  Result<std::string> from = checkedPath(source);
-  if (!from) {
-    return from.error();
+  Result<std::pair<std::string, std::string>> paths = checkedPaths(source, destination);
+  if (!paths) {
+    return paths.error();
   }
-  Result<std::string> to = checkedPath(destination);
-  if (!to) {
-    return to.error();
-  }
-  return copyTreeRemovingPartialCopy(*from, destination);
+  // The destination is checked only: the copy works from its URL.
+  return copyTreeRemovingPartialCopy(paths->first, destination);
 }
 
 Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url) {
