@@ -228,6 +228,20 @@ Result<void> writeAll(int descriptor, std::span<const std::uint8_t> bytes,
   return {};
 }
 
+// What one read gives, up to the buffer's size (zero at the end of the file); a read that a
+// signal interrupts is tried again.
+Result<size_t> readSome(int descriptor, std::span<std::uint8_t> buffer, const std::string& path) {
+  while (true) {
+    ssize_t count = ::read(descriptor, buffer.data(), buffer.size());
+    if (count >= 0) {
+      return static_cast<size_t>(count);
+    }
+    if (errno != EINTR) {
+      return makeFileErrorFromErrno(errno, path);
+    }
+  }
+}
+
 // User extended attributes carry our creation dates and hidden-extension flags; losing them on
 // a copy would lose those. Best effort: a volume without them is no reason to fail.
 void copyExtendedAttributes(int source, int destination) {
@@ -283,19 +297,15 @@ Result<void> copyRegularFile(const std::string& source, const std::string& desti
   std::vector<std::uint8_t> buffer(1 << 16);
   Result<void> result;
   while (true) {
-    ssize_t count = ::read(input.get(), buffer.data(), buffer.size());
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count < 0) {
-      result = makeFileErrorFromErrno(errno, source);
+    Result<size_t> count = readSome(input.get(), buffer, source);
+    if (!count) {
+      result = count.error();
       break;
     }
-    if (count == 0) {
+    if (*count == 0) {
       break;
     }
-    result =
-        writeAll(output.get(), std::span(buffer.data(), static_cast<size_t>(count)), destination);
+    result = writeAll(output.get(), std::span(buffer.data(), *count), destination);
     if (!result) {
       break;
     }
@@ -579,17 +589,14 @@ Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url) {
   bytes.reserve(std::min<size_t>(static_cast<size_t>(status.st_size), size_t{1} << 26));
   std::uint8_t buffer[1 << 16];
   while (true) {
-    ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) {
-      continue;
+    Result<size_t> count = readSome(file.get(), buffer, *path);
+    if (!count) {
+      return count.error();
     }
-    if (count < 0) {
-      return makeFileErrorFromErrno(errno, *path);
-    }
-    if (count == 0) {
+    if (*count == 0) {
       return bytes;
     }
-    bytes.insert(bytes.end(), buffer, buffer + count);
+    bytes.insert(bytes.end(), buffer, buffer + *count);
   }
 }
 
