@@ -15,6 +15,15 @@ std::size_t hashKey(std::u16string_view key) {
   return std::hash<std::u16string_view>{}(key);
 }
 
+// A copy of the value when the variant holds a T; the scalar kinds are cheap to copy.
+template <typename T, typename Variant>
+std::optional<T> scalarIf(const Variant& value) {
+  if (const auto* held = std::get_if<T>(&value)) {
+    return *held;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 PropertyListDictionary::PropertyListDictionary() noexcept = default;
@@ -130,10 +139,7 @@ bool operator==(const PropertyListDictionary& left, const PropertyListDictionary
 PropertyList::PropertyList(std::u16string value) : value_(std::move(value)) {}
 
 std::optional<PropertyListInteger> PropertyList::asInteger() const {
-  if (const auto* integer = std::get_if<PropertyListInteger>(&value_)) {
-    return *integer;
-  }
-  return std::nullopt;
+  return scalarIf<PropertyListInteger>(value_);
 }
 
 std::optional<std::int64_t> PropertyList::asInt64() const {
@@ -151,31 +157,19 @@ std::optional<std::uint64_t> PropertyList::asUint64() const {
 }
 
 std::optional<double> PropertyList::asReal() const {
-  if (const auto* real = std::get_if<double>(&value_)) {
-    return *real;
-  }
-  return std::nullopt;
+  return scalarIf<double>(value_);
 }
 
 std::optional<bool> PropertyList::asBoolean() const {
-  if (const auto* boolean = std::get_if<bool>(&value_)) {
-    return *boolean;
-  }
-  return std::nullopt;
+  return scalarIf<bool>(value_);
 }
 
 std::optional<PropertyListDate> PropertyList::asDate() const {
-  if (const auto* date = std::get_if<PropertyListDate>(&value_)) {
-    return *date;
-  }
-  return std::nullopt;
+  return scalarIf<PropertyListDate>(value_);
 }
 
 std::optional<PropertyListUid> PropertyList::asUid() const {
-  if (const auto* uid = std::get_if<PropertyListUid>(&value_)) {
-    return *uid;
-  }
-  return std::nullopt;
+  return scalarIf<PropertyListUid>(value_);
 }
 
 const PropertyList* PropertyList::find(std::u16string_view key) const {
