@@ -790,10 +790,8 @@ Result<std::vector<std::uint8_t>> writeBinaryPropertyList(const PropertyList& va
 }
 
 Result<PropertyList> readBinaryPropertyList(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() > kPropertyListMaximumInputSize) {
-    return readError(formatLocalized(u"Property list is too large: %ld bytes (at most %ld).",
-                                     {static_cast<std::int64_t>(bytes.size()),
-                                      static_cast<std::int64_t>(kPropertyListMaximumInputSize)}));
+  if (Result<void> sized = checkPropertyListInputSize(bytes.size()); !sized) {
+    return std::move(sized).error();
   }
   if (!hasBinaryPropertyListHeader(bytes)) {
     return readError(localized(u"The data is not a binary property list."));

@@ -3,6 +3,8 @@
 #include <functional>
 #include <utility>
 
+#include "platform/localization.h"
+
 namespace zv::platform {
 namespace {
 
@@ -218,6 +220,17 @@ bool isValidUtf16(std::u16string_view text) {
     ++i;
   }
   return true;
+}
+
+Result<void> checkPropertyListInputSize(std::size_t byteCount) {
+  if (byteCount <= kPropertyListMaximumInputSize) {
+    return {};
+  }
+  return makePlatformError(
+      kPropertyListReadCorruptErrorCode,
+      formatLocalized(u"Property list is too large: %ld bytes (at most %ld).",
+                      {static_cast<std::int64_t>(byteCount),
+                       static_cast<std::int64_t>(kPropertyListMaximumInputSize)}));
 }
 
 }  // namespace zv::platform

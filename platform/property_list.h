@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace zv::platform {
 
 /// Failures of reading a property list: the input is not one, is damaged, hostile or too big.
@@ -240,5 +242,9 @@ std::u16string_view propertyListTypeName(PropertyList::Type type);
 
 /// True when text is well-formed UTF-16 (every surrogate paired), as both formats require.
 bool isValidUtf16(std::u16string_view text);
+
+/// A read error when an input of byteCount bytes is above kPropertyListMaximumInputSize, which
+/// both formats refuse before reading.
+Result<void> checkPropertyListInputSize(std::size_t byteCount);
 
 }  // namespace zv::platform

@@ -114,5 +114,24 @@ TEST(PropertyListUtf16Test, AcceptsOnlyPairedSurrogates) {
   }
 }
 
+TEST(PropertyListInputSizeTest, RefusesOnlyWhatIsAboveTheLimit) {
+  struct Case {
+    std::size_t byteCount;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {0, true},
+      {kPropertyListMaximumInputSize, true},
+      {kPropertyListMaximumInputSize + 1, false},
+  };
+  for (const Case& c : cases) {
+    Result<void> sized = checkPropertyListInputSize(c.byteCount);
+    EXPECT_EQ(sized.ok(), c.accepted) << c.byteCount;
+    if (!sized) {
+      EXPECT_EQ(sized.error().code, kPropertyListReadCorruptErrorCode);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zv::platform

@@ -630,10 +630,8 @@ Result<std::vector<std::uint8_t>> writeXmlPropertyList(const PropertyList& value
 }
 
 Result<PropertyList> readXmlPropertyList(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() > kPropertyListMaximumInputSize) {
-    return readError(formatLocalized(u"Property list is too large: %ld bytes (at most %ld).",
-                                     {static_cast<std::int64_t>(bytes.size()),
-                                      static_cast<std::int64_t>(kPropertyListMaximumInputSize)}));
+  if (Result<void> sized = checkPropertyListInputSize(bytes.size()); !sized) {
+    return std::move(sized).error();
   }
   return XmlReader().read(bytes);
 }
