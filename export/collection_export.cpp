@@ -73,6 +73,9 @@ void ZVExportOperation::exportLabels() {
     records.set(label.id, std::move(record));
   }
   labelDicts_ = std::move(records);
+  // Nothing reads the item-to-label map after this step; the metadata step wants the memory.
+  itemLabels_ = {};
+  labelledItemOrder_ = {};
 }
 
 void ZVExportOperation::exportTagCollections() {

@@ -187,6 +187,9 @@ bool ZVExportOperation::performExport(std::optional<Error>& error) {
     }
   }
   exportCollections();
+  // The item phases are over: their indexes only cost memory while the metadata is written.
+  completedItemIdentifiers_ = {};
+  rootFolderNames_.clear();
   return writeMetadataFile(error);
 }
 

@@ -209,7 +209,8 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(const std::vector<DatabaseIte
 void ZVExportOperation::addInfoForItem(const DatabaseItem& item, const URL& fileURL,
                                        bool convertToNote, bool shouldEncrypt) {
   PropertyList::Dictionary record;
-  record.reserve(8);
+  // A library holds many records: room for exactly the keys this one gets.
+  record.reserve(5 + (convertToNote ? 1 : 0) + (item.comments ? 1 : 0) + (item.label ? 1 : 0));
   record.set(u"identifier", item.id);
   record.set(u"fileURL", fileURL.absoluteString());
   record.set(u"wasEncrypted", shouldEncrypt);

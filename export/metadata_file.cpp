@@ -45,9 +45,9 @@ bool ZVExportOperation::writeMetadataFile(std::optional<platform::Error>& error)
 
   PropertyList::Dictionary root;
   root.set(u"Files", std::move(files));
-  root.set(u"Labels", labelDicts_.value_or(PropertyList::Dictionary{}));
-  root.set(u"Groups", groupDicts_.value_or(PropertyList::Dictionary{}));
-  root.set(u"Searches", savedSearchDicts_.value_or(PropertyList::Dictionary{}));
+  root.set(u"Labels", std::move(labelDicts_).value_or(PropertyList::Dictionary{}));
+  root.set(u"Groups", std::move(groupDicts_).value_or(PropertyList::Dictionary{}));
+  root.set(u"Searches", std::move(savedSearchDicts_).value_or(PropertyList::Dictionary{}));
   root.set(u"Exporter", exporterRecord());
 
   auto bytes = platform::writeBinaryPropertyList(PropertyList(std::move(root)));

@@ -102,8 +102,8 @@ std::u16string RootFolderNames::reserveUniqueName(std::u16string_view name) {
 }
 
 void RootFolderNames::clear() {
-  taken_.clear();
-  nextNumber_.clear();
+  taken_ = {};
+  nextNumber_ = {};
 }
 
 }  // namespace zv::exporter

@@ -1,6 +1,7 @@
 #include "source/library_snapshot.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,34 +183,37 @@ std::optional<std::uint32_t> fourCharCode(const std::u16string& text) {
   return code;
 }
 
-// A payload path must stay inside the snapshot folder: relative, without "..", and no symbolic
-// link along it may lead out.
-std::optional<std::string> payloadPathProblem(const std::filesystem::path& folder,
-                                              const std::u16string& file) {
+// Where a payload path leads: relative, without "..", resolved through every symbolic link along
+// it. A fault names what is wrong; a missing file is not a fault until the item is exported.
+struct PayloadPath {
+  std::optional<std::filesystem::path> resolved;
+  std::optional<std::string> problem;
+};
+
+PayloadPath resolvePayloadPath(const std::filesystem::path& root, const std::u16string& file,
+                               bool mustExist) {
   std::filesystem::path relative(platform::toUtf8(file));
   if (file.empty() || relative.is_absolute()) {
-    return "must be a relative path inside the library folder";
+    return {std::nullopt, "must be a relative path inside the library folder"};
   }
   for (const auto& part : relative) {
     if (part == "..") {
-      return "must not contain \"..\"";
+      return {std::nullopt, "must not contain \"..\""};
     }
   }
   std::error_code error;
-  std::filesystem::path root = std::filesystem::canonical(folder, error);
+  std::filesystem::path resolved = mustExist
+                                       ? std::filesystem::canonical(root / relative, error)
+                                       : std::filesystem::weakly_canonical(root / relative, error);
   if (error) {
-    return std::nullopt;  // the folder itself was checked when it was opened
-  }
-  std::filesystem::path resolved = std::filesystem::weakly_canonical(root / relative, error);
-  if (error) {
-    return std::nullopt;  // missing payloads fail when the item is exported
+    return {};
   }
   auto [rootEnd, unused] =
       std::mismatch(root.begin(), root.end(), resolved.begin(), resolved.end());
   if (rootEnd != root.end()) {
-    return "leads out of the library folder";
+    return {std::nullopt, "leads out of the library folder"};
   }
-  return std::nullopt;
+  return {resolved, std::nullopt};
 }
 
 struct Snapshot {
@@ -266,9 +270,9 @@ std::optional<Error> readLabels(const json& root, Snapshot& snapshot,
   });
 }
 
-std::optional<Error> readItems(const json& root, const std::filesystem::path& folder,
+std::optional<Error> readItems(const json& description, const std::filesystem::path& root,
                                Snapshot& snapshot, const std::set<std::u16string>& labelIds) {
-  return forEachObject(root, "items", "item", [&](std::u16string id, FieldReader& reader) {
+  return forEachObject(description, "items", "item", [&](std::u16string id, FieldReader& reader) {
     DatabaseItem item;
     item.id = std::move(id);
     std::u16string kindName = reader.requiredString("kind");
@@ -292,7 +296,7 @@ std::optional<Error> readItems(const json& root, const std::filesystem::path& fo
       reader.fail("label", "names no label: \"" + platform::toUtf8(*item.label) + "\"");
     }
     if (file) {
-      if (auto problem = payloadPathProblem(folder, *file)) {
+      if (auto problem = resolvePayloadPath(root, *file, false).problem) {
         reader.fail("file", *problem);
       }
     }
@@ -376,18 +380,21 @@ std::optional<Error> readHeader(const json& root, Snapshot& snapshot) {
 
 // Copies a payload into the export directory under its own name; a name already taken there
 // gets a number, since the file there is not ours to replace.
-Result<std::optional<platform::URL>> copyPayload(const std::filesystem::path& folder,
+Result<std::optional<platform::URL>> copyPayload(const std::filesystem::path& root,
                                                  const std::u16string& file,
                                                  const platform::URL& directory) {
-  if (auto problem = payloadPathProblem(folder, file)) {
-    return makeSourceError(u"The file \"" + file + u"\" " + fromUtf8(*problem) + u".");
+  // Resolved again now: the library may have changed since it was read. What a link inside the
+  // library points to is copied, never the link itself.
+  PayloadPath path = resolvePayloadPath(root, file, true);
+  if (path.problem) {
+    return makeSourceError(u"The file \"" + file + u"\" " + fromUtf8(*path.problem) + u".");
   }
   std::error_code error;
-  // Copy what a link inside the library points to, never the link itself.
-  std::filesystem::path source = std::filesystem::canonical(folder / platform::toUtf8(file), error);
-  if (error || !std::filesystem::is_regular_file(source, error)) {
+  if (!path.resolved || !std::filesystem::is_regular_file(*path.resolved, error)) {
     return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
   }
+  const std::filesystem::path& source = *path.resolved;
+  const platform::URL sourceURL = platform::URL::fileURLWithPath(fromUtf8(source.string()));
   const std::u16string stem = fromUtf8(source.stem().string());
   const std::u16string extension = fromUtf8(source.extension().string());
   for (int attempt = 1;; ++attempt) {
@@ -395,8 +402,7 @@ Result<std::optional<platform::URL>> copyPayload(const std::filesystem::path& fo
                               ? stem + extension
                               : stem + u" " + fromUtf8(std::to_string(attempt)) + extension;
     platform::URL destination = directory.appendingPathComponent(name);
-    auto copied = platform::copyItemAtURL(platform::URL::fileURLWithPath(fromUtf8(source.string())),
-                                          destination);
+    auto copied = platform::copyItemAtURL(sourceURL, destination);
     if (copied) {
       return std::optional<platform::URL>(destination);
     }
@@ -426,14 +432,22 @@ Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
   if (auto error = readLabels(root, *snapshot, labelIds)) {
     return *error;
   }
-  if (auto error = readItems(root, folder, *snapshot, labelIds)) {
+  std::error_code canonicalError;
+  std::filesystem::path libraryRoot = std::filesystem::canonical(folder, canonicalError);
+  if (canonicalError) {
+    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
+                 fromUtf8("Cannot read the library folder " + folder.string() + ": " +
+                          canonicalError.message())};
+  }
+  if (auto error = readItems(root, libraryRoot, *snapshot, labelIds)) {
     return *error;
   }
   if (auto error = readCollections(root, *snapshot)) {
     return *error;
   }
-  LibraryContents contents = snapshot->contents;
-  auto exporter = [snapshot, folder](
+  // The library keeps the contents; the exporter needs only the payloads and failures.
+  LibraryContents contents = std::move(snapshot->contents);
+  auto exporter = [snapshot, libraryRoot](
                       const DatabaseItem& item,
                       const platform::URL& directory) -> Result<std::optional<platform::URL>> {
     if (auto reason = snapshot->exportErrors.find(item.id);
@@ -444,7 +458,7 @@ Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
     if (payload == snapshot->payloads.end()) {
       return std::optional<platform::URL>{};
     }
-    return copyPayload(folder, payload->second, directory);
+    return copyPayload(libraryRoot, payload->second, directory);
   };
   return std::make_unique<MemorySourceLibrary>(std::move(contents), std::move(exporter));
 }
@@ -470,7 +484,11 @@ Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
     return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
                  fromUtf8("Cannot read the library snapshot " + description.string() + ".")};
   }
-  return parseLibrarySnapshot(text.str(), folder);
+  auto library = parseLibrarySnapshot(text.str(), folder);
+  // The parse tree was several times the library's size; its freed pages lie scattered through
+  // the heap, and the export would otherwise carry them as resident memory to the end.
+  ::malloc_trim(0);
+  return library;
 }
 
 }  // namespace zv::source
