@@ -577,11 +577,12 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
 TEST_F(ExportOperationTest, CancelDuringTheMetadataStepStillEndsAsCancelled) {
   // The cancel arrives once the metadata step has begun, too late to stop the file being
   // written: the run must still end as cancelled, without handing the file on.
-  bool cancelled = false;
+  // Both threads post blocks, so the hook runs on either.
+  std::atomic<bool> cancelled = false;
   postHook_ = [&] {
     if (!cancelled && operation_ != nullptr &&
-        readText(logPath_).find("Preparing metadata file") != std::string::npos) {
-      cancelled = true;
+        readText(logPath_).find("Preparing metadata file") != std::string::npos &&
+        !cancelled.exchange(true)) {
       operation_->cancel();
     }
   };
