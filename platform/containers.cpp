@@ -60,7 +60,7 @@ Result<URL> applicationGroupContainersFolderURL(const std::optional<URL>& baseFo
     }
     return URL::fileURLWithFileSystemPath(baseFolder->fileSystemPath(), true);
   }
-  // The base directory specification tells to ignore a relative XDG_DATA_HOME.
+  // The XDG base directory rules say a relative XDG_DATA_HOME is to be ignored.
   if (isAbsolute(environment.dataHome)) {
     return URL::fileURLWithFileSystemPath(*environment.dataHome, true);
   }
