@@ -311,6 +311,7 @@ TEST_F(ExportOperationTest, FileNamesFollowTheExtensionRuleAndStayUniqueAndSafe)
       {u"../../etc/passwd", u"g.rtf", u"-.-..-etc-passwd.rtf"},
       {u"   ", u"h.rtf", u"ID7.rtf"},  // nothing left of the name: the identifier stands in
       {u"tab\u0001bell", u"i.rtf", u"tabbell.rtf"},
+      {u"Version 1.2", u"readme", u"Version 1.2"},  // no extension to add
   };
   source::LibraryContents contents;
   int index = 0;

@@ -58,7 +58,8 @@ std::u16string fileNameForItem(const DatabaseItem& item, const URL& fileURL) {
     name = platform::localized(u"Untitled");
   }
   std::u16string fileExtension = fileURL.pathExtension();
-  if (pathExtension(name) != fileExtension) {
+  // A file without an extension gives nothing to append; "Version 1.2" must not become "1.2.".
+  if (!fileExtension.empty() && pathExtension(name) != fileExtension) {
     name += u'.';
     name += fileExtension;
   }

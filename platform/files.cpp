@@ -438,7 +438,9 @@ Result<void> copyTreeRemovingPartialCopy(const std::string& source, const URL& d
     return makeFileErrorFromErrno(EEXIST, to);
   }
   Result<void> copied = copyTree(source, to);
-  if (!copied && itemIsReachableAtURL(destination)) {
+  // Another process may have taken the name since the check above; what it made is not ours.
+  if (!copied && !isFileError(copied.error(), FileErrorCode::kFileExists) &&
+      itemIsReachableAtURL(destination)) {
     // Whatever stands there now was made by this copy: the destination did not exist above and
     // the copy's top item is created exclusively, so a failed copy leaves nothing half-made.
     (void)removeItemAtURL(destination);

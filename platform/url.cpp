@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <uriparser/Uri.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <memory>
@@ -103,13 +104,22 @@ std::string encodingInvalidCharacters(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string result;
   result.reserve(text.size());
+  // Brackets belong only to an IPv6 host; past the authority they are text, as is every "#"
+  // after the one that starts the fragment.
+  size_t authorityEnd = 0;
+  if (size_t scheme = text.find("://"); scheme != std::string_view::npos) {
+    authorityEnd = std::min(text.find_first_of("/?#", scheme + 3), text.size());
+  }
+  bool inFragment = false;
   for (size_t i = 0; i < text.size(); ++i) {
     auto c = static_cast<unsigned char>(text[i]);
     bool validEscape =
         c == '%' && i + 2 < text.size() && isHexDigit(text[i + 1]) && isHexDigit(text[i + 2]);
     bool invalid =
-        c >= 0x80 || c == ' ' || (c == '%' && !validEscape) ||
+        c >= 0x7F || c <= ' ' || (c == '%' && !validEscape) ||
+        ((c == '[' || c == ']') && i >= authorityEnd) || (c == '#' && inFragment) ||
         std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) != std::string_view::npos;
+    inFragment = inFragment || c == '#';
     if (!invalid) {
       result.push_back(static_cast<char>(c));
       continue;
@@ -416,7 +426,11 @@ URL URL::appendingPathComponent(std::u16string_view component, bool isDirectory)
   if (path.empty() || path.back() != '/') {
     path.push_back('/');
   }
-  std::string encoded = percentEncode(component, Allowed::kPath);
+  // No file name can hold U+0000, and a URL refused for it would fall back to this folder's own
+  // URL: a later write or removal would then act on the folder.
+  std::u16string safeComponent(component);
+  std::replace(safeComponent.begin(), safeComponent.end(), u'\0', u'\uFFFD');
+  std::string encoded = percentEncode(safeComponent, Allowed::kPath);
   while (path.ends_with('/') && encoded.starts_with('/')) {
     encoded.erase(0, 1);
   }

@@ -79,6 +79,13 @@ TEST(FileURL, RelativePathIsAnchoredAtTheWorkingDirectory) {
   EXPECT_TRUE(url.path().ends_with(u"/relative/name"));
 }
 
+TEST(FileURL, AppendingANameWithNULNeverYieldsTheFolderItself) {
+  URL folder = URL::fileURLWithPath(u"/tmp/folder", true);
+  URL child = folder.appendingPathComponent(std::u16string(u"a\0b", 3));
+  EXPECT_NE(child, folder);
+  EXPECT_EQ(child.deletingLastPathComponent(), folder);
+}
+
 TEST(URLParsing, RejectsTextsThatAreNoAbsoluteURL) {
   const std::u16string texts[] = {u"",
                                   u"not a url",
@@ -102,6 +109,11 @@ TEST(URLParsing, EncodesCharactersThatCannotStandInAURL) {
       {u"https://de.example.org/K\u00e4se", u"https://de.example.org/K%C3%A4se"},
       {u"https://example.com/100%", u"https://example.com/100%25"},
       {u"https://example.com/ok%20already", u"https://example.com/ok%20already"},
+      // Real bookmarks hold brackets, a second "#" and tabs; each is text, not structure.
+      {u"https://example.com/a[1]?x[]=2", u"https://example.com/a%5B1%5D?x%5B%5D=2"},
+      {u"https://example.com/?q=a#b#c", u"https://example.com/?q=a#b%23c"},
+      {u"https://example.com/a\tb", u"https://example.com/a%09b"},
+      {u"http://[::1]:8080/x", u"http://[::1]:8080/x"},
   };
   for (const Case& c : cases) {
     std::optional<URL> url = URL::fromString(c.text);

@@ -394,7 +394,7 @@ Result<std::optional<platform::URL>> copyPayload(const std::filesystem::path& ro
     return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
   }
   const std::filesystem::path& source = *path.resolved;
-  const platform::URL sourceURL = platform::URL::fileURLWithPath(fromUtf8(source.string()));
+  const platform::URL sourceURL = platform::URL::fileURLWithFileSystemPath(source.string());
   const std::u16string stem = fromUtf8(source.stem().string());
   const std::u16string extension = fromUtf8(source.extension().string());
   for (int attempt = 1;; ++attempt) {
