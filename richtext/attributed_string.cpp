@@ -417,12 +417,34 @@ Attributes attributesFromArchivedObject(const ArchivedObject& object) {
   if (!entries) {
     return attributes;
   }
+  // Keys outside our vocabulary are dropped before their values are copied: a hostile archive
+  // could otherwise make thousands of keys share one huge value.
+  const auto& known = archivableAttributeNames();
   for (const platform::ArchivedDictionaryEntry& entry : *entries) {
+    if (!known.contains(entry.key)) {
+      continue;
+    }
     if (std::optional<AttributeValue> value = attributeValue(entry.value)) {
       attributes.insert_or_assign(entry.key, std::move(*value));
     }
   }
   return attributes;
+}
+
+// Roughly what one run's copy of the attributes costs, for the decoding budget below.
+std::size_t approximateSize(const Attributes& attributes) {
+  std::size_t size = 0;
+  for (const auto& [key, value] : attributes) {
+    size += 64 + key.size() * sizeof(char16_t);
+    if (const auto* text = std::get_if<std::u16string>(&value)) {
+      size += text->size() * sizeof(char16_t);
+    } else if (const auto* font = std::get_if<Font>(&value)) {
+      size += font->name.size() * sizeof(char16_t);
+    } else if (const auto* url = std::get_if<platform::URL>(&value)) {
+      size += url->absoluteString().size() * sizeof(char16_t);
+    }
+  }
+  return size;
 }
 
 void appendVarint(std::vector<std::uint8_t>& bytes, std::uint64_t value) {
@@ -524,6 +546,12 @@ Decoded ArchivedAttributedString::decode(KeyedUnarchiver& coder) {
   if (!dictionaries) {
     dictionaries = &kNoDictionaries;
   }
+  // Each dictionary is converted once. Every run holds its own copy of its attributes, so the
+  // copies share a budget proportional to the text: runs past it stay plain rather than let a
+  // small hostile archive fill memory.
+  std::vector<std::optional<std::pair<Attributes, std::size_t>>> converted(dictionaries->size());
+  const std::size_t budget = (std::size_t{1} << 24) + characters.size() * 256;
+  std::size_t spent = 0;
   AttributedString text;
   std::size_t offset = 0;
   while (text.length() < characters.size()) {
@@ -534,10 +562,25 @@ Decoded ArchivedAttributedString::decode(KeyedUnarchiver& coder) {
     }
     const std::size_t take = static_cast<std::size_t>(
         std::min<std::uint64_t>(*length, characters.size() - text.length()));
-    const Attributes runAttributes = *index < dictionaries->size()
-                                         ? attributesFromArchivedObject((*dictionaries)[*index])
-                                         : Attributes();
-    text.appendString(std::u16string_view(characters).substr(text.length(), take), runAttributes);
+    if (take == 0) {
+      continue;
+    }
+    static const std::pair<Attributes, std::size_t> kPlain;
+    const std::pair<Attributes, std::size_t>* run = &kPlain;
+    if (*index < dictionaries->size()) {
+      auto& slot = converted[static_cast<std::size_t>(*index)];
+      if (!slot) {
+        Attributes attributes = attributesFromArchivedObject((*dictionaries)[*index]);
+        const std::size_t size = approximateSize(attributes);
+        slot.emplace(std::move(attributes), size);
+      }
+      run = &*slot;
+    }
+    spent += run->second;
+    if (spent > budget) {
+      break;
+    }
+    text.appendString(std::u16string_view(characters).substr(text.length(), take), run->first);
   }
   text.appendString(std::u16string_view(characters).substr(text.length()));
   return std::shared_ptr<const Archivable>(

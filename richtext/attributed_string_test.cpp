@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -291,6 +292,25 @@ TEST(AttributedStringArchiveTest, DamagedRunInformationKeepsTheText) {
     EXPECT_EQ(text->string(), u"Hello") << testCase.name;
     EXPECT_EQ(text->runs(), testCase.expected) << testCase.name;
   }
+}
+
+TEST(AttributedStringArchiveTest, HostileRunsCannotMultiplyAttributes) {
+  // A 100,000-unit value on 10,000 separate runs would be 2 GB of copies; empty runs come first.
+  HandArchive archive;
+  archive.attribute(QNTNoteTextStyleIdentifierAttributeName,
+                    archive.add(std::u16string(100000, u'x')));
+  PropertyList::Data info(200000, 0);
+  for (int i = 0; i < 10000; ++i) {
+    info.insert(info.end(), {1, 0, 1, 9});
+  }
+  auto text = attributedStringWithArchivedData(archive.bytes(std::u16string(20000, u'a'), info));
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->string().size(), 20000u);
+  const auto styled =
+      std::count_if(text->runs().begin(), text->runs().end(),
+                    [](const AttributeRun& run) { return !run.attributes.empty(); });
+  EXPECT_GT(styled, 0);
+  EXPECT_LT(styled, 1000);
 }
 
 TEST(AttributedStringArchiveTest, RefusesWhatIsNoAttributedString) {
