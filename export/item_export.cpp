@@ -242,7 +242,7 @@ URL ZVExportOperation::convertedFileURLForExportedFileURL(const URL& fileURL) {
     logFormat(u"Keeping web archive %@: %@", {fileURL.path(), std::u16string(reason)});
     return fileURL;
   };
-  auto bytes = platform::readFileAtURL(fileURL);
+  auto bytes = platform::readFileAtURL(fileURL, platform::kPropertyListMaximumInputSize);
   if (!bytes) {
     return staysArchive(bytes.error().description);
   }

@@ -574,7 +574,7 @@ Result<void> copyItemAtURL(const URL& source, const URL& destination) {
   return copyTreeRemovingPartialCopy(paths->first, destination);
 }
 
-Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url) {
+Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize) {
   Result<std::string> path = checkedPath(url);
   if (!path) {
     return path.error();
@@ -591,6 +591,15 @@ Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url) {
   if (!S_ISREG(status.st_mode)) {
     return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), *path);
   }
+  auto tooLarge = [&] {
+    return errorForPath(FileErrorCode::kFileTooLarge,
+                        formatLocalized(u"The file is larger than %ld bytes",
+                                        {static_cast<std::int64_t>(maximumSize)}),
+                        *path);
+  };
+  if (static_cast<std::uintmax_t>(status.st_size) > maximumSize) {
+    return tooLarge();
+  }
   std::vector<std::uint8_t> bytes;
   // The size is a hint only: a sparse or growing file must not make us reserve without bound.
   bytes.reserve(std::min<size_t>(static_cast<size_t>(status.st_size), size_t{1} << 26));
@@ -602,6 +611,9 @@ Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url) {
     }
     if (*count == 0) {
       return bytes;
+    }
+    if (*count > maximumSize - bytes.size()) {
+      return tooLarge();
     }
     bytes.insert(bytes.end(), buffer, buffer + *count);
   }

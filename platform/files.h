@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -35,6 +36,8 @@ enum class FileErrorCode : std::int64_t {
   kNameTooLong = 16,
   /// A value handed to a file operation that it cannot store (a date out of range, ...).
   kInvalidValue = 17,
+  /// The file is larger than the reader was willing to take.
+  kFileTooLarge = 18,
 };
 
 /// An error of kPlatformErrorDomain with the given code.
@@ -71,8 +74,10 @@ Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destina
 /// copied as links; modes, modification dates and user extended attributes go along.
 Result<void> copyItemAtURL(const URL& source, const URL& destination);
 
-/// The whole content of a regular file (a link to one is followed).
-Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url);
+/// The whole content of a regular file (a link to one is followed). A file larger than
+/// maximumSize is refused (kFileTooLarge) before it is read, so that a huge or growing file
+/// handed to us cannot fill memory.
+Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize = SIZE_MAX);
 
 enum class WriteMode {
   /// Fails with kFileExists when anything, a dangling link included, stands at the path.

@@ -264,6 +264,26 @@ TEST_F(FilesTest, ReadingRefusesWhatIsNoRegularFile) {
   EXPECT_FALSE(fifoWrite.ok());
 }
 
+TEST_F(FilesTest, ReadingRefusesFilesAboveTheGivenSize) {
+  write(u"small", "12345");
+  // Sparse: claims 3 GB without taking the disk; it must be refused before any reading.
+  write(u"sparse", "");
+  ASSERT_EQ(::truncate(pathOf(u"sparse").c_str(), off_t{3} << 30), 0);
+  struct Case {
+    std::u16string name;
+    std::size_t maximum;
+    bool readable;
+  };
+  const Case cases[] = {{u"small", 5, true}, {u"small", 4, false}, {u"sparse", 1 << 20, false}};
+  for (const Case& c : cases) {
+    auto bytes = readFileAtURL(at(c.name), c.maximum);
+    EXPECT_EQ(bytes.ok(), c.readable) << toUtf8(c.name) << " " << c.maximum;
+    if (!bytes.ok()) {
+      EXPECT_TRUE(isFileError(bytes.error(), FileErrorCode::kFileTooLarge));
+    }
+  }
+}
+
 TEST_F(FilesTest, PathsWithNulBytesAreRefused) {
   URL withNul = URL::fileURLWithPath(std::u16string(u"/tmp/a\0b", 8));
   EXPECT_FALSE(itemIsReachableAtURL(withNul));

@@ -414,7 +414,7 @@ bool QNTWebLinkFile::writeToURL(const platform::URL& fileURL, const ContentType&
 
 bool QNTWebLinkFile::readFromURL(const platform::URL& fileURL, Error* error) {
   std::optional<std::vector<std::uint8_t>> bytes =
-      reported(platform::readFileAtURL(fileURL), error);
+      reported(platform::readFileAtURL(fileURL, platform::kPropertyListMaximumInputSize), error);
   return bytes && readFromData(*bytes, error);
 }
 
