@@ -137,14 +137,17 @@ const icu::RuleBasedCollator* canonicalEquivalenceCollator() {
   return collator;
 }
 
-// Index of the first occurrence of searched in text, canonically equivalent forms matching.
-std::optional<std::size_t> canonicalFind(std::u16string_view text, std::u16string_view searched) {
+// Index just past the first occurrence of searched in text, canonically equivalent forms
+// matching (so the match may be longer or shorter than searched).
+std::optional<std::size_t> canonicalFindEnd(std::u16string_view text,
+                                            std::u16string_view searched) {
   const icu::RuleBasedCollator* shared = canonicalEquivalenceCollator();
   // ICU counts in 32 bits; a text beyond that is searched literally rather than cut short.
   constexpr std::size_t kLongest = std::numeric_limits<int32_t>::max();
   if (shared == nullptr || text.size() > kLongest || searched.size() > kLongest) {
     std::size_t literal = text.find(searched);
-    return literal == std::u16string_view::npos ? std::nullopt : std::optional(literal);
+    return literal == std::u16string_view::npos ? std::nullopt
+                                                : std::optional(literal + searched.size());
   }
   // Each search gets its own copy so that concurrent callers never share a collator's state.
   std::unique_ptr<icu::RuleBasedCollator> collator(shared->clone());
@@ -157,7 +160,7 @@ std::optional<std::size_t> canonicalFind(std::u16string_view text, std::u16strin
   if (U_FAILURE(status) || position == USEARCH_DONE) {
     return std::nullopt;
   }
-  return static_cast<std::size_t>(position);
+  return static_cast<std::size_t>(position) + static_cast<std::size_t>(search.getMatchedLength());
 }
 
 std::optional<std::u16string> passageBetween(std::u16string_view text, std::u16string_view start,
@@ -170,8 +173,10 @@ std::optional<std::u16string> passageBetween(std::u16string_view text, std::u16s
   }
   std::size_t rangeStart = 0;
   std::size_t rangeEnd = text.size();
+  // The passage follows its prefix: searching from the prefix's own first character would let
+  // the start text match inside the prefix.
   if (!prefix.empty()) {
-    rangeStart = canonicalFind(text, prefix).value_or(0);
+    rangeStart = canonicalFindEnd(text, prefix).value_or(0);
   }
   if (!suffix.empty()) {
     std::size_t at = text.substr(rangeStart).rfind(suffix);

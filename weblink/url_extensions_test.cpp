@@ -102,6 +102,8 @@ TEST(HighlightedText, FindsThePassageInThePageText) {
       {u"well%2D,known", u"a well-known b", u"well-known"},
       // A start or end text that reads like the prefix is still searched for.
       {u"p-,s,p-", u"p s x p- y", u"s x p-"},
+      // The start text is looked for after the prefix, not inside it.
+      {u"ab-,ab,ef", u"ab cd ab ef", u"ab ef"},
   };
   for (const Case& c : cases) {
     URL url = urlFrom(u"https://e.example/page#:~:text=" + c.fragment);
