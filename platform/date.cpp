@@ -221,7 +221,9 @@ std::optional<Date> dateFromISO8601String(std::u16string_view text) {
 }
 
 std::u16string iso8601StringFromDate(Date date) {
-  const double milliseconds = std::floor(unixTimeFromDate(date) * 1000.0);
+  // Rounded to the microsecond first: ".002" parsed into a double may sit a hair below 2 ms,
+  // and must not print as ".001".
+  const double milliseconds = std::floor(std::nearbyint(unixTimeFromDate(date) * 1e6) / 1000.0);
   // Beyond a few million years the calendar arithmetic would overflow.
   if (!std::isfinite(milliseconds) || std::fabs(milliseconds) > 1e17) {
     return u"";
