@@ -2,6 +2,7 @@
 // export's root folder.
 #include "export/export_errors.h"
 #include "export/export_operation.h"
+#include "export/root_folder_names.h"
 #include "export/source_call.h"
 #include "platform/containers.h"
 #include "platform/content_type.h"
@@ -38,15 +39,6 @@ std::u16string joinedTagNames(const std::vector<source::Tag>& tags) {
   return joined;
 }
 
-// The extension after the last "." of a name, as a path extension is read.
-std::u16string pathExtension(std::u16string_view name) {
-  size_t dot = name.rfind(u'.');
-  if (dot == std::u16string_view::npos || dot == 0) {
-    return u"";
-  }
-  return std::u16string(name.substr(dot + 1));
-}
-
 // The file name for an exported item, before it is made unique. Names are untrusted: whatever
 // they hold, the result is one non-empty name for a file directly in the root folder.
 std::u16string fileNameForItem(const DatabaseItem& item, const URL& fileURL) {
@@ -59,7 +51,7 @@ std::u16string fileNameForItem(const DatabaseItem& item, const URL& fileURL) {
   }
   std::u16string fileExtension = fileURL.pathExtension();
   // A file without an extension gives nothing to append; "Version 1.2" must not become "1.2.".
-  if (!fileExtension.empty() && pathExtension(name) != fileExtension) {
+  if (!fileExtension.empty() && splitFileNameExtension(name).second != fileExtension) {
     name += u'.';
     name += fileExtension;
   }

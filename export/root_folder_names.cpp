@@ -49,8 +49,10 @@ std::u16string withoutControlCharacters(std::u16string_view name) {
   return out;
 }
 
-// Splits at the last "." that is not the first character, as a path extension is split.
-std::pair<std::u16string_view, std::u16string_view> splitExtension(std::u16string_view name) {
+}  // namespace
+
+std::pair<std::u16string_view, std::u16string_view> splitFileNameExtension(
+    std::u16string_view name) {
   size_t dot = name.rfind(u'.');
   if (dot == std::u16string_view::npos || dot == 0 || dot + 1 == name.size()) {
     return {name, {}};
@@ -58,11 +60,9 @@ std::pair<std::u16string_view, std::u16string_view> splitExtension(std::u16strin
   return {name.substr(0, dot), name.substr(dot + 1)};
 }
 
-}  // namespace
-
 std::u16string fileNameFittedToFileSystem(std::u16string_view name, std::u16string_view suffix) {
   std::u16string clean = withoutControlCharacters(name);
-  auto [base, extension] = splitExtension(clean);
+  auto [base, extension] = splitFileNameExtension(clean);
   size_t tailBytes = utf8Length(suffix) + (extension.empty() ? 0 : 1 + utf8Length(extension));
   // Keep at least a little of the base; an extension that leaves no room is not one to keep.
   constexpr size_t kMinimumBaseBytes = 16;
@@ -85,7 +85,7 @@ std::u16string RootFolderNames::reserveUniqueName(std::u16string_view name) {
   if (taken_.insert(plain).second) {
     return plain;
   }
-  auto [base, extension] = splitExtension(name);
+  auto [base, extension] = splitFileNameExtension(name);
   std::u16string baseAndExtension = std::u16string(base) + u'\0' + std::u16string(extension);
   std::int64_t& next = nextNumber_.try_emplace(baseAndExtension, 1).first->second;
   for (;; ++next) {

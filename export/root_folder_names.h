@@ -5,11 +5,17 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace zv::exporter {
 
 /// Linux limits one file name to 255 bytes of UTF-8, not 255 UTF-16 units.
 inline constexpr std::size_t kMaximumFileNameBytes = 255;
+
+/// Splits a file name at the last "." that neither starts nor ends it: (base, extension), the
+/// extension empty when there is none.
+std::pair<std::u16string_view, std::u16string_view> splitFileNameExtension(
+    std::u16string_view name);
 
 /// Cuts the name so that its UTF-8 form fits the file system: the extension and the suffix
 /// (" 12" for a numbered copy) are kept, the base is shortened at a character boundary. An
