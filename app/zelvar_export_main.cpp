@@ -173,10 +173,8 @@ class LogRedirection {
  public:
   LogRedirection(bool verbose, StatusOutput& output) {
     if (!verbose) {
-      sink_ = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-      if (sink_ >= 0) {
-        previous_ = zv::platform::setLogFileDescriptor(sink_);
-      }
+      previous_ = zv::platform::setLogFileDescriptor(-1);
+      discarding_ = true;
       return;
     }
     int ends[2];
@@ -190,6 +188,10 @@ class LogRedirection {
   }
 
   ~LogRedirection() {
+    if (discarding_) {
+      zv::platform::setLogFileDescriptor(previous_);
+      return;
+    }
     if (sink_ < 0) {
       return;
     }
@@ -228,6 +230,7 @@ class LogRedirection {
     }
   }
 
+  bool discarding_ = false;
   int sink_ = -1;
   int readEnd_ = -1;
   int previous_ = STDERR_FILENO;

@@ -2,11 +2,17 @@
 # Times whole exports with zelvar-export on generated snapshots and compares each with a plain
 # copy of the same payload files into one folder, measured in the same run.
 # Usage: bench/export_benchmark.sh [ITEMS...]          (default: 10000 100000)
-# ZV_EXPORT names the executable (default: build/bin/zelvar-export).
+# ZV_EXPORT names the executable (default: build/bin/zelvar-export); ZV_ROUNDS how often each
+# is timed (default 3, the median counts); TMPDIR where everything is written (default /tmp).
+#
+# Nothing is deleted until the end: on some file systems (ext4 without a journal, for one)
+# creating files right after many were deleted is several times slower, which would charge
+# whichever run came after a deletion. Leave a few minutes between two runs of this script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 exporter=${ZV_EXPORT:-build/bin/zelvar-export}
+rounds=${ZV_ROUNDS:-3}
 sizes=("$@")
 if [[ ${#sizes[@]} -eq 0 ]]; then
   sizes=(10000 100000)
@@ -45,7 +51,14 @@ PY
   fi
 }
 
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
+# median FILES...: the median of the first field of the files (seconds), and the largest second
+# field (peak RSS).
+median() {
+  cat "$@" | sort -n | awk '{ s[NR] = $1; if ($2 > rss) rss = $2 }
+    END { printf "%s %d\n", s[int((NR + 1) / 2)], rss }'
+}
+
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores, $rounds rounds"
 results=()
 for items in "${sizes[@]}"; do
   library="$work/library-$items"
@@ -53,20 +66,23 @@ for items in "${sizes[@]}"; do
   python3 bench/generate_snapshot.py "$items" "$library"
   payload_files=$(find "$library/payload" -type f | wc -l)
   payload_kb=$(du -sk "$library/payload" | cut -f1)
+  sync
 
-  # The floor: the same payload files copied into one folder, page cache as warm as for the export.
-  mkdir "$work/copy-$items"
-  measure "$work/copy-$items.time" cp -R "$library/payload/." "$work/copy-$items/"
-  rm -rf "$work/copy-$items"
+  # Copy and export take turns, each round into new folders, so neither runs on a warmer cache
+  # or a fresher disk than the other.
+  for round in $(seq "$rounds"); do
+    mkdir "$work/copy-$items-$round"
+    measure "$work/copy-$items-$round.time" cp -R "$library/payload/." "$work/copy-$items-$round/"
+    measure "$work/export-$items-$round.time" "$exporter" --library "$library" \
+      --container "$work/container-$items-$round"
+  done
+  exported=$(find "$work/container-$items-1/Zelvar/Zelvar" -type f | wc -l)
+  tail -n 1 "$work/export-$items-1.time.stderr" >&2
 
-  measure "$work/export-$items.time" "$exporter" --library "$library" \
-    --container "$work/container-$items"
-  exported=$(find "$work/container-$items/Zelvar/Zelvar" -type f | wc -l)
-  tail -n 1 "$work/export-$items.time.stderr" >&2
-  rm -rf "$work/container-$items" "$library"
-
-  read -r export_seconds export_kb <"$work/export-$items.time"
-  read -r copy_seconds _ <"$work/copy-$items.time"
+  read -r export_seconds export_kb < <(median "$work/export-$items-"[0-9]*.time)
+  read -r copy_seconds _ < <(median "$work/copy-$items-"[0-9]*.time)
+  echo "  export: $(cut -d' ' -f1 "$work/export-$items-"[0-9]*.time | tr '\n' ' ')s;" \
+    "copy: $(cut -d' ' -f1 "$work/copy-$items-"[0-9]*.time | tr '\n' ' ')s" >&2
   results+=("$items $payload_files $payload_kb $exported $export_seconds $export_kb $copy_seconds")
 done
 
@@ -86,4 +102,5 @@ if [[ ${#results[@]} -ge 2 ]]; then
   awk -v a="$small_items" -v b="$large_items" -v s="$small_seconds" -v l="$large_seconds" \
     'BEGIN { if (s > 0) printf "\ngrowth: %d items take %.1f times as long as %d\n", b, l / s, a }'
 fi
+echo "(times are medians of $rounds rounds; peak RSS the largest)"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <pwd.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -282,12 +284,56 @@ void copyMetadata(int destination, const struct stat& status, int source) {
   ::futimens(destination, times);
 }
 
-Result<void> copyRegularFile(const std::string& source, const std::string& destination) {
-  FileDescriptor input(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  struct stat status {};
-  if (!input.valid() || ::fstat(input.get(), &status) != 0) {
-    return makeFileErrorFromErrno(errno, source);
+// Copies what is left of `input` to `output`. copy_file_range keeps the bytes in the kernel;
+// where it cannot serve these two files, read and write take over from where it stopped.
+Result<void> copyContent(int input, int output, const struct stat& status,
+                         const std::string& source, const std::string& destination) {
+  bool kernelCopy = status.st_size > 0;
+  off_t copied = 0;
+  while (kernelCopy) {
+    ssize_t count = ::copy_file_range(input, nullptr, output, nullptr, 1 << 30, 0);
+    if (count > 0) {
+      copied += count;
+      continue;
+    }
+    if (count == 0) {
+      // Nothing from a file that claimed content: a file system whose sizes mean something else.
+      if (copied > 0) {
+        return {};
+      }
+      break;
+    }
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+        errno != EPERM) {
+      return makeFileErrorFromErrno(errno, copied == 0 ? source : destination);
+    }
+    break;
   }
+  // Left uninitialised: zeroing 64 KiB for every small file cost more than copying it.
+  constexpr size_t kBufferSize = 1 << 16;
+  std::unique_ptr<std::uint8_t[]> storage(new std::uint8_t[kBufferSize]);
+  std::span<std::uint8_t> buffer(storage.get(), kBufferSize);
+  while (true) {
+    Result<size_t> count = readSome(input, buffer, source);
+    if (!count) {
+      return count.error();
+    }
+    if (*count == 0) {
+      return {};
+    }
+    if (auto written = writeAll(output, buffer.first(*count), destination); !written) {
+      return written;
+    }
+  }
+}
+
+// Copies the open regular file to a new file at `destination`; a file that cannot be copied
+// whole is removed again.
+Result<void> copyOpenRegularFile(int input, const struct stat& status, const std::string& source,
+                                 const std::string& destination) {
   if (!S_ISREG(status.st_mode)) {
     return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), source);
   }
@@ -296,27 +342,9 @@ Result<void> copyRegularFile(const std::string& source, const std::string& desti
   if (!output.valid()) {
     return makeFileErrorFromErrno(errno, destination);
   }
-  // Left uninitialised: zeroing 64 KiB for every small file cost more than copying it.
-  constexpr size_t kBufferSize = 1 << 16;
-  std::unique_ptr<std::uint8_t[]> storage(new std::uint8_t[kBufferSize]);
-  std::span<std::uint8_t> buffer(storage.get(), kBufferSize);
-  Result<void> result;
-  while (true) {
-    Result<size_t> count = readSome(input.get(), buffer, source);
-    if (!count) {
-      result = count.error();
-      break;
-    }
-    if (*count == 0) {
-      break;
-    }
-    result = writeAll(output.get(), buffer.first(*count), destination);
-    if (!result) {
-      break;
-    }
-  }
+  Result<void> result = copyContent(input, output.get(), status, source, destination);
   if (result) {
-    copyMetadata(output.get(), status, input.get());
+    copyMetadata(output.get(), status, input);
   }
   if (::close(output.release()) != 0 && result) {
     result = makeFileErrorFromErrno(errno, destination);
@@ -325,6 +353,15 @@ Result<void> copyRegularFile(const std::string& source, const std::string& desti
     ::unlink(destination.c_str());
   }
   return result;
+}
+
+Result<void> copyRegularFile(const std::string& source, const std::string& destination) {
+  FileDescriptor input(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  struct stat status {};
+  if (!input.valid() || ::fstat(input.get(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, source);
+  }
+  return copyOpenRegularFile(input.get(), status, source, destination);
 }
 
 Result<void> copyTree(const std::string& source, const std::string& destination);
@@ -572,6 +609,145 @@ Result<void> copyItemAtURL(const URL& source, const URL& destination) {
   }
   // The destination is checked only: the copy works from its URL.
   return copyTreeRemovingPartialCopy(paths->first, destination);
+}
+
+Result<FolderHandle> FolderHandle::openAtPath(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    return errorForPath(FileErrorCode::kInvalidPath, localized(u"Invalid file path"), path);
+  }
+  int descriptor = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  return FolderHandle(descriptor);
+}
+
+FolderHandle::FolderHandle(FolderHandle&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)) {}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+  if (this != &other) {
+    if (descriptor_ >= 0) {
+      ::close(descriptor_);
+    }
+    descriptor_ = std::exchange(other.descriptor_, -1);
+  }
+  return *this;
+}
+
+FolderHandle::~FolderHandle() {
+  if (descriptor_ >= 0) {
+    ::close(descriptor_);
+  }
+}
+
+Result<int> FolderHandle::openWithoutLinks(const std::string& relativePath, int flags) const {
+  if (relativePath.empty() || relativePath.front() == '/' ||
+      relativePath.find('\0') != std::string::npos || hasDotComponent(relativePath)) {
+    return errorForPath(FileErrorCode::kInvalidPath, localized(u"Invalid file path"), relativePath);
+  }
+  struct open_how how {};
+  how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  long descriptor = ::syscall(SYS_openat2, descriptor_, relativePath.c_str(), &how, sizeof how);
+  if (descriptor >= 0) {
+    return static_cast<int>(descriptor);
+  }
+  const int error = errno;
+  // ELOOP is the link; the others are kernels or sandboxes without openat2 or its resolve flags.
+  if (error == ELOOP || error == EXDEV || error == ENOSYS || error == EPERM || error == E2BIG ||
+      error == EINVAL || error == EAGAIN) {
+    return errorForPath(FileErrorCode::kSymbolicLink,
+                        localized(u"Cannot look this path up without following links"),
+                        relativePath);
+  }
+  return makeFileErrorFromErrno(error, relativePath);
+}
+
+Result<bool> FolderHandle::itemExistsWithoutLinks(const std::string& relativePath) const {
+  Result<int> opened = openWithoutLinks(relativePath, O_PATH);
+  if (!opened) {
+    if (isFileError(opened.error(), FileErrorCode::kFileNotFound)) {
+      return false;
+    }
+    return opened.error();
+  }
+  ::close(*opened);
+  return true;
+}
+
+Result<FolderHandle::FolderEntries> FolderHandle::entriesWithoutLinks(
+    const std::string& relativePath) const {
+  Result<int> opened =
+      relativePath.empty()
+          ? Result<int>(::openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+          : openWithoutLinks(relativePath, O_RDONLY | O_DIRECTORY);
+  FolderEntries listing;
+  if (!opened) {
+    if (isFileError(opened.error(), FileErrorCode::kFileNotFound)) {
+      listing.exists = false;
+      return listing;
+    }
+    return opened.error();
+  }
+  if (*opened < 0) {
+    return makeFileErrorFromErrno(errno, relativePath);
+  }
+  DIR* folder = ::fdopendir(*opened);
+  if (folder == nullptr) {
+    const int error = errno;
+    ::close(*opened);
+    return makeFileErrorFromErrno(error, relativePath);
+  }
+  errno = 0;
+  while (struct dirent* entry = ::readdir(folder)) {
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") {
+      continue;
+    }
+    EntryKind kind = EntryKind::kOther;
+    switch (entry->d_type) {
+      case DT_REG:
+        kind = EntryKind::kRegularFile;
+        break;
+      case DT_DIR:
+        kind = EntryKind::kFolder;
+        break;
+      case DT_LNK:
+        kind = EntryKind::kSymbolicLink;
+        break;
+      case DT_UNKNOWN:
+        kind = EntryKind::kUnknown;
+        break;
+      default:
+        break;
+    }
+    listing.entries.emplace(name, kind);
+  }
+  const int error = errno;
+  ::closedir(folder);
+  if (error != 0) {
+    return makeFileErrorFromErrno(error, relativePath);
+  }
+  return listing;
+}
+
+Result<void> FolderHandle::copyFileWithoutLinks(const std::string& relativePath,
+                                                const URL& destination) const {
+  Result<std::string> to = checkedPath(destination);
+  if (!to) {
+    return to.error();
+  }
+  Result<int> opened = openWithoutLinks(relativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (!opened) {
+    return opened.error();
+  }
+  FileDescriptor input(*opened);
+  struct stat status {};
+  if (::fstat(input.get(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, relativePath);
+  }
+  return copyOpenRegularFile(input.get(), status, relativePath, *to);
 }
 
 Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/result.h"
@@ -78,6 +79,50 @@ Result<void> copyItemAtURL(const URL& source, const URL& destination);
 /// maximumSize is refused (kFileTooLarge) before it is read, so that a huge or growing file
 /// handed to us cannot fill memory.
 Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize = SIZE_MAX);
+
+/// A folder held open: paths below it are looked up from it, whatever happens to the path that
+/// led to it, and never through a symbolic link.
+class FolderHandle {
+ public:
+  /// Opens the folder at a path (a link to the folder is followed).
+  static Result<FolderHandle> openAtPath(const std::string& path);
+
+  FolderHandle(FolderHandle&& other) noexcept;
+  FolderHandle& operator=(FolderHandle&& other) noexcept;
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
+  ~FolderHandle();
+
+  /// Whether anything stands at a path relative to the folder. kSymbolicLink when a link stands
+  /// on the path, and also where the system cannot look paths up without following links: the
+  /// caller then has to resolve the path its own careful way. kInvalidPath for an absolute path
+  /// or one with "..".
+  Result<bool> itemExistsWithoutLinks(const std::string& relativePath) const;
+
+  enum class EntryKind { kRegularFile, kFolder, kSymbolicLink, kOther, kUnknown };
+  struct FolderEntries {
+    /// False when the folder does not exist; the entries are then empty.
+    bool exists = true;
+    /// By name; kUnknown where the file system does not say.
+    std::unordered_map<std::string, EntryKind> entries;
+  };
+
+  /// The entries of the folder at a path relative to this one ("" for this one itself), looked
+  /// up as by itemExistsWithoutLinks, with its errors. One listing answers for many files.
+  Result<FolderEntries> entriesWithoutLinks(const std::string& relativePath) const;
+
+  /// Copies the regular file at a path relative to the folder to `destination`, which must not
+  /// exist (kFileExists), with the content, mode, modification date and user extended
+  /// attributes. Paths are looked up as by itemExistsWithoutLinks, with its errors.
+  Result<void> copyFileWithoutLinks(const std::string& relativePath, const URL& destination) const;
+
+ private:
+  explicit FolderHandle(int descriptor) : descriptor_(descriptor) {}
+  // An open descriptor for the file at the path, or an error as itemExistsWithoutLinks has.
+  Result<int> openWithoutLinks(const std::string& relativePath, int flags) const;
+
+  int descriptor_ = -1;
+};
 
 enum class WriteMode {
   /// Fails with kFileExists when anything, a dangling link included, stands at the path.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "platform/containers.h"
 #include "platform/unicode.h"
@@ -312,6 +313,104 @@ TEST_F(FilesTest, ListingSkipsHiddenItemsAndDoesNotEnterLinks) {
   }
   EXPECT_EQ(names, (std::vector<std::u16string>{u"Library", u"a.log", u"sub", u"b.log", u"link"}));
   EXPECT_TRUE((*deep)[0].hasDirectoryPath());
+}
+
+TEST_F(FilesTest, FolderHandleCopiesFilesBeneathItWithoutFollowingLinks) {
+  ASSERT_TRUE(createDirectoryAtURL(at(u"library/payload"), true, 0700).ok());
+  write(u"library/payload/note.rtf", "content");
+  write(u"library/payload/empty.rtf", "");
+  std::string large(200 * 1024 + 17, 'x');
+  for (std::size_t i = 0; i < large.size(); i += 4099) {
+    large[i] = static_cast<char>('a' + i % 26);
+  }
+  write(u"library/payload/large.pdf", large);
+  ASSERT_EQ(::chmod(pathOf(u"library/payload/note.rtf").c_str(), 0640), 0);
+  const struct timespec times[2] = {{1000, 0}, {1234567890, 5}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, pathOf(u"library/payload/note.rtf").c_str(), times, 0), 0);
+  ASSERT_EQ(::mkfifo(pathOf(u"library/payload/pipe.rtf").c_str(), 0600), 0);
+  write(u"outside.rtf", "secret");
+  symlinkTo(pathOf(u"outside.rtf"), u"library/payload/link.rtf");
+  symlinkTo("note.rtf", u"library/payload/inside-link.rtf");
+  symlinkTo(pathOf(u"library/payload"), u"library/linked-folder");
+  ASSERT_TRUE(createDirectoryAtURL(at(u"out"), false, 0700).ok());
+
+  auto library = FolderHandle::openAtPath(pathOf(u"library"));
+  ASSERT_TRUE(library.ok());
+  struct Case {
+    std::string path;
+    std::optional<FileErrorCode> error;
+    std::string content;
+  };
+  const Case cases[] = {
+      {"payload/note.rtf", std::nullopt, "content"},
+      {"payload/empty.rtf", std::nullopt, ""},
+      {"payload/large.pdf", std::nullopt, large},
+      {"payload/missing.rtf", FileErrorCode::kFileNotFound, ""},
+      {"payload/pipe.rtf", FileErrorCode::kNotARegularFile, ""},
+      // Links, even harmless ones, are left to the caller's careful resolution.
+      {"payload/link.rtf", FileErrorCode::kSymbolicLink, ""},
+      {"payload/inside-link.rtf", FileErrorCode::kSymbolicLink, ""},
+      {"linked-folder/note.rtf", FileErrorCode::kSymbolicLink, ""},
+      {"payload/../../outside.rtf", FileErrorCode::kInvalidPath, ""},
+      {pathOf(u"outside.rtf"), FileErrorCode::kInvalidPath, ""},
+      {"", FileErrorCode::kInvalidPath, ""},
+  };
+  int copyNumber = 0;
+  for (const Case& c : cases) {
+    const std::u16string name = u"copy" + fromUtf8(std::to_string(++copyNumber));
+    Result<void> copied = library->copyFileWithoutLinks(c.path, at(u"out/" + name));
+    if (c.error) {
+      ASSERT_FALSE(copied.ok()) << c.path;
+      EXPECT_TRUE(isFileError(copied.error(), *c.error))
+          << c.path << ": " << toUtf8(copied.error().description);
+      EXPECT_FALSE(itemIsReachableAtURL(at(u"out/" + name))) << c.path;
+    } else {
+      ASSERT_TRUE(copied.ok()) << c.path << ": " << toUtf8(copied.error().description);
+      EXPECT_EQ(read(u"out/" + name), c.content) << c.path;
+    }
+  }
+  struct stat status {};
+  ASSERT_EQ(::stat(pathOf(u"out/copy1").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+  EXPECT_EQ(status.st_mtim.tv_sec, 1234567890);
+
+  // What stands at the destination stays.
+  write(u"out/taken.rtf", "somebody else's");
+  Result<void> onto = library->copyFileWithoutLinks("payload/note.rtf", at(u"out/taken.rtf"));
+  ASSERT_FALSE(onto.ok());
+  EXPECT_TRUE(isFileError(onto.error(), FileErrorCode::kFileExists));
+  EXPECT_EQ(read(u"out/taken.rtf"), "somebody else's");
+}
+
+TEST_F(FilesTest, FolderHandleListsFoldersBeneathIt) {
+  ASSERT_TRUE(createDirectoryAtURL(at(u"library/payload/sub"), true, 0700).ok());
+  write(u"library/payload/note.rtf", "x");
+  symlinkTo("note.rtf", u"library/payload/link.rtf");
+  symlinkTo(pathOf(u"library/payload"), u"library/linked-folder");
+  auto library = FolderHandle::openAtPath(pathOf(u"library"));
+  ASSERT_TRUE(library.ok());
+
+  using Kind = FolderHandle::EntryKind;
+  auto payload = library->entriesWithoutLinks("payload");
+  ASSERT_TRUE(payload.ok());
+  EXPECT_TRUE(payload->exists);
+  const std::unordered_map<std::string, Kind> expected = {
+      {"note.rtf", Kind::kRegularFile}, {"link.rtf", Kind::kSymbolicLink}, {"sub", Kind::kFolder}};
+  ASSERT_EQ(payload->entries.size(), expected.size());
+  for (const auto& [name, kind] : payload->entries) {
+    // Some file systems do not say what an entry is.
+    EXPECT_TRUE(kind == Kind::kUnknown || expected.at(name) == kind) << name;
+  }
+  auto top = library->entriesWithoutLinks("");
+  ASSERT_TRUE(top.ok());
+  EXPECT_EQ(top->entries.size(), 2u);
+  auto missing = library->entriesWithoutLinks("nowhere/deeper");
+  ASSERT_TRUE(missing.ok());
+  EXPECT_FALSE(missing->exists);
+  auto throughLink = library->entriesWithoutLinks("linked-folder");
+  ASSERT_FALSE(throughLink.ok());
+  EXPECT_TRUE(isFileError(throughLink.error(), FileErrorCode::kSymbolicLink));
+  EXPECT_FALSE(library->entriesWithoutLinks("payload/..").ok());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/log.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,6 +66,21 @@ Error logFileError(const std::string& path, std::u16string reason, int code) {
       code, formatLocalized(u"Cannot open log file “%@”: %@", {fromUtf8(path), std::move(reason)}));
 }
 
+// Both are asked of the kernel once: two system calls for every line added up on long exports.
+// A forked child learns its own process number again.
+long long currentProcessIdentifier() {
+  static std::atomic<long long> cached = [] {
+    ::pthread_atfork(nullptr, nullptr, [] { cached.store(::getpid()); });
+    return static_cast<long long>(::getpid());
+  }();
+  return cached.load(std::memory_order_relaxed);
+}
+
+long long currentThreadIdentifier() {
+  thread_local const long long identifier = ::gettid();
+  return identifier;
+}
+
 }  // namespace
 
 std::string formatLogLine(std::u16string_view message, const std::tm& localTime, int milliseconds,
@@ -83,6 +99,10 @@ std::string formatLogLine(std::u16string_view message, const std::tm& localTime,
 }
 
 void log(std::u16string_view message) {
+  const int descriptor = logDescriptor.load(std::memory_order_acquire);
+  if (descriptor < 0) {
+    return;
+  }
   using namespace std::chrono;
   const auto now = system_clock::now();
   const auto sinceEpoch = duration_cast<milliseconds>(now.time_since_epoch()).count();
@@ -90,11 +110,14 @@ void log(std::u16string_view message) {
   std::tm localTime{};
   ::localtime_r(&seconds, &localTime);
   const auto line = formatLogLine(message, localTime, static_cast<int>(sinceEpoch % 1000),
-                                  ::getpid(), ::gettid());
-  writeWhole(logDescriptor.load(std::memory_order_acquire), line);
+                                  currentProcessIdentifier(), currentThreadIdentifier());
+  writeWhole(descriptor, line);
 }
 
 void logFormat(std::u16string_view format, std::initializer_list<FormatArgument> args) {
+  if (logDescriptor.load(std::memory_order_acquire) < 0) {
+    return;
+  }
   log(formatString(format, args));
 }
 

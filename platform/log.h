@@ -26,7 +26,8 @@ void logFormat(std::u16string_view format, std::initializer_list<FormatArgument>
 Result<void> reopenStandardErrorToFile(const std::string& path);
 
 /// Sends log lines to the descriptor instead of standard error (tests capture them this way);
-/// returns the descriptor used until now. The caller keeps the descriptor open.
+/// returns the descriptor used until now. The caller keeps the descriptor open. A negative
+/// descriptor discards the lines without even formatting them.
 int setLogFileDescriptor(int descriptor);
 
 /// The line as log() writes it (newline included) for a given local time, process and thread.

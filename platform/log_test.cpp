@@ -89,7 +89,8 @@ TEST(Log, LinesFromManyThreadsStayWhole) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &padding] {
       for (int i = 0; i < kLinesPerThread; ++i) {
-        logFormat(u"thread %ld line %ld %@", {std::int64_t{t}, std::int64_t{i}, padding});
+        logFormat(u"thread %ld line %ld of %ld %@",
+                  {std::int64_t{t}, std::int64_t{i}, std::int64_t{::gettid()}, padding});
       }
     });
   }
@@ -102,7 +103,7 @@ TEST(Log, LinesFromManyThreadsStayWhole) {
   ::close(pipeEnds[0]);
 
   const std::regex shape(
-      R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} Zelvar Importer\[\d+:\d+\] (thread \d+ line \d+))");
+      R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} Zelvar Importer\[(\d+):(\d+)\] (thread \d+ line \d+) of (\d+))");
   std::istringstream lines(received);
   std::set<std::string> messages;
   std::string line;
@@ -113,9 +114,31 @@ TEST(Log, LinesFromManyThreadsStayWhole) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(head, match, shape)) << head;
     EXPECT_EQ(line.substr(paddingStart + 1), std::string(padding.size(), 'x'));
-    messages.insert(match[1]);
+    // Each line names the process and the thread that wrote it.
+    EXPECT_EQ(match[1], std::to_string(::getpid()));
+    EXPECT_EQ(match[2], match[4]);
+    messages.insert(match[3]);
   }
   EXPECT_EQ(messages.size(), static_cast<std::size_t>(kThreads * kLinesPerThread));
+}
+
+TEST(Log, NegativeDescriptorDiscardsLines) {
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe2(pipeEnds, O_NONBLOCK), 0);
+  const int previous = setLogFileDescriptor(-1);
+  log(u"dropped");
+  logFormat(u"dropped %@", {u"too"});
+  setLogFileDescriptor(pipeEnds[1]);
+  log(u"kept");
+  setLogFileDescriptor(previous);
+  char buffer[256];
+  const ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
+  ::close(pipeEnds[0]);
+  ::close(pipeEnds[1]);
+  ASSERT_GT(count, 0);
+  const std::string written(buffer, static_cast<std::size_t>(count));
+  EXPECT_EQ(written.find("dropped"), std::string::npos) << written;
+  EXPECT_TRUE(written.ends_with("] kept\n")) << written;
 }
 
 class ReopenStandardError : public testing::Test {

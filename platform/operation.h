@@ -64,6 +64,8 @@ class Operation {
   mutable std::mutex mutex_;
   mutable std::condition_variable finishedChanged_;
   bool finished_ = false;
+  // finished_ again, for waiters that look without the lock.
+  std::atomic<bool> finishedFlag_{false};
   std::function<void()> completionBlock_;
 };
 

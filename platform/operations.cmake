@@ -24,3 +24,5 @@ zv_test(zv_platform_operations_tests
   LIBS zv_platform_operations
   LABELS threaded
 )
+
+zv_benchmark(SOURCES main_queue_benchmark.cpp LIBS zv_platform_operations)

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 
 #include "platform/date.h"
 #include "platform/files.h"
@@ -216,6 +217,57 @@ PayloadPath resolvePayloadPath(const std::filesystem::path& root, const std::u16
   return {resolved, std::nullopt};
 }
 
+// The library folder, by its resolved path and held open.
+struct LibraryFolder {
+  std::filesystem::path root;
+  platform::FolderHandle handle;
+};
+
+// Whether payload paths may be used: each must stay inside the library folder. A missing file
+// is not a fault until the item is exported. Payloads mostly sit side by side in a few folders,
+// so each folder is listed once rather than every path looked up; anything a listing cannot
+// vouch for (a link, an unusual path) is resolved the careful way.
+class PayloadPathChecker {
+ public:
+  explicit PayloadPathChecker(const LibraryFolder& library) : library_(library) {}
+
+  std::optional<std::string> problem(const std::u16string& file) {
+    const std::string relative = platform::toUtf8(file);
+    const std::size_t slash = relative.rfind('/');
+    const std::string parent = slash == std::string::npos ? "" : relative.substr(0, slash);
+    const std::string name = relative.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (!name.empty() && name != "." && name != "..") {
+      auto [listing, added] = listings_.try_emplace(parent);
+      if (added) {
+        if (auto entries = library_.handle.entriesWithoutLinks(parent)) {
+          listing->second = std::move(*entries);
+        }
+      }
+      if (listing->second && vouchesFor(*listing->second, name)) {
+        return std::nullopt;
+      }
+    }
+    return resolvePayloadPath(library_.root, file, false).problem;
+  }
+
+ private:
+  using Entries = platform::FolderHandle::FolderEntries;
+  using Kind = platform::FolderHandle::EntryKind;
+
+  static bool vouchesFor(const Entries& listing, const std::string& name) {
+    if (!listing.exists) {
+      return true;
+    }
+    auto entry = listing.entries.find(name);
+    return entry == listing.entries.end() ||
+           (entry->second != Kind::kSymbolicLink && entry->second != Kind::kUnknown);
+  }
+
+  const LibraryFolder& library_;
+  // By folder path; none where the folder could not be listed without following a link.
+  std::unordered_map<std::string, std::optional<Entries>> listings_;
+};
+
 struct Snapshot {
   LibraryContents contents;
   std::map<std::u16string, std::u16string> payloads;      // item id → "file"
@@ -270,8 +322,12 @@ std::optional<Error> readLabels(const json& root, Snapshot& snapshot,
   });
 }
 
-std::optional<Error> readItems(const json& description, const std::filesystem::path& root,
+std::optional<Error> readItems(const json& description, const LibraryFolder& library,
                                Snapshot& snapshot, const std::set<std::u16string>& labelIds) {
+  PayloadPathChecker payloadPaths(library);
+  if (auto items = description.find("items"); items != description.end() && items->is_array()) {
+    snapshot.contents.items.reserve(items->size());
+  }
   return forEachObject(description, "items", "item", [&](std::u16string id, FieldReader& reader) {
     DatabaseItem item;
     item.id = std::move(id);
@@ -296,7 +352,7 @@ std::optional<Error> readItems(const json& description, const std::filesystem::p
       reader.fail("label", "names no label: \"" + platform::toUtf8(*item.label) + "\"");
     }
     if (file) {
-      if (auto problem = resolvePayloadPath(root, *file, false).problem) {
+      if (auto problem = payloadPaths.problem(*file)) {
         reader.fail("file", *problem);
       }
     }
@@ -378,31 +434,20 @@ std::optional<Error> readHeader(const json& root, Snapshot& snapshot) {
   return std::nullopt;
 }
 
-// Copies a payload into the export directory under its own name; a name already taken there
-// gets a number, since the file there is not ours to replace.
-Result<std::optional<platform::URL>> copyPayload(const std::filesystem::path& root,
-                                                 const std::u16string& file,
-                                                 const platform::URL& directory) {
-  // Resolved again now: the library may have changed since it was read. What a link inside the
-  // library points to is copied, never the link itself.
-  PayloadPath path = resolvePayloadPath(root, file, true);
-  if (path.problem) {
-    return makeSourceError(u"The file \"" + file + u"\" " + fromUtf8(*path.problem) + u".");
-  }
-  std::error_code error;
-  if (!path.resolved || !std::filesystem::is_regular_file(*path.resolved, error)) {
-    return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
-  }
-  const std::filesystem::path& source = *path.resolved;
-  const platform::URL sourceURL = platform::URL::fileURLWithFileSystemPath(source.string());
-  const std::u16string stem = fromUtf8(source.stem().string());
-  const std::u16string extension = fromUtf8(source.extension().string());
+// Copies a payload into the export directory under the given name; a name already taken there
+// gets a number, since the file there is not ours to replace. copy returns the copy's result.
+template <typename Copy>
+Result<std::optional<platform::URL>> copyUnderFreeName(const platform::URL& directory,
+                                                       const std::filesystem::path& name,
+                                                       const std::u16string& file, Copy&& copy) {
+  const std::u16string stem = fromUtf8(name.stem().string());
+  const std::u16string extension = fromUtf8(name.extension().string());
   for (int attempt = 1;; ++attempt) {
-    std::u16string name = attempt == 1
-                              ? stem + extension
-                              : stem + u" " + fromUtf8(std::to_string(attempt)) + extension;
-    platform::URL destination = directory.appendingPathComponent(name);
-    auto copied = platform::copyItemAtURL(sourceURL, destination);
+    std::u16string candidate = attempt == 1
+                                   ? stem + extension
+                                   : stem + u" " + fromUtf8(std::to_string(attempt)) + extension;
+    platform::URL destination = directory.appendingPathComponent(candidate);
+    Result<void> copied = copy(destination);
     if (copied) {
       return std::optional<platform::URL>(destination);
     }
@@ -412,6 +457,49 @@ Result<std::optional<platform::URL>> copyPayload(const std::filesystem::path& ro
                              copied.error().description);
     }
   }
+}
+
+// The careful way, for payloads behind symbolic links: the path is resolved through every link,
+// and what a link inside the library points to is copied, never the link itself.
+Result<std::optional<platform::URL>> copyResolvedPayload(const std::filesystem::path& root,
+                                                         const std::u16string& file,
+                                                         const platform::URL& directory) {
+  // Resolved again now: the library may have changed since it was read.
+  PayloadPath path = resolvePayloadPath(root, file, true);
+  if (path.problem) {
+    return makeSourceError(u"The file \"" + file + u"\" " + fromUtf8(*path.problem) + u".");
+  }
+  std::error_code error;
+  if (!path.resolved || !std::filesystem::is_regular_file(*path.resolved, error)) {
+    return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
+  }
+  const platform::URL sourceURL = platform::URL::fileURLWithFileSystemPath(path.resolved->string());
+  return copyUnderFreeName(directory, path.resolved->filename(), file,
+                           [&](const platform::URL& destination) {
+                             return platform::copyItemAtURL(sourceURL, destination);
+                           });
+}
+
+// Most payloads are plain files reached without a link: those are copied straight from the open
+// library folder, and the rest (links, anything unexpected) the careful way.
+Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
+                                                 const std::u16string& file,
+                                                 const platform::URL& directory) {
+  const std::string relative = platform::toUtf8(file);
+  bool needsCareful = false;
+  auto result = copyUnderFreeName(
+      directory, std::filesystem::path(relative).filename(), file,
+      [&](const platform::URL& destination) -> Result<void> {
+        Result<void> copied = library.handle.copyFileWithoutLinks(relative, destination);
+        // Any other failure ends the numbering; the careful way below gives the answer.
+        needsCareful =
+            !copied && !platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists);
+        return copied;
+      });
+  if (!needsCareful) {
+    return result;
+  }
+  return copyResolvedPayload(library.root, file, directory);
 }
 
 }  // namespace
@@ -439,7 +527,14 @@ Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
                  fromUtf8("Cannot read the library folder " + folder.string() + ": " +
                           canonicalError.message())};
   }
-  if (auto error = readItems(root, libraryRoot, *snapshot, labelIds)) {
+  auto handle = platform::FolderHandle::openAtPath(libraryRoot.string());
+  if (!handle) {
+    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
+                 u"Cannot read the library folder: " + handle.error().description};
+  }
+  auto library = std::make_shared<const LibraryFolder>(
+      LibraryFolder{std::move(libraryRoot), std::move(*handle)});
+  if (auto error = readItems(root, *library, *snapshot, labelIds)) {
     return *error;
   }
   if (auto error = readCollections(root, *snapshot)) {
@@ -447,7 +542,7 @@ Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
   }
   // The library keeps the contents; the exporter needs only the payloads and failures.
   LibraryContents contents = std::move(snapshot->contents);
-  auto exporter = [snapshot, libraryRoot](
+  auto exporter = [snapshot, library](
                       const DatabaseItem& item,
                       const platform::URL& directory) -> Result<std::optional<platform::URL>> {
     if (auto reason = snapshot->exportErrors.find(item.id);
@@ -458,7 +553,7 @@ Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
     if (payload == snapshot->payloads.end()) {
       return std::optional<platform::URL>{};
     }
-    return copyPayload(libraryRoot, payload->second, directory);
+    return copyPayload(*library, payload->second, directory);
   };
   return std::make_unique<MemorySourceLibrary>(std::move(contents), std::move(exporter));
 }

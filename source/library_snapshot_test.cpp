@@ -87,6 +87,60 @@ TEST_F(LibrarySnapshotTest, RejectsPayloadSymlinkLeadingOutOfTheLibrary) {
             std::string::npos);
 }
 
+TEST_F(LibrarySnapshotTest, PayloadsBehindLinksInsideTheLibraryAreCopied) {
+  fs::create_directories(library_ / "archive");
+  writeFile(library_ / "archive" / "real.pdf", "pdf");
+  writeFile(library_ / "top.rtf", "top");
+  fs::create_symlink("../archive/real.pdf", library_ / "payload" / "relative.pdf");
+  fs::create_symlink(fs::canonical(library_) / "archive" / "real.pdf",
+                     library_ / "payload" / "absolute.pdf");
+  fs::create_symlink(fs::canonical(library_) / "archive", library_ / "linked");
+  writeFile(root_ / "secret.txt", "outside");
+  auto library = parseLibrarySnapshot(R"({"format": 1, "items": [
+      {"kind": "pdfArchive", "id": "R", "file": "payload/relative.pdf"},
+      {"kind": "pdfArchive", "id": "A", "file": "payload/absolute.pdf"},
+      {"kind": "pdfArchive", "id": "F", "file": "linked/real.pdf"},
+      {"kind": "note", "id": "T", "file": "top.rtf"},
+      {"kind": "note", "id": "M", "file": "nowhere/yet.rtf"},
+      {"kind": "note", "id": "L", "file": "payload/later.rtf"}]})",
+                                      library_);
+  ASSERT_TRUE(library) << toUtf8(library.error().description);
+  // Planted after the library was read: still refused when the item is exported.
+  fs::create_symlink(root_ / "secret.txt", library_ / "payload" / "later.rtf");
+
+  struct Case {
+    ItemKind kind;
+    size_t index;
+    const char* name;     // what the copy is called; none: the export fails
+    const char* content;  // or a part of the failure's reason
+  };
+  const Case cases[] = {
+      {ItemKind::pdfArchive, 0, "real.pdf", "pdf"},
+      {ItemKind::pdfArchive, 1, "real 2.pdf", "pdf"},
+      {ItemKind::pdfArchive, 2, "real 3.pdf", "pdf"},
+      {ItemKind::note, 0, "top.rtf", "top"},
+      {ItemKind::note, 1, nullptr, "is missing"},
+      {ItemKind::note, 2, nullptr, "leads out of the library folder"},
+  };
+  auto out = platform::URL::fileURLWithPath(platform::fromUtf8((root_ / "out").string()), true);
+  for (const Case& c : cases) {
+    auto items = (*library)->getItems(c.kind);
+    auto copied = (*library)->exportItem((*items)[c.index], out);
+    if (c.name == nullptr) {
+      ASSERT_FALSE(copied) << c.content;
+      EXPECT_NE(toUtf8(copied.error().description).find(c.content), std::string::npos)
+          << toUtf8(copied.error().description);
+      continue;
+    }
+    ASSERT_TRUE(copied && copied->has_value())
+        << c.name << ": " << (copied ? "" : toUtf8(copied.error().description));
+    EXPECT_EQ((*copied)->lastPathComponent(), platform::fromUtf8(c.name));
+    std::ifstream in((*copied)->fileSystemPath(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content) << c.name;
+    EXPECT_FALSE(fs::is_symlink((*copied)->fileSystemPath())) << c.name;
+  }
+}
+
 TEST_F(LibrarySnapshotTest, ReadsValuesDefaultsAndOrder) {
   auto library = parseLibrarySnapshot(R"({
     "format": 1,
