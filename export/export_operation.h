@@ -5,9 +5,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "export/root_folder_names.h"
@@ -141,7 +141,7 @@ class ZVExportOperation : public platform::Operation {
   std::optional<platform::PropertyList::Dictionary> savedSearchDicts_;
   std::optional<platform::PropertyList::Dictionary> labelDicts_;
 
-  std::set<std::u16string> completedItemIdentifiers_;
+  std::unordered_set<std::u16string> completedItemIdentifiers_;
   // Item identifier → label identifier, plus the order in which items were labelled.
   std::unordered_map<std::u16string, std::u16string> itemLabels_;
   std::vector<std::u16string> labelledItemOrder_;

@@ -21,6 +21,7 @@ zv_test(zv_platform_base_tests
     file_attributes_test.cpp
     containers_test.cpp
     content_type_test.cpp
+    unicode_test.cpp
   LIBS zv_platform_base
 )
 

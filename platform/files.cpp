@@ -330,10 +330,12 @@ Result<void> copyContent(int input, int output, const struct stat& status,
   }
 }
 
-// Copies the open regular file to a new file at `destination`; a file that cannot be copied
-// whole is removed again.
+enum class CopiedMetadata { kContentOnly, kModeDatesAndAttributes };
+
+// Copies the open regular file to a new file at `destination`, created private to the user; a
+// file that cannot be copied whole is removed again.
 Result<void> copyOpenRegularFile(int input, const struct stat& status, const std::string& source,
-                                 const std::string& destination) {
+                                 const std::string& destination, CopiedMetadata metadata) {
   if (!S_ISREG(status.st_mode)) {
     return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), source);
   }
@@ -343,7 +345,7 @@ Result<void> copyOpenRegularFile(int input, const struct stat& status, const std
     return makeFileErrorFromErrno(errno, destination);
   }
   Result<void> result = copyContent(input, output.get(), status, source, destination);
-  if (result) {
+  if (result && metadata == CopiedMetadata::kModeDatesAndAttributes) {
     copyMetadata(output.get(), status, input);
   }
   if (::close(output.release()) != 0 && result) {
@@ -361,7 +363,8 @@ Result<void> copyRegularFile(const std::string& source, const std::string& desti
   if (!input.valid() || ::fstat(input.get(), &status) != 0) {
     return makeFileErrorFromErrno(errno, source);
   }
-  return copyOpenRegularFile(input.get(), status, source, destination);
+  return copyOpenRegularFile(input.get(), status, source, destination,
+                             CopiedMetadata::kModeDatesAndAttributes);
 }
 
 Result<void> copyTree(const std::string& source, const std::string& destination);
@@ -747,7 +750,22 @@ Result<void> FolderHandle::copyFileWithoutLinks(const std::string& relativePath,
   if (::fstat(input.get(), &status) != 0) {
     return makeFileErrorFromErrno(errno, relativePath);
   }
-  return copyOpenRegularFile(input.get(), status, relativePath, *to);
+  return copyOpenRegularFile(input.get(), status, relativePath, *to, CopiedMetadata::kContentOnly);
+}
+
+Result<void> copyFileContentsAtURL(const URL& source, const URL& destination) {
+  Result<std::pair<std::string, std::string>> paths = checkedPaths(source, destination);
+  if (!paths) {
+    return paths.error();
+  }
+  const auto& [from, to] = *paths;
+  FileDescriptor input(
+      ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  struct stat status {};
+  if (!input.valid() || ::fstat(input.get(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, from);
+  }
+  return copyOpenRegularFile(input.get(), status, from, to, CopiedMetadata::kContentOnly);
 }
 
 Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize) {

@@ -75,6 +75,11 @@ Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destina
 /// copied as links; modes, modification dates and user extended attributes go along.
 Result<void> copyItemAtURL(const URL& source, const URL& destination);
 
+/// Copies the content of a regular file to a new file at `destination`, which must not exist.
+/// A symbolic link at the source is refused (kSymbolicLink), not followed. The copy is a new file
+/// private to the user (0600): the source's mode, dates and attributes stay behind.
+Result<void> copyFileContentsAtURL(const URL& source, const URL& destination);
+
 /// The whole content of a regular file (a link to one is followed). A file larger than
 /// maximumSize is refused (kFileTooLarge) before it is read, so that a huge or growing file
 /// handed to us cannot fill memory.
@@ -111,9 +116,9 @@ class FolderHandle {
   /// up as by itemExistsWithoutLinks, with its errors. One listing answers for many files.
   Result<FolderEntries> entriesWithoutLinks(const std::string& relativePath) const;
 
-  /// Copies the regular file at a path relative to the folder to `destination`, which must not
-  /// exist (kFileExists), with the content, mode, modification date and user extended
-  /// attributes. Paths are looked up as by itemExistsWithoutLinks, with its errors.
+  /// Copies the content of the regular file at a path relative to the folder to `destination`,
+  /// which must not exist (kFileExists), as copyFileContentsAtURL does. Paths are looked up as
+  /// by itemExistsWithoutLinks, with its errors.
   Result<void> copyFileWithoutLinks(const std::string& relativePath, const URL& destination) const;
 
  private:

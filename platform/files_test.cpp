@@ -369,10 +369,18 @@ TEST_F(FilesTest, FolderHandleCopiesFilesBeneathItWithoutFollowingLinks) {
       EXPECT_EQ(read(u"out/" + name), c.content) << c.path;
     }
   }
+  // A new file of our own: private, with a date of its own.
   struct stat status {};
   ASSERT_EQ(::stat(pathOf(u"out/copy1").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0640u);
-  EXPECT_EQ(status.st_mtim.tv_sec, 1234567890);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_NE(status.st_mtim.tv_sec, 1234567890);
+
+  // The same by URL; a link at the source is refused there too.
+  ASSERT_TRUE(copyFileContentsAtURL(at(u"library/payload/note.rtf"), at(u"out/by-url")).ok());
+  EXPECT_EQ(read(u"out/by-url"), "content");
+  Result<void> linked = copyFileContentsAtURL(at(u"library/payload/link.rtf"), at(u"out/x"));
+  ASSERT_FALSE(linked.ok());
+  EXPECT_TRUE(isFileError(linked.error(), FileErrorCode::kSymbolicLink));
 
   // What stands at the destination stays.
   write(u"out/taken.rtf", "somebody else's");

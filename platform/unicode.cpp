@@ -25,21 +25,29 @@ std::string toUtf8(std::u16string_view text) {
 }
 
 std::u16string fromUtf8(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
+  // Never longer than the bytes: every sequence, and every byte of a broken one, gives at most
+  // one code unit per byte. Written by index, since most text is ASCII and this runs for every
+  // path and name.
+  std::u16string out(text.size(), u'\0');
+  std::size_t written = 0;
   int32_t i = 0;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   const auto length = static_cast<int32_t>(text.size());
   while (i < length) {
+    if (bytes[i] < 0x80) {
+      out[written++] = static_cast<char16_t>(bytes[i++]);
+      continue;
+    }
     UChar32 c;
     U8_NEXT_OR_FFFD(bytes, i, length, c);
     if (U_IS_BMP(c)) {
-      out.push_back(static_cast<char16_t>(c));
+      out[written++] = static_cast<char16_t>(c);
     } else {
-      out.push_back(static_cast<char16_t>(U16_LEAD(c)));
-      out.push_back(static_cast<char16_t>(U16_TRAIL(c)));
+      out[written++] = static_cast<char16_t>(U16_LEAD(c));
+      out[written++] = static_cast<char16_t>(U16_TRAIL(c));
     }
   }
+  out.resize(written);
   return out;
 }
 

@@ -11,16 +11,25 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace zv::platform;
   std::u16string text = fromUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+  // Whatever parses, and whatever is derived from it, must read back as itself.
+  auto readsBack = [](const URL& url) {
+    auto again = URL::fromString(url.absoluteString());
+    if (!again || !(*again == url)) {
+      __builtin_trap();
+    }
+  };
   if (auto url = URL::fromString(text)) {
-    // Whatever parses must survive every derived operation and read back as itself.
     (void)url->path();
     (void)url->fileSystemPath();
     (void)url->pathComponents();
-    (void)url->appendingPathComponent(u"x y").deletingLastPathComponent();
-    (void)url->appendingPathExtension(u"ext").deletingPathExtension();
-    auto again = URL::fromString(url->absoluteString());
-    if (!again || !(*again == *url)) {
-      __builtin_trap();
+    readsBack(*url);
+    for (const URL& derived :
+         {url->appendingPathComponent(u"x y"), url->appendingPathComponent(text),
+          url->appendingPathComponent(text, true), url->appendingPathExtension(u"ext"),
+          url->appendingPathExtension(text), url->deletingLastPathComponent(),
+          url->deletingPathExtension()}) {
+      readsBack(derived);
+      readsBack(derived.deletingLastPathComponent());
     }
     URLComponents components(*url);
     (void)components.queryItems();

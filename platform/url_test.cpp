@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/unicode.h"
+
 namespace zv::platform {
 namespace {
 
@@ -219,6 +221,26 @@ TEST(URLComponents, RefusesCompositionsThatWouldReadAsAnotherURL) {
   relativePathWithHost.setHost(u"example.com");
   relativePathWithHost.setPath(u"no-slash");
   EXPECT_FALSE(relativePathWithHost.url().has_value());
+}
+
+TEST(URLTest, DerivedURLsReadBackAsThemselves) {
+  const char16_t* bases[] = {u"file:///Users/a%20b/Zelvar/", u"https://[::1]:8080/p?q=1#f",
+                             u"mailto:someone@example.org", u"file:///"};
+  const char16_t* components[] = {u"a b",   u"100% sure", u"?#[]",       u"..",
+                                  u"/lead", u"a:b@c",     u"日本語.txt", u""};
+  for (const char16_t* base : bases) {
+    auto url = URL::fromString(base);
+    ASSERT_TRUE(url) << toUtf8(base);
+    for (const char16_t* component : components) {
+      for (const URL& derived :
+           {url->appendingPathComponent(component), url->appendingPathComponent(component, true),
+            url->appendingPathExtension(component), url->deletingLastPathComponent()}) {
+        auto again = URL::fromString(derived.absoluteString());
+        ASSERT_TRUE(again) << toUtf8(derived.absoluteString());
+        EXPECT_EQ(*again, derived) << toUtf8(derived.absoluteString());
+      }
+    }
+  }
 }
 
 }  // namespace

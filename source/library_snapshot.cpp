@@ -7,11 +7,10 @@
 
 #include <cmath>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/date.h"
 #include "platform/files.h"
@@ -270,8 +269,8 @@ class PayloadPathChecker {
 
 struct Snapshot {
   LibraryContents contents;
-  std::map<std::u16string, std::u16string> payloads;      // item id → "file"
-  std::map<std::u16string, std::u16string> exportErrors;  // item id → reason
+  std::unordered_map<std::u16string, std::u16string> payloads;      // item id → "file"
+  std::unordered_map<std::u16string, std::u16string> exportErrors;  // item id → reason
 };
 
 // Reads each object of the list under key: checks that it is an object with a non-empty id
@@ -281,7 +280,7 @@ template <typename Read>
 std::optional<Error> forEachObject(const json& root, const char* key, const char* kind,
                                    Read&& read) {
   FieldReader top(root, "library");
-  std::set<std::u16string> ids;
+  std::unordered_set<std::u16string> ids;
   std::optional<Error> error;
   top.forEachElement(key, [&](const json& element, size_t index) {
     if (error) {
@@ -312,7 +311,7 @@ std::optional<Error> forEachObject(const json& root, const char* key, const char
 }
 
 std::optional<Error> readLabels(const json& root, Snapshot& snapshot,
-                                std::set<std::u16string>& labelIds) {
+                                std::unordered_set<std::u16string>& labelIds) {
   return forEachObject(root, "labels", "label", [&](std::u16string id, FieldReader& reader) {
     Label label{std::move(id), reader.optionalString("name"), readColor(reader)};
     if (!reader.error()) {
@@ -323,7 +322,8 @@ std::optional<Error> readLabels(const json& root, Snapshot& snapshot,
 }
 
 std::optional<Error> readItems(const json& description, const LibraryFolder& library,
-                               Snapshot& snapshot, const std::set<std::u16string>& labelIds) {
+                               Snapshot& snapshot,
+                               const std::unordered_set<std::u16string>& labelIds) {
   PayloadPathChecker payloadPaths(library);
   if (auto items = description.find("items"); items != description.end() && items->is_array()) {
     snapshot.contents.items.reserve(items->size());
@@ -370,7 +370,7 @@ std::optional<Error> readItems(const json& description, const LibraryFolder& lib
 }
 
 std::optional<Error> readCollections(const json& root, Snapshot& snapshot) {
-  std::set<std::u16string> itemIds;
+  std::unordered_set<std::u16string> itemIds;
   for (const auto& item : snapshot.contents.items) {
     itemIds.insert(item.id);
   }
@@ -476,7 +476,7 @@ Result<std::optional<platform::URL>> copyResolvedPayload(const std::filesystem::
   const platform::URL sourceURL = platform::URL::fileURLWithFileSystemPath(path.resolved->string());
   return copyUnderFreeName(directory, path.resolved->filename(), file,
                            [&](const platform::URL& destination) {
-                             return platform::copyItemAtURL(sourceURL, destination);
+                             return platform::copyFileContentsAtURL(sourceURL, destination);
                            });
 }
 
@@ -513,7 +513,7 @@ Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
     return malformed("library", std::string("not valid JSON: ") + error.what());
   }
   auto snapshot = std::make_shared<Snapshot>();
-  std::set<std::u16string> labelIds;
+  std::unordered_set<std::u16string> labelIds;
   if (auto error = readHeader(root, *snapshot)) {
     return *error;
   }

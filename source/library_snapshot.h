@@ -20,7 +20,9 @@ enum LibrarySnapshotErrorCode : std::int64_t {
 
 /// Opens a library snapshot: a folder with library.json and the payload files it names. The whole
 /// description is checked first; any fault is an error naming the item and the field, and then
-/// nothing can be exported. Exporting an item copies its payload into the given directory.
+/// nothing can be exported. Exporting an item copies its payload into the given directory as a
+/// new file private to the user, the way the application writes a file on export: the payload's
+/// mode and dates stay behind.
 platform::Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
     const std::filesystem::path& folder);
 
