@@ -68,13 +68,27 @@ for items in "${sizes[@]}"; do
   payload_kb=$(du -sk "$library/payload" | cut -f1)
   sync
 
-  # Copy and export take turns, each round into new folders, so neither runs on a warmer cache
-  # or a fresher disk than the other.
-  for round in $(seq "$rounds"); do
+  # Copy and export take turns, each round into new folders and which goes first alternating,
+  # so neither runs on a warmer cache or a fresher disk than the other. What the one before
+  # left to write back is written before the next is timed.
+  copy() {
     mkdir "$work/copy-$items-$round"
+    sync
     measure "$work/copy-$items-$round.time" cp -R "$library/payload/." "$work/copy-$items-$round/"
+  }
+  export_library() {
+    sync
     measure "$work/export-$items-$round.time" "$exporter" --library "$library" \
       --container "$work/container-$items-$round"
+  }
+  for round in $(seq "$rounds"); do
+    if ((round % 2)); then
+      copy
+      export_library
+    else
+      export_library
+      copy
+    fi
   done
   exported=$(find "$work/container-$items-1/Zelvar/Zelvar" -type f | wc -l)
   tail -n 1 "$work/export-$items-1.time.stderr" >&2
