@@ -96,7 +96,34 @@ struct Registry {
   std::map<std::u16string, std::shared_ptr<const Definition>> byIdentifier;
   std::map<std::u16string, std::shared_ptr<const Definition>> byExtension;
   std::map<std::u16string, std::shared_ptr<const Definition>> byMimeType;
+  // For each built-in type whose ancestry is all built in: the identifiers it conforms to, itself
+  // included. Asked for every exported file, so worked out once.
+  std::map<const Definition*, std::vector<std::u16string>> conformances;
 };
+
+// The identifiers a built-in type conforms to, or nothing when one of its ancestors is not built
+// in (the database then has its say, on every call).
+std::optional<std::vector<std::u16string>> builtInConformances(const Registry& registry,
+                                                               const Definition& definition) {
+  std::vector<std::u16string> identifiers;
+  std::vector<const Definition*> pending = {&definition};
+  while (!pending.empty()) {
+    const Definition* type = pending.back();
+    pending.pop_back();
+    if (std::find(identifiers.begin(), identifiers.end(), type->identifier) != identifiers.end()) {
+      continue;
+    }
+    identifiers.push_back(type->identifier);
+    for (const std::u16string& parent : type->parents) {
+      auto found = registry.byIdentifier.find(lowercasedASCII(parent));
+      if (found == registry.byIdentifier.end()) {
+        return std::nullopt;
+      }
+      pending.push_back(found->second.get());
+    }
+  }
+  return identifiers;
+}
 
 const Registry& registry() {
   static const Registry table = [] {
@@ -111,6 +138,11 @@ const Registry& registry() {
       }
       for (const std::u16string& mimeType : definition.mimeTypes) {
         built.byMimeType.emplace(mimeType, shared);
+      }
+    }
+    for (const auto& [identifier, definition] : built.byIdentifier) {
+      if (auto identifiers = builtInConformances(built, *definition)) {
+        built.conformances.emplace(definition.get(), std::move(*identifiers));
       }
     }
     return built;
@@ -450,6 +482,11 @@ bool ContentType::isDynamic() const {
 }
 
 bool ContentType::conformsTo(const ContentType& other, const MimeDatabase& database) const {
+  const auto& conformances = registry().conformances;
+  if (auto known = conformances.find(definition_.get()); known != conformances.end()) {
+    return std::find(known->second.begin(), known->second.end(), other.identifier()) !=
+           known->second.end();
+  }
   std::vector<ContentType> pending = {*this};
   std::set<std::u16string> seen;
   // The database may hold cycles among parent types; each type is visited once.
