@@ -667,24 +667,17 @@ Result<int> FolderHandle::openWithoutLinks(const std::string& relativePath, int 
   return makeFileErrorFromErrno(error, relativePath);
 }
 
-Result<bool> FolderHandle::itemExistsWithoutLinks(const std::string& relativePath) const {
-  Result<int> opened = openWithoutLinks(relativePath, O_PATH);
-  if (!opened) {
-    if (isFileError(opened.error(), FileErrorCode::kFileNotFound)) {
-      return false;
-    }
-    return opened.error();
-  }
-  ::close(*opened);
-  return true;
-}
-
 Result<FolderHandle::FolderEntries> FolderHandle::entriesWithoutLinks(
     const std::string& relativePath) const {
-  Result<int> opened =
-      relativePath.empty()
-          ? Result<int>(::openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-          : openWithoutLinks(relativePath, O_RDONLY | O_DIRECTORY);
+  Result<int> opened = -1;
+  if (relativePath.empty()) {
+    opened = ::openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (*opened < 0) {
+      return makeFileErrorFromErrno(errno, ".");
+    }
+  } else {
+    opened = openWithoutLinks(relativePath, O_RDONLY | O_DIRECTORY);
+  }
   FolderEntries listing;
   if (!opened) {
     if (isFileError(opened.error(), FileErrorCode::kFileNotFound)) {
@@ -692,9 +685,6 @@ Result<FolderHandle::FolderEntries> FolderHandle::entriesWithoutLinks(
       return listing;
     }
     return opened.error();
-  }
-  if (*opened < 0) {
-    return makeFileErrorFromErrno(errno, relativePath);
   }
   DIR* folder = ::fdopendir(*opened);
   if (folder == nullptr) {

@@ -86,7 +86,10 @@ Result<void> copyFileContentsAtURL(const URL& source, const URL& destination);
 Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize = SIZE_MAX);
 
 /// A folder held open: paths below it are looked up from it, whatever happens to the path that
-/// led to it, and never through a symbolic link.
+/// led to it, and never through a symbolic link. Lookups fail with kSymbolicLink when a link
+/// stands on the path, and also where the system cannot look paths up without following links:
+/// the caller then has to resolve the path its own careful way. An absolute path or one with
+/// "." or ".." is kInvalidPath.
 class FolderHandle {
  public:
   /// Opens the folder at a path (a link to the folder is followed).
@@ -98,12 +101,6 @@ class FolderHandle {
   FolderHandle& operator=(const FolderHandle&) = delete;
   ~FolderHandle();
 
-  /// Whether anything stands at a path relative to the folder. kSymbolicLink when a link stands
-  /// on the path, and also where the system cannot look paths up without following links: the
-  /// caller then has to resolve the path its own careful way. kInvalidPath for an absolute path
-  /// or one with "..".
-  Result<bool> itemExistsWithoutLinks(const std::string& relativePath) const;
-
   enum class EntryKind { kRegularFile, kFolder, kSymbolicLink, kOther, kUnknown };
   struct FolderEntries {
     /// False when the folder does not exist; the entries are then empty.
@@ -112,18 +109,17 @@ class FolderHandle {
     std::unordered_map<std::string, EntryKind> entries;
   };
 
-  /// The entries of the folder at a path relative to this one ("" for this one itself), looked
-  /// up as by itemExistsWithoutLinks, with its errors. One listing answers for many files.
+  /// The entries of the folder at a path relative to this one ("" for this one itself). One
+  /// listing answers for many files.
   Result<FolderEntries> entriesWithoutLinks(const std::string& relativePath) const;
 
   /// Copies the content of the regular file at a path relative to the folder to `destination`,
-  /// which must not exist (kFileExists), as copyFileContentsAtURL does. Paths are looked up as
-  /// by itemExistsWithoutLinks, with its errors.
+  /// which must not exist (kFileExists), as copyFileContentsAtURL does.
   Result<void> copyFileWithoutLinks(const std::string& relativePath, const URL& destination) const;
 
  private:
   explicit FolderHandle(int descriptor) : descriptor_(descriptor) {}
-  // An open descriptor for the file at the path, or an error as itemExistsWithoutLinks has.
+  // An open descriptor for the file at the path, or one of the lookup errors above.
   Result<int> openWithoutLinks(const std::string& relativePath, int flags) const;
 
   int descriptor_ = -1;

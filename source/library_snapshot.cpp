@@ -253,13 +253,15 @@ class PayloadPathChecker {
   using Entries = platform::FolderHandle::FolderEntries;
   using Kind = platform::FolderHandle::EntryKind;
 
+  // A name the listing lacks is left to the careful way too: on a file system that ignores case
+  // it may still name a link.
   static bool vouchesFor(const Entries& listing, const std::string& name) {
     if (!listing.exists) {
       return true;
     }
     auto entry = listing.entries.find(name);
-    return entry == listing.entries.end() ||
-           (entry->second != Kind::kSymbolicLink && entry->second != Kind::kUnknown);
+    return entry != listing.entries.end() && entry->second != Kind::kSymbolicLink &&
+           entry->second != Kind::kUnknown;
   }
 
   const LibraryFolder& library_;
