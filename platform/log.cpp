@@ -67,7 +67,7 @@ Error logFileError(const std::string& path, std::u16string reason, int code) {
 }
 
 // Both are asked of the kernel once: two system calls for every line added up on long exports.
-// A forked child learns its own process number again.
+// A forked child learns its own numbers again.
 long long currentProcessIdentifier() {
   static std::atomic<long long> cached = [] {
     ::pthread_atfork(nullptr, nullptr, [] { cached.store(::getpid()); });
@@ -77,7 +77,12 @@ long long currentProcessIdentifier() {
 }
 
 long long currentThreadIdentifier() {
-  thread_local const long long identifier = ::gettid();
+  thread_local long long identifier = -1;
+  thread_local long long ofProcess = -1;
+  if (const long long process = currentProcessIdentifier(); process != ofProcess) {
+    identifier = ::gettid();
+    ofProcess = process;
+  }
   return identifier;
 }
 

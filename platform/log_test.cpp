@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -139,6 +140,33 @@ TEST(Log, NegativeDescriptorDiscardsLines) {
   const std::string written(buffer, static_cast<std::size_t>(count));
   EXPECT_EQ(written.find("dropped"), std::string::npos) << written;
   EXPECT_TRUE(written.ends_with("] kept\n")) << written;
+}
+
+TEST(Log, AForkedChildNamesItself) {
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const int previous = setLogFileDescriptor(pipeEnds[1]);
+  log(u"parent");  // the parent's numbers are known from here on
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    log(u"child");
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  setLogFileDescriptor(previous);
+  ::close(pipeEnds[1]);
+  std::string written;
+  char buffer[512];
+  for (ssize_t count; (count = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+    written.append(buffer, static_cast<std::size_t>(count));
+  }
+  ::close(pipeEnds[0]);
+  // The forking thread is the child's only thread, so its number is the child's process number.
+  const std::string expected =
+      "[" + std::to_string(child) + ":" + std::to_string(child) + "] child";
+  EXPECT_NE(written.find(expected), std::string::npos) << written;
 }
 
 class ReopenStandardError : public testing::Test {
