@@ -146,6 +146,8 @@ TEST(Search, FindsEveryOccurrenceIgnoringCaseAndDiacritics) {
       {u"abc", u"abc", {{0, 3}}},
       {u"abc", u"abcd", {}},
       {u"abc", u"", {}},
+      {u"\uFF21\uFF22\uFF23 and abc", u"abc", {{0, 3}, {8, 3}}},
+      {u"\uFF76\uFF85 \u30AB\u30CA", u"\u30AB\u30CA", {{0, 2}, {3, 2}}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(localizedStandardRangesOfString(c.text, c.searched), c.expected)
