@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <utility>
@@ -159,18 +161,58 @@ std::vector<std::string> directoryEntryNames(DIR* directory) {
   return names;
 }
 
-Result<void> removeEntryAt(int parent, const std::string& name, const std::string& path);
+// Where a folder lies: its device and, where the system tells, its mount. A bind mount of a
+// folder of the same file system shares the device, so only the mount tells it apart.
+struct FileSystemPlace {
+  dev_t device = 0;
+  std::optional<std::uint64_t> mount;
+
+  bool sameAs(const FileSystemPlace& other) const {
+    return device == other.device && (!mount || !other.mount || *mount == *other.mount);
+  }
+};
+
+std::optional<FileSystemPlace> placeOfOpenItem(int descriptor) {
+  struct statx status {};
+  if (::statx(descriptor, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) == 0) {
+    FileSystemPlace place{::makedev(status.stx_dev_major, status.stx_dev_minor), std::nullopt};
+    if ((status.stx_mask & STATX_MNT_ID) != 0) {
+      place.mount = status.stx_mnt_id;
+    }
+    return place;
+  }
+  struct stat plain {};
+  if (::fstat(descriptor, &plain) != 0) {
+    return std::nullopt;
+  }
+  return FileSystemPlace{plain.st_dev, std::nullopt};
+}
+
+Result<void> removeEntryAt(int parent, const std::string& name, const std::string& path,
+                           const std::optional<FileSystemPlace>& top);
 
 // Removes a folder's content through descriptors opened without following links, so a link
-// planted anywhere in the tree (even while we work) is unlinked, never descended.
-Result<void> removeTreeAt(int parent, const std::string& name, const std::string& path) {
+// planted anywhere in the tree (even while we work) is unlinked, never descended. Nor is a
+// folder mounted inside the tree: its content belongs to another file system, not to us. The
+// check is made on the descriptor we descend through, so a mount made meanwhile cannot slip by.
+Result<void> removeTreeAt(int parent, const std::string& name, const std::string& path,
+                          const std::optional<FileSystemPlace>& top) {
   FileDescriptor folder(
       ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!folder.valid()) {
     if (errno == ENOTDIR || errno == ELOOP) {
-      return removeEntryAt(parent, name, path);
+      return removeEntryAt(parent, name, path, top);
     }
     return makeFileErrorFromErrno(errno, path);
+  }
+  std::optional<FileSystemPlace> place = placeOfOpenItem(folder.get());
+  if (!place) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  if (top && !place->sameAs(*top)) {
+    return errorForPath(FileErrorCode::kOnAnotherFileSystem,
+                        localized(u"Refusing to remove a folder that lies on another file system"),
+                        path);
   }
   // A folder without write permission for us would keep its content; it is ours to delete, so
   // give ourselves the right first.
@@ -192,7 +234,7 @@ Result<void> removeTreeAt(int parent, const std::string& name, const std::string
   ::closedir(listing);
   for (const std::string& child : names) {
     std::string childPath = path + "/" + child;
-    if (auto removed = removeEntryAt(folder.get(), child, childPath); !removed) {
+    if (auto removed = removeEntryAt(folder.get(), child, childPath, top ? top : place); !removed) {
       return removed;
     }
   }
@@ -202,13 +244,15 @@ Result<void> removeTreeAt(int parent, const std::string& name, const std::string
   return {};
 }
 
-Result<void> removeEntryAt(int parent, const std::string& name, const std::string& path) {
+// `top` is where the tree being removed lies; nothing when this entry is the tree itself.
+Result<void> removeEntryAt(int parent, const std::string& name, const std::string& path,
+                           const std::optional<FileSystemPlace>& top) {
   struct stat status {};
   if (::fstatat(parent, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno == ENOENT ? Result<void>() : makeFileErrorFromErrno(errno, path);
   }
   if (S_ISDIR(status.st_mode)) {
-    return removeTreeAt(parent, name, path);
+    return removeTreeAt(parent, name, path, top);
   }
   if (::unlinkat(parent, name.c_str(), 0) != 0 && errno != ENOENT) {
     return makeFileErrorFromErrno(errno, path);
@@ -536,7 +580,7 @@ Result<void> removeItemAtURL(const URL& url) {
   if (!parent.valid()) {
     return makeFileErrorFromErrno(errno, parentPath);
   }
-  return removeEntryAt(parent.get(), name, path);
+  return removeEntryAt(parent.get(), name, path, std::nullopt);
 }
 
 Result<void> createDirectoryAtURL(const URL& url, bool withIntermediateDirectories, mode_t mode) {

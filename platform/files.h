@@ -39,6 +39,8 @@ enum class FileErrorCode : std::int64_t {
   kInvalidValue = 17,
   /// The file is larger than the reader was willing to take.
   kFileTooLarge = 18,
+  /// A removal met a folder of another file system (a mount) inside the tree and left it alone.
+  kOnAnotherFileSystem = 19,
 };
 
 /// An error of kPlatformErrorDomain with the given code.
@@ -58,8 +60,9 @@ bool itemIsReachableAtURL(const URL& url);
 bool directoryExistsAtURL(const URL& url);
 
 /// Removes the item and, for a folder, everything in it. Symbolic links inside are removed as
-/// links; what they point to stays. Refuses "/", the home folder and paths with "." or ".."
-/// components, which could name either of them.
+/// links; what they point to stays. A folder mounted inside the tree is never descended into:
+/// the removal fails there (kOnAnotherFileSystem) and the mounted content stays. Refuses "/",
+/// the home folder and paths with "." or ".." components, which could name either of them.
 Result<void> removeItemAtURL(const URL& url);
 
 /// Creates the folder with `mode` (less the umask). With intermediates, missing parents are made

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "platform/containers.h"
+#include "platform/private_mounts_for_testing.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {
@@ -111,6 +112,51 @@ TEST_F(FilesTest, RemovalRefusesTheHomeFolderAndDotComponents) {
   Result<void> missing = removeItemAtURL(at(u"missing"));
   ASSERT_FALSE(missing.ok());
   EXPECT_TRUE(isFileError(missing.error(), FileErrorCode::kFileNotFound));
+}
+
+TEST_F(FilesTest, RemovalNeverDescendsIntoAnotherFileSystem) {
+  enum class Mount { kEmptyFileSystem, kBindOfThisFileSystem };
+  struct Case {
+    const char* name;
+    Mount mount;
+  };
+  const Case cases[] = {
+      {"tmpfs inside the tree", Mount::kEmptyFileSystem},
+      {"bind mount of a folder of the same file system", Mount::kBindOfThisFileSystem},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(createDirectoryAtURL(at(u"outside"), false, 0700).ok());
+    write(u"outside/keep.txt", "precious");
+    ASSERT_TRUE(createDirectoryAtURL(at(u"tree/a/mounted"), true, 0700).ok());
+    write(u"tree/a/file.txt", "x");
+    std::optional<std::string> report =
+        testing::reportFromPrivateMountNamespace([&]() -> std::optional<std::string> {
+          std::string mountPoint = pathOf(u"tree/a/mounted");
+          if (c.mount == Mount::kEmptyFileSystem) {
+            if (!testing::mountEmptyFileSystemAt(mountPoint)) {
+              return std::nullopt;
+            }
+            (void)writeFileAtURL(at(u"tree/a/mounted/keep.txt"), bytesOf("precious"),
+                                 WriteMode::kCreateNew);
+          } else if (!testing::bindMount(pathOf(u"outside"), mountPoint)) {
+            return std::nullopt;
+          }
+          Result<void> removed = removeItemAtURL(at(u"tree"));
+          return std::string(removed.ok() ? "removed" : "refused") +
+                 (!removed.ok() && isFileError(removed.error(), FileErrorCode::kOnAnotherFileSystem)
+                      ? " on another file system"
+                      : "") +
+                 "; kept: " + read(u"tree/a/mounted/keep.txt");
+        });
+    if (!report) {
+      GTEST_SKIP() << "mounting is not permitted here";
+    }
+    EXPECT_EQ(*report, "refused on another file system; kept: precious");
+    EXPECT_EQ(read(u"outside/keep.txt"), "precious");
+    ASSERT_TRUE(removeItemAtURL(at(u"tree")).ok());
+    ASSERT_TRUE(removeItemAtURL(at(u"outside")).ok());
+  }
 }
 
 TEST_F(FilesTest, CreatedFoldersGetTheRequestedMode) {
