@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
+#include "platform/private_mounts_for_testing.h"
 #include "platform/run_loop_main_queue.h"
 #include "platform/unicode.h"
 #include "source/memory_source_library.h"
@@ -667,6 +668,37 @@ TEST_F(ExportOperationTest, BookmarkWithoutUsableURLStopsTheExport) {
   EXPECT_EQ(outcome.error->description, u"Cannot save bookmark Broken: No URL.");
   EXPECT_EQ(outcome.completed, 1);
   EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Fine.qntweblink"});
+}
+
+TEST_F(ExportOperationTest, FolderMountedInTheOldExportStopsTheRunAndStays) {
+  URL outside = temporary_->url().appendingPathComponent(u"mounted-elsewhere", true);
+  ASSERT_TRUE(platform::createDirectoryAtURL(outside, false, 0700));
+  ASSERT_TRUE(platform::writeFileAtURL(
+      outside.appendingPathComponent(u"keep.txt"),
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>("precious"), 8),
+      platform::WriteMode::kCreateNew));
+  URL mountPoint = rootFolder().appendingPathComponent(u"mounted", true);
+  ASSERT_TRUE(platform::createDirectoryAtURL(mountPoint, true, 0700));
+  std::optional<std::string> report =
+      platform::testing::reportFromPrivateMountNamespace([&]() -> std::optional<std::string> {
+        if (!platform::testing::bindMount(outside.fileSystemPath(), mountPoint.fileSystemPath())) {
+          return std::nullopt;
+        }
+        Outcome outcome = runExport(makeLibrary({}));
+        if (!outcome.error) {
+          return "exported";
+        }
+        return std::to_string(outcome.error->code) + " " +
+               platform::toUtf8(outcome.error->description);
+      });
+  if (!report) {
+    GTEST_SKIP() << "mounting is not permitted here";
+  }
+  EXPECT_TRUE(report->starts_with(std::to_string(kFileExportErrorCode) +
+                                  " Cannot remove old export folder: "))
+      << *report;
+  EXPECT_NE(report->find("another file system"), std::string::npos) << *report;
+  EXPECT_EQ(readText(outside.appendingPathComponent(u"keep.txt").fileSystemPath()), "precious");
 }
 
 }  // namespace
