@@ -10,6 +10,7 @@ zv_library(zv_platform_base
     containers.cpp
     content_type.cpp
   PUBLIC_LIBS PkgConfig::ICU PkgConfig::URIPARSER
+  PRIVATE_LIBS EXPAT::EXPAT
 )
 
 zv_test(zv_platform_base_tests

@@ -1,5 +1,7 @@
 #include "platform/content_type.h"
 
+#include <dirent.h>
+#include <expat.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -7,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 
@@ -180,6 +184,97 @@ std::u16string topLevelParent(std::string_view mimeType) {
   return u"public.data";
 }
 
+// A type name as the database writes it ("media/subtype"), safe to use as a file name below a
+// database folder: the name may come from a web archive, so nothing may lead out of the folder.
+bool isPlainMimeTypeName(std::string_view mimeType) {
+  size_t slash = mimeType.find('/');
+  if (slash == 0 || slash == std::string_view::npos || slash + 1 == mimeType.size() ||
+      mimeType.find('/', slash + 1) != std::string_view::npos || mimeType.front() == '.' ||
+      mimeType[slash + 1] == '.') {
+    return false;
+  }
+  return std::all_of(mimeType.begin(), mimeType.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' || c == '.' || c == '+' ||
+           c == '-' || c == '_';
+  });
+}
+
+// The first "*.extension" glob of each type in a shared-mime-info XML file: a package file
+// ("mime-info" with many types) or the database's file for one type. The order of the globs is
+// the type's own, which "globs2" does not keep.
+class FirstExtensionGlobs {
+ public:
+  static std::map<std::string, std::string> readFile(const std::string& path) {
+    // The database's own package file is a few megabytes; anything far larger is not one.
+    constexpr std::streamsize kMaximumSize = std::streamsize{64} << 20;
+    std::ifstream input(path, std::ios::binary);
+    FirstExtensionGlobs reader;
+    if (!input) {
+      return {};
+    }
+    std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate(nullptr),
+                                                                        &XML_ParserFree);
+    if (!parser) {
+      return {};
+    }
+    XML_SetUserData(parser.get(), &reader);
+    XML_SetElementHandler(parser.get(), &FirstExtensionGlobs::start, &FirstExtensionGlobs::end);
+    char buffer[1 << 16];
+    std::streamsize total = 0;
+    while (input) {
+      input.read(buffer, sizeof buffer);
+      std::streamsize count = input.gcount();
+      total += count;
+      bool last = !input || total > kMaximumSize;
+      if (XML_Parse(parser.get(), buffer, static_cast<int>(count), last) != XML_STATUS_OK) {
+        break;
+      }
+      if (last) {
+        break;
+      }
+    }
+    return std::move(reader.found_);
+  }
+
+ private:
+  static std::string_view localName(const XML_Char* name) {
+    std::string_view full(name);
+    size_t colon = full.rfind(':');
+    return colon == std::string_view::npos ? full : full.substr(colon + 1);
+  }
+
+  static void start(void* data, const XML_Char* name, const XML_Char** attributes) {
+    auto* reader = static_cast<FirstExtensionGlobs*>(data);
+    std::string_view element = localName(name);
+    const char* wanted = element == "mime-type" ? "type" : element == "glob" ? "pattern" : nullptr;
+    const char* value = nullptr;
+    for (int index = 0; wanted != nullptr && attributes[index] != nullptr; index += 2) {
+      if (std::string_view(attributes[index]) == wanted) {
+        value = attributes[index + 1];
+      }
+    }
+    if (element == "mime-type") {
+      reader->currentType_ = value != nullptr ? lowercasedASCII(value) : std::string();
+      return;
+    }
+    std::string_view pattern = value != nullptr ? value : "";
+    if (element != "glob" || reader->currentType_.empty() || !pattern.starts_with("*.") ||
+        !isSimpleExtension(pattern.substr(2))) {
+      return;
+    }
+    reader->found_.emplace(reader->currentType_, std::string(pattern.substr(2)));
+  }
+
+  static void end(void* data, const XML_Char* name) {
+    if (localName(name) == "mime-type") {
+      static_cast<FirstExtensionGlobs*>(data)->currentType_.clear();
+    }
+  }
+
+  std::string currentType_;
+  std::map<std::string, std::string> found_;
+};
+
 }  // namespace
 
 struct MimeDatabase::Data {
@@ -189,6 +284,71 @@ struct MimeDatabase::Data {
   std::map<std::string, std::string> aliases;
   std::map<std::string, std::vector<std::string>> parents;
   std::set<std::string> knownTypes;
+  std::vector<std::string> folders;
+
+  // Worked out on demand, as most types are never asked for, and shared by every thread.
+  mutable std::mutex cacheMutex;
+  mutable std::map<std::string, std::optional<std::string>> preferredExtensions;
+  mutable std::map<std::string, std::map<std::string, std::string>> packageGlobsByFolder;
+
+  // The type's preferred extension: the first extension glob of its entry in the database,
+  // from the type's own file, else (a database built without those files) from the packages.
+  std::optional<std::string> preferredExtension(const std::string& mimeType) const {
+    if (!isPlainMimeTypeName(mimeType)) {
+      return std::nullopt;
+    }
+    std::lock_guard lock(cacheMutex);
+    if (auto cached = preferredExtensions.find(mimeType); cached != preferredExtensions.end()) {
+      return cached->second;
+    }
+    std::optional<std::string> preferred;
+    bool sawTypeFile = false;
+    for (const std::string& folder : folders) {
+      std::string typeFile = folder + "/" + mimeType + ".xml";
+      struct stat status {};
+      if (::stat(typeFile.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        continue;
+      }
+      sawTypeFile = true;
+      auto globs = FirstExtensionGlobs::readFile(typeFile);
+      if (auto found = globs.find(mimeType); found != globs.end()) {
+        preferred = found->second;
+        break;
+      }
+    }
+    for (size_t index = 0; !sawTypeFile && !preferred && index < folders.size(); ++index) {
+      const auto& globs = packageGlobs(folders[index]);
+      if (auto found = globs.find(mimeType); found != globs.end()) {
+        preferred = found->second;
+      }
+    }
+    preferredExtensions.emplace(mimeType, preferred);
+    return preferred;
+  }
+
+  // Called with cacheMutex held.
+  const std::map<std::string, std::string>& packageGlobs(const std::string& folder) const {
+    auto [entry, isNew] = packageGlobsByFolder.try_emplace(folder);
+    if (!isNew) {
+      return entry->second;
+    }
+    std::vector<std::string> names;
+    std::string packages = folder + "/packages";
+    if (DIR* listing = ::opendir(packages.c_str())) {
+      while (struct dirent* item = ::readdir(listing)) {
+        std::string_view name = item->d_name;
+        if (name.ends_with(".xml") && name.front() != '.') {
+          names.emplace_back(name);
+        }
+      }
+      ::closedir(listing);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      entry->second.merge(FirstExtensionGlobs::readFile(packages + "/" + name));
+    }
+    return entry->second;
+  }
 
   void readGlobs(std::istream& input) {
     std::string line;
@@ -250,6 +410,7 @@ struct MimeDatabase::Data {
 
 MimeDatabase MimeDatabase::loadFromFolders(const std::vector<std::string>& mimeFolders) {
   auto data = std::make_shared<Data>();
+  data->folders = mimeFolders;
   for (const std::string& folder : mimeFolders) {
     if (std::ifstream globs(folder + "/globs2"); globs) {
       data->readGlobs(globs);
@@ -304,8 +465,19 @@ std::optional<std::string> MimeDatabase::mimeTypeForExtension(std::string_view e
 }
 
 std::vector<std::string> MimeDatabase::extensionsForMimeType(std::string_view mimeType) const {
-  auto found = data_->mimeToExtensions.find(canonicalMimeType(mimeType));
-  return found == data_->mimeToExtensions.end() ? std::vector<std::string>() : found->second;
+  std::string canonical = canonicalMimeType(mimeType);
+  auto found = data_->mimeToExtensions.find(canonical);
+  if (found == data_->mimeToExtensions.end()) {
+    return {};
+  }
+  // "globs2" lists a type's extensions by weight and then in no telling order (JavaScript's
+  // "jsm" before "js"), so the preferred one comes from the type's own entry.
+  std::vector<std::string> extensions = found->second;
+  if (std::optional<std::string> preferred = data_->preferredExtension(canonical)) {
+    std::erase(extensions, *preferred);
+    extensions.insert(extensions.begin(), *preferred);
+  }
+  return extensions;
 }
 
 std::string MimeDatabase::canonicalMimeType(std::string_view mimeType) const {

@@ -166,6 +166,69 @@ TEST_F(ContentTypeTest, ItemsAreTypedByNameAndKind) {
   EXPECT_FALSE(contentTypeOfItemAtURL(at(u"missing.pdf"), database_).ok());
 }
 
+TEST_F(ContentTypeTest, PreferredExtensionIsTheFirstGlobOfTheTypesOwnEntry) {
+  // "globs2" lists extensions by weight and then in no useful order; the type's own entry, in
+  // its file or else in a package file, knows which comes first.
+  const char* globs =
+      "50:application/javascript:*.jsm\n"
+      "50:application/javascript:*.mjs\n"
+      "50:application/javascript:*.js\n"
+      "60:text/x-python:*.wsgi\n"
+      "60:text/x-python:*.py\n"
+      "50:application/x-unlisted:*.zz\n"
+      "50:application/x-unlisted:*.aa\n";
+  const char* header = "<?xml version=\"1.0\"?>\n";
+  const char* namespaceAttribute =
+      " xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\"";
+  std::string typed = folder_->url().appendingPathComponent(u"typed").fileSystemPath();
+  std::string packaged = folder_->url().appendingPathComponent(u"packaged").fileSystemPath();
+  for (const std::string& folder :
+       {typed, typed + "/application", typed + "/text", packaged, packaged + "/packages"}) {
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0) << folder;
+  }
+  for (const std::string& folder : {typed, packaged}) {
+    std::ofstream(folder + "/globs2") << globs;
+    std::ofstream(folder + "/aliases") << "application/x-javascript application/javascript\n";
+  }
+  std::ofstream(typed + "/application/javascript.xml")
+      << header << "<mime-type" << namespaceAttribute << " type=\"application/javascript\">"
+      << "<comment>JavaScript program</comment><glob pattern=\"*.js\"/>"
+      << "<glob pattern=\"*.jsm\"/><glob pattern=\"*.mjs\"/></mime-type>\n";
+  std::ofstream(typed + "/text/x-python.xml")
+      << header << "<mime-type" << namespaceAttribute << " type=\"text/x-python\">"
+      << "<glob pattern=\"SConstruct\"/><glob pattern=\"*.py[co]\"/>"
+      << "<glob pattern=\"*.py\" weight=\"60\"/><glob pattern=\"*.wsgi\"/></mime-type>\n";
+  std::ofstream(packaged + "/packages/freedesktop.org.xml")
+      << header << "<mime-info" << namespaceAttribute << ">"
+      << "<mime-type type=\"text/x-other\"><glob pattern=\"*.wsgi\"/></mime-type>"
+      << "<mime-type type=\"text/x-python\"><glob pattern=\"*.py\"/><glob pattern=\"*.wsgi\"/>"
+      << "</mime-type><mime-type type=\"application/javascript\"><glob pattern=\"*.js\"/>"
+      << "</mime-type></mime-info>\n";
+  const MimeDatabase fromTypeFiles = MimeDatabase::loadFromFolders({typed});
+  const MimeDatabase fromPackages = MimeDatabase::loadFromFolders({packaged});
+  struct Case {
+    const char* name;
+    const MimeDatabase& database;
+    std::u16string mimeType;
+    std::vector<std::string> extensions;
+  };
+  const Case cases[] = {
+      {"type file", fromTypeFiles, u"application/javascript", {"js", "jsm", "mjs"}},
+      {"alias", fromTypeFiles, u"application/x-javascript", {"js", "jsm", "mjs"}},
+      {"patterns that name no extension", fromTypeFiles, u"text/x-python", {"py", "wsgi"}},
+      {"no entry anywhere", fromTypeFiles, u"application/x-unlisted", {"zz", "aa"}},
+      {"package file", fromPackages, u"text/x-python", {"py", "wsgi"}},
+      {"package file", fromPackages, u"application/javascript", {"js", "jsm", "mjs"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + toUtf8(c.mimeType));
+    EXPECT_EQ(c.database.extensionsForMimeType(toUtf8(c.mimeType)), c.extensions);
+    std::optional<ContentType> type = ContentType::withMIMEType(c.mimeType, c.database);
+    ASSERT_TRUE(type.has_value());
+    EXPECT_EQ(type->preferredFilenameExtension(), fromUtf8(c.extensions.front()));
+  }
+}
+
 TEST(SystemMimeDatabase, GivesExtensionsBeyondOurTable) {
   if (!MimeDatabase::system().knowsMimeType("application/vnd.oasis.opendocument.text")) {
     GTEST_SKIP() << "shared-mime-info is not installed";
@@ -173,6 +236,12 @@ TEST(SystemMimeDatabase, GivesExtensionsBeyondOurTable) {
   auto odt = ContentType::withMIMEType(u"application/vnd.oasis.opendocument.text");
   ASSERT_TRUE(odt.has_value());
   EXPECT_EQ(odt->preferredFilenameExtension(), u"odt");
+  for (auto [mimeType, extension] :
+       {std::pair{u"application/javascript", u"js"}, std::pair{u"text/x-python", u"py"}}) {
+    if (auto type = ContentType::withMIMEType(mimeType)) {
+      EXPECT_EQ(type->preferredFilenameExtension(), extension) << toUtf8(mimeType);
+    }
+  }
 }
 
 }  // namespace
