@@ -701,5 +701,49 @@ TEST_F(ExportOperationTest, FolderMountedInTheOldExportStopsTheRunAndStays) {
   EXPECT_EQ(readText(outside.appendingPathComponent(u"keep.txt").fileSystemPath()), "precious");
 }
 
+TEST_F(ExportOperationTest, WebArchivesAreUnwrappedOnlyIntoDocumentsAndMedia) {
+  struct Case {
+    std::u16string mimeType;
+    std::u16string expectedFile;  // the archive's name when it must stay an archive
+  };
+  const Case cases[] = {
+      {u"image/png", u"Item.png"},
+      {u"application/pdf", u"Item.pdf"},
+      {u"video/mp4", u"Item.mp4"},
+      {u"text/plain; charset=utf-8", u"Item.txt"},
+      {u"application/x-desktop", u"Item.webarchive"},
+      {u"application/x-shellscript", u"Item.webarchive"},
+      {u"application/x-ms-dos-executable", u"Item.webarchive"},
+      {u"application/x-sharedlib", u"Item.webarchive"},
+      {u"application/x-msi", u"Item.webarchive"},
+      {u"application/x-iso9660-appimage", u"Item.webarchive"},
+      {u"application/x-python-bytecode", u"Item.webarchive"},
+      {u"text/x-python", u"Item.webarchive"},
+      {u"application/javascript", u"Item.webarchive"},
+      {u"text/javascript", u"Item.webarchive"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.mimeType));
+    source::LibraryContents contents;
+    contents.items.push_back(item(ItemKind::webArchive, u"W1", u"Item"));
+    std::string archive = webArchive(c.mimeType, "content");
+    addPayload(u"W1", u"W1.webarchive", archive);
+    Outcome outcome = runExport(makeLibrary(contents));
+    ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
+    EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{c.expectedFile});
+    bool kept = c.expectedFile.ends_with(u".webarchive");
+    std::string content =
+        readText(rootFolder().appendingPathComponent(c.expectedFile).fileSystemPath());
+    EXPECT_EQ(content, kept ? archive : "content");
+    // A kept archive says why, once.
+    std::string keptLine = "/W1.webarchive: its MIME type ";
+    size_t first = outcome.log.find(keptLine);
+    EXPECT_EQ(first != std::string::npos, kept) << outcome.log;
+    if (first != std::string::npos) {
+      EXPECT_EQ(outcome.log.find(keptLine, first + 1), std::string::npos) << outcome.log;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zv::exporter

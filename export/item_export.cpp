@@ -58,6 +58,27 @@ std::u16string fileNameForItem(const DatabaseItem& item, const URL& fileURL) {
   return name;
 }
 
+// What a web archive may be unwrapped into: documents and media, which open in a viewer.
+// Anything else (launchers, scripts, programs, libraries, installers, and the text types that
+// are really code) could run when opened, and so stays inside the archive.
+bool isDocumentOrMediaType(const platform::ContentType& type) {
+  std::optional<std::u16string> mimeType = type.preferredMIMEType();
+  if (!mimeType) {
+    return false;
+  }
+  for (std::u16string_view media : {u"image/", u"audio/", u"video/"}) {
+    if (mimeType->starts_with(media)) {
+      return true;
+    }
+  }
+  for (std::u16string_view document : {u"application/pdf", u"text/plain", u"text/markdown"}) {
+    if (*mimeType == document) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ZVExportOperation::exportNotes(std::optional<Error>& error) {
@@ -258,6 +279,10 @@ URL ZVExportOperation::convertedFileURLForExportedFileURL(const URL& fileURL) {
   if (mainType->conformsTo(platform::ContentType::html()) ||
       mainType->conformsTo(platform::ContentType::webArchive())) {
     return fileURL;
+  }
+  if (!isDocumentOrMediaType(*mainType)) {
+    return staysArchive(u"its MIME type " + *mimeValue->asString() +
+                        u" is not that of a document or of media");
   }
   auto extension = mainType->preferredFilenameExtension();
   if (!extension) {
