@@ -745,5 +745,24 @@ TEST_F(ExportOperationTest, WebArchivesAreUnwrappedOnlyIntoDocumentsAndMedia) {
   }
 }
 
+TEST_F(ExportOperationTest, UnreadableWebArchiveGoesOnAsItIsWithoutComment) {
+  source::LibraryContents contents;
+  contents.items.push_back(item(ItemKind::webArchive, u"W1", u"Pipe"));
+  // Not a regular file, so it cannot be read, even by root.
+  auto library = std::make_shared<source::MemorySourceLibrary>(
+      contents,
+      [](const DatabaseItem&, const URL& directory) -> platform::Result<std::optional<URL>> {
+        URL file = directory.appendingPathComponent(u"W1.webarchive");
+        if (::mkfifo(file.fileSystemPath().c_str(), 0600) != 0) {
+          return platform::makeFileErrorFromErrno(errno, file.fileSystemPath());
+        }
+        return std::optional<URL>(file);
+      });
+  Outcome outcome = runExport(library);
+  ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
+  EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Pipe.webarchive"});
+  EXPECT_EQ(outcome.log.find("Keeping web archive"), std::string::npos) << outcome.log;
+}
+
 }  // namespace
 }  // namespace zv::exporter

@@ -257,7 +257,7 @@ URL ZVExportOperation::convertedFileURLForExportedFileURL(const URL& fileURL) {
   };
   auto bytes = platform::readFileAtURL(fileURL, platform::kPropertyListMaximumInputSize);
   if (!bytes) {
-    return staysArchive(bytes.error().description);
+    return fileURL;
   }
   auto archive = platform::readPropertyList(*bytes);
   if (!archive) {
