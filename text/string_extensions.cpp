@@ -58,6 +58,39 @@ icu::Locale searchLocale() {
   return current;
 }
 
+// A primary-strength collator ignores width along with case and diacritics, but search tells
+// full-width and half-width forms apart. Each such form is preceded by a private-use marker,
+// which has a weight of its own, so it only matches a form of the same width.
+struct WidthMarkedText {
+  icu::UnicodeString text;
+  // For every unit of the marked text, and one past its end, the index in the original text.
+  std::vector<std::size_t> originalIndex;
+};
+
+WidthMarkedText markWidthVariants(std::u16string_view text) {
+  constexpr char16_t kWideMarker = u'\uE000';
+  constexpr char16_t kNarrowMarker = u'\uE001';
+  WidthMarkedText marked;
+  marked.originalIndex.reserve(text.size() + 1);
+  for (std::size_t index = 0; index < text.size();) {
+    UChar32 codePoint = 0;
+    const std::size_t start = index;
+    U16_NEXT(text.data(), index, text.size(), codePoint);
+    const auto decomposition =
+        static_cast<UDecompositionType>(u_getIntPropertyValue(codePoint, UCHAR_DECOMPOSITION_TYPE));
+    if (decomposition == U_DT_WIDE || decomposition == U_DT_NARROW) {
+      marked.text.append(decomposition == U_DT_WIDE ? kWideMarker : kNarrowMarker);
+      marked.originalIndex.push_back(start);
+    }
+    for (std::size_t unit = start; unit < index; ++unit) {
+      marked.text.append(text[unit]);
+      marked.originalIndex.push_back(unit);
+    }
+  }
+  marked.originalIndex.push_back(text.size());
+  return marked;
+}
+
 bool isAllowedInURL(char16_t unit) {
   if ((unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') ||
       (unit >= u'0' && unit <= u'9')) {
@@ -250,21 +283,25 @@ std::vector<Range> localizedStandardRangesOfString(std::u16string_view text,
   if (ruleBased == nullptr) {
     return ranges;
   }
+  const WidthMarkedText markedText = markWidthVariants(text);
+  const WidthMarkedText markedSearched = markWidthVariants(searched);
   UErrorCode status = U_ZERO_ERROR;
-  icu::StringSearch search(
-      icu::UnicodeString(searched.data(), static_cast<int32_t>(searched.size())),
-      icu::UnicodeString(text.data(), static_cast<int32_t>(text.size())), ruleBased, nullptr,
-      status);
+  icu::StringSearch search(markedSearched.text, markedText.text, ruleBased, nullptr, status);
   for (int32_t position = search.first(status); U_SUCCESS(status) && position != USEARCH_DONE;
        position = search.next(status)) {
-    ranges.push_back(
-        {static_cast<std::size_t>(position), static_cast<std::size_t>(search.getMatchedLength())});
+    const std::size_t start = markedText.originalIndex[static_cast<std::size_t>(position)];
+    const std::size_t end =
+        markedText.originalIndex[static_cast<std::size_t>(position + search.getMatchedLength())];
+    ranges.push_back({start, end - start});
   }
   return ranges;
 }
 
 bool hasPrefixIgnoringWhitespace(std::u16string_view text, std::u16string_view prefix) {
-  // Every text begins with the empty prefix.
+  // As on the platform the system comes from, nothing has the empty prefix.
+  if (prefix.empty()) {
+    return false;
+  }
   if (text.starts_with(prefix)) {
     return true;
   }

@@ -64,12 +64,12 @@ std::u16string stringByTruncatingMiddleWithMaxLength(std::u16string_view text,
 bool isCaseInsensitiveEqualToString(std::u16string_view text, std::u16string_view other);
 
 /// Every non-overlapping occurrence of the searched text, in order, ignoring case and diacritics
-/// in the current locale.
+/// in the current locale. Character width counts: a full-width "Ａ" does not match "a".
 std::vector<Range> localizedStandardRangesOfString(std::u16string_view text,
                                                    std::u16string_view searched);
 
 /// True when the text, or the text with blanks trimmed from both ends, begins with the prefix.
-/// Line breaks are not skipped.
+/// Line breaks are not skipped. The empty prefix is never found.
 bool hasPrefixIgnoringWhitespace(std::u16string_view text, std::u16string_view prefix);
 
 /// The text's UTF-8 bytes with every byte that may not stand in a URL written as "%XX".

@@ -146,8 +146,11 @@ TEST(Search, FindsEveryOccurrenceIgnoringCaseAndDiacritics) {
       {u"abc", u"abc", {{0, 3}}},
       {u"abc", u"abcd", {}},
       {u"abc", u"", {}},
-      {u"\uFF21\uFF22\uFF23 and abc", u"abc", {{0, 3}, {8, 3}}},
-      {u"\uFF76\uFF85 \u30AB\u30CA", u"\u30AB\u30CA", {{0, 2}, {3, 2}}},
+      // Width counts: full-width and half-width forms only match their own width.
+      {u"\uFF21\uFF22\uFF23 and abc", u"abc", {{8, 3}}},
+      {u"\uFF21\uFF22\uFF23 and abc", u"\uFF41\uFF42\uFF43", {{0, 3}}},
+      {u"\uFF76\uFF85 \u30AB\u30CA", u"\u30AB\u30CA", {{3, 2}}},
+      {u"\uFF76\uFF9E\uFF85 x", u"\uFF76\uFF9E\uFF85", {{0, 3}}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(localizedStandardRangesOfString(c.text, c.searched), c.expected)
@@ -167,7 +170,7 @@ TEST(Search, PrefixMaySitBehindBlanksButNotBehindLineBreaks) {
       {u"  Hello", u"Hello", true},  {u"\t\u00A0Hello", u"Hello", true},
       {u"\nHello", u"Hello", false}, {u"Say Hello", u"Hello", false},
       {u"Hello", u"Help", false},    {u"", u"x", false},
-      {u"anything", u"", true},
+      {u"anything", u"", false},     {u"", u"", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(hasPrefixIgnoringWhitespace(c.text, c.prefix), c.expected)
