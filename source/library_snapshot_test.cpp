@@ -76,6 +76,51 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedDescriptionsNamingTheField) {
   }
 }
 
+TEST_F(LibrarySnapshotTest, HostileDescriptionsAreErrorsNotExceptions) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  struct Case {
+    const char* name;
+    std::string json;
+    const char* expectedInMessage;
+  };
+  const Case cases[] = {
+      {"number beyond a double in an unknown field", R"({"format":1,"x":1e400,"items":[]})",
+       "a number is out of range"},
+      {"negative number beyond a double", R"({"format":1,"items":[{"kind":"note","id":"A",
+       "flagged":-1e400}]})",
+       "a number is out of range"},
+      {"format beyond a double", R"({"format":1e400})", "a number is out of range"},
+      {"format beyond 64 bits", R"({"format":18446744073709551617})", "\"format\" must be 1"},
+      {"nesting without end", R"({"format":1,"x":)" + deep + "}", "nest deeper than 512 levels"},
+      {"invalid UTF-8", "{\"format\":1,\"x\":\"\xC3\x28\"}", "not valid JSON"},
+      {"lone surrogate", R"({"format":1,"x":"\ud800"})", "not valid JSON"},
+      {"NUL in a payload path",
+       R"({"format":1,"items":[{"kind":"note","id":"A","file":"payload/a.rtf\u0000x"}]})",
+       "\"file\" must not contain a NUL character"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(library_ / "library.json", c.json);
+    auto parsed = parseLibrarySnapshot(c.json, library_);
+    auto opened = openLibrarySnapshot(library_);
+    for (const auto* library : {&parsed, &opened}) {
+      ASSERT_FALSE(*library);
+      EXPECT_EQ(library->error().domain, kLibrarySnapshotErrorDomain);
+      EXPECT_NE(toUtf8(library->error().description).find(c.expectedInMessage), std::string::npos)
+          << toUtf8(library->error().description);
+    }
+  }
+  // Brackets inside strings are text, and nesting up to the limit is read.
+  const std::string accepted[] = {
+      R"({"format":1,"x":")" + std::string(1000, '[') + R"(\"{"})",
+      R"({"format":1,"x":)" + std::string(511, '[') + std::string(511, ']') + "}",
+  };
+  for (const std::string& json : accepted) {
+    auto library = parseLibrarySnapshot(json, library_);
+    EXPECT_TRUE(library) << toUtf8(library.error().description);
+  }
+}
+
 TEST_F(LibrarySnapshotTest, RejectsPayloadSymlinkLeadingOutOfTheLibrary) {
   writeFile(root_ / "secret.txt", "outside");
   fs::create_symlink(root_ / "secret.txt", library_ / "payload" / "link.rtf");
