@@ -461,6 +461,10 @@ Result<std::optional<platform::URL>> copyUnderFreeName(const platform::URL& dire
     if (copied) {
       return std::optional<platform::URL>(destination);
     }
+    // Left to the caller, which copies such a file once more.
+    if (platform::isFileError(copied.error(), platform::FileErrorCode::kChangedWhileCopied)) {
+      return copied.error();
+    }
     if (!platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists) ||
         attempt >= 10000) {
       return makeSourceError(u"The file \"" + file + u"\" cannot be copied: " +
@@ -492,9 +496,9 @@ Result<std::optional<platform::URL>> copyResolvedPayload(const std::filesystem::
 
 // Most payloads are plain files reached without a link: those are copied straight from the open
 // library folder, and the rest (links, anything unexpected) the careful way.
-Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
-                                                 const std::u16string& file,
-                                                 const platform::URL& directory) {
+Result<std::optional<platform::URL>> copyPayloadOnce(const LibraryFolder& library,
+                                                     const std::u16string& file,
+                                                     const platform::URL& directory) {
   const std::string relative = platform::toUtf8(file);
   bool needsCareful = false;
   auto result = copyUnderFreeName(
@@ -503,13 +507,32 @@ Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
         Result<void> copied = library.handle.copyFileWithoutLinks(relative, destination);
         // Any other failure ends the numbering; the careful way below gives the answer.
         needsCareful =
-            !copied && !platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists);
+            !copied &&
+            !platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists) &&
+            !platform::isFileError(copied.error(), platform::FileErrorCode::kChangedWhileCopied);
         return copied;
       });
   if (!needsCareful) {
     return result;
   }
   return copyResolvedPayload(library.root, file, directory);
+}
+
+// A payload that changes while it is copied would give a torn file. It is copied once more, since
+// whoever wrote it has mostly finished by then; one that changes again fails the item.
+Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
+                                                 const std::u16string& file,
+                                                 const platform::URL& directory) {
+  for (int attempt = 1;; ++attempt) {
+    auto result = copyPayloadOnce(library, file, directory);
+    if (result ||
+        !platform::isFileError(result.error(), platform::FileErrorCode::kChangedWhileCopied)) {
+      return result;
+    }
+    if (attempt == 2) {
+      return makeSourceError(u"The file “" + file + u"” changed while it was being copied.");
+    }
+  }
 }
 
 // Whether lists and objects nest deeper than the limit. Brackets inside strings do not count;

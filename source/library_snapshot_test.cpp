@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/files.h"
 #include "platform/unicode.h"
 
 namespace zv::source {
@@ -256,6 +257,71 @@ TEST_F(LibrarySnapshotTest, ExportCopiesPayloadWithoutReplacingAndFailsClearly) 
   auto nothing = (*library)->exportItem((*items)[3], out);
   ASSERT_TRUE(nothing);
   EXPECT_FALSE(nothing->has_value());
+}
+
+// Appends to a payload after each chunk of its copy, while appends are left.
+struct PayloadAppender {
+  fs::path path;
+  int appendsLeft = 0;
+};
+PayloadAppender* currentAppender = nullptr;
+
+void appendToPayload(std::uint64_t) {
+  if (currentAppender->appendsLeft > 0) {
+    --currentAppender->appendsLeft;
+    std::ofstream(currentAppender->path, std::ios::binary | std::ios::app) << "+more";
+  }
+}
+
+TEST_F(LibrarySnapshotTest, PayloadChangingDuringTheCopyIsCopiedAgainOrFailsTheItem) {
+  fs::create_directories(library_ / "archive");
+  writeFile(library_ / "payload" / "once.pdf", "first");
+  writeFile(library_ / "payload" / "always.pdf", "first");
+  writeFile(library_ / "archive" / "linked.pdf", "first");
+  fs::create_symlink("../archive/linked.pdf", library_ / "payload" / "link.pdf");
+  auto library = parseLibrarySnapshot(R"({"format": 1, "items": [
+      {"kind": "pdfArchive", "id": "O", "file": "payload/once.pdf"},
+      {"kind": "pdfArchive", "id": "A", "file": "payload/always.pdf"},
+      {"kind": "pdfArchive", "id": "L", "file": "payload/link.pdf"}]})",
+                                      library_);
+  ASSERT_TRUE(library) << toUtf8(library.error().description);
+  struct Case {
+    const char* name;
+    size_t index;
+    const char* file;
+    fs::path changed;
+    int appends;
+    const char* content;  // none: the item fails
+  };
+  const Case cases[] = {
+      {"changes once", 0, "payload/once.pdf", library_ / "payload" / "once.pdf", 1, "first+more"},
+      {"keeps changing", 1, "payload/always.pdf", library_ / "payload" / "always.pdf", 100,
+       nullptr},
+      {"keeps changing behind a link", 2, "payload/link.pdf", library_ / "archive" / "linked.pdf",
+       100, nullptr},
+  };
+  auto items = (*library)->getItems(ItemKind::pdfArchive);
+  auto out = platform::URL::fileURLWithPath(platform::fromUtf8((root_ / "out").string()), true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PayloadAppender appender{c.changed, c.appends};
+    currentAppender = &appender;
+    platform::setContentCopyObserverForTesting(appendToPayload);
+    auto copied = (*library)->exportItem((*items)[c.index], out);
+    platform::setContentCopyObserverForTesting(nullptr);
+    if (c.content == nullptr) {
+      ASSERT_FALSE(copied);
+      EXPECT_EQ(toUtf8(copied.error().description),
+                std::string("The file “") + c.file + "” changed while it was being copied.");
+      continue;
+    }
+    ASSERT_TRUE(copied && copied->has_value())
+        << (copied ? "" : toUtf8(copied.error().description));
+    std::ifstream in((*copied)->fileSystemPath(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content);
+  }
+  // Only the whole copy is left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
 }
 
 TEST(LibrarySnapshot, OpensTheBundledDemoLibrary) {
