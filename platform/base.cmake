@@ -26,7 +26,7 @@ zv_test(zv_platform_base_tests
   LIBS zv_platform_base
 )
 
-zv_fuzzer(zv_url_fuzzer SOURCES url_fuzzer.cpp LIBS zv_platform_base)
+zv_fuzzer(url_fuzzer SOURCES url_fuzzer.cpp LIBS zv_platform_base)
 
 zv_benchmark(
   SOURCES

@@ -10,6 +10,10 @@ namespace zv::platform {
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr size_t kMaximumFractionDigits = 9;
+// A microsecond short of the next second: a Date of this century holds that apart from the next
+// second, and so does every conversion to a file time or a text of milliseconds.
+constexpr double kLastInstantOfSecond = 0.999999;
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back (Howard Hinnant's
 // algorithms), exact for every year a signed 64-bit count can hold here.
@@ -192,7 +196,8 @@ std::optional<Date> dateFromISO8601String(std::u16string_view text) {
   if (!second) {
     return std::nullopt;
   }
-  const CivilDateTime civil{*year, *month, *day, *hour, *minute, *second};
+  const bool leapSecond = *second == 60;
+  const CivilDateTime civil{*year, *month, *day, *hour, *minute, leapSecond ? 59 : *second};
   if (!isValidCivilDateTime(civil)) {
     return std::nullopt;
   }
@@ -202,12 +207,15 @@ std::optional<Date> dateFromISO8601String(std::u16string_view text) {
     size_t digits = 0;
     double scale = 0.1;
     while (position < text.size() && text[position] >= u'0' && text[position] <= u'9') {
-      fraction += scale * (text[position] - u'0');
-      scale /= 10;
+      // Digits beyond nanoseconds are cut: no clock or file keeps them.
+      if (digits < kMaximumFractionDigits) {
+        fraction += scale * (text[position] - u'0');
+        scale /= 10;
+      }
       ++position;
       ++digits;
     }
-    if (digits == 0 || digits > 9) {
+    if (digits == 0) {
       return std::nullopt;
     }
   }
@@ -216,6 +224,14 @@ std::optional<Date> dateFromISO8601String(std::u16string_view text) {
     return std::nullopt;
   }
   const std::int64_t unixSeconds = unixSecondsFromCivilDateTime(civil) - *offset;
+  if (leapSecond) {
+    // A count of seconds has no room for a leap second, so it becomes the last instant of its
+    // minute that a Date still tells apart from the next one; the date keeps its day.
+    if ((unixSeconds % kSecondsPerDay + kSecondsPerDay) % kSecondsPerDay != kSecondsPerDay - 1) {
+      return std::nullopt;
+    }
+    fraction = kLastInstantOfSecond;
+  }
   const double seconds = static_cast<double>(unixSeconds) - kReferenceDateUnixTime;
   return Date{seconds + fraction};
 }

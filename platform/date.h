@@ -60,9 +60,10 @@ bool isValidCivilDateTime(const CivilDateTime& time);
 /// The current time.
 Date currentDate();
 
-/// Parses "YYYY-MM-DDTHH:MM:SS" with optional fractional seconds (one to nine digits) and a
-/// required zone: "Z", "+HH:MM" or "+HHMM" (or "-"). Anything else, including impossible
-/// calendar dates, gives nothing.
+/// Parses "YYYY-MM-DDTHH:MM:SS" with optional fractional seconds and a required zone: "Z",
+/// "+HH:MM" or "+HHMM" (or "-"). Fraction digits beyond nanoseconds are cut. A leap second (":60"
+/// ending the UTC day) reads as the last instant of its minute. Anything else, including
+/// impossible calendar dates, gives nothing.
 std::optional<Date> dateFromISO8601String(std::u16string_view text);
 
 /// The date in UTC as "YYYY-MM-DDTHH:MM:SS.sssZ" (milliseconds, truncated towards the past).

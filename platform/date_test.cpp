@@ -39,7 +39,8 @@ TEST(Date, RejectsMalformedAndImpossibleDates) {
       u"2021-03-05T08:60:00Z",
       u"2021-03-05T08:00:60Z",
       u"2021-03-05T08:00:00.Z",
-      u"2021-03-05T08:00:00.1234567890Z",
+      u"2021-03-05T23:59:60+01:00",  // a leap second ends the UTC day, not this one
+      u"2016-12-31T23:59:61Z",
       u"2021-03-05T08:00:00+24:00",
       u"2021-03-05T08:00:00Z trailing",
       u"２０２１-03-05T08:00:00Z",
@@ -47,6 +48,33 @@ TEST(Date, RejectsMalformedAndImpossibleDates) {
   for (const std::u16string& text : texts) {
     EXPECT_FALSE(dateFromISO8601String(text).has_value()) << std::string(text.begin(), text.end());
   }
+}
+
+TEST(Date, ReadsLeapSecondsAndCutsSurplusFractionDigits) {
+  const double leapMinute = 504921540;  // 2016-12-31T23:59:00Z
+  struct Case {
+    std::u16string text;
+    double secondsSinceReferenceDate;
+  };
+  const Case cases[] = {
+      {u"2016-12-31T23:59:60Z", leapMinute + 59.999999},
+      {u"2016-12-31T23:59:60.5Z", leapMinute + 59.999999},
+      {u"2017-01-01T05:29:60+05:30", leapMinute + 59.999999},
+      {u"1969-12-31T23:59:60Z", -kReferenceDateUnixTime - 0.000001},
+      {u"2021-03-05T07:00:00.2500000000001Z", 636620400.25},
+      {u"2021-03-05T07:00:00.1234567899999Z", 636620400.123456789},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
+    std::optional<Date> date = dateFromISO8601String(c.text);
+    ASSERT_TRUE(date.has_value());
+    EXPECT_DOUBLE_EQ(date->secondsSinceReferenceDate, c.secondsSinceReferenceDate);
+  }
+  // The leap second stays in its minute through every conversion.
+  const Date leap = *dateFromISO8601String(u"2016-12-31T23:59:60Z");
+  EXPECT_LT(leap, *dateFromISO8601String(u"2017-01-01T00:00:00Z"));
+  EXPECT_EQ(iso8601StringFromDate(leap), u"2016-12-31T23:59:59.999Z");
+  EXPECT_EQ(timespecFromDate(leap).tv_sec, 1483228799);
 }
 
 TEST(Date, FormatsInUTCWithMilliseconds) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -328,23 +329,59 @@ void copyMetadata(int destination, const struct stat& status, int source) {
   ::futimens(destination, times);
 }
 
-// Copies what is left of `input` to `output`. copy_file_range keeps the bytes in the kernel;
-// where it cannot serve these two files, read and write take over from where it stopped.
+std::atomic<ContentCopyObserver> contentCopyObserver{nullptr};
+
+void reportCopyProgress(std::uint64_t copied) {
+  if (ContentCopyObserver observer = contentCopyObserver.load(std::memory_order_relaxed)) {
+    observer(copied);
+  }
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether the open source is still what `before` saw, now that `copied` bytes of it were copied:
+// otherwise the copy mixes two versions of the file, or misses its end.
+Result<void> checkUnchangedAfterCopy(int input, const struct stat& before, std::uint64_t copied,
+                                     const std::string& source) {
+  // One byte more than the size promised: a file growing, or one whose size means nothing.
+  std::uint8_t beyond = 0;
+  Result<size_t> extra = readSome(input, std::span(&beyond, 1), source);
+  if (!extra) {
+    return extra.error();
+  }
+  struct stat after {};
+  if (::fstat(input, &after) != 0) {
+    return makeFileErrorFromErrno(errno, source);
+  }
+  if (copied != static_cast<std::uint64_t>(before.st_size) || *extra != 0 ||
+      after.st_size != before.st_size || !sameTime(after.st_mtim, before.st_mtim) ||
+      !sameTime(after.st_ctim, before.st_ctim)) {
+    return makeFileError(FileErrorCode::kChangedWhileCopied,
+                         formatLocalized(u"The file “%@” changed while it was being copied.",
+                                         {describedPath(source)}));
+  }
+  return {};
+}
+
+// Copies `input` to `output` up to the size `status` saw, and no further, so that a file that
+// keeps growing cannot keep the copy going. copy_file_range keeps the bytes in the kernel; where
+// it cannot serve these two files, read and write take over from where it stopped.
 Result<void> copyContent(int input, int output, const struct stat& status,
                          const std::string& source, const std::string& destination) {
-  bool kernelCopy = status.st_size > 0;
-  off_t copied = 0;
-  while (kernelCopy) {
-    ssize_t count = ::copy_file_range(input, nullptr, output, nullptr, 1 << 30, 0);
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  std::uint64_t copied = 0;
+  while (copied < size) {
+    const std::uint64_t chunk = std::min<std::uint64_t>(size - copied, 1 << 30);
+    ssize_t count = ::copy_file_range(input, nullptr, output, nullptr, chunk, 0);
     if (count > 0) {
-      copied += count;
+      copied += static_cast<std::uint64_t>(count);
+      reportCopyProgress(copied);
       continue;
     }
+    // Nothing: the file ended early, or lives on a file system whose sizes mean something else.
     if (count == 0) {
-      // Nothing from a file that claimed content: a file system whose sizes mean something else.
-      if (copied > 0) {
-        return {};
-      }
       break;
     }
     if (errno == EINTR) {
@@ -356,22 +393,28 @@ Result<void> copyContent(int input, int output, const struct stat& status,
     }
     break;
   }
-  // Left uninitialised: zeroing 64 KiB for every small file cost more than copying it.
-  constexpr size_t kBufferSize = 1 << 16;
-  std::unique_ptr<std::uint8_t[]> storage(new std::uint8_t[kBufferSize]);
-  std::span<std::uint8_t> buffer(storage.get(), kBufferSize);
-  while (true) {
-    Result<size_t> count = readSome(input, buffer, source);
-    if (!count) {
-      return count.error();
-    }
-    if (*count == 0) {
-      return {};
-    }
-    if (auto written = writeAll(output, buffer.first(*count), destination); !written) {
-      return written;
+  if (copied < size) {
+    // Left uninitialised: zeroing 64 KiB for every small file cost more than copying it.
+    constexpr size_t kBufferSize = 1 << 16;
+    std::unique_ptr<std::uint8_t[]> storage(new std::uint8_t[kBufferSize]);
+    std::span<std::uint8_t> buffer(storage.get(), kBufferSize);
+    while (copied < size) {
+      Result<size_t> count = readSome(
+          input, buffer.first(std::min<std::uint64_t>(size - copied, kBufferSize)), source);
+      if (!count) {
+        return count.error();
+      }
+      if (*count == 0) {
+        break;
+      }
+      if (auto written = writeAll(output, buffer.first(*count), destination); !written) {
+        return written;
+      }
+      copied += *count;
+      reportCopyProgress(copied);
     }
   }
+  return checkUnchangedAfterCopy(input, status, copied, source);
 }
 
 enum class CopiedMetadata { kContentOnly, kModeDatesAndAttributes };
@@ -785,6 +828,10 @@ Result<void> FolderHandle::copyFileWithoutLinks(const std::string& relativePath,
     return makeFileErrorFromErrno(errno, relativePath);
   }
   return copyOpenRegularFile(input.get(), status, relativePath, *to, CopiedMetadata::kContentOnly);
+}
+
+void setContentCopyObserverForTesting(ContentCopyObserver observer) {
+  contentCopyObserver.store(observer, std::memory_order_relaxed);
 }
 
 Result<void> copyFileContentsAtURL(const URL& source, const URL& destination) {

@@ -41,6 +41,9 @@ enum class FileErrorCode : std::int64_t {
   kFileTooLarge = 18,
   /// A removal met a folder of another file system (a mount) inside the tree and left it alone.
   kOnAnotherFileSystem = 19,
+  /// The source changed (size, content or dates) while it was copied; the partial copy is gone,
+  /// and copying again may succeed.
+  kChangedWhileCopied = 20,
 };
 
 /// An error of kPlatformErrorDomain with the given code.
@@ -80,8 +83,17 @@ Result<void> copyItemAtURL(const URL& source, const URL& destination);
 
 /// Copies the content of a regular file to a new file at `destination`, which must not exist.
 /// A symbolic link at the source is refused (kSymbolicLink), not followed. The copy is a new file
-/// private to the user (0600): the source's mode, dates and attributes stay behind.
+/// private to the user (0600): the source's mode, dates and attributes stay behind. A source that
+/// changes while it is copied fails the copy with kChangedWhileCopied; so does every other copy
+/// of a file's content here.
 Result<void> copyFileContentsAtURL(const URL& source, const URL& destination);
+
+/// Called after each chunk a copy of a file's content moves, with the bytes copied so far.
+using ContentCopyObserver = void (*)(std::uint64_t bytesCopied);
+
+/// For tests only: lets a test change a source in the middle of its copy. Null, the default,
+/// calls nothing. Set it only while no copy runs on another thread.
+void setContentCopyObserverForTesting(ContentCopyObserver observer);
 
 /// The whole content of a regular file (a link to one is followed). A file larger than
 /// maximumSize is refused (kFileTooLarge) before it is read, so that a huge or growing file

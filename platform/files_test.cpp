@@ -446,6 +446,77 @@ TEST_F(FilesTest, FolderHandleCopiesFilesBeneathItWithoutFollowingLinks) {
   EXPECT_EQ(read(u"out/taken.rtf"), "somebody else's");
 }
 
+// What a test does to the source of a copy after each chunk, through the copy observer.
+struct SourceChange {
+  std::string path;
+  void (*change)(const std::string& path);
+  int calls = 0;
+};
+SourceChange* currentSourceChange = nullptr;
+
+void changeCurrentSource(std::uint64_t) {
+  ++currentSourceChange->calls;
+  currentSourceChange->change(currentSourceChange->path);
+}
+
+TEST_F(FilesTest, CopyFailsAndLeavesNothingWhenTheSourceChangesMeanwhile) {
+  ASSERT_TRUE(createDirectoryAtURL(at(u"library/payload"), true, 0700).ok());
+  ASSERT_TRUE(createDirectoryAtURL(at(u"out"), false, 0700).ok());
+  auto library = FolderHandle::openAtPath(pathOf(u"library"));
+  ASSERT_TRUE(library.ok());
+  const bool byHandle = !lookupsNeedTheCarefulWay(*library);
+  struct Case {
+    const char* name;
+    void (*change)(const std::string& path);
+  };
+  const Case cases[] = {
+      {"truncated", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 1000), 0); }},
+      {"rewritten in place",
+       [](const std::string& path) {
+         const int file = ::open(path.c_str(), O_WRONLY);
+         ASSERT_GE(file, 0);
+         ASSERT_EQ(::pwrite(file, "new", 3, 0), 3);
+         const struct timespec times[2] = {{1000, 0}, {1000, 0}};
+         ASSERT_EQ(::futimens(file, times), 0);
+         ::close(file);
+       }},
+      {"growing without end",
+       [](const std::string& path) {
+         const int file = ::open(path.c_str(), O_WRONLY | O_APPEND);
+         ASSERT_GE(file, 0);
+         const std::string more(1 << 16, 'm');
+         ASSERT_EQ(::write(file, more.data(), more.size()), static_cast<ssize_t>(more.size()));
+         ::close(file);
+       }},
+  };
+  const std::string content(200 * 1024 + 17, 'c');
+  int number = 0;
+  for (const Case& c : cases) {
+    for (bool handle : {false, true}) {
+      if (handle && !byHandle) {
+        continue;
+      }
+      SCOPED_TRACE(std::string(c.name) + (handle ? " (folder handle)" : " (URL)"));
+      const std::u16string name = u"source" + fromUtf8(std::to_string(++number)) + u".pdf";
+      write(u"library/payload/" + name, content);
+      SourceChange change{pathOf(u"library/payload/" + name), c.change};
+      currentSourceChange = &change;
+      setContentCopyObserverForTesting(changeCurrentSource);
+      Result<void> copied =
+          handle ? library->copyFileWithoutLinks("payload/" + toUtf8(name), at(u"out/" + name))
+                 : copyFileContentsAtURL(at(u"library/payload/" + name), at(u"out/" + name));
+      setContentCopyObserverForTesting(nullptr);
+      ASSERT_FALSE(copied.ok());
+      EXPECT_TRUE(isFileError(copied.error(), FileErrorCode::kChangedWhileCopied))
+          << toUtf8(copied.error().description);
+      EXPECT_NE(copied.error().description.find(name), std::u16string::npos);
+      EXPECT_FALSE(itemIsReachableAtURL(at(u"out/" + name)));
+      // The copy stops at the size it saw first, whatever comes after.
+      EXPECT_LE(change.calls, 4);
+    }
+  }
+}
+
 TEST_F(FilesTest, FolderHandleListsFoldersBeneathIt) {
   ASSERT_TRUE(createDirectoryAtURL(at(u"library/payload/sub"), true, 0700).ok());
   write(u"library/payload/note.rtf", "x");

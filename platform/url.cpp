@@ -448,8 +448,11 @@ URL URL::appendingPathExtension(std::u16string_view extension) const {
   if (extension.empty() || trimmed.empty() || trimmed == "/") {
     return *this;
   }
+  // As for a path component: a URL with U+0000 in its path reads back as no URL at all.
+  std::u16string safeExtension(extension);
+  std::replace(safeExtension.begin(), safeExtension.end(), u'\0', u'\uFFFD');
   std::string path(trimmed);
-  path += "." + percentEncode(extension, Allowed::kQueryItem);
+  path += "." + percentEncode(safeExtension, Allowed::kQueryItem);
   if (hasDirectoryPath()) {
     path.push_back('/');
   }

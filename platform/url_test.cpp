@@ -226,12 +226,13 @@ TEST(URLComponents, RefusesCompositionsThatWouldReadAsAnotherURL) {
 TEST(URLTest, DerivedURLsReadBackAsThemselves) {
   const char16_t* bases[] = {u"file:///Users/a%20b/Zelvar/", u"https://[::1]:8080/p?q=1#f",
                              u"mailto:someone@example.org", u"file:///"};
-  const char16_t* components[] = {u"a b",   u"100% sure", u"?#[]",       u"..",
-                                  u"/lead", u"a:b@c",     u"日本語.txt", u""};
+  const std::u16string components[] = {u"a b",        u"100% sure", u"?#[]",
+                                       u"..",         u"/lead",     u"a:b@c",
+                                       u"日本語.txt", u"",          std::u16string(u"a\0b", 3)};
   for (const char16_t* base : bases) {
     auto url = URL::fromString(base);
     ASSERT_TRUE(url) << toUtf8(base);
-    for (const char16_t* component : components) {
+    for (const std::u16string& component : components) {
       for (const URL& derived :
            {url->appendingPathComponent(component), url->appendingPathComponent(component, true),
             url->appendingPathExtension(component), url->deletingLastPathComponent()}) {

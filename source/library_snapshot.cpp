@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <unordered_map>
@@ -26,6 +27,9 @@ using platform::Result;
 
 // Snapshots come from other tools and from users: cap what we are willing to read.
 constexpr std::uintmax_t kMaximumDescriptionSize = std::uintmax_t{512} * 1024 * 1024;
+// A real description nests four levels deep. Each level costs the parse tree far more memory
+// than its one bracket in the file, so a file of nothing but brackets would need gigabytes.
+constexpr std::size_t kMaximumNesting = 512;
 
 Error malformed(const std::string& where, const std::string& what) {
   return Error{kLibrarySnapshotErrorDomain, kSnapshotMalformed,
@@ -192,6 +196,10 @@ struct PayloadPath {
 
 PayloadPath resolvePayloadPath(const std::filesystem::path& root, const std::u16string& file,
                                bool mustExist) {
+  // The system would read the path only up to a NUL, and so open a file other than the one named.
+  if (file.find(u'\0') != std::u16string::npos) {
+    return {std::nullopt, "must not contain a NUL character"};
+  }
   std::filesystem::path relative(platform::toUtf8(file));
   if (file.empty() || relative.is_absolute()) {
     return {std::nullopt, "must be a relative path inside the library folder"};
@@ -453,6 +461,10 @@ Result<std::optional<platform::URL>> copyUnderFreeName(const platform::URL& dire
     if (copied) {
       return std::optional<platform::URL>(destination);
     }
+    // Left to the caller, which copies such a file once more.
+    if (platform::isFileError(copied.error(), platform::FileErrorCode::kChangedWhileCopied)) {
+      return copied.error();
+    }
     if (!platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists) ||
         attempt >= 10000) {
       return makeSourceError(u"The file \"" + file + u"\" cannot be copied: " +
@@ -484,9 +496,9 @@ Result<std::optional<platform::URL>> copyResolvedPayload(const std::filesystem::
 
 // Most payloads are plain files reached without a link: those are copied straight from the open
 // library folder, and the rest (links, anything unexpected) the careful way.
-Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
-                                                 const std::u16string& file,
-                                                 const platform::URL& directory) {
+Result<std::optional<platform::URL>> copyPayloadOnce(const LibraryFolder& library,
+                                                     const std::u16string& file,
+                                                     const platform::URL& directory) {
   const std::string relative = platform::toUtf8(file);
   bool needsCareful = false;
   auto result = copyUnderFreeName(
@@ -495,7 +507,9 @@ Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
         Result<void> copied = library.handle.copyFileWithoutLinks(relative, destination);
         // Any other failure ends the numbering; the careful way below gives the answer.
         needsCareful =
-            !copied && !platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists);
+            !copied &&
+            !platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists) &&
+            !platform::isFileError(copied.error(), platform::FileErrorCode::kChangedWhileCopied);
         return copied;
       });
   if (!needsCareful) {
@@ -504,16 +518,73 @@ Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
   return copyResolvedPayload(library.root, file, directory);
 }
 
-}  // namespace
+// A payload that changes while it is copied would give a torn file. It is copied once more, since
+// whoever wrote it has mostly finished by then; one that changes again fails the item.
+Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
+                                                 const std::u16string& file,
+                                                 const platform::URL& directory) {
+  for (int attempt = 1;; ++attempt) {
+    auto result = copyPayloadOnce(library, file, directory);
+    if (result ||
+        !platform::isFileError(result.error(), platform::FileErrorCode::kChangedWhileCopied)) {
+      return result;
+    }
+    if (attempt == 2) {
+      return makeSourceError(u"The file “" + file + u"” changed while it was being copied.");
+    }
+  }
+}
 
-Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
-    std::string_view text, const std::filesystem::path& folder) {
-  json root;
+// Whether lists and objects nest deeper than the limit. Brackets inside strings do not count;
+// in text that is no JSON the count may be off, but the parser refuses such text anyway.
+bool nestsDeeperThan(std::string_view text, std::size_t limit) {
+  std::size_t depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit) {
+        return true;
+      }
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
+}
+
+Result<json> parseDescription(std::string_view text) {
+  if (nestsDeeperThan(text, kMaximumNesting)) {
+    return malformed("library", "lists and objects nest deeper than " +
+                                    std::to_string(kMaximumNesting) + " levels");
+  }
   try {
-    root = json::parse(text.begin(), text.end());
+    return json::parse(text.begin(), text.end());
   } catch (const json::parse_error& error) {
     return malformed("library", std::string("not valid JSON: ") + error.what());
+  } catch (const json::out_of_range& error) {
+    // A number beyond what a double holds, such as 1e400.
+    return malformed("library", std::string("a number is out of range: ") + error.what());
+  } catch (const json::exception& error) {
+    return malformed("library", std::string("not valid JSON: ") + error.what());
   }
+}
+
+Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshot(
+    std::string_view text, const std::filesystem::path& folder) {
+  Result<json> parsed = parseDescription(text);
+  if (!parsed) {
+    return parsed.error();
+  }
+  const json root = std::move(*parsed);
   auto snapshot = std::make_shared<Snapshot>();
   std::unordered_set<std::u16string> labelIds;
   if (auto error = readHeader(root, *snapshot)) {
@@ -560,7 +631,22 @@ Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
   return std::make_unique<MemorySourceLibrary>(std::move(contents), std::move(exporter));
 }
 
-Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
+// Nothing a snapshot holds may escape as an exception: the caller gets an error to report.
+template <typename Read>
+Result<std::unique_ptr<MemorySourceLibrary>> readWithoutExceptions(Read&& read) {
+  try {
+    return read();
+  } catch (const std::bad_alloc&) {
+    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
+                 u"There is not enough memory to read the library snapshot."};
+  } catch (const std::exception& error) {
+    return malformed("library", std::string("cannot be read: ") + error.what());
+  } catch (...) {
+    return malformed("library", "cannot be read");
+  }
+}
+
+Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshotFile(
     const std::filesystem::path& folder) {
   std::filesystem::path description = folder / kLibrarySnapshotFileName;
   std::error_code error;
@@ -581,7 +667,19 @@ Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
     return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
                  fromUtf8("Cannot read the library snapshot " + description.string() + ".")};
   }
-  auto library = parseLibrarySnapshot(text.str(), folder);
+  return readLibrarySnapshot(text.str(), folder);
+}
+
+}  // namespace
+
+Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
+    std::string_view text, const std::filesystem::path& folder) {
+  return readWithoutExceptions([&] { return readLibrarySnapshot(text, folder); });
+}
+
+Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
+    const std::filesystem::path& folder) {
+  auto library = readWithoutExceptions([&] { return readLibrarySnapshotFile(folder); });
   // The parse tree was several times the library's size; its freed pages lie scattered through
   // the heap, and the export would otherwise carry them as resident memory to the end.
   ::malloc_trim(0);

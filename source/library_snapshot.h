@@ -22,7 +22,8 @@ enum LibrarySnapshotErrorCode : std::int64_t {
 /// description is checked first; any fault is an error naming the item and the field, and then
 /// nothing can be exported. Exporting an item copies its payload into the given directory as a
 /// new file private to the user, the way the application writes a file on export: the payload's
-/// mode and dates stay behind.
+/// mode and dates stay behind. Nothing the folder holds makes it throw: every fault, a number out
+/// of range, nesting too deep or memory running out included, comes back as an error.
 platform::Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
     const std::filesystem::path& folder);
 

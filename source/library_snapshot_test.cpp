@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/files.h"
 #include "platform/unicode.h"
 
 namespace zv::source {
@@ -73,6 +74,51 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedDescriptionsNamingTheField) {
     ASSERT_FALSE(library) << c.json;
     EXPECT_NE(toUtf8(library.error().description).find(c.expectedInMessage), std::string::npos)
         << c.json << " gave: " << toUtf8(library.error().description);
+  }
+}
+
+TEST_F(LibrarySnapshotTest, HostileDescriptionsAreErrorsNotExceptions) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  struct Case {
+    const char* name;
+    std::string json;
+    const char* expectedInMessage;
+  };
+  const Case cases[] = {
+      {"number beyond a double in an unknown field", R"({"format":1,"x":1e400,"items":[]})",
+       "a number is out of range"},
+      {"negative number beyond a double", R"({"format":1,"items":[{"kind":"note","id":"A",
+       "flagged":-1e400}]})",
+       "a number is out of range"},
+      {"format beyond a double", R"({"format":1e400})", "a number is out of range"},
+      {"format beyond 64 bits", R"({"format":18446744073709551617})", "\"format\" must be 1"},
+      {"nesting without end", R"({"format":1,"x":)" + deep + "}", "nest deeper than 512 levels"},
+      {"invalid UTF-8", "{\"format\":1,\"x\":\"\xC3\x28\"}", "not valid JSON"},
+      {"lone surrogate", R"({"format":1,"x":"\ud800"})", "not valid JSON"},
+      {"NUL in a payload path",
+       R"({"format":1,"items":[{"kind":"note","id":"A","file":"payload/a.rtf\u0000x"}]})",
+       "\"file\" must not contain a NUL character"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(library_ / "library.json", c.json);
+    auto parsed = parseLibrarySnapshot(c.json, library_);
+    auto opened = openLibrarySnapshot(library_);
+    for (const auto* library : {&parsed, &opened}) {
+      ASSERT_FALSE(*library);
+      EXPECT_EQ(library->error().domain, kLibrarySnapshotErrorDomain);
+      EXPECT_NE(toUtf8(library->error().description).find(c.expectedInMessage), std::string::npos)
+          << toUtf8(library->error().description);
+    }
+  }
+  // Brackets inside strings are text, and nesting up to the limit is read.
+  const std::string accepted[] = {
+      R"({"format":1,"x":")" + std::string(1000, '[') + R"(\"{"})",
+      R"({"format":1,"x":)" + std::string(511, '[') + std::string(511, ']') + "}",
+  };
+  for (const std::string& json : accepted) {
+    auto library = parseLibrarySnapshot(json, library_);
+    EXPECT_TRUE(library) << toUtf8(library.error().description);
   }
 }
 
@@ -211,6 +257,71 @@ TEST_F(LibrarySnapshotTest, ExportCopiesPayloadWithoutReplacingAndFailsClearly) 
   auto nothing = (*library)->exportItem((*items)[3], out);
   ASSERT_TRUE(nothing);
   EXPECT_FALSE(nothing->has_value());
+}
+
+// Appends to a payload after each chunk of its copy, while appends are left.
+struct PayloadAppender {
+  fs::path path;
+  int appendsLeft = 0;
+};
+PayloadAppender* currentAppender = nullptr;
+
+void appendToPayload(std::uint64_t) {
+  if (currentAppender->appendsLeft > 0) {
+    --currentAppender->appendsLeft;
+    std::ofstream(currentAppender->path, std::ios::binary | std::ios::app) << "+more";
+  }
+}
+
+TEST_F(LibrarySnapshotTest, PayloadChangingDuringTheCopyIsCopiedAgainOrFailsTheItem) {
+  fs::create_directories(library_ / "archive");
+  writeFile(library_ / "payload" / "once.pdf", "first");
+  writeFile(library_ / "payload" / "always.pdf", "first");
+  writeFile(library_ / "archive" / "linked.pdf", "first");
+  fs::create_symlink("../archive/linked.pdf", library_ / "payload" / "link.pdf");
+  auto library = parseLibrarySnapshot(R"({"format": 1, "items": [
+      {"kind": "pdfArchive", "id": "O", "file": "payload/once.pdf"},
+      {"kind": "pdfArchive", "id": "A", "file": "payload/always.pdf"},
+      {"kind": "pdfArchive", "id": "L", "file": "payload/link.pdf"}]})",
+                                      library_);
+  ASSERT_TRUE(library) << toUtf8(library.error().description);
+  struct Case {
+    const char* name;
+    size_t index;
+    const char* file;
+    fs::path changed;
+    int appends;
+    const char* content;  // none: the item fails
+  };
+  const Case cases[] = {
+      {"changes once", 0, "payload/once.pdf", library_ / "payload" / "once.pdf", 1, "first+more"},
+      {"keeps changing", 1, "payload/always.pdf", library_ / "payload" / "always.pdf", 100,
+       nullptr},
+      {"keeps changing behind a link", 2, "payload/link.pdf", library_ / "archive" / "linked.pdf",
+       100, nullptr},
+  };
+  auto items = (*library)->getItems(ItemKind::pdfArchive);
+  auto out = platform::URL::fileURLWithPath(platform::fromUtf8((root_ / "out").string()), true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PayloadAppender appender{c.changed, c.appends};
+    currentAppender = &appender;
+    platform::setContentCopyObserverForTesting(appendToPayload);
+    auto copied = (*library)->exportItem((*items)[c.index], out);
+    platform::setContentCopyObserverForTesting(nullptr);
+    if (c.content == nullptr) {
+      ASSERT_FALSE(copied);
+      EXPECT_EQ(toUtf8(copied.error().description),
+                std::string("The file “") + c.file + "” changed while it was being copied.");
+      continue;
+    }
+    ASSERT_TRUE(copied && copied->has_value())
+        << (copied ? "" : toUtf8(copied.error().description));
+    std::ifstream in((*copied)->fileSystemPath(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.content);
+  }
+  // Only the whole copy is left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
 }
 
 TEST(LibrarySnapshot, OpensTheBundledDemoLibrary) {
