@@ -61,7 +61,9 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
     }
     QNTWebLinkFile link;
     link.setTitle(bookmark.name);
-    link.setURL(URL::fromString(*bookmark.location));
+    // "www.example.com/page" is a URL without a scheme, not a reason to stop the export; it is
+    // written as it stands.
+    link.setURL(URL::fromStringAllowingRelative(*bookmark.location));
 
     // Two bookmarks of one title must not share a file: the name index numbers the second, and
     // a file is never replaced.

@@ -436,9 +436,10 @@ bool QNTWebLinkFile::readFromData(std::span<const std::uint8_t> bytes, Error* er
     }
     return false;
   }
-  // A "URL" that is no string or no URL leaves the link without one; the rest still reads.
+  // A "URL" that is no string or no URL leaves the link without one; the rest still reads. One
+  // without a scheme is a URL all the same, kept as it stands, as the bookmark export writes it.
   const std::u16string* urlText = stringForKey(*dictionary, kURLKey);
-  url_ = urlText ? platform::URL::fromString(*urlText) : std::nullopt;
+  url_ = urlText ? platform::URL::fromStringAllowingRelative(*urlText) : std::nullopt;
   title_ = optionalString(*dictionary, kTitleKey);
   description_ = optionalString(*dictionary, kDescriptionKey);
   if (const PropertyList* value = dictionary->find(kArticleTextKey)) {
