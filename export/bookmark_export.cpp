@@ -73,7 +73,8 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
     for (int attempt = 0; attempt < 1000 && !fileURL; ++attempt) {
       URL candidate =
           rootFolder.appendingPathComponent(rootFolderNames_.reserveUniqueName(wantedName));
-      if (link.writeToURL(candidate, &writeError, weblink::WebLinkWriteMode::kCreateNew)) {
+      // Private to the user, like every other exported file: a bookmark can be a secret too.
+      if (link.writeToURL(candidate, &writeError, weblink::WebLinkWriteMode::kCreateNew, 0600)) {
         fileURL = candidate;
       } else if (!platform::isFileError(writeError, platform::FileErrorCode::kFileExists)) {
         break;

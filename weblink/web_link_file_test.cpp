@@ -1,6 +1,7 @@
 #include "weblink/web_link_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -500,10 +501,34 @@ TEST_F(WebLinkFileTest, CreatingNeverReplacesAndLeavesNothingBehind) {
   const std::vector<std::uint8_t> original = {'m', 'i', 'n', 'e'};
   ASSERT_TRUE(platform::writeFileAtURL(target, original, platform::WriteMode::kCreateNew));
   platform::Error error;
-  EXPECT_FALSE(fullLink().writeToURL(target, &error));
+  EXPECT_FALSE(fullLink().writeToURL(target, &error, WebLinkWriteMode::kCreateNew));
   EXPECT_TRUE(platform::isFileError(error, platform::FileErrorCode::kFileExists));
   EXPECT_EQ(*platform::readFileAtURL(target), original);
   EXPECT_EQ(contents(), std::vector<URL>{target});
+}
+
+TEST_F(WebLinkFileTest, ReplacingKeepsPermissionsAndCreationDate) {
+  if (!extendedAttributesWork()) {
+    GTEST_SKIP() << "the temporary folder's file system has no user extended attributes";
+  }
+  const URL target = file(u"Kept.qntweblink");
+  QNTWebLinkFile old;
+  old.setURL(url(u"https://old.example/"));
+  ASSERT_TRUE(old.writeToURL(target, nullptr, WebLinkWriteMode::kCreateNew, 0600));
+  struct stat status {};
+  ASSERT_EQ(::stat(target.fileSystemPath().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u) << "a new file takes the permissions asked for";
+
+  ASSERT_EQ(::chmod(target.fileSystemPath().c_str(), 0640), 0);
+  const platform::Date created{300000000};
+  ASSERT_TRUE(platform::setFileDatesAtURL(target, {created, std::nullopt}));
+  ASSERT_TRUE(fullLink().writeToURL(target));
+  EXPECT_EQ(QNTWebLinkFile::URLFromWebLinkFileAtURL(target), fullLink().URL());
+  ASSERT_EQ(::stat(target.fileSystemPath().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(platform::creationDateAtURL(target)->secondsSinceReferenceDate,
+            created.secondsSinceReferenceDate);
+  EXPECT_EQ(contents(), std::vector<URL>{target}) << "no temporary file is left behind";
 }
 
 TEST_F(WebLinkFileTest, PlantedLinksAreNeverWrittenThrough) {
