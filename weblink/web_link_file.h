@@ -112,6 +112,8 @@ class QNTWebLinkFile {
   /// True when the stored title is absent or empty.
   bool hasEmptyTitle() const { return !title_ || title_->empty(); }
 
+  /// The link. One read from a file, or set from a bookmark's location, may have no scheme
+  /// ("www.example.com/page"); it is kept and written as it stands.
   const std::optional<platform::URL>& URL() const { return url_; }
   void setURL(std::optional<platform::URL> url) { url_ = std::move(url); }
 
