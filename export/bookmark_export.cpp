@@ -61,7 +61,9 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
     }
     QNTWebLinkFile link;
     link.setTitle(bookmark.name);
-    link.setURL(URL::fromString(*bookmark.location));
+    // "www.example.com/page" is a URL without a scheme, not a reason to stop the export; it is
+    // written as it stands.
+    link.setURL(URL::fromStringAllowingRelative(*bookmark.location));
 
     // Two bookmarks of one title must not share a file: the name index numbers the second, and
     // a file is never replaced.
@@ -71,7 +73,8 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
     for (int attempt = 0; attempt < 1000 && !fileURL; ++attempt) {
       URL candidate =
           rootFolder.appendingPathComponent(rootFolderNames_.reserveUniqueName(wantedName));
-      if (link.writeToURL(candidate, &writeError, weblink::WebLinkWriteMode::kCreateNew)) {
+      // Private to the user, like every other exported file: a bookmark can be a secret too.
+      if (link.writeToURL(candidate, &writeError, weblink::WebLinkWriteMode::kCreateNew, 0600)) {
         fileURL = candidate;
       } else if (!platform::isFileError(writeError, platform::FileErrorCode::kFileExists)) {
         break;

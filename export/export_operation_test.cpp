@@ -660,7 +660,7 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
 TEST_F(ExportOperationTest, BookmarkWithoutUsableURLStopsTheExport) {
   source::LibraryContents contents;
   contents.items = {bookmark(u"B1", u"Fine", u"https://fine.example"),
-                    bookmark(u"B2", u"Broken", u"not a url at all"),
+                    bookmark(u"B2", u"Broken", u"http://[::1"),
                     bookmark(u"B3", u"Later", u"https://later.example")};
   Outcome outcome = runExport(makeLibrary(contents));
   ASSERT_TRUE(outcome.error);
@@ -762,6 +762,36 @@ TEST_F(ExportOperationTest, UnreadableWebArchiveGoesOnAsItIsWithoutComment) {
   ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
   EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Pipe.webarchive"});
   EXPECT_EQ(outcome.log.find("Keeping web archive"), std::string::npos) << outcome.log;
+}
+
+TEST_F(ExportOperationTest, BookmarkFilesArePrivateAndKeepLocationsWithoutAScheme) {
+  source::LibraryContents contents;
+  contents.items = {bookmark(u"B1", u"Site", u"www.example.com/page"),
+                    bookmark(u"B2", u"", u"//host.example/a"),
+                    bookmark(u"B3", u"Web", u"https://web.example/")};
+  Outcome outcome = runExport(makeLibrary(contents));
+  ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
+  struct Expected {
+    std::u16string fileName;
+    std::u16string url;
+  };
+  const Expected expected[] = {
+      {u"Site.qntweblink", u"www.example.com/page"},
+      {u"host.example.qntweblink", u"//host.example/a"},
+      {u"Web.qntweblink", u"https://web.example/"},
+  };
+  for (const Expected& e : expected) {
+    SCOPED_TRACE(platform::toUtf8(e.fileName));
+    const URL file = rootFolder().appendingPathComponent(e.fileName);
+    auto link = weblink::QNTWebLinkFile::initWithFileURL(file);
+    ASSERT_TRUE(link);
+    ASSERT_TRUE(link->URL());
+    EXPECT_EQ(link->URL()->absoluteString(), e.url);
+    struct stat status {};
+    ASSERT_EQ(::stat(file.fileSystemPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+  }
+  EXPECT_EQ(outcome.completed, 3);
 }
 
 }  // namespace

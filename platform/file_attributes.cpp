@@ -48,9 +48,8 @@ std::optional<std::string> readAttribute(const std::string& path, const char* na
   return std::string(buffer, static_cast<size_t>(size));
 }
 
-// The stored creation date, when it is ours and well formed.
-std::optional<Date> storedCreationDate(const std::string& path) {
-  std::optional<std::string> text = readAttribute(path, kCreationDateAttribute);
+// A stored creation date, when it is ours and well formed.
+std::optional<Date> parsedCreationDate(const std::optional<std::string>& text) {
   if (!text) {
     return std::nullopt;
   }
@@ -63,6 +62,20 @@ std::optional<Date> storedCreationDate(const std::string& path) {
   return Date{seconds};
 }
 
+std::optional<Date> storedCreationDate(const std::string& path) {
+  return parsedCreationDate(readAttribute(path, kCreationDateAttribute));
+}
+
+// The attribute's text: seconds since the reference date, short enough for readAttribute.
+std::optional<std::string> creationDateText(Date date) {
+  char buffer[64];
+  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, date.secondsSinceReferenceDate);
+  if (error != std::errc()) {
+    return std::nullopt;
+  }
+  return std::string(buffer, end);
+}
+
 Date dateFromStatxTimestamp(const struct statx_timestamp& time) {
   struct timespec converted {};
   converted.tv_sec = time.tv_sec;
@@ -71,13 +84,11 @@ Date dateFromStatxTimestamp(const struct statx_timestamp& time) {
 }
 
 Result<void> storeCreationDate(const std::string& path, Date date) {
-  char buffer[64];
-  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, date.secondsSinceReferenceDate);
-  if (error != std::errc()) {
+  std::optional<std::string> text = creationDateText(date);
+  if (!text) {
     return makeFileErrorFromErrno(EINVAL, path);
   }
-  if (::lsetxattr(path.c_str(), kCreationDateAttribute, buffer, static_cast<size_t>(end - buffer),
-                  0) != 0 &&
+  if (::lsetxattr(path.c_str(), kCreationDateAttribute, text->data(), text->size(), 0) != 0 &&
       !attributesUnsupported(errno)) {
     return makeFileErrorFromErrno(errno, path);
   }
@@ -141,6 +152,30 @@ Result<void> setFileDatesAtURL(const URL& url, const FileDates& dates) {
     if (::utimensat(AT_FDCWD, path->c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
       return makeFileErrorFromErrno(errno, *path);
     }
+  }
+  return {};
+}
+
+Result<void> copyCreationDate(int source, int destination, std::string_view path) {
+  char buffer[64];
+  ssize_t size = ::fgetxattr(source, kCreationDateAttribute, buffer, sizeof buffer);
+  std::optional<Date> date = parsedCreationDate(
+      size < 0 ? std::nullopt : std::optional(std::string(buffer, static_cast<size_t>(size))));
+  if (!date) {
+    struct statx status {};
+    if (::statx(source, "", AT_EMPTY_PATH, STATX_BTIME | STATX_MTIME, &status) != 0) {
+      return makeFileErrorFromErrno(errno, path);
+    }
+    date = dateFromStatxTimestamp((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime
+                                                                       : status.stx_mtime);
+  }
+  std::optional<std::string> text = creationDateText(*date);
+  if (!text) {
+    return makeFileErrorFromErrno(EINVAL, path);
+  }
+  if (::fsetxattr(destination, kCreationDateAttribute, text->data(), text->size(), 0) != 0 &&
+      !attributesUnsupported(errno)) {
+    return makeFileErrorFromErrno(errno, path);
   }
   return {};
 }

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/date.h"
 #include "platform/result.h"
@@ -25,6 +26,12 @@ Result<Date> creationDateAtURL(const URL& url);
 /// Sets the dates present in `dates`. Linux cannot set a birth time, so a creation date is kept
 /// in an extended attribute; a volume without them keeps none, which is not an error.
 Result<void> setFileDatesAtURL(const URL& url, const FileDates& dates);
+
+/// Gives the open file `destination` the creation date of the open file `source` (the one we
+/// set, else its birth time, else its modification date), so that a file written anew to take
+/// the other's place keeps it. A volume without extended attributes keeps none, which is not an
+/// error. Errors name `path`, the file both stand for.
+Result<void> copyCreationDate(int source, int destination, std::string_view path);
 
 /// Whether the item shows without its extension. An item without the flag shows it; an item
 /// that does not exist is an error.

@@ -17,10 +17,12 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <random>
 #include <span>
 #include <system_error>
 #include <utility>
 
+#include "platform/file_attributes.h"
 #include "platform/localization.h"
 #include "platform/unicode.h"
 
@@ -575,6 +577,94 @@ Result<void> copyTreeRemovingPartialCopy(const std::string& source, const URL& d
   return copied;
 }
 
+// Tries before giving up on an unused temporary name; a clash is already unlikely.
+constexpr int kTemporaryNameAttempts = 16;
+
+// Hidden, so that a listing of the folder skips a file left by a crash between creating and
+// renaming it; short, so that it fits wherever the final name fits.
+std::string randomTemporaryName() {
+  thread_local std::mt19937_64 generator{std::random_device{}()};
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string name = ".zv-write-";
+  std::uint64_t bits = generator();
+  for (int i = 0; i < 16; ++i, bits >>= 4) {
+    name.push_back(kDigits[bits & 0xf]);
+  }
+  return name + ".tmp";
+}
+
+// The file an atomic write is to replace, opened without following a link; -1 when there is
+// none.
+Result<int> openReplacedFile(int folder, const std::string& name, struct stat& status,
+                             const std::string& path) {
+  // O_NONBLOCK keeps a FIFO planted under the name from blocking until fstat refuses it.
+  FileDescriptor file(
+      ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid()) {
+    return errno == ENOENT ? Result<int>(-1) : Result<int>(makeFileErrorFromErrno(errno, path));
+  }
+  if (::fstat(file.get(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  if (!S_ISREG(status.st_mode)) {
+    return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), path);
+  }
+  return file.release();
+}
+
+// Makes the new file what the old one was apart from its content: a replacing write must not
+// widen a private file's permissions or reset the dates and flags the user sees.
+Result<void> takeOverMetadata(int replaced, const struct stat& status, int file,
+                              const std::string& path) {
+  // Best effort: only root may give a file away, and a group we are not in is refused too.
+  static_cast<void>(::fchown(file, status.st_uid, status.st_gid));
+  if (::fchmod(file, status.st_mode & 07777) != 0) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  copyExtendedAttributes(replaced, file);
+  return copyCreationDate(replaced, file, path);
+}
+
+// Writes the temporary file in full; the caller removes it when this fails.
+Result<void> writeTemporaryFile(int file, std::span<const std::uint8_t> bytes, int replaced,
+                                const struct stat& replacedStatus, const std::string& path) {
+  if (auto written = writeAll(file, bytes, path); !written) {
+    return written;
+  }
+  if (replaced >= 0) {
+    if (auto taken = takeOverMetadata(replaced, replacedStatus, file, path); !taken) {
+      return taken;
+    }
+    if (::fsync(file) != 0) {
+      return makeFileErrorFromErrno(errno, path);
+    }
+  }
+  return {};
+}
+
+// Gives the temporary file its final name. A new file never takes a name that is taken; on
+// volumes without RENAME_NOREPLACE a hard link, which fails when the name is taken, does it.
+Result<void> renameTemporaryFile(int folder, const std::string& temporary, const std::string& name,
+                                 WriteMode mode, const std::string& path) {
+  if (mode == WriteMode::kReplaceExisting) {
+    if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+      return makeFileErrorFromErrno(errno, path);
+    }
+    return {};
+  }
+  if (::renameat2(folder, temporary.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) {
+    return {};
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  if (::linkat(folder, temporary.c_str(), folder, name.c_str(), 0) != 0) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  ::unlinkat(folder, temporary.c_str(), 0);
+  return {};
+}
+
 }  // namespace
 
 Error makeFileError(FileErrorCode code, std::u16string description) {
@@ -931,6 +1021,72 @@ Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes,
     ::unlink(path.c_str());
   }
   return result;
+}
+
+Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8_t> bytes,
+                                      WriteMode mode, mode_t permissions) {
+  Result<std::string> checked = checkedPath(url);
+  if (!checked) {
+    return checked.error();
+  }
+  const std::string& path = *checked;
+  const auto [parent, name] = splitParentAndName(path);
+  if (name.empty()) {
+    return makeFileErrorFromErrno(EISDIR, path);
+  }
+  FileDescriptor folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.valid()) {
+    return makeFileErrorFromErrno(errno, parent);
+  }
+  struct stat replacedStatus {};
+  int replacedDescriptor = -1;
+  if (mode == WriteMode::kReplaceExisting) {
+    Result<int> opened = openReplacedFile(folder.get(), name, replacedStatus, path);
+    if (!opened) {
+      return opened.error();
+    }
+    replacedDescriptor = *opened;
+  } else {
+    // Saves writing a file only to find the name taken; the rename checks again.
+    struct stat status {};
+    if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+      return makeFileErrorFromErrno(EEXIST, path);
+    }
+  }
+  const FileDescriptor replaced(replacedDescriptor);
+  std::string temporary;
+  int descriptor = -1;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts && descriptor < 0; ++attempt) {
+    temporary = randomTemporaryName();
+    // A replacing write starts private and takes the old file's mode once written.
+    descriptor = ::openat(folder.get(), temporary.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          replaced.valid() ? 0600 : permissions);
+    if (descriptor < 0 && errno != EEXIST) {
+      return makeFileErrorFromErrno(errno, parent);
+    }
+  }
+  if (descriptor < 0) {
+    return makeFileErrorFromErrno(EEXIST, parent);
+  }
+  FileDescriptor file(descriptor);
+  Result<void> result = writeTemporaryFile(file.get(), bytes, replaced.get(), replacedStatus, path);
+  if (::close(file.release()) != 0 && result) {
+    result = makeFileErrorFromErrno(errno, path);
+  }
+  if (result) {
+    result = renameTemporaryFile(folder.get(), temporary, name, mode, path);
+  }
+  if (!result) {
+    ::unlinkat(folder.get(), temporary.c_str(), 0);
+    return result;
+  }
+  if (replaced.valid()) {
+    // The rename reaches the disk with the folder. The new file is in place already, so a
+    // failure here is no reason to report the write as failed.
+    static_cast<void>(::fsync(folder.get()));
+  }
+  return {};
 }
 
 Result<std::vector<URL>> contentsOfDirectoryAtURL(const URL& url, DirectoryListingOptions options) {

@@ -153,6 +153,18 @@ enum class WriteMode {
 Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes, WriteMode mode,
                             mode_t permissions = 0644);
 
+/// Writes the bytes as the file's whole content so that neither a reader nor a crash ever meets
+/// a half-written file: they go to a new temporary file in the same folder, which then takes the
+/// name. kCreateNew never replaces what stands at the path (kFileExists) and gives the new file
+/// `permissions` (less the umask). kReplaceExisting takes the place of a regular file there,
+/// keeping its permissions, owner where allowed, creation date, hidden-extension flag and other
+/// user extended attributes, and reaches the disk before and after the rename, so that after a
+/// crash the path holds the old content or the new, whole; a symbolic link or a non-regular file
+/// at the path is refused. A failed write leaves what stood at the path untouched and no
+/// temporary file behind.
+Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8_t> bytes,
+                                      WriteMode mode, mode_t permissions = 0644);
+
 struct DirectoryListingOptions {
   /// Descends into subfolders (never through symbolic links).
   bool recursive = false;

@@ -2,16 +2,19 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "platform/containers.h"
+#include "platform/file_attributes.h"
 #include "platform/private_mounts_for_testing.h"
 #include "platform/unicode.h"
 
@@ -290,6 +293,96 @@ TEST_F(FilesTest, WritingRefusesPlantedLinksAndKeepsOthersFiles) {
 
   ASSERT_TRUE(writeFileAtURL(at(u"existing"), bytesOf("ours"), WriteMode::kReplaceExisting).ok());
   EXPECT_EQ(read(u"existing"), "ours");
+}
+
+mode_t permissionsOf(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+TEST_F(FilesTest, AtomicReplaceKeepsPermissionsDatesAndFlags) {
+  write(u"probe", "x");
+  if (::setxattr(pathOf(u"probe").c_str(), "user.probe", "1", 1, 0) != 0) {
+    GTEST_SKIP() << "the temporary folder's file system has no user extended attributes";
+  }
+  write(u"dated", "old content");
+  write(u"born", "old content");
+  const Date created = dateFromUnixTime(1262304000.5);
+  ASSERT_TRUE(setFileDatesAtURL(at(u"dated"), {created, std::nullopt}).ok());
+  // "born" has no date of ours: its birth (or modification) time is its creation date.
+  const Date born = *creationDateAtURL(at(u"born"));
+  for (const char16_t* name : {u"dated", u"born"}) {
+    SCOPED_TRACE(toUtf8(name));
+    ASSERT_EQ(::chmod(pathOf(name).c_str(), 0640), 0);
+    ASSERT_TRUE(setHasHiddenExtensionAtURL(at(name), true).ok());
+    ASSERT_TRUE(
+        writeFileAtomicallyAtURL(at(name), bytesOf("new"), WriteMode::kReplaceExisting).ok());
+    EXPECT_EQ(read(name), "new");
+    EXPECT_EQ(permissionsOf(pathOf(name)), 0640u);
+    EXPECT_TRUE(*hasHiddenExtensionAtURL(at(name)));
+  }
+  EXPECT_EQ(creationDateAtURL(at(u"dated"))->secondsSinceReferenceDate,
+            created.secondsSinceReferenceDate);
+  EXPECT_EQ(creationDateAtURL(at(u"born"))->secondsSinceReferenceDate,
+            born.secondsSinceReferenceDate);
+  EXPECT_EQ(contentsOfDirectoryAtURL(folder_->url())->size(), 3u) << "no temporary file is left";
+}
+
+TEST_F(FilesTest, AtomicWriteRefusesWhatItMustNotReplace) {
+  write(u"outside.txt", "theirs");
+  symlinkTo(pathOf(u"outside.txt"), u"planted");
+  symlinkTo(pathOf(u"would-be-created"), u"dangling");
+  write(u"existing", "theirs");
+  ASSERT_EQ(::mkfifo(pathOf(u"fifo").c_str(), 0600), 0);
+  ASSERT_TRUE(createDirectoryAtURL(at(u"folder"), false, 0700).ok());
+  struct Case {
+    std::u16string name;
+    WriteMode mode;
+    FileErrorCode code;
+  };
+  const Case cases[] = {
+      {u"planted", WriteMode::kCreateNew, FileErrorCode::kFileExists},
+      {u"planted", WriteMode::kReplaceExisting, FileErrorCode::kSymbolicLink},
+      {u"dangling", WriteMode::kCreateNew, FileErrorCode::kFileExists},
+      {u"dangling", WriteMode::kReplaceExisting, FileErrorCode::kSymbolicLink},
+      {u"existing", WriteMode::kCreateNew, FileErrorCode::kFileExists},
+      {u"fifo", WriteMode::kReplaceExisting, FileErrorCode::kNotARegularFile},
+      {u"folder", WriteMode::kReplaceExisting, FileErrorCode::kNotARegularFile},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.name));
+    Result<void> written = writeFileAtomicallyAtURL(at(c.name), bytesOf("ours"), c.mode);
+    ASSERT_FALSE(written.ok());
+    EXPECT_TRUE(isFileError(written.error(), c.code)) << toUtf8(written.error().description);
+  }
+  EXPECT_EQ(read(u"outside.txt"), "theirs");
+  EXPECT_EQ(read(u"existing"), "theirs");
+  EXPECT_FALSE(itemIsReachableAtURL(at(u"would-be-created")));
+  EXPECT_EQ(contentsOfDirectoryAtURL(folder_->url())->size(), 6u) << "no temporary file is left";
+
+  ASSERT_TRUE(
+      writeFileAtomicallyAtURL(at(u"new"), bytesOf("ours"), WriteMode::kCreateNew, 0600).ok());
+  EXPECT_EQ(read(u"new"), "ours");
+  EXPECT_EQ(permissionsOf(pathOf(u"new")), 0600u);
+}
+
+TEST_F(FilesTest, FailedAtomicReplaceLeavesTheOldFileWhole) {
+  write(u"precious", "old content");
+  // A file size limit makes the write fail part-way, whoever runs the test (root ignores a
+  // read-only folder).
+  struct rlimit original {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &original), 0);
+  auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = original;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  Result<void> written = writeFileAtomicallyAtURL(
+      at(u"precious"), std::vector<std::uint8_t>(8192, 'x'), WriteMode::kReplaceExisting);
+  ::setrlimit(RLIMIT_FSIZE, &original);
+  std::signal(SIGXFSZ, previousHandler);
+  EXPECT_FALSE(written.ok());
+  EXPECT_EQ(read(u"precious"), "old content");
+  EXPECT_EQ(contentsOfDirectoryAtURL(folder_->url())->size(), 1u) << "no temporary file is left";
 }
 
 TEST_F(FilesTest, ReadingRefusesWhatIsNoRegularFile) {

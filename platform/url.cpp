@@ -98,6 +98,26 @@ std::optional<std::u16string> widened(const std::optional<std::string>& ascii) {
   return fromUtf8(*ascii);
 }
 
+// Where the authority begins: after "scheme://", or after the "//" that opens a reference
+// without a scheme. A "://" further on (a link inside a relative link's query) starts none.
+std::optional<size_t> authorityStart(std::string_view text) {
+  size_t schemeEnd = 0;
+  while (schemeEnd < text.size() &&
+         (isAlphaNumeric(static_cast<unsigned char>(text[schemeEnd])) ||
+          std::string_view("+-.").find(text[schemeEnd]) != std::string_view::npos)) {
+    ++schemeEnd;
+  }
+  const bool startsWithLetter =
+      !text.empty() && ((text[0] >= 'a' && text[0] <= 'z') || (text[0] >= 'A' && text[0] <= 'Z'));
+  if (startsWithLetter && text.substr(schemeEnd).starts_with("://")) {
+    return schemeEnd + 3;
+  }
+  if (text.starts_with("//")) {
+    return 2;
+  }
+  return std::nullopt;
+}
+
 // Escapes what can never stand in a URL, leaving every character with a meaning alone, so that
 // a link typed or pasted with spaces or non-ASCII letters still reads as the link it names.
 std::string encodingInvalidCharacters(std::string_view text) {
@@ -107,8 +127,8 @@ std::string encodingInvalidCharacters(std::string_view text) {
   // Brackets belong only to an IPv6 host; past the authority they are text, as is every "#"
   // after the one that starts the fragment.
   size_t authorityEnd = 0;
-  if (size_t scheme = text.find("://"); scheme != std::string_view::npos) {
-    authorityEnd = std::min(text.find_first_of("/?#", scheme + 3), text.size());
+  if (std::optional<size_t> start = authorityStart(text)) {
+    authorityEnd = std::min(text.find_first_of("/?#", *start), text.size());
   }
   bool inFragment = false;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -259,9 +279,9 @@ std::optional<int> portNumber(const std::optional<std::string>& port) {
 
 }  // namespace
 
-std::optional<URL> URL::fromEncodedString(std::string text) {
+std::optional<URL> URL::fromEncodedString(std::string text, bool allowsRelative) {
   std::optional<Parts> parts = parseParts(text);
-  if (!parts || !parts->scheme) {
+  if (!parts || (!parts->scheme && !allowsRelative)) {
     return std::nullopt;
   }
   URL url;
@@ -275,6 +295,15 @@ std::optional<URL> URL::fromEncodedString(std::string text) {
 
 std::optional<URL> URL::fromString(std::u16string_view text) {
   return fromEncodedString(encodingInvalidCharacters(toUtf8(text)));
+}
+
+std::optional<URL> URL::fromStringAllowingRelative(std::u16string_view text) {
+  // The parser takes empty text for a reference to the current document; as a link it names
+  // nothing.
+  if (text.empty()) {
+    return std::nullopt;
+  }
+  return fromEncodedString(encodingInvalidCharacters(toUtf8(text)), true);
 }
 
 URL URL::fileURLWithPath(std::u16string_view path, bool isDirectory) {

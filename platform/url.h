@@ -35,8 +35,9 @@ struct URLQueryItem {
   friend bool operator==(const URLQueryItem&, const URLQueryItem&) = default;
 };
 
-/// An absolute URL: file URLs for items on disk, web URLs for bookmarks. Values are immutable;
-/// the operations that derive a URL return a new one.
+/// A URL: file URLs for items on disk, web URLs for bookmarks. Only fromStringAllowingRelative
+/// makes one without a scheme. Values are immutable; the operations that derive a URL return a
+/// new one.
 class URL {
  public:
   /// Parses an absolute URL string (RFC 3986). Characters that can never stand in a URL (spaces,
@@ -44,6 +45,14 @@ class URL {
   /// and the platform do; nothing when the text is still not an absolute URL, or when a file URL
   /// names a path containing a NUL byte.
   static std::optional<URL> fromString(std::u16string_view text);
+  /// Parses a URL reference as fromString does, relative ones included, as the platform's own
+  /// parser takes the addresses people type: "www.example.com/page", "//host/a", "/a", "a.html",
+  /// "?q=1" and "#top" are URLs without a scheme (and, but for "//host", without a host), whose
+  /// absolute string is the text itself. Nothing for empty text, and for text that is still no
+  /// URL reference once the characters above are encoded: a scheme not starting with a letter
+  /// ("1http://a"), a colon in the first segment of a reference without a scheme (":a"), a
+  /// broken IP literal ("http://[::1"), a port that is not digits, a second "@" before the host.
+  static std::optional<URL> fromStringAllowingRelative(std::u16string_view text);
 
   /// A file URL for an absolute path; a relative path is taken relative to the current working
   /// directory. Repeated "/" collapse to one. A directory URL's absolute string ends in "/"
@@ -94,7 +103,7 @@ class URL {
  private:
   friend class URLComponents;
   URL() = default;
-  static std::optional<URL> fromEncodedString(std::string text);
+  static std::optional<URL> fromEncodedString(std::string text, bool allowsRelative = false);
   URL withEncodedPath(std::string path) const;
 
   std::string absolute_;

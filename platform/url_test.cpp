@@ -101,6 +101,46 @@ TEST(URLParsing, RejectsTextsThatAreNoAbsoluteURL) {
   }
 }
 
+TEST(URLParsing, RelativeReferencesParseAsTheyStandWhenAllowed) {
+  struct Case {
+    std::u16string text;
+    std::optional<std::u16string> absolute;  // nothing: refused
+    std::optional<std::u16string> host;
+  };
+  const Case cases[] = {
+      {u"www.example.com/page", u"www.example.com/page", std::nullopt},
+      {u"/path", u"/path", std::nullopt},
+      {u"page.html", u"page.html", std::nullopt},
+      {u"?q=1", u"?q=1", std::nullopt},
+      {u"#frag", u"#frag", std::nullopt},
+      {u"//example.com/a", u"//example.com/a", u"example.com"},
+      {u"//[::1]/a", u"//[::1]/a", u"::1"},
+      {u"www.example.com/my page", u"www.example.com/my%20page", std::nullopt},
+      {u"%zz", u"%25zz", std::nullopt},
+      // A link inside the query opens no authority: its brackets are text.
+      {u"/a?u=http://x[1]", u"/a?u=http://x%5B1%5D", std::nullopt},
+      {u"https://Example.com/", u"https://Example.com/", u"Example.com"},
+      {u"", std::nullopt, std::nullopt},
+      {u"1http://example.com", std::nullopt, std::nullopt},
+      {u":page", std::nullopt, std::nullopt},
+      {u"http://[::1", std::nullopt, std::nullopt},
+      {u"http://example.com:port/", std::nullopt, std::nullopt},
+      {u"http://a@b@c/", std::nullopt, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.text));
+    std::optional<URL> url = URL::fromStringAllowingRelative(c.text);
+    ASSERT_EQ(url.has_value(), c.absolute.has_value());
+    if (!url) {
+      continue;
+    }
+    EXPECT_EQ(url->absoluteString(), *c.absolute);
+    EXPECT_EQ(url->host(), c.host);
+    EXPECT_FALSE(url->isFileURL());
+    EXPECT_EQ(URL::fromStringAllowingRelative(url->absoluteString()), url) << "reads back";
+  }
+}
+
 TEST(URLParsing, EncodesCharactersThatCannotStandInAURL) {
   struct Case {
     std::u16string text;

@@ -202,6 +202,15 @@ bool equalsIgnoringCase(std::u16string_view label, std::u16string_view other) {
   return first.caseCompare(second, U_FOLD_CASE_DEFAULT) == 0;
 }
 
+// "example.com." is "example.com" written fully qualified: its final dot stands for the root
+// of the name space, not for an empty last label.
+std::u16string_view withoutRootDot(std::u16string_view host) {
+  if (host.ends_with(kLabelSeparator)) {
+    host.remove_suffix(1);
+  }
+  return host;
+}
+
 bool isWebScheme(std::u16string_view scheme) {
   return equalsIgnoringCase(scheme, u"http") || equalsIgnoringCase(scheme, u"https");
 }
@@ -287,12 +296,16 @@ std::optional<std::u16string> highlightedTextFromString(const URL& url, std::u16
 
 bool matchesHost(const URL& url, std::u16string_view host) {
   std::optional<std::u16string> urlHost = URLComponents(url).host();
-  // An empty host (as in "file:///") is no host; it must not match an empty argument.
-  if (!urlHost || urlHost->empty()) {
+  if (!urlHost) {
     return false;
   }
-  std::vector<std::u16string_view> labels = split(*urlHost, kLabelSeparator);
-  std::vector<std::u16string_view> wanted = split(host, kLabelSeparator);
+  const std::u16string_view name = withoutRootDot(*urlHost);
+  // An empty host (as in "file:///") is no host; it must not match an empty argument.
+  if (name.empty()) {
+    return false;
+  }
+  std::vector<std::u16string_view> labels = split(name, kLabelSeparator);
+  std::vector<std::u16string_view> wanted = split(withoutRootDot(host), kLabelSeparator);
   if (labels.size() < wanted.size()) {
     return false;
   }

@@ -32,8 +32,8 @@ std::optional<std::u16string> highlightedTextFromString(const platform::URL& url
                                                         std::u16string_view text);
 
 /// True when the URL's host is the given host or lies inside it, label by label from the right
-/// and ignoring case: "a.b.c" matches "b.c" and "A.B.C" but not "xb.c" or "c.b". A URL without
-/// a host matches nothing.
+/// and ignoring case: "a.b.c" matches "b.c" and "A.B.C" but not "xb.c" or "c.b". One final dot,
+/// on either host, is ignored ("a.b.c." is "a.b.c"). A URL without a host matches nothing.
 bool matchesHost(const platform::URL& url, std::u16string_view host);
 
 }  // namespace zv::weblink

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::u16string_view page = newline == std::u16string::npos
                                  ? std::u16string_view()
                                  : std::u16string_view(input).substr(newline + 1);
-  std::optional<platform::URL> url = platform::URL::fromString(link);
+  // Relative links too: a bookmark's location need not have a scheme.
+  std::optional<platform::URL> url = platform::URL::fromStringAllowingRelative(link);
   if (!url) {
     return 0;
   }

@@ -10,7 +10,7 @@ namespace {
 using platform::URL;
 
 URL urlFrom(std::u16string_view text) {
-  std::optional<URL> url = URL::fromString(text);
+  std::optional<URL> url = URL::fromStringAllowingRelative(text);
   EXPECT_TRUE(url.has_value()) << platform::toUtf8(text);
   return url.value_or(URL::fileURLWithPath(u"/"));
 }
@@ -128,14 +128,35 @@ TEST(MatchesHost, ComparesLabelsFromTheRight) {
       {u"https://a.b.c/path", u"z.a.b.c", false},
       {u"https://xa.b.c/path", u"a.b.c", false},
       {u"https://\u00c4.example/", u"\u00e4.example", true},
-      {u"https://a.example/", u"a.example.", false},
+      // A final dot names the same host, fully qualified; only that one dot goes.
+      {u"https://a.example/", u"a.example.", true},
+      {u"https://www.a.example./", u"A.EXAMPLE", true},
+      {u"https://www.a.example./", u"a.example.", true},
+      {u"https://a.example../", u"a.example", false},
+      {u"https://a.example/", u".", false},
+      {u"https://./", u"", false},
       {u"file:///tmp/x", u"", false},
       {u"about:reader", u"reader", false},
+      {u"www.example.com/page", u"example.com", false},
+      {u"//www.example.com/page", u"example.com", true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(matchesHost(urlFrom(c.url), c.host), c.expected)
-        << platform::toUtf8(c.url) << " against " << platform::toUtf8(c.host);
+    SCOPED_TRACE(platform::toUtf8(c.url) + " against " + platform::toUtf8(c.host));
+    EXPECT_EQ(matchesHost(urlFrom(c.url), c.host), c.expected);
   }
+}
+
+TEST(URLCleanedForImport, LeavesURLsWithoutASchemeAsTheyStand) {
+  for (std::u16string_view text :
+       {u"www.example.com/page", u"/path", u"page.html", u"?url=https%3A%2F%2Fx.example", u"#frag",
+        u"//example.com/reader?url=x"}) {
+    SCOPED_TRACE(platform::toUtf8(text));
+    std::optional<URL> cleaned = URLCleanedForImport(urlFrom(text));
+    ASSERT_TRUE(cleaned);
+    EXPECT_EQ(cleaned->absoluteString(), text);
+  }
+  EXPECT_EQ(highlightedTextComponents(urlFrom(u"#:~:text=start,end")),
+            (std::vector<std::u16string>{u"start", u"end"}));
 }
 
 }  // namespace

@@ -1,10 +1,5 @@
 #include "weblink/web_link_file.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <random>
 #include <utility>
 
 #include "platform/file_attributes.h"
@@ -37,9 +32,6 @@ constexpr char16_t kImageKey[] = u"Image";
 constexpr char16_t kImageAltTextKey[] = u"ImageAltText";
 constexpr char16_t kWebArchiveKey[] = u"WebArchive";
 constexpr char16_t kHasVideoURLKey[] = u"HasVideoURL";
-
-// Tries before giving up on finding an unused temporary name; a clash is already unlikely.
-constexpr int kTemporaryNameAttempts = 16;
 
 Error webLinkError(std::int64_t code, std::u16string_view text) {
   return Error{QNTWebLinkFileErrorDomain, code, platform::localized(text)};
@@ -110,92 +102,9 @@ std::optional<std::vector<std::uint8_t>> optionalData(const PropertyList::Dictio
   return data ? std::optional(*data) : std::nullopt;
 }
 
-std::u16string randomTemporaryName() {
-  thread_local std::mt19937_64 generator{std::random_device{}()};
-  static constexpr char16_t kDigits[] = u"0123456789abcdef";
-  std::u16string name = u".qntweblink-";
-  std::uint64_t bits = generator();
-  for (int i = 0; i < 16; ++i, bits >>= 4) {
-    name.push_back(kDigits[bits & 0xf]);
-  }
-  return name + u".tmp";
-}
-
-// The destination of a replacing write must be a regular file or nothing: a planted link is
-// never written through, and a folder is never swapped for a file.
-Result<void> checkReplaceableDestination(const platform::URL& fileURL) {
-  struct stat status {};
-  const std::string path = fileURL.fileSystemPath();
-  if (::lstat(path.c_str(), &status) != 0) {
-    if (errno == ENOENT) {
-      return {};
-    }
-    return platform::makeFileErrorFromErrno(errno, path);
-  }
-  if (S_ISLNK(status.st_mode)) {
-    return platform::makeFileError(
-        platform::FileErrorCode::kSymbolicLink,
-        platform::formatLocalized(u"“%@” is a symbolic link, which is not written through.",
-                                  {fileURL.path()}));
-  }
-  if (!S_ISREG(status.st_mode)) {
-    return platform::makeFileError(
-        platform::FileErrorCode::kNotARegularFile,
-        platform::formatLocalized(u"“%@” is not a regular file.", {fileURL.path()}));
-  }
-  return {};
-}
-
-// Readers never see a half-written file: the bytes go to a fresh file beside the destination,
-// which is then renamed into place (without replacing, unless the caller asked to replace).
-Result<void> writeAtomically(const platform::URL& fileURL, std::span<const std::uint8_t> bytes,
-                             WebLinkWriteMode mode) {
-  if (!fileURL.isFileURL()) {
-    return platform::makeFileError(
-        platform::FileErrorCode::kNotAFileURL,
-        platform::formatLocalized(u"“%@” is not a file URL.", {fileURL.absoluteString()}));
-  }
-  if (mode == WebLinkWriteMode::kReplaceExisting) {
-    if (Result<void> checked = checkReplaceableDestination(fileURL); !checked) {
-      return checked;
-    }
-  } else if (platform::itemIsReachableAtURL(fileURL)) {
-    return platform::makeFileError(platform::FileErrorCode::kFileExists,
-                                   platform::formatLocalized(u"An item named “%@” already exists.",
-                                                             {fileURL.lastPathComponent()}));
-  }
-  const platform::URL folder = fileURL.deletingLastPathComponent();
-  std::optional<platform::URL> temporary;
-  for (int attempt = 0; attempt < kTemporaryNameAttempts && !temporary; ++attempt) {
-    const platform::URL candidate = folder.appendingPathComponent(randomTemporaryName());
-    Result<void> written =
-        platform::writeFileAtURL(candidate, bytes, platform::WriteMode::kCreateNew);
-    if (written) {
-      temporary = candidate;
-    } else if (!platform::isFileError(written.error(), platform::FileErrorCode::kFileExists)) {
-      return written;
-    }
-  }
-  if (!temporary) {
-    return platform::makeFileError(
-        platform::FileErrorCode::kFileExists,
-        platform::formatLocalized(u"No unused temporary name was found in “%@”.", {folder.path()}));
-  }
-  Result<void> moved = [&]() -> Result<void> {
-    if (mode == WebLinkWriteMode::kCreateNew) {
-      return platform::moveItemAtURLWithoutReplacing(*temporary, fileURL);
-    }
-    const std::string destination = fileURL.fileSystemPath();
-    if (std::rename(temporary->fileSystemPath().c_str(), destination.c_str()) != 0) {
-      return platform::makeFileErrorFromErrno(errno, destination);
-    }
-    return {};
-  }();
-  if (!moved) {
-    // The temporary file is ours; nothing else is touched.
-    static_cast<void>(platform::removeItemAtURL(*temporary));
-  }
-  return moved;
+platform::WriteMode platformWriteMode(WebLinkWriteMode mode) {
+  return mode == WebLinkWriteMode::kCreateNew ? platform::WriteMode::kCreateNew
+                                              : platform::WriteMode::kReplaceExisting;
 }
 
 }  // namespace
@@ -388,13 +297,13 @@ std::optional<std::vector<std::uint8_t>> QNTWebLinkFile::webLinkDataForType(
                   error);
 }
 
-bool QNTWebLinkFile::writeToURL(const platform::URL& fileURL, Error* error,
-                                WebLinkWriteMode mode) const {
-  return writeToURL(fileURL, fileType(), error, mode);
+bool QNTWebLinkFile::writeToURL(const platform::URL& fileURL, Error* error, WebLinkWriteMode mode,
+                                mode_t permissions) const {
+  return writeToURL(fileURL, fileType(), error, mode, permissions);
 }
 
 bool QNTWebLinkFile::writeToURL(const platform::URL& fileURL, const ContentType& contentType,
-                                Error* error, WebLinkWriteMode mode) const {
+                                Error* error, WebLinkWriteMode mode, mode_t permissions) const {
   // A file that does not exist yet reads as hidden, so new files show without the extension.
   Result<bool> hidden = platform::hasHiddenExtensionAtURL(fileURL);
   const bool hideExtension = hidden ? *hidden : true;
@@ -402,7 +311,9 @@ bool QNTWebLinkFile::writeToURL(const platform::URL& fileURL, const ContentType&
   if (!bytes) {
     return false;
   }
-  if (!reported(writeAtomically(fileURL, *bytes, mode), error)) {
+  if (!reported(
+          platform::writeFileAtomicallyAtURL(fileURL, *bytes, platformWriteMode(mode), permissions),
+          error)) {
     return false;
   }
   static_cast<void>(platform::setHasHiddenExtensionAtURL(fileURL, hideExtension));
@@ -436,9 +347,10 @@ bool QNTWebLinkFile::readFromData(std::span<const std::uint8_t> bytes, Error* er
     }
     return false;
   }
-  // A "URL" that is no string or no URL leaves the link without one; the rest still reads.
+  // A "URL" that is no string or no URL leaves the link without one; the rest still reads. One
+  // without a scheme is a URL all the same, kept as it stands, as the bookmark export writes it.
   const std::u16string* urlText = stringForKey(*dictionary, kURLKey);
-  url_ = urlText ? platform::URL::fromString(*urlText) : std::nullopt;
+  url_ = urlText ? platform::URL::fromStringAllowingRelative(*urlText) : std::nullopt;
   title_ = optionalString(*dictionary, kTitleKey);
   description_ = optionalString(*dictionary, kDescriptionKey);
   if (const PropertyList* value = dictionary->find(kArticleTextKey)) {

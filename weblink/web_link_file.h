@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -47,8 +49,8 @@ enum class WebLinkWriteMode {
   /// Fails with the file error kFileExists when anything stands at the destination, so that a
   /// caller writing many links picks another name instead of losing one.
   kCreateNew,
-  /// Replaces a regular file at the destination, keeping its hidden-extension setting; a
-  /// symbolic link or folder there is refused.
+  /// Replaces a regular file at the destination, keeping its permissions, creation date and
+  /// hidden-extension setting; a symbolic link or anything but a regular file there is refused.
   kReplaceExisting,
 };
 
@@ -84,14 +86,17 @@ class QNTWebLinkFile {
   /// for the web link type, an XML property list holding only "URL" for any other type.
   std::optional<std::vector<std::uint8_t>> webLinkDataForType(
       const platform::ContentType& contentType, platform::Error* error = nullptr) const;
-  /// Writes the web link type. The file appears complete or not at all: the bytes go to a
-  /// temporary file in the same folder that is then moved into place. A new file hides its
-  /// extension; a replaced one keeps its setting.
+  /// Writes the web link type, by default in place of a file already there. The file appears
+  /// complete or not at all: the bytes go to a temporary file in the same folder that is then
+  /// renamed into place. A new file gets `permissions` (less the umask) and hides its extension;
+  /// a replaced one keeps its permissions, creation date and extension setting.
   bool writeToURL(const platform::URL& fileURL, platform::Error* error = nullptr,
-                  WebLinkWriteMode mode = WebLinkWriteMode::kCreateNew) const;
+                  WebLinkWriteMode mode = WebLinkWriteMode::kReplaceExisting,
+                  mode_t permissions = 0644) const;
   bool writeToURL(const platform::URL& fileURL, const platform::ContentType& contentType,
                   platform::Error* error = nullptr,
-                  WebLinkWriteMode mode = WebLinkWriteMode::kCreateNew) const;
+                  WebLinkWriteMode mode = WebLinkWriteMode::kReplaceExisting,
+                  mode_t permissions = 0644) const;
   /// Reads a web link or webloc file in either property list encoding. On success every
   /// property of the file format takes the file's value or becomes absent; the article text
   /// changes only when the file has one. A known key holding a value of another type reads as
@@ -107,6 +112,8 @@ class QNTWebLinkFile {
   /// True when the stored title is absent or empty.
   bool hasEmptyTitle() const { return !title_ || title_->empty(); }
 
+  /// The link. One read from a file, or set from a bookmark's location, may have no scheme
+  /// ("www.example.com/page"); it is kept and written as it stands.
   const std::optional<platform::URL>& URL() const { return url_; }
   void setURL(std::optional<platform::URL> url) { url_ = std::move(url); }
 

@@ -1,6 +1,7 @@
 #include "weblink/web_link_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -23,7 +24,7 @@ using platform::PropertyListFormat;
 using platform::URL;
 
 URL url(std::u16string_view text) {
-  return *URL::fromString(text);
+  return *URL::fromStringAllowingRelative(text);
 }
 
 std::vector<std::uint8_t> bytesOf(const PropertyList& value, PropertyListFormat format) {
@@ -260,6 +261,44 @@ TEST(WebLinkReadTest, FailuresLeaveTheLinkUnchanged) {
   EXPECT_EQ(error.description, u"The file is not a valid webloc file.");
 }
 
+TEST(WebLinkReadTest, URLsWithoutASchemeAreKeptAsTheyStand) {
+  struct Case {
+    std::u16string text;
+    bool parses;
+    std::optional<std::u16string> title;
+  };
+  const std::vector<Case> cases = {
+      {u"www.example.com/page", true, std::nullopt},
+      {u"/path", true, std::nullopt},
+      {u"page.html", true, std::nullopt},
+      {u"?q=1", true, std::nullopt},
+      {u"#frag", true, std::nullopt},
+      {u"//example.com/a", true, u"example.com"},
+      {u"", false, std::nullopt},
+      {u"1http://example.com", false, std::nullopt},
+      {u"http://[::1", false, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.text));
+    PropertyList::Dictionary webloc;
+    webloc.set(u"URL", c.text);
+    QNTWebLinkFile link;
+    ASSERT_TRUE(link.readFromData(bytesOf(PropertyList(webloc), PropertyListFormat::kXml)));
+    ASSERT_EQ(link.URL().has_value(), c.parses);
+    EXPECT_EQ(link.title(), c.title);
+    platform::Error error;
+    auto bytes = link.webLinkDataForType(QNTWebLinkFile::fileType(), &error);
+    if (!c.parses) {
+      EXPECT_EQ(error.code, kWebLinkFileNoURLErrorCode);
+      continue;
+    }
+    ASSERT_TRUE(bytes);
+    const PropertyList::Dictionary written = writtenDictionary(link, PropertyListFormat::kBinary);
+    EXPECT_EQ(*written.find(u"URL")->asString(), c.text);
+    EXPECT_EQ(written.find(u"Title") != nullptr, c.title.has_value());
+  }
+}
+
 TEST(WebLinkReadTest, ValuesOfUnexpectedTypesReadAsAbsent) {
   struct Case {
     const char* key;
@@ -267,7 +306,7 @@ TEST(WebLinkReadTest, ValuesOfUnexpectedTypesReadAsAbsent) {
   };
   const std::vector<Case> cases = {
       {"URL", PropertyList(42)},
-      {"URL", PropertyList(u"not a url at all")},
+      {"URL", PropertyList(u"1http://not a url at all")},
       {"Title", PropertyList(PropertyList::Array{u"x"})},
       {"Description", PropertyList(3.5)},
       {"SiteName", PropertyList(true)},
@@ -328,11 +367,12 @@ TEST(WebLinkOperationsTest, CanInitWithURLOnlyForHTTPSchemes) {
       {u"ftp://example.com", false},
       {u"file:///tmp/x", false},
       {u"httpx://example.com", true},
+      {u"www.example.com/page", false},
+      {u"//example.com/page", false},
       {std::nullopt, false},
   };
   for (const Case& testCase : cases) {
-    const std::optional<URL> value =
-        testCase.url ? URL::fromString(*testCase.url) : std::optional<URL>();
+    const std::optional<URL> value = testCase.url ? url(*testCase.url) : std::optional<URL>();
     EXPECT_EQ(QNTWebLinkFile::canInitWithURL(value), testCase.expected)
         << (testCase.url ? platform::toUtf8(*testCase.url) : "absent");
   }
@@ -348,6 +388,8 @@ TEST(WebLinkOperationsTest, SuggestedNameIsTheSanitisedHost) {
       {u"file:///Users/someone/file.txt", u"Untitled Web Link.qntweblink"},
       {u"mailto:someone@example.com", u"Untitled Web Link.qntweblink"},
       {u"http://[::1]:8080/", u"--1.qntweblink"},
+      {u"www.example.com/page", u"Untitled Web Link.qntweblink"},
+      {u"//example.com/page", u"example.com.qntweblink"},
   };
   for (const Case& testCase : cases) {
     EXPECT_EQ(QNTWebLinkFile::suggestedNameForURL(url(testCase.url)), testCase.expected)
@@ -369,6 +411,9 @@ TEST(WebLinkOperationsTest, SummaryStartsAtTheHostAndStopsAtTheQuery) {
       {u"https://example.com:8080/", u"example.com:8080/"},
       {u"https://example.com/x", u"example.com/x"},
       {u"mailto:someone@example.com", u"mailto:someone@example.com"},
+      {u"www.example.com/page?q=1", u"www.example.com/page?q=1"},
+      {u"//example.com/a?q=1", u"example.com/a"},
+      {u"/", u""},
   };
   for (const Case& testCase : cases) {
     EXPECT_EQ(QNTWebLinkFile::summaryStringForURL(url(testCase.url)), testCase.expected)
@@ -456,10 +501,34 @@ TEST_F(WebLinkFileTest, CreatingNeverReplacesAndLeavesNothingBehind) {
   const std::vector<std::uint8_t> original = {'m', 'i', 'n', 'e'};
   ASSERT_TRUE(platform::writeFileAtURL(target, original, platform::WriteMode::kCreateNew));
   platform::Error error;
-  EXPECT_FALSE(fullLink().writeToURL(target, &error));
+  EXPECT_FALSE(fullLink().writeToURL(target, &error, WebLinkWriteMode::kCreateNew));
   EXPECT_TRUE(platform::isFileError(error, platform::FileErrorCode::kFileExists));
   EXPECT_EQ(*platform::readFileAtURL(target), original);
   EXPECT_EQ(contents(), std::vector<URL>{target});
+}
+
+TEST_F(WebLinkFileTest, ReplacingKeepsPermissionsAndCreationDate) {
+  if (!extendedAttributesWork()) {
+    GTEST_SKIP() << "the temporary folder's file system has no user extended attributes";
+  }
+  const URL target = file(u"Kept.qntweblink");
+  QNTWebLinkFile old;
+  old.setURL(url(u"https://old.example/"));
+  ASSERT_TRUE(old.writeToURL(target, nullptr, WebLinkWriteMode::kCreateNew, 0600));
+  struct stat status {};
+  ASSERT_EQ(::stat(target.fileSystemPath().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u) << "a new file takes the permissions asked for";
+
+  ASSERT_EQ(::chmod(target.fileSystemPath().c_str(), 0640), 0);
+  const platform::Date created{300000000};
+  ASSERT_TRUE(platform::setFileDatesAtURL(target, {created, std::nullopt}));
+  ASSERT_TRUE(fullLink().writeToURL(target));
+  EXPECT_EQ(QNTWebLinkFile::URLFromWebLinkFileAtURL(target), fullLink().URL());
+  ASSERT_EQ(::stat(target.fileSystemPath().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(platform::creationDateAtURL(target)->secondsSinceReferenceDate,
+            created.secondsSinceReferenceDate);
+  EXPECT_EQ(contents(), std::vector<URL>{target}) << "no temporary file is left behind";
 }
 
 TEST_F(WebLinkFileTest, PlantedLinksAreNeverWrittenThrough) {
