@@ -116,14 +116,14 @@ void appendByteEscape(std::string& text, unsigned char byte) {
 
 }  // namespace
 
-std::string escapedControlCharacters(std::string_view text) {
+std::string escapedControlCharacters(std::string_view text, bool keepLineFeeds) {
   std::string escaped;
   escaped.reserve(text.size());
   while (!text.empty()) {
     const auto byte = static_cast<unsigned char>(text[0]);
     const std::size_t length = utf8SequenceLength(text);
     if (byte == '\n') {
-      escaped += "\\n";
+      escaped += keepLineFeeds ? "\n" : "\\n";
     } else if (byte == '\r') {
       escaped += "\\r";
     } else if (length == 0 || (byte < 0x20 && byte != '\t') || byte == 0x7F) {

@@ -92,6 +92,7 @@ TEST(EscapedControlCharacters, LeavesNothingATerminalWouldObey) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(escapedControlCharacters(c.text), c.expected);
   }
+  EXPECT_EQ(escapedControlCharacters("one\r\ntwo\n\x1B[2J", true), "one\\r\ntwo\n\\x1B[2J");
 }
 
 TEST(Log, LinesFromManyThreadsStayWhole) {
