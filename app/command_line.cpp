@@ -1,8 +1,5 @@
 #include "app/command_line.h"
 
-#include <stdlib.h>
-
-#include <algorithm>
 #include <string_view>
 
 #include "platform/unicode.h"
@@ -83,40 +80,6 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
     }
   }
   return commandLine;
-}
-
-std::string absoluteNormalizedPath(std::string_view path, std::string_view currentFolder) {
-  std::string whole(path);
-  if (!path.starts_with('/')) {
-    whole = std::string(currentFolder) + "/" + whole;
-  }
-  std::string normalized;  // "" stands for the root
-  std::size_t start = 0;
-  while (start <= whole.size()) {
-    std::size_t end = whole.find('/', start);
-    if (end == std::string::npos) {
-      end = whole.size();
-    }
-    const std::string_view component = std::string_view(whole).substr(start, end - start);
-    start = end + 1;
-    if (component.empty() || component == ".") {
-      continue;
-    }
-    if (component != "..") {
-      normalized += '/';
-      normalized += component;
-      continue;
-    }
-    // The system goes up from the folder a link leads to, not from the link's own parent.
-    if (!normalized.empty()) {
-      if (char* resolved = ::realpath(normalized.c_str(), nullptr)) {
-        normalized = resolved;
-        ::free(resolved);
-      }
-    }
-    normalized.erase(std::min(normalized.size(), normalized.rfind('/')));
-  }
-  return normalized.empty() ? "/" : normalized;
 }
 
 }  // namespace zv::app

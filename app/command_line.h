@@ -2,7 +2,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/result.h"
@@ -36,12 +35,5 @@ struct CommandLine {
 /// and "--version" take effect where they stand. Anything else is a usage error whose
 /// description names the offending argument.
 platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments);
-
-/// The path made absolute against `currentFolder` (an absolute path) and normalised: no empty or
-/// "." components and no trailing "/". A ".." leaves the folder that the path before it reaches
-/// as the file system resolves it, links included, so the result names the folder the path
-/// names. An export folder named this way can be removed by the next run, which refuses paths
-/// with "." or "..".
-std::string absoluteNormalizedPath(std::string_view path, std::string_view currentFolder);
 
 }  // namespace zv::app

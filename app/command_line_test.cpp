@@ -1,11 +1,7 @@
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "platform/containers.h"
 #include "platform/unicode.h"
 
 namespace zv::app {
@@ -74,42 +70,6 @@ TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
     ASSERT_FALSE(parsed.ok());
     EXPECT_EQ(parsed.error().domain, kCommandLineErrorDomain);
     EXPECT_EQ(platform::toUtf8(parsed.error().description), testCase.message);
-  }
-}
-
-TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
-  auto temporary = platform::TemporaryDirectory::create(u"command-line-test");
-  ASSERT_TRUE(temporary.ok());
-  char* resolved = ::realpath(temporary->url().fileSystemPath().c_str(), nullptr);
-  ASSERT_NE(resolved, nullptr);
-  const std::string base = resolved;
-  ::free(resolved);
-  ASSERT_EQ(::mkdir((base + "/work").c_str(), 0700), 0);
-  ASSERT_EQ(::mkdir((base + "/real").c_str(), 0700), 0);
-  ASSERT_EQ(::mkdir((base + "/real/inner").c_str(), 0700), 0);
-  ASSERT_EQ(::symlink((base + "/real/inner").c_str(), (base + "/work/link").c_str()), 0);
-  const std::string current = base + "/work";
-
-  struct Case {
-    std::string path;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"../c", base + "/c"},
-      {"./out", current + "/out"},
-      {"c/./x/", current + "/c/x"},
-      {"c//x//", current + "/c/x"},
-      {".", current},
-      {"/srv/./box/", "/srv/box"},
-      {"/..", "/"},
-      {"/../../srv", "/srv"},
-      {"link", current + "/link"},  // a link named last stays what the user named
-      {"link/../d", base + "/real/d"},
-      {"missing/../d", current + "/d"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(absoluteNormalizedPath(c.path, current), c.expected);
   }
 }
 

@@ -440,6 +440,21 @@ class CommandLineTest(ExportTestCase):
                     self.assertEqual(self.identifiers(self.hand_over(result, container)),
                                      ["N0", "N1"])
 
+    def test_dotted_data_and_temporary_folders_work_again_and_again(self):
+        self.environment["XDG_DATA_HOME"] = self.folder + "/./data/../data"
+        self.environment["TMPDIR"] = self.folder + "/./tmp"
+        library = self.snapshot("small", notes(2))
+        for _ in range(2):
+            result = self.run_export(library=library, container=False)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            query = urllib.parse.urlsplit(result.stdout.splitlines()[-1]).query
+            location = urllib.parse.parse_qs(query)["location"][0]
+            path = urllib.parse.unquote(urllib.parse.urlsplit(location).path)
+            self.assertTrue(path.startswith(os.path.realpath(self.folder) + "/data/"), path)
+            self.assertTrue(os.path.isfile(path), path)
+            # It holds payload copies; the run must not leave it behind.
+            self.assertEqual(os.listdir(self.temporary_folder), [])
+
     def test_unwritable_standard_output_is_a_failure_that_says_so(self):
         library = self.snapshot("small", notes(2))
         with open("/dev/full", "w") as full:

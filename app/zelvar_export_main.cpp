@@ -29,6 +29,7 @@
 #include "export/export_errors.h"
 #include "export/export_operation.h"
 #include "platform/bundle_info.h"
+#include "platform/containers.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
 #include "platform/run_loop_main_queue.h"
@@ -457,7 +458,7 @@ int main(int argc, char** argv) {
       return usageError("cannot find the current folder: " + error.message());
     }
     options.containerFolder =
-        zv::app::absoluteNormalizedPath(*options.containerFolder, current.string());
+        zv::platform::absoluteNormalizedPath(*options.containerFolder, current.string());
   }
   TerminationSignals signals;
 

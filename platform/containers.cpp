@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -117,24 +118,63 @@ ContainerEnvironment ContainerEnvironment::current() {
   return environment;
 }
 
+std::string absoluteNormalizedPath(std::string_view path, std::string_view currentFolder) {
+  std::string whole(path);
+  if (!path.starts_with('/')) {
+    whole = std::string(currentFolder) + "/" + whole;
+  }
+  std::string normalized;  // "" stands for the root
+  std::size_t start = 0;
+  while (start <= whole.size()) {
+    std::size_t end = whole.find('/', start);
+    if (end == std::string::npos) {
+      end = whole.size();
+    }
+    const std::string_view component = std::string_view(whole).substr(start, end - start);
+    start = end + 1;
+    if (component.empty() || component == ".") {
+      continue;
+    }
+    if (component != "..") {
+      normalized += '/';
+      normalized += component;
+      continue;
+    }
+    // The system goes up from the folder a link leads to, not from the link's own parent.
+    if (!normalized.empty()) {
+      if (char* resolved = ::realpath(normalized.c_str(), nullptr)) {
+        normalized = resolved;
+        ::free(resolved);
+      }
+    }
+    normalized.erase(std::min(normalized.size(), normalized.rfind('/')));
+  }
+  return normalized.empty() ? "/" : normalized;
+}
+
 Result<URL> applicationGroupContainersFolderURL(const std::optional<URL>& baseFolder,
                                                 const ContainerEnvironment& environment) {
+  // Normalised, because an export folder named through "." or ".." could be written once but
+  // never removed again.
   if (baseFolder) {
     if (!baseFolder->isFileURL()) {
       return makeFileError(FileErrorCode::kNotAFileURL,
                            formatLocalized(u"Not a file URL: %@", {baseFolder->absoluteString()}));
     }
-    return URL::fileURLWithFileSystemPath(baseFolder->fileSystemPath(), true);
+    return URL::fileURLWithFileSystemPath(absoluteNormalizedPath(baseFolder->fileSystemPath(), "/"),
+                                          true);
   }
   // The XDG base directory rules say a relative XDG_DATA_HOME is to be ignored.
   if (isAbsolute(environment.dataHome)) {
-    return URL::fileURLWithFileSystemPath(*environment.dataHome, true);
+    return URL::fileURLWithFileSystemPath(absoluteNormalizedPath(*environment.dataHome, "/"), true);
   }
-  if (!isAbsolute(environment.home) || *environment.home == "/") {
+  const std::string home =
+      isAbsolute(environment.home) ? absoluteNormalizedPath(*environment.home, "/") : "/";
+  if (home == "/") {
     return makeFileError(FileErrorCode::kNoHomeFolder,
                          localized(u"The home folder cannot be found."));
   }
-  return URL::fileURLWithFileSystemPath(*environment.home + "/.local/share", true);
+  return URL::fileURLWithFileSystemPath(home + "/.local/share", true);
 }
 
 Result<URL> containerURLForSecurityApplicationGroupIdentifier(

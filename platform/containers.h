@@ -19,6 +19,13 @@ struct ContainerEnvironment {
   static ContainerEnvironment current();
 };
 
+/// The path made absolute against `currentFolder` (an absolute path) and normalised: no empty or
+/// "." components and no trailing "/". A ".." leaves the folder that the path before it reaches
+/// as the file system resolves it, links included, so the result names the folder the path
+/// names. A folder named this way can be removed again: the removal refuses paths with "." or
+/// "..".
+std::string absoluteNormalizedPath(std::string_view path, std::string_view currentFolder);
+
 /// The folder that holds the app-group containers: `baseFolder` when given, else the user's
 /// data folder ($XDG_DATA_HOME when it is an absolute path, else ~/.local/share). Without a
 /// usable absolute home the result is kNoHomeFolder, never a relative path.

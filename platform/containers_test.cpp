@@ -1,6 +1,7 @@
 #include "platform/containers.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,6 +33,14 @@ TEST(Containers, ContainerFollowsTheDataHomeRules) {
       {{std::nullopt, std::nullopt},
        URL::fileURLWithPath(u"/srv/test"),
        u"file:///srv/test/TEAM123.com.quennet.Quennet/"},
+      // A folder named through "." or ".." could not be removed by the next run.
+      {{"/data/./x/", "/home/me"}, std::nullopt, u"file:///data/x/TEAM123.com.quennet.Quennet/"},
+      {{std::nullopt, "/nonexistent/me/../you"},
+       std::nullopt,
+       u"file:///nonexistent/you/.local/share/TEAM123.com.quennet.Quennet/"},
+      {{std::nullopt, std::nullopt},
+       URL::fileURLWithPath(u"/srv/./test/."),
+       u"file:///srv/test/TEAM123.com.quennet.Quennet/"},
   };
   for (const Case& c : cases) {
     Result<URL> container =
@@ -42,8 +51,11 @@ TEST(Containers, ContainerFollowsTheDataHomeRules) {
 }
 
 TEST(Containers, NoUsableHomeIsAnErrorNotARelativePath) {
-  const ContainerEnvironment environments[] = {
-      {std::nullopt, std::nullopt}, {std::nullopt, ""}, {"", "relative/home"}, {std::nullopt, "/"}};
+  const ContainerEnvironment environments[] = {{std::nullopt, std::nullopt},
+                                               {std::nullopt, ""},
+                                               {"", "relative/home"},
+                                               {std::nullopt, "/"},
+                                               {std::nullopt, "/home/.."}};
   for (const ContainerEnvironment& environment : environments) {
     Result<URL> container =
         containerURLForSecurityApplicationGroupIdentifier(kGroup, std::nullopt, environment);
@@ -59,6 +71,42 @@ TEST(Containers, GroupIdentifiersThatWouldLeaveTheFolderAreRefused) {
     Result<URL> container = containerURLForSecurityApplicationGroupIdentifier(
         identifier, std::nullopt, {"/data", "/home/me"});
     EXPECT_FALSE(container.ok());
+  }
+}
+
+TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
+  auto temporary = TemporaryDirectory::create(u"command-line-test");
+  ASSERT_TRUE(temporary.ok());
+  char* resolved = ::realpath(temporary->url().fileSystemPath().c_str(), nullptr);
+  ASSERT_NE(resolved, nullptr);
+  const std::string base = resolved;
+  ::free(resolved);
+  ASSERT_EQ(::mkdir((base + "/work").c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((base + "/real").c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((base + "/real/inner").c_str(), 0700), 0);
+  ASSERT_EQ(::symlink((base + "/real/inner").c_str(), (base + "/work/link").c_str()), 0);
+  const std::string current = base + "/work";
+
+  struct Case {
+    std::string path;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"../c", base + "/c"},
+      {"./out", current + "/out"},
+      {"c/./x/", current + "/c/x"},
+      {"c//x//", current + "/c/x"},
+      {".", current},
+      {"/srv/./box/", "/srv/box"},
+      {"/..", "/"},
+      {"/../../srv", "/srv"},
+      {"link", current + "/link"},  // a link named last stays what the user named
+      {"link/../d", base + "/real/d"},
+      {"missing/../d", current + "/d"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(absoluteNormalizedPath(c.path, current), c.expected);
   }
 }
 
