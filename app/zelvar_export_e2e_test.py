@@ -455,20 +455,22 @@ class CommandLineTest(ExportTestCase):
 
     def test_unwritable_standard_output_is_a_failure_that_says_so(self):
         library = self.snapshot("small", notes(2))
-        with open("/dev/full", "w") as full:
-            result = self.run_export(library=library, stdout=full)
-        self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn("cannot write to standard output", result.stderr.splitlines()[-1])
-
-        # The reader went away, as with "zelvar-export | head -c0".
-        reading, writing = os.pipe()
-        os.close(reading)
-        try:
-            result = self.run_export(library=library, stdout=writing)
-        finally:
-            os.close(writing)
-        self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn("cannot write to standard output", result.stderr.splitlines()[-1])
+        for name, arguments in [("export", ["--library", library]), ("help", ["--help"])]:
+            for output in ["full disk", "closed pipe"]:
+                with self.subTest(name, output=output):
+                    if output == "full disk":
+                        writing = os.open("/dev/full", os.O_WRONLY)
+                    else:
+                        # The reader went away, as with "zelvar-export | head -c0".
+                        reading, writing = os.pipe()
+                        os.close(reading)
+                    try:
+                        result = self.run_export(*arguments, stdout=writing)
+                    finally:
+                        os.close(writing)
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertIn("cannot write to standard output",
+                                  result.stderr.splitlines()[-1])
 
     def test_usage_errors_exit_2(self):
         cases = [["--bogus"], ["stray"], ["--library"], ["--no-passwords=1"]]
