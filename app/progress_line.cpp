@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/log.h"
 #include "platform/unicode.h"
 #include "text/time_remaining.h"
 
@@ -67,7 +68,9 @@ std::optional<double> TimeRemainingEstimator::update(const platform::ProgressSta
 
 std::string progressLine(const platform::ProgressState& state,
                          std::optional<double> secondsRemaining, std::size_t width) {
-  std::string description = platform::toUtf8(state.localizedDescription);
+  // Carriage returns and escape sequences would move the cursor the line is redrawn from.
+  std::string description =
+      platform::escapedControlCharacters(platform::toUtf8(state.localizedDescription));
   if (state.isIndeterminate()) {
     return truncated(description, width);
   }

@@ -24,8 +24,9 @@ class TimeRemainingEstimator {
 };
 
 /// The one progress line shown on a terminal: the description, "completed/total", a bar and the
-/// time-remaining text when there is an estimate, fitted into `width` columns (UTF-8). What does
-/// not fit goes in this order: the time, the bar, then the end of the line.
+/// time-remaining text when there is an estimate, fitted into `width` columns (UTF-8), control
+/// characters escaped. What does not fit goes in this order: the time, the bar, then the end of
+/// the line.
 std::string progressLine(const platform::ProgressState& state,
                          std::optional<double> secondsRemaining, std::size_t width);
 

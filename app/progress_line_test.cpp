@@ -35,6 +35,9 @@ TEST(ProgressLine, ShowsWhatFitsDroppingTimeThenBarThenTheEnd) {
       // Columns are code points: "…" is one column though three bytes.
       {"cut at a code point", state(200, 50), std::nullopt, 16, "Exporting notes…"},
       {"cut inside", state(200, 50), std::nullopt, 9, "Exporting"},
+      {"control characters escaped", state(-1, 0, u"a\x1B[2J\r\nOK"), std::nullopt, 80,
+       "a\\x1B[2J\\r\\nOK"},
+      {"escapes count as columns", state(-1, 0, u"a\x1B[2J"), std::nullopt, 3, "a\\x"},
   };
   for (const auto& testCase : cases) {
     EXPECT_EQ(progressLine(testCase.state, testCase.secondsRemaining, testCase.width),

@@ -2,6 +2,8 @@
 """End-to-end tests of zelvar-export on the demo library and on small generated snapshots.
 
 Usage: zelvar_export_e2e_test.py PATH_TO_ZELVAR_EXPORT SOURCE_DIR [unittest options]
+
+zelvar-weblink is expected beside zelvar-export.
 """
 import json
 import os
@@ -11,10 +13,12 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import urllib.parse
 
 EXECUTABLE = ""
+WEBLINK = ""
 SOURCE_DIR = ""
 # Generous: the sanitizer builds are many times slower than a release build.
 TIMEOUT = 600
@@ -57,32 +61,71 @@ def notes(count, name="Note"):
     return [{"kind": "note", "id": "N%d" % i, "name": name} for i in range(count)]
 
 
+# What a hostile name would do to a terminal: retitle the window, clear the screen, and put a
+# fake line of its own.
+TERMINAL_ATTACK = "\x1b]0;pwned\x07\x1b[2J\rOK: nothing happened\n\x9b31m"
+
+
+def raw_control_characters(text):
+    """The control characters in text other than line feeds and tabs."""
+    return sorted({c for c in text
+                   if (ord(c) < 0x20 and c not in "\n\t") or 0x7f <= ord(c) < 0xa0})
+
+
+def abandoned_folders(folder):
+    return sorted(name for name in os.listdir(folder) if name.startswith("ZelvarExport"))
+
+
 class ExportTestCase(unittest.TestCase):
     def setUp(self):
         self.temporary = tempfile.TemporaryDirectory(prefix="zelvar-export-e2e-")
         self.folder = self.temporary.name
         self.container = os.path.join(self.folder, "container")
+        # A system temporary folder of the test's own, so that what a run leaves there shows.
+        self.temporary_folder = os.path.join(self.folder, "tmp")
+        os.makedirs(self.temporary_folder)
         # Nothing may reach the user's real data folder, even by mistake.
         self.environment = dict(os.environ, HOME=self.folder,
-                                XDG_DATA_HOME=os.path.join(self.folder, "data"))
+                                XDG_DATA_HOME=os.path.join(self.folder, "data"),
+                                TMPDIR=self.temporary_folder)
 
     def tearDown(self):
         self.temporary.cleanup()
 
-    def run_export(self, *arguments, library=None, container=True):
+    def run_export(self, *arguments, library=None, container=True, **options):
         command = [EXECUTABLE]
         if library is not None:
             command += ["--library", library]
-        if container:
+        if container is True:
             command += ["--container", self.container]
+        elif container:
+            command += ["--container", container]
         command += list(arguments)
-        return subprocess.run(command, capture_output=True, text=True, timeout=TIMEOUT,
-                              env=self.environment, stdin=subprocess.DEVNULL)
+        options.setdefault("stdout", subprocess.PIPE)
+        return subprocess.run(command, stderr=subprocess.PIPE, text=True, timeout=TIMEOUT,
+                              env=self.environment, stdin=subprocess.DEVNULL, **options)
+
+    def start_export(self, *arguments, library=None):
+        return subprocess.Popen(
+            [EXECUTABLE, "--library", library, "--container", self.container] + list(arguments),
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            text=True, env=self.environment)
+
+    def signal_when_exporting(self, process, signal_number):
+        """Sends the signal once items are going out (the export runs --verbose), then waits."""
+        seen = []
+        for line in process.stderr:
+            seen.append(line)
+            if "Exporting item:" in line:
+                process.send_signal(signal_number)
+                break
+        stdout, rest = process.communicate(timeout=TIMEOUT)
+        return stdout, "".join(seen) + rest
 
     def snapshot(self, name, items, **options):
         return write_snapshot(os.path.join(self.folder, name), items, **options)
 
-    def hand_over(self, result):
+    def hand_over(self, result, container=None):
         """The metadata file that the hand-over URL names, checked, and its contents."""
         self.assertEqual(result.returncode, 0, result.stderr)
         url = result.stdout.splitlines()[-1]
@@ -95,7 +138,7 @@ class ExportTestCase(unittest.TestCase):
         location = urllib.parse.urlsplit(query[0][1])
         self.assertEqual(location.scheme, "file")
         path = urllib.parse.unquote(location.path)
-        self.assertEqual(path, os.path.join(self.container, "Zelvar", "Zelvar.plist"))
+        self.assertEqual(path, os.path.join(container or self.container, "Zelvar", "Zelvar.plist"))
         with open(path, "rb") as metadata:
             return plistlib.load(metadata)
 
@@ -226,30 +269,148 @@ class GeneratedSnapshotTest(ExportTestCase):
                 self.assertEqual(result.stdout, "")
                 self.assertFalse(os.path.exists(self.container))
 
-    def test_signal_cancels_the_export(self):
+    def test_signal_cancels_the_export_and_removes_its_temporary_folder(self):
         library = self.snapshot("large", notes(3000, name="Bulk"), payload_size=1024)
-        for signal_number in [signal.SIGINT, signal.SIGTERM]:
+        cases = [(signal.SIGINT, 130), (signal.SIGTERM, 130), (signal.SIGHUP, 129),
+                 (signal.SIGQUIT, 131)]
+        for signal_number, status in cases:
             with self.subTest(signal=signal_number.name):
-                process = subprocess.Popen(
-                    [EXECUTABLE, "--library", library, "--container", self.container,
-                     "--verbose"],
-                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                    text=True, env=self.environment)
-                seen = []
-                # Signal once items are going out, so the export is surely under way.
-                for line in process.stderr:
-                    seen.append(line)
-                    if "Exporting item:" in line:
-                        process.send_signal(signal_number)
-                        break
-                stdout, rest = process.communicate(timeout=TIMEOUT)
-                stderr = "".join(seen) + rest
-                self.assertEqual(process.returncode, 130, stderr[-2000:])
+                process = self.start_export("--verbose", library=library)
+                stdout, stderr = self.signal_when_exporting(process, signal_number)
+                self.assertEqual(process.returncode, status, stderr[-2000:])
                 self.assertEqual(stderr.splitlines()[-1], "Export cancelled.")
                 self.assertIn("User requested cancellation", stderr)
                 self.assertEqual(stdout, "")
                 self.assertFalse(
                     os.path.exists(os.path.join(self.container, "Zelvar", "Zelvar.plist")))
+                self.assertEqual(os.listdir(self.temporary_folder), [])
+
+    def test_signal_while_the_library_is_read_cancels(self):
+        # Large enough that reading it takes a while after the file has been read in.
+        library = os.path.join(self.folder, "huge")
+        os.makedirs(library)
+        items = [{"kind": "bookmark", "id": "B%d" % i, "name": "Bookmark %d" % i,
+                  "location": "https://example.org/%d" % i, "tags": ["a", "b"]}
+                 for i in range(200000)]
+        with open(os.path.join(library, "library.json"), "w") as description:
+            json.dump({"format": 1, "items": items}, description)
+        size = os.path.getsize(os.path.join(library, "library.json"))
+        process = self.start_export(library=library)
+        # Wait until the description has been read in: the program is then parsing it.
+        while process.poll() is None and self.bytes_read(process.pid) < size:
+            time.sleep(0.005)
+        self.assertFalse(os.path.exists(self.container), "the library was read already")
+        process.send_signal(signal.SIGTERM)
+        stdout, stderr = process.communicate(timeout=TIMEOUT)
+        self.assertEqual(process.returncode, 130, stderr[-2000:])
+        self.assertEqual(stderr.splitlines()[-1], "Export cancelled.")
+        self.assertEqual(stdout, "")
+        self.assertFalse(os.path.exists(os.path.join(self.container, "Zelvar", "Zelvar.plist")))
+
+    @staticmethod
+    def bytes_read(pid):
+        try:
+            with open("/proc/%d/io" % pid) as io:
+                for line in io:
+                    if line.startswith("rchar:"):
+                        return int(line.split()[1])
+        except OSError:
+            pass
+        return 0
+
+    def test_temporary_folders_of_ended_runs_are_removed_by_the_next(self):
+        library = self.snapshot("large", notes(3000, name="Bulk"), payload_size=1024)
+        # A signal that is not caught ends a run on the spot, its temporary folder left behind.
+        process = self.start_export("--verbose", library=library)
+        _, stderr = self.signal_when_exporting(process, signal.SIGUSR1)
+        self.assertEqual(process.returncode, -signal.SIGUSR1, stderr[-2000:])
+        killed = abandoned_folders(self.temporary_folder)
+        self.assertEqual(len(killed), 1)
+        self.assertTrue(killed[0].startswith("ZelvarExport-%d-%d-" % (os.geteuid(), process.pid)))
+
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        user = os.geteuid()
+        victim = os.path.join(self.folder, "victim")
+        os.makedirs(victim)
+        kept = {
+            "live": "ZelvarExport-%d-%d-a1B2c3" % (user, os.getpid()),
+            "other user in the name": "ZelvarExport-%d-%d-a1B2c3" % (user + 1, ended.pid),
+            "link": "ZelvarExport-%d-%d-link00" % (user, ended.pid),
+        }
+        for name in ["ZelvarExport-%d-%d-a1B2c3" % (user, ended.pid), kept["live"],
+                     kept["other user in the name"]]:
+            os.makedirs(os.path.join(self.temporary_folder, name, "payload"))
+        os.symlink(victim, os.path.join(self.temporary_folder, kept["link"]))
+        if user == 0:
+            # Only root can give a folder away; its name would pass for ours.
+            kept["another user's"] = "ZelvarExport-%d-%d-d4E5f6" % (user, ended.pid)
+            owned = os.path.join(self.temporary_folder, kept["another user's"])
+            os.makedirs(owned)
+            os.chown(owned, 65534, 65534)
+
+        self.hand_over(self.run_export(library=self.snapshot("small", notes(2))))
+        self.assertEqual(abandoned_folders(self.temporary_folder), sorted(kept.values()))
+        self.assertTrue(os.path.isdir(victim))
+
+    def test_control_characters_never_reach_standard_error(self):
+        attack = TERMINAL_ATTACK
+        cases = [
+            ("export error", 1, [{"kind": "note", "id": "E", "name": "Note",
+                                  "exportError": "locked" + attack}], []),
+            ("item name", 1, [{"kind": "note", "id": "E", "name": "Note" + attack}], []),
+            ("unknown kind", 2, [{"kind": "sticker" + attack, "id": "K"}], []),
+            ("library path", 2, None, []),
+            ("argument", 2, None, ["--bogus" + attack]),
+        ]
+        for name, status, items, arguments in cases:
+            with self.subTest(name):
+                library = os.path.join(self.folder, name + attack)
+                if items is not None:
+                    os.makedirs(library)
+                    # Written here: write_snapshot would give the item without a file one.
+                    with open(os.path.join(library, "library.json"), "w") as description:
+                        json.dump({"format": 1, "items": items}, description)
+                result = self.run_export(*arguments, library=library)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertEqual(raw_control_characters(result.stderr), [])
+                self.assertIn("\\x1B]0;pwned\\x07\\x1B[2J\\rOK", result.stderr)
+
+    def test_bookmark_titles_are_shown_escaped(self):
+        items = [{"kind": "bookmark", "id": "B", "name": "Bookmark" + TERMINAL_ATTACK,
+                  "location": "https://example.org/"}]
+        metadata = self.hand_over(self.run_export(library=self.snapshot("bookmark", items)))
+        link = urllib.parse.unquote(
+            urllib.parse.urlsplit(metadata["Files"]["items"][0]["fileURL"]).path)
+        result = subprocess.run([WEBLINK, "show", link], capture_output=True, text=True,
+                                timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(raw_control_characters(result.stdout), [])
+        self.assertIn("Title: Bookmark\\x1B]0;pwned", result.stdout)
+
+
+class WebLinkCommandTest(ExportTestCase):
+    def test_title_may_look_like_an_option(self):
+        for title in ["-h", "--help"]:
+            with self.subTest(title):
+                link = os.path.join(self.folder, "link%s.qntweblink" % title)
+                created = subprocess.run(
+                    [WEBLINK, "create", "https://example.org/", "--title", title, "-o", link],
+                    capture_output=True, text=True, timeout=TIMEOUT)
+                self.assertEqual(created.returncode, 0, created.stderr)
+                self.assertEqual(created.stdout, "")
+                shown = subprocess.run([WEBLINK, "show", link], capture_output=True, text=True,
+                                       timeout=TIMEOUT)
+                self.assertIn("Title: %s\n" % title, shown.stdout)
+
+    def test_help_where_an_option_stands(self):
+        for arguments in [["--help"], ["-h"], ["create", "-h"],
+                          ["create", "https://example.org/", "--webloc", "--help"]]:
+            with self.subTest(arguments):
+                result = subprocess.run([WEBLINK] + arguments, capture_output=True, text=True,
+                                        timeout=TIMEOUT)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(result.stdout.startswith("Usage: zelvar-weblink"))
 
 
 class CommandLineTest(ExportTestCase):
@@ -262,6 +423,54 @@ class CommandLineTest(ExportTestCase):
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertTrue(result.stdout.startswith(start), result.stdout)
                 self.assertEqual(result.stderr, "")
+
+    def test_dotted_container_exports_again_and_again(self):
+        work = os.path.join(self.folder, "work")
+        os.makedirs(work)
+        library = self.snapshot("small", notes(2))
+        cases = [("../c", "c"), ("./out", "work/out"), ("c/./x", "work/c/x"),
+                 ("d/", "work/d"), ("d/.", "work/d"), ("e//f/../g", "work/e/g")]
+        for given, expected in cases:
+            with self.subTest(given):
+                container = os.path.join(os.path.realpath(self.folder), expected)
+                for _ in range(2):
+                    result = self.run_export(library=library, container=given, cwd=work)
+                    self.assertEqual(self.identifiers(self.hand_over(result, container)),
+                                     ["N0", "N1"])
+
+    def test_dotted_data_and_temporary_folders_work_again_and_again(self):
+        self.environment["XDG_DATA_HOME"] = self.folder + "/./data/../data"
+        self.environment["TMPDIR"] = self.folder + "/./tmp"
+        library = self.snapshot("small", notes(2))
+        for _ in range(2):
+            result = self.run_export(library=library, container=False)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            query = urllib.parse.urlsplit(result.stdout.splitlines()[-1]).query
+            location = urllib.parse.parse_qs(query)["location"][0]
+            path = urllib.parse.unquote(urllib.parse.urlsplit(location).path)
+            self.assertTrue(path.startswith(os.path.realpath(self.folder) + "/data/"), path)
+            self.assertTrue(os.path.isfile(path), path)
+            # It holds payload copies; the run must not leave it behind.
+            self.assertEqual(os.listdir(self.temporary_folder), [])
+
+    def test_unwritable_standard_output_is_a_failure_that_says_so(self):
+        library = self.snapshot("small", notes(2))
+        for name, arguments in [("export", ["--library", library]), ("help", ["--help"])]:
+            for output in ["full disk", "closed pipe"]:
+                with self.subTest(name, output=output):
+                    if output == "full disk":
+                        writing = os.open("/dev/full", os.O_WRONLY)
+                    else:
+                        # The reader went away, as with "zelvar-export | head -c0".
+                        reading, writing = os.pipe()
+                        os.close(reading)
+                    try:
+                        result = self.run_export(*arguments, stdout=writing)
+                    finally:
+                        os.close(writing)
+                    self.assertEqual(result.returncode, 1, result.stderr)
+                    self.assertIn("cannot write to standard output",
+                                  result.stderr.splitlines()[-1])
 
     def test_usage_errors_exit_2(self):
         cases = [["--bogus"], ["stray"], ["--library"], ["--no-passwords=1"]]
@@ -277,5 +486,6 @@ if __name__ == "__main__":
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     EXECUTABLE = os.path.abspath(sys.argv[1])
+    WEBLINK = os.path.join(os.path.dirname(EXECUTABLE), "zelvar-weblink")
     SOURCE_DIR = os.path.abspath(sys.argv[2])
     unittest.main(argv=[sys.argv[0]] + sys.argv[3:], verbosity=2)

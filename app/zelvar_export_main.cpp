@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,6 +29,7 @@
 #include "export/export_errors.h"
 #include "export/export_operation.h"
 #include "platform/bundle_info.h"
+#include "platform/containers.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
 #include "platform/run_loop_main_queue.h"
@@ -39,6 +42,8 @@ using zv::app::ExportOptions;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// Ctrl-C and a plain kill both give 130, as the shell reports Ctrl-C; other signals that cancel
+// give 128 plus their number.
 constexpr int kExitCancelled = 130;
 constexpr char kProgramName[] = "zelvar-export";
 constexpr char kDemoLibraryPath[] = "data/demo-library";
@@ -61,28 +66,63 @@ constexpr char kUsage[] =
     "  --version         output version information and exit\n"
     "\n"
     "On success the last line of standard output is the URL that hands the export to Quennet,\n"
-    "and a summary goes to standard error. Ctrl-C cancels the export.\n"
+    "and a summary goes to standard error. Ctrl-C (SIGINT), SIGTERM, SIGHUP and SIGQUIT cancel\n"
+    "the export and remove what it wrote to temporary folders.\n"
     "\n"
-    "Exit status: 0 on success, 1 if the export failed, 2 for a usage error or an unreadable\n"
-    "library, 130 if the export was cancelled.\n";
+    "Exit status: 0 on success, 1 if the export failed or its URL could not be written, 2 for a\n"
+    "usage error or an unreadable library, 130 if the export was cancelled by SIGINT or SIGTERM,\n"
+    "129 by SIGHUP, 131 by SIGQUIT.\n";
 
-void writeAll(int descriptor, std::string_view text) {
+// 0 once the whole text is written, else the errno of the write that failed.
+int writeAll(int descriptor, std::string_view text) {
   while (!text.empty()) {
     ssize_t written = ::write(descriptor, text.data(), text.size());
     if (written < 0 && errno == EINTR) {
       continue;
     }
-    if (written <= 0) {
-      return;
+    if (written < 0) {
+      return errno;
+    }
+    if (written == 0) {
+      return EIO;
     }
     text.remove_prefix(static_cast<std::size_t>(written));
   }
+  return 0;
+}
+
+// One line to standard error. Messages carry names and paths from the library and the command
+// line; escaped, none of them can drive the terminal.
+void printLine(std::string_view message) {
+  writeAll(STDERR_FILENO, zv::platform::escapedControlCharacters(message) + "\n");
+}
+
+void printLine(std::u16string_view message) {
+  printLine(zv::platform::toUtf8(message));
+}
+
+// Writes to standard output; a failure (a full disk, a closed pipe) is reported and gives exit
+// status 1, since a script reading the output would otherwise miss it.
+int printToStandardOutput(std::string_view text) {
+  if (const int error = writeAll(STDOUT_FILENO, text); error != 0) {
+    printLine(std::string(kProgramName) +
+              ": cannot write to standard output: " + std::strerror(error));
+    return kExitFailure;
+  }
+  return 0;
 }
 
 int usageError(const std::string& message) {
-  std::cerr << kProgramName << ": " << message << "\n"
-            << "Try '" << kProgramName << " --help' for more information.\n";
+  printLine(std::string(kProgramName) + ": " + message);
+  printLine("Try '" + std::string(kProgramName) + " --help' for more information.");
   return kExitUsage;
+}
+
+int exitStatusForSignal(int number) {
+  if (number == 0 || number == SIGINT || number == SIGTERM) {
+    return kExitCancelled;
+  }
+  return 128 + number;
 }
 
 // The demo library of the source tree: the executable lies in <tree>/<build folder>/bin, and the
@@ -221,12 +261,13 @@ class LogRedirection {
       pending.append(buffer, static_cast<std::size_t>(count));
       std::size_t end = pending.rfind('\n');
       if (end != std::string::npos) {
-        output.writeLogLine(std::string_view(pending).substr(0, end + 1));
+        output.writeLogLine(zv::platform::escapedControlCharacters(
+            std::string_view(pending).substr(0, end + 1), true));
         pending.erase(0, end + 1);
       }
     }
     if (!pending.empty()) {
-      output.writeLogLine(pending + "\n");
+      output.writeLogLine(zv::platform::escapedControlCharacters(pending) + "\n");
     }
   }
 
@@ -237,14 +278,17 @@ class LogRedirection {
   std::thread reader_;
 };
 
-// SIGINT and SIGTERM, received by one thread with sigwait(), so no code runs in a signal
-// handler. Construct it before any other thread starts: the threads inherit the blocked mask.
+// The signals that cancel a run, received by one thread with sigwait(), so no code runs in a
+// signal handler. Construct it first, before any other thread starts (the threads inherit the
+// blocked mask) and before the library is read, so that a signal never ends the program on the
+// spot once it has begun.
 class TerminationSignals {
  public:
-  explicit TerminationSignals(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
+  TerminationSignals() {
     sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
+    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      sigaddset(&signals_, number);
+    }
     pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
     watcher_ = std::thread([this] { watch(); });
   }
@@ -260,6 +304,21 @@ class TerminationSignals {
   TerminationSignals(const TerminationSignals&) = delete;
   TerminationSignals& operator=(const TerminationSignals&) = delete;
 
+  // From here on a signal calls `cancel` (on the watching thread) instead of ending the program.
+  void exportStarted(std::function<void()> cancel) {
+    std::lock_guard lock(mutex_);
+    cancel_ = std::move(cancel);
+  }
+
+  // The export has reported how it ended; later signals change nothing.
+  void exportEnded() {
+    std::lock_guard lock(mutex_);
+    cancel_ = [] {};
+  }
+
+  // The first signal received, 0 when none came.
+  int firstSignal() const { return firstSignal_.load(); }
+
  private:
   void watch() {
     for (;;) {
@@ -267,13 +326,24 @@ class TerminationSignals {
       if (sigwait(&signals_, &received) != 0 || stopping_) {
         return;
       }
-      onSignal_();
+      int none = 0;
+      firstSignal_.compare_exchange_strong(none, received);
+      std::lock_guard lock(mutex_);
+      if (!cancel_) {
+        // The library is still being read: nothing is written yet that would need cleaning up,
+        // and reading a large one to the end would only keep the user waiting.
+        printLine(zv::platform::localized(u"Export cancelled."));
+        std::_Exit(exitStatusForSignal(firstSignal_.load()));
+      }
+      cancel_();
     }
   }
 
-  std::function<void()> onSignal_;
   sigset_t signals_{};
   std::atomic<bool> stopping_{false};
+  std::atomic<int> firstSignal_{0};
+  std::mutex mutex_;
+  std::function<void()> cancel_;
   std::thread watcher_;
 };
 
@@ -282,14 +352,15 @@ struct ExportOutcome {
   std::optional<zv::platform::URL> metadataFileURL;
 };
 
-int report(const ExportOutcome& outcome, const zv::exporter::ExportSummary& summary) {
+int report(const ExportOutcome& outcome, const zv::exporter::ExportSummary& summary,
+           int cancellingSignal) {
   using zv::platform::toUtf8;
   if (outcome.error && zv::app::isUserCancelledError(*outcome.error)) {
-    std::cerr << toUtf8(zv::platform::localized(u"Export cancelled.")) << "\n";
-    return kExitCancelled;
+    printLine(zv::platform::localized(u"Export cancelled."));
+    return exitStatusForSignal(cancellingSignal);
   }
   if (outcome.error) {
-    std::cerr << toUtf8(zv::app::exportFailureMessage(*outcome.error)) << "\n";
+    printLine(zv::app::exportFailureMessage(*outcome.error));
     return kExitFailure;
   }
   std::optional<zv::platform::URL> handOver =
@@ -297,18 +368,17 @@ int report(const ExportOutcome& outcome, const zv::exporter::ExportSummary& summ
                               : std::nullopt;
   // Success without a usable URL must not read as success to a script.
   if (!handOver) {
-    std::cerr << toUtf8(zv::app::exportFailureMessage(zv::exporter::makeImportError(
-                     zv::exporter::kSourceFailedErrorCode,
-                     zv::platform::localized(u"The export wrote no metadata file."))))
-              << "\n";
+    printLine(zv::app::exportFailureMessage(zv::exporter::makeImportError(
+        zv::exporter::kSourceFailedErrorCode,
+        zv::platform::localized(u"The export wrote no metadata file."))));
     return kExitFailure;
   }
-  std::cerr << toUtf8(zv::app::exportSummaryLine(summary)) << "\n";
-  std::cout << toUtf8(handOver->absoluteString()) << std::endl;
-  return std::cout ? 0 : kExitFailure;
+  printLine(zv::app::exportSummaryLine(summary));
+  return printToStandardOutput(toUtf8(handOver->absoluteString()) + "\n");
 }
 
-int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOptions& options) {
+int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOptions& options,
+              TerminationSignals& signals) {
   zv::platform::RunLoopMainQueue mainQueue;
   zv::platform::setMainQueue(&mainQueue);
   StatusOutput output(::isatty(STDERR_FILENO) == 1);
@@ -317,7 +387,7 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
   {
     std::unique_ptr<zv::platform::OperationQueue> queue;
     // The cancel goes through the main queue, as the progress sheet's cancel button does.
-    TerminationSignals signals([&mainQueue, &queue] {
+    signals.exportStarted([&mainQueue, &queue] {
       mainQueue.post([&queue] {
         if (queue) {
           queue->cancelAllOperations();
@@ -331,10 +401,8 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
     operation->setExportEncryptedItems(options.exportEncryptedItems);
     operation->setExportPasswordItems(options.exportPasswordItems);
     if (options.containerFolder) {
-      std::error_code error;
-      std::filesystem::path container = std::filesystem::absolute(*options.containerFolder, error);
-      operation->setContainerURL(zv::platform::URL::fileURLWithFileSystemPath(
-          error ? *options.containerFolder : container.string(), true));
+      operation->setContainerURL(
+          zv::platform::URL::fileURLWithFileSystemPath(*options.containerFolder, true));
     }
     auto progress = operation->progress();
     auto observer = progress->addObserver(
@@ -349,37 +417,50 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
     queue->waitUntilAllOperationsAreFinished();
     summary = operation->summary();
     progress->removeObserver(observer);
+    // The cancel would reach a queue that is gone.
+    signals.exportEnded();
     queue.reset();
-    // logRedirection, then the signal watcher, end here, after the export thread.
+    // logRedirection ends here, after the export thread.
   }
   output.clear();
   zv::platform::setMainQueue(nullptr);
   if (!outcome) {
-    std::cerr << kProgramName << ": the export ended without reporting\n";
+    printLine(std::string(kProgramName) + ": the export ended without reporting");
     return kExitFailure;
   }
-  return report(*outcome, summary);
+  return report(*outcome, summary, signals.firstSignal());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed pipe then shows as a write error, reported, not as a silent death.
+  ::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> arguments(argv + 1, argv + argc);
   auto commandLine = zv::app::parseCommandLine(arguments);
   if (!commandLine) {
     return usageError(zv::platform::toUtf8(commandLine.error().description));
   }
   if (commandLine->action == zv::app::CommandLineAction::showHelp) {
-    std::cout << kUsage;
-    return 0;
+    return printToStandardOutput(kUsage);
   }
   if (commandLine->action == zv::app::CommandLineAction::showVersion) {
-    std::cout << kProgramName << " (" << zv::platform::toUtf8(zv::platform::kBundleName) << ") "
-              << zv::platform::toUtf8(zv::platform::kBundleShortVersionString) << " (build "
-              << zv::platform::toUtf8(zv::platform::kBundleVersion) << ")\n";
-    return 0;
+    return printToStandardOutput(
+        std::string(kProgramName) + " (" + zv::platform::toUtf8(zv::platform::kBundleName) + ") " +
+        zv::platform::toUtf8(zv::platform::kBundleShortVersionString) + " (build " +
+        zv::platform::toUtf8(zv::platform::kBundleVersion) + ")\n");
   }
-  const ExportOptions& options = commandLine->options;
+  ExportOptions& options = commandLine->options;
+  if (options.containerFolder) {
+    std::error_code error;
+    const std::filesystem::path current = std::filesystem::current_path(error);
+    if (error && !options.containerFolder->starts_with('/')) {
+      return usageError("cannot find the current folder: " + error.message());
+    }
+    options.containerFolder =
+        zv::platform::absoluteNormalizedPath(*options.containerFolder, current.string());
+  }
+  TerminationSignals signals;
 
   std::optional<std::filesystem::path> folder;
   if (options.libraryFolder) {
@@ -392,9 +473,10 @@ int main(int argc, char** argv) {
   }
   auto library = zv::source::openLibrarySnapshot(*folder);
   if (!library) {
-    std::cerr << kProgramName << ": cannot open the library " << folder->string() << ": "
-              << zv::platform::toUtf8(library.error().description) << "\n";
+    printLine(std::string(kProgramName) + ": cannot open the library " + folder->string() + ": " +
+              zv::platform::toUtf8(library.error().description));
     return kExitUsage;
   }
-  return runExport(std::shared_ptr<zv::source::SourceLibrary>(std::move(*library)), options);
+  return runExport(std::shared_ptr<zv::source::SourceLibrary>(std::move(*library)), options,
+                   signals);
 }

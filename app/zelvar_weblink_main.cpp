@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/date.h"
+#include "platform/log.h"
 #include "platform/result.h"
 #include "platform/unicode.h"
 #include "platform/url.h"
@@ -36,18 +37,29 @@ constexpr char kUsage[] =
     "  -o, --output FILE      the file to write (required)\n"
     "  --help                 this text\n";
 
+// Everything shown comes from a file or the command line and may hold escape sequences that a
+// terminal would obey; each field stays on its one line.
+std::string shown(std::string_view text) {
+  return zv::platform::escapedControlCharacters(text);
+}
+
 int usageError(std::string_view message) {
-  std::cerr << "zelvar-weblink: " << message << "\n\n" << kUsage;
+  std::cerr << "zelvar-weblink: " << shown(message) << "\n\n" << kUsage;
   return kUsageError;
 }
 
 int failure(std::string_view what, const zv::platform::Error& error) {
-  std::cerr << "zelvar-weblink: " << what << ": " << toUtf8(error.description) << "\n";
+  std::cerr << "zelvar-weblink: " << shown(what) << ": " << shown(toUtf8(error.description))
+            << "\n";
   return kFailure;
 }
 
+bool isHelpOption(std::string_view argument) {
+  return argument == "--help" || argument == "-h";
+}
+
 void printField(std::string_view name, const std::optional<std::u16string>& value) {
-  std::cout << name << ": " << (value ? toUtf8(*value) : std::string("(none)")) << "\n";
+  std::cout << name << ": " << (value ? shown(toUtf8(*value)) : std::string("(none)")) << "\n";
 }
 
 int show(const std::string& path) {
@@ -71,7 +83,9 @@ int show(const std::string& path) {
   }
   std::cout << "Has video: " << (link->hasVideoURL() ? "yes" : "no") << "\n";
   if (link->articleText()) {
-    std::cout << "Article text:\n" << toUtf8(link->articleText()->string()) << "\n";
+    std::cout << "Article text:\n"
+              << zv::platform::escapedControlCharacters(toUtf8(link->articleText()->string()), true)
+              << "\n";
   }
   return 0;
 }
@@ -101,6 +115,10 @@ int create(const std::vector<std::string>& arguments) {
   std::optional<std::string> url;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
+    if (isHelpOption(argument)) {
+      std::cout << kUsage;
+      return 0;
+    }
     if (argument == "--webloc") {
       options.webloc = true;
     } else if (auto title = optionValue(arguments, i, "--title")) {
@@ -147,17 +165,17 @@ int create(const std::vector<std::string>& arguments) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
-  for (const std::string& argument : arguments) {
-    if (argument == "--help" || argument == "-h") {
-      std::cout << kUsage;
-      return 0;
-    }
-  }
   if (arguments.empty()) {
     return usageError("no command given");
   }
+  // Help only where an option may stand: "--title -h" is a title.
   const std::string command = arguments.front();
   arguments.erase(arguments.begin());
+  if (isHelpOption(command) ||
+      (command == "show" && arguments.size() == 1 && isHelpOption(arguments.front()))) {
+    std::cout << kUsage;
+    return 0;
+  }
   if (command == "show") {
     if (arguments.size() != 1) {
       return usageError("show needs exactly one FILE");

@@ -25,6 +25,10 @@ using source::ItemKind;
 
 namespace {
 
+// The temporary folder holds payload copies; with this prefix a later run finds and removes the
+// folder of a run that a signal ended before it could clean up.
+constexpr char16_t kTemporaryFolderPrefix[] = u"ZelvarExport";
+
 std::u16string joinedTagNames(const std::vector<source::Tag>& tags) {
   std::u16string joined;
   for (const auto& tag : tags) {
@@ -129,7 +133,15 @@ bool ZVExportOperation::exportItemsOfKind(ItemKind kind, std::u16string_view des
 
 const URL& ZVExportOperation::temporaryDirectory() {
   if (!temporaryDirectory_) {
-    auto created = platform::TemporaryDirectory::create(u"ZelvarExport");
+    for (const auto& removed :
+         platform::TemporaryDirectory::removeAbandoned(kTemporaryFolderPrefix)) {
+      if (removed) {
+        logFormat(u"Removed abandoned temporary folder: %@", {removed->path()});
+      } else {
+        logFormat(u"Couldn't remove abandoned temporary folder: %@", {removed.error().description});
+      }
+    }
+    auto created = platform::TemporaryDirectory::createForThisProcess(kTemporaryFolderPrefix);
     if (!created) {
       throw SourceCallFailed(
           formatLocalized(u"Cannot create a temporary folder: %@", {created.error().description}));

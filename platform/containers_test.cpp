@@ -1,9 +1,15 @@
 #include "platform/containers.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "platform/files.h"
+#include "platform/unicode.h"
 
 namespace zv::platform {
 namespace {
@@ -27,6 +33,14 @@ TEST(Containers, ContainerFollowsTheDataHomeRules) {
       {{std::nullopt, std::nullopt},
        URL::fileURLWithPath(u"/srv/test"),
        u"file:///srv/test/TEAM123.com.quennet.Quennet/"},
+      // A folder named through "." or ".." could not be removed by the next run.
+      {{"/data/./x/", "/home/me"}, std::nullopt, u"file:///data/x/TEAM123.com.quennet.Quennet/"},
+      {{std::nullopt, "/nonexistent/me/../you"},
+       std::nullopt,
+       u"file:///nonexistent/you/.local/share/TEAM123.com.quennet.Quennet/"},
+      {{std::nullopt, std::nullopt},
+       URL::fileURLWithPath(u"/srv/./test/."),
+       u"file:///srv/test/TEAM123.com.quennet.Quennet/"},
   };
   for (const Case& c : cases) {
     Result<URL> container =
@@ -37,8 +51,11 @@ TEST(Containers, ContainerFollowsTheDataHomeRules) {
 }
 
 TEST(Containers, NoUsableHomeIsAnErrorNotARelativePath) {
-  const ContainerEnvironment environments[] = {
-      {std::nullopt, std::nullopt}, {std::nullopt, ""}, {"", "relative/home"}, {std::nullopt, "/"}};
+  const ContainerEnvironment environments[] = {{std::nullopt, std::nullopt},
+                                               {std::nullopt, ""},
+                                               {"", "relative/home"},
+                                               {std::nullopt, "/"},
+                                               {std::nullopt, "/home/.."}};
   for (const ContainerEnvironment& environment : environments) {
     Result<URL> container =
         containerURLForSecurityApplicationGroupIdentifier(kGroup, std::nullopt, environment);
@@ -54,6 +71,42 @@ TEST(Containers, GroupIdentifiersThatWouldLeaveTheFolderAreRefused) {
     Result<URL> container = containerURLForSecurityApplicationGroupIdentifier(
         identifier, std::nullopt, {"/data", "/home/me"});
     EXPECT_FALSE(container.ok());
+  }
+}
+
+TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
+  auto temporary = TemporaryDirectory::create(u"command-line-test");
+  ASSERT_TRUE(temporary.ok());
+  char* resolved = ::realpath(temporary->url().fileSystemPath().c_str(), nullptr);
+  ASSERT_NE(resolved, nullptr);
+  const std::string base = resolved;
+  ::free(resolved);
+  ASSERT_EQ(::mkdir((base + "/work").c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((base + "/real").c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((base + "/real/inner").c_str(), 0700), 0);
+  ASSERT_EQ(::symlink((base + "/real/inner").c_str(), (base + "/work/link").c_str()), 0);
+  const std::string current = base + "/work";
+
+  struct Case {
+    std::string path;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"../c", base + "/c"},
+      {"./out", current + "/out"},
+      {"c/./x/", current + "/c/x"},
+      {"c//x//", current + "/c/x"},
+      {".", current},
+      {"/srv/./box/", "/srv/box"},
+      {"/..", "/"},
+      {"/../../srv", "/srv"},
+      {"link", current + "/link"},  // a link named last stays what the user named
+      {"link/../d", base + "/real/d"},
+      {"missing/../d", current + "/d"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(absoluteNormalizedPath(c.path, current), c.expected);
   }
 }
 
@@ -88,6 +141,73 @@ TEST(TemporaryDirectory, TwoRunsNeverShareAFolder) {
   URL firstURL = first->url();
   ASSERT_TRUE(first->remove().ok());
   EXPECT_FALSE(itemIsReachableAtURL(firstURL));
+}
+
+// The number of a process that has ended: forked, and waited for.
+pid_t endedProcess() {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
+  auto parent = TemporaryDirectory::create(u"containers-test");
+  ASSERT_TRUE(parent.ok());
+  const std::string parentPath = parent->url().fileSystemPath();
+  auto current = TemporaryDirectory::createForThisProcess(u"ZelvarExport", parent->url());
+  ASSERT_TRUE(current.ok());
+  const std::string user = std::to_string(::geteuid());
+  EXPECT_TRUE(current->url().lastPathComponent().starts_with(
+      fromUtf8("ZelvarExport-" + user + "-" + std::to_string(::getpid()) + "-")));
+
+  const std::string ended = std::to_string(endedProcess());
+  const std::string target = parentPath + "/target";
+  ASSERT_EQ(::mkdir(target.c_str(), 0700), 0);
+  enum class Kind { kFolder, kLink, kFile };
+  struct Case {
+    std::string name;
+    Kind kind;
+    bool removed;
+  };
+  const Case cases[] = {
+      {"ZelvarExport-" + user + "-" + ended + "-a1B2c3", Kind::kFolder, true},
+      {"ZelvarExport-" + std::to_string(::geteuid() + 1) + "-" + ended + "-a1B2c3", Kind::kFolder,
+       false},
+      {"ZelvarExport-" + user + "-1-a1B2c3", Kind::kFolder, false},  // init never ends
+      {"ZelvarExport-" + user + "-0-a1B2c3", Kind::kFolder, false},
+      {"ZelvarExport-" + user + "--1-a1B2c3", Kind::kFolder, false},
+      {"ZelvarExport-" + user + "-" + ended + "-toolong", Kind::kFolder, false},
+      {"ZelvarExport-" + user + "-" + ended + "-link00", Kind::kLink, false},
+      {"ZelvarExport-" + user + "-" + ended + "-file00", Kind::kFile, false},
+      {"Other-" + user + "-" + ended + "-a1B2c3", Kind::kFolder, false},
+  };
+  for (const Case& c : cases) {
+    const std::string path = parentPath + "/" + c.name;
+    if (c.kind == Kind::kFolder) {
+      ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << c.name;
+      std::ofstream(path + "/payload") << "secret";
+    } else if (c.kind == Kind::kLink) {
+      ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0) << c.name;
+    } else {
+      std::ofstream(path) << "not a folder";
+    }
+  }
+
+  std::vector<Result<URL>> removed =
+      TemporaryDirectory::removeAbandoned(u"ZelvarExport", parent->url());
+  ASSERT_EQ(removed.size(), 1u);
+  ASSERT_TRUE(removed[0].ok());
+  EXPECT_EQ(removed[0]->lastPathComponent(), fromUtf8(cases[0].name));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    struct stat status {};
+    EXPECT_EQ(::lstat((parentPath + "/" + c.name).c_str(), &status) == 0, !c.removed);
+  }
+  EXPECT_TRUE(directoryExistsAtURL(current->url()));
+  EXPECT_TRUE(directoryExistsAtURL(parent->url().appendingPathComponent(u"target", true)));
 }
 
 }  // namespace

@@ -27,24 +27,6 @@ std::mutex& writeMutex() {
   return mutex;
 }
 
-void appendEscaped(std::string& line, std::string_view message) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (const char byte : message) {
-    const auto code = static_cast<unsigned char>(byte);
-    if (code == '\n') {
-      line += "\\n";
-    } else if (code == '\r') {
-      line += "\\r";
-    } else if ((code < 0x20 && code != '\t') || code == 0x7F) {
-      line += "\\x";
-      line += kHex[code >> 4];
-      line += kHex[code & 0x0F];
-    } else {
-      line += byte;
-    }
-  }
-}
-
 void writeWhole(int descriptor, const std::string& line) {
   std::lock_guard lock(writeMutex());
   std::size_t written = 0;
@@ -86,7 +68,77 @@ long long currentThreadIdentifier() {
   return identifier;
 }
 
+// Length of the well-formed UTF-8 sequence at the start of `text`, 0 when it is not one.
+std::size_t utf8SequenceLength(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  std::size_t length = 0;
+  char32_t codePoint = 0;
+  if (lead < 0x80) {
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    codePoint = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    codePoint = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    codePoint = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) {
+    return 0;
+  }
+  for (std::size_t index = 1; index < length; ++index) {
+    const auto next = static_cast<unsigned char>(text[index]);
+    if ((next & 0xC0) != 0x80) {
+      return 0;
+    }
+    codePoint = (codePoint << 6) | (next & 0x3F);
+  }
+  // Overlong forms, surrogates and values beyond Unicode are not UTF-8.
+  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (codePoint < kSmallest[length] || (codePoint >= 0xD800 && codePoint <= 0xDFFF) ||
+      codePoint > 0x10FFFF) {
+    return 0;
+  }
+  return length;
+}
+
+void appendByteEscape(std::string& text, unsigned char byte) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  text += "\\x";
+  text += kHex[byte >> 4];
+  text += kHex[byte & 0x0F];
+}
+
 }  // namespace
+
+std::string escapedControlCharacters(std::string_view text, bool keepLineFeeds) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  while (!text.empty()) {
+    const auto byte = static_cast<unsigned char>(text[0]);
+    const std::size_t length = utf8SequenceLength(text);
+    if (byte == '\n') {
+      escaped += keepLineFeeds ? "\n" : "\\n";
+    } else if (byte == '\r') {
+      escaped += "\\r";
+    } else if (length == 0 || (byte < 0x20 && byte != '\t') || byte == 0x7F) {
+      appendByteEscape(escaped, byte);
+    } else if (byte == 0xC2 && static_cast<unsigned char>(text[1]) < 0xA0) {
+      // C1 controls: some terminals take U+009B as the start of a command, like ESC [.
+      appendByteEscape(escaped, byte);
+      appendByteEscape(escaped, static_cast<unsigned char>(text[1]));
+    } else {
+      escaped.append(text.substr(0, length));
+    }
+    text.remove_prefix(length == 0 ? 1 : length);
+  }
+  return escaped;
+}
 
 std::string formatLogLine(std::u16string_view message, const std::tm& localTime, int milliseconds,
                           long long processIdentifier, long long threadIdentifier) {
@@ -98,7 +150,7 @@ std::string formatLogLine(std::u16string_view message, const std::tm& localTime,
   std::string line = stamp;
   line += processName;
   line += '[' + std::to_string(processIdentifier) + ':' + std::to_string(threadIdentifier) + "] ";
-  appendEscaped(line, toUtf8(message));
+  line += escapedControlCharacters(toUtf8(message));
   line += '\n';
   return line;
 }

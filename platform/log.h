@@ -30,6 +30,13 @@ Result<void> reopenStandardErrorToFile(const std::string& path);
 /// descriptor discards the lines without even formatting them.
 int setLogFileDescriptor(int descriptor);
 
+/// The UTF-8 text made safe to show on a terminal or in a log line: line feeds and carriage
+/// returns as "\n" and "\r", every other control character (C0 but the tab, DEL, C1) and every
+/// byte that is not part of well-formed UTF-8 as "\xHH" per byte. Nothing a name from a library
+/// holds can then move the cursor, retitle a window or start a line of its own. With
+/// `keepLineFeeds`, for text of many lines, line feeds stay as they are.
+std::string escapedControlCharacters(std::string_view text, bool keepLineFeeds = false);
+
 /// The line as log() writes it (newline included) for a given local time, process and thread.
 std::string formatLogLine(std::u16string_view message, const std::tm& localTime, int milliseconds,
                           long long processIdentifier, long long threadIdentifier);

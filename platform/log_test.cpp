@@ -68,6 +68,33 @@ TEST(FormatLogLine, DecoratesMessageAndKeepsItOnOneLine) {
   }
 }
 
+TEST(EscapedControlCharacters, LeavesNothingATerminalWouldObey) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"plain text and tabs stay", "Caf\xC3\xA9 \xE2\x80\x9CNotes\xE2\x80\x9D\t1",
+       "Caf\xC3\xA9 \xE2\x80\x9CNotes\xE2\x80\x9D\t1"},
+      {"window title and clear screen", "\x1B]0;pwned\x07\x1B[2J", "\\x1B]0;pwned\\x07\\x1B[2J"},
+      {"line breaks", "a\r\nOK", "a\\r\\nOK"},
+      {"C1 control sequence introducer",
+       "x\xC2\x9B"
+       "2Jy\xC2\xA0",
+       "x\\xC2\\x9B2Jy\xC2\xA0"},
+      {"stray and overlong bytes", "\x9B\xC0\xAF\xE2\x80", "\\x9B\\xC0\\xAF\\xE2\\x80"},
+      {"surrogate encoded as UTF-8", "\xED\xA0\x80", "\\xED\\xA0\\x80"},
+      {"four-byte sequences stay", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+      {"NUL and DEL", std::string("a\0b\x7F", 4), "a\\x00b\\x7F"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(escapedControlCharacters(c.text), c.expected);
+  }
+  EXPECT_EQ(escapedControlCharacters("one\r\ntwo\n\x1B[2J", true), "one\\r\ntwo\n\\x1B[2J");
+}
+
 TEST(Log, LinesFromManyThreadsStayWhole) {
   // A pipe, because the kernel keeps a long write to it whole only up to its atomic size; beyond
   // that only our own locking keeps lines apart.
