@@ -403,6 +403,16 @@ class WebLinkCommandTest(ExportTestCase):
                                        timeout=TIMEOUT)
                 self.assertIn("Title: %s\n" % title, shown.stdout)
 
+    def test_create_never_replaces_a_file(self):
+        link = os.path.join(self.folder, "taken.qntweblink")
+        with open(link, "w") as existing:
+            existing.write("mine")
+        result = subprocess.run([WEBLINK, "create", "https://example.org/", "-o", link],
+                                capture_output=True, text=True, timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        with open(link) as kept:
+            self.assertEqual(kept.read(), "mine")
+
     def test_help_where_an_option_stands(self):
         for arguments in [["--help"], ["-h"], ["create", "-h"],
                           ["create", "https://example.org/", "--webloc", "--help"]]:

@@ -155,7 +155,8 @@ int create(const std::vector<std::string>& arguments) {
   const zv::platform::ContentType type =
       options.webloc ? QNTWebLinkFile::internetLocationFileType() : QNTWebLinkFile::fileType();
   zv::platform::Error error;
-  if (!link.writeToURL(file, type, &error)) {
+  // The help promises that an existing file is never replaced.
+  if (!link.writeToURL(file, type, &error, zv::weblink::WebLinkWriteMode::kCreateNew)) {
     return failure("cannot write " + *options.output, error);
   }
   return 0;
