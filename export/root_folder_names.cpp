@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
+#include <limits>
+
 #include "platform/localization.h"
 
 namespace zv::exporter {
@@ -82,22 +84,29 @@ std::u16string fileNameFittedToFileSystem(std::u16string_view name, std::u16stri
 
 std::u16string RootFolderNames::reserveUniqueName(std::u16string_view name) {
   std::u16string plain = fileNameFittedToFileSystem(name);
+  ++probes_;
   if (taken_.insert(plain).second) {
     return plain;
   }
-  auto [base, extension] = splitFileNameExtension(name);
-  std::u16string baseAndExtension = std::u16string(base) + u'\0' + std::u16string(extension);
-  std::int64_t& next = nextNumber_.try_emplace(baseAndExtension, 1).first->second;
-  for (;; ++next) {
-    std::u16string suffix = platform::formatString(u" %ld", {next});
-    std::u16string candidate = fileNameFittedToFileSystem(
-        extension.empty() ? std::u16string(base)
-                          : std::u16string(base) + u'.' + std::u16string(extension),
-        suffix);
-    if (taken_.insert(candidate).second) {
-      ++next;
-      return candidate;
+  // Copies are counted per name as it stands after the cut, one count per width of the number
+  // (the width decides the cut): names that differ only in what the cut removes share their
+  // numbered names, so each number is tried once however many such names come. NUL stands in
+  // for the number's characters, since no fitted name holds one.
+  constexpr std::int64_t kLargestNumber = std::numeric_limits<std::int64_t>::max();
+  std::int64_t first = 1;
+  for (size_t digits = 1;; ++digits) {
+    const std::int64_t end = first > kLargestNumber / 10 ? kLargestNumber : first * 10;
+    std::u16string family = fileNameFittedToFileSystem(name, std::u16string(digits + 1, u'\0'));
+    std::int64_t& next = nextNumber_.try_emplace(std::move(family), first).first->second;
+    while (next < end) {
+      std::u16string candidate =
+          fileNameFittedToFileSystem(name, platform::formatString(u" %ld", {next++}));
+      ++probes_;
+      if (taken_.insert(candidate).second) {
+        return candidate;
+      }
     }
+    first = end;
   }
 }
 

@@ -37,10 +37,14 @@ class RootFolderNames {
   bool isTaken(std::u16string_view name) const { return taken_.contains(std::u16string(name)); }
   void clear();
 
+  /// How many names the index has tried so far, for holding it to constant work per name.
+  std::int64_t probeCount() const { return probes_; }
+
  private:
   std::unordered_set<std::u16string> taken_;
-  // The number to try next for a name whose plain form was taken.
+  // The number to try next, by fitted name with the number's place marked.
   std::unordered_map<std::u16string, std::int64_t> nextNumber_;
+  std::int64_t probes_ = 0;
 };
 
 }  // namespace zv::exporter
