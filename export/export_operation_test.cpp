@@ -312,6 +312,12 @@ TEST_F(ExportOperationTest, FileNamesFollowTheExtensionRuleAndStayUniqueAndSafe)
       {u"   ", u"h.rtf", u"ID7.rtf"},  // nothing left of the name: the identifier stands in
       {u"tab\u0001bell", u"i.rtf", u"tabbell.rtf"},
       {u"Version 1.2", u"readme", u"Version 1.2"},  // no extension to add
+      // Names of nothing but control characters are no names: never ".rtf" or " 1".
+      {u"\u0001", u"j.rtf", u"ID10.rtf"},
+      {std::u16string(1, u'\0'), u"k", u"ID11"},
+      {u"\u007F", u"l.rtf", u"ID12.rtf"},
+      {u" \u0001\u001F ", u"m.rtf", u"ID13.rtf"},
+      {u"\u0001.hidden", u"n.rtf", u"-hidden.rtf"},
   };
   source::LibraryContents contents;
   int index = 0;
@@ -615,6 +621,8 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
       bookmark(u"B5", u"", u"mailto:someone@example.org"),
       bookmark(u"B6", u"Nowhere", u""),
       bookmark(u"B7", u"", std::nullopt),
+      bookmark(u"B8", u"\u0001", u"mailto:other@example.org"),
+      bookmark(u"B9", u"\u007F", u"https://help.example/faq"),
   };
   contents.items[0].creationDate = platform::Date{300000000.0};
   contents.items[0].modificationDate = platform::Date{400000000.0};
@@ -630,6 +638,8 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
       {u"Recipes 1.qntweblink", u"https://food.example/b"},
       {u"docs.example.qntweblink", u"https://docs.example/manual"},
       {u"Untitled Web Link.qntweblink", u"mailto:someone@example.org"},
+      {u"Untitled Web Link 1.qntweblink", u"mailto:other@example.org"},
+      {u"help.example.qntweblink", u"https://help.example/faq"},
   };
   PropertyList metadata = readMetadata(*outcome.metadataFile);
   const auto& items = *dict(metadata, u"Files").find(u"items")->asArray();
@@ -653,7 +663,7 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
             std::string::npos);
   EXPECT_NE(outcome.log.find("Skipping bookmark\u00A0B7, because it has no location"),
             std::string::npos);
-  EXPECT_EQ(outcome.completed, 7);
+  EXPECT_EQ(outcome.completed, 9);
 }
 
 TEST_F(ExportOperationTest, BookmarkWithoutUsableURLStopsTheExport) {

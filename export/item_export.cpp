@@ -11,7 +11,6 @@
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/property_list_serialization.h"
-#include "text/file_name_extensions.h"
 
 namespace zv::exporter {
 
@@ -42,9 +41,9 @@ std::u16string joinedTagNames(const std::vector<source::Tag>& tags) {
 // The file name for an exported item, before it is made unique. Names are untrusted: whatever
 // they hold, the result is one non-empty name for a file directly in the root folder.
 std::u16string fileNameForItem(const DatabaseItem& item, const URL& fileURL) {
-  std::u16string name = text::stringSanitizedForFileName(item.name);
+  std::u16string name = sanitizedFileNameForTitle(item.name);
   if (name.empty()) {
-    name = text::stringSanitizedForFileName(item.id);
+    name = sanitizedFileNameForTitle(item.id);
   }
   if (name.empty()) {
     name = platform::localized(u"Untitled");

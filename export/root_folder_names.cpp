@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/localization.h"
+#include "text/file_name_extensions.h"
 
 namespace zv::exporter {
 namespace {
@@ -60,6 +61,18 @@ std::pair<std::u16string_view, std::u16string_view> splitFileNameExtension(
     return {name, {}};
   }
   return {name.substr(0, dot), name.substr(dot + 1)};
+}
+
+std::u16string sanitizedFileNameForTitle(std::u16string_view title) {
+  std::u16string kept;
+  kept.reserve(title.size());
+  for (char16_t unit : title) {
+    const bool whitespace = (unit >= u'\t' && unit <= u'\r') || unit == u'\u0085';
+    if (whitespace || u_charType(unit) != U_CONTROL_CHAR) {
+      kept.push_back(unit);
+    }
+  }
+  return text::stringSanitizedForFileName(kept);
 }
 
 std::u16string fileNameFittedToFileSystem(std::u16string_view name, std::u16string_view suffix) {

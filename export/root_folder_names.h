@@ -17,6 +17,11 @@ inline constexpr std::size_t kMaximumFileNameBytes = 255;
 std::pair<std::u16string_view, std::u16string_view> splitFileNameExtension(
     std::u16string_view name);
 
+/// A title made fit to name a file: control characters are removed before it is sanitised, so
+/// that a title of nothing else comes out empty (the caller then picks another name) and a "."
+/// behind them still counts as leading. Tabs and line breaks keep their sanitising rules.
+std::u16string sanitizedFileNameForTitle(std::u16string_view title);
+
 /// Cuts the name so that its UTF-8 form fits the file system: the extension and the suffix
 /// (" 12" for a numbered copy) are kept, the base is shortened at a character boundary. An
 /// extension too long to keep is treated as part of the base. Control characters, which no file
