@@ -49,6 +49,8 @@ class RootFolderNames {
   std::unordered_set<std::u16string> taken_;
   // The number to try next, by fitted name with the number's place marked.
   std::unordered_map<std::u16string, std::int64_t> nextNumber_;
+  // By fitted name: the width of number its copies have reached, so full widths are skipped.
+  std::unordered_map<std::u16string, size_t> widthInUse_;
   std::int64_t probes_ = 0;
 };
 
