@@ -104,13 +104,7 @@ void ZVExportOperation::start() {
 }
 
 void ZVExportOperation::cancel() {
-  {
-    std::lock_guard lock(mutex_);
-    if (cancelNoticeSent_) {
-      return;
-    }
-    cancelNoticeSent_ = true;
-  }
+  // Every request is noted and shown; the flag itself is set once, and the run ends once.
   Operation::cancel();
   log(u"User requested cancellation");
   mainQueue_.post([progress = exportProgress_] {

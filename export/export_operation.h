@@ -125,7 +125,6 @@ class ZVExportOperation : public platform::Operation {
   CompletionBlock exportCompletionBlock_;
   bool exportPasswordItems_ = false;
   bool exportEncryptedItems_ = false;
-  bool cancelNoticeSent_ = false;
   bool ended_ = false;
 
   std::shared_ptr<platform::Progress> exportProgress_;
