@@ -7,6 +7,7 @@
 #include "export/source_call.h"
 #include "platform/bundle_info.h"
 #include "platform/containers.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/localization.h"
 #include "platform/log.h"
@@ -24,6 +25,7 @@ using platform::URL;
 namespace {
 
 constexpr char16_t kExportFolderName[] = u"Zelvar";
+constexpr char16_t kExportLockFileName[] = u".Zelvar.lock";
 // The export holds passwords: nobody but the user may look inside.
 constexpr mode_t kPrivateFolderMode = 0700;
 
@@ -136,6 +138,32 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
     exportFolderURL_ = exportFolder;
     rootFolderURL_ = rootFolder;
   }
+  auto cannotCreate = [&](const Error& cause) {
+    error =
+        makeImportError(kFileExportErrorCode,
+                        formatLocalized(u"Cannot create export folder: %@", {cause.description}));
+    return false;
+  };
+  // The container is created private too when it is new; an existing one keeps its mode.
+  if (auto created = platform::createDirectoryAtURL(*container, true, kPrivateFolderMode);
+      !created) {
+    return cannotCreate(created.error());
+  }
+  // Held until the run has ended: two runs into one container would each remove the other's
+  // files and both report success. The lock file lies beside the export folder, never in it.
+  auto lock =
+      platform::FileLock::tryLockAtURL(container->appendingPathComponent(kExportLockFileName));
+  if (!lock) {
+    return cannotCreate(lock.error());
+  }
+  if (!lock->has_value()) {
+    error = makeImportError(
+        kFileExportErrorCode,
+        formatLocalized(u"Cannot start the export: another export into %@ is running.",
+                        {container->path()}));
+    return false;
+  }
+  exportLock_ = std::move(*lock);
   if (platform::itemIsReachableAtURL(exportFolder)) {
     if (auto removed = platform::removeItemAtURL(exportFolder); !removed) {
       error = makeImportError(
@@ -144,13 +172,13 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
       return false;
     }
   }
-  // The container is created private too when it is new; an existing one keeps its mode.
-  if (auto created = platform::createDirectoryAtURL(rootFolder, true, kPrivateFolderMode);
-      !created) {
-    error = makeImportError(
-        kFileExportErrorCode,
-        formatLocalized(u"Cannot create export folder: %@", {created.error().description}));
-    return false;
+  // One at a time and never adopting what is there: a folder that appeared since the removal is
+  // not ours.
+  for (const URL& folder : {exportFolder, rootFolder}) {
+    if (auto created = platform::createDirectoryAtURL(folder, false, kPrivateFolderMode);
+        !created) {
+      return cannotCreate(created.error());
+    }
   }
   rootFolderNames_.clear();
   return true;
@@ -272,6 +300,8 @@ void ZVExportOperation::endWithError(std::optional<Error> error) {
       completion(std::nullopt, metadataFile);
     }
   });
+  // The run has ended; the next one may replace the export folder.
+  exportLock_.reset();
 }
 
 }  // namespace zv::exporter

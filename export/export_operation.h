@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "export/root_folder_names.h"
+#include "platform/file_lock.h"
 #include "platform/main_queue.h"
 #include "platform/operation.h"
 #include "platform/progress.h"
@@ -128,6 +129,8 @@ class ZVExportOperation : public platform::Operation {
   bool ended_ = false;
 
   std::shared_ptr<platform::Progress> exportProgress_;
+  // Keeps other runs out of the container from the folder's removal until the end.
+  std::optional<platform::FileLock> exportLock_;
   std::unique_ptr<platform::TemporaryDirectory> temporaryDirectory_;
   RootFolderNames rootFolderNames_;
 

@@ -14,6 +14,7 @@
 #include "platform/binary_property_list.h"
 #include "platform/containers.h"
 #include "platform/file_attributes.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
@@ -543,6 +544,61 @@ TEST_F(ExportOperationTest, OldExportFolderIsReplacedWhole) {
   Outcome outcome = runExport(makeLibrary(contents));
   ASSERT_FALSE(outcome.error);
   EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Report.pdf"});
+}
+
+// Runs a second export into the same container on the calling thread and returns how it ended.
+std::optional<platform::Error> runSecondExport(std::shared_ptr<source::SourceLibrary> library,
+                                               const URL& container) {
+  platform::RunLoopMainQueue mainQueue;
+  auto operation = std::make_shared<ZVExportOperation>(std::move(library), mainQueue);
+  operation->setContainerURL(container);
+  std::optional<platform::Error> error;
+  bool ended = false;
+  operation->setExportCompletionBlock([&](std::optional<platform::Error> failure, auto) {
+    error = std::move(failure);
+    ended = true;
+  });
+  platform::OperationQueue queue;
+  queue.addOperation(operation);
+  mainQueue.runUntil([&] { return ended; });
+  queue.waitUntilAllOperationsAreFinished();
+  return error;
+}
+
+TEST_F(ExportOperationTest, OnlyOneRunAtATimeExportsIntoAContainer) {
+  source::LibraryContents contents;
+  for (auto id : {u"N1", u"N2"}) {
+    contents.items.push_back(item(ItemKind::note, id, id));
+    addPayload(id, std::u16string(id) + u".rtf");
+  }
+  // A second run, started while the first exports its first item, must leave it alone.
+  std::optional<std::optional<platform::Error>> secondRun;
+  std::atomic<bool> started = false;
+  exportHook_ = [&](const DatabaseItem&) {
+    if (!started.exchange(true)) {
+      secondRun = runSecondExport(makeLibrary(contents), container_);
+    }
+  };
+  Outcome outcome = runExport(makeLibrary(contents));
+  exportHook_ = nullptr;
+  ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
+  ASSERT_TRUE(secondRun && *secondRun);
+  EXPECT_EQ((*secondRun)->domain, kZVImportErrorDomain);
+  EXPECT_EQ((*secondRun)->code, kFileExportErrorCode);
+  EXPECT_NE(platform::toUtf8((*secondRun)->description).find("another export into"),
+            std::string::npos);
+  EXPECT_EQ(rootFolderNames(), (std::vector<std::u16string>{u"N1.rtf", u"N2.rtf"}));
+
+  // Held by someone else before the run begins: nothing of the export is touched.
+  auto held = platform::FileLock::tryLockAtURL(container_.appendingPathComponent(u".Zelvar.lock"));
+  ASSERT_TRUE(held && held->has_value());
+  Outcome blocked = runExport(makeLibrary({}));
+  ASSERT_TRUE(blocked.error);
+  EXPECT_EQ(blocked.error->code, kFileExportErrorCode);
+  EXPECT_TRUE(platform::itemIsReachableAtURL(*outcome.metadataFile));
+  EXPECT_EQ(rootFolderNames().size(), 2u);
+  held->reset();
+  EXPECT_FALSE(runExport(makeLibrary({})).error);
 }
 
 TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce) {
