@@ -1,6 +1,8 @@
 #include "export/export_operation.h"
 
+#include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <numeric>
 
 #include "export/export_errors.h"
@@ -28,6 +30,27 @@ constexpr char16_t kExportFolderName[] = u"Zelvar";
 constexpr char16_t kExportLockFileName[] = u".Zelvar.lock";
 // The export holds passwords: nobody but the user may look inside.
 constexpr mode_t kPrivateFolderMode = 0700;
+
+// The real path of a folder, resolved as far as it exists; what does not exist yet is taken as
+// written. Nothing when it cannot be resolved.
+std::optional<std::filesystem::path> realPathOfFolder(const URL& folder, bool mustExist) {
+  std::error_code error;
+  std::filesystem::path path = folder.fileSystemPath();
+  std::filesystem::path real = mustExist ? std::filesystem::canonical(path, error)
+                                         : std::filesystem::weakly_canonical(path, error);
+  if (error) {
+    return std::nullopt;
+  }
+  real = real.lexically_normal();
+  // "/a/b/" would end in an empty component.
+  return real.has_filename() ? real : real.parent_path();
+}
+
+// True when inner is outer or lies below it, compared component by component: "/a/bc" does not
+// lie in "/a/b".
+bool liesWithin(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+  return std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end()).first == outer.end();
+}
 
 }  // namespace
 
@@ -138,6 +161,10 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
     exportFolderURL_ = exportFolder;
     rootFolderURL_ = rootFolder;
   }
+  if (auto overlap = libraryOverlapError(*container)) {
+    error = std::move(overlap);
+    return false;
+  }
   auto cannotCreate = [&](const Error& cause) {
     error =
         makeImportError(kFileExportErrorCode,
@@ -182,6 +209,37 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
   }
   rootFolderNames_.clear();
   return true;
+}
+
+std::optional<Error> ZVExportOperation::libraryOverlapError(const URL& container) const {
+  std::optional<URL> libraryFolder = zelvarApp()->libraryFolderURL();
+  if (!libraryFolder) {
+    return std::nullopt;
+  }
+  // A library that cannot be resolved does not exist, and nothing of it can be lost.
+  std::optional<std::filesystem::path> library = realPathOfFolder(*libraryFolder, true);
+  std::optional<std::filesystem::path> realContainer = realPathOfFolder(container, false);
+  if (!library || !realContainer) {
+    return std::nullopt;
+  }
+  // The export folder itself is never followed when it is a link: it is removed as one.
+  const std::filesystem::path exportFolder =
+      *realContainer / platform::toUtf8(std::u16string(kExportFolderName));
+  const std::u16string libraryPath = platform::fromUtf8(library->string());
+  const std::u16string exportPath = platform::fromUtf8(exportFolder.string());
+  if (liesWithin(*library, exportFolder)) {
+    return makeImportError(
+        kFileExportErrorCode,
+        formatLocalized(u"The library %@ lies inside the export folder %@, which every export "
+                        u"replaces.",
+                        {libraryPath, exportPath}));
+  }
+  if (liesWithin(exportFolder, *library)) {
+    return makeImportError(kFileExportErrorCode,
+                           formatLocalized(u"The export folder %@ would lie inside the library %@.",
+                                           {exportPath, libraryPath}));
+  }
+  return std::nullopt;
 }
 
 bool ZVExportOperation::performExport(std::optional<Error>& error) {

@@ -78,6 +78,9 @@ class ZVExportOperation : public platform::Operation {
  private:
   // Lifecycle and driver.
   bool createExportFolder(std::optional<platform::Error>& error);
+  // An error when the library lies in the export folder that a run replaces, or the export
+  // folder would lie in the library.
+  std::optional<platform::Error> libraryOverlapError(const platform::URL& container) const;
   bool performExport(std::optional<platform::Error>& error);
   void updateProgressForItems();
   void endWithError(std::optional<platform::Error> error);

@@ -601,6 +601,50 @@ TEST_F(ExportOperationTest, OnlyOneRunAtATimeExportsIntoAContainer) {
   EXPECT_FALSE(runExport(makeLibrary({})).error);
 }
 
+TEST_F(ExportOperationTest, RefusesToExportWhereTheLibraryWouldBeLost) {
+  struct Case {
+    const char* name;
+    std::u16string libraryFolder;  // in the test's temporary folder
+    bool refused;
+  };
+  const Case cases[] = {
+      {"library in the export folder", u"container/Zelvar/library", true},
+      {"library in the root folder", u"container/Zelvar/Zelvar/library", true},
+      {"library reached through a link", u"link", true},
+      {"container in the library", u"", true},
+      {"library beside the export folder with a like name", u"container/ZelvarLibrary", false},
+      {"library beside the container", u"library", false},
+  };
+  const URL linked = temporary_->url().appendingPathComponent(u"container/Zelvar/library", true);
+  ASSERT_EQ(::symlink(linked.fileSystemPath().c_str(),
+                      temporary_->url().appendingPathComponent(u"link").fileSystemPath().c_str()),
+            0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    URL folder = c.libraryFolder.empty()
+                     ? temporary_->url()
+                     : temporary_->url().appendingPathComponent(c.libraryFolder, true);
+    URL marker = folder.appendingPathComponent(u"library.json");
+    if (!platform::itemIsReachableAtURL(marker)) {
+      ASSERT_TRUE(platform::createDirectoryAtURL(folder, true, 0700));
+      ASSERT_TRUE(platform::writeFileAtURL(marker, std::span<const std::uint8_t>(),
+                                           platform::WriteMode::kCreateNew));
+    }
+    auto library = makeLibrary({});
+    library->setLibraryFolderURL(folder);
+    Outcome outcome = runExport(library);
+    EXPECT_TRUE(platform::itemIsReachableAtURL(marker));
+    if (!c.refused) {
+      EXPECT_FALSE(outcome.error);
+      continue;
+    }
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code, kFileExportErrorCode);
+    EXPECT_NE(platform::toUtf8(outcome.error->description).find(" inside the "), std::string::npos)
+        << platform::toUtf8(outcome.error->description);
+  }
+}
+
 TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce) {
   source::LibraryContents contents;
   for (int i = 0; i < 4; ++i) {

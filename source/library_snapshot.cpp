@@ -582,6 +582,10 @@ Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
                  fromUtf8("Cannot read the library snapshot " + description.string() + ".")};
   }
   auto library = parseLibrarySnapshot(text.str(), folder);
+  std::error_code realPathError;
+  if (auto real = std::filesystem::canonical(folder, realPathError); library && !realPathError) {
+    (*library)->setLibraryFolderURL(platform::URL::fileURLWithFileSystemPath(real.string(), true));
+  }
   // The parse tree was several times the library's size; its freed pages lie scattered through
   // the heap, and the export would otherwise carry them as resident memory to the end.
   ::malloc_trim(0);
