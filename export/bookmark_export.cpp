@@ -89,6 +89,8 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
       if (auto applied = platform::setFileDatesAtURL(*fileURL, dates); !applied) {
         platform::logFormat(u"Couldn't set attributes on bookmark (ignoring): %@",
                             {applied.error().description});
+      } else {
+        logDateOutsideFileSystemRange(bookmark, *fileURL);
       }
     }
     addInfoForItem(bookmark, *fileURL, false, false);

@@ -105,6 +105,8 @@ class ZVExportOperation : public platform::Operation {
   void addInfoForItem(const source::DatabaseItem& item, const platform::URL& fileURL,
                       bool convertToNote, bool shouldEncrypt);
   platform::URL convertedFileURLForExportedFileURL(const platform::URL& fileURL);
+  void logDateOutsideFileSystemRange(const source::DatabaseItem& item,
+                                     const platform::URL& fileURL);
   const platform::URL& temporaryDirectory();
 
   // Bookmarks.

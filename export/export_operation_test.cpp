@@ -39,6 +39,13 @@ DatabaseItem item(ItemKind kind, std::u16string id, std::u16string name) {
   return result;
 }
 
+source::DatabaseItem bookmark(std::u16string id, std::u16string name,
+                              std::optional<std::u16string> location) {
+  auto result = item(ItemKind::bookmark, std::move(id), std::move(name));
+  result.location = std::move(location);
+  return result;
+}
+
 std::string readText(const std::string& path) {
   std::ifstream stream(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(stream), {});
@@ -440,6 +447,46 @@ TEST_F(ExportOperationTest, RestoresDatesOnExportedFiles) {
   }
 }
 
+TEST_F(ExportOperationTest, DatesTheFileSystemCannotStoreAreLoggedByItem) {
+  constexpr double kSecondsPerYear = 365.2425 * 86400;
+  const platform::Date year3000{999 * kSecondsPerYear};
+  const platform::Date year1000{-1001 * kSecondsPerYear};
+  // Whether this file system clamps such dates at all: most keep 1901 to 2446 or so, some
+  // anything a 64-bit count of seconds holds.
+  URL probe = temporary_->url().appendingPathComponent(u"probe");
+  ASSERT_TRUE(platform::writeFileAtURL(probe, std::span<const std::uint8_t>(),
+                                       platform::WriteMode::kCreateNew));
+  ASSERT_TRUE(platform::setFileDatesAtURL(probe, {std::nullopt, year3000}));
+  if (platform::contentModificationDateAtURL(probe).value() == year3000) {
+    GTEST_SKIP() << "this file system stores the year 3000";
+  }
+  struct Case {
+    DatabaseItem item;
+    bool logged;
+  };
+  Case cases[] = {
+      {item(ItemKind::note, u"N-future", u"Future"), true},
+      {item(ItemKind::note, u"N-now", u"Now"), false},
+      {bookmark(u"B-past", u"Past", u"https://past.example"), true},
+  };
+  cases[0].item.modificationDate = year3000;
+  cases[1].item.modificationDate = platform::Date{700000000};
+  cases[2].item.modificationDate = year1000;
+  source::LibraryContents contents;
+  for (const auto& c : cases) {
+    contents.items.push_back(c.item);
+    addPayload(c.item.id, c.item.id + u".rtf");
+  }
+  Outcome outcome = runExport(makeLibrary(contents));
+  ASSERT_FALSE(outcome.error);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.item.id));
+    const std::string line = "Date of item " + platform::toUtf8(c.item.id) +
+                             " is outside the range the file system can store; it was stored as ";
+    EXPECT_EQ(outcome.log.find(line) != std::string::npos, c.logged) << outcome.log;
+  }
+}
+
 std::string webArchive(const std::u16string& mimeType, const std::string& data) {
   PropertyList::Dictionary resource;
   resource.set(u"WebResourceMIMEType", mimeType);
@@ -710,13 +757,6 @@ TEST_F(ExportOperationTest, CancelDuringTheMetadataStepStillEndsAsCancelled) {
   EXPECT_EQ(outcome.callbacks, 1);
   EXPECT_TRUE(
       platform::itemIsReachableAtURL(exportFolder().appendingPathComponent(u"Zelvar.plist")));
-}
-
-source::DatabaseItem bookmark(std::u16string id, std::u16string name,
-                              std::optional<std::u16string> location) {
-  auto result = item(ItemKind::bookmark, std::move(id), std::move(name));
-  result.location = std::move(location);
-  return result;
 }
 
 TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOther) {

@@ -1,5 +1,7 @@
 // The phases that have the source write each database item as a file and move it into the
 // export's root folder.
+#include <cmath>
+
 #include "export/export_errors.h"
 #include "export/export_operation.h"
 #include "export/root_folder_names.h"
@@ -158,10 +160,13 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(const std::vector<DatabaseIte
     URL fileURL = convertedFileURLForExportedFileURL(*exported);
 
     platform::FileDates dates{item.creationDate, item.modificationDate};
+    bool datesRestored = false;
     if (dates.creationDate || dates.contentModificationDate) {
       if (auto restored = platform::setFileDatesAtURL(fileURL, dates); !restored) {
         logFormat(u"Couldn't restore file attributes on %@: %@",
                   {fileURL.path(), restored.error().description});
+      } else {
+        datesRestored = true;
       }
     }
 
@@ -190,12 +195,36 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(const std::vector<DatabaseIte
       addCompletedItem(item);
       return false;
     }
+    // Checked where the file ends up: a move to another file system copies the dates anew.
+    if (datesRestored) {
+      logDateOutsideFileSystemRange(item, *destination);
+    }
     addInfoForItem(item, *destination, convertToNotes, encrypted);
     ++summary_.exported[item.kind];
     addCompletedItem(item);
     logFormat(u"Finished exporting item: %@", {item.id});
   }
   return true;
+}
+
+void ZVExportOperation::logDateOutsideFileSystemRange(const DatabaseItem& item,
+                                                      const URL& fileURL) {
+  // The kernel stores a date beyond the file system's range as the nearest one it can, without
+  // a word; only reading it back tells. Coarse file systems round by a second or two.
+  constexpr double kRoundingTolerance = 2;
+  if (!item.modificationDate) {
+    return;
+  }
+  auto stored = platform::contentModificationDateAtURL(fileURL);
+  if (!stored ||
+      std::fabs(stored->secondsSinceReferenceDate -
+                item.modificationDate->secondsSinceReferenceDate) <= kRoundingTolerance) {
+    return;
+  }
+  logFormat(
+      u"Date of item %@ is outside the range the file system can store; it was stored as "
+      u"%@.",
+      {item.id, platform::iso8601StringFromDate(*stored)});
 }
 
 void ZVExportOperation::addInfoForItem(const DatabaseItem& item, const URL& fileURL,
