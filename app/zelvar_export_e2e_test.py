@@ -179,7 +179,7 @@ class DemoLibraryTest(ExportTestCase):
                             for top, folders, files in os.walk(self.container)
                             for name in folders + files)
         self.assertEqual([p for p in everything if not p.startswith("Zelvar/Zelvar/")],
-                         ["Zelvar", "Zelvar/Zelvar", "Zelvar/Zelvar.plist"])
+                         [".Zelvar.lock", "Zelvar", "Zelvar/Zelvar", "Zelvar/Zelvar.plist"])
 
     def test_options_leave_out_passwords_and_encrypted_items(self):
         cases = [

@@ -1,12 +1,12 @@
 // The bookmark phase: each bookmark becomes a web link file of its own in the root folder.
 #include "export/export_errors.h"
 #include "export/export_operation.h"
+#include "export/root_folder_names.h"
 #include "export/source_call.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
 #include "platform/localization.h"
 #include "platform/log.h"
-#include "text/file_name_extensions.h"
 #include "weblink/web_link_file.h"
 
 namespace zv::exporter {
@@ -24,14 +24,14 @@ std::u16string nameOrIdentifier(const source::DatabaseItem& bookmark) {
 // The web link's title as a file name. A bookmark with neither name nor host would leave
 // nothing but the extension; it takes the name suggested for its URL instead.
 std::u16string fileNameForBookmark(const QNTWebLinkFile& link) {
-  std::u16string base = text::stringSanitizedForFileName(link.title().value_or(u""));
+  std::u16string base = sanitizedFileNameForTitle(link.title().value_or(u""));
   if (base.empty() && link.URL()) {
     std::u16string suggested = QNTWebLinkFile::suggestedNameForURL(*link.URL());
     std::u16string extension = u"." + std::u16string(weblink::QNTWebLinkFileExtension);
     if (suggested.ends_with(extension)) {
       suggested.resize(suggested.size() - extension.size());
     }
-    base = text::stringSanitizedForFileName(suggested);
+    base = sanitizedFileNameForTitle(suggested);
   }
   if (base.empty()) {
     base = platform::localized(u"Untitled Web Link");
@@ -92,6 +92,8 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
       if (auto applied = platform::setFileDatesAtURL(*fileURL, dates); !applied) {
         platform::logFormat(u"Couldn't set attributes on bookmark (ignoring): %@",
                             {applied.error().description});
+      } else {
+        logDateOutsideFileSystemRange(bookmark, *fileURL);
       }
     }
     addInfoForItem(bookmark, *fileURL, false, false);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "export/export_operation.h"
+#include "export/root_folder_names.h"
 #include "platform/containers.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
@@ -71,6 +72,27 @@ BENCHMARK(BM_ExportBookmarks)
     ->Iterations(1)
     ->UseRealTime()
     ->Complexity(benchmark::oN);
+
+// 16,000 names for the root folder: distinct short ones (0), or ones of 100 × "漢" and a distinct
+// number (1), which collide only once cut to the file system's 255 bytes. Both must cost about
+// the same per name.
+void BM_ReserveUniqueNames(benchmark::State& state) {
+  constexpr int kCount = 16000;
+  const std::u16string prefix = state.range(0) == 0 ? u"Note" : std::u16string(100, u'漢');
+  std::vector<std::u16string> wanted;
+  wanted.reserve(kCount);
+  for (int i = 0; i < kCount; ++i) {
+    wanted.push_back(prefix + platform::fromUtf8(" " + std::to_string(i) + ".rtf"));
+  }
+  for (auto _ : state) {
+    RootFolderNames names;
+    for (const auto& name : wanted) {
+      benchmark::DoNotOptimize(names.reserveUniqueName(name));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+BENCHMARK(BM_ReserveUniqueNames)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zv::exporter

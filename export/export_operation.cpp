@@ -1,12 +1,15 @@
 #include "export/export_operation.h"
 
+#include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <numeric>
 
 #include "export/export_errors.h"
 #include "export/source_call.h"
 #include "platform/bundle_info.h"
 #include "platform/containers.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/localization.h"
 #include "platform/log.h"
@@ -24,8 +27,30 @@ using platform::URL;
 namespace {
 
 constexpr char16_t kExportFolderName[] = u"Zelvar";
+constexpr char16_t kExportLockFileName[] = u".Zelvar.lock";
 // The export holds passwords: nobody but the user may look inside.
 constexpr mode_t kPrivateFolderMode = 0700;
+
+// The real path of a folder, resolved as far as it exists; what does not exist yet is taken as
+// written. Nothing when it cannot be resolved.
+std::optional<std::filesystem::path> realPathOfFolder(const URL& folder, bool mustExist) {
+  std::error_code error;
+  std::filesystem::path path = folder.fileSystemPath();
+  std::filesystem::path real = mustExist ? std::filesystem::canonical(path, error)
+                                         : std::filesystem::weakly_canonical(path, error);
+  if (error) {
+    return std::nullopt;
+  }
+  real = real.lexically_normal();
+  // "/a/b/" would end in an empty component.
+  return real.has_filename() ? real : real.parent_path();
+}
+
+// True when inner is outer or lies below it, compared component by component: "/a/bc" does not
+// lie in "/a/b".
+bool liesWithin(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+  return std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end()).first == outer.end();
+}
 
 }  // namespace
 
@@ -104,13 +129,7 @@ void ZVExportOperation::start() {
 }
 
 void ZVExportOperation::cancel() {
-  {
-    std::lock_guard lock(mutex_);
-    if (cancelNoticeSent_) {
-      return;
-    }
-    cancelNoticeSent_ = true;
-  }
+  // Every request is noted and shown; the flag itself is set once, and the run ends once.
   Operation::cancel();
   log(u"User requested cancellation");
   mainQueue_.post([progress = exportProgress_] {
@@ -142,6 +161,36 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
     exportFolderURL_ = exportFolder;
     rootFolderURL_ = rootFolder;
   }
+  if (auto overlap = libraryOverlapError(*container)) {
+    error = std::move(overlap);
+    return false;
+  }
+  auto cannotCreate = [&](const Error& cause) {
+    error =
+        makeImportError(kFileExportErrorCode,
+                        formatLocalized(u"Cannot create export folder: %@", {cause.description}));
+    return false;
+  };
+  // The container is created private too when it is new; an existing one keeps its mode.
+  if (auto created = platform::createDirectoryAtURL(*container, true, kPrivateFolderMode);
+      !created) {
+    return cannotCreate(created.error());
+  }
+  // Held until the run has ended: two runs into one container would each remove the other's
+  // files and both report success. The lock file lies beside the export folder, never in it.
+  auto lock =
+      platform::FileLock::tryLockAtURL(container->appendingPathComponent(kExportLockFileName));
+  if (!lock) {
+    return cannotCreate(lock.error());
+  }
+  if (!lock->has_value()) {
+    error = makeImportError(
+        kFileExportErrorCode,
+        formatLocalized(u"Cannot start the export: another export into %@ is running.",
+                        {container->path()}));
+    return false;
+  }
+  exportLock_ = std::move(*lock);
   if (platform::itemIsReachableAtURL(exportFolder)) {
     if (auto removed = platform::removeItemAtURL(exportFolder); !removed) {
       error = makeImportError(
@@ -150,16 +199,47 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
       return false;
     }
   }
-  // The container is created private too when it is new; an existing one keeps its mode.
-  if (auto created = platform::createDirectoryAtURL(rootFolder, true, kPrivateFolderMode);
-      !created) {
-    error = makeImportError(
-        kFileExportErrorCode,
-        formatLocalized(u"Cannot create export folder: %@", {created.error().description}));
-    return false;
+  // One at a time and never adopting what is there: a folder that appeared since the removal is
+  // not ours.
+  for (const URL& folder : {exportFolder, rootFolder}) {
+    if (auto created = platform::createDirectoryAtURL(folder, false, kPrivateFolderMode);
+        !created) {
+      return cannotCreate(created.error());
+    }
   }
   rootFolderNames_.clear();
   return true;
+}
+
+std::optional<Error> ZVExportOperation::libraryOverlapError(const URL& container) const {
+  std::optional<URL> libraryFolder = zelvarApp()->libraryFolderURL();
+  if (!libraryFolder) {
+    return std::nullopt;
+  }
+  // A library that cannot be resolved does not exist, and nothing of it can be lost.
+  std::optional<std::filesystem::path> library = realPathOfFolder(*libraryFolder, true);
+  std::optional<std::filesystem::path> realContainer = realPathOfFolder(container, false);
+  if (!library || !realContainer) {
+    return std::nullopt;
+  }
+  // The export folder itself is never followed when it is a link: it is removed as one.
+  const std::filesystem::path exportFolder =
+      *realContainer / platform::toUtf8(std::u16string(kExportFolderName));
+  const std::u16string libraryPath = platform::fromUtf8(library->string());
+  const std::u16string exportPath = platform::fromUtf8(exportFolder.string());
+  if (liesWithin(*library, exportFolder)) {
+    return makeImportError(
+        kFileExportErrorCode,
+        formatLocalized(u"The library %@ lies inside the export folder %@, which every export "
+                        u"replaces.",
+                        {libraryPath, exportPath}));
+  }
+  if (liesWithin(exportFolder, *library)) {
+    return makeImportError(kFileExportErrorCode,
+                           formatLocalized(u"The export folder %@ would lie inside the library %@.",
+                                           {exportPath, libraryPath}));
+  }
+  return std::nullopt;
 }
 
 bool ZVExportOperation::performExport(std::optional<Error>& error) {
@@ -278,6 +358,8 @@ void ZVExportOperation::endWithError(std::optional<Error> error) {
       completion(std::nullopt, metadataFile);
     }
   });
+  // The run has ended; the next one may replace the export folder.
+  exportLock_.reset();
 }
 
 }  // namespace zv::exporter

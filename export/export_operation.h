@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "export/root_folder_names.h"
+#include "platform/file_lock.h"
 #include "platform/main_queue.h"
 #include "platform/operation.h"
 #include "platform/progress.h"
@@ -77,6 +78,9 @@ class ZVExportOperation : public platform::Operation {
  private:
   // Lifecycle and driver.
   bool createExportFolder(std::optional<platform::Error>& error);
+  // An error when the library lies in the export folder that a run replaces, or the export
+  // folder would lie in the library.
+  std::optional<platform::Error> libraryOverlapError(const platform::URL& container) const;
   bool performExport(std::optional<platform::Error>& error);
   void updateProgressForItems();
   void endWithError(std::optional<platform::Error> error);
@@ -101,6 +105,8 @@ class ZVExportOperation : public platform::Operation {
   void addInfoForItem(const source::DatabaseItem& item, const platform::URL& fileURL,
                       bool convertToNote, bool shouldEncrypt);
   platform::URL convertedFileURLForExportedFileURL(const platform::URL& fileURL);
+  void logDateOutsideFileSystemRange(const source::DatabaseItem& item,
+                                     const platform::URL& fileURL);
   const platform::URL& temporaryDirectory();
 
   // Bookmarks.
@@ -125,10 +131,11 @@ class ZVExportOperation : public platform::Operation {
   CompletionBlock exportCompletionBlock_;
   bool exportPasswordItems_ = false;
   bool exportEncryptedItems_ = false;
-  bool cancelNoticeSent_ = false;
   bool ended_ = false;
 
   std::shared_ptr<platform::Progress> exportProgress_;
+  // Keeps other runs out of the container from the folder's removal until the end.
+  std::optional<platform::FileLock> exportLock_;
   std::unique_ptr<platform::TemporaryDirectory> temporaryDirectory_;
   RootFolderNames rootFolderNames_;
 

@@ -14,6 +14,7 @@
 #include "platform/binary_property_list.h"
 #include "platform/containers.h"
 #include "platform/file_attributes.h"
+#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
@@ -36,6 +37,13 @@ DatabaseItem item(ItemKind kind, std::u16string id, std::u16string name) {
   result.kind = kind;
   result.id = std::move(id);
   result.name = std::move(name);
+  return result;
+}
+
+source::DatabaseItem bookmark(std::u16string id, std::u16string name,
+                              std::optional<std::u16string> location) {
+  auto result = item(ItemKind::bookmark, std::move(id), std::move(name));
+  result.location = std::move(location);
   return result;
 }
 
@@ -313,6 +321,12 @@ TEST_F(ExportOperationTest, FileNamesFollowTheExtensionRuleAndStayUniqueAndSafe)
       {u"   ", u"h.rtf", u"ID7.rtf"},  // nothing left of the name: the identifier stands in
       {u"tab\u0001bell", u"i.rtf", u"tabbell.rtf"},
       {u"Version 1.2", u"readme", u"Version 1.2"},  // no extension to add
+      // Names of nothing but control characters are no names: never ".rtf" or " 1".
+      {u"\u0001", u"j.rtf", u"ID10.rtf"},
+      {std::u16string(1, u'\0'), u"k", u"ID11"},
+      {u"\u007F", u"l.rtf", u"ID12.rtf"},
+      {u" \u0001\u001F ", u"m.rtf", u"ID13.rtf"},
+      {u"\u0001.hidden", u"n.rtf", u"-hidden.rtf"},
   };
   source::LibraryContents contents;
   int index = 0;
@@ -434,6 +448,46 @@ TEST_F(ExportOperationTest, RestoresDatesOnExportedFiles) {
   }
 }
 
+TEST_F(ExportOperationTest, DatesTheFileSystemCannotStoreAreLoggedByItem) {
+  constexpr double kSecondsPerYear = 365.2425 * 86400;
+  const platform::Date year3000{999 * kSecondsPerYear};
+  const platform::Date year1000{-1001 * kSecondsPerYear};
+  // Whether this file system clamps such dates at all: most keep 1901 to 2446 or so, some
+  // anything a 64-bit count of seconds holds.
+  URL probe = temporary_->url().appendingPathComponent(u"probe");
+  ASSERT_TRUE(platform::writeFileAtURL(probe, std::span<const std::uint8_t>(),
+                                       platform::WriteMode::kCreateNew));
+  ASSERT_TRUE(platform::setFileDatesAtURL(probe, {std::nullopt, year3000}));
+  if (platform::contentModificationDateAtURL(probe).value() == year3000) {
+    GTEST_SKIP() << "this file system stores the year 3000";
+  }
+  struct Case {
+    DatabaseItem item;
+    bool logged;
+  };
+  Case cases[] = {
+      {item(ItemKind::note, u"N-future", u"Future"), true},
+      {item(ItemKind::note, u"N-now", u"Now"), false},
+      {bookmark(u"B-past", u"Past", u"https://past.example"), true},
+  };
+  cases[0].item.modificationDate = year3000;
+  cases[1].item.modificationDate = platform::Date{700000000};
+  cases[2].item.modificationDate = year1000;
+  source::LibraryContents contents;
+  for (const auto& c : cases) {
+    contents.items.push_back(c.item);
+    addPayload(c.item.id, c.item.id + u".rtf");
+  }
+  Outcome outcome = runExport(makeLibrary(contents));
+  ASSERT_FALSE(outcome.error);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.item.id));
+    const std::string line = "Date of item " + platform::toUtf8(c.item.id) +
+                             " is outside the range the file system can store; it was stored as ";
+    EXPECT_EQ(outcome.log.find(line) != std::string::npos, c.logged) << outcome.log;
+  }
+}
+
 std::string webArchive(const std::u16string& mimeType, const std::string& data) {
   PropertyList::Dictionary resource;
   resource.set(u"WebResourceMIMEType", mimeType);
@@ -540,6 +594,105 @@ TEST_F(ExportOperationTest, OldExportFolderIsReplacedWhole) {
   EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Report.pdf"});
 }
 
+// Runs a second export into the same container on the calling thread and returns how it ended.
+std::optional<platform::Error> runSecondExport(std::shared_ptr<source::SourceLibrary> library,
+                                               const URL& container) {
+  platform::RunLoopMainQueue mainQueue;
+  auto operation = std::make_shared<ZVExportOperation>(std::move(library), mainQueue);
+  operation->setContainerURL(container);
+  std::optional<platform::Error> error;
+  bool ended = false;
+  operation->setExportCompletionBlock([&](std::optional<platform::Error> failure, auto) {
+    error = std::move(failure);
+    ended = true;
+  });
+  platform::OperationQueue queue;
+  queue.addOperation(operation);
+  mainQueue.runUntil([&] { return ended; });
+  queue.waitUntilAllOperationsAreFinished();
+  return error;
+}
+
+TEST_F(ExportOperationTest, OnlyOneRunAtATimeExportsIntoAContainer) {
+  source::LibraryContents contents;
+  for (auto id : {u"N1", u"N2"}) {
+    contents.items.push_back(item(ItemKind::note, id, id));
+    addPayload(id, std::u16string(id) + u".rtf");
+  }
+  // A second run, started while the first exports its first item, must leave it alone.
+  std::optional<std::optional<platform::Error>> secondRun;
+  std::atomic<bool> started = false;
+  exportHook_ = [&](const DatabaseItem&) {
+    if (!started.exchange(true)) {
+      secondRun = runSecondExport(makeLibrary(contents), container_);
+    }
+  };
+  Outcome outcome = runExport(makeLibrary(contents));
+  exportHook_ = nullptr;
+  ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
+  ASSERT_TRUE(secondRun && *secondRun);
+  EXPECT_EQ((*secondRun)->domain, kZVImportErrorDomain);
+  EXPECT_EQ((*secondRun)->code, kFileExportErrorCode);
+  EXPECT_NE(platform::toUtf8((*secondRun)->description).find("another export into"),
+            std::string::npos);
+  EXPECT_EQ(rootFolderNames(), (std::vector<std::u16string>{u"N1.rtf", u"N2.rtf"}));
+
+  // Held by someone else before the run begins: nothing of the export is touched.
+  auto held = platform::FileLock::tryLockAtURL(container_.appendingPathComponent(u".Zelvar.lock"));
+  ASSERT_TRUE(held && held->has_value());
+  Outcome blocked = runExport(makeLibrary({}));
+  ASSERT_TRUE(blocked.error);
+  EXPECT_EQ(blocked.error->code, kFileExportErrorCode);
+  EXPECT_TRUE(platform::itemIsReachableAtURL(*outcome.metadataFile));
+  EXPECT_EQ(rootFolderNames().size(), 2u);
+  held->reset();
+  EXPECT_FALSE(runExport(makeLibrary({})).error);
+}
+
+TEST_F(ExportOperationTest, RefusesToExportWhereTheLibraryWouldBeLost) {
+  struct Case {
+    const char* name;
+    std::u16string libraryFolder;  // in the test's temporary folder
+    bool refused;
+  };
+  const Case cases[] = {
+      {"library in the export folder", u"container/Zelvar/library", true},
+      {"library in the root folder", u"container/Zelvar/Zelvar/library", true},
+      {"library reached through a link", u"link", true},
+      {"container in the library", u"", true},
+      {"library beside the export folder with a like name", u"container/ZelvarLibrary", false},
+      {"library beside the container", u"library", false},
+  };
+  const URL linked = temporary_->url().appendingPathComponent(u"container/Zelvar/library", true);
+  ASSERT_EQ(::symlink(linked.fileSystemPath().c_str(),
+                      temporary_->url().appendingPathComponent(u"link").fileSystemPath().c_str()),
+            0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    URL folder = c.libraryFolder.empty()
+                     ? temporary_->url()
+                     : temporary_->url().appendingPathComponent(c.libraryFolder, true);
+    URL marker = folder.appendingPathComponent(u"library.json");
+    if (!platform::itemIsReachableAtURL(marker)) {
+      ASSERT_TRUE(platform::createDirectoryAtURL(folder, true, 0700));
+      ASSERT_TRUE(platform::writeFileAtURL(marker, std::span<const std::uint8_t>(),
+                                           platform::WriteMode::kCreateNew));
+    }
+    auto library = makeLibrary({});
+    library->setLibraryFolderURL(folder);
+    Outcome outcome = runExport(library);
+    EXPECT_TRUE(platform::itemIsReachableAtURL(marker));
+    if (!c.refused) {
+      EXPECT_FALSE(outcome.error);
+      continue;
+    }
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code, kFileExportErrorCode);
+    EXPECT_NE(platform::toUtf8(outcome.error->description).find(" inside the "), std::string::npos)
+        << platform::toUtf8(outcome.error->description);
+  }
+}
+
 TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce) {
   source::LibraryContents contents;
   for (int i = 0; i < 4; ++i) {
@@ -549,16 +702,19 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
   }
   contents.items.push_back(item(ItemKind::image, u"I1", u"Image"));
   addPayload(u"I1", u"i.png");
-  // Cancel before the run, or while the n-th item is being exported.
+  // Cancel before the run, or while the n-th item is being exported; twice, as an impatient
+  // user would, and each request is noted.
   for (int cancelAt = -1; cancelAt < 5; ++cancelAt) {
     std::atomic<int> exported = 0;
     exportHook_ = [&](const DatabaseItem&) {
       if (exported++ == cancelAt) {
         operation_->cancel();
+        operation_->cancel();
       }
     };
     Outcome outcome = runExport(makeLibrary(contents), true, true, [&](ZVExportOperation& op) {
       if (cancelAt < 0) {
+        op.cancel();
         op.cancel();
       }
     });
@@ -571,7 +727,12 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
         platform::itemIsReachableAtURL(exportFolder().appendingPathComponent(u"Zelvar.plist")));
     // The item being exported when the cancel came is finished; no later one is started.
     EXPECT_EQ(outcome.summary.exportedTotal(), cancelAt < 0 ? 0 : cancelAt + 1) << cancelAt;
-    EXPECT_NE(outcome.log.find("User requested cancellation"), std::string::npos);
+    size_t requests = 0;
+    for (size_t at = 0;
+         (at = outcome.log.find("User requested cancellation", at)) != std::string::npos; ++at) {
+      ++requests;
+    }
+    EXPECT_EQ(requests, 2u) << cancelAt;
   }
   exportHook_ = nullptr;
 }
@@ -599,13 +760,6 @@ TEST_F(ExportOperationTest, CancelDuringTheMetadataStepStillEndsAsCancelled) {
       platform::itemIsReachableAtURL(exportFolder().appendingPathComponent(u"Zelvar.plist")));
 }
 
-source::DatabaseItem bookmark(std::u16string id, std::u16string name,
-                              std::optional<std::u16string> location) {
-  auto result = item(ItemKind::bookmark, std::move(id), std::move(name));
-  result.location = std::move(location);
-  return result;
-}
-
 TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOther) {
   source::LibraryContents contents;
   contents.items = {
@@ -616,6 +770,8 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
       bookmark(u"B5", u"", u"mailto:someone@example.org"),
       bookmark(u"B6", u"Nowhere", u""),
       bookmark(u"B7", u"", std::nullopt),
+      bookmark(u"B8", u"\u0001", u"mailto:other@example.org"),
+      bookmark(u"B9", u"\u007F", u"https://help.example/faq"),
   };
   contents.items[0].creationDate = platform::Date{300000000.0};
   contents.items[0].modificationDate = platform::Date{400000000.0};
@@ -631,6 +787,8 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
       {u"Recipes 1.qntweblink", u"https://food.example/b"},
       {u"docs.example.qntweblink", u"https://docs.example/manual"},
       {u"Untitled Web Link.qntweblink", u"mailto:someone@example.org"},
+      {u"Untitled Web Link 1.qntweblink", u"mailto:other@example.org"},
+      {u"help.example.qntweblink", u"https://help.example/faq"},
   };
   PropertyList metadata = readMetadata(*outcome.metadataFile);
   const auto& items = *dict(metadata, u"Files").find(u"items")->asArray();
@@ -654,7 +812,7 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
             std::string::npos);
   EXPECT_NE(outcome.log.find("Skipping bookmark\u00A0B7, because it has no location"),
             std::string::npos);
-  EXPECT_EQ(outcome.completed, 7);
+  EXPECT_EQ(outcome.completed, 9);
 }
 
 TEST_F(ExportOperationTest, BookmarkWithoutUsableURLStopsTheExport) {

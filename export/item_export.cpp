@@ -1,5 +1,7 @@
 // The phases that have the source write each database item as a file and move it into the
 // export's root folder.
+#include <cmath>
+
 #include "export/export_errors.h"
 #include "export/export_operation.h"
 #include "export/root_folder_names.h"
@@ -11,7 +13,6 @@
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/property_list_serialization.h"
-#include "text/file_name_extensions.h"
 
 namespace zv::exporter {
 
@@ -46,9 +47,9 @@ std::u16string joinedTagNames(const std::vector<source::Tag>& tags) {
 // The file name for an exported item, before it is made unique. Names are untrusted: whatever
 // they hold, the result is one non-empty name for a file directly in the root folder.
 std::u16string fileNameForItem(const DatabaseItem& item, const URL& fileURL) {
-  std::u16string name = text::stringSanitizedForFileName(item.name);
+  std::u16string name = sanitizedFileNameForTitle(item.name);
   if (name.empty()) {
-    name = text::stringSanitizedForFileName(item.id);
+    name = sanitizedFileNameForTitle(item.id);
   }
   if (name.empty()) {
     name = platform::localized(u"Untitled");
@@ -192,10 +193,13 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(const std::vector<DatabaseIte
     URL fileURL = convertedFileURLForExportedFileURL(*exported);
 
     platform::FileDates dates{item.creationDate, item.modificationDate};
+    bool datesRestored = false;
     if (dates.creationDate || dates.contentModificationDate) {
       if (auto restored = platform::setFileDatesAtURL(fileURL, dates); !restored) {
         logFormat(u"Couldn't restore file attributes on %@: %@",
                   {fileURL.path(), restored.error().description});
+      } else {
+        datesRestored = true;
       }
     }
 
@@ -224,12 +228,36 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(const std::vector<DatabaseIte
       addCompletedItem(item);
       return false;
     }
+    // Checked where the file ends up: a move to another file system copies the dates anew.
+    if (datesRestored) {
+      logDateOutsideFileSystemRange(item, *destination);
+    }
     addInfoForItem(item, *destination, convertToNotes, encrypted);
     ++summary_.exported[item.kind];
     addCompletedItem(item);
     logFormat(u"Finished exporting item: %@", {item.id});
   }
   return true;
+}
+
+void ZVExportOperation::logDateOutsideFileSystemRange(const DatabaseItem& item,
+                                                      const URL& fileURL) {
+  // The kernel stores a date beyond the file system's range as the nearest one it can, without
+  // a word; only reading it back tells. Coarse file systems round by a second or two.
+  constexpr double kRoundingTolerance = 2;
+  if (!item.modificationDate) {
+    return;
+  }
+  auto stored = platform::contentModificationDateAtURL(fileURL);
+  if (!stored ||
+      std::fabs(stored->secondsSinceReferenceDate -
+                item.modificationDate->secondsSinceReferenceDate) <= kRoundingTolerance) {
+    return;
+  }
+  logFormat(
+      u"Date of item %@ is outside the range the file system can store; it was stored as "
+      u"%@.",
+      {item.id, platform::iso8601StringFromDate(*stored)});
 }
 
 void ZVExportOperation::addInfoForItem(const DatabaseItem& item, const URL& fileURL,

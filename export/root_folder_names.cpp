@@ -1,9 +1,11 @@
 #include "export/root_folder_names.h"
 
-#include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
-#include "platform/localization.h"
+#include <limits>
+
+#include "platform/unicode.h"
+#include "text/file_name_extensions.h"
 
 namespace zv::exporter {
 namespace {
@@ -38,15 +40,32 @@ std::u16string_view prefixFittingBytes(std::u16string_view text, size_t budget) 
   return text;
 }
 
+// The control characters (general category Cc), a range that Unicode has fixed for good.
+bool isControlCharacter(char16_t unit) {
+  return unit < 0x20 || (unit >= 0x7F && unit < 0xA0);
+}
+
 std::u16string withoutControlCharacters(std::u16string_view name) {
   std::u16string out;
   out.reserve(name.size());
   for (char16_t unit : name) {
-    if (u_charType(unit) != U_CONTROL_CHAR) {
+    if (!isControlCharacter(unit)) {
       out.push_back(unit);
     }
   }
   return out;
+}
+
+// 10^exponent, or the largest count where that does not fit.
+std::int64_t powerOfTen(size_t exponent) {
+  std::int64_t power = 1;
+  for (size_t i = 0; i < exponent; ++i) {
+    if (power > std::numeric_limits<std::int64_t>::max() / 10) {
+      return std::numeric_limits<std::int64_t>::max();
+    }
+    power *= 10;
+  }
+  return power;
 }
 
 }  // namespace
@@ -58,6 +77,18 @@ std::pair<std::u16string_view, std::u16string_view> splitFileNameExtension(
     return {name, {}};
   }
   return {name.substr(0, dot), name.substr(dot + 1)};
+}
+
+std::u16string sanitizedFileNameForTitle(std::u16string_view title) {
+  std::u16string kept;
+  kept.reserve(title.size());
+  for (char16_t unit : title) {
+    const bool whitespace = (unit >= u'\t' && unit <= u'\r') || unit == u'\u0085';
+    if (whitespace || !isControlCharacter(unit)) {
+      kept.push_back(unit);
+    }
+  }
+  return text::stringSanitizedForFileName(kept);
 }
 
 std::u16string fileNameFittedToFileSystem(std::u16string_view name, std::u16string_view suffix) {
@@ -82,21 +113,30 @@ std::u16string fileNameFittedToFileSystem(std::u16string_view name, std::u16stri
 
 std::u16string RootFolderNames::reserveUniqueName(std::u16string_view name) {
   std::u16string plain = fileNameFittedToFileSystem(name);
+  ++probes_;
   if (taken_.insert(plain).second) {
     return plain;
   }
-  auto [base, extension] = splitFileNameExtension(name);
-  std::u16string baseAndExtension = std::u16string(base) + u'\0' + std::u16string(extension);
-  std::int64_t& next = nextNumber_.try_emplace(baseAndExtension, 1).first->second;
-  for (;; ++next) {
-    std::u16string suffix = platform::formatString(u" %ld", {next});
-    std::u16string candidate = fileNameFittedToFileSystem(
-        extension.empty() ? std::u16string(base)
-                          : std::u16string(base) + u'.' + std::u16string(extension),
-        suffix);
-    if (taken_.insert(candidate).second) {
-      ++next;
-      return candidate;
+  // Copies are counted per name as it stands after the cut, one count per width of the number
+  // (the width decides the cut): names that differ only in what the cut removes share their
+  // numbered names, so each number is tried once however many such names come. NUL stands in
+  // for the number's characters, since no fitted name holds one.
+  size_t& digits = widthInUse_.try_emplace(std::move(plain), 1).first->second;
+  for (;; ++digits) {
+    const std::int64_t first = powerOfTen(digits - 1);
+    const std::int64_t end = powerOfTen(digits);
+    auto family = nextNumber_.try_emplace(
+        fileNameFittedToFileSystem(name, std::u16string(digits + 1, u'\0')), first);
+    const std::u16string& pattern = family.first->first;
+    std::int64_t& next = family.first->second;
+    const size_t place = pattern.find(u'\0');
+    while (next < end) {
+      std::u16string candidate = pattern;
+      candidate.replace(place, digits + 1, u" " + platform::fromUtf8(std::to_string(next++)));
+      ++probes_;
+      if (taken_.insert(candidate).second) {
+        return candidate;
+      }
     }
   }
 }
@@ -104,6 +144,7 @@ std::u16string RootFolderNames::reserveUniqueName(std::u16string_view name) {
 void RootFolderNames::clear() {
   taken_ = {};
   nextNumber_ = {};
+  widthInUse_ = {};
 }
 
 }  // namespace zv::exporter

@@ -17,6 +17,11 @@ inline constexpr std::size_t kMaximumFileNameBytes = 255;
 std::pair<std::u16string_view, std::u16string_view> splitFileNameExtension(
     std::u16string_view name);
 
+/// A title made fit to name a file: control characters are removed before it is sanitised, so
+/// that a title of nothing else comes out empty (the caller then picks another name) and a "."
+/// behind them still counts as leading. Tabs and line breaks keep their sanitising rules.
+std::u16string sanitizedFileNameForTitle(std::u16string_view title);
+
 /// Cuts the name so that its UTF-8 form fits the file system: the extension and the suffix
 /// (" 12" for a numbered copy) are kept, the base is shortened at a character boundary. An
 /// extension too long to keep is treated as part of the base. Control characters, which no file
@@ -37,10 +42,16 @@ class RootFolderNames {
   bool isTaken(std::u16string_view name) const { return taken_.contains(std::u16string(name)); }
   void clear();
 
+  /// How many names the index has tried so far, for holding it to constant work per name.
+  std::int64_t probeCount() const { return probes_; }
+
  private:
   std::unordered_set<std::u16string> taken_;
-  // The number to try next for a name whose plain form was taken.
+  // The number to try next, by fitted name with the number's place marked.
   std::unordered_map<std::u16string, std::int64_t> nextNumber_;
+  // By fitted name: the width of number its copies have reached, so full widths are skipped.
+  std::unordered_map<std::u16string, size_t> widthInUse_;
+  std::int64_t probes_ = 0;
 };
 
 }  // namespace zv::exporter

@@ -35,6 +35,34 @@ TEST(RootFolderNames, ManyCopiesOfOneNameStayDistinct) {
   EXPECT_TRUE(seen.contains(u"Same 4999.rtf"));
 }
 
+TEST(RootFolderNames, NamesThatCollideOnlyAfterTheCutCostConstantWorkEach) {
+  struct Case {
+    const char* name;
+    std::u16string prefix;
+  };
+  // 100 × 漢 is 300 bytes: the distinct number at the end is always cut away.
+  const Case cases[] = {
+      {"three-byte script", std::u16string(100, u'漢')},
+      {"ASCII", std::u16string(300, u'a')},
+      {"mixed widths", std::u16string(120, u'é') + std::u16string(20, u'漢')},
+  };
+  constexpr int kCount = 3000;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RootFolderNames names;
+    std::set<std::u16string> seen;
+    for (int i = 0; i < kCount; ++i) {
+      std::u16string name = c.prefix + platform::fromUtf8(" " + std::to_string(i) + ".rtf");
+      std::u16string unique = names.reserveUniqueName(name);
+      ASSERT_LE(toUtf8(unique).size(), kMaximumFileNameBytes);
+      ASSERT_TRUE(unique.ends_with(u".rtf"));
+      ASSERT_TRUE(seen.insert(unique).second);
+    }
+    // The plain name and one numbered copy each.
+    EXPECT_LE(names.probeCount(), 2 * kCount);
+  }
+}
+
 TEST(FileNameFittedToFileSystem, CutsTheBaseAtCharacterBoundariesKeepingSuffixAndExtension) {
   struct Case {
     std::u16string name;

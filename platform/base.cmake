@@ -7,6 +7,7 @@ zv_library(zv_platform_base
     url.cpp
     files.cpp
     file_attributes.cpp
+    file_lock.cpp
     containers.cpp
     content_type.cpp
   PUBLIC_LIBS PkgConfig::ICU PkgConfig::URIPARSER
@@ -20,6 +21,7 @@ zv_test(zv_platform_base_tests
     url_test.cpp
     files_test.cpp
     file_attributes_test.cpp
+    file_lock_test.cpp
     containers_test.cpp
     content_type_test.cpp
     unicode_test.cpp

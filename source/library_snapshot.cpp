@@ -680,6 +680,11 @@ Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
 Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
     const std::filesystem::path& folder) {
   auto library = readWithoutExceptions([&] { return readLibrarySnapshotFile(folder); });
+  // The export compares real paths, so that it never removes the folder it reads from.
+  std::error_code realPathError;
+  if (auto real = std::filesystem::canonical(folder, realPathError); library && !realPathError) {
+    (*library)->setLibraryFolderURL(platform::URL::fileURLWithFileSystemPath(real.string(), true));
+  }
   // The parse tree was several times the library's size; its freed pages lie scattered through
   // the heap, and the export would otherwise carry them as resident memory to the end.
   ::malloc_trim(0);

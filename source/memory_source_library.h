@@ -47,6 +47,10 @@ class MemorySourceLibrary : public SourceLibrary {
   platform::Result<std::optional<platform::URL>> exportItem(
       const DatabaseItem& item, const platform::URL& directory) override;
 
+  /// The folder the library was read from; none for a library made in memory.
+  void setLibraryFolderURL(std::optional<platform::URL> url) { libraryFolderURL_ = std::move(url); }
+  std::optional<platform::URL> libraryFolderURL() const override { return libraryFolderURL_; }
+
  private:
   struct Failure {
     std::u16string reason;
@@ -59,6 +63,7 @@ class MemorySourceLibrary : public SourceLibrary {
   ItemExporter exporter_;
   std::map<std::string, Failure> failures_;
   std::map<std::string, int> uses_;
+  std::optional<platform::URL> libraryFolderURL_;
 };
 
 /// The error a source call fails with: its description is the source's reason.

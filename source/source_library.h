@@ -102,6 +102,10 @@ class SourceLibrary {
   /// nothing for it.
   virtual platform::Result<std::optional<platform::URL>> exportItem(
       const DatabaseItem& item, const platform::URL& directory) = 0;
+
+  /// The folder on this machine that holds the library's data, when there is one: an export
+  /// must neither replace it nor be put inside it.
+  virtual std::optional<platform::URL> libraryFolderURL() const { return std::nullopt; }
 };
 
 }  // namespace zv::source
