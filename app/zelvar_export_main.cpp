@@ -32,7 +32,9 @@
 #include "platform/containers.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
+#include "platform/retry_on_interrupt.h"
 #include "platform/run_loop_main_queue.h"
+#include "platform/scoped_descriptor.h"
 #include "platform/unicode.h"
 #include "source/library_snapshot.h"
 
@@ -76,10 +78,8 @@ constexpr char kUsage[] =
 // 0 once the whole text is written, else the errno of the write that failed.
 int writeAll(int descriptor, std::string_view text) {
   while (!text.empty()) {
-    ssize_t written = ::write(descriptor, text.data(), text.size());
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t written = zv::platform::retryOnInterrupt(
+        [&] { return ::write(descriptor, text.data(), text.size()); });
     if (written < 0) {
       return errno;
     }
@@ -221,9 +221,9 @@ class LogRedirection {
     if (::pipe2(ends, O_CLOEXEC) != 0) {
       return;  // the log then goes to standard error directly, which --verbose asked for anyway
     }
-    sink_ = ends[1];
-    readEnd_ = ends[0];
-    previous_ = zv::platform::setLogFileDescriptor(sink_);
+    sink_.reset(ends[1]);
+    readEnd_.reset(ends[0]);
+    previous_ = zv::platform::setLogFileDescriptor(sink_.get());
     reader_ = std::thread([this, &output] { forward(output); });
   }
 
@@ -232,14 +232,14 @@ class LogRedirection {
       zv::platform::setLogFileDescriptor(previous_);
       return;
     }
-    if (sink_ < 0) {
+    if (!sink_.valid()) {
       return;
     }
     zv::platform::setLogFileDescriptor(previous_);
-    ::close(sink_);
+    // The reader stops at the end of the pipe, which comes once the sink is closed.
+    sink_.reset();
     if (reader_.joinable()) {
       reader_.join();
-      ::close(readEnd_);
     }
   }
 
@@ -251,10 +251,8 @@ class LogRedirection {
     std::string pending;
     char buffer[4096];
     for (;;) {
-      ssize_t count = ::read(readEnd_, buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) {
-        continue;
-      }
+      const ssize_t count = zv::platform::retryOnInterrupt(
+          [&] { return ::read(readEnd_.get(), buffer, sizeof buffer); });
       if (count <= 0) {
         break;
       }
@@ -272,8 +270,8 @@ class LogRedirection {
   }
 
   bool discarding_ = false;
-  int sink_ = -1;
-  int readEnd_ = -1;
+  zv::platform::ScopedDescriptor sink_;
+  zv::platform::ScopedDescriptor readEnd_;
   int previous_ = STDERR_FILENO;
   std::thread reader_;
 };

@@ -20,6 +20,8 @@ zv_test(zv_platform_base_tests
     date_test.cpp
     url_test.cpp
     files_test.cpp
+    scoped_descriptor_test.cpp
+    retry_on_interrupt_test.cpp
     file_attributes_test.cpp
     file_lock_test.cpp
     containers_test.cpp

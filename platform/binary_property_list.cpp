@@ -218,8 +218,9 @@ class BinaryWriter {
         index = uniqueScalar(booleans_, *value.asBoolean() ? 1 : 0, value, 1);
         return true;
       case PropertyList::Type::kDate:
-        index = uniqueScalar(dates_, std::bit_cast<std::uint64_t>(value.asDate()->secondsSince2001),
-                             value, 9);
+        index = uniqueScalar(
+            dates_, std::bit_cast<std::uint64_t>(value.asDate()->secondsSinceReferenceDate), value,
+            9);
         return true;
       case PropertyList::Type::kUid: {
         const std::uint64_t uid = value.asUid()->value;
@@ -350,7 +351,7 @@ class BinaryWriter {
         return;
       case PropertyList::Type::kDate:
         put(kDateMarker);
-        putBigEndian(std::bit_cast<std::uint64_t>(value.asDate()->secondsSince2001), 8);
+        putBigEndian(std::bit_cast<std::uint64_t>(value.asDate()->secondsSinceReferenceDate), 8);
         return;
       case PropertyList::Type::kUid: {
         const std::uint64_t uid = value.asUid()->value;
@@ -640,7 +641,7 @@ class BinaryReader {
     } else {
       real = std::bit_cast<double>(bigEndian(position + 1, 8));
     }
-    out = isDate ? PropertyList(PropertyListDate{real}) : PropertyList(real);
+    out = isDate ? PropertyList(Date{real}) : PropertyList(real);
     return true;
   }
 

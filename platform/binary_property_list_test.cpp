@@ -65,7 +65,7 @@ PropertyList sampleOfEveryType() {
   record.set(u"count", -42);
   record.set(u"big", UINT64_MAX);
   record.set(u"ratio", 0.25);
-  record.set(u"when", PropertyListDate{-3600.5});
+  record.set(u"when", Date{-3600.5});
   record.set(u"bytes", PropertyList::Data{0, 1, 0xFF});
   record.set(u"uid", PropertyListUid{70000});
   record.set(u"caf\u00e9 \U0001F600", PropertyList::Array{u"\u65e5\u672c", PropertyList::Array{}});
@@ -110,7 +110,7 @@ TEST(BinaryPropertyListTest, EncodesScalarsAsOtherReadersExpect) {
        PropertyList(std::uint64_t{1} << 63),
        {0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0}},
       {"real", PropertyList(1.0), {0x23, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}},
-      {"date", PropertyList(PropertyListDate{1.0}), {0x33, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}},
+      {"date", PropertyList(Date{1.0}), {0x33, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}},
       {"ascii string", PropertyList(u"ab"), {0x52, 'a', 'b'}},
       {"utf-16 string", PropertyList(u"\u00e9"), {0x61, 0x00, 0xE9}},
       {"astral string", PropertyList(u"\U0001F600"), {0x62, 0xD8, 0x3D, 0xDE, 0x00}},

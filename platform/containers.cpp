@@ -16,6 +16,7 @@
 
 #include "platform/files.h"
 #include "platform/localization.h"
+#include "platform/scoped_descriptor.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {
@@ -85,18 +86,13 @@ std::optional<pid_t> processOfName(std::string_view rest) {
 
 std::vector<std::string> entryNames(int folder) {
   std::vector<std::string> names;
-  const int listingDescriptor = ::dup(folder);
-  DIR* listing = listingDescriptor >= 0 ? ::fdopendir(listingDescriptor) : nullptr;
-  if (listing == nullptr) {
-    if (listingDescriptor >= 0) {
-      ::close(listingDescriptor);
-    }
+  ScopedDirectoryStream listing = directoryStreamOf(ScopedDescriptor(::dup(folder)));
+  if (!listing) {
     return names;
   }
-  while (struct dirent* entry = ::readdir(listing)) {
+  while (struct dirent* entry = ::readdir(listing.get())) {
     names.emplace_back(entry->d_name);
   }
-  ::closedir(listing);
   return names;
 }
 
@@ -223,12 +219,12 @@ std::vector<Result<URL>> TemporaryDirectory::removeAbandoned(std::u16string_view
                                                              const std::optional<URL>& parent) {
   std::vector<Result<URL>> outcomes;
   const std::string parentPath = parent ? parent->fileSystemPath() : temporaryFolderPath();
-  const int folder = ::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) {
+  const ScopedDescriptor folder(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.valid()) {
     return outcomes;
   }
   const std::string nameStart = processNameStart(prefix);
-  for (const std::string& name : entryNames(folder)) {
+  for (const std::string& name : entryNames(folder.get())) {
     if (!name.starts_with(nameStart)) {
       continue;
     }
@@ -239,7 +235,7 @@ std::vector<Result<URL>> TemporaryDirectory::removeAbandoned(std::u16string_view
     }
     // Not through a link, and never another user's folder, whatever its name claims.
     struct stat status {};
-    if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (::fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISDIR(status.st_mode) || status.st_uid != ::geteuid()) {
       continue;
     }
@@ -248,7 +244,6 @@ std::vector<Result<URL>> TemporaryDirectory::removeAbandoned(std::u16string_view
     Result<void> removed = removeItemAtURL(url);
     outcomes.push_back(removed ? Result<URL>(std::move(url)) : Result<URL>(removed.error()));
   }
-  ::close(folder);
   return outcomes;
 }
 

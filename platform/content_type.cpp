@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "platform/files.h"
+#include "platform/scoped_descriptor.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {
@@ -334,14 +335,13 @@ struct MimeDatabase::Data {
     }
     std::vector<std::string> names;
     std::string packages = folder + "/packages";
-    if (DIR* listing = ::opendir(packages.c_str())) {
-      while (struct dirent* item = ::readdir(listing)) {
+    if (ScopedDirectoryStream listing = openDirectoryStream(packages.c_str())) {
+      while (struct dirent* item = ::readdir(listing.get())) {
         std::string_view name = item->d_name;
         if (name.ends_with(".xml") && name.front() != '.') {
           names.emplace_back(name);
         }
       }
-      ::closedir(listing);
     }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {

@@ -1,8 +1,10 @@
 #include "platform/date.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "platform/unicode.h"
 
@@ -15,41 +17,22 @@ constexpr size_t kMaximumFractionDigits = 9;
 // second, and so does every conversion to a file time or a text of milliseconds.
 constexpr double kLastInstantOfSecond = 0.999999;
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back (Howard Hinnant's
-// algorithms), exact for every year a signed 64-bit count can hold here.
-std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+// std::chrono::year holds only the years -32767 to 32767. The Gregorian calendar repeats every
+// 400 years, which are exactly 146097 days, so a date further out is shifted by whole cycles
+// into that range for the calendar arithmetic and shifted back afterwards.
+constexpr std::int64_t kYearsPerCycle = 400;
+constexpr std::int64_t kDaysPerCycle = 146097;
+
+// The quotient rounded towards negative infinity, for a positive divisor.
+std::int64_t floorDivide(std::int64_t dividend, std::int64_t divisor) {
+  const std::int64_t quotient = dividend / divisor;
+  return dividend % divisor < 0 ? quotient - 1 : quotient;
 }
 
-CivilDateTime civilFromDays(std::int64_t days) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
-  const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-  const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-  CivilDateTime civil;
-  civil.year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
-  civil.month = month;
-  civil.day = day;
-  return civil;
-}
-
-bool isLeapYear(std::int64_t year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-unsigned daysInMonth(std::int64_t year, unsigned month) {
-  constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
+// The year shifted by whole cycles into [0, 400), with the number of cycles shifted.
+std::pair<std::chrono::year, std::int64_t> yearInFirstCycle(std::int64_t year) {
+  const std::int64_t cycles = floorDivide(year, kYearsPerCycle);
+  return {std::chrono::year(static_cast<int>(year - cycles * kYearsPerCycle)), cycles};
 }
 
 // Reads exactly `count` decimal digits at `position`, advancing it; nothing when any is missing.
@@ -140,28 +123,37 @@ bool isFileSystemDate(Date date) {
 }
 
 CivilDateTime civilDateTimeFromUnixSeconds(std::int64_t secondsSince1970) {
-  std::int64_t days = secondsSince1970 / kSecondsPerDay;
-  std::int64_t secondOfDay = secondsSince1970 % kSecondsPerDay;
-  if (secondOfDay < 0) {
-    secondOfDay += kSecondsPerDay;
-    days -= 1;
-  }
-  CivilDateTime civil = civilFromDays(days);
-  civil.hour = static_cast<unsigned>(secondOfDay / 3600);
-  civil.minute = static_cast<unsigned>(secondOfDay / 60 % 60);
-  civil.second = static_cast<unsigned>(secondOfDay % 60);
+  using namespace std::chrono;
+  const std::int64_t days = floorDivide(secondsSince1970, kSecondsPerDay);
+  const std::int64_t cycles = floorDivide(days, kDaysPerCycle);
+  const year_month_day date{sys_days(std::chrono::days(days - cycles * kDaysPerCycle))};
+  const hh_mm_ss time{std::chrono::seconds(secondsSince1970 - days * kSecondsPerDay)};
+  CivilDateTime civil;
+  civil.year = static_cast<int>(date.year()) + cycles * kYearsPerCycle;
+  civil.month = static_cast<unsigned>(date.month());
+  civil.day = static_cast<unsigned>(date.day());
+  civil.hour = static_cast<unsigned>(time.hours().count());
+  civil.minute = static_cast<unsigned>(time.minutes().count());
+  civil.second = static_cast<unsigned>(time.seconds().count());
   return civil;
 }
 
 std::int64_t unixSecondsFromCivilDateTime(const CivilDateTime& time) {
-  return daysFromCivil(time.year, time.month, time.day) * kSecondsPerDay + time.hour * 3600 +
-         time.minute * 60 + time.second;
+  using namespace std::chrono;
+  const auto [year, cycles] = yearInFirstCycle(time.year);
+  const sys_days date{year / month(time.month) / day(time.day)};
+  const std::int64_t days = date.time_since_epoch().count() + cycles * kDaysPerCycle;
+  return days * kSecondsPerDay + time.hour * 3600 + time.minute * 60 + time.second;
 }
 
 bool isValidCivilDateTime(const CivilDateTime& time) {
-  return time.month >= 1 && time.month <= 12 && time.day >= 1 &&
-         time.day <= daysInMonth(time.year, time.month) && time.hour <= 23 && time.minute <= 59 &&
-         time.second <= 59;
+  using namespace std::chrono;
+  // Checked first: month and day keep only a byte, so a larger number would wrap into range.
+  if (time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31) {
+    return false;
+  }
+  const year_month_day date{yearInFirstCycle(time.year).first / month(time.month) / day(time.day)};
+  return date.ok() && time.hour <= 23 && time.minute <= 59 && time.second <= 59;
 }
 
 Date currentDate() {

@@ -10,8 +10,8 @@
 namespace zv::platform {
 
 /// A moment in time as seconds since 2001-01-01 00:00:00 UTC, the reference date the
-/// applications we talk to count from. A double keeps sub-microsecond precision for present-day
-/// dates, which is all a file's dates need.
+/// applications we talk to count from and property lists store dates in. A double keeps
+/// sub-microsecond precision for present-day dates, which is all a file's dates need.
 struct Date {
   double secondsSinceReferenceDate = 0;
 

@@ -86,6 +86,12 @@ TEST(Date, FormatsInUTCWithMilliseconds) {
       {0, u"2001-01-01T00:00:00.000Z"},
       {636620400.25, u"2021-03-05T07:00:00.250Z"},
       {-0.5, u"2000-12-31T23:59:59.500Z"},
+      {99729015.5, u"2004-02-29T06:30:15.500Z"},
+      {-3182198400, u"1900-03-01T00:00:00.000Z"},
+      {-3182198401, u"1900-02-28T23:59:59.000Z"},
+      {3129192000, u"2100-02-28T12:00:00.000Z"},
+      {-978307201, u"1969-12-31T23:59:59.000Z"},
+      {-63113904000, u"0001-01-01T00:00:00.000Z"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(iso8601StringFromDate(Date{c.secondsSinceReferenceDate}), c.text);
@@ -113,6 +119,16 @@ TEST(Date, CivilDateTimeMatchesUnixSecondsBothWays) {
       {-62135596800, {1, 1, 1, 0, 0, 0}},
       {253402300799, {9999, 12, 31, 23, 59, 59}},
       {-62162121600, {0, 2, 29, 0, 0, 0}},
+      {-62167305600, {-1, 12, 31, 0, 0, 0}},
+      {-2203891201, {1900, 2, 28, 23, 59, 59}},
+      {-2203891200, {1900, 3, 1, 0, 0, 0}},
+      {4107499200, {2100, 2, 28, 12, 0, 0}},
+      {-62104060801, {1, 12, 31, 23, 59, 59}},
+      {253402300800, {10000, 1, 1, 0, 0, 0}},
+      {971890963200, {32768, 1, 1, 0, 0, 0}},
+      {-1096193865600, {-32768, 12, 31, 0, 0, 0}},
+      {3093533078400, {100000, 2, 29, 0, 0, 0}},
+      {-3217857235200, {-100000, 3, 1, 0, 0, 0}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(civilDateTimeFromUnixSeconds(c.secondsSince1970), c.civil) << c.secondsSince1970;
@@ -122,6 +138,44 @@ TEST(Date, CivilDateTimeMatchesUnixSecondsBothWays) {
        {std::int64_t{100'000'000'000'000'000}, std::int64_t{-100'000'000'000'000'000}}) {
     EXPECT_EQ(unixSecondsFromCivilDateTime(civilDateTimeFromUnixSeconds(seconds)), seconds);
   }
+}
+
+TEST(Date, CivilDateTimeValidityFollowsTheGregorianCalendar) {
+  struct Case {
+    const char* name;
+    CivilDateTime civil;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"29 February of a leap year", {2000, 2, 29, 0, 0, 0}, true},
+      {"29 February of 1900", {1900, 2, 29, 0, 0, 0}, false},
+      {"29 February of 2100", {2100, 2, 29, 0, 0, 0}, false},
+      {"29 February of 2024", {2024, 2, 29, 0, 0, 0}, true},
+      {"29 February of year 0", {0, 2, 29, 0, 0, 0}, true},
+      {"29 February before year 0", {-4, 2, 29, 0, 0, 0}, true},
+      {"29 February of year 100000", {100000, 2, 29, 0, 0, 0}, true},
+      {"29 February of year 100100", {100100, 2, 29, 0, 0, 0}, false},
+      {"31 April", {2021, 4, 31, 0, 0, 0}, false},
+      {"31 December, last second", {2021, 12, 31, 23, 59, 59}, true},
+      {"month 0", {2021, 0, 1, 0, 0, 0}, false},
+      {"month 13", {2021, 13, 1, 0, 0, 0}, false},
+      {"month 258, which a byte would take for 2", {2021, 258, 1, 0, 0, 0}, false},
+      {"day 0", {2021, 1, 0, 0, 0, 0}, false},
+      {"day 32", {2021, 1, 32, 0, 0, 0}, false},
+      {"day 257, which a byte would take for 1", {2021, 1, 257, 0, 0, 0}, false},
+      {"hour 24", {2021, 1, 1, 24, 0, 0}, false},
+      {"minute 60", {2021, 1, 1, 0, 60, 0}, false},
+      {"second 60", {2021, 1, 1, 0, 0, 60}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(isValidCivilDateTime(c.civil), c.valid);
+  }
+}
+
+TEST(Date, YearsBeyondFourDigitsAreWrittenInFull) {
+  EXPECT_EQ(iso8601StringFromDate(dateFromUnixTime(253402300800)), u"10000-01-01T00:00:00.000Z");
+  EXPECT_EQ(iso8601StringFromDate(dateFromUnixTime(253402300799.5)), u"9999-12-31T23:59:59.500Z");
 }
 
 TEST(Date, TimespecConversionKeepsNanosecondsInRange) {

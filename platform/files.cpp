@@ -24,29 +24,12 @@
 
 #include "platform/file_attributes.h"
 #include "platform/localization.h"
+#include "platform/retry_on_interrupt.h"
+#include "platform/scoped_descriptor.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (descriptor_ >= 0) {
-      ::close(descriptor_);
-    }
-  }
-  int get() const { return descriptor_; }
-  int release() { return std::exchange(descriptor_, -1); }
-  bool valid() const { return descriptor_ >= 0; }
-
- private:
-  int descriptor_;
-};
 
 FileErrorCode codeForErrno(int errorNumber) {
   switch (errorNumber) {
@@ -200,7 +183,7 @@ Result<void> removeEntryAt(int parent, const std::string& name, const std::strin
 // check is made on the descriptor we descend through, so a mount made meanwhile cannot slip by.
 Result<void> removeTreeAt(int parent, const std::string& name, const std::string& path,
                           const std::optional<FileSystemPlace>& top) {
-  FileDescriptor folder(
+  ScopedDescriptor folder(
       ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!folder.valid()) {
     if (errno == ENOTDIR || errno == ELOOP) {
@@ -224,17 +207,13 @@ Result<void> removeTreeAt(int parent, const std::string& name, const std::string
       (status.st_mode & S_IRWXU) != S_IRWXU) {
     ::fchmod(folder.get(), (status.st_mode & 07777) | S_IRWXU);
   }
-  int listingDescriptor = ::dup(folder.get());
-  DIR* listing = listingDescriptor >= 0 ? ::fdopendir(listingDescriptor) : nullptr;
-  if (listing == nullptr) {
-    int error = errno;
-    if (listingDescriptor >= 0) {
-      ::close(listingDescriptor);
-    }
-    return makeFileErrorFromErrno(error, path);
+  ScopedDirectoryStream listing = directoryStreamOf(ScopedDescriptor(::dup(folder.get())));
+  if (!listing) {
+    return makeFileErrorFromErrno(errno, path);
   }
-  std::vector<std::string> names = directoryEntryNames(listing);
-  ::closedir(listing);
+  std::vector<std::string> names = directoryEntryNames(listing.get());
+  // Closed before descending, so that a deep tree does not hold a stream open per level.
+  listing.reset();
   for (const std::string& child : names) {
     std::string childPath = path + "/" + child;
     if (auto removed = removeEntryAt(folder.get(), child, childPath, top ? top : place); !removed) {
@@ -267,11 +246,9 @@ Result<void> writeAll(int descriptor, std::span<const std::uint8_t> bytes,
                       const std::string& path) {
   size_t written = 0;
   while (written < bytes.size()) {
-    ssize_t count = ::write(descriptor, bytes.data() + written, bytes.size() - written);
+    const ssize_t count = retryOnInterrupt(
+        [&] { return ::write(descriptor, bytes.data() + written, bytes.size() - written); });
     if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
       return makeFileErrorFromErrno(errno, path);
     }
     written += static_cast<size_t>(count);
@@ -282,15 +259,12 @@ Result<void> writeAll(int descriptor, std::span<const std::uint8_t> bytes,
 // What one read gives, up to the buffer's size (zero at the end of the file); a read that a
 // signal interrupts is tried again.
 Result<size_t> readSome(int descriptor, std::span<std::uint8_t> buffer, const std::string& path) {
-  while (true) {
-    ssize_t count = ::read(descriptor, buffer.data(), buffer.size());
-    if (count >= 0) {
-      return static_cast<size_t>(count);
-    }
-    if (errno != EINTR) {
-      return makeFileErrorFromErrno(errno, path);
-    }
+  const ssize_t count =
+      retryOnInterrupt([&] { return ::read(descriptor, buffer.data(), buffer.size()); });
+  if (count < 0) {
+    return makeFileErrorFromErrno(errno, path);
   }
+  return static_cast<size_t>(count);
 }
 
 // User extended attributes carry our creation dates and hidden-extension flags; losing them on
@@ -376,7 +350,8 @@ Result<void> copyContent(int input, int output, const struct stat& status,
   std::uint64_t copied = 0;
   while (copied < size) {
     const std::uint64_t chunk = std::min<std::uint64_t>(size - copied, 1 << 30);
-    ssize_t count = ::copy_file_range(input, nullptr, output, nullptr, chunk, 0);
+    const ssize_t count = retryOnInterrupt(
+        [&] { return ::copy_file_range(input, nullptr, output, nullptr, chunk, 0); });
     if (count > 0) {
       copied += static_cast<std::uint64_t>(count);
       reportCopyProgress(copied);
@@ -385,9 +360,6 @@ Result<void> copyContent(int input, int output, const struct stat& status,
     // Nothing: the file ended early, or lives on a file system whose sizes mean something else.
     if (count == 0) {
       break;
-    }
-    if (errno == EINTR) {
-      continue;
     }
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
         errno != EPERM) {
@@ -428,7 +400,7 @@ Result<void> copyOpenRegularFile(int input, const struct stat& status, const std
   if (!S_ISREG(status.st_mode)) {
     return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), source);
   }
-  FileDescriptor output(
+  ScopedDescriptor output(
       ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!output.valid()) {
     return makeFileErrorFromErrno(errno, destination);
@@ -447,7 +419,7 @@ Result<void> copyOpenRegularFile(int input, const struct stat& status, const std
 }
 
 Result<void> copyRegularFile(const std::string& source, const std::string& destination) {
-  FileDescriptor input(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  ScopedDescriptor input(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   struct stat status {};
   if (!input.valid() || ::fstat(input.get(), &status) != 0) {
     return makeFileErrorFromErrno(errno, source);
@@ -464,19 +436,20 @@ Result<void> copyDirectory(const std::string& source, const std::string& destina
   if (::mkdir(destination.c_str(), 0700) != 0) {
     return makeFileErrorFromErrno(errno, destination);
   }
-  DIR* listing = ::opendir(source.c_str());
-  if (listing == nullptr) {
+  ScopedDirectoryStream listing = openDirectoryStream(source.c_str());
+  if (!listing) {
     return makeFileErrorFromErrno(errno, source);
   }
-  std::vector<std::string> names = directoryEntryNames(listing);
-  ::closedir(listing);
+  std::vector<std::string> names = directoryEntryNames(listing.get());
+  // Closed before descending, so that a deep tree does not hold a stream open per level.
+  listing.reset();
   for (const std::string& name : names) {
     if (auto copied = copyTree(source + "/" + name, destination + "/" + name); !copied) {
       return copied;
     }
   }
-  FileDescriptor input(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  FileDescriptor output(
+  ScopedDescriptor input(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  ScopedDescriptor output(
       ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (input.valid() && output.valid()) {
     copyMetadata(output.get(), status, input.get());
@@ -539,12 +512,13 @@ Result<void> moveWithoutNoReplaceSupport(const std::string& source,
 
 void listDirectory(const std::string& path, DirectoryListingOptions options,
                    std::vector<URL>& items, int depth) {
-  DIR* listing = ::opendir(path.c_str());
-  if (listing == nullptr) {
+  ScopedDirectoryStream listing = openDirectoryStream(path.c_str());
+  if (!listing) {
     return;
   }
-  std::vector<std::string> names = directoryEntryNames(listing);
-  ::closedir(listing);
+  std::vector<std::string> names = directoryEntryNames(listing.get());
+  // Closed before descending, so that a deep tree does not hold a stream open per level.
+  listing.reset();
   for (const std::string& name : names) {
     if (options.skipsHiddenFiles && name.starts_with('.')) {
       continue;
@@ -593,15 +567,18 @@ std::string randomTemporaryName() {
   return name + ".tmp";
 }
 
-// The file an atomic write is to replace, opened without following a link; -1 when there is
-// none.
-Result<int> openReplacedFile(int folder, const std::string& name, struct stat& status,
-                             const std::string& path) {
+// The file an atomic write is to replace, opened without following a link; an invalid
+// descriptor when there is none.
+Result<ScopedDescriptor> openReplacedFile(int folder, const std::string& name, struct stat& status,
+                                          const std::string& path) {
   // O_NONBLOCK keeps a FIFO planted under the name from blocking until fstat refuses it.
-  FileDescriptor file(
+  ScopedDescriptor file(
       ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!file.valid()) {
-    return errno == ENOENT ? Result<int>(-1) : Result<int>(makeFileErrorFromErrno(errno, path));
+    if (errno == ENOENT) {
+      return ScopedDescriptor();
+    }
+    return makeFileErrorFromErrno(errno, path);
   }
   if (::fstat(file.get(), &status) != 0) {
     return makeFileErrorFromErrno(errno, path);
@@ -609,7 +586,7 @@ Result<int> openReplacedFile(int folder, const std::string& name, struct stat& s
   if (!S_ISREG(status.st_mode)) {
     return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), path);
   }
-  return file.release();
+  return file;
 }
 
 // Makes the new file what the old one was apart from its content: a replacing write must not
@@ -709,7 +686,7 @@ Result<void> removeItemAtURL(const URL& url) {
                         path);
   }
   auto [parentPath, name] = splitParentAndName(path);
-  FileDescriptor parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ScopedDescriptor parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.valid()) {
     return makeFileErrorFromErrno(errno, parentPath);
   }
@@ -795,33 +772,15 @@ Result<FolderHandle> FolderHandle::openAtPath(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) {
     return errorForPath(FileErrorCode::kInvalidPath, localized(u"Invalid file path"), path);
   }
-  int descriptor = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor < 0) {
+  ScopedDescriptor descriptor(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!descriptor.valid()) {
     return makeFileErrorFromErrno(errno, path);
   }
-  return FolderHandle(descriptor);
+  return FolderHandle(std::move(descriptor));
 }
 
-FolderHandle::FolderHandle(FolderHandle&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)) {}
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-  if (this != &other) {
-    if (descriptor_ >= 0) {
-      ::close(descriptor_);
-    }
-    descriptor_ = std::exchange(other.descriptor_, -1);
-  }
-  return *this;
-}
-
-FolderHandle::~FolderHandle() {
-  if (descriptor_ >= 0) {
-    ::close(descriptor_);
-  }
-}
-
-Result<int> FolderHandle::openWithoutLinks(const std::string& relativePath, int flags) const {
+Result<ScopedDescriptor> FolderHandle::openWithoutLinks(const std::string& relativePath,
+                                                        int flags) const {
   if (relativePath.empty() || relativePath.front() == '/' ||
       relativePath.find('\0') != std::string::npos || hasDotComponent(relativePath)) {
     return errorForPath(FileErrorCode::kInvalidPath, localized(u"Invalid file path"), relativePath);
@@ -829,9 +788,10 @@ Result<int> FolderHandle::openWithoutLinks(const std::string& relativePath, int 
   struct open_how how {};
   how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-  long descriptor = ::syscall(SYS_openat2, descriptor_, relativePath.c_str(), &how, sizeof how);
+  long descriptor =
+      ::syscall(SYS_openat2, descriptor_.get(), relativePath.c_str(), &how, sizeof how);
   if (descriptor >= 0) {
-    return static_cast<int>(descriptor);
+    return ScopedDescriptor(static_cast<int>(descriptor));
   }
   const int error = errno;
   // ELOOP is the link; the others are kernels or sandboxes without openat2 or its resolve flags.
@@ -846,10 +806,10 @@ Result<int> FolderHandle::openWithoutLinks(const std::string& relativePath, int 
 
 Result<FolderHandle::FolderEntries> FolderHandle::entriesWithoutLinks(
     const std::string& relativePath) const {
-  Result<int> opened = -1;
+  Result<ScopedDescriptor> opened = ScopedDescriptor();
   if (relativePath.empty()) {
-    opened = ::openat(descriptor_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (*opened < 0) {
+    opened = ScopedDescriptor(::openat(descriptor_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!opened->valid()) {
       return makeFileErrorFromErrno(errno, ".");
     }
   } else {
@@ -863,14 +823,12 @@ Result<FolderHandle::FolderEntries> FolderHandle::entriesWithoutLinks(
     }
     return opened.error();
   }
-  DIR* folder = ::fdopendir(*opened);
-  if (folder == nullptr) {
-    const int error = errno;
-    ::close(*opened);
-    return makeFileErrorFromErrno(error, relativePath);
+  ScopedDirectoryStream folder = directoryStreamOf(std::move(*opened));
+  if (!folder) {
+    return makeFileErrorFromErrno(errno, relativePath);
   }
   errno = 0;
-  while (struct dirent* entry = ::readdir(folder)) {
+  while (struct dirent* entry = ::readdir(folder.get())) {
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") {
       continue;
@@ -895,7 +853,7 @@ Result<FolderHandle::FolderEntries> FolderHandle::entriesWithoutLinks(
     listing.entries.emplace(name, kind);
   }
   const int error = errno;
-  ::closedir(folder);
+  folder.reset();
   if (error != 0) {
     return makeFileErrorFromErrno(error, relativePath);
   }
@@ -908,11 +866,12 @@ Result<void> FolderHandle::copyFileWithoutLinks(const std::string& relativePath,
   if (!to) {
     return to.error();
   }
-  Result<int> opened = openWithoutLinks(relativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  Result<ScopedDescriptor> opened =
+      openWithoutLinks(relativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   if (!opened) {
     return opened.error();
   }
-  FileDescriptor input(*opened);
+  const ScopedDescriptor input = std::move(*opened);
   struct stat status {};
   if (::fstat(input.get(), &status) != 0) {
     return makeFileErrorFromErrno(errno, relativePath);
@@ -930,7 +889,7 @@ Result<void> copyFileContentsAtURL(const URL& source, const URL& destination) {
     return paths.error();
   }
   const auto& [from, to] = *paths;
-  FileDescriptor input(
+  ScopedDescriptor input(
       ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   struct stat status {};
   if (!input.valid() || ::fstat(input.get(), &status) != 0) {
@@ -945,7 +904,7 @@ Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maxi
     return path.error();
   }
   // Non-blocking, so that a FIFO planted under the name cannot hang us in open.
-  FileDescriptor file(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  ScopedDescriptor file(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat status {};
   if (!file.valid() || ::fstat(file.get(), &status) != 0) {
     return makeFileErrorFromErrno(errno, *path);
@@ -999,7 +958,7 @@ Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes,
   }
   if (!created) {
     // O_NOFOLLOW refuses a link; O_NONBLOCK keeps a FIFO from blocking until fstat refuses it.
-    FileDescriptor existing(::open(path.c_str(), kFlags | O_NONBLOCK));
+    ScopedDescriptor existing(::open(path.c_str(), kFlags | O_NONBLOCK));
     struct stat status {};
     if (!existing.valid() || ::fstat(existing.get(), &status) != 0) {
       return makeFileErrorFromErrno(errno, path);
@@ -1012,7 +971,7 @@ Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes,
     }
     descriptor = existing.release();
   }
-  FileDescriptor file(descriptor);
+  ScopedDescriptor file(descriptor);
   Result<void> result = writeAll(file.get(), bytes, path);
   if (::close(file.release()) != 0 && result) {
     result = makeFileErrorFromErrno(errno, path);
@@ -1034,18 +993,18 @@ Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8
   if (name.empty()) {
     return makeFileErrorFromErrno(EISDIR, path);
   }
-  FileDescriptor folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ScopedDescriptor folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder.valid()) {
     return makeFileErrorFromErrno(errno, parent);
   }
   struct stat replacedStatus {};
-  int replacedDescriptor = -1;
+  ScopedDescriptor replaced;
   if (mode == WriteMode::kReplaceExisting) {
-    Result<int> opened = openReplacedFile(folder.get(), name, replacedStatus, path);
+    Result<ScopedDescriptor> opened = openReplacedFile(folder.get(), name, replacedStatus, path);
     if (!opened) {
       return opened.error();
     }
-    replacedDescriptor = *opened;
+    replaced = std::move(*opened);
   } else {
     // Saves writing a file only to find the name taken; the rename checks again.
     struct stat status {};
@@ -1053,7 +1012,6 @@ Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8
       return makeFileErrorFromErrno(EEXIST, path);
     }
   }
-  const FileDescriptor replaced(replacedDescriptor);
   std::string temporary;
   int descriptor = -1;
   for (int attempt = 0; attempt < kTemporaryNameAttempts && descriptor < 0; ++attempt) {
@@ -1069,7 +1027,7 @@ Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8
   if (descriptor < 0) {
     return makeFileErrorFromErrno(EEXIST, parent);
   }
-  FileDescriptor file(descriptor);
+  ScopedDescriptor file(descriptor);
   Result<void> result = writeTemporaryFile(file.get(), bytes, replaced.get(), replacedStatus, path);
   if (::close(file.release()) != 0 && result) {
     result = makeFileErrorFromErrno(errno, path);
@@ -1094,11 +1052,9 @@ Result<std::vector<URL>> contentsOfDirectoryAtURL(const URL& url, DirectoryListi
   if (!path) {
     return path.error();
   }
-  DIR* listing = ::opendir(path->c_str());
-  if (listing == nullptr) {
+  if (!openDirectoryStream(path->c_str())) {
     return makeFileErrorFromErrno(errno, *path);
   }
-  ::closedir(listing);
   std::vector<URL> items;
   listDirectory(*path, options, items, 0);
   std::sort(items.begin(), items.end(),

@@ -7,9 +7,11 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/result.h"
+#include "platform/scoped_descriptor.h"
 #include "platform/url.h"
 
 namespace zv::platform {
@@ -110,12 +112,6 @@ class FolderHandle {
   /// Opens the folder at a path (a link to the folder is followed).
   static Result<FolderHandle> openAtPath(const std::string& path);
 
-  FolderHandle(FolderHandle&& other) noexcept;
-  FolderHandle& operator=(FolderHandle&& other) noexcept;
-  FolderHandle(const FolderHandle&) = delete;
-  FolderHandle& operator=(const FolderHandle&) = delete;
-  ~FolderHandle();
-
   enum class EntryKind { kRegularFile, kFolder, kSymbolicLink, kOther, kUnknown };
   struct FolderEntries {
     /// False when the folder does not exist; the entries are then empty.
@@ -133,11 +129,11 @@ class FolderHandle {
   Result<void> copyFileWithoutLinks(const std::string& relativePath, const URL& destination) const;
 
  private:
-  explicit FolderHandle(int descriptor) : descriptor_(descriptor) {}
+  explicit FolderHandle(ScopedDescriptor descriptor) : descriptor_(std::move(descriptor)) {}
   // An open descriptor for the file at the path, or one of the lookup errors above.
-  Result<int> openWithoutLinks(const std::string& relativePath, int flags) const;
+  Result<ScopedDescriptor> openWithoutLinks(const std::string& relativePath, int flags) const;
 
-  int descriptor_ = -1;
+  ScopedDescriptor descriptor_;
 };
 
 enum class WriteMode {

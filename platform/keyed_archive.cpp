@@ -17,8 +17,8 @@ namespace zv::platform {
 struct ArchivedObject::Node {
   Type type = Type::kNil;
   bool isMutable = false;
-  std::variant<std::monostate, std::u16string, PropertyListInteger, double, bool, PropertyListDate,
-               Data, Array, Dictionary, std::shared_ptr<const Archivable>>
+  std::variant<std::monostate, std::u16string, PropertyListInteger, double, bool, Date, Data, Array,
+               Dictionary, std::shared_ptr<const Archivable>>
       value;
 };
 
@@ -49,7 +49,7 @@ ArchivedObject::ArchivedObject(std::u16string value)
 ArchivedObject::ArchivedObject(PropertyListInteger value)
     : node_(makeNode(Type::kInteger, value)) {}
 ArchivedObject::ArchivedObject(double value) : node_(makeNode(Type::kReal, value)) {}
-ArchivedObject::ArchivedObject(PropertyListDate value) : node_(makeNode(Type::kDate, value)) {}
+ArchivedObject::ArchivedObject(Date value) : node_(makeNode(Type::kDate, value)) {}
 ArchivedObject::ArchivedObject(Data value) : node_(makeNode(Type::kData, std::move(value))) {}
 ArchivedObject::ArchivedObject(Array value) : node_(makeNode(Type::kArray, std::move(value))) {}
 ArchivedObject::ArchivedObject(Dictionary value)
@@ -103,8 +103,8 @@ std::optional<bool> ArchivedObject::asBoolean() const {
   const auto* value = nodeValue<bool>(node_);
   return value ? std::optional(*value) : std::nullopt;
 }
-std::optional<PropertyListDate> ArchivedObject::asDate() const {
-  const auto* value = nodeValue<PropertyListDate>(node_);
+std::optional<Date> ArchivedObject::asDate() const {
+  const auto* value = nodeValue<Date>(node_);
   return value ? std::optional(*value) : std::nullopt;
 }
 const ArchivedObject::Data* ArchivedObject::asData() const {
@@ -385,7 +385,7 @@ void KeyedArchiver::encodeNode(const ArchivedObject::Node& node) {
       hierarchy = builtInClass(BuiltInClass::kMutableData).hierarchy;
       break;
     case Type::kDate:
-      currentObject().set(u"NS.time", std::get<PropertyListDate>(node.value).secondsSince2001);
+      currentObject().set(u"NS.time", std::get<Date>(node.value).secondsSinceReferenceDate);
       hierarchy = builtInClass(BuiltInClass::kDate).hierarchy;
       break;
     case Type::kNull:
@@ -814,7 +814,7 @@ Result<ArchivedObject> KeyedUnarchiver::State::decodeBuiltIn(const ClassInfo& in
       if (!seconds) {
         return typeMismatch(u"NS.time", u"a number");
       }
-      return ArchivedObject(PropertyListDate{*seconds});
+      return ArchivedObject(Date{*seconds});
     }
     case BuiltInClass::kNull:
       return ArchivedObject(ArchivedNull{});

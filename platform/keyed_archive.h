@@ -96,7 +96,7 @@ class ArchivedObject {
   template <typename T>
   requires std::same_as<T, bool> ArchivedObject(T value)
       : ArchivedObject(makeBoolean(value)) {}               // NOLINT
-  ArchivedObject(PropertyListDate value);                   // NOLINT(google-explicit-constructor)
+  ArchivedObject(Date value);                               // NOLINT(google-explicit-constructor)
   ArchivedObject(Data value);                               // NOLINT(google-explicit-constructor)
   ArchivedObject(Array value);                              // NOLINT(google-explicit-constructor)
   ArchivedObject(Dictionary value);                         // NOLINT(google-explicit-constructor)
@@ -117,7 +117,7 @@ class ArchivedObject {
   std::optional<std::int64_t> asInt64() const;
   std::optional<double> asReal() const;
   std::optional<bool> asBoolean() const;
-  std::optional<PropertyListDate> asDate() const;
+  std::optional<Date> asDate() const;
   const Data* asData() const;
   const Array* asArray() const;
   const Dictionary* asDictionary() const;

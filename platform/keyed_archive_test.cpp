@@ -98,7 +98,7 @@ TEST(KeyedArchiveRoundTripTest, BuiltInValuesComeBackEqual) {
       ArchivedObject(UINT64_MAX),
       ArchivedObject(-0.5),
       ArchivedObject(true),
-      ArchivedObject(PropertyListDate{-3600.25}),
+      ArchivedObject(Date{-3600.25}),
       ArchivedObject(ArchivedObject::Data{0, 1, 0xFF}),
       ArchivedObject(ArchivedObject::Data{7}).withMutableClass(true),
       ArchivedObject(ArchivedNull{}),
@@ -176,11 +176,10 @@ TEST_F(KeyedArchiveSampleTest, PlatformShapedArchivesDecode) {
       {"inline_string", {u"NSString"}, u"caf\u00e9 \U0001F600"},
       {"every_built_in",
        {u"NSArray", u"NSString", u"NSNumber", u"NSData", u"NSDate", u"NSNull"},
-       ArchivedObject(
-           ArchivedObject::Array{u"text", -42, 0.25, true, ArchivedObject::Data{0, 1, 0xFF},
-                                 PropertyListDate{86400.5}, ArchivedNull{},
-                                 ArchivedObject(u"mutable").withMutableClass(true),
-                                 ArchivedObject(ArchivedObject::Data{7}).withMutableClass(true)})
+       ArchivedObject(ArchivedObject::Array{
+                          u"text", -42, 0.25, true, ArchivedObject::Data{0, 1, 0xFF}, Date{86400.5},
+                          ArchivedNull{}, ArchivedObject(u"mutable").withMutableClass(true),
+                          ArchivedObject(ArchivedObject::Data{7}).withMutableClass(true)})
            .withMutableClass(true)},
       {"nested_dictionary",
        {u"NSDictionary", u"NSArray", u"NSString", u"NSNumber"},
@@ -211,7 +210,7 @@ TEST_F(KeyedArchiveSampleTest, OurArchivesHaveThePlatformStructure) {
   } cases[] = {
       {ArchivedObject(), "null"},
       {ArchivedObject(u"caf\u00e9"), R"("caf\u00e9")"},
-      {ArchivedObject::Array{u"a", 2, true, ArchivedNull{}, PropertyListDate{10}},
+      {ArchivedObject::Array{u"a", 2, true, ArchivedNull{}, Date{10}},
        R"(["a", 2, true, {"$": "NSNull"}, {"$": "NSDate", "NS.time": 10.0}])"},
       {ArchivedObject(
            ArchivedObject::Array{ArchivedObject(u"s").withMutableClass(true),

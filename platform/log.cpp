@@ -13,6 +13,8 @@
 #include <system_error>
 
 #include "platform/bundle_info.h"
+#include "platform/retry_on_interrupt.h"
+#include "platform/scoped_descriptor.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {
@@ -31,10 +33,8 @@ void writeWhole(int descriptor, const std::string& line) {
   std::lock_guard lock(writeMutex());
   std::size_t written = 0;
   while (written < line.size()) {
-    const ssize_t result = ::write(descriptor, line.data() + written, line.size() - written);
-    if (result < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t result = retryOnInterrupt(
+        [&] { return ::write(descriptor, line.data() + written, line.size() - written); });
     // A log that cannot be written has nowhere to report that; the line is dropped.
     if (result <= 0) {
       return;
@@ -185,24 +185,21 @@ int setLogFileDescriptor(int descriptor) {
 Result<void> reopenStandardErrorToFile(const std::string& path) {
   // O_NOFOLLOW and the checks below: a link or a second name planted at the log's place must not
   // make us write into someone else's file.
-  const int descriptor =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (descriptor < 0) {
+  const ScopedDescriptor file(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!file.valid()) {
     const int code = errno;
     return logFileError(path, fromUtf8(std::generic_category().message(code)), code);
   }
   struct stat status {};
-  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1 ||
+  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1 ||
       status.st_uid != ::geteuid()) {
-    ::close(descriptor);
     return logFileError(path, localized(u"It is not a file of ours."), EPERM);
   }
   std::fflush(stderr);
   std::lock_guard lock(writeMutex());
-  const bool redirected = ::dup2(descriptor, STDERR_FILENO) >= 0;
-  const int code = errno;
-  ::close(descriptor);
-  if (!redirected) {
+  if (::dup2(file.get(), STDERR_FILENO) < 0) {
+    const int code = errno;
     return logFileError(path, fromUtf8(std::generic_category().message(code)), code);
   }
   return {};

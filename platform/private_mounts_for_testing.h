@@ -14,6 +14,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/retry_on_interrupt.h"
+#include "platform/scoped_descriptor.h"
+
 namespace zv::platform::testing {
 
 /// Mounts a fresh, empty tmpfs on an existing folder. False when not permitted.
@@ -36,22 +39,20 @@ inline std::optional<std::string> reportFromPrivateMountNamespace(
   if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
     return std::nullopt;
   }
+  ScopedDescriptor readEnd(pipeEnds[0]);
+  ScopedDescriptor writeEnd(pipeEnds[1]);
   pid_t child = ::fork();
   if (child == 0) {
-    ::close(pipeEnds[0]);
+    readEnd.reset();
     bool isolated = ::unshare(CLONE_NEWNS) == 0;
     if (!isolated && ::unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0) {
       // Map ourselves, so that files we create keep our owner.
       std::string uid = std::to_string(::geteuid());
       std::string gid = std::to_string(::getegid());
       auto writeTo = [](const char* file, const std::string& text) {
-        int descriptor = ::open(file, O_WRONLY | O_CLOEXEC);
-        bool written = descriptor >= 0 && ::write(descriptor, text.data(), text.size()) ==
-                                              static_cast<ssize_t>(text.size());
-        if (descriptor >= 0) {
-          ::close(descriptor);
-        }
-        return written;
+        const ScopedDescriptor descriptor(::open(file, O_WRONLY | O_CLOEXEC));
+        return descriptor.valid() && ::write(descriptor.get(), text.data(), text.size()) ==
+                                         static_cast<ssize_t>(text.size());
       };
       isolated = writeTo("/proc/self/setgroups", "deny") &&
                  writeTo("/proc/self/uid_map", uid + " " + uid + " 1") &&
@@ -61,30 +62,26 @@ inline std::optional<std::string> reportFromPrivateMountNamespace(
     isolated = isolated && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     std::optional<std::string> report = isolated ? body() : std::nullopt;
     std::string message = report ? "R" + *report : "S";
-    ssize_t written = ::write(pipeEnds[1], message.data(), message.size());
+    ssize_t written = ::write(writeEnd.get(), message.data(), message.size());
     ::_exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
   }
-  ::close(pipeEnds[1]);
+  writeEnd.reset();
   if (child < 0) {
-    ::close(pipeEnds[0]);
     return std::nullopt;
   }
   std::string message;
   char buffer[512];
   while (true) {
-    ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
+    const ssize_t count =
+        retryOnInterrupt([&] { return ::read(readEnd.get(), buffer, sizeof buffer); });
     if (count <= 0) {
       break;
     }
     message.append(buffer, static_cast<size_t>(count));
   }
-  ::close(pipeEnds[0]);
+  readEnd.reset();
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  retryOnInterrupt([&] { return ::waitpid(child, &status, 0); });
   if (message == "S") {
     return std::nullopt;
   }

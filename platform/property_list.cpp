@@ -166,8 +166,8 @@ std::optional<bool> PropertyList::asBoolean() const {
   return scalarIf<bool>(value_);
 }
 
-std::optional<PropertyListDate> PropertyList::asDate() const {
-  return scalarIf<PropertyListDate>(value_);
+std::optional<Date> PropertyList::asDate() const {
+  return scalarIf<Date>(value_);
 }
 
 std::optional<PropertyListUid> PropertyList::asUid() const {

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/date.h"
 #include "platform/result.h"
 
 namespace zv::platform {
@@ -24,22 +25,6 @@ inline constexpr std::int64_t kPropertyListWriteInvalidErrorCode = 3851;
 inline constexpr std::size_t kPropertyListMaximumDepth = 512;
 /// Readers refuse larger inputs outright.
 inline constexpr std::size_t kPropertyListMaximumInputSize = std::size_t{256} << 20;
-
-/// Seconds between 1970-01-01 and 2001-01-01, both 00:00:00 UTC.
-inline constexpr double kSecondsFrom1970To2001 = 978307200.0;
-
-/// A point in time as property lists store it: seconds since 2001-01-01 00:00:00 UTC.
-struct PropertyListDate {
-  double secondsSince2001 = 0;
-
-  /// The same instant counted from 1970-01-01 00:00:00 UTC.
-  double secondsSince1970() const { return secondsSince2001 + kSecondsFrom1970To2001; }
-  static PropertyListDate fromSecondsSince1970(double seconds) {
-    return {seconds - kSecondsFrom1970To2001};
-  }
-
-  friend bool operator==(const PropertyListDate&, const PropertyListDate&) = default;
-};
 
 /// A keyed archive's object reference (binary property lists only; XML carries it as a
 /// dictionary {"CF$UID": integer}).
@@ -177,7 +162,7 @@ class PropertyList {
   PropertyList(double value) : value_(value) {}  // NOLINT
   template <typename T>
   requires std::same_as<T, bool> PropertyList(T value) : value_(value) {}  // NOLINT
-  PropertyList(PropertyListDate value) : value_(value) {}                  // NOLINT
+  PropertyList(Date value) : value_(value) {}                              // NOLINT
   PropertyList(Data value) : value_(std::move(value)) {}                   // NOLINT
   PropertyList(Array value) : value_(std::move(value)) {}                  // NOLINT
   PropertyList(Dictionary value) : value_(std::move(value)) {}             // NOLINT
@@ -195,7 +180,7 @@ class PropertyList {
   std::optional<std::uint64_t> asUint64() const;
   std::optional<double> asReal() const;
   std::optional<bool> asBoolean() const;
-  std::optional<PropertyListDate> asDate() const;
+  std::optional<Date> asDate() const;
   std::optional<PropertyListUid> asUid() const;
   const Data* asData() const { return std::get_if<Data>(&value_); }
   Data* asData() { return std::get_if<Data>(&value_); }
@@ -213,8 +198,8 @@ class PropertyList {
 
  private:
   // The order matches Type.
-  std::variant<std::u16string, PropertyListInteger, double, bool, PropertyListDate, Data, Array,
-               Dictionary, PropertyListUid>
+  std::variant<std::u16string, PropertyListInteger, double, bool, Date, Data, Array, Dictionary,
+               PropertyListUid>
       value_;
 };
 

@@ -21,8 +21,8 @@ namespace {
 
 constexpr std::size_t kDeepNesting = 400;
 
-PropertyListDate utcDate(double secondsSince1970) {
-  return PropertyListDate::fromSecondsSince1970(secondsSince1970);
+Date utcDate(double secondsSince1970) {
+  return dateFromUnixTime(secondsSince1970);
 }
 
 PropertyList sample(PropertyListFormat format) {
@@ -51,7 +51,7 @@ PropertyList sample(PropertyListFormat format) {
   value.set(u"reals", PropertyList::Array{0.1, -2.5, 1e300, INFINITY});
   value.set(u"booleans", PropertyList::Array{true, false});
   value.set(u"dates", PropertyList::Array{utcDate(1709210096), utcDate(-14182940),
-                                          utcDate(kSecondsFrom1970To2001)});
+                                          utcDate(kReferenceDateUnixTime)});
   value.set(u"data", PropertyList::Array{PropertyList::Data{}, allBytes});
   value.set(u"empty array", PropertyList::Array{});
   value.set(u"empty dictionary", PropertyList::Dictionary{});

@@ -61,7 +61,7 @@ TEST(PropertyListTest, LiteralsBecomeTheTypeTheyLookLike) {
       {PropertyList(std::uint64_t{1} << 63), PropertyList::Type::kInteger},
       {PropertyList(0.5), PropertyList::Type::kReal},
       {PropertyList(true), PropertyList::Type::kBoolean},
-      {PropertyList(PropertyListDate{1.5}), PropertyList::Type::kDate},
+      {PropertyList(Date{1.5}), PropertyList::Type::kDate},
       {PropertyList(PropertyList::Data{1, 2}), PropertyList::Type::kData},
       {PropertyList(PropertyList::Array{}), PropertyList::Type::kArray},
       {PropertyList(), PropertyList::Type::kDictionary},

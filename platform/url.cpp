@@ -24,8 +24,21 @@ bool isUnreserved(unsigned char c) {
 bool isSubDelimiter(unsigned char c) {
   return std::string_view("!$&'()*+,;=").find(static_cast<char>(c)) != std::string_view::npos;
 }
+// The value of a hex digit; -1 for any other character.
+int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
 bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  return hexDigitValue(c) >= 0;
 }
 
 // The characters each component may hold unescaped (RFC 3986, section 3).
@@ -693,6 +706,25 @@ std::optional<std::u16string> URLComponents::percentEncodedFragment() const {
 
 void URLComponents::setPercentEncodedFragment(std::optional<std::u16string_view> fragment) {
   parts_.fragment = fragment ? std::optional<std::string>(toUtf8(*fragment)) : std::nullopt;
+}
+
+std::optional<std::string> percentDecodedBytes(std::string_view encoded) {
+  std::string bytes;
+  bytes.reserve(encoded.size());
+  for (size_t index = 0; index < encoded.size(); ++index) {
+    if (encoded[index] != '%') {
+      bytes.push_back(encoded[index]);
+      continue;
+    }
+    const int high = index + 2 < encoded.size() ? hexDigitValue(encoded[index + 1]) : -1;
+    const int low = index + 2 < encoded.size() ? hexDigitValue(encoded[index + 2]) : -1;
+    if (high < 0 || low < 0) {
+      return std::nullopt;
+    }
+    bytes.push_back(static_cast<char>(high * 16 + low));
+    index += 2;
+  }
+  return bytes;
 }
 
 }  // namespace zv::platform

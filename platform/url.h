@@ -163,4 +163,10 @@ class URLComponents {
   url_detail::Parts parts_;
 };
 
+/// The bytes that percent-encoded text stands for: every "%" followed by two hex digits (either
+/// case) becomes that byte, everything else stays as it is. Nothing when a "%" is not followed by
+/// two hex digits. The bytes are not checked for UTF-8, and an escaped NUL is kept. (URL's and
+/// URLComponents' decoded accessors are more forgiving: they keep a "%" that starts no escape.)
+std::optional<std::string> percentDecodedBytes(std::string_view encoded);
+
 }  // namespace zv::platform

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "platform/unicode.h"
 
 namespace zv::platform {
@@ -281,6 +284,35 @@ TEST(URLTest, DerivedURLsReadBackAsThemselves) {
         EXPECT_EQ(*again, derived) << toUtf8(derived.absoluteString());
       }
     }
+  }
+}
+
+TEST(PercentDecoding, DecodesEveryEscapeOrRefusesTheText) {
+  using namespace std::string_literals;
+  struct Case {
+    const char* name;
+    std::string encoded;
+    std::optional<std::string> bytes;
+  };
+  const Case cases[] = {
+      {"empty", "", ""},
+      {"no escapes", "plain text+more", "plain text+more"},
+      {"escapes of either case", "%41%2f%2F%7e", "A//~"},
+      {"escape at the very end", "a%41", "aA"},
+      {"UTF-8 bytes", "caf%C3%A9", "caf\xC3\xA9"},
+      {"bytes that are no UTF-8", "%FF%fe", "\xFF\xFE"},
+      {"escaped NUL is kept", "a%00b", "a\0b"s},
+      {"escaped percent sign is not decoded again", "%2541", "%41"},
+      {"lone percent sign", "100%", std::nullopt},
+      {"one hex digit at the end", "a%4", std::nullopt},
+      {"second character no hex digit", "%4g", std::nullopt},
+      {"first character no hex digit", "%g4", std::nullopt},
+      {"percent sign before an escape", "%%41", std::nullopt},
+      {"non-ASCII after the percent sign", "%\xC3\xA9", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(percentDecodedBytes(c.encoded), c.bytes);
   }
 }
 

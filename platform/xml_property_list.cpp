@@ -126,8 +126,8 @@ class XmlWriter {
     return std::string(buffer, result.ptr);
   }
 
-  bool writeDate(PropertyListDate date, std::size_t level) {
-    const double seconds = std::floor(date.secondsSince1970());
+  bool writeDate(Date date, std::size_t level) {
+    const double seconds = std::floor(unixTimeFromDate(date));
     if (!(seconds >= static_cast<double>(kFirstWritableSecond) &&
           seconds <= static_cast<double>(kLastWritableSecond))) {
       return fail(localized(u"Property list date lies outside the years 1 to 9999."));
@@ -303,7 +303,7 @@ std::optional<double> parseReal(std::string_view text) {
 }
 
 // Exactly "YYYY-MM-DDTHH:MM:SSZ", as every writer of the format produces it.
-std::optional<PropertyListDate> parseDate(std::string_view text) {
+std::optional<Date> parseDate(std::string_view text) {
   text = trimmed(text);
   static constexpr std::string_view kPattern = "dddd-dd-ddTdd:dd:ddZ";
   if (text.size() != kPattern.size()) {
@@ -327,8 +327,7 @@ std::optional<PropertyListDate> parseDate(std::string_view text) {
   if (time.year < 1 || !isValidCivilDateTime(time)) {
     return std::nullopt;
   }
-  return PropertyListDate::fromSecondsSince1970(
-      static_cast<double>(unixSecondsFromCivilDateTime(time)));
+  return dateFromUnixTime(static_cast<double>(unixSecondsFromCivilDateTime(time)));
 }
 
 std::optional<PropertyList::Data> parseBase64(std::string_view text) {

@@ -73,7 +73,7 @@ TEST(XmlPropertyListTest, EveryValueTypeSurvivesARoundTrip) {
   record.set(u"max", UINT64_MAX);
   record.set(u"reals", PropertyList::Array{0.1, -0.0, 1e300, 5e-324, INFINITY, -INFINITY, 3.0});
   record.set(u"bools", PropertyList::Array{true, false});
-  record.set(u"date", PropertyListDate{-978307200.0});
+  record.set(u"date", Date{-978307200.0});
   record.set(u"data", PropertyList::Data{0xFF, 0, 0x7F, 1, 2});
   record.set(u"long data", PropertyList::Data(200, 0xA5));
   record.set(u"uid", PropertyListUid{12});
@@ -88,7 +88,7 @@ TEST(XmlPropertyListTest, EveryValueTypeSurvivesARoundTrip) {
 
 TEST(XmlPropertyListTest, DatesUseTheFormatsCalendarTextInWholeSeconds) {
   struct Case {
-    double secondsSince2001;
+    double secondsSinceReferenceDate;
     std::string text;
   };
   const Case cases[] = {
@@ -101,12 +101,13 @@ TEST(XmlPropertyListTest, DatesUseTheFormatsCalendarTextInWholeSeconds) {
       {252'423'993'599, "9999-12-31T23:59:59Z"},
   };
   for (const Case& c : cases) {
-    auto bytes = writeXmlPropertyList(PropertyListDate{c.secondsSince2001});
+    auto bytes = writeXmlPropertyList(Date{c.secondsSinceReferenceDate});
     ASSERT_TRUE(bytes.ok()) << c.text;
     EXPECT_NE(textOf(*bytes).find("<date>" + c.text + "</date>"), std::string::npos) << c.text;
     auto read = readXmlPropertyList(bytesOf(document("<date>" + c.text + "</date>")));
     ASSERT_TRUE(read.ok()) << c.text;
-    EXPECT_EQ(read->asDate()->secondsSince2001, std::floor(c.secondsSince2001)) << c.text;
+    EXPECT_EQ(read->asDate()->secondsSinceReferenceDate, std::floor(c.secondsSinceReferenceDate))
+        << c.text;
   }
 }
 
@@ -125,8 +126,8 @@ TEST(XmlPropertyListTest, RefusesToWriteWhatXmlCannotCarry) {
       {"lone surrogate", PropertyList(std::u16string(1, 0xDBFF))},
       {"non-character", PropertyList(u"\uFFFE")},
       {"too deep", deep},
-      {"year 10000", PropertyList(PropertyListDate{252'423'993'600})},
-      {"date that is not a number", PropertyList(PropertyListDate{NAN})},
+      {"year 10000", PropertyList(Date{252'423'993'600})},
+      {"date that is not a number", PropertyList(Date{NAN})},
   };
   for (const Case& c : cases) {
     auto bytes = writeXmlPropertyList(c.value);

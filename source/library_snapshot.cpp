@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <fstream>
+#include <cstdint>
 #include <new>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/date.h"
 #include "platform/files.h"
@@ -26,7 +26,7 @@ using platform::fromUtf8;
 using platform::Result;
 
 // Snapshots come from other tools and from users: cap what we are willing to read.
-constexpr std::uintmax_t kMaximumDescriptionSize = std::uintmax_t{512} * 1024 * 1024;
+constexpr std::size_t kMaximumDescriptionSize = std::size_t{512} * 1024 * 1024;
 // A real description nests four levels deep. Each level costs the parse tree far more memory
 // than its one bracket in the file, so a file of nothing but brackets would need gigabytes.
 constexpr std::size_t kMaximumNesting = 512;
@@ -631,6 +631,16 @@ Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshot(
   return std::make_unique<MemorySourceLibrary>(std::move(contents), std::move(exporter));
 }
 
+// A file error's description ends by naming the path; our message names it first.
+std::u16string reasonWithoutPath(const Error& error, const std::string& path) {
+  const std::u16string suffix = u" (“" + fromUtf8(path) + u"”)";
+  std::u16string reason = error.description;
+  if (reason.ends_with(suffix)) {
+    reason.resize(reason.size() - suffix.size());
+  }
+  return reason;
+}
+
 // Nothing a snapshot holds may escape as an exception: the caller gets an error to report.
 template <typename Read>
 Result<std::unique_ptr<MemorySourceLibrary>> readWithoutExceptions(Read&& read) {
@@ -648,26 +658,20 @@ Result<std::unique_ptr<MemorySourceLibrary>> readWithoutExceptions(Read&& read) 
 
 Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshotFile(
     const std::filesystem::path& folder) {
-  std::filesystem::path description = folder / kLibrarySnapshotFileName;
-  std::error_code error;
-  auto size = std::filesystem::file_size(description, error);
-  if (error) {
-    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
-                 fromUtf8("Cannot read the library snapshot " + description.string() + ": " +
-                          error.message())};
-  }
-  if (size > kMaximumDescriptionSize) {
+  const std::filesystem::path description = folder / kLibrarySnapshotFileName;
+  const platform::URL url = platform::URL::fileURLWithFileSystemPath(description.string());
+  Result<std::vector<std::uint8_t>> bytes = platform::readFileAtURL(url, kMaximumDescriptionSize);
+  if (!bytes && platform::isFileError(bytes.error(), platform::FileErrorCode::kFileTooLarge)) {
     return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
                  fromUtf8("The library snapshot " + description.string() + " is too large.")};
   }
-  std::ifstream stream(description, std::ios::binary);
-  std::ostringstream text;
-  text << stream.rdbuf();
-  if (!stream) {
+  if (!bytes) {
     return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
-                 fromUtf8("Cannot read the library snapshot " + description.string() + ".")};
+                 fromUtf8("Cannot read the library snapshot " + description.string() + ": ") +
+                     reasonWithoutPath(bytes.error(), url.fileSystemPath())};
   }
-  return readLibrarySnapshot(text.str(), folder);
+  return readLibrarySnapshot(
+      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), folder);
 }
 
 }  // namespace

@@ -122,6 +122,38 @@ TEST_F(LibrarySnapshotTest, HostileDescriptionsAreErrorsNotExceptions) {
   }
 }
 
+TEST_F(LibrarySnapshotTest, AnUnreadableOrHugeDescriptionNamesTheFile) {
+  const fs::path description = library_ / "library.json";
+  struct Case {
+    const char* name;
+    void (*make)(const fs::path& description);
+    std::string expectedMessage;
+  };
+  const Case cases[] = {
+      {"missing", [](const fs::path&) {},
+       "Cannot read the library snapshot " + description.string() + ": No such file or directory"},
+      {"a folder", [](const fs::path& path) { fs::create_directory(path); },
+       "Cannot read the library snapshot " + description.string() + ": Is a directory"},
+      // Sparse: the size alone must refuse it, before anything is read.
+      {"larger than 512 MiB",
+       [](const fs::path& path) {
+         std::ofstream{path};
+         fs::resize_file(path, (std::uintmax_t{512} << 20) + 1);
+       },
+       "The library snapshot " + description.string() + " is too large."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.make(description);
+    auto library = openLibrarySnapshot(library_);
+    ASSERT_FALSE(library);
+    EXPECT_EQ(library.error().domain, kLibrarySnapshotErrorDomain);
+    EXPECT_EQ(library.error().code, kSnapshotUnreadable);
+    EXPECT_EQ(toUtf8(library.error().description), c.expectedMessage);
+    fs::remove(description);
+  }
+}
+
 TEST_F(LibrarySnapshotTest, RejectsPayloadSymlinkLeadingOutOfTheLibrary) {
   writeFile(root_ / "secret.txt", "outside");
   fs::create_symlink(root_ / "secret.txt", library_ / "payload" / "link.rtf");

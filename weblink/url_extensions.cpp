@@ -41,42 +41,14 @@ std::vector<std::u16string_view> split(std::u16string_view text, char16_t separa
   }
 }
 
-int hexValue(char digit) {
-  if (digit >= '0' && digit <= '9') {
-    return digit - '0';
-  }
-  if (digit >= 'a' && digit <= 'f') {
-    return digit - 'a' + 10;
-  }
-  if (digit >= 'A' && digit <= 'F') {
-    return digit - 'A' + 10;
-  }
-  return -1;
-}
-
 // Nothing when an escape is malformed or the bytes it gives are not UTF-8: such a part has no
 // text of its own.
 std::optional<std::u16string> percentDecoded(std::u16string_view encoded) {
-  std::string source = platform::toUtf8(encoded);
-  std::string bytes;
-  bytes.reserve(source.size());
-  for (std::size_t index = 0; index < source.size(); ++index) {
-    if (source[index] != '%') {
-      bytes.push_back(source[index]);
-      continue;
-    }
-    int high = index + 2 < source.size() ? hexValue(source[index + 1]) : -1;
-    int low = index + 2 < source.size() ? hexValue(source[index + 2]) : -1;
-    if (high < 0 || low < 0) {
-      return std::nullopt;
-    }
-    bytes.push_back(static_cast<char>(high * 16 + low));
-    index += 2;
-  }
-  if (!platform::isValidUtf8(bytes)) {
+  std::optional<std::string> bytes = platform::percentDecodedBytes(platform::toUtf8(encoded));
+  if (!bytes || !platform::isValidUtf8(*bytes)) {
     return std::nullopt;
   }
-  return platform::fromUtf8(bytes);
+  return platform::fromUtf8(*bytes);
 }
 
 // A part that cannot be decoded stays as it stands, so that the parts keep their number and

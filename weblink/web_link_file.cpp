@@ -282,8 +282,7 @@ std::optional<std::vector<std::uint8_t>> QNTWebLinkFile::webLinkDataForType(
     setText(kSiteNameKey, siteName_);
     setText(kBylineKey, byline_);
     if (datePublished_) {
-      dictionary.set(kDatePublishedKey,
-                     platform::PropertyListDate{datePublished_->secondsSinceReferenceDate});
+      dictionary.set(kDatePublishedKey, *datePublished_);
     }
     setData(kIconKey, icon_);
     setData(kImageKey, image_);
@@ -366,9 +365,7 @@ bool QNTWebLinkFile::readFromData(std::span<const std::uint8_t> bytes, Error* er
   siteName_ = optionalString(*dictionary, kSiteNameKey);
   byline_ = optionalString(*dictionary, kBylineKey);
   const PropertyList* date = dictionary->find(kDatePublishedKey);
-  const std::optional<platform::PropertyListDate> published = date ? date->asDate() : std::nullopt;
-  datePublished_ =
-      published ? std::optional(platform::Date{published->secondsSince2001}) : std::nullopt;
+  datePublished_ = date ? date->asDate() : std::nullopt;
   icon_ = optionalData(*dictionary, kIconKey);
   image_ = optionalData(*dictionary, kImageKey);
   imageAltText_ = optionalString(*dictionary, kImageAltTextKey);

@@ -202,7 +202,7 @@ TEST(WebLinkReadTest, RoundTripsEveryPropertyInBothEncodings) {
 TEST(WebLinkReadTest, EitherEncodingCarriesEitherShape) {
   PropertyList::Dictionary full = writtenDictionary(fullLink(), PropertyListFormat::kBinary);
   // XML dates keep whole seconds.
-  full.set(u"DatePublished", platform::PropertyListDate{730000000});
+  full.set(u"DatePublished", platform::Date{730000000});
   QNTWebLinkFile expected = fullLink();
   expected.setDatePublished(platform::Date{730000000});
   QNTWebLinkFile read;
