@@ -1,6 +1,7 @@
 // The bookmark phase: each bookmark becomes a web link file of its own in the root folder.
 #include "export/export_errors.h"
 #include "export/export_operation.h"
+#include "export/item_file_dates.h"
 #include "export/root_folder_names.h"
 #include "export/source_call.h"
 #include "platform/file_attributes.h"
@@ -67,34 +68,29 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
 
     // Two bookmarks of one title must not share a file: the name index numbers the second, and
     // a file is never replaced.
-    const std::u16string wantedName = fileNameForBookmark(link);
-    std::optional<URL> fileURL;
-    Error writeError;
-    for (int attempt = 0; attempt < 1000 && !fileURL; ++attempt) {
-      URL candidate =
-          rootFolder.appendingPathComponent(rootFolderNames_.reserveUniqueName(wantedName));
-      // Private to the user, like every other exported file: a bookmark can be a secret too.
-      if (link.writeToURL(candidate, &writeError, weblink::WebLinkWriteMode::kCreateNew, 0600)) {
-        fileURL = candidate;
-      } else if (!platform::isFileError(writeError, platform::FileErrorCode::kFileExists)) {
-        break;
-      }
-    }
+    platform::Result<URL> fileURL = rootFolderNames_.placeFileUnderFreeName(
+        rootFolder, fileNameForBookmark(link), [&](const URL& candidate) -> platform::Result<void> {
+          Error writeError;
+          // Private to the user, like every other exported file: a bookmark can be a secret too.
+          if (!link.writeToURL(candidate, &writeError, weblink::WebLinkWriteMode::kCreateNew,
+                               0600)) {
+            return writeError;
+          }
+          return {};
+        });
     if (!fileURL) {
       error = makeImportError(
           kSaveErrorCode,
           platform::formatLocalized(u"Cannot save bookmark %@: %@",
-                                    {nameOrIdentifier(bookmark), writeError.description}));
+                                    {nameOrIdentifier(bookmark), fileURL.error().description}));
       return false;
     }
-    platform::FileDates dates{bookmark.creationDate, bookmark.modificationDate};
-    if (dates.creationDate || dates.contentModificationDate) {
-      if (auto applied = platform::setFileDatesAtURL(*fileURL, dates); !applied) {
-        platform::logFormat(u"Couldn't set attributes on bookmark (ignoring): %@",
-                            {applied.error().description});
-      } else {
-        logDateOutsideFileSystemRange(bookmark, *fileURL);
-      }
+    if (const platform::Result<bool> restored = restoreItemDatesAtURL(bookmark, *fileURL);
+        !restored) {
+      platform::logFormat(u"Couldn't set attributes on bookmark (ignoring): %@",
+                          {restored.error().description});
+    } else if (*restored) {
+      logItemDateOutsideFileSystemRange(bookmark, *fileURL);
     }
     addInfoForItem(bookmark, *fileURL, false, false);
     ++summary_.exported[bookmark.kind];

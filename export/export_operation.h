@@ -105,8 +105,6 @@ class ZVExportOperation : public platform::Operation {
   void addInfoForItem(const source::DatabaseItem& item, const platform::URL& fileURL,
                       bool convertToNote, bool shouldEncrypt);
   platform::URL convertedFileURLForExportedFileURL(const platform::URL& fileURL);
-  void logDateOutsideFileSystemRange(const source::DatabaseItem& item,
-                                     const platform::URL& fileURL);
   const platform::URL& temporaryDirectory();
 
   // Bookmarks.

@@ -1,9 +1,8 @@
 // The phases that have the source write each database item as a file and move it into the
 // export's root folder.
-#include <cmath>
-
 #include "export/export_errors.h"
 #include "export/export_operation.h"
+#include "export/item_file_dates.h"
 #include "export/root_folder_names.h"
 #include "export/source_call.h"
 #include "platform/containers.h"
@@ -13,6 +12,7 @@
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/property_list_serialization.h"
+#include "text/file_name_extensions.h"
 
 namespace zv::exporter {
 
@@ -56,7 +56,7 @@ std::u16string fileNameForItem(const DatabaseItem& item, const URL& fileURL) {
   }
   std::u16string fileExtension = fileURL.pathExtension();
   // A file without an extension gives nothing to append; "Version 1.2" must not become "1.2.".
-  if (!fileExtension.empty() && splitFileNameExtension(name).second != fileExtension) {
+  if (!fileExtension.empty() && text::splitFileNameExtension(name).extension != fileExtension) {
     name += u'.';
     name += fileExtension;
   }
@@ -192,45 +192,26 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(const std::vector<DatabaseIte
     }
     URL fileURL = convertedFileURLForExportedFileURL(*exported);
 
-    platform::FileDates dates{item.creationDate, item.modificationDate};
-    bool datesRestored = false;
-    if (dates.creationDate || dates.contentModificationDate) {
-      if (auto restored = platform::setFileDatesAtURL(fileURL, dates); !restored) {
-        logFormat(u"Couldn't restore file attributes on %@: %@",
-                  {fileURL.path(), restored.error().description});
-      } else {
-        datesRestored = true;
-      }
+    const platform::Result<bool> datesRestored = restoreItemDatesAtURL(item, fileURL);
+    if (!datesRestored) {
+      logFormat(u"Couldn't restore file attributes on %@: %@",
+                {fileURL.path(), datesRestored.error().description});
     }
 
-    // The index hands out a free name; a name taken behind our back is marked and passed over,
-    // since a file in the root folder is never replaced.
-    const std::u16string wantedName = fileNameForItem(item, fileURL);
-    std::optional<Error> moveError;
-    std::optional<URL> destination;
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-      URL candidate =
-          rootFolder.appendingPathComponent(rootFolderNames_.reserveUniqueName(wantedName));
-      auto moved = platform::moveItemAtURLWithoutReplacing(fileURL, candidate);
-      if (moved) {
-        destination = candidate;
-        break;
-      }
-      moveError = moved.error();
-      if (!platform::isFileError(moved.error(), platform::FileErrorCode::kFileExists)) {
-        break;
-      }
-    }
+    platform::Result<URL> destination = rootFolderNames_.placeFileUnderFreeName(
+        rootFolder, fileNameForItem(item, fileURL), [&](const URL& candidate) {
+          return platform::moveItemAtURLWithoutReplacing(fileURL, candidate);
+        });
     if (!destination) {
-      error = makeImportError(kFileExportErrorCode,
-                              formatLocalized(u"Cannot move exported file: %@",
-                                              {moveError ? moveError->description : u""}));
+      error = makeImportError(
+          kFileExportErrorCode,
+          formatLocalized(u"Cannot move exported file: %@", {destination.error().description}));
       addCompletedItem(item);
       return false;
     }
     // Checked where the file ends up: a move to another file system copies the dates anew.
-    if (datesRestored) {
-      logDateOutsideFileSystemRange(item, *destination);
+    if (datesRestored.ok() && *datesRestored) {
+      logItemDateOutsideFileSystemRange(item, *destination);
     }
     addInfoForItem(item, *destination, convertToNotes, encrypted);
     ++summary_.exported[item.kind];
@@ -238,26 +219,6 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(const std::vector<DatabaseIte
     logFormat(u"Finished exporting item: %@", {item.id});
   }
   return true;
-}
-
-void ZVExportOperation::logDateOutsideFileSystemRange(const DatabaseItem& item,
-                                                      const URL& fileURL) {
-  // The kernel stores a date beyond the file system's range as the nearest one it can, without
-  // a word; only reading it back tells. Coarse file systems round by a second or two.
-  constexpr double kRoundingTolerance = 2;
-  if (!item.modificationDate) {
-    return;
-  }
-  auto stored = platform::contentModificationDateAtURL(fileURL);
-  if (!stored ||
-      std::fabs(stored->secondsSinceReferenceDate -
-                item.modificationDate->secondsSinceReferenceDate) <= kRoundingTolerance) {
-    return;
-  }
-  logFormat(
-      u"Date of item %@ is outside the range the file system can store; it was stored as "
-      u"%@.",
-      {item.id, platform::iso8601StringFromDate(*stored)});
 }
 
 void ZVExportOperation::addInfoForItem(const DatabaseItem& item, const URL& fileURL,
@@ -329,9 +290,8 @@ URL ZVExportOperation::convertedFileURLForExportedFileURL(const URL& fileURL) {
     return staysArchive(u"its MIME type " + *mimeValue->asString() + u" has no file extension");
   }
   std::u16string oldName = fileURL.lastPathComponent();
-  std::u16string stem = oldName.substr(0, oldName.size() - fileURL.pathExtension().size() -
-                                              (fileURL.pathExtension().empty() ? 0 : 1));
-  std::u16string newName = stem + u"." + *extension;
+  std::u16string newName =
+      std::u16string(text::splitFileNameExtension(oldName).base) + u"." + *extension;
   if (newName == oldName) {
     return fileURL;
   }

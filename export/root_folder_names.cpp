@@ -70,15 +70,6 @@ std::int64_t powerOfTen(size_t exponent) {
 
 }  // namespace
 
-std::pair<std::u16string_view, std::u16string_view> splitFileNameExtension(
-    std::u16string_view name) {
-  size_t dot = name.rfind(u'.');
-  if (dot == std::u16string_view::npos || dot == 0 || dot + 1 == name.size()) {
-    return {name, {}};
-  }
-  return {name.substr(0, dot), name.substr(dot + 1)};
-}
-
 std::u16string sanitizedFileNameForTitle(std::u16string_view title) {
   std::u16string kept;
   kept.reserve(title.size());
@@ -93,7 +84,7 @@ std::u16string sanitizedFileNameForTitle(std::u16string_view title) {
 
 std::u16string fileNameFittedToFileSystem(std::u16string_view name, std::u16string_view suffix) {
   std::u16string clean = withoutControlCharacters(name);
-  auto [base, extension] = splitFileNameExtension(clean);
+  auto [base, extension] = text::splitFileNameExtension(clean);
   size_t tailBytes = utf8Length(suffix) + (extension.empty() ? 0 : 1 + utf8Length(extension));
   // Keep at least a little of the base; an extension that leaves no room is not one to keep.
   constexpr size_t kMinimumBaseBytes = 16;

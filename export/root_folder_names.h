@@ -7,15 +7,12 @@
 #include <unordered_set>
 #include <utility>
 
+#include "platform/files.h"
+
 namespace zv::exporter {
 
 /// Linux limits one file name to 255 bytes of UTF-8, not 255 UTF-16 units.
 inline constexpr std::size_t kMaximumFileNameBytes = 255;
-
-/// Splits a file name at the last "." that neither starts nor ends it: (base, extension), the
-/// extension empty when there is none.
-std::pair<std::u16string_view, std::u16string_view> splitFileNameExtension(
-    std::u16string_view name);
 
 /// A title made fit to name a file: control characters are removed before it is sanitised, so
 /// that a title of nothing else comes out empty (the caller then picks another name) and a "."
@@ -33,13 +30,26 @@ std::u16string fileNameFittedToFileSystem(std::u16string_view name,
 /// every name in it, and the n-th copy of a name costs O(1) instead of n probes of the disk.
 class RootFolderNames {
  public:
+  /// How many names placeFileUnderFreeName tries before it gives up.
+  static constexpr int kMaximumNameAttempts = 1000;
+
   /// The first free name of "B.E", "B 1.E", "B 2.E", ... (B: base, E: extension), each fitted to
   /// the file system, now marked taken.
   std::u16string reserveUniqueName(std::u16string_view name);
 
-  /// Records a name that is taken on disk although this index did not hand it out.
-  void markTaken(std::u16string_view name) { taken_.emplace(name); }
-  bool isTaken(std::u16string_view name) const { return taken_.contains(std::u16string(name)); }
+  /// Puts a file into the root folder under the first free name for wantedName, as
+  /// platform::placeFileUnderFreeName does with names from reserveUniqueName. A name taken on
+  /// disk behind the index's back stays reserved and is passed over, since a file in the root
+  /// folder is never replaced.
+  template <typename PlaceAt>
+  platform::Result<platform::URL> placeFileUnderFreeName(const platform::URL& rootFolder,
+                                                         std::u16string_view wantedName,
+                                                         PlaceAt&& placeAt) {
+    return platform::placeFileUnderFreeName(
+        rootFolder, kMaximumNameAttempts, [&](int) { return reserveUniqueName(wantedName); },
+        std::forward<PlaceAt>(placeAt));
+  }
+
   void clear();
 
   /// How many names the index has tried so far, for holding it to constant work per name.

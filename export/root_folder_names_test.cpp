@@ -1,9 +1,13 @@
 #include "export/root_folder_names.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <set>
+#include <span>
 
+#include "platform/containers.h"
+#include "platform/files.h"
 #include "platform/unicode.h"
 
 namespace zv::exporter {
@@ -13,7 +17,8 @@ using platform::toUtf8;
 
 TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
   RootFolderNames names;
-  names.markTaken(u"Report 2.pdf");
+  // An item literally named like the second copy comes first.
+  EXPECT_EQ(names.reserveUniqueName(u"Report 2.pdf"), u"Report 2.pdf");
   const std::u16string expected[] = {u"Report.pdf", u"Report 1.pdf", u"Report 3.pdf",
                                      u"Report 4.pdf"};
   for (const auto& name : expected) {
@@ -24,6 +29,34 @@ TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
   // An item literally named like a numbered copy takes that name; the copy moves on.
   EXPECT_EQ(names.reserveUniqueName(u"Notes 2"), u"Notes 2");
   EXPECT_EQ(names.reserveUniqueName(u"Notes"), u"Notes 3");
+}
+
+TEST(RootFolderNames, PlacingPassesOverNamesTakenOnDiskBehindTheIndexsBack) {
+  auto folder = platform::TemporaryDirectory::create(u"zv-root-folder-names");
+  ASSERT_TRUE(folder);
+  const platform::URL root = folder->url();
+  auto writeNew = [](std::string_view text) {
+    return [text](const platform::URL& candidate) {
+      return platform::writeFileAtURL(
+          candidate, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+          platform::WriteMode::kCreateNew);
+    };
+  };
+  auto contentOf = [&](std::u16string_view name) {
+    auto bytes = platform::readFileAtURL(root.appendingPathComponent(name));
+    return bytes ? std::string(bytes->begin(), bytes->end()) : "<unreadable>";
+  };
+  ASSERT_TRUE(writeNew("theirs")(root.appendingPathComponent(u"Report.pdf")));
+  ASSERT_TRUE(::symlink("/nonexistent", toUtf8(root.path() + u"/Report 1.pdf").c_str()) == 0);
+
+  RootFolderNames names;
+  auto placed = names.placeFileUnderFreeName(root, u"Report.pdf", writeNew("ours"));
+  ASSERT_TRUE(placed) << toUtf8(placed.error().description);
+  EXPECT_EQ(placed->lastPathComponent(), u"Report 2.pdf");
+  EXPECT_EQ(contentOf(u"Report.pdf"), "theirs");
+  EXPECT_EQ(contentOf(u"Report 2.pdf"), "ours");
+  // The names found taken stay reserved, so the next copy is not sent to them again.
+  EXPECT_EQ(names.reserveUniqueName(u"Report.pdf"), u"Report 3.pdf");
 }
 
 TEST(RootFolderNames, ManyCopiesOfOneNameStayDistinct) {

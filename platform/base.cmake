@@ -18,6 +18,7 @@ zv_test(zv_platform_base_tests
   SOURCES
     localization_test.cpp
     date_test.cpp
+    file_name_extension_test.cpp
     url_test.cpp
     files_test.cpp
     scoped_descriptor_test.cpp

@@ -79,6 +79,29 @@ Result<void> createDirectoryAtURL(const URL& url, bool withIntermediateDirectori
 /// (kFileExists when taken). Across file systems the item is copied, then the original removed.
 Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destination);
 
+/// Puts a file into `folder` under the first free name: `nameForAttempt(n)` proposes the n-th name
+/// (from 0), and `placeAt(url)` tries to put the file there without replacing anything, as a
+/// move, copy or new file of this layer does. kFileExists moves on to the next name; any other
+/// failure, or the failure of the last of `maximumAttempts` names, is returned as it stands.
+/// The bound keeps a folder that refuses every name from holding the caller forever.
+template <typename NameForAttempt, typename PlaceAt>
+Result<URL> placeFileUnderFreeName(const URL& folder, int maximumAttempts,
+                                   NameForAttempt&& nameForAttempt, PlaceAt&& placeAt) {
+  Error lastError = makeFileError(FileErrorCode::kFileExists, folder.path());
+  for (int attempt = 0; attempt < maximumAttempts; ++attempt) {
+    URL candidate = folder.appendingPathComponent(nameForAttempt(attempt));
+    Result<void> placed = placeAt(candidate);
+    if (placed) {
+      return candidate;
+    }
+    lastError = placed.error();
+    if (!isFileError(lastError, FileErrorCode::kFileExists)) {
+      break;
+    }
+  }
+  return lastError;
+}
+
 /// Copies a file or a folder tree to a destination that must not exist. Symbolic links are
 /// copied as links; modes, modification dates and user extended attributes go along.
 Result<void> copyItemAtURL(const URL& source, const URL& destination);

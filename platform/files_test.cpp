@@ -218,6 +218,82 @@ TEST_F(FilesTest, MovingNeverReplacesWhatIsAtTheDestination) {
   EXPECT_FALSE(itemIsReachableAtURL(at(u"source")));
 }
 
+TEST_F(FilesTest, PlacingUnderAFreeNamePassesOverWhatIsTakenAndStopsOnOtherFailures) {
+  struct Case {
+    const char* name;
+    std::vector<std::u16string> taken;    // names of files of someone else's
+    std::vector<std::u16string> planted;  // names of dangling links
+    std::u16string prefix;                // of the proposed names "<prefix>0", "<prefix>1", ...
+    int maximumAttempts;
+    std::optional<std::u16string> expectedName;
+    std::optional<FileErrorCode> expectedCode;
+    int expectedAttempts;
+  };
+  const Case cases[] = {
+      {"free at once", {}, {}, u"n", 1000, u"n0", std::nullopt, 1},
+      {"files and a planted link passed over",
+       {u"n0", u"n1"},
+       {u"n2"},
+       u"n",
+       1000,
+       u"n3",
+       std::nullopt,
+       4},
+      {"every name taken",
+       {u"n0", u"n1"},
+       {u"n2"},
+       u"n",
+       3,
+       std::nullopt,
+       FileErrorCode::kFileExists,
+       3},
+      {"a failure other than a taken name",
+       {},
+       {},
+       u"missing/n",
+       1000,
+       std::nullopt,
+       FileErrorCode::kFileNotFound,
+       1},
+  };
+  int caseNumber = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::u16string folder = fromUtf8("case" + std::to_string(++caseNumber));
+    ASSERT_TRUE(createDirectoryAtURL(at(folder, true), false, 0700).ok());
+    for (const auto& name : c.taken) {
+      write(folder + u"/" + name, "theirs");
+    }
+    for (const auto& name : c.planted) {
+      symlinkTo(pathOf(folder + u"/target-" + name), folder + u"/" + name);
+    }
+    int attempts = 0;
+    Result<URL> placed = placeFileUnderFreeName(
+        at(folder, true), c.maximumAttempts,
+        [&](int attempt) { return c.prefix + fromUtf8(std::to_string(attempt)); },
+        [&](const URL& candidate) {
+          ++attempts;
+          return writeFileAtURL(candidate, bytesOf("ours"), WriteMode::kCreateNew);
+        });
+    EXPECT_EQ(attempts, c.expectedAttempts);
+    if (c.expectedName) {
+      ASSERT_TRUE(placed.ok()) << toUtf8(placed.error().description);
+      EXPECT_EQ(*placed, at(folder + u"/" + *c.expectedName));
+      EXPECT_EQ(read(folder + u"/" + *c.expectedName), "ours");
+    } else {
+      ASSERT_FALSE(placed.ok());
+      EXPECT_TRUE(isFileError(placed.error(), *c.expectedCode))
+          << toUtf8(placed.error().description);
+    }
+    for (const auto& name : c.taken) {
+      EXPECT_EQ(read(folder + u"/" + name), "theirs");
+    }
+    for (const auto& name : c.planted) {
+      EXPECT_FALSE(itemIsReachableAtURL(at(folder + u"/target-" + name)));
+    }
+  }
+}
+
 TEST_F(FilesTest, MovingAcrossFileSystemsCopiesThenRemoves) {
   auto other =
       TemporaryDirectory::createInDirectory(URL::fileURLWithPath(u"/dev/shm", true), u"files-test");

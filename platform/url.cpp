@@ -8,6 +8,7 @@
 #include <charconv>
 #include <memory>
 
+#include "platform/file_name_extension.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {
@@ -409,12 +410,7 @@ std::u16string URL::lastPathComponent() const {
 }
 
 std::u16string URL::pathExtension() const {
-  std::u16string last = lastPathComponent();
-  auto dot = last.rfind(u'.');
-  if (dot == std::u16string::npos || dot == 0) {
-    return u"";
-  }
-  return last.substr(dot + 1);
+  return std::u16string(splitFileNameExtension(lastPathComponent()).extension);
 }
 
 bool URL::hasDirectoryPath() const {

@@ -76,8 +76,7 @@ class URL {
   std::vector<std::u16string> pathComponents() const;
 
   std::u16string lastPathComponent() const;
-  /// The text after the last "." of the last path component; empty when there is none or the
-  /// component starts with its only ".".
+  /// The extension of the last path component, by splitFileNameExtension.
   std::u16string pathExtension() const;
   bool hasDirectoryPath() const;
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/date.h"
+#include "platform/file_name_extension.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
 
@@ -445,32 +446,38 @@ std::optional<Error> readHeader(const json& root, Snapshot& snapshot) {
 }
 
 // Copies a payload into the export directory under the given name; a name already taken there
-// gets a number, since the file there is not ours to replace. copy returns the copy's result.
+// gets a number ("name 2.ext", "name 3.ext", ...), since the file there is not ours to replace.
+// copy returns the copy's result.
 template <typename Copy>
 Result<std::optional<platform::URL>> copyUnderFreeName(const platform::URL& directory,
                                                        const std::filesystem::path& name,
                                                        const std::u16string& file, Copy&& copy) {
-  const std::u16string stem = fromUtf8(name.stem().string());
-  const std::u16string extension = fromUtf8(name.extension().string());
-  for (int attempt = 1;; ++attempt) {
-    std::u16string candidate = attempt == 1
-                                   ? stem + extension
-                                   : stem + u" " + fromUtf8(std::to_string(attempt)) + extension;
-    platform::URL destination = directory.appendingPathComponent(candidate);
-    Result<void> copied = copy(destination);
-    if (copied) {
-      return std::optional<platform::URL>(destination);
+  constexpr int kMaximumAttempts = 10000;
+  const std::u16string wholeName = fromUtf8(name.string());
+  const platform::FileNameParts parts = platform::splitFileNameExtension(wholeName);
+  auto nameForAttempt = [&](int attempt) {
+    if (attempt == 0) {
+      return wholeName;
     }
-    // Left to the caller, which copies such a file once more.
-    if (platform::isFileError(copied.error(), platform::FileErrorCode::kChangedWhileCopied)) {
-      return copied.error();
+    std::u16string numbered =
+        std::u16string(parts.base) + u" " + fromUtf8(std::to_string(attempt + 1));
+    if (!parts.extension.empty()) {
+      numbered += u'.';
+      numbered += parts.extension;
     }
-    if (!platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists) ||
-        attempt >= 10000) {
-      return makeSourceError(u"The file \"" + file + u"\" cannot be copied: " +
-                             copied.error().description);
-    }
+    return numbered;
+  };
+  Result<platform::URL> copied =
+      platform::placeFileUnderFreeName(directory, kMaximumAttempts, nameForAttempt, copy);
+  if (copied) {
+    return std::optional<platform::URL>(*copied);
   }
+  // Left to the caller, which copies such a file once more.
+  if (platform::isFileError(copied.error(), platform::FileErrorCode::kChangedWhileCopied)) {
+    return copied.error();
+  }
+  return makeSourceError(u"The file \"" + file + u"\" cannot be copied: " +
+                         copied.error().description);
 }
 
 // The careful way, for payloads behind symbolic links: the path is resolved through every link,

@@ -62,20 +62,6 @@ const icu::UnicodeSet& newlineControlAndPeriodSet() {
   return set;
 }
 
-struct NameParts {
-  std::u16string_view base;
-  std::u16string_view extension;
-};
-
-// The extension is whatever follows the last ".", as for one path component.
-NameParts splitPathExtension(std::u16string_view name) {
-  std::size_t dot = name.rfind(u'.');
-  if (dot == std::u16string_view::npos) {
-    return {name, {}};
-  }
-  return {name.substr(0, dot), name.substr(dot + 1)};
-}
-
 bool isForbiddenInFileName(char16_t unit) {
   return unit == u'/' || unit == u':' || unit == u'~' || unit == u'\t';
 }
@@ -107,7 +93,7 @@ std::u16string limitedFileNameLength(std::u16string name) {
   if (name.size() <= kMaximumFileNameLength) {
     return name;
   }
-  auto [base, extension] = splitPathExtension(name);
+  auto [base, extension] = splitFileNameExtension(name);
   std::u16string result;
   if (!extension.empty() && extension.size() + 1 < kMaximumFileNameLength) {
     result = prefixWithinLength(base, kMaximumFileNameLength - 1 - extension.size());
@@ -119,6 +105,17 @@ std::u16string limitedFileNameLength(std::u16string name) {
     result = prefixWithinLength(name, kMaximumFileNameLength);
   }
   return std::u16string(stringByTrimmingCharactersInSet(result, fileNameTrimSet()));
+}
+
+// Where a copy's number goes: before the last ".", even one that starts or ends the name and so
+// begins no extension. ".pdf" numbers as "1.pdf", which still opens as a PDF, and "x." as "x 1";
+// zelvar-text prints these names, so they stay as they are.
+zv::platform::FileNameParts numberingParts(std::u16string_view name) {
+  std::size_t dot = name.rfind(u'.');
+  if (dot == std::u16string_view::npos) {
+    return {name, {}};
+  }
+  return {name.substr(0, dot), name.substr(dot + 1)};
 }
 
 // The sanitised "base n.ext". When that is too long, the base is shortened so that the number
@@ -248,7 +245,7 @@ std::u16string makeFilenameUniqueInDirectoryAtURL(std::u16string_view name,
   if (!zv::platform::itemIsReachableAtURL(directory.appendingPathComponent(name))) {
     return std::u16string(name);
   }
-  auto [base, extension] = splitPathExtension(name);
+  auto [base, extension] = numberingParts(name);
   // The sanitised candidate is what the caller will use, so that is the name tested.
   for (std::int64_t number = 1;; ++number) {
     std::u16string candidate = numberedFileName(base, extension, number);
@@ -336,8 +333,7 @@ std::u16string fileDisplayName(std::u16string_view path) {
   if (!fileExtensionIsHiddenAtPath(path)) {
     return std::u16string(component);
   }
-  std::u16string_view base = splitPathExtension(component).base;
-  return std::u16string(base.empty() ? component : base);
+  return std::u16string(splitFileNameExtension(component).base);
 }
 
 }  // namespace zv::text

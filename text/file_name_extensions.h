@@ -4,9 +4,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_name_extension.h"
 #include "platform/url.h"
 
 namespace zv::text {
+
+/// A file name's (base, extension), by the one rule every layer uses: the text after the last
+/// "." that neither starts nor ends the name ("x.y.z" gives "z"; ".x" and "x." have none). It
+/// is defined in platform, below this layer, so that file URLs answer by the same rule.
+using zv::platform::splitFileNameExtension;
 
 /// Longest file name, in UTF-16 code units, that the name operations produce.
 inline constexpr std::size_t kMaximumFileNameLength = 255;

@@ -114,6 +114,9 @@ TEST_F(MakeFilenameUnique, NumbersTakenNamesFromOne) {
       {{u"Notes"}, u"Notes", u"Notes 1"},
       {{u"a.b.c"}, u"a.b.c", u"a.b 1.c"},
       {{u"a:b.txt", u"a-b 1.txt"}, u"a:b.txt", u"a-b 2.txt"},
+      // The number goes before the last "." even where that "." begins no extension.
+      {{u".pdf"}, u".pdf", u"1.pdf"},
+      {{u"x."}, u"x.", u"x 1"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folderWith(c.existing)), c.expected)
@@ -241,17 +244,32 @@ TEST(FileDisplayName, ShowsTheLastComponentWithItsExtension) {
 }
 
 TEST(FileDisplayName, HidesTheExtensionOnlyWhenTheItemAsksForIt) {
+  struct Case {
+    std::u16string name;
+    std::u16string hidden;  // shown when the item asks to hide its extension
+  };
+  const Case cases[] = {
+      {u"Report.qntweblink", u"Report"},
+      {u"a.b.c", u"a.b"},
+      // Names without an extension have nothing to hide, and show as the platform shows them.
+      {u".hidden", u".hidden"},
+      {u"x.", u"x."},
+  };
   auto folder = platform::TemporaryDirectory::create(u"zv-display-name");
   ASSERT_TRUE(folder);
-  platform::URL file = folder->url().appendingPathComponent(u"Report.qntweblink");
-  ASSERT_TRUE(platform::writeFileAtURL(file, std::span<const std::uint8_t>(),
-                                       platform::WriteMode::kCreateNew));
-  EXPECT_EQ(fileDisplayName(file.path()), u"Report.qntweblink");
-  if (!platform::setHasHiddenExtensionAtURL(file, true) ||
-      !platform::hasHiddenExtensionAtURL(file).value()) {
-    GTEST_SKIP() << "this file system keeps no extended attributes";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.name));
+    platform::URL file = folder->url().appendingPathComponent(c.name);
+    ASSERT_TRUE(platform::writeFileAtURL(file, std::span<const std::uint8_t>(),
+                                         platform::WriteMode::kCreateNew));
+    EXPECT_EQ(fileDisplayName(file.path()), c.name);
+    if (!platform::setHasHiddenExtensionAtURL(file, true) ||
+        !platform::hasHiddenExtensionAtURL(file).value()) {
+      GTEST_SKIP() << "this file system keeps no extended attributes";
+    }
+    EXPECT_EQ(fileDisplayName(file.path()), c.hidden);
+    EXPECT_EQ(fileDisplayName(file.path()), platform::displayNameAtURL(file));
   }
-  EXPECT_EQ(fileDisplayName(file.path()), u"Report");
 }
 
 }  // namespace
