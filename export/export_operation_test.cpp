@@ -772,6 +772,8 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
       bookmark(u"B7", u"", std::nullopt),
       bookmark(u"B8", u"\u0001", u"mailto:other@example.org"),
       bookmark(u"B9", u"\u007F", u"https://help.example/faq"),
+      bookmark(u"B10", u"Site", u"www.example.com/page"),
+      bookmark(u"B11", u"", u"//host.example/a"),
   };
   contents.items[0].creationDate = platform::Date{300000000.0};
   contents.items[0].modificationDate = platform::Date{400000000.0};
@@ -789,6 +791,9 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
       {u"Untitled Web Link.qntweblink", u"mailto:someone@example.org"},
       {u"Untitled Web Link 1.qntweblink", u"mailto:other@example.org"},
       {u"help.example.qntweblink", u"https://help.example/faq"},
+      // A location without a scheme is kept as it stands.
+      {u"Site.qntweblink", u"www.example.com/page"},
+      {u"host.example.qntweblink", u"//host.example/a"},
   };
   PropertyList metadata = readMetadata(*outcome.metadataFile);
   const auto& items = *dict(metadata, u"Files").find(u"items")->asArray();
@@ -801,6 +806,9 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
     auto link = weblink::QNTWebLinkFile::initWithFileURL(file);
     ASSERT_TRUE(link) << platform::toUtf8(expected[i].fileName);
     EXPECT_EQ(link->URL()->absoluteString(), expected[i].url);
+    struct stat status {};
+    ASSERT_EQ(::stat(file.fileSystemPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u) << platform::toUtf8(expected[i].fileName);
   }
   auto first = weblink::QNTWebLinkFile::initWithFileURL(
       rootFolder().appendingPathComponent(expected[0].fileName));
@@ -812,7 +820,7 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
             std::string::npos);
   EXPECT_NE(outcome.log.find("Skipping bookmark\u00A0B7, because it has no location"),
             std::string::npos);
-  EXPECT_EQ(outcome.completed, 9);
+  EXPECT_EQ(outcome.completed, 11);
 }
 
 TEST_F(ExportOperationTest, BookmarkWithoutUsableURLStopsTheExport) {
@@ -920,36 +928,6 @@ TEST_F(ExportOperationTest, UnreadableWebArchiveGoesOnAsItIsWithoutComment) {
   ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
   EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Pipe.webarchive"});
   EXPECT_EQ(outcome.log.find("Keeping web archive"), std::string::npos) << outcome.log;
-}
-
-TEST_F(ExportOperationTest, BookmarkFilesArePrivateAndKeepLocationsWithoutAScheme) {
-  source::LibraryContents contents;
-  contents.items = {bookmark(u"B1", u"Site", u"www.example.com/page"),
-                    bookmark(u"B2", u"", u"//host.example/a"),
-                    bookmark(u"B3", u"Web", u"https://web.example/")};
-  Outcome outcome = runExport(makeLibrary(contents));
-  ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
-  struct Expected {
-    std::u16string fileName;
-    std::u16string url;
-  };
-  const Expected expected[] = {
-      {u"Site.qntweblink", u"www.example.com/page"},
-      {u"host.example.qntweblink", u"//host.example/a"},
-      {u"Web.qntweblink", u"https://web.example/"},
-  };
-  for (const Expected& e : expected) {
-    SCOPED_TRACE(platform::toUtf8(e.fileName));
-    const URL file = rootFolder().appendingPathComponent(e.fileName);
-    auto link = weblink::QNTWebLinkFile::initWithFileURL(file);
-    ASSERT_TRUE(link);
-    ASSERT_TRUE(link->URL());
-    EXPECT_EQ(link->URL()->absoluteString(), e.url);
-    struct stat status {};
-    ASSERT_EQ(::stat(file.fileSystemPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
-  }
-  EXPECT_EQ(outcome.completed, 3);
 }
 
 }  // namespace
