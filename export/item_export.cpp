@@ -87,49 +87,49 @@ bool isDocumentOrMediaType(const platform::ContentType& type) {
 }  // namespace
 
 bool ZVExportOperation::exportNotes(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::note, u"Exporting notes…", u"Exporting notes…", true, false,
-                           error);
+  return exportItemsOfKind(ItemKind::note, error);
 }
 
 bool ZVExportOperation::exportSerialNumbers(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::serialNumber, u"Exporting serial numbers…",
-                           u"Exporting serial numbers…", true, false, error);
+  return exportItemsOfKind(ItemKind::serialNumber, error);
 }
 
 bool ZVExportOperation::exportPasswords(std::optional<Error>& error) {
-  if (!exportPasswordItems_) {
-    platform::log(u"Skipping export of passwords");
-    return true;
-  }
-  return exportItemsOfKind(ItemKind::password, u"Exporting passwords…", u"Exporting passwords…",
-                           true, true, error);
+  return exportItemsOfKind(ItemKind::password, error);
 }
 
 bool ZVExportOperation::exportImages(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::image, u"Exporting images…", u"Exporting images…", false,
-                           false, error);
+  return exportItemsOfKind(ItemKind::image, error);
 }
 
 bool ZVExportOperation::exportPDFs(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::pdfArchive, u"Exporting PDFs…", u"Exporting PDFs", false,
-                           false, error);
+  return exportItemsOfKind(ItemKind::pdfArchive, error);
 }
 
 bool ZVExportOperation::exportWebArchives(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::webArchive, u"Exporting web archives…",
-                           u"Exporting web archives", false, false, error);
+  return exportItemsOfKind(ItemKind::webArchive, error);
 }
 
-bool ZVExportOperation::exportItemsOfKind(ItemKind kind, std::u16string_view description,
-                                          std::u16string_view logLine, bool convertToNotes,
-                                          bool alwaysEncrypt, std::optional<Error>& error) {
-  if (isCancelled()) {
+bool ZVExportOperation::exportItemsOfKind(ItemKind kind, std::optional<Error>& error) {
+  const ItemPhase& phase = itemPhase(kind);
+  auto items = beginItemPhase(phase);
+  if (!items) {
     return true;
   }
-  platform::log(logLine);
-  setProgressDescription(description, true);
-  auto items = sourceValue(zelvarApp()->getItems(kind));
-  return exportDatabaseItemsAsFiles(items, convertToNotes, alwaysEncrypt, error);
+  return exportDatabaseItemsAsFiles(*items, phase.convertToNotes, phase.alwaysEncrypt, error);
+}
+
+std::optional<std::vector<DatabaseItem>> ZVExportOperation::beginItemPhase(const ItemPhase& phase) {
+  if (phase.needsPasswordOption && !exportPasswordItems_) {
+    platform::log(u"Skipping export of passwords");
+    return std::nullopt;
+  }
+  if (isCancelled()) {
+    return std::nullopt;
+  }
+  platform::log(phase.logLine);
+  setProgressDescription(phase.progressDescription, true);
+  return sourceValue(zelvarApp()->getItems(phase.kind));
 }
 
 const URL& ZVExportOperation::temporaryDirectory() {
