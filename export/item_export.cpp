@@ -4,6 +4,7 @@
 
 #include "export/export_errors.h"
 #include "export/export_operation.h"
+#include "export/metadata_keys.h"
 #include "export/root_folder_names.h"
 #include "export/source_call.h"
 #include "platform/containers.h"
@@ -265,23 +266,23 @@ void ZVExportOperation::addInfoForItem(const DatabaseItem& item, const URL& file
   PropertyList::Dictionary record;
   // A library holds many records: room for exactly the keys this one gets.
   record.reserve(5 + (convertToNote ? 1 : 0) + (item.comments ? 1 : 0) + (item.label ? 1 : 0));
-  record.set(u"identifier", item.id);
-  record.set(u"fileURL", fileURL.absoluteString());
-  record.set(u"wasEncrypted", shouldEncrypt);
-  record.set(u"isFavorite", item.flagged);
+  record.set(kIdentifierKey, item.id);
+  record.set(kFileURLKey, fileURL.absoluteString());
+  record.set(kWasEncryptedKey, shouldEncrypt);
+  record.set(kIsFavoriteKey, item.flagged);
   if (convertToNote) {
-    record.set(u"wasNote", true);
+    record.set(kWasNoteKey, true);
   }
   if (item.comments) {
-    record.set(u"comments", *item.comments);
+    record.set(kCommentsKey, *item.comments);
   }
   if (item.label) {
-    record.set(u"label", *item.label);
+    record.set(kLabelKey, *item.label);
     if (itemLabels_.insert_or_assign(item.id, *item.label).second) {
       labelledItemOrder_.push_back(item.id);
     }
   }
-  record.set(u"tags", joinedTagNames(item.tags));
+  record.set(kTagsKey, joinedTagNames(item.tags));
   rootFolderItems_.push_back(std::move(record));
 }
 
