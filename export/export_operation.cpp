@@ -254,8 +254,8 @@ bool ZVExportOperation::performExport(std::optional<Error>& error) {
   if (isCancelled()) {
     return true;
   }
-  for (const ItemPhase& itemPhase : kItemPhases) {
-    if (!(this->*itemPhase.phase)(error)) {
+  for (const ItemPhase& phase : kItemPhases) {
+    if (!(this->*phase.run)(error)) {
       return false;
     }
   }

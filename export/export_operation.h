@@ -41,7 +41,7 @@ class ZVExportOperation;
 struct ItemPhase {
   source::ItemKind kind;
   /// Bookmarks have a phase of their own; the other kinds' phases share one worker.
-  bool (ZVExportOperation::*phase)(std::optional<platform::Error>& error);
+  bool (ZVExportOperation::*run)(std::optional<platform::Error>& error);
   std::u16string_view logLine;
   std::u16string_view progressDescription;
   /// The exported files are to become notes when imported.
@@ -135,39 +135,39 @@ class ZVExportOperation : public platform::Operation {
   // phase read their kind's row.
   static constexpr ItemPhase kItemPhases[] = {
       {.kind = source::ItemKind::note,
-       .phase = &ZVExportOperation::exportNotes,
+       .run = &ZVExportOperation::exportNotes,
        .logLine = u"Exporting notes…",
        .progressDescription = u"Exporting notes…",
        .convertToNotes = true,
        .totalLeavesOutEncrypted = true},
       {.kind = source::ItemKind::serialNumber,
-       .phase = &ZVExportOperation::exportSerialNumbers,
+       .run = &ZVExportOperation::exportSerialNumbers,
        .logLine = u"Exporting serial numbers…",
        .progressDescription = u"Exporting serial numbers…",
        .convertToNotes = true},
       {.kind = source::ItemKind::password,
-       .phase = &ZVExportOperation::exportPasswords,
+       .run = &ZVExportOperation::exportPasswords,
        .logLine = u"Exporting passwords…",
        .progressDescription = u"Exporting passwords…",
        .convertToNotes = true,
        .alwaysEncrypt = true,
        .needsPasswordOption = true},
       {.kind = source::ItemKind::bookmark,
-       .phase = &ZVExportOperation::exportBookmarks,
+       .run = &ZVExportOperation::exportBookmarks,
        .logLine = u"Exporting bookmarks…",
        .progressDescription = u"Exporting bookmarks…"},
       {.kind = source::ItemKind::image,
-       .phase = &ZVExportOperation::exportImages,
+       .run = &ZVExportOperation::exportImages,
        .logLine = u"Exporting images…",
        .progressDescription = u"Exporting images…",
        .totalLeavesOutEncrypted = true},
       {.kind = source::ItemKind::pdfArchive,
-       .phase = &ZVExportOperation::exportPDFs,
+       .run = &ZVExportOperation::exportPDFs,
        .logLine = u"Exporting PDFs",
        .progressDescription = u"Exporting PDFs…",
        .totalLeavesOutEncrypted = true},
       {.kind = source::ItemKind::webArchive,
-       .phase = &ZVExportOperation::exportWebArchives,
+       .run = &ZVExportOperation::exportWebArchives,
        .logLine = u"Exporting web archives",
        .progressDescription = u"Exporting web archives…",
        .totalLeavesOutEncrypted = true},
