@@ -40,10 +40,6 @@ class ZVExportOperation;
 /// name only the flags they set.
 struct ItemPhase {
   source::ItemKind kind;
-  /// Bookmarks have a phase of their own; the other kinds' phases share one worker.
-  bool (ZVExportOperation::*run)(std::optional<platform::Error>& error);
-  std::u16string_view logLine;
-  std::u16string_view progressDescription;
   /// The exported files are to become notes when imported.
   bool convertToNotes = false;
   /// Every item counts as encrypted, whatever it says.
@@ -53,6 +49,10 @@ struct ItemPhase {
   bool totalLeavesOutEncrypted = false;
   /// Exported only when the user asks for password items.
   bool needsPasswordOption = false;
+  /// Bookmarks have a phase of their own; the other kinds' phases share one worker.
+  bool (ZVExportOperation::*run)(std::optional<platform::Error>& error);
+  std::u16string_view logLine;
+  std::u16string_view progressDescription;
 };
 
 /// Runs one whole export of a source library into the target application's container: prepares
@@ -135,42 +135,42 @@ class ZVExportOperation : public platform::Operation {
   // phase read their kind's row.
   static constexpr ItemPhase kItemPhases[] = {
       {.kind = source::ItemKind::note,
+       .convertToNotes = true,
+       .totalLeavesOutEncrypted = true,
        .run = &ZVExportOperation::exportNotes,
        .logLine = u"Exporting notes…",
-       .progressDescription = u"Exporting notes…",
-       .convertToNotes = true,
-       .totalLeavesOutEncrypted = true},
+       .progressDescription = u"Exporting notes…"},
       {.kind = source::ItemKind::serialNumber,
+       .convertToNotes = true,
        .run = &ZVExportOperation::exportSerialNumbers,
        .logLine = u"Exporting serial numbers…",
-       .progressDescription = u"Exporting serial numbers…",
-       .convertToNotes = true},
+       .progressDescription = u"Exporting serial numbers…"},
       {.kind = source::ItemKind::password,
-       .run = &ZVExportOperation::exportPasswords,
-       .logLine = u"Exporting passwords…",
-       .progressDescription = u"Exporting passwords…",
        .convertToNotes = true,
        .alwaysEncrypt = true,
-       .needsPasswordOption = true},
+       .needsPasswordOption = true,
+       .run = &ZVExportOperation::exportPasswords,
+       .logLine = u"Exporting passwords…",
+       .progressDescription = u"Exporting passwords…"},
       {.kind = source::ItemKind::bookmark,
        .run = &ZVExportOperation::exportBookmarks,
        .logLine = u"Exporting bookmarks…",
        .progressDescription = u"Exporting bookmarks…"},
       {.kind = source::ItemKind::image,
+       .totalLeavesOutEncrypted = true,
        .run = &ZVExportOperation::exportImages,
        .logLine = u"Exporting images…",
-       .progressDescription = u"Exporting images…",
-       .totalLeavesOutEncrypted = true},
+       .progressDescription = u"Exporting images…"},
       {.kind = source::ItemKind::pdfArchive,
+       .totalLeavesOutEncrypted = true,
        .run = &ZVExportOperation::exportPDFs,
        .logLine = u"Exporting PDFs",
-       .progressDescription = u"Exporting PDFs…",
-       .totalLeavesOutEncrypted = true},
+       .progressDescription = u"Exporting PDFs…"},
       {.kind = source::ItemKind::webArchive,
+       .totalLeavesOutEncrypted = true,
        .run = &ZVExportOperation::exportWebArchives,
        .logLine = u"Exporting web archives",
-       .progressDescription = u"Exporting web archives…",
-       .totalLeavesOutEncrypted = true},
+       .progressDescription = u"Exporting web archives…"},
   };
   static_assert(source::hasOneRowPerItemKindInOrder(kItemPhases),
                 "every item kind needs its row, in the kinds' order");
