@@ -7,36 +7,17 @@ namespace {
 
 using source::ItemKind;
 
-std::u16string kindName(ItemKind kind) {
-  switch (kind) {
-    case ItemKind::note:
-      return platform::localized(u"notes");
-    case ItemKind::serialNumber:
-      return platform::localized(u"serial numbers");
-    case ItemKind::password:
-      return platform::localized(u"passwords");
-    case ItemKind::bookmark:
-      return platform::localized(u"bookmarks");
-    case ItemKind::image:
-      return platform::localized(u"images");
-    case ItemKind::pdfArchive:
-      return platform::localized(u"PDF archives");
-    case ItemKind::webArchive:
-      return platform::localized(u"web archives");
-  }
-  return {};
-}
-
 // " (notes 7, images 2)", or nothing when no kind has a count.
 std::u16string countsByKind(const std::map<ItemKind, std::int64_t>& counts) {
   std::u16string text;
-  for (ItemKind kind : source::kAllItemKinds) {
-    auto found = counts.find(kind);
+  for (const source::ItemKindNames& names : source::kItemKindNames) {
+    auto found = counts.find(names.kind);
     if (found == counts.end() || found->second == 0) {
       continue;
     }
     text += text.empty() ? u" (" : u", ";
-    text += platform::formatLocalized(u"%@ %ld", {kindName(kind), found->second});
+    text += platform::formatLocalized(u"%@ %ld",
+                                      {platform::localized(names.pluralName), found->second});
   }
   return text.empty() ? text : text + u")";
 }

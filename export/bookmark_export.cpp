@@ -43,14 +43,12 @@ std::u16string fileNameForBookmark(const QNTWebLinkFile& link) {
 }  // namespace
 
 bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
-  if (isCancelled()) {
+  auto bookmarks = beginItemPhase(itemPhase(source::ItemKind::bookmark));
+  if (!bookmarks) {
     return true;
   }
-  platform::log(u"Exporting bookmarks…");
-  setProgressDescription(u"Exporting bookmarks…", true);
-  auto bookmarks = sourceValue(zelvarApp()->getItems(source::ItemKind::bookmark));
   const URL rootFolder = *rootFolderURL();
-  for (const auto& bookmark : bookmarks) {
+  for (const auto& bookmark : *bookmarks) {
     if (isCancelled()) {
       return true;
     }

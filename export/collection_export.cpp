@@ -2,6 +2,7 @@
 #include <unordered_map>
 
 #include "export/export_operation.h"
+#include "export/metadata_keys.h"
 #include "export/source_call.h"
 #include "platform/localization.h"
 #include "platform/log.h"
@@ -30,10 +31,10 @@ void ZVExportOperation::exportFolderCollections() {
       return;
     }
     PropertyList::Dictionary group;
-    group.set(u"name", collection.name ? *collection.name : platform::localized(u"Untitled"));
-    group.set(u"identifier", collection.id);
+    group.set(kNameKey, collection.name ? *collection.name : platform::localized(u"Untitled"));
+    group.set(kIdentifierKey, collection.id);
     PropertyList::Array items(collection.databaseItems.begin(), collection.databaseItems.end());
-    group.set(u"items", std::move(items));
+    group.set(kItemsKey, std::move(items));
     groups.set(collection.id, std::move(group));
   }
   groupDicts_ = std::move(groups);
@@ -59,17 +60,18 @@ void ZVExportOperation::exportLabels() {
     }
     PropertyList::Dictionary record;
     if (label.name) {
-      record.set(u"name", *label.name);
+      record.set(kNameKey, *label.name);
     }
-    record.set(u"identifier", label.id);
+    record.set(kIdentifierKey, label.id);
     // A colour that cannot be had in device RGB reads as black; alpha is always opaque.
     source::DeviceRGBColor color = label.color.value_or(source::DeviceRGBColor{0, 0, 0, 1});
-    record.set(u"redComponent", color.red);
-    record.set(u"greenComponent", color.green);
-    record.set(u"blueComponent", color.blue);
-    record.set(u"alphaComponent", 1.0);
+    record.set(kRedComponentKey, color.red);
+    record.set(kGreenComponentKey, color.green);
+    record.set(kBlueComponentKey, color.blue);
+    record.set(kAlphaComponentKey, 1.0);
     auto members = membersByLabel.find(label.id);
-    record.set(u"items", members == membersByLabel.end() ? PropertyList::Array{} : members->second);
+    record.set(kItemsKey,
+               members == membersByLabel.end() ? PropertyList::Array{} : members->second);
     records.set(label.id, std::move(record));
   }
   labelDicts_ = std::move(records);
@@ -93,20 +95,20 @@ void ZVExportOperation::exportTagCollections() {
     }
     PropertyList::Dictionary search;
     if (collection.name) {
-      search.set(u"name", *collection.name);
+      search.set(kNameKey, *collection.name);
     }
-    search.set(u"identifier", collection.id);
-    search.set(u"matchAll", collection.tagCollectionBehavior == source::kTagCollectionBehaviorAll);
+    search.set(kIdentifierKey, collection.id);
+    search.set(kMatchAllKey, collection.tagCollectionBehavior == source::kTagCollectionBehaviorAll);
     PropertyList::Array options;
     options.reserve(collection.tags.size());
     for (const auto& tag : collection.tags) {
       PropertyList::Dictionary option;
-      option.set(u"key", u"tags.name");
+      option.set(kSearchOptionKeyKey, kTagNameSearchKey);
       // A tag without a name matches the empty name rather than vanishing from the search.
-      option.set(u"stringValue", tag.name.value_or(u""));
+      option.set(kSearchOptionStringValueKey, tag.name.value_or(u""));
       options.emplace_back(std::move(option));
     }
-    search.set(u"searchOptions", std::move(options));
+    search.set(kSearchOptionsKey, std::move(options));
     searches.set(collection.id, std::move(search));
   }
   savedSearchDicts_ = std::move(searches);

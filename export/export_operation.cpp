@@ -254,15 +254,8 @@ bool ZVExportOperation::performExport(std::optional<Error>& error) {
   if (isCancelled()) {
     return true;
   }
-  using Phase = bool (ZVExportOperation::*)(std::optional<Error>&);
-  constexpr Phase kPhases[] = {
-      &ZVExportOperation::exportNotes,       &ZVExportOperation::exportSerialNumbers,
-      &ZVExportOperation::exportPasswords,   &ZVExportOperation::exportBookmarks,
-      &ZVExportOperation::exportImages,      &ZVExportOperation::exportPDFs,
-      &ZVExportOperation::exportWebArchives,
-  };
-  for (Phase phase : kPhases) {
-    if (!(this->*phase)(error)) {
+  for (const ItemPhase& phase : kItemPhases) {
+    if (!(this->*phase.run)(error)) {
       return false;
     }
   }
@@ -285,16 +278,13 @@ void ZVExportOperation::updateProgressForItems() {
       return !item.encrypted.value_or(false);
     });
   };
-  const bool excludeEncrypted = !exportEncryptedItems_;
-  std::int64_t total = countOf(source::ItemKind::note, excludeEncrypted);
-  total += countOf(source::ItemKind::bookmark, false);
-  total += countOf(source::ItemKind::serialNumber, false);
-  if (exportPasswordItems_) {
-    total += countOf(source::ItemKind::password, false);
+  std::int64_t total = 0;
+  for (const ItemPhase& phase : kItemPhases) {
+    if (phase.needsPasswordOption && !exportPasswordItems_) {
+      continue;
+    }
+    total += countOf(phase.kind, phase.totalLeavesOutEncrypted && !exportEncryptedItems_);
   }
-  total += countOf(source::ItemKind::image, excludeEncrypted);
-  total += countOf(source::ItemKind::pdfArchive, excludeEncrypted);
-  total += countOf(source::ItemKind::webArchive, excludeEncrypted);
   runOnMainQueueAndWait(
       [progress = exportProgress_, total] { progress->setTotalUnitCount(total); });
 }

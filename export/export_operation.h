@@ -34,6 +34,27 @@ struct ExportSummary {
   std::int64_t skippedTotal() const;
 };
 
+class ZVExportOperation;
+
+/// How the export deals with one kind of item: a row of ZVExportOperation's phase table. Rows
+/// name only the flags they set.
+struct ItemPhase {
+  source::ItemKind kind;
+  /// The exported files are to become notes when imported.
+  bool convertToNotes = false;
+  /// Every item counts as encrypted, whatever it says.
+  bool alwaysEncrypt = false;
+  /// With encrypted items left out, the progress total leaves this kind's out too. Counting them
+  /// means fetching the items, so kinds that skip none by themselves are counted as they stand.
+  bool totalLeavesOutEncrypted = false;
+  /// Exported only when the user asks for password items.
+  bool needsPasswordOption = false;
+  /// Bookmarks have a phase of their own; the other kinds' phases share one worker.
+  bool (ZVExportOperation::*run)(std::optional<platform::Error>& error);
+  std::u16string_view logLine;
+  std::u16string_view progressDescription;
+};
+
 /// Runs one whole export of a source library into the target application's container: prepares
 /// the export folder, exports every item as a file, records collections, labels and saved
 /// searches, and writes the metadata file. Runs on an operation queue's thread; progress and
@@ -96,9 +117,7 @@ class ZVExportOperation : public platform::Operation {
   bool exportImages(std::optional<platform::Error>& error);
   bool exportPDFs(std::optional<platform::Error>& error);
   bool exportWebArchives(std::optional<platform::Error>& error);
-  bool exportItemsOfKind(source::ItemKind kind, std::u16string_view description,
-                         std::u16string_view logLine, bool convertToNotes, bool alwaysEncrypt,
-                         std::optional<platform::Error>& error);
+  bool exportItemsOfKind(source::ItemKind kind, std::optional<platform::Error>& error);
   bool exportDatabaseItemsAsFiles(const std::vector<source::DatabaseItem>& items,
                                   bool convertToNotes, bool alwaysEncrypt,
                                   std::optional<platform::Error>& error);
@@ -109,6 +128,57 @@ class ZVExportOperation : public platform::Operation {
 
   // Bookmarks.
   bool exportBookmarks(std::optional<platform::Error>& error);
+
+  // The item phases, one row per kind in the order they run; the progress total and every
+  // phase read their kind's row.
+  static constexpr ItemPhase kItemPhases[] = {
+      {.kind = source::ItemKind::note,
+       .convertToNotes = true,
+       .totalLeavesOutEncrypted = true,
+       .run = &ZVExportOperation::exportNotes,
+       .logLine = u"Exporting notes…",
+       .progressDescription = u"Exporting notes…"},
+      {.kind = source::ItemKind::serialNumber,
+       .convertToNotes = true,
+       .run = &ZVExportOperation::exportSerialNumbers,
+       .logLine = u"Exporting serial numbers…",
+       .progressDescription = u"Exporting serial numbers…"},
+      {.kind = source::ItemKind::password,
+       .convertToNotes = true,
+       .alwaysEncrypt = true,
+       .needsPasswordOption = true,
+       .run = &ZVExportOperation::exportPasswords,
+       .logLine = u"Exporting passwords…",
+       .progressDescription = u"Exporting passwords…"},
+      {.kind = source::ItemKind::bookmark,
+       .run = &ZVExportOperation::exportBookmarks,
+       .logLine = u"Exporting bookmarks…",
+       .progressDescription = u"Exporting bookmarks…"},
+      {.kind = source::ItemKind::image,
+       .totalLeavesOutEncrypted = true,
+       .run = &ZVExportOperation::exportImages,
+       .logLine = u"Exporting images…",
+       .progressDescription = u"Exporting images…"},
+      {.kind = source::ItemKind::pdfArchive,
+       .totalLeavesOutEncrypted = true,
+       .run = &ZVExportOperation::exportPDFs,
+       .logLine = u"Exporting PDFs",
+       .progressDescription = u"Exporting PDFs…"},
+      {.kind = source::ItemKind::webArchive,
+       .totalLeavesOutEncrypted = true,
+       .run = &ZVExportOperation::exportWebArchives,
+       .logLine = u"Exporting web archives",
+       .progressDescription = u"Exporting web archives…"},
+  };
+  static_assert(source::hasOneRowPerItemKindInOrder(kItemPhases),
+                "every item kind needs its row, in the kinds' order");
+
+  static constexpr const ItemPhase& itemPhase(source::ItemKind kind) {
+    return kItemPhases[static_cast<std::size_t>(kind)];
+  }
+  // Writes the phase's log line, shows its progress description and fetches its items; nothing
+  // when the phase is not to run (cancelled, or its option is off).
+  std::optional<std::vector<source::DatabaseItem>> beginItemPhase(const ItemPhase& phase);
 
   // Collections, labels, saved searches.
   void exportCollections();

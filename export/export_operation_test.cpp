@@ -303,6 +303,45 @@ TEST_F(ExportOperationTest, CountsAndSkipsFollowTheOptions) {
   }
 }
 
+TEST_F(ExportOperationTest, ProgressTotalLeavesOutEncryptedItemsOnlyOfTheKindsThatSaySo) {
+  struct Case {
+    const char* name;
+    ItemKind kind;
+    bool passwords;
+    // Of two items of the kind, one encrypted, with encrypted items left out.
+    std::int64_t expectedTotal;
+  };
+  const Case cases[] = {
+      {"notes", ItemKind::note, true, 1},
+      {"serial numbers count as they stand", ItemKind::serialNumber, true, 2},
+      {"passwords count as they stand", ItemKind::password, true, 2},
+      {"passwords not asked for", ItemKind::password, false, 0},
+      {"bookmarks count as they stand", ItemKind::bookmark, true, 2},
+      {"images", ItemKind::image, true, 1},
+      {"PDF archives", ItemKind::pdfArchive, true, 1},
+      {"web archives", ItemKind::webArchive, true, 1},
+  };
+  addPayload(u"plain", u"plain.rtf");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto secret = item(c.kind, u"secret", u"Secret");
+    secret.encrypted = true;
+    source::LibraryContents contents;
+    contents.items = {secret, item(c.kind, u"plain", u"Plain")};
+    std::int64_t total = -2;
+    Outcome outcome =
+        runExport(makeLibrary(contents), c.passwords, false, [&](ZVExportOperation& operation) {
+          operation.progress()->addObserver([&](const platform::ProgressState& state) {
+            if (state.totalUnitCount >= 0) {
+              total = state.totalUnitCount;
+            }
+          });
+        });
+    ASSERT_FALSE(outcome.error) << platform::toUtf8(outcome.error->description);
+    EXPECT_EQ(total, c.expectedTotal);
+  }
+}
+
 TEST_F(ExportOperationTest, FileNamesFollowTheExtensionRuleAndStayUniqueAndSafe) {
   struct Case {
     std::u16string name;

@@ -3,6 +3,7 @@
 #include "export/export_errors.h"
 #include "export/export_operation.h"
 #include "export/item_file_dates.h"
+#include "export/metadata_keys.h"
 #include "export/root_folder_names.h"
 #include "export/source_call.h"
 #include "platform/containers.h"
@@ -87,49 +88,49 @@ bool isDocumentOrMediaType(const platform::ContentType& type) {
 }  // namespace
 
 bool ZVExportOperation::exportNotes(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::note, u"Exporting notes…", u"Exporting notes…", true, false,
-                           error);
+  return exportItemsOfKind(ItemKind::note, error);
 }
 
 bool ZVExportOperation::exportSerialNumbers(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::serialNumber, u"Exporting serial numbers…",
-                           u"Exporting serial numbers…", true, false, error);
+  return exportItemsOfKind(ItemKind::serialNumber, error);
 }
 
 bool ZVExportOperation::exportPasswords(std::optional<Error>& error) {
-  if (!exportPasswordItems_) {
-    platform::log(u"Skipping export of passwords");
-    return true;
-  }
-  return exportItemsOfKind(ItemKind::password, u"Exporting passwords…", u"Exporting passwords…",
-                           true, true, error);
+  return exportItemsOfKind(ItemKind::password, error);
 }
 
 bool ZVExportOperation::exportImages(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::image, u"Exporting images…", u"Exporting images…", false,
-                           false, error);
+  return exportItemsOfKind(ItemKind::image, error);
 }
 
 bool ZVExportOperation::exportPDFs(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::pdfArchive, u"Exporting PDFs…", u"Exporting PDFs", false,
-                           false, error);
+  return exportItemsOfKind(ItemKind::pdfArchive, error);
 }
 
 bool ZVExportOperation::exportWebArchives(std::optional<Error>& error) {
-  return exportItemsOfKind(ItemKind::webArchive, u"Exporting web archives…",
-                           u"Exporting web archives", false, false, error);
+  return exportItemsOfKind(ItemKind::webArchive, error);
 }
 
-bool ZVExportOperation::exportItemsOfKind(ItemKind kind, std::u16string_view description,
-                                          std::u16string_view logLine, bool convertToNotes,
-                                          bool alwaysEncrypt, std::optional<Error>& error) {
-  if (isCancelled()) {
+bool ZVExportOperation::exportItemsOfKind(ItemKind kind, std::optional<Error>& error) {
+  const ItemPhase& phase = itemPhase(kind);
+  auto items = beginItemPhase(phase);
+  if (!items) {
     return true;
   }
-  platform::log(logLine);
-  setProgressDescription(description, true);
-  auto items = sourceValue(zelvarApp()->getItems(kind));
-  return exportDatabaseItemsAsFiles(items, convertToNotes, alwaysEncrypt, error);
+  return exportDatabaseItemsAsFiles(*items, phase.convertToNotes, phase.alwaysEncrypt, error);
+}
+
+std::optional<std::vector<DatabaseItem>> ZVExportOperation::beginItemPhase(const ItemPhase& phase) {
+  if (phase.needsPasswordOption && !exportPasswordItems_) {
+    platform::log(u"Skipping export of passwords");
+    return std::nullopt;
+  }
+  if (isCancelled()) {
+    return std::nullopt;
+  }
+  platform::log(phase.logLine);
+  setProgressDescription(phase.progressDescription, true);
+  return sourceValue(zelvarApp()->getItems(phase.kind));
 }
 
 const URL& ZVExportOperation::temporaryDirectory() {
@@ -226,23 +227,23 @@ void ZVExportOperation::addInfoForItem(const DatabaseItem& item, const URL& file
   PropertyList::Dictionary record;
   // A library holds many records: room for exactly the keys this one gets.
   record.reserve(5 + (convertToNote ? 1 : 0) + (item.comments ? 1 : 0) + (item.label ? 1 : 0));
-  record.set(u"identifier", item.id);
-  record.set(u"fileURL", fileURL.absoluteString());
-  record.set(u"wasEncrypted", shouldEncrypt);
-  record.set(u"isFavorite", item.flagged);
+  record.set(kIdentifierKey, item.id);
+  record.set(kFileURLKey, fileURL.absoluteString());
+  record.set(kWasEncryptedKey, shouldEncrypt);
+  record.set(kIsFavoriteKey, item.flagged);
   if (convertToNote) {
-    record.set(u"wasNote", true);
+    record.set(kWasNoteKey, true);
   }
   if (item.comments) {
-    record.set(u"comments", *item.comments);
+    record.set(kCommentsKey, *item.comments);
   }
   if (item.label) {
-    record.set(u"label", *item.label);
+    record.set(kLabelKey, *item.label);
     if (itemLabels_.insert_or_assign(item.id, *item.label).second) {
       labelledItemOrder_.push_back(item.id);
     }
   }
-  record.set(u"tags", joinedTagNames(item.tags));
+  record.set(kTagsKey, joinedTagNames(item.tags));
   rootFolderItems_.push_back(std::move(record));
 }
 

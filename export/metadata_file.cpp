@@ -1,6 +1,7 @@
 // The metadata file, written last: everything the exported files cannot carry.
 #include "export/export_errors.h"
 #include "export/export_operation.h"
+#include "export/metadata_keys.h"
 #include "platform/binary_property_list.h"
 #include "platform/bundle_info.h"
 #include "platform/files.h"
@@ -38,17 +39,17 @@ bool ZVExportOperation::writeMetadataFile(std::optional<platform::Error>& error)
   });
 
   PropertyList::Dictionary files;
-  files.set(u"name", rootFolderName_);
-  files.set(u"items", std::move(rootFolderItems_));
-  files.set(u"folderURL", rootFolderURLString_);
+  files.set(kNameKey, rootFolderName_);
+  files.set(kItemsKey, std::move(rootFolderItems_));
+  files.set(kFolderURLKey, rootFolderURLString_);
   rootFolderItems_.clear();
 
   PropertyList::Dictionary root;
-  root.set(u"Files", std::move(files));
-  root.set(u"Labels", std::move(labelDicts_).value_or(PropertyList::Dictionary{}));
-  root.set(u"Groups", std::move(groupDicts_).value_or(PropertyList::Dictionary{}));
-  root.set(u"Searches", std::move(savedSearchDicts_).value_or(PropertyList::Dictionary{}));
-  root.set(u"Exporter", exporterRecord());
+  root.set(kFilesKey, std::move(files));
+  root.set(kLabelsKey, std::move(labelDicts_).value_or(PropertyList::Dictionary{}));
+  root.set(kGroupsKey, std::move(groupDicts_).value_or(PropertyList::Dictionary{}));
+  root.set(kSearchesKey, std::move(savedSearchDicts_).value_or(PropertyList::Dictionary{}));
+  root.set(kExporterKey, exporterRecord());
 
   auto bytes = platform::writeBinaryPropertyList(PropertyList(std::move(root)));
   if (!bytes) {

@@ -8,7 +8,8 @@
 namespace zv::exporter {
 
 /// A failed call to the source library. It never leaves the export operation: the operation
-/// turns it into error 10001 with the source's reason, ending the run wherever it stood.
+/// turns it into kSourceFailedErrorCode with the source's reason, ending the run wherever it
+/// stood.
 class SourceCallFailed {
  public:
   explicit SourceCallFailed(std::u16string reason) : reason_(std::move(reason)) {}

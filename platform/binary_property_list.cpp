@@ -65,7 +65,7 @@ bool isAscii(std::u16string_view text) {
 // Writer
 
 Error writeError(std::u16string description) {
-  return makePlatformError(kPropertyListWriteInvalidErrorCode, std::move(description));
+  return makePlatformError(PlatformErrorCode::kPropertyListWriteInvalid, std::move(description));
 }
 
 class BinaryWriter {
@@ -437,7 +437,7 @@ class BinaryWriter {
 // Reader
 
 Error readError(std::u16string description) {
-  return makePlatformError(kPropertyListReadCorruptErrorCode, std::move(description));
+  return makePlatformError(PlatformErrorCode::kPropertyListReadCorrupt, std::move(description));
 }
 
 class BinaryReader {

@@ -11,14 +11,15 @@ namespace zv::platform {
 
 /// Serialises value as a binary property list, format "bplist00". Equal strings, numbers,
 /// dates and data are stored once, containers never; references and offsets take the fewest
-/// bytes that hold them. Fails (kPropertyListWriteInvalidErrorCode) on containers nested deeper
-/// than kPropertyListMaximumDepth and on strings that are not valid UTF-16.
+/// bytes that hold them. Fails (PlatformErrorCode::kPropertyListWriteInvalid) on containers nested
+/// deeper than kPropertyListMaximumDepth and on strings that are not valid UTF-16.
 Result<std::vector<std::uint8_t>> writeBinaryPropertyList(const PropertyList& value);
 
 /// Parses a binary property list, format "bplist00". The input is treated as hostile: any
 /// inconsistency, reference cycle, nesting deeper than kPropertyListMaximumDepth, invalid
 /// UTF-16 or input above kPropertyListMaximumInputSize is an error
-/// (kPropertyListReadCorruptErrorCode), and the result never grows far beyond the input size.
+/// (PlatformErrorCode::kPropertyListReadCorrupt), and the result never grows far beyond the input
+/// size.
 Result<PropertyList> readBinaryPropertyList(std::span<const std::uint8_t> bytes);
 
 /// True when bytes start as a binary property list does.

@@ -176,7 +176,9 @@ TEST(BinaryPropertyListTest, RefusesToWriteWhatItCouldNotReadBack) {
   for (const Case& c : cases) {
     auto bytes = writeBinaryPropertyList(c.value);
     ASSERT_FALSE(bytes.ok()) << c.name;
-    EXPECT_EQ(bytes.error().code, kPropertyListWriteInvalidErrorCode) << c.name;
+    EXPECT_EQ(bytes.error().code,
+              static_cast<std::int64_t>(PlatformErrorCode::kPropertyListWriteInvalid))
+        << c.name;
   }
 }
 
@@ -275,7 +277,9 @@ TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
   for (const Case& c : cases) {
     auto read = readBinaryPropertyList(c.input);
     ASSERT_FALSE(read.ok()) << c.name;
-    EXPECT_EQ(read.error().code, kPropertyListReadCorruptErrorCode) << c.name;
+    EXPECT_EQ(read.error().code,
+              static_cast<std::int64_t>(PlatformErrorCode::kPropertyListReadCorrupt))
+        << c.name;
     EXPECT_NE(toUtf8(read.error().description).find(c.expected), std::string::npos)
         << c.name << ": " << toUtf8(read.error().description);
   }

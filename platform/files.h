@@ -16,37 +16,8 @@
 
 namespace zv::platform {
 
-/// Codes of kPlatformErrorDomain for file operations; callers may branch on them.
-enum class FileErrorCode : std::int64_t {
-  kUnknown = 1,
-  kNotAFileURL = 2,
-  /// The path is empty, holds a NUL byte, or is one we refuse to change ("/", the home folder).
-  kInvalidPath = 3,
-  kFileNotFound = 4,
-  /// The destination is taken: a move or a new file never replaces it, so pick another name.
-  kFileExists = 5,
-  kPermissionDenied = 6,
-  kNotADirectory = 7,
-  kIsADirectory = 8,
-  /// A symbolic link stands where we would write or descend; we do not follow it.
-  kSymbolicLink = 9,
-  kNotARegularFile = 10,
-  kVolumeFull = 11,
-  kReadOnlyVolume = 12,
-  kReadFailed = 13,
-  kWriteFailed = 14,
-  kNoHomeFolder = 15,
-  kNameTooLong = 16,
-  /// A value handed to a file operation that it cannot store (a date out of range, ...).
-  kInvalidValue = 17,
-  /// The file is larger than the reader was willing to take.
-  kFileTooLarge = 18,
-  /// A removal met a folder of another file system (a mount) inside the tree and left it alone.
-  kOnAnotherFileSystem = 19,
-  /// The source changed (size, content or dates) while it was copied; the partial copy is gone,
-  /// and copying again may succeed.
-  kChangedWhileCopied = 20,
-};
+/// File operations name their failures so; the codes are the platform domain's own.
+using FileErrorCode = PlatformErrorCode;
 
 /// An error of kPlatformErrorDomain with the given code.
 Error makeFileError(FileErrorCode code, std::u16string description);

@@ -227,13 +227,13 @@ bool KeyedArchiver::beginKey(std::u16string_view key) {
     return false;
   }
   if (finished_) {
-    failWithError(makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+    failWithError(makePlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue,
                                     localized(u"The archive is already finished.")));
     return false;
   }
   if (isReservedKey(key)) {
     failWithError(
-        makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+        makePlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue,
                           formatLocalized(u"The key “%@” is reserved by the archive format.",
                                           {std::u16string(key)})));
     return false;
@@ -290,7 +290,7 @@ std::uint64_t KeyedArchiver::appendObject(PropertyList value) {
 
 std::uint64_t KeyedArchiver::uidForClass(const std::vector<std::u16string>& hierarchy) {
   if (hierarchy.empty() || hierarchy.front().empty()) {
-    failWithError(makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+    failWithError(makePlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue,
                                     localized(u"An archived object has no class name.")));
     return 0;
   }
@@ -357,7 +357,7 @@ std::uint64_t KeyedArchiver::uidForObject(const ArchivedObject& object) {
     return uid;
   }
   if (openObjects_.size() > kKeyedArchiveMaximumDepth) {
-    failWithError(makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+    failWithError(makePlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue,
                                     localized(u"Archived objects are nested too deeply.")));
     return 0;
   }
@@ -433,7 +433,7 @@ Result<PropertyList> KeyedArchiver::finishEncoding() {
     return *error_;
   }
   if (finished_) {
-    return makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+    return makePlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue,
                              localized(u"The archive is already finished."));
   }
   finished_ = true;
@@ -465,13 +465,13 @@ Result<std::vector<std::uint8_t>> archivedDataWithRootObject(const ArchivedObjec
 Result<void> KeyedArchiveClassRegistry::registerClass(std::vector<std::u16string> classHierarchy,
                                                       DecodeFunction decode) {
   if (classHierarchy.empty() || classHierarchy.front().empty() || !decode) {
-    return makePlatformError(kKeyedArchiveInvalidValueErrorCode,
+    return makePlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue,
                              localized(u"A class needs a name and a decoding function."));
   }
   const std::u16string& name = classHierarchy.front();
   if (findBuiltInClass(name) || find(name)) {
     return makePlatformError(
-        kKeyedArchiveInvalidValueErrorCode,
+        PlatformErrorCode::kKeyedArchiveInvalidValue,
         formatLocalized(u"The class “%@” is already known to the archive.", {name}));
   }
   registrations_.push_back({std::move(classHierarchy), std::move(decode)});
@@ -495,18 +495,18 @@ namespace {
 
 Error corrupt(std::u16string_view what) {
   return makePlatformError(
-      kKeyedArchiveReadCorruptErrorCode,
+      PlatformErrorCode::kKeyedArchiveReadCorrupt,
       formatLocalized(u"The keyed archive is damaged: %@.", {localized(what)}));
 }
 
 Error corruptAt(std::u16string_view format, std::uint64_t uid) {
   const std::string number = std::to_string(uid);
-  return makePlatformError(kKeyedArchiveReadCorruptErrorCode,
+  return makePlatformError(PlatformErrorCode::kKeyedArchiveReadCorrupt,
                            formatLocalized(format, {std::u16string(number.begin(), number.end())}));
 }
 
 Error typeMismatch(std::u16string_view key, std::u16string_view expected) {
-  return makePlatformError(kKeyedArchiveReadCorruptErrorCode,
+  return makePlatformError(PlatformErrorCode::kKeyedArchiveReadCorrupt,
                            formatLocalized(u"The value for key “%@” is not %@.",
                                            {std::u16string(key), localized(expected)}));
 }
@@ -590,7 +590,7 @@ Error KeyedUnarchiver::State::notAllowed(std::u16string_view key, std::u16string
     allowedList += name;
   }
   return makePlatformError(
-      kKeyedArchiveReadCorruptErrorCode,
+      PlatformErrorCode::kKeyedArchiveReadCorrupt,
       formatLocalized(u"The value for key “%@” is of unexpected class “%@”; allowed are: %@.",
                       {std::u16string(key), std::u16string(className), allowedList}));
 }
@@ -695,7 +695,7 @@ Result<const ClassInfo*> KeyedUnarchiver::State::classOf(const PropertyListDicti
   info.registration = info.builtIn ? nullptr : registry->find(info.name);
   if (!info.builtIn && !info.registration) {
     return makePlatformError(
-        kKeyedArchiveReadCorruptErrorCode,
+        PlatformErrorCode::kKeyedArchiveReadCorrupt,
         formatLocalized(u"The archive holds an object of class “%@”, which cannot be decoded.",
                         {info.name}));
   }
@@ -743,7 +743,7 @@ Result<ArchivedObject> KeyedUnarchiver::State::decodeRecord(std::uint64_t uid,
       decoded = std::move(object).error();
     } else if (!*object) {
       decoded = makePlatformError(
-          kKeyedArchiveReadCorruptErrorCode,
+          PlatformErrorCode::kKeyedArchiveReadCorrupt,
           formatLocalized(u"An object of class “%@” could not be decoded.", {info.name}));
     } else {
       decoded = ArchivedObject(std::move(*object));
@@ -864,7 +864,7 @@ Result<ArchivedObject> KeyedUnarchiver::State::decodeBuiltIn(const ClassInfo& in
       break;
   }
   return makePlatformError(
-      kKeyedArchiveReadCorruptErrorCode,
+      PlatformErrorCode::kKeyedArchiveReadCorrupt,
       formatLocalized(u"The archive holds an object of class “%@”, which cannot be decoded.",
                       {info.name}));
 }
@@ -938,7 +938,7 @@ Result<ArchivedObject> KeyedUnarchiver::decodeTopLevelObjectForKey(
     std::u16string_view key, const std::vector<std::u16string>& allowedClasses) {
   const PropertyList* value = isReservedKey(key) ? nullptr : state_->top->find(key);
   if (!value) {
-    return makePlatformError(kKeyedArchiveValueNotFoundErrorCode,
+    return makePlatformError(PlatformErrorCode::kKeyedArchiveValueNotFound,
                              formatLocalized(u"The archive has no top-level object for key “%@”.",
                                              {std::u16string(key)}));
   }

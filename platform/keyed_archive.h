@@ -17,13 +17,6 @@
 
 namespace zv::platform {
 
-/// An archive is damaged, hostile, or holds a value of a class or type the caller did not ask for.
-inline constexpr std::int64_t kKeyedArchiveReadCorruptErrorCode = 4864;
-/// A value the caller requires is missing from the archive.
-inline constexpr std::int64_t kKeyedArchiveValueNotFoundErrorCode = 4865;
-/// A value cannot be archived (reserved key, nesting too deep, class without a name).
-inline constexpr std::int64_t kKeyedArchiveInvalidValueErrorCode = 4866;
-
 /// Objects nest at most this deep, on archiving and on unarchiving.
 inline constexpr std::size_t kKeyedArchiveMaximumDepth = 512;
 
@@ -232,7 +225,7 @@ class KeyedArchiveClassRegistry {
 /// subclass of one, as far as the decoder knows the class), references are checked, cycles and
 /// excessive nesting are refused. Built-in containers decode their elements (and dictionary
 /// keys) with the allowed classes of the container; our own classes name theirs when they
-/// decode a key. Errors are kKeyedArchiveReadCorruptErrorCode unless stated otherwise.
+/// decode a key. Errors are PlatformErrorCode::kKeyedArchiveReadCorrupt unless stated otherwise.
 class KeyedUnarchiver {
  public:
   /// Validates the archive's frame ("$archiver", "$version", "$top", "$objects" with "$null"

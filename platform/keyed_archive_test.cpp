@@ -490,7 +490,9 @@ TEST(KeyedArchiveWriterTest, ValuesThatCannotBeArchivedFail) {
   for (const Case& test : cases) {
     Result<PropertyList> encoded = archivedRoot(test.root);
     ASSERT_FALSE(encoded) << test.name;
-    EXPECT_EQ(encoded.error().code, kKeyedArchiveInvalidValueErrorCode) << test.name;
+    EXPECT_EQ(encoded.error().code,
+              static_cast<std::int64_t>(PlatformErrorCode::kKeyedArchiveInvalidValue))
+        << test.name;
   }
 }
 

@@ -133,6 +133,10 @@ std::u16string formatLocalized(std::u16string_view englishFormat,
   return formatString(localized(englishFormat), args);
 }
 
+Error makePlatformError(PlatformErrorCode code, std::u16string description) {
+  return makePlatformError(static_cast<std::int64_t>(code), std::move(description));
+}
+
 Error makePlatformError(std::int64_t code, std::u16string description) {
   return Error{kPlatformErrorDomain, code, std::move(description)};
 }

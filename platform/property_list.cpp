@@ -227,7 +227,7 @@ Result<void> checkPropertyListInputSize(std::size_t byteCount) {
     return {};
   }
   return makePlatformError(
-      kPropertyListReadCorruptErrorCode,
+      PlatformErrorCode::kPropertyListReadCorrupt,
       formatLocalized(u"Property list is too large: %ld bytes (at most %ld).",
                       {static_cast<std::int64_t>(byteCount),
                        static_cast<std::int64_t>(kPropertyListMaximumInputSize)}));

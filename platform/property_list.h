@@ -16,11 +16,6 @@
 
 namespace zv::platform {
 
-/// Failures of reading a property list: the input is not one, is damaged, hostile or too big.
-inline constexpr std::int64_t kPropertyListReadCorruptErrorCode = 3840;
-/// Failures of writing a property list: the value cannot be represented in the chosen format.
-inline constexpr std::int64_t kPropertyListWriteInvalidErrorCode = 3851;
-
 /// Containers nest at most this deep (the root counts as depth 1), on read and on write.
 inline constexpr std::size_t kPropertyListMaximumDepth = 512;
 /// Readers refuse larger inputs outright.

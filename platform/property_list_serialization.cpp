@@ -37,7 +37,7 @@ Result<PropertyList> readPropertyList(std::span<const std::uint8_t> bytes,
     }
     return readXmlPropertyList(bytes);
   }
-  return makePlatformError(kPropertyListReadCorruptErrorCode,
+  return makePlatformError(PlatformErrorCode::kPropertyListReadCorrupt,
                            localized(u"The data is not a property list in a known format."));
 }
 

@@ -14,7 +14,7 @@ enum class PropertyListFormat : std::uint8_t { kBinary, kXml };
 
 /// Parses a property list in either encoding, telling them apart by their first bytes; format
 /// (when given) receives the encoding found. Input that is neither is an error
-/// (kPropertyListReadCorruptErrorCode).
+/// (PlatformErrorCode::kPropertyListReadCorrupt).
 Result<PropertyList> readPropertyList(std::span<const std::uint8_t> bytes,
                                       PropertyListFormat* format = nullptr);
 

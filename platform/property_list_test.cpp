@@ -128,7 +128,8 @@ TEST(PropertyListInputSizeTest, RefusesOnlyWhatIsAboveTheLimit) {
     Result<void> sized = checkPropertyListInputSize(c.byteCount);
     EXPECT_EQ(sized.ok(), c.accepted) << c.byteCount;
     if (!sized) {
-      EXPECT_EQ(sized.error().code, kPropertyListReadCorruptErrorCode);
+      EXPECT_EQ(sized.error().code,
+                static_cast<std::int64_t>(PlatformErrorCode::kPropertyListReadCorrupt));
     }
   }
 }

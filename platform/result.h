@@ -6,6 +6,8 @@
 #include <utility>
 #include <variant>
 
+#include "platform/platform_errors.h"
+
 namespace zv::platform {
 
 /// A failure as the user and the caller see it: a domain, a code within that domain and a
@@ -21,9 +23,6 @@ struct Error {
 /// The platform's user-cancelled error (domain and code as the target application expects them).
 inline constexpr char16_t kCocoaErrorDomain[] = u"NSCocoaErrorDomain";
 inline constexpr std::int64_t kUserCancelledErrorCode = 3072;
-
-/// Domain of failures raised by our own platform layer (files, property lists, archives).
-inline constexpr char16_t kPlatformErrorDomain[] = u"ZVPlatformErrorDomain";
 
 /// Either a value or an Error; never both, never neither.
 template <typename T>
@@ -90,6 +89,8 @@ class [[nodiscard]] Result<void> {
 };
 
 /// Builds an error of our platform domain.
+Error makePlatformError(PlatformErrorCode code, std::u16string description);
+/// The same for a code outside the table: the log file reports its errno values so.
 Error makePlatformError(std::int64_t code, std::u16string description);
 
 /// The user-cancelled error, described in the user's language.

@@ -37,7 +37,7 @@ constexpr std::int64_t kLastWritableSecond = 253402300799;   // 9999-12-31T23:59
 // Writer
 
 Error writeError(std::u16string description) {
-  return makePlatformError(kPropertyListWriteInvalidErrorCode, std::move(description));
+  return makePlatformError(PlatformErrorCode::kPropertyListWriteInvalid, std::move(description));
 }
 
 class XmlWriter {
@@ -246,7 +246,7 @@ class XmlWriter {
 // Reader
 
 Error readError(std::u16string description) {
-  return makePlatformError(kPropertyListReadCorruptErrorCode, std::move(description));
+  return makePlatformError(PlatformErrorCode::kPropertyListReadCorrupt, std::move(description));
 }
 
 bool isXmlSpace(char c) {

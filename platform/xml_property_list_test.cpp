@@ -132,7 +132,9 @@ TEST(XmlPropertyListTest, RefusesToWriteWhatXmlCannotCarry) {
   for (const Case& c : cases) {
     auto bytes = writeXmlPropertyList(c.value);
     ASSERT_FALSE(bytes.ok()) << c.name;
-    EXPECT_EQ(bytes.error().code, kPropertyListWriteInvalidErrorCode) << c.name;
+    EXPECT_EQ(bytes.error().code,
+              static_cast<std::int64_t>(PlatformErrorCode::kPropertyListWriteInvalid))
+        << c.name;
   }
 }
 
@@ -227,7 +229,9 @@ TEST(XmlPropertyListTest, MalformedOrHostileInputIsAnError) {
   for (const Case& c : cases) {
     auto read = readXmlPropertyList(bytesOf(c.input));
     ASSERT_FALSE(read.ok()) << c.name;
-    EXPECT_EQ(read.error().code, kPropertyListReadCorruptErrorCode) << c.name;
+    EXPECT_EQ(read.error().code,
+              static_cast<std::int64_t>(PlatformErrorCode::kPropertyListReadCorrupt))
+        << c.name;
     EXPECT_NE(toUtf8(read.error().description).find(c.expected), std::string::npos)
         << c.name << ": " << toUtf8(read.error().description);
   }

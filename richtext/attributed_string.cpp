@@ -517,8 +517,9 @@ Decoded ArchivedAttributedString::decode(KeyedUnarchiver& coder) {
     return std::move(string).error();
   }
   if (string->isNil()) {
-    return Error{platform::kPlatformErrorDomain, platform::kKeyedArchiveReadCorruptErrorCode,
-                 platform::localized(u"An archived attributed string has no text.")};
+    return platform::makePlatformError(
+        platform::PlatformErrorCode::kKeyedArchiveReadCorrupt,
+        platform::localized(u"An archived attributed string has no text."));
   }
   // Attribute values may be of any class the archive can decode; those we do not use are left
   // out below rather than refused here.
@@ -625,8 +626,9 @@ const KeyedArchiveClassRegistry& attributedStringRegistry() {
 }
 
 Error notAnAttributedString() {
-  return Error{platform::kPlatformErrorDomain, platform::kKeyedArchiveReadCorruptErrorCode,
-               platform::localized(u"The archive does not hold an attributed string.")};
+  return platform::makePlatformError(
+      platform::PlatformErrorCode::kKeyedArchiveReadCorrupt,
+      platform::localized(u"The archive does not hold an attributed string."));
 }
 
 }  // namespace

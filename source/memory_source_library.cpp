@@ -1,31 +1,12 @@
 #include "source/memory_source_library.h"
 
 #include <algorithm>
-#include <array>
 #include <utility>
 
 namespace zv::source {
-namespace {
-
-constexpr std::array<std::u16string_view, 7> kKindNames = {
-    u"note", u"serialNumber", u"password", u"bookmark", u"image", u"pdfArchive", u"webArchive"};
-
-}  // namespace
-
-std::u16string_view itemKindName(ItemKind kind) {
-  return kKindNames[static_cast<size_t>(kind)];
-}
-
-std::optional<ItemKind> itemKindFromName(std::u16string_view name) {
-  auto found = std::find(kKindNames.begin(), kKindNames.end(), name);
-  if (found == kKindNames.end()) {
-    return std::nullopt;
-  }
-  return static_cast<ItemKind>(found - kKindNames.begin());
-}
 
 platform::Error makeSourceError(std::u16string reason) {
-  return platform::Error{u"ZVSourceErrorDomain", 1, std::move(reason)};
+  return platform::Error{kSourceErrorDomain, kSourceCallFailedErrorCode, std::move(reason)};
 }
 
 MemorySourceLibrary::MemorySourceLibrary(LibraryContents contents, ItemExporter exporter)

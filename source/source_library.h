@@ -8,19 +8,18 @@
 #include "platform/date.h"
 #include "platform/result.h"
 #include "platform/url.h"
+#include "source/item_kinds.h"
 
 namespace zv::source {
 
-/// The seven kinds of database item, in the order the export runs through them.
-enum class ItemKind { note, serialNumber, password, bookmark, image, pdfArchive, webArchive };
+/// The domain of the errors that source calls fail with; the description is the source's reason.
+inline constexpr char16_t kSourceErrorDomain[] = u"ZVSourceErrorDomain";
 
-inline constexpr ItemKind kAllItemKinds[] = {
-    ItemKind::note,  ItemKind::serialNumber, ItemKind::password,  ItemKind::bookmark,
-    ItemKind::image, ItemKind::pdfArchive,   ItemKind::webArchive};
-
-/// The kind's name in library snapshots ("note", "serialNumber", ...).
-std::u16string_view itemKindName(ItemKind kind);
-std::optional<ItemKind> itemKindFromName(std::u16string_view name);
+/// The codes of kSourceErrorDomain.
+enum SourceErrorCode : std::int64_t {
+  /// The source refused or failed the call.
+  kSourceCallFailedErrorCode = 1,
+};
 
 struct Tag {
   std::optional<std::u16string> name;

@@ -237,13 +237,13 @@ TEST(WebLinkReadTest, FailuresLeaveTheLinkUnchanged) {
       {"not a property list",
        {'[', 'I', 'n', 't', 'e', 'r', 'n', 'e', 't', ']'},
        platform::kPlatformErrorDomain,
-       platform::kPropertyListReadCorruptErrorCode},
+       static_cast<std::int64_t>(platform::PlatformErrorCode::kPropertyListReadCorrupt)},
       {"empty file",
        {},
        platform::kPlatformErrorDomain,
-       platform::kPropertyListReadCorruptErrorCode},
+       static_cast<std::int64_t>(platform::PlatformErrorCode::kPropertyListReadCorrupt)},
       {"truncated binary file", truncated, platform::kPlatformErrorDomain,
-       platform::kPropertyListReadCorruptErrorCode},
+       static_cast<std::int64_t>(platform::PlatformErrorCode::kPropertyListReadCorrupt)},
   };
   for (const Case& testCase : cases) {
     QNTWebLinkFile link = fullLink();
