@@ -154,8 +154,8 @@ CivilDateTime civilDateTimeFromUnixSeconds(std::int64_t secondsSince1970) {
 }
 
 std::int64_t unixSecondsFromCivilDateTime(const CivilDateTime& time) {
-  return daysFromCivil(time.year, time.month, time.day) * kSecondsPerDay + time.hour * 3600 +
-         time.minute * 60 + time.second;
+  return daysFromCivil(time.year, time.month, time.day) * kSecondsPerDay +
+         std::int64_t{time.hour} * 3600 + std::int64_t{time.minute} * 60 + time.second;
 }
 
 bool isValidCivilDateTime(const CivilDateTime& time) {

@@ -46,6 +46,8 @@ struct PropertyListDate {
 struct PropertyListUid {
   std::uint64_t value = 0;
 
+  // clang-tidy 14 takes the standard library's comparison with literal 0 for a null pointer.
+  // NOLINTNEXTLINE(modernize-use-nullptr)
   friend auto operator<=>(const PropertyListUid&, const PropertyListUid&) = default;
 };
 
