@@ -49,6 +49,7 @@ constexpr int kExitUsage = 2;
 constexpr int kExitCancelled = 130;
 constexpr char kProgramName[] = "zelvar-export";
 constexpr char kDemoLibraryPath[] = "data/demo-library";
+constexpr char kInstalledDemoLibraryPath[] = ZV_DEMO_LIBRARY_FROM_BINDIR;
 // Redrawing more often only costs time; the eye cannot follow it anyway.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
@@ -57,8 +58,9 @@ constexpr char kUsage[] =
     "Export a Zelvar library snapshot into Quennet's app-group container.\n"
     "\n"
     "  --library DIR     the library snapshot folder (holding library.json); default: the\n"
-    "                    demo library data/demo-library of the source tree this program was\n"
-    "                    built from, looked for beside the executable's build folder first\n"
+    "                    demo library installed with this program (in\n"
+    "                    share/zelvar-importer/demo-library), or data/demo-library of the\n"
+    "                    source tree whose build folder holds this program\n"
     "  --container DIR   the app-group container to export into; default: Quennet's container\n"
     "                    in the user's data folder ($XDG_DATA_HOME or ~/.local/share)\n"
     "  --no-passwords    leave password items out\n"
@@ -125,16 +127,19 @@ int exitStatusForSignal(int number) {
   return 128 + number;
 }
 
-// The demo library of the source tree: the executable lies in <tree>/<build folder>/bin, and the
-// tree it was built from is the fallback when the executable has been moved.
+// The demo library: beside an installed program under <prefix>/share, or in the source tree of a
+// build, whose executables lie in <tree>/<build folder>/bin. Both are found from the executable
+// alone, so that the program never depends on where it was built.
 std::optional<std::filesystem::path> defaultLibraryFolder() {
   std::vector<std::filesystem::path> candidates;
   std::error_code error;
   std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) {
-    candidates.push_back(executable.parent_path().parent_path().parent_path() / kDemoLibraryPath);
+  if (error) {
+    return std::nullopt;
   }
-  candidates.push_back(std::filesystem::path(ZV_SOURCE_DIR) / kDemoLibraryPath);
+  const std::filesystem::path programFolder = executable.parent_path();
+  candidates.push_back((programFolder / kInstalledDemoLibraryPath).lexically_normal());
+  candidates.push_back(programFolder.parent_path().parent_path() / kDemoLibraryPath);
   for (const auto& candidate : candidates) {
     if (std::filesystem::is_regular_file(candidate / zv::source::kLibrarySnapshotFileName, error)) {
       return candidate;
@@ -295,6 +300,8 @@ class TerminationSignals {
   // before it has reported how the export ended.
   ~TerminationSignals() {
     stopping_ = true;
+    // Blocked everywhere, SIGTERM only wakes the watcher's sigwait(); it kills no thread.
+    // NOLINTNEXTLINE(bugprone-bad-signal-to-kill-thread)
     pthread_kill(watcher_.native_handle(), SIGTERM);
     watcher_.join();
   }
@@ -431,6 +438,9 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
 
 }  // namespace
 
+// Our code reports failure as values; what can still escape is the standard library failing to
+// allocate or to start a thread, after which ending the program is all that is left.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
   // A closed pipe then shows as a write error, reported, not as a silent death.
   ::signal(SIGPIPE, SIG_IGN);

@@ -388,7 +388,7 @@ class BinaryWriter {
     const std::uint64_t offsetTableOffset = kHeaderSize + objectBytes_ + refs_.size() * refWidth;
     // The last object starts at the largest offset.
     const std::uint64_t lastOffset =
-        offsetTableOffset - lastObjectBytes_ - objects_.back().refCount * refWidth;
+        offsetTableOffset - lastObjectBytes_ - std::uint64_t{objects_.back().refCount} * refWidth;
     const unsigned offsetWidth = widthFor(lastOffset);
     // The whole file in one allocation, objects and offset table filled side by side.
     out_.resize(offsetTableOffset + objectCount * offsetWidth + kTrailerSize);

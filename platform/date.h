@@ -15,6 +15,8 @@ namespace zv::platform {
 struct Date {
   double secondsSinceReferenceDate = 0;
 
+  // clang-tidy 14 takes the standard library's comparison with literal 0 for a null pointer.
+  // NOLINTNEXTLINE(modernize-use-nullptr)
   friend auto operator<=>(const Date&, const Date&) = default;
 };
 

@@ -88,7 +88,8 @@ Result<void> storeCreationDate(const std::string& path, Date date) {
   if (!text) {
     return makeFileErrorFromErrno(EINVAL, path);
   }
-  if (::lsetxattr(path.c_str(), kCreationDateAttribute, text->data(), text->size(), 0) != 0 &&
+  const std::string& value = *text;
+  if (::lsetxattr(path.c_str(), kCreationDateAttribute, value.data(), value.size(), 0) != 0 &&
       !attributesUnsupported(errno)) {
     return makeFileErrorFromErrno(errno, path);
   }
@@ -173,7 +174,8 @@ Result<void> copyCreationDate(int source, int destination, std::string_view path
   if (!text) {
     return makeFileErrorFromErrno(EINVAL, path);
   }
-  if (::fsetxattr(destination, kCreationDateAttribute, text->data(), text->size(), 0) != 0 &&
+  const std::string& value = *text;
+  if (::fsetxattr(destination, kCreationDateAttribute, value.data(), value.size(), 0) != 0 &&
       !attributesUnsupported(errno)) {
     return makeFileErrorFromErrno(errno, path);
   }

@@ -245,7 +245,7 @@ PropertyList uid(std::uint64_t value) {
   return PropertyListUid{value};
 }
 
-PropertyList classRecord(std::u16string name, PropertyList::Array chain = {}) {
+PropertyList classRecord(const std::u16string& name, const PropertyList::Array& chain = {}) {
   PropertyListDictionary record;
   record.set(u"$classname", name);
   record.set(u"$classes", chain.empty() ? PropertyList::Array{name, u"NSObject"} : chain);

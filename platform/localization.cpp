@@ -108,9 +108,7 @@ std::u16string formatString(std::u16string_view format,
     bool filled = true;
     if (kind == '@' && std::holds_alternative<std::u16string>(argument)) {
       out += std::get<std::u16string>(argument);
-    } else if (kind == '@' && std::holds_alternative<std::int64_t>(argument)) {
-      out += fromUtf8(std::to_string(std::get<std::int64_t>(argument)));
-    } else if (kind == 'd' && std::holds_alternative<std::int64_t>(argument)) {
+    } else if ((kind == '@' || kind == 'd') && std::holds_alternative<std::int64_t>(argument)) {
       out += fromUtf8(std::to_string(std::get<std::int64_t>(argument)));
     } else if (kind == 'f' && std::holds_alternative<double>(argument)) {
       out += formatReal(std::get<double>(argument), decimals);

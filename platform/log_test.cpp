@@ -112,8 +112,9 @@ TEST(Log, LinesFromManyThreadsStayWhole) {
 
   constexpr int kThreads = 8;
   constexpr int kLinesPerThread = 100;
-  const std::u16string padding(3 * PIPE_BUF, u'x');
+  const std::u16string padding(std::size_t{3} * PIPE_BUF, u'x');
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &padding] {
       for (int i = 0; i < kLinesPerThread; ++i) {

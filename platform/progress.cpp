@@ -115,7 +115,7 @@ bool Progress::isCancelled() const {
   return state_.cancelled;
 }
 
-void Progress::setCancellationHandler(std::function<void()> handler) {
+void Progress::setCancellationHandler(const std::function<void()>& handler) {
   bool alreadyCancelled = false;
   {
     std::lock_guard lock(mutex_);

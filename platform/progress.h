@@ -58,7 +58,7 @@ class Progress {
   bool isCancelled() const;
 
   /// The block that cancel() calls; called at once if the progress is already cancelled.
-  void setCancellationHandler(std::function<void()> handler);
+  void setCancellationHandler(const std::function<void()>& handler);
 
   /// Registers a block that receives the state after each change, on the main thread. Changes
   /// made before it was added are not replayed.

@@ -26,6 +26,8 @@ inline constexpr std::size_t kPropertyListMaximumInputSize = std::size_t{256} <<
 struct PropertyListUid {
   std::uint64_t value = 0;
 
+  // clang-tidy 14 takes the standard library's comparison with literal 0 for a null pointer.
+  // NOLINTNEXTLINE(modernize-use-nullptr)
   friend auto operator<=>(const PropertyListUid&, const PropertyListUid&) = default;
 };
 

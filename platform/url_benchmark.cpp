@@ -14,6 +14,8 @@ namespace {
 const std::vector<std::u16string>& bookmarkLocations() {
   static const std::vector<std::u16string> locations = {
       u"https://example.com/",
+      // One location, split for width.
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
       u"https://www.example.org/articles/2021/03/05/a-long-slug-for-an-article?utm_source=feed"
       u"&utm_medium=rss&id=12345#section-2",
       u"https://de.example.org/wiki/K\u00e4sefondue",

@@ -291,7 +291,8 @@ std::vector<Range> localizedStandardRangesOfString(std::u16string_view text,
        position = search.next(status)) {
     const std::size_t start = markedText.originalIndex[static_cast<std::size_t>(position)];
     const std::size_t end =
-        markedText.originalIndex[static_cast<std::size_t>(position + search.getMatchedLength())];
+        markedText.originalIndex[static_cast<std::size_t>(position) +
+                                 static_cast<std::size_t>(search.getMatchedLength())];
     ranges.push_back({start, end - start});
   }
   return ranges;

@@ -1,5 +1,6 @@
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <string>
 
 #include "text/character_sets.h"
@@ -29,8 +30,8 @@ void BM_StringByRemovingCharactersInSet(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_StringByRemovingCharactersInSet)
-    ->Arg(100 * 1024)
-    ->Arg(1024 * 1024)
+    ->Arg(std::int64_t{100} * 1024)
+    ->Arg(std::int64_t{1024} * 1024)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 

@@ -103,7 +103,8 @@ const icu::RuleBasedCollator* canonicalEquivalenceCollator() {
     if (U_FAILURE(status) || ruleBased == nullptr) {
       return static_cast<icu::RuleBasedCollator*>(nullptr);
     }
-    created.release();
+    // Kept for the life of the program: ruleBased is the only owner from here on.
+    static_cast<void>(created.release());
     return ruleBased;
   }();
   return collator;

@@ -53,10 +53,13 @@ std::optional<T> reported(Result<T> result, Error* error) {
 }
 
 bool reported(Result<void> result, Error* error) {
-  if (!result && error) {
+  if (result) {
+    return true;
+  }
+  if (error) {
     *error = std::move(result).error();
   }
-  return result.ok();
+  return false;
 }
 
 // Our property list writer refuses text with unpaired surrogates, which names taken from web
