@@ -143,7 +143,8 @@ std::int64_t unixSecondsFromCivilDateTime(const CivilDateTime& time) {
   const auto [year, cycles] = yearInFirstCycle(time.year);
   const sys_days date{year / month(time.month) / day(time.day)};
   const std::int64_t days = date.time_since_epoch().count() + cycles * kDaysPerCycle;
-  return days * kSecondsPerDay + std::int64_t{time.hour} * 3600 + std::int64_t{time.minute} * 60 + time.second;
+  return days * kSecondsPerDay + std::int64_t{time.hour} * 3600 + std::int64_t{time.minute} * 60 +
+         time.second;
 }
 
 bool isValidCivilDateTime(const CivilDateTime& time) {
