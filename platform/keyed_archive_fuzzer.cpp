@@ -27,11 +27,9 @@ class FuzzObject : public Archivable {
     static_cast<void>(coder.decodeBoolForKey(u"b"));
     static_cast<void>(coder.decodeBytesForKey(u"bytes"));
     static_cast<void>(coder.decodeStringForKey(u"s"));
-    Result<ArchivedObject> next =
-        coder.decodeObjectForKey(u"next", {u"ZVFuzzObject", u"NSArray", u"NSDictionary"});
-    if (!next) {
-      return next.error();
-    }
+    ZV_ASSIGN_OR_RETURN(
+        ArchivedObject next,
+        coder.decodeObjectForKey(u"next", {u"ZVFuzzObject", u"NSArray", u"NSDictionary"}));
     return std::shared_ptr<const Archivable>(std::make_shared<FuzzObject>());
   }
 };
