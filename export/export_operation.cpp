@@ -338,7 +338,7 @@ void ZVExportOperation::endWithError(std::optional<Error> error) {
     temporaryDirectory_.reset();
   }
   if (isCancelled()) {
-    error = Error{platform::kCocoaErrorDomain, platform::kUserCancelledErrorCode, u""};
+    error = platform::makeUserCancelledError();
   }
   CompletionBlock completion;
   std::optional<URL> metadataFile;
