@@ -126,7 +126,7 @@ class [[nodiscard]] Result {
 
  private:
   std::variant<T, Error> state_;
-  detail::ErrorCheck check_;
+  [[no_unique_address]] detail::ErrorCheck check_;
 };
 
 /// The result of an operation that yields nothing but may fail.
@@ -156,7 +156,7 @@ class [[nodiscard]] Result<void> {
  private:
   Error error_;
   bool failed_ = false;
-  detail::ErrorCheck check_;
+  [[no_unique_address]] detail::ErrorCheck check_;
 };
 
 #define ZV_RESULT_CONCAT_INNER(a, b) a##b
