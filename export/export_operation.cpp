@@ -161,8 +161,8 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
     exportFolderURL_ = exportFolder;
     rootFolderURL_ = rootFolder;
   }
-  if (auto overlap = libraryOverlapError(*container)) {
-    error = std::move(overlap);
+  if (auto overlap = checkLibraryOverlap(*container); !overlap) {
+    error = std::move(overlap).error();
     return false;
   }
   auto cannotCreate = [&](const Error& cause) {
@@ -211,16 +211,16 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
   return true;
 }
 
-std::optional<Error> ZVExportOperation::libraryOverlapError(const URL& container) const {
+platform::Result<void> ZVExportOperation::checkLibraryOverlap(const URL& container) const {
   std::optional<URL> libraryFolder = zelvarApp()->libraryFolderURL();
   if (!libraryFolder) {
-    return std::nullopt;
+    return {};
   }
   // A library that cannot be resolved does not exist, and nothing of it can be lost.
   std::optional<std::filesystem::path> library = realPathOfFolder(*libraryFolder, true);
   std::optional<std::filesystem::path> realContainer = realPathOfFolder(container, false);
   if (!library || !realContainer) {
-    return std::nullopt;
+    return {};
   }
   // The export folder itself is never followed when it is a link: it is removed as one.
   const std::filesystem::path exportFolder =
@@ -239,7 +239,7 @@ std::optional<Error> ZVExportOperation::libraryOverlapError(const URL& container
                            formatLocalized(u"The export folder %@ would lie inside the library %@.",
                                            {exportPath, libraryPath}));
   }
-  return std::nullopt;
+  return {};
 }
 
 bool ZVExportOperation::performExport(std::optional<Error>& error) {
@@ -328,7 +328,7 @@ void ZVExportOperation::endWithError(std::optional<Error> error) {
     temporaryDirectory_.reset();
   }
   if (isCancelled()) {
-    error = Error{platform::kCocoaErrorDomain, platform::kUserCancelledErrorCode, u""};
+    error = platform::makeUserCancelledError();
   }
   CompletionBlock completion;
   std::optional<URL> metadataFile;

@@ -99,9 +99,9 @@ class ZVExportOperation : public platform::Operation {
  private:
   // Lifecycle and driver.
   bool createExportFolder(std::optional<platform::Error>& error);
-  // An error when the library lies in the export folder that a run replaces, or the export
+  // Fails when the library lies in the export folder that a run replaces, or the export
   // folder would lie in the library.
-  std::optional<platform::Error> libraryOverlapError(const platform::URL& container) const;
+  platform::Result<void> checkLibraryOverlap(const platform::URL& container) const;
   bool performExport(std::optional<platform::Error>& error);
   void updateProgressForItems();
   void endWithError(std::optional<platform::Error> error);
@@ -124,7 +124,9 @@ class ZVExportOperation : public platform::Operation {
   void addInfoForItem(const source::DatabaseItem& item, const platform::URL& fileURL,
                       bool convertToNote, bool shouldEncrypt);
   platform::URL convertedFileURLForExportedFileURL(const platform::URL& fileURL);
-  const platform::URL& temporaryDirectory();
+  // This run's private temporary folder, created at the first call; a failure is local, never
+  // the source's.
+  platform::Result<platform::URL> temporaryDirectory();
 
   // Bookmarks.
   bool exportBookmarks(std::optional<platform::Error>& error);

@@ -114,12 +114,9 @@ class ExportOperationTest : public ::testing::Test {
           }
           URL file = directory.appendingPathComponent(payload->second.first);
           const auto& bytes = payload->second.second;
-          auto written = platform::writeFileAtURL(
+          ZV_TRY(platform::writeFileAtURL(
               file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
-              platform::WriteMode::kCreateNew);
-          if (!written) {
-            return written.error();
-          }
+              platform::WriteMode::kCreateNew));
           return std::optional<URL>(file);
         });
   }
@@ -904,6 +901,35 @@ TEST_F(ExportOperationTest, FolderMountedInTheOldExportStopsTheRunAndStays) {
       << *report;
   EXPECT_NE(report->find("another file system"), std::string::npos) << *report;
   EXPECT_EQ(readText(outside.appendingPathComponent(u"keep.txt").fileSystemPath()), "precious");
+}
+
+TEST_F(ExportOperationTest, TemporaryFolderFailureIsAnExportErrorNotASourceFailure) {
+  URL readOnly = temporary_->url().appendingPathComponent(u"read-only", true);
+  ASSERT_TRUE(platform::createDirectoryAtURL(readOnly, false, 0700));
+  source::LibraryContents contents;
+  contents.items.push_back(item(ItemKind::note, u"N1", u"Note"));
+  addPayload(u"N1", u"N1.rtf");
+  std::optional<std::string> report =
+      platform::testing::reportFromPrivateMountNamespace([&]() -> std::optional<std::string> {
+        // Read-only, since permissions do not stop root.
+        if (::mount("zv-test", readOnly.fileSystemPath().c_str(), "tmpfs", MS_RDONLY, "size=1m") !=
+            0) {
+          return std::nullopt;
+        }
+        ::setenv("TMPDIR", readOnly.fileSystemPath().c_str(), 1);
+        Outcome outcome = runExport(makeLibrary(contents));
+        if (!outcome.error) {
+          return "exported";
+        }
+        return std::to_string(outcome.error->code) + " " +
+               platform::toUtf8(outcome.error->description);
+      });
+  if (!report) {
+    GTEST_SKIP() << "mounting is not permitted here";
+  }
+  EXPECT_TRUE(report->starts_with(std::to_string(kFileExportErrorCode) +
+                                  " Cannot create a temporary folder: "))
+      << *report;
 }
 
 TEST_F(ExportOperationTest, WebArchivesAreUnwrappedOnlyIntoDocumentsAndMedia) {

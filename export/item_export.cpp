@@ -133,7 +133,7 @@ std::optional<std::vector<DatabaseItem>> ZVExportOperation::beginItemPhase(const
   return sourceValue(zelvarApp()->getItems(phase.kind));
 }
 
-const URL& ZVExportOperation::temporaryDirectory() {
+platform::Result<URL> ZVExportOperation::temporaryDirectory() {
   if (!temporaryDirectory_) {
     for (const auto& removed :
          platform::TemporaryDirectory::removeAbandoned(kTemporaryFolderPrefix)) {
@@ -143,12 +143,9 @@ const URL& ZVExportOperation::temporaryDirectory() {
         logFormat(u"Couldn't remove abandoned temporary folder: %@", {removed.error().description});
       }
     }
-    auto created = platform::TemporaryDirectory::createForThisProcess(kTemporaryFolderPrefix);
-    if (!created) {
-      throw SourceCallFailed(
-          formatLocalized(u"Cannot create a temporary folder: %@", {created.error().description}));
-    }
-    temporaryDirectory_ = std::make_unique<platform::TemporaryDirectory>(std::move(*created));
+    ZV_ASSIGN_OR_RETURN(auto created,
+                        platform::TemporaryDirectory::createForThisProcess(kTemporaryFolderPrefix));
+    temporaryDirectory_ = std::make_unique<platform::TemporaryDirectory>(std::move(created));
   }
   return temporaryDirectory_->url();
 }
@@ -159,7 +156,14 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(const std::vector<DatabaseIte
   if (items.empty()) {
     return true;
   }
-  const URL temporaryFolder = temporaryDirectory();
+  auto temporary = temporaryDirectory();
+  if (!temporary) {
+    error = makeImportError(
+        kFileExportErrorCode,
+        formatLocalized(u"Cannot create a temporary folder: %@", {temporary.error().description}));
+    return false;
+  }
+  const URL temporaryFolder = *temporary;
   const URL rootFolder = *rootFolderURL();
   auto library = zelvarApp();
   for (const DatabaseItem& item : items) {

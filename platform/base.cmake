@@ -28,6 +28,7 @@ zv_test(zv_platform_base_tests
     containers_test.cpp
     content_type_test.cpp
     unicode_test.cpp
+    result_test.cpp
   LIBS zv_platform_base
 )
 

@@ -68,6 +68,9 @@ Error writeError(std::u16string description) {
   return makePlatformError(PlatformErrorCode::kPropertyListWriteInvalid, std::move(description));
 }
 
+// The first failure is kept in a member and each step returns a plain bool: this runs once per
+// value of a library-sized tree, and a Result per step would build and test an Error-sized
+// variant at every one of them.
 class BinaryWriter {
  public:
   Result<std::vector<std::uint8_t>> write(const PropertyList& root) {
@@ -440,6 +443,9 @@ Error readError(std::u16string description) {
   return makePlatformError(PlatformErrorCode::kPropertyListReadCorrupt, std::move(description));
 }
 
+// The first failure is kept in a member and each step returns a plain bool: this runs once per
+// value of a library-sized tree, and a Result per step would build and test an Error-sized
+// variant at every one of them.
 class BinaryReader {
  public:
   explicit BinaryReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
@@ -791,9 +797,7 @@ Result<std::vector<std::uint8_t>> writeBinaryPropertyList(const PropertyList& va
 }
 
 Result<PropertyList> readBinaryPropertyList(std::span<const std::uint8_t> bytes) {
-  if (Result<void> sized = checkPropertyListInputSize(bytes.size()); !sized) {
-    return std::move(sized).error();
-  }
+  ZV_TRY(checkPropertyListInputSize(bytes.size()));
   if (!hasBinaryPropertyListHeader(bytes)) {
     return readError(localized(u"The data is not a binary property list."));
   }

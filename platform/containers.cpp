@@ -182,11 +182,8 @@ Result<URL> containerURLForSecurityApplicationGroupIdentifier(
         FileErrorCode::kInvalidPath,
         formatLocalized(u"Invalid app group identifier “%@”", {std::u16string(groupIdentifier)}));
   }
-  Result<URL> folder = applicationGroupContainersFolderURL(baseFolder, environment);
-  if (!folder) {
-    return folder;
-  }
-  return folder->appendingPathComponent(groupIdentifier, true);
+  ZV_ASSIGN_OR_RETURN(URL folder, applicationGroupContainersFolderURL(baseFolder, environment));
+  return folder.appendingPathComponent(groupIdentifier, true);
 }
 
 Result<TemporaryDirectory> TemporaryDirectory::create(std::u16string_view prefix) {

@@ -99,29 +99,23 @@ Result<void> storeCreationDate(const std::string& path, Date date) {
 }  // namespace
 
 Result<Date> contentModificationDateAtURL(const URL& url) {
-  Result<std::string> path = existingItemPath(url);
-  if (!path) {
-    return path.error();
-  }
+  ZV_ASSIGN_OR_RETURN(std::string path, existingItemPath(url));
   struct stat status {};
-  if (::lstat(path->c_str(), &status) != 0) {
-    return makeFileErrorFromErrno(errno, *path);
+  if (::lstat(path.c_str(), &status) != 0) {
+    return makeFileErrorFromErrno(errno, path);
   }
   return dateFromTimespec(status.st_mtim);
 }
 
 Result<Date> creationDateAtURL(const URL& url) {
-  Result<std::string> path = existingItemPath(url);
-  if (!path) {
-    return path.error();
-  }
-  if (std::optional<Date> stored = storedCreationDate(*path)) {
+  ZV_ASSIGN_OR_RETURN(std::string path, existingItemPath(url));
+  if (std::optional<Date> stored = storedCreationDate(path)) {
     return *stored;
   }
   struct statx status {};
-  if (::statx(AT_FDCWD, path->c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &status) !=
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &status) !=
       0) {
-    return makeFileErrorFromErrno(errno, *path);
+    return makeFileErrorFromErrno(errno, path);
   }
   if ((status.stx_mask & STATX_BTIME) != 0) {
     return dateFromStatxTimestamp(status.stx_btime);
@@ -130,10 +124,7 @@ Result<Date> creationDateAtURL(const URL& url) {
 }
 
 Result<void> setFileDatesAtURL(const URL& url, const FileDates& dates) {
-  Result<std::string> path = existingItemPath(url);
-  if (!path) {
-    return path.error();
-  }
+  ZV_ASSIGN_OR_RETURN(std::string path, existingItemPath(url));
   for (const std::optional<Date>& date : {dates.creationDate, dates.contentModificationDate}) {
     if (date && !isFileSystemDate(*date)) {
       return makeFileError(FileErrorCode::kInvalidValue,
@@ -142,16 +133,14 @@ Result<void> setFileDatesAtURL(const URL& url, const FileDates& dates) {
   }
   // The attribute first: setting it changes the status time only, never the modification date.
   if (dates.creationDate) {
-    if (auto stored = storeCreationDate(*path, *dates.creationDate); !stored) {
-      return stored;
-    }
+    ZV_TRY(storeCreationDate(path, *dates.creationDate));
   }
   if (dates.contentModificationDate) {
     struct timespec times[2] = {};
     times[0].tv_nsec = UTIME_OMIT;
     times[1] = timespecFromDate(*dates.contentModificationDate);
-    if (::utimensat(AT_FDCWD, path->c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-      return makeFileErrorFromErrno(errno, *path);
+    if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+      return makeFileErrorFromErrno(errno, path);
     }
   }
   return {};
@@ -183,23 +172,17 @@ Result<void> copyCreationDate(int source, int destination, std::string_view path
 }
 
 Result<bool> hasHiddenExtensionAtURL(const URL& url) {
-  Result<std::string> path = existingItemPath(url);
-  if (!path) {
-    return path.error();
-  }
-  std::optional<std::string> value = readAttribute(*path, kHiddenExtensionAttribute);
+  ZV_ASSIGN_OR_RETURN(std::string path, existingItemPath(url));
+  std::optional<std::string> value = readAttribute(path, kHiddenExtensionAttribute);
   return value == "1";
 }
 
 Result<void> setHasHiddenExtensionAtURL(const URL& url, bool hidden) {
-  Result<std::string> path = existingItemPath(url);
-  if (!path) {
-    return path.error();
-  }
-  int status = hidden ? ::lsetxattr(path->c_str(), kHiddenExtensionAttribute, "1", 1, 0)
-                      : ::lremovexattr(path->c_str(), kHiddenExtensionAttribute);
+  ZV_ASSIGN_OR_RETURN(std::string path, existingItemPath(url));
+  int status = hidden ? ::lsetxattr(path.c_str(), kHiddenExtensionAttribute, "1", 1, 0)
+                      : ::lremovexattr(path.c_str(), kHiddenExtensionAttribute);
   if (status != 0 && errno != ENODATA && !attributesUnsupported(errno)) {
-    return makeFileErrorFromErrno(errno, *path);
+    return makeFileErrorFromErrno(errno, path);
   }
   return {};
 }

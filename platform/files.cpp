@@ -84,15 +84,9 @@ Result<std::string> checkedPath(const URL& url) {
 // Both ends of a move or copy, each refused when it cannot name an item safely.
 Result<std::pair<std::string, std::string>> checkedPaths(const URL& source,
                                                          const URL& destination) {
-  Result<std::string> from = checkedPath(source);
-  if (!from) {
-    return from.error();
-  }
-  Result<std::string> to = checkedPath(destination);
-  if (!to) {
-    return to.error();
-  }
-  return std::pair(std::move(*from), std::move(*to));
+  ZV_ASSIGN_OR_RETURN(std::string from, checkedPath(source));
+  ZV_ASSIGN_OR_RETURN(std::string to, checkedPath(destination));
+  return std::pair(std::move(from), std::move(to));
 }
 
 std::pair<std::string, std::string> splitParentAndName(const std::string& path) {
@@ -216,9 +210,7 @@ Result<void> removeTreeAt(int parent, const std::string& name, const std::string
   listing.reset();
   for (const std::string& child : names) {
     std::string childPath = path + "/" + child;
-    if (auto removed = removeEntryAt(folder.get(), child, childPath, top ? top : place); !removed) {
-      return removed;
-    }
+    ZV_TRY(removeEntryAt(folder.get(), child, childPath, top ? top : place));
   }
   if (::unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0) {
     return makeFileErrorFromErrno(errno, path);
@@ -323,15 +315,12 @@ Result<void> checkUnchangedAfterCopy(int input, const struct stat& before, std::
                                      const std::string& source) {
   // One byte more than the size promised: a file growing, or one whose size means nothing.
   std::uint8_t beyond = 0;
-  Result<size_t> extra = readSome(input, std::span(&beyond, 1), source);
-  if (!extra) {
-    return extra.error();
-  }
+  ZV_ASSIGN_OR_RETURN(size_t extra, readSome(input, std::span(&beyond, 1), source));
   struct stat after {};
   if (::fstat(input, &after) != 0) {
     return makeFileErrorFromErrno(errno, source);
   }
-  if (copied != static_cast<std::uint64_t>(before.st_size) || *extra != 0 ||
+  if (copied != static_cast<std::uint64_t>(before.st_size) || extra != 0 ||
       after.st_size != before.st_size || !sameTime(after.st_mtim, before.st_mtim) ||
       !sameTime(after.st_ctim, before.st_ctim)) {
     return makeFileError(FileErrorCode::kChangedWhileCopied,
@@ -373,18 +362,15 @@ Result<void> copyContent(int input, int output, const struct stat& status,
     std::unique_ptr<std::uint8_t[]> storage(new std::uint8_t[kBufferSize]);
     std::span<std::uint8_t> buffer(storage.get(), kBufferSize);
     while (copied < size) {
-      Result<size_t> count = readSome(
-          input, buffer.first(std::min<std::uint64_t>(size - copied, kBufferSize)), source);
-      if (!count) {
-        return count.error();
-      }
-      if (*count == 0) {
+      ZV_ASSIGN_OR_RETURN(
+          size_t count,
+          readSome(input, buffer.first(std::min<std::uint64_t>(size - copied, kBufferSize)),
+                   source));
+      if (count == 0) {
         break;
       }
-      if (auto written = writeAll(output, buffer.first(*count), destination); !written) {
-        return written;
-      }
-      copied += *count;
+      ZV_TRY(writeAll(output, buffer.first(count), destination));
+      copied += count;
       reportCopyProgress(copied);
     }
   }
@@ -444,9 +430,7 @@ Result<void> copyDirectory(const std::string& source, const std::string& destina
   // Closed before descending, so that a deep tree does not hold a stream open per level.
   listing.reset();
   for (const std::string& name : names) {
-    if (auto copied = copyTree(source + "/" + name, destination + "/" + name); !copied) {
-      return copied;
-    }
+    ZV_TRY(copyTree(source + "/" + name, destination + "/" + name));
   }
   ScopedDescriptor input(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   ScopedDescriptor output(
@@ -546,7 +530,7 @@ Result<void> copyTreeRemovingPartialCopy(const std::string& source, const URL& d
       itemIsReachableAtURL(destination)) {
     // Whatever stands there now was made by this copy: the destination did not exist above and
     // the copy's top item is created exclusively, so a failed copy leaves nothing half-made.
-    (void)removeItemAtURL(destination);
+    removeItemAtURL(destination).ignoreError();
   }
   return copied;
 }
@@ -605,13 +589,9 @@ Result<void> takeOverMetadata(int replaced, const struct stat& status, int file,
 // Writes the temporary file in full; the caller removes it when this fails.
 Result<void> writeTemporaryFile(int file, std::span<const std::uint8_t> bytes, int replaced,
                                 const struct stat& replacedStatus, const std::string& path) {
-  if (auto written = writeAll(file, bytes, path); !written) {
-    return written;
-  }
+  ZV_TRY(writeAll(file, bytes, path));
   if (replaced >= 0) {
-    if (auto taken = takeOverMetadata(replaced, replacedStatus, file, path); !taken) {
-      return taken;
-    }
+    ZV_TRY(takeOverMetadata(replaced, replacedStatus, file, path));
     if (::fsync(file) != 0) {
       return makeFileErrorFromErrno(errno, path);
     }
@@ -670,11 +650,7 @@ bool directoryExistsAtURL(const URL& url) {
 }
 
 Result<void> removeItemAtURL(const URL& url) {
-  Result<std::string> checked = checkedPath(url);
-  if (!checked) {
-    return checked.error();
-  }
-  const std::string& path = *checked;
+  ZV_ASSIGN_OR_RETURN(const std::string path, checkedPath(url));
   struct stat status {};
   if (::lstat(path.c_str(), &status) != 0) {
     return makeFileErrorFromErrno(errno, path);
@@ -694,11 +670,7 @@ Result<void> removeItemAtURL(const URL& url) {
 }
 
 Result<void> createDirectoryAtURL(const URL& url, bool withIntermediateDirectories, mode_t mode) {
-  Result<std::string> checked = checkedPath(url);
-  if (!checked) {
-    return checked.error();
-  }
-  const std::string& path = *checked;
+  ZV_ASSIGN_OR_RETURN(const std::string path, checkedPath(url));
   size_t start = withIntermediateDirectories ? 1 : path.size();
   while (start <= path.size()) {
     size_t slash = path.find('/', start);
@@ -732,11 +704,8 @@ Result<void> createDirectoryAtURL(const URL& url, bool withIntermediateDirectori
 }
 
 Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destination) {
-  Result<std::pair<std::string, std::string>> paths = checkedPaths(source, destination);
-  if (!paths) {
-    return paths.error();
-  }
-  const auto& [from, to] = *paths;
+  ZV_ASSIGN_OR_RETURN(auto paths, checkedPaths(source, destination));
+  const auto& [from, to] = paths;
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     return {};
   }
@@ -750,22 +719,17 @@ Result<void> moveItemAtURLWithoutReplacing(const URL& source, const URL& destina
     bool sourceExists = ::lstat(from.c_str(), &status) == 0;
     return makeFileErrorFromErrno(error, error == EEXIST || sourceExists ? to : from);
   }
-  if (auto copied = copyTreeRemovingPartialCopy(from, destination); !copied) {
-    return copied;
-  }
+  ZV_TRY(copyTreeRemovingPartialCopy(from, destination));
   // The item is whole at its destination; a source that cannot be removed only leaves a
   // duplicate behind, which is no reason to report the move as failed.
-  (void)removeItemAtURL(source);
+  removeItemAtURL(source).ignoreError();
   return {};
 }
 
 Result<void> copyItemAtURL(const URL& source, const URL& destination) {
-  Result<std::pair<std::string, std::string>> paths = checkedPaths(source, destination);
-  if (!paths) {
-    return paths.error();
-  }
+  ZV_ASSIGN_OR_RETURN(auto paths, checkedPaths(source, destination));
   // The destination is checked only: the copy works from its URL.
-  return copyTreeRemovingPartialCopy(paths->first, destination);
+  return copyTreeRemovingPartialCopy(paths.first, destination);
 }
 
 Result<FolderHandle> FolderHandle::openAtPath(const std::string& path) {
@@ -862,21 +826,14 @@ Result<FolderHandle::FolderEntries> FolderHandle::entriesWithoutLinks(
 
 Result<void> FolderHandle::copyFileWithoutLinks(const std::string& relativePath,
                                                 const URL& destination) const {
-  Result<std::string> to = checkedPath(destination);
-  if (!to) {
-    return to.error();
-  }
-  Result<ScopedDescriptor> opened =
-      openWithoutLinks(relativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-  if (!opened) {
-    return opened.error();
-  }
-  const ScopedDescriptor input = std::move(*opened);
+  ZV_ASSIGN_OR_RETURN(std::string to, checkedPath(destination));
+  ZV_ASSIGN_OR_RETURN(const ScopedDescriptor input,
+                      openWithoutLinks(relativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY));
   struct stat status {};
   if (::fstat(input.get(), &status) != 0) {
     return makeFileErrorFromErrno(errno, relativePath);
   }
-  return copyOpenRegularFile(input.get(), status, relativePath, *to, CopiedMetadata::kContentOnly);
+  return copyOpenRegularFile(input.get(), status, relativePath, to, CopiedMetadata::kContentOnly);
 }
 
 void setContentCopyObserverForTesting(ContentCopyObserver observer) {
@@ -884,11 +841,8 @@ void setContentCopyObserverForTesting(ContentCopyObserver observer) {
 }
 
 Result<void> copyFileContentsAtURL(const URL& source, const URL& destination) {
-  Result<std::pair<std::string, std::string>> paths = checkedPaths(source, destination);
-  if (!paths) {
-    return paths.error();
-  }
-  const auto& [from, to] = *paths;
+  ZV_ASSIGN_OR_RETURN(auto paths, checkedPaths(source, destination));
+  const auto& [from, to] = paths;
   ScopedDescriptor input(
       ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   struct stat status {};
@@ -899,27 +853,24 @@ Result<void> copyFileContentsAtURL(const URL& source, const URL& destination) {
 }
 
 Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize) {
-  Result<std::string> path = checkedPath(url);
-  if (!path) {
-    return path.error();
-  }
+  ZV_ASSIGN_OR_RETURN(std::string path, checkedPath(url));
   // Non-blocking, so that a FIFO planted under the name cannot hang us in open.
-  ScopedDescriptor file(::open(path->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  ScopedDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat status {};
   if (!file.valid() || ::fstat(file.get(), &status) != 0) {
-    return makeFileErrorFromErrno(errno, *path);
+    return makeFileErrorFromErrno(errno, path);
   }
   if (S_ISDIR(status.st_mode)) {
-    return makeFileErrorFromErrno(EISDIR, *path);
+    return makeFileErrorFromErrno(EISDIR, path);
   }
   if (!S_ISREG(status.st_mode)) {
-    return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), *path);
+    return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), path);
   }
   auto tooLarge = [&] {
     return errorForPath(FileErrorCode::kFileTooLarge,
                         formatLocalized(u"The file is larger than %ld bytes",
                                         {static_cast<std::int64_t>(maximumSize)}),
-                        *path);
+                        path);
   };
   if (static_cast<std::uintmax_t>(status.st_size) > maximumSize) {
     return tooLarge();
@@ -929,27 +880,20 @@ Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maxi
   bytes.reserve(std::min<size_t>(static_cast<size_t>(status.st_size), size_t{1} << 26));
   std::uint8_t buffer[1 << 16];
   while (true) {
-    Result<size_t> count = readSome(file.get(), buffer, *path);
-    if (!count) {
-      return count.error();
-    }
-    if (*count == 0) {
+    ZV_ASSIGN_OR_RETURN(size_t count, readSome(file.get(), buffer, path));
+    if (count == 0) {
       return bytes;
     }
-    if (*count > maximumSize - bytes.size()) {
+    if (count > maximumSize - bytes.size()) {
       return tooLarge();
     }
-    bytes.insert(bytes.end(), buffer, buffer + *count);
+    bytes.insert(bytes.end(), buffer, buffer + count);
   }
 }
 
 Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes, WriteMode mode,
                             mode_t permissions) {
-  Result<std::string> checked = checkedPath(url);
-  if (!checked) {
-    return checked.error();
-  }
-  const std::string& path = *checked;
+  ZV_ASSIGN_OR_RETURN(const std::string path, checkedPath(url));
   constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
   int descriptor = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, permissions);
   bool created = descriptor >= 0;
@@ -984,11 +928,7 @@ Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes,
 
 Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8_t> bytes,
                                       WriteMode mode, mode_t permissions) {
-  Result<std::string> checked = checkedPath(url);
-  if (!checked) {
-    return checked.error();
-  }
-  const std::string& path = *checked;
+  ZV_ASSIGN_OR_RETURN(const std::string path, checkedPath(url));
   const auto [parent, name] = splitParentAndName(path);
   if (name.empty()) {
     return makeFileErrorFromErrno(EISDIR, path);
@@ -1000,11 +940,7 @@ Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8
   struct stat replacedStatus {};
   ScopedDescriptor replaced;
   if (mode == WriteMode::kReplaceExisting) {
-    Result<ScopedDescriptor> opened = openReplacedFile(folder.get(), name, replacedStatus, path);
-    if (!opened) {
-      return opened.error();
-    }
-    replaced = std::move(*opened);
+    ZV_ASSIGN_OR_RETURN(replaced, openReplacedFile(folder.get(), name, replacedStatus, path));
   } else {
     // Saves writing a file only to find the name taken; the rename checks again.
     struct stat status {};
@@ -1048,15 +984,12 @@ Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8
 }
 
 Result<std::vector<URL>> contentsOfDirectoryAtURL(const URL& url, DirectoryListingOptions options) {
-  Result<std::string> path = checkedPath(url);
-  if (!path) {
-    return path.error();
-  }
-  if (!openDirectoryStream(path->c_str())) {
-    return makeFileErrorFromErrno(errno, *path);
+  ZV_ASSIGN_OR_RETURN(std::string path, checkedPath(url));
+  if (!openDirectoryStream(path.c_str())) {
+    return makeFileErrorFromErrno(errno, path);
   }
   std::vector<URL> items;
-  listDirectory(*path, options, items, 0);
+  listDirectory(path, options, items, 0);
   std::sort(items.begin(), items.end(),
             [](const URL& a, const URL& b) { return a.fileSystemPath() < b.fileSystemPath(); });
   return items;

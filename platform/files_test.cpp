@@ -140,8 +140,10 @@ TEST_F(FilesTest, RemovalNeverDescendsIntoAnotherFileSystem) {
             if (!testing::mountEmptyFileSystemAt(mountPoint)) {
               return std::nullopt;
             }
-            (void)writeFileAtURL(at(u"tree/a/mounted/keep.txt"), bytesOf("precious"),
-                                 WriteMode::kCreateNew);
+            if (!writeFileAtURL(at(u"tree/a/mounted/keep.txt"), bytesOf("precious"),
+                                WriteMode::kCreateNew)) {
+              return "cannot write into the mounted file system";
+            }
           } else if (!testing::bindMount(pathOf(u"outside"), mountPoint)) {
             return std::nullopt;
           }

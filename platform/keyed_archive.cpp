@@ -452,11 +452,8 @@ Result<PropertyList> archivedRoot(const ArchivedObject& root) {
 }
 
 Result<std::vector<std::uint8_t>> archivedDataWithRootObject(const ArchivedObject& root) {
-  Result<PropertyList> archive = archivedRoot(root);
-  if (!archive) {
-    return std::move(archive).error();
-  }
-  return writeBinaryPropertyList(*archive);
+  ZV_ASSIGN_OR_RETURN(PropertyList archive, archivedRoot(root));
+  return writeBinaryPropertyList(archive);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -706,11 +703,8 @@ Result<ArchivedObject> KeyedUnarchiver::State::decodeRecord(std::uint64_t uid,
                                                             const PropertyListDictionary& record,
                                                             std::size_t setId,
                                                             std::u16string_view key) {
-  Result<const ClassInfo*> classInfo = classOf(record);
-  if (!classInfo) {
-    return std::move(classInfo).error();
-  }
-  const ClassInfo& info = **classInfo;
+  ZV_ASSIGN_OR_RETURN(const ClassInfo* classInfo, classOf(record));
+  const ClassInfo& info = *classInfo;
   if (!allows(setId, info.hierarchy())) {
     return notAllowed(key, info.name, setId);
   }
@@ -774,11 +768,8 @@ Result<ArchivedObject::Array> KeyedUnarchiver::State::decodeReferences(
     if (uid->value == 0) {
       return corrupt(u"a collection holds nil");
     }
-    Result<ArchivedObject> element = decodeUid(uid->value, setId, key);
-    if (!element) {
-      return std::move(element).error();
-    }
-    elements.push_back(std::move(*element));
+    ZV_ASSIGN_OR_RETURN(ArchivedObject element, decodeUid(uid->value, setId, key));
+    elements.push_back(std::move(element));
   }
   return elements;
 }
@@ -820,42 +811,35 @@ Result<ArchivedObject> KeyedUnarchiver::State::decodeBuiltIn(const ClassInfo& in
       return ArchivedObject(ArchivedNull{});
     case BuiltInClass::kArray:
     case BuiltInClass::kMutableArray: {
-      Result<ArchivedObject::Array> elements = decodeReferences(record, u"NS.objects", setId);
-      if (!elements) {
-        return std::move(elements).error();
-      }
-      return ArchivedObject(std::move(*elements))
+      ZV_ASSIGN_OR_RETURN(ArchivedObject::Array elements,
+                          decodeReferences(record, u"NS.objects", setId));
+      return ArchivedObject(std::move(elements))
           .withMutableClass(info.builtIn->kind == BuiltInClass::kMutableArray);
     }
     case BuiltInClass::kDictionary:
     case BuiltInClass::kMutableDictionary: {
-      Result<ArchivedObject::Array> keys = decodeReferences(record, u"NS.keys", setId);
-      if (!keys) {
-        return std::move(keys).error();
-      }
-      Result<ArchivedObject::Array> values = decodeReferences(record, u"NS.objects", setId);
-      if (!values) {
-        return std::move(values).error();
-      }
-      if (keys->size() != values->size()) {
+      ZV_ASSIGN_OR_RETURN(ArchivedObject::Array keys, decodeReferences(record, u"NS.keys", setId));
+      ZV_ASSIGN_OR_RETURN(ArchivedObject::Array values,
+                          decodeReferences(record, u"NS.objects", setId));
+      if (keys.size() != values.size()) {
         return corrupt(u"a dictionary has unequal numbers of keys and values");
       }
       ArchivedObject::Dictionary entries;
-      entries.reserve(keys->size());
+      entries.reserve(keys.size());
       std::unordered_map<std::u16string_view, std::size_t> positions;
-      for (std::size_t i = 0; i < keys->size(); ++i) {
-        const std::u16string* name = (*keys)[i].asString();
+      for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::u16string* name = keys[i].asString();
         if (!name) {
           return corrupt(u"a dictionary key is not a string");
         }
         // A repeated key keeps its first place and takes the later value, as a dictionary
         // built from the pairs in order would.
         if (auto found = positions.find(*name); found != positions.end()) {
-          entries[found->second].value = std::move((*values)[i]);
+          entries[found->second].value = std::move(values[i]);
           continue;
         }
         positions.emplace(*name, entries.size());
-        entries.push_back({*name, std::move((*values)[i])});
+        entries.push_back({*name, std::move(values[i])});
       }
       return ArchivedObject(std::move(entries))
           .withMutableClass(info.builtIn->kind == BuiltInClass::kMutableDictionary);
@@ -909,11 +893,9 @@ Result<KeyedUnarchiver> KeyedUnarchiver::fromPropertyList(
     PropertyList archive, const KeyedArchiveClassRegistry& registry) {
   auto state = std::make_unique<State>();
   state->archive = std::move(archive);
-  Result<const PropertyList::Array*> objects = validateFrame(state->archive, state->top);
-  if (!objects) {
-    return std::move(objects).error();
-  }
-  state->objects = *objects;
+  ZV_ASSIGN_OR_RETURN(const PropertyList::Array* objects,
+                      validateFrame(state->archive, state->top));
+  state->objects = objects;
   state->registry = &registry;
   state->frames.push_back({state->top, u""});
   state->inProgress.assign(state->objects->size(), false);
@@ -922,11 +904,8 @@ Result<KeyedUnarchiver> KeyedUnarchiver::fromPropertyList(
 
 Result<KeyedUnarchiver> KeyedUnarchiver::fromData(std::span<const std::uint8_t> bytes,
                                                   const KeyedArchiveClassRegistry& registry) {
-  Result<PropertyList> archive = readBinaryPropertyList(bytes);
-  if (!archive) {
-    return std::move(archive).error();
-  }
-  return fromPropertyList(std::move(*archive), registry);
+  ZV_ASSIGN_OR_RETURN(PropertyList archive, readBinaryPropertyList(bytes));
+  return fromPropertyList(std::move(archive), registry);
 }
 
 Result<ArchivedObject> KeyedUnarchiver::decodeTopLevelObject(
@@ -971,14 +950,11 @@ Result<ArchivedObject> KeyedUnarchiver::decodeObjectForKey(
 }
 
 Result<std::optional<std::u16string>> KeyedUnarchiver::decodeStringForKey(std::u16string_view key) {
-  Result<ArchivedObject> object = decodeObjectForKey(key, {u"NSString"});
-  if (!object) {
-    return std::move(object).error();
-  }
-  if (object->isNil()) {
+  ZV_ASSIGN_OR_RETURN(ArchivedObject object, decodeObjectForKey(key, {u"NSString"}));
+  if (object.isNil()) {
     return std::optional<std::u16string>();
   }
-  return std::optional<std::u16string>(*object->asString());
+  return std::optional<std::u16string>(*object.asString());
 }
 
 Result<std::int64_t> KeyedUnarchiver::decodeInt64ForKey(std::u16string_view key) {
@@ -1009,11 +985,8 @@ Result<double> KeyedUnarchiver::decodeDoubleForKey(std::u16string_view key) {
 }
 
 Result<float> KeyedUnarchiver::decodeFloatForKey(std::u16string_view key) {
-  Result<double> value = decodeDoubleForKey(key);
-  if (!value) {
-    return std::move(value).error();
-  }
-  return static_cast<float>(*value);
+  ZV_ASSIGN_OR_RETURN(double value, decodeDoubleForKey(key));
+  return static_cast<float>(value);
 }
 
 Result<bool> KeyedUnarchiver::decodeBoolForKey(std::u16string_view key) {
@@ -1044,11 +1017,8 @@ Result<PropertyList::Data> KeyedUnarchiver::decodeBytesForKey(std::u16string_vie
 Result<ArchivedObject> unarchivedObject(std::span<const std::uint8_t> bytes,
                                         const std::vector<std::u16string>& allowedClasses,
                                         const KeyedArchiveClassRegistry& registry) {
-  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromData(bytes, registry);
-  if (!unarchiver) {
-    return std::move(unarchiver).error();
-  }
-  return unarchiver->decodeTopLevelObject(allowedClasses);
+  ZV_ASSIGN_OR_RETURN(KeyedUnarchiver unarchiver, KeyedUnarchiver::fromData(bytes, registry));
+  return unarchiver.decodeTopLevelObject(allowedClasses);
 }
 
 }  // namespace zv::platform

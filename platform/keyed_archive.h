@@ -153,7 +153,9 @@ struct ArchivedDictionaryEntry {
 /// Builds a keyed archive as the platform's archiver does: one table of objects referenced by
 /// UID, "$null" first, shared class records, each object stored once however often it is
 /// encoded. Encoding methods write into the current object (at first the archive's "$top").
-/// The first failure is kept and later calls do nothing; finishEncoding reports it.
+/// The first failure is kept and later calls do nothing; finishEncoding reports it. Encoding
+/// methods return nothing, as the platform's do, so that an object's encode method reads as a
+/// plain list of keys.
 class KeyedArchiver {
  public:
   KeyedArchiver();

@@ -76,11 +76,8 @@ ArchivedObject point(std::int64_t x, double y, std::u16string label, ArchivedObj
 }
 
 Result<ArchivedObject> roundTrip(const ArchivedObject& object, const Classes& allowed) {
-  Result<std::vector<std::uint8_t>> data = archivedDataWithRootObject(object);
-  if (!data) {
-    return data.error();
-  }
-  return unarchivedObject(*data, allowed, testRegistry());
+  ZV_ASSIGN_OR_RETURN(std::vector<std::uint8_t> data, archivedDataWithRootObject(object));
+  return unarchivedObject(data, allowed, testRegistry());
 }
 
 ArchivedObject dictionary(std::vector<ArchivedDictionaryEntry> entries) {

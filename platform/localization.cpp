@@ -140,8 +140,7 @@ Error makePlatformError(std::int64_t code, std::u16string description) {
 }
 
 Error makeUserCancelledError() {
-  return Error{kCocoaErrorDomain, kUserCancelledErrorCode,
-               localized(u"The operation was cancelled.")};
+  return Error{kCocoaErrorDomain, kUserCancelledErrorCode, u""};
 }
 
 }  // namespace zv::platform

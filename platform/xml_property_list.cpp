@@ -40,6 +40,9 @@ Error writeError(std::u16string description) {
   return makePlatformError(PlatformErrorCode::kPropertyListWriteInvalid, std::move(description));
 }
 
+// The first failure is kept in a member and each step returns a plain bool: this runs once per
+// value of a library-sized tree, and a Result per step would build and test an Error-sized
+// variant at every one of them.
 class XmlWriter {
  public:
   Result<std::vector<std::uint8_t>> write(const PropertyList& root) {
@@ -374,6 +377,8 @@ Leaf leafNamed(std::string_view name) {
   return Leaf::kNone;
 }
 
+// The first failure is kept in a member: expat's callbacks cannot return one, so a failure
+// stops the parser and waits there for read() to report it.
 class XmlReader {
  public:
   XmlReader() : parser_(XML_ParserCreate(nullptr)) {}
@@ -629,9 +634,7 @@ Result<std::vector<std::uint8_t>> writeXmlPropertyList(const PropertyList& value
 }
 
 Result<PropertyList> readXmlPropertyList(std::span<const std::uint8_t> bytes) {
-  if (Result<void> sized = checkPropertyListInputSize(bytes.size()); !sized) {
-    return std::move(sized).error();
-  }
+  ZV_TRY(checkPropertyListInputSize(bytes.size()));
   return XmlReader().read(bytes);
 }
 

@@ -512,30 +512,23 @@ void ArchivedAttributedString::encodeWithCoder(KeyedArchiver& coder) const {
 }
 
 Decoded ArchivedAttributedString::decode(KeyedUnarchiver& coder) {
-  Result<ArchivedObject> string = coder.decodeObjectForKey(u"NSString", {u"NSString"});
-  if (!string) {
-    return std::move(string).error();
-  }
-  if (string->isNil()) {
+  ZV_ASSIGN_OR_RETURN(ArchivedObject string, coder.decodeObjectForKey(u"NSString", {u"NSString"}));
+  if (string.isNil()) {
     return platform::makePlatformError(
         platform::PlatformErrorCode::kKeyedArchiveReadCorrupt,
         platform::localized(u"An archived attributed string has no text."));
   }
   // Attribute values may be of any class the archive can decode; those we do not use are left
   // out below rather than refused here.
-  Result<ArchivedObject> attributes =
-      coder.decodeObjectForKey(u"NSAttributes", {u"NSDictionary", u"NSArray", u"NSObject"});
-  if (!attributes) {
-    return std::move(attributes).error();
-  }
-  Result<ArchivedObject> info = coder.decodeObjectForKey(u"NSAttributeInfo", {u"NSData"});
-  if (!info) {
-    return std::move(info).error();
-  }
-  const std::u16string& characters = *string->asString();
-  const ArchivedObject::Data* runData = info->asData();
+  ZV_ASSIGN_OR_RETURN(
+      ArchivedObject attributes,
+      coder.decodeObjectForKey(u"NSAttributes", {u"NSDictionary", u"NSArray", u"NSObject"}));
+  ZV_ASSIGN_OR_RETURN(ArchivedObject info,
+                      coder.decodeObjectForKey(u"NSAttributeInfo", {u"NSData"}));
+  const std::u16string& characters = *string.asString();
+  const ArchivedObject::Data* runData = info.asData();
   if (!runData) {
-    AttributedString text(characters, attributesFromArchivedObject(*attributes));
+    AttributedString text(characters, attributesFromArchivedObject(attributes));
     return std::shared_ptr<const Archivable>(
         std::make_shared<ArchivedAttributedString>(std::move(text)));
   }
@@ -543,7 +536,7 @@ Decoded ArchivedAttributedString::decode(KeyedUnarchiver& coder) {
   // the end are cut, unknown dictionary numbers give plain text, and what no run covers stays
   // plain.
   static const ArchivedObject::Array kNoDictionaries;
-  const ArchivedObject::Array* dictionaries = attributes->asArray();
+  const ArchivedObject::Array* dictionaries = attributes.asArray();
   if (!dictionaries) {
     dictionaries = &kNoDictionaries;
   }
@@ -618,8 +611,9 @@ void renameUndecodableClasses(platform::PropertyList& archive,
 const KeyedArchiveClassRegistry& attributedStringRegistry() {
   static const KeyedArchiveClassRegistry registry = [] {
     KeyedArchiveClassRegistry created;
-    Result<void> registered = registerAttributedStringClasses(created);
-    static_cast<void>(registered);
+    // Our own classes, each under its own name: registering them cannot fail.
+    [[maybe_unused]] Result<void> registered = registerAttributedStringClasses(created);
+    assert(registered.ok());
     return created;
   }();
   return registry;
@@ -648,10 +642,7 @@ Result<void> registerAttributedStringClasses(KeyedArchiveClassRegistry& registry
       {{kUndecodableClassName, u"NSObject"}, UndecodableObject::decode},
   };
   for (const Registration& registration : registrations) {
-    Result<void> registered = registry.registerClass(registration.hierarchy, registration.decode);
-    if (!registered) {
-      return registered;
-    }
+    ZV_TRY(registry.registerClass(registration.hierarchy, registration.decode));
   }
   return {};
 }
@@ -672,22 +663,14 @@ Result<std::vector<std::uint8_t>> archivedDataWithAttributedString(const Attribu
 }
 
 Result<AttributedString> attributedStringWithArchivedData(std::span<const std::uint8_t> bytes) {
-  Result<platform::PropertyList> archive = platform::readPropertyList(bytes);
-  if (!archive) {
-    return std::move(archive).error();
-  }
+  ZV_ASSIGN_OR_RETURN(platform::PropertyList archive, platform::readPropertyList(bytes));
   const KeyedArchiveClassRegistry& registry = attributedStringRegistry();
-  renameUndecodableClasses(*archive, registry);
-  Result<KeyedUnarchiver> unarchiver =
-      KeyedUnarchiver::fromPropertyList(std::move(*archive), registry);
-  if (!unarchiver) {
-    return std::move(unarchiver).error();
-  }
-  Result<ArchivedObject> root = unarchiver->decodeTopLevelObject({kAttributedStringClassName});
-  if (!root) {
-    return std::move(root).error();
-  }
-  std::optional<AttributedString> text = attributedStringFromArchivedObject(*root);
+  renameUndecodableClasses(archive, registry);
+  ZV_ASSIGN_OR_RETURN(KeyedUnarchiver unarchiver,
+                      KeyedUnarchiver::fromPropertyList(std::move(archive), registry));
+  ZV_ASSIGN_OR_RETURN(ArchivedObject root,
+                      unarchiver.decodeTopLevelObject({kAttributedStringClassName}));
+  std::optional<AttributedString> text = attributedStringFromArchivedObject(root);
   if (!text) {
     return notAnAttributedString();
   }

@@ -37,12 +37,20 @@ Error malformed(const std::string& where, const std::string& what) {
                fromUtf8(std::string(kLibrarySnapshotFileName) + ": " + where + ": " + what)};
 }
 
-// Reads the typed fields of one JSON object, remembering the first fault with its place.
+// Reads the typed fields of one JSON object, remembering the first fault with its place. The
+// fault is sticky rather than returned by each read: an item has a dozen optional fields, and
+// reading each in one line with a single check at the end keeps the readers below legible.
 class FieldReader {
  public:
   FieldReader(const json& object, std::string where) : object_(object), where_(std::move(where)) {}
 
-  const std::optional<Error>& error() const { return error_; }
+  bool failed() const { return error_.has_value(); }
+  Result<void> result() const {
+    if (error_) {
+      return *error_;
+    }
+    return {};
+  }
   const std::string& where() const { return where_; }
 
   const json* find(const char* key) {
@@ -110,8 +118,13 @@ class FieldReader {
   }
 
   void fail(const std::string& key, const std::string& what) {
+    failWith(malformed(where_, "\"" + key + "\" " + what));
+  }
+
+  // Takes over a fault found elsewhere, such as in one element of a list this reader walks.
+  void failWith(Error error) {
     if (!error_) {
-      error_ = malformed(where_, "\"" + key + "\" " + what);
+      error_ = std::move(error);
     }
   }
 
@@ -288,26 +301,22 @@ struct Snapshot {
 // unique in the list, then hands it to read with a reader named after its kind, place and id.
 // Stops at the first fault.
 template <typename Read>
-std::optional<Error> forEachObject(const json& root, const char* key, const char* kind,
-                                   Read&& read) {
+Result<void> forEachObject(const json& root, const char* key, const char* kind, Read&& read) {
   FieldReader top(root, "library");
   std::unordered_set<std::u16string> ids;
-  std::optional<Error> error;
+  // The walk stops at the first element whose fault top takes over.
   top.forEachElement(key, [&](const json& element, size_t index) {
-    if (error) {
-      return;
-    }
     if (!element.is_object()) {
-      error = malformed(describe(kind, index, u""), "must be an object");
+      top.failWith(malformed(describe(kind, index, u""), "must be an object"));
       return;
     }
     FieldReader reader(element, describe(kind, index, u""));
     std::u16string id = reader.requiredString("id");
-    if (!reader.error() && id.empty()) {
+    if (!reader.failed() && id.empty()) {
       reader.fail("id", "must not be empty");
     }
-    if (reader.error()) {
-      error = reader.error();
+    if (auto checked = reader.result(); !checked) {
+      top.failWith(std::move(checked).error());
       return;
     }
     FieldReader named(element, describe(kind, index, id));
@@ -316,25 +325,26 @@ std::optional<Error> forEachObject(const json& root, const char* key, const char
     } else {
       read(std::move(id), named);
     }
-    error = named.error();
+    if (auto checked = named.result(); !checked) {
+      top.failWith(std::move(checked).error());
+    }
   });
-  return error ? error : top.error();
+  return top.result();
 }
 
-std::optional<Error> readLabels(const json& root, Snapshot& snapshot,
-                                std::unordered_set<std::u16string>& labelIds) {
+Result<void> readLabels(const json& root, Snapshot& snapshot,
+                        std::unordered_set<std::u16string>& labelIds) {
   return forEachObject(root, "labels", "label", [&](std::u16string id, FieldReader& reader) {
     Label label{std::move(id), reader.optionalString("name"), readColor(reader)};
-    if (!reader.error()) {
+    if (!reader.failed()) {
       labelIds.insert(label.id);
       snapshot.contents.labels.push_back(std::move(label));
     }
   });
 }
 
-std::optional<Error> readItems(const json& description, const LibraryFolder& library,
-                               Snapshot& snapshot,
-                               const std::unordered_set<std::u16string>& labelIds) {
+Result<void> readItems(const json& description, const LibraryFolder& library, Snapshot& snapshot,
+                       const std::unordered_set<std::u16string>& labelIds) {
   PayloadPathChecker payloadPaths(library);
   if (auto items = description.find("items"); items != description.end() && items->is_array()) {
     snapshot.contents.items.reserve(items->size());
@@ -345,7 +355,7 @@ std::optional<Error> readItems(const json& description, const LibraryFolder& lib
     std::u16string kindName = reader.requiredString("kind");
     if (auto kind = itemKindFromName(kindName)) {
       item.kind = *kind;
-    } else if (!reader.error()) {
+    } else if (!reader.failed()) {
       reader.fail("kind", "names no kind of item: \"" + platform::toUtf8(kindName) + "\"");
     }
     item.name = reader.optionalString("name").value_or(u"");
@@ -367,7 +377,7 @@ std::optional<Error> readItems(const json& description, const LibraryFolder& lib
         reader.fail("file", *problem);
       }
     }
-    if (reader.error()) {
+    if (reader.failed()) {
       return;
     }
     if (file) {
@@ -380,12 +390,12 @@ std::optional<Error> readItems(const json& description, const LibraryFolder& lib
   });
 }
 
-std::optional<Error> readCollections(const json& root, Snapshot& snapshot) {
+Result<void> readCollections(const json& root, Snapshot& snapshot) {
   std::unordered_set<std::u16string> itemIds;
   for (const auto& item : snapshot.contents.items) {
     itemIds.insert(item.id);
   }
-  auto folderError = forEachObject(
+  ZV_TRY(forEachObject(
       root, "folderCollections", "folder collection", [&](std::u16string id, FieldReader& reader) {
         FolderCollection collection{std::move(id), reader.optionalString("name"), {}};
         reader.forEachElement("items", [&](const json& member, size_t) {
@@ -400,13 +410,10 @@ std::optional<Error> readCollections(const json& root, Snapshot& snapshot) {
           }
           collection.databaseItems.push_back(std::move(itemId));
         });
-        if (!reader.error()) {
+        if (!reader.failed()) {
           snapshot.contents.folderCollections.push_back(std::move(collection));
         }
-      });
-  if (folderError) {
-    return folderError;
-  }
+      }));
   return forEachObject(
       root, "tagCollections", "tag collection", [&](std::u16string id, FieldReader& reader) {
         TagCollection collection{std::move(id), reader.optionalString("name"), readTags(reader), 0};
@@ -417,13 +424,13 @@ std::optional<Error> readCollections(const json& root, Snapshot& snapshot) {
             reader.fail("behavior", "must be a four-character code such as \"TgAl\"");
           }
         }
-        if (!reader.error()) {
+        if (!reader.failed()) {
           snapshot.contents.tagCollections.push_back(std::move(collection));
         }
       });
 }
 
-std::optional<Error> readHeader(const json& root, Snapshot& snapshot) {
+Result<void> readHeader(const json& root, Snapshot& snapshot) {
   if (!root.is_object()) {
     return malformed("library", "the top level must be an object");
   }
@@ -438,11 +445,9 @@ std::optional<Error> readHeader(const json& root, Snapshot& snapshot) {
     FieldReader reader(*application, "application");
     snapshot.contents.applicationBundleIdentifier = reader.optionalString("bundleIdentifier");
     snapshot.contents.applicationVersion = reader.optionalString("version");
-    if (reader.error()) {
-      return reader.error();
-    }
+    ZV_TRY(reader.result());
   }
-  return std::nullopt;
+  return {};
 }
 
 // Copies a payload into the export directory under the given name; a name already taken there
@@ -522,6 +527,9 @@ Result<std::optional<platform::URL>> copyPayloadOnce(const LibraryFolder& librar
   if (!needsCareful) {
     return result;
   }
+  // The quick way's failure only says it could not vouch for the path; the careful way's answer
+  // replaces it.
+  result.ignoreError();
   return copyResolvedPayload(library.root, file, directory);
 }
 
@@ -587,19 +595,11 @@ Result<json> parseDescription(std::string_view text) {
 
 Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshot(
     std::string_view text, const std::filesystem::path& folder) {
-  Result<json> parsed = parseDescription(text);
-  if (!parsed) {
-    return parsed.error();
-  }
-  const json root = std::move(*parsed);
+  ZV_ASSIGN_OR_RETURN(const json root, parseDescription(text));
   auto snapshot = std::make_shared<Snapshot>();
   std::unordered_set<std::u16string> labelIds;
-  if (auto error = readHeader(root, *snapshot)) {
-    return *error;
-  }
-  if (auto error = readLabels(root, *snapshot, labelIds)) {
-    return *error;
-  }
+  ZV_TRY(readHeader(root, *snapshot));
+  ZV_TRY(readLabels(root, *snapshot, labelIds));
   std::error_code canonicalError;
   std::filesystem::path libraryRoot = std::filesystem::canonical(folder, canonicalError);
   if (canonicalError) {
@@ -614,12 +614,8 @@ Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshot(
   }
   auto library = std::make_shared<const LibraryFolder>(
       LibraryFolder{std::move(libraryRoot), std::move(*handle)});
-  if (auto error = readItems(root, *library, *snapshot, labelIds)) {
-    return *error;
-  }
-  if (auto error = readCollections(root, *snapshot)) {
-    return *error;
-  }
+  ZV_TRY(readItems(root, *library, *snapshot, labelIds));
+  ZV_TRY(readCollections(root, *snapshot));
   // The library keeps the contents; the exporter needs only the payloads and failures.
   LibraryContents contents = std::move(snapshot->contents);
   auto exporter = [snapshot, library](

@@ -318,7 +318,9 @@ bool QNTWebLinkFile::writeToURL(const platform::URL& fileURL, const ContentType&
           error)) {
     return false;
   }
-  static_cast<void>(platform::setHasHiddenExtensionAtURL(fileURL, hideExtension));
+  // The flag only decides how the name is shown; the link itself is written, and a file system
+  // without extended attributes must not make the write fail.
+  platform::setHasHiddenExtensionAtURL(fileURL, hideExtension).ignoreError();
   return true;
 }
 
