@@ -44,7 +44,9 @@ TEST(RestoreItemDates, GivesTheFileTheDatesTheItemHasAndSaysWhetherItDid) {
       ASSERT_TRUE(platform::writeFileAtURL(file, std::span<const std::uint8_t>(),
                                            platform::WriteMode::kCreateNew));
     }
-    const auto before = platform::contentModificationDateAtURL(file);
+    const std::optional<Date> before =
+        c.fileExists ? std::optional<Date>(*platform::contentModificationDateAtURL(file))
+                     : std::nullopt;
     source::DatabaseItem item;
     item.id = u"I";
     item.creationDate = c.creationDate;
