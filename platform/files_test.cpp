@@ -226,10 +226,10 @@ TEST_F(FilesTest, PlacingUnderAFreeNamePassesOverWhatIsTakenAndStopsOnOtherFailu
     std::vector<std::u16string> taken;    // names of files of someone else's
     std::vector<std::u16string> planted;  // names of dangling links
     std::u16string prefix;                // of the proposed names "<prefix>0", "<prefix>1", ...
-    int maximumAttempts;
+    std::int64_t maximumAttempts;         // 64 bits wide, so that the table packs without padding
     std::optional<std::u16string> expectedName;
     std::optional<FileErrorCode> expectedCode;
-    int expectedAttempts;
+    std::int64_t expectedAttempts;
   };
   const Case cases[] = {
       {"free at once", {}, {}, u"n", 1000, u"n0", std::nullopt, 1},

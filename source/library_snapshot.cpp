@@ -458,7 +458,8 @@ Result<std::optional<platform::URL>> copyUnderFreeName(const platform::URL& dire
                                                        const std::filesystem::path& name,
                                                        const std::u16string& file, Copy&& copy) {
   constexpr int kMaximumAttempts = 10000;
-  const std::u16string wholeName = fromUtf8(name.string());
+  // Not const: the name is handed out by copy, and a const one trips the move check.
+  std::u16string wholeName = fromUtf8(name.string());
   const platform::FileNameParts parts = platform::splitFileNameExtension(wholeName);
   auto nameForAttempt = [&](int attempt) {
     if (attempt == 0) {
