@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/date.h"
 #include "platform/result.h"
+#include "platform/scoped_descriptor.h"
 #include "platform/url.h"
 #include "source/item_kinds.h"
 
@@ -80,6 +82,16 @@ struct TagCollection {
   std::uint32_t tagCollectionBehavior = 0;
 };
 
+/// An item's payload, handed over for the export to copy itself.
+struct ItemPayload {
+  /// Open for reading.
+  platform::ScopedDescriptor file;
+  /// The payload's own file name; its extension tells the file's type.
+  std::u16string fileName;
+  /// How the library names the payload, for messages.
+  std::u16string displayName;
+};
+
 /// The source application's library as the export sees it. Every call may fail; the error's
 /// description is the reason the source gave. Calls come from the export thread only.
 class SourceLibrary {
@@ -89,6 +101,18 @@ class SourceLibrary {
   virtual platform::Result<std::int64_t> countItems(ItemKind kind) = 0;
   /// The items of one kind, in the library's order.
   virtual platform::Result<std::vector<DatabaseItem>> getItems(ItemKind kind) = 0;
+  /// Hands each item of one kind to visit, in the library's order, without the caller holding
+  /// them all; stops early when visit returns false. The default fetches them with getItems.
+  virtual platform::Result<void> forEachItem(
+      ItemKind kind, const std::function<bool(const DatabaseItem&)>& visit) {
+    ZV_ASSIGN_OR_RETURN(const std::vector<DatabaseItem> items, getItems(kind));
+    for (const DatabaseItem& item : items) {
+      if (!visit(item)) {
+        break;
+      }
+    }
+    return {};
+  }
 
   virtual platform::Result<std::int64_t> countLabels() = 0;
   virtual platform::Result<std::vector<Label>> getLabels() = 0;
@@ -101,6 +125,16 @@ class SourceLibrary {
   /// nothing for it.
   virtual platform::Result<std::optional<platform::URL>> exportItem(
       const DatabaseItem& item, const platform::URL& directory) = 0;
+
+  /// Whether openItemPayload hands payloads over. A source that can only write files answers
+  /// false, and then exportItem writes each item into a folder of the export's.
+  virtual bool canOpenItemPayloads() const { return false; }
+  /// The item's payload, open for reading. Nothing when the source has nothing for the item,
+  /// as when exportItem writes nothing.
+  virtual platform::Result<std::optional<ItemPayload>> openItemPayload(const DatabaseItem& item) {
+    (void)item;
+    return std::optional<ItemPayload>{};
+  }
 
   /// The folder on this machine that holds the library's data, when there is one: an export
   /// must neither replace it nor be put inside it.
