@@ -110,13 +110,12 @@ class ZVExportOperation : public platform::Operation {
   void setProgressDescription(std::u16string_view description, bool wait);
   void runOnMainQueueAndWait(std::function<void()> block);
 
+  // One phase per kind, each named by its kind's row.
+#define ZV_ITEM_KIND(kind, snapshotName, pluralName, exportPhase, ...) \
+  bool exportPhase(std::optional<platform::Error>& error);
+#include "source/item_kinds.def"
+
   // Items as files.
-  bool exportNotes(std::optional<platform::Error>& error);
-  bool exportSerialNumbers(std::optional<platform::Error>& error);
-  bool exportPasswords(std::optional<platform::Error>& error);
-  bool exportImages(std::optional<platform::Error>& error);
-  bool exportPDFs(std::optional<platform::Error>& error);
-  bool exportWebArchives(std::optional<platform::Error>& error);
   bool exportItemsOfKind(source::ItemKind kind, std::optional<platform::Error>& error);
   bool exportDatabaseItemsAsFiles(const std::vector<source::DatabaseItem>& items,
                                   bool convertToNotes, bool alwaysEncrypt,
@@ -128,49 +127,19 @@ class ZVExportOperation : public platform::Operation {
   // the source's.
   platform::Result<platform::URL> temporaryDirectory();
 
-  // Bookmarks.
-  bool exportBookmarks(std::optional<platform::Error>& error);
-
   // The item phases, one row per kind in the order they run; the progress total and every
   // phase read their kind's row.
   static constexpr ItemPhase kItemPhases[] = {
-      {.kind = source::ItemKind::note,
-       .convertToNotes = true,
-       .totalLeavesOutEncrypted = true,
-       .run = &ZVExportOperation::exportNotes,
-       .logLine = u"Exporting notes…",
-       .progressDescription = u"Exporting notes…"},
-      {.kind = source::ItemKind::serialNumber,
-       .convertToNotes = true,
-       .run = &ZVExportOperation::exportSerialNumbers,
-       .logLine = u"Exporting serial numbers…",
-       .progressDescription = u"Exporting serial numbers…"},
-      {.kind = source::ItemKind::password,
-       .convertToNotes = true,
-       .alwaysEncrypt = true,
-       .needsPasswordOption = true,
-       .run = &ZVExportOperation::exportPasswords,
-       .logLine = u"Exporting passwords…",
-       .progressDescription = u"Exporting passwords…"},
-      {.kind = source::ItemKind::bookmark,
-       .run = &ZVExportOperation::exportBookmarks,
-       .logLine = u"Exporting bookmarks…",
-       .progressDescription = u"Exporting bookmarks…"},
-      {.kind = source::ItemKind::image,
-       .totalLeavesOutEncrypted = true,
-       .run = &ZVExportOperation::exportImages,
-       .logLine = u"Exporting images…",
-       .progressDescription = u"Exporting images…"},
-      {.kind = source::ItemKind::pdfArchive,
-       .totalLeavesOutEncrypted = true,
-       .run = &ZVExportOperation::exportPDFs,
-       .logLine = u"Exporting PDFs",
-       .progressDescription = u"Exporting PDFs…"},
-      {.kind = source::ItemKind::webArchive,
-       .totalLeavesOutEncrypted = true,
-       .run = &ZVExportOperation::exportWebArchives,
-       .logLine = u"Exporting web archives",
-       .progressDescription = u"Exporting web archives…"},
+#define ZV_ITEM_KIND(kind, snapshotName, pluralName, exportPhase, logLine, progressText, traits) \
+  {source::ItemKind::kind,                                                                       \
+   ((traits)&source::kConvertToNotes) != 0,                                                      \
+   ((traits)&source::kAlwaysEncrypt) != 0,                                                       \
+   ((traits)&source::kTotalLeavesOutEncrypted) != 0,                                             \
+   ((traits)&source::kNeedsPasswordOption) != 0,                                                 \
+   &ZVExportOperation::exportPhase,                                                              \
+   logLine,                                                                                      \
+   progressText},
+#include "source/item_kinds.def"
   };
   static_assert(source::hasOneRowPerItemKindInOrder(kItemPhases),
                 "every item kind needs its row, in the kinds' order");

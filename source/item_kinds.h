@@ -9,17 +9,31 @@ namespace zv::source {
 
 /// The kinds of database item, in the order the export runs through them.
 enum class ItemKind {
-#define ZV_ITEM_KIND(kind, snapshotName, pluralName) kind,
+#define ZV_ITEM_KIND(kind, ...) kind,
 #include "source/item_kinds.def"
 };
 
 /// Every kind, in the export's order.
 inline constexpr ItemKind kAllItemKinds[] = {
-#define ZV_ITEM_KIND(kind, snapshotName, pluralName) ItemKind::kind,
+#define ZV_ITEM_KIND(kind, ...) ItemKind::kind,
 #include "source/item_kinds.def"
 };
 
 inline constexpr std::size_t kItemKindCount = std::size(kAllItemKinds);
+
+/// How the export treats a kind, as flags of its row.
+enum ItemKindTrait : unsigned {
+  kNoItemKindTraits = 0,
+  /// The exported files are to become notes when imported.
+  kConvertToNotes = 1U << 0U,
+  /// Every item counts as encrypted, whatever it says.
+  kAlwaysEncrypt = 1U << 1U,
+  /// With encrypted items left out, the progress total leaves this kind's out too. Counting them
+  /// means fetching the items, so kinds that skip none by themselves are counted as they stand.
+  kTotalLeavesOutEncrypted = 1U << 2U,
+  /// Exported only when the user asks for password items.
+  kNeedsPasswordOption = 1U << 3U,
+};
 
 /// The names of one kind.
 struct ItemKindNames {
@@ -32,7 +46,8 @@ struct ItemKindNames {
 
 /// One row per kind, in the kinds' order.
 inline constexpr ItemKindNames kItemKindNames[] = {
-#define ZV_ITEM_KIND(kind, snapshotName, pluralName) {ItemKind::kind, snapshotName, pluralName},
+#define ZV_ITEM_KIND(kind, snapshotName, pluralName, ...) \
+  {ItemKind::kind, snapshotName, pluralName},
 #include "source/item_kinds.def"
 };
 
