@@ -5,7 +5,14 @@ zv_library(zv_platform_base
     unicode.cpp
     date.cpp
     url.cpp
-    files.cpp
+    file_errors.cpp
+    file_paths.cpp
+    directories.cpp
+    remove_tree.cpp
+    file_copy.cpp
+    file_move.cpp
+    file_read_write.cpp
+    folder_handle.cpp
     file_attributes.cpp
     file_lock.cpp
     containers.cpp
