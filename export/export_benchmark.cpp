@@ -4,7 +4,7 @@
 
 #include "export/export_operation.h"
 #include "export/root_folder_names.h"
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
 #include "platform/run_loop_main_queue.h"

@@ -7,8 +7,8 @@
 
 #include "export/export_errors.h"
 #include "export/source_call.h"
+#include "platform/app_group_containers.h"
 #include "platform/bundle_info.h"
-#include "platform/containers.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/localization.h"

@@ -11,8 +11,8 @@
 #include <sstream>
 
 #include "export/export_errors.h"
+#include "platform/app_group_containers.h"
 #include "platform/binary_property_list.h"
-#include "platform/containers.h"
 #include "platform/file_attributes.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"

@@ -6,7 +6,7 @@
 #include "export/metadata_keys.h"
 #include "export/root_folder_names.h"
 #include "export/source_call.h"
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 #include "platform/content_type.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"

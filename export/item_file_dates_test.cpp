@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
 #include "platform/unicode.h"

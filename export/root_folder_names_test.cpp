@@ -6,7 +6,7 @@
 #include <set>
 #include <span>
 
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
 

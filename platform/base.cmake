@@ -15,7 +15,7 @@ zv_library(zv_platform_base
     folder_handle.cpp
     file_attributes.cpp
     file_lock.cpp
-    containers.cpp
+    app_group_containers.cpp
     content_type.cpp
   PUBLIC_LIBS PkgConfig::ICU PkgConfig::URIPARSER
   PRIVATE_LIBS EXPAT::EXPAT
@@ -32,7 +32,7 @@ zv_test(zv_platform_base_tests
     retry_on_interrupt_test.cpp
     file_attributes_test.cpp
     file_lock_test.cpp
-    containers_test.cpp
+    app_group_containers_test.cpp
     content_type_test.cpp
     unicode_test.cpp
     result_test.cpp

@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
 

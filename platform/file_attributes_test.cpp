@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 #include "platform/files.h"
 
 namespace zv::platform {

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 #include "platform/file_attributes.h"
 #include "platform/private_mounts_for_testing.h"
 #include "platform/unicode.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
 #include "platform/unicode.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/app_group_containers.h"
 #include "platform/binary_property_list.h"
-#include "platform/containers.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
 #include "platform/property_list_serialization.h"

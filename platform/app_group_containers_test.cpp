@@ -1,4 +1,4 @@
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
