@@ -14,6 +14,7 @@
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::exporter {

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/files.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {

@@ -16,6 +16,7 @@ zv_library(zv_platform_base
     file_attributes.cpp
     file_lock.cpp
     app_group_containers.cpp
+    temporary_directory.cpp
     content_type.cpp
   PUBLIC_LIBS PkgConfig::ICU PkgConfig::URIPARSER
   PRIVATE_LIBS EXPAT::EXPAT

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "platform/app_group_containers.h"
 #include "platform/files.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/app_group_containers.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::text {

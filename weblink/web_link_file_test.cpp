@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/app_group_containers.h"
 #include "platform/binary_property_list.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
 #include "platform/property_list_serialization.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 #include "platform/xml_property_list.h"
 
