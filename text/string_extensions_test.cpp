@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 
 #include "platform/unicode.h"
 #include "text/character_sets.h"
@@ -119,6 +120,7 @@ TEST(Truncation, CutsAtTheEndOrInTheMiddleWithAnEllipsis) {
       {u"a\U0001F600\U0001F600b", 3, u"a\U0001F600\u2026", u"a\u2026b"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.text) + " to " + std::to_string(c.maxLength));
     EXPECT_EQ(truncatedStringWithMaxLength(c.text, c.maxLength), c.atEnd);
     EXPECT_EQ(stringByTruncatingMiddleWithMaxLength(c.text, c.maxLength), c.inMiddle);
   }
@@ -144,8 +146,8 @@ TEST(Search, FindsEveryOccurrenceIgnoringCaseAndDiacritics) {
       {u"\uFF76\uFF9E\uFF85 x", u"\uFF76\uFF9E\uFF85", {{0, 3}}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(localizedStandardRangesOfString(c.text, c.searched), c.expected)
-        << platform::toUtf8(c.text);
+    SCOPED_TRACE(platform::toUtf8(c.searched + u" in " + c.text));
+    EXPECT_EQ(localizedStandardRangesOfString(c.text, c.searched), c.expected);
   }
   EXPECT_TRUE(isCaseInsensitiveEqualToString(u"Stra\u00DFe", u"STRASSE"));
   EXPECT_FALSE(isCaseInsensitiveEqualToString(u"abc", u"abd"));
@@ -164,8 +166,8 @@ TEST(Search, PrefixMaySitBehindBlanksButNotBehindLineBreaks) {
       {u"anything", u"", false},     {u"", u"", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(hasPrefixIgnoringWhitespace(c.text, c.prefix), c.expected)
-        << platform::toUtf8(c.text);
+    SCOPED_TRACE(platform::toUtf8(c.prefix + u" before " + c.text));
+    EXPECT_EQ(hasPrefixIgnoringWhitespace(c.text, c.prefix), c.expected);
   }
 }
 
