@@ -175,7 +175,7 @@ class HandArchive {
     return objects_.size() - 1;
   }
   // An object of the class, with a class record of its own.
-  std::uint64_t addObject(std::u16string className, PropertyList::Dictionary values) {
+  std::uint64_t addObject(const std::u16string& className, PropertyList::Dictionary values) {
     PropertyList::Dictionary record;
     record.set(u"$classname", className);
     record.set(u"$classes", PropertyList::Array{className, u"NSObject"});
