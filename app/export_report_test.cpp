@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/unicode.h"
 
 namespace zv::app {
@@ -24,6 +26,7 @@ TEST(ExportReport, SummaryCountsEachKindInExportOrderLeavingOutKindsWithoutItems
        "Exported 8 items (serial numbers 1, bookmarks 4, images 3), skipped 0."},
   };
   for (const auto& testCase : cases) {
+    SCOPED_TRACE(testCase.expected);
     EXPECT_EQ(platform::toUtf8(exportSummaryLine(testCase.summary)), testCase.expected);
   }
 }
@@ -47,8 +50,9 @@ TEST(ExportReport, OnlyTheUserCancelledErrorCountsAsCancellation) {
       {{u"ZVImportErrorDomain", platform::kUserCancelledErrorCode, u""}, false},
   };
   for (const auto& testCase : cases) {
-    EXPECT_EQ(isUserCancelledError(testCase.error), testCase.cancelled)
-        << platform::toUtf8(testCase.error.domain) << " " << testCase.error.code;
+    SCOPED_TRACE(platform::toUtf8(testCase.error.domain) + " " +
+                 std::to_string(testCase.error.code));
+    EXPECT_EQ(isUserCancelledError(testCase.error), testCase.cancelled);
   }
 }
 

@@ -40,9 +40,9 @@ TEST(ProgressLine, ShowsWhatFitsDroppingTimeThenBarThenTheEnd) {
       {"escapes count as columns", state(-1, 0, u"a\x1B[2J"), std::nullopt, 3, "a\\x"},
   };
   for (const auto& testCase : cases) {
+    SCOPED_TRACE(testCase.name);
     EXPECT_EQ(progressLine(testCase.state, testCase.secondsRemaining, testCase.width),
-              testCase.expected)
-        << testCase.name;
+              testCase.expected);
   }
 }
 
@@ -66,10 +66,11 @@ TEST(TimeRemainingEstimator, EstimatesFromThePaceSinceTheTotalBecameKnown) {
   };
   TimeRemainingEstimator estimator;
   for (const auto& sample : samples) {
+    SCOPED_TRACE(testing::Message() << "at " << sample.now);
     auto estimate = estimator.update(sample.state, sample.now);
-    ASSERT_EQ(estimate.has_value(), sample.expected.has_value()) << "at " << sample.now;
+    ASSERT_EQ(estimate.has_value(), sample.expected.has_value());
     if (estimate) {
-      EXPECT_DOUBLE_EQ(*estimate, *sample.expected) << "at " << sample.now;
+      EXPECT_DOUBLE_EQ(*estimate, *sample.expected);
     }
   }
 }

@@ -26,7 +26,8 @@ function(zv_library name)
 endfunction()
 
 # zv_test(NAME SOURCES ... LIBS ... [LABELS ...]): one GoogleTest executable, its cases registered
-# with ctest one by one so that failures name the case.
+# with ctest one by one so that failures name the case. Every test links the shared test support
+# (testsupport/).
 function(zv_test name)
   if(NOT ZV_BUILD_TESTS)
     return()
@@ -35,7 +36,8 @@ function(zv_test name)
   add_executable(${name} ${ARG_SOURCES})
   zv_apply_settings(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} zv_test_support GTest::gtest GTest::gmock
+    GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE ZV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")
 endfunction()

@@ -4,10 +4,10 @@
 
 #include "export/export_operation.h"
 #include "export/root_folder_names.h"
-#include "platform/containers.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
 #include "platform/run_loop_main_queue.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 #include "source/memory_source_library.h"
 

@@ -7,13 +7,14 @@
 
 #include "export/export_errors.h"
 #include "export/source_call.h"
+#include "platform/app_group_containers.h"
 #include "platform/bundle_info.h"
-#include "platform/containers.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/operation_queue.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::exporter {
@@ -50,6 +51,11 @@ std::optional<std::filesystem::path> realPathOfFolder(const URL& folder, bool mu
 // lie in "/a/b".
 bool liesWithin(const std::filesystem::path& inner, const std::filesystem::path& outer) {
   return std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end()).first == outer.end();
+}
+
+Error cannotCreateExportFolder(const Error& cause) {
+  return makeImportError(kFileExportErrorCode,
+                         formatLocalized(u"Cannot create export folder: %@", {cause.description}));
 }
 
 }  // namespace
@@ -112,12 +118,12 @@ std::optional<URL> ZVExportOperation::metadataFileURL() const {
 
 void ZVExportOperation::start() {
   try {
-    std::optional<Error> error;
-    if (!createExportFolder(error)) {
-      endWithError(std::move(error));
+    if (auto created = createExportFolder(); !created) {
+      endWithError(std::move(created).error());
       return;
     }
     log(u"*** Export started");
+    std::optional<Error> error;
     bool succeeded = performExport(error);
     log(u"*** Export ended");
     endWithError(succeeded || isCancelled() ? std::nullopt : std::move(error));
@@ -138,7 +144,7 @@ void ZVExportOperation::cancel() {
   });
 }
 
-bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
+platform::Result<void> ZVExportOperation::createExportFolder() {
   std::optional<URL> base;
   {
     std::lock_guard lock(mutex_);
@@ -149,10 +155,7 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
                         : platform::containerURLForSecurityApplicationGroupIdentifier(
                               platform::kQuennetApplicationGroupIdentifier);
   if (!container) {
-    error = makeImportError(
-        kFileExportErrorCode,
-        formatLocalized(u"Cannot create export folder: %@", {container.error().description}));
-    return false;
+    return cannotCreateExportFolder(container.error());
   }
   URL exportFolder = container->appendingPathComponent(kExportFolderName, true);
   URL rootFolder = exportFolder.appendingPathComponent(kExportFolderName, true);
@@ -161,42 +164,31 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
     exportFolderURL_ = exportFolder;
     rootFolderURL_ = rootFolder;
   }
-  if (auto overlap = checkLibraryOverlap(*container); !overlap) {
-    error = std::move(overlap).error();
-    return false;
-  }
-  auto cannotCreate = [&](const Error& cause) {
-    error =
-        makeImportError(kFileExportErrorCode,
-                        formatLocalized(u"Cannot create export folder: %@", {cause.description}));
-    return false;
-  };
+  ZV_TRY(checkLibraryOverlap(*container));
   // The container is created private too when it is new; an existing one keeps its mode.
   if (auto created = platform::createDirectoryAtURL(*container, true, kPrivateFolderMode);
       !created) {
-    return cannotCreate(created.error());
+    return cannotCreateExportFolder(created.error());
   }
   // Held until the run has ended: two runs into one container would each remove the other's
   // files and both report success. The lock file lies beside the export folder, never in it.
   auto lock =
       platform::FileLock::tryLockAtURL(container->appendingPathComponent(kExportLockFileName));
   if (!lock) {
-    return cannotCreate(lock.error());
+    return cannotCreateExportFolder(lock.error());
   }
   if (!lock->has_value()) {
-    error = makeImportError(
+    return makeImportError(
         kFileExportErrorCode,
         formatLocalized(u"Cannot start the export: another export into %@ is running.",
                         {container->path()}));
-    return false;
   }
   exportLock_ = std::move(*lock);
   if (platform::itemIsReachableAtURL(exportFolder)) {
     if (auto removed = platform::removeItemAtURL(exportFolder); !removed) {
-      error = makeImportError(
+      return makeImportError(
           kFileExportErrorCode,
           formatLocalized(u"Cannot remove old export folder: %@", {removed.error().description}));
-      return false;
     }
   }
   // One at a time and never adopting what is there: a folder that appeared since the removal is
@@ -204,11 +196,11 @@ bool ZVExportOperation::createExportFolder(std::optional<Error>& error) {
   for (const URL& folder : {exportFolder, rootFolder}) {
     if (auto created = platform::createDirectoryAtURL(folder, false, kPrivateFolderMode);
         !created) {
-      return cannotCreate(created.error());
+      return cannotCreateExportFolder(created.error());
     }
   }
   rootFolderNames_.clear();
-  return true;
+  return {};
 }
 
 platform::Result<void> ZVExportOperation::checkLibraryOverlap(const URL& container) const {

@@ -98,7 +98,7 @@ class ZVExportOperation : public platform::Operation {
 
  private:
   // Lifecycle and driver.
-  bool createExportFolder(std::optional<platform::Error>& error);
+  platform::Result<void> createExportFolder();
   // Fails when the library lies in the export folder that a run replaces, or the export
   // folder would lie in the library.
   platform::Result<void> checkLibraryOverlap(const platform::URL& container) const;

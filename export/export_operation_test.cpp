@@ -12,7 +12,6 @@
 
 #include "export/export_errors.h"
 #include "platform/binary_property_list.h"
-#include "platform/containers.h"
 #include "platform/file_attributes.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
@@ -20,6 +19,7 @@
 #include "platform/operation_queue.h"
 #include "platform/private_mounts_for_testing.h"
 #include "platform/run_loop_main_queue.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 #include "source/memory_source_library.h"
 #include "weblink/web_link_file.h"

@@ -6,13 +6,13 @@
 #include "export/metadata_keys.h"
 #include "export/root_folder_names.h"
 #include "export/source_call.h"
-#include "platform/containers.h"
 #include "platform/content_type.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/property_list_serialization.h"
+#include "platform/temporary_directory.h"
 #include "text/file_name_extensions.h"
 
 namespace zv::exporter {

@@ -5,9 +5,9 @@
 #include <optional>
 #include <span>
 
-#include "platform/containers.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::exporter {

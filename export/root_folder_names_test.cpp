@@ -6,8 +6,8 @@
 #include <set>
 #include <span>
 
-#include "platform/containers.h"
 #include "platform/files.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::exporter {

@@ -5,10 +5,18 @@ zv_library(zv_platform_base
     unicode.cpp
     date.cpp
     url.cpp
-    files.cpp
+    file_errors.cpp
+    file_paths.cpp
+    directories.cpp
+    remove_tree.cpp
+    file_copy.cpp
+    file_move.cpp
+    file_read_write.cpp
+    folder_handle.cpp
     file_attributes.cpp
     file_lock.cpp
-    containers.cpp
+    app_group_containers.cpp
+    temporary_directory.cpp
     content_type.cpp
   PUBLIC_LIBS PkgConfig::ICU PkgConfig::URIPARSER
   PRIVATE_LIBS EXPAT::EXPAT
@@ -25,7 +33,7 @@ zv_test(zv_platform_base_tests
     retry_on_interrupt_test.cpp
     file_attributes_test.cpp
     file_lock_test.cpp
-    containers_test.cpp
+    app_group_containers_test.cpp
     content_type_test.cpp
     unicode_test.cpp
     result_test.cpp

@@ -5,8 +5,8 @@
 
 #include <fstream>
 
-#include "platform/containers.h"
 #include "platform/files.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include "platform/containers.h"
 #include "platform/files.h"
+#include "platform/temporary_directory.h"
 
 namespace zv::platform {
 namespace {

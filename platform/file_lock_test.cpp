@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "platform/containers.h"
 #include "platform/files.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {

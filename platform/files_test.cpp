@@ -13,9 +13,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/containers.h"
 #include "platform/file_attributes.h"
 #include "platform/private_mounts_for_testing.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {

@@ -1,6 +1,10 @@
 # Keyed archives: the platform's object archive format on top of binary property lists.
 zv_library(zv_platform_keyed_archive
-  SOURCES keyed_archive.cpp
+  SOURCES
+    archived_object.cpp
+    keyed_archive_classes.cpp
+    keyed_archiver.cpp
+    keyed_unarchiver.cpp
   PUBLIC_LIBS zv_platform_property_list
 )
 

@@ -1,5 +1,6 @@
 #include "richtext/attributed_string.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,12 +10,15 @@
 
 #include "platform/binary_property_list.h"
 #include "platform/property_list_serialization.h"
+#include "testsupport/result_matchers.h"
 
 namespace zv::richtext {
 namespace {
 
 using platform::PropertyList;
 using platform::PropertyListUid;
+using testsupport::IsError;
+using testsupport::IsOk;
 
 const Attributes kBold = {{NSFontAttributeName, Font{u"Helvetica-Bold", 14}}};
 const Attributes kRed = {
@@ -79,21 +83,20 @@ TEST(AttributedStringRunsTest, ChangesKeepRunsCoveringAndMerged) {
          text.append(AttributedString(u"de", kBold));
        },
        runsOf({{{0, 13}, {}}, {{13, 2}, kBold}})},
+      {"keeping names drops the others and merges",
+       [](AttributedString& text) {
+         text.setAttributes(kBold, {0, 10});
+         text.addAttribute(u"NSToolTip", std::u16string(u"tip"), {0, 3});
+         text = text.attributedStringKeepingAttributeNames(archivableAttributeNames());
+       },
+       runsOf({{{0, 10}, kBold}})},
   };
-  for (const Case& testCase : cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     AttributedString text(u"0123456789");
-    testCase.change(text);
-    EXPECT_EQ(text.runs(), testCase.expected) << testCase.name;
+    c.change(text);
+    EXPECT_EQ(text.runs(), c.expected);
   }
-}
-
-TEST(AttributedStringRunsTest, KeepingNamesDropsOthersAndMerges) {
-  AttributedString text(u"abcdef", kBold);
-  text.addAttribute(u"NSToolTip", std::u16string(u"tip"), {0, 3});
-  const AttributedString kept =
-      text.attributedStringKeepingAttributeNames(archivableAttributeNames());
-  EXPECT_EQ(kept, AttributedString(u"abcdef", kBold));
-  EXPECT_EQ(text.runs().size(), 2u) << "the original keeps every attribute";
 }
 
 AttributedString richSample() {
@@ -125,12 +128,13 @@ TEST(AttributedStringArchiveTest, RoundTripsEveryValueKind) {
       {"link as text",
        AttributedString(u"x", {{NSLinkAttributeName, std::u16string(u"not a url")}})},
   };
-  for (const Case& testCase : cases) {
-    auto data = archivedDataWithAttributedString(testCase.text);
-    ASSERT_TRUE(data) << testCase.name << ": " << data.error().code;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto data = archivedDataWithAttributedString(c.text);
+    ASSERT_THAT(data, IsOk());
     auto decoded = attributedStringWithArchivedData(*data);
-    ASSERT_TRUE(decoded) << testCase.name;
-    EXPECT_EQ(*decoded, testCase.text) << testCase.name;
+    ASSERT_THAT(decoded, IsOk());
+    EXPECT_EQ(*decoded, c.text);
   }
 }
 
@@ -162,29 +166,21 @@ TEST(AttributedStringArchiveTest, RunsAreStoredAsThePlatformStoresThem) {
   EXPECT_EQ(singleRoot.find(u"NSAttributeInfo"), nullptr) << "one run stores its dictionary alone";
 }
 
-// Builds an archive by hand: the root attributed string "Hello" with one attribute dictionary
-// whose values are given as object-table entries after the fixed ones.
+// Builds an archive by hand: the root attributed string with one attribute dictionary whose
+// values are objects added to the table first.
 class HandArchive {
  public:
-  HandArchive() {
-    objects_ = {u"$null"};
-    add(classRecord(u"NSDictionary", {u"NSDictionary", u"NSObject"}));              // 1
-    add(classRecord(u"NSAttributedString", {u"NSAttributedString", u"NSObject"}));  // 2
-  }
-
   std::uint64_t add(PropertyList value) {
     objects_.push_back(std::move(value));
     return objects_.size() - 1;
   }
-  static PropertyList classRecord(std::u16string name, PropertyList::Array chain) {
+  // An object of the class, with a class record of its own.
+  std::uint64_t addObject(const std::u16string& className, PropertyList::Dictionary values) {
     PropertyList::Dictionary record;
-    record.set(u"$classname", std::move(name));
-    record.set(u"$classes", std::move(chain));
-    return record;
-  }
-  static PropertyList object(std::uint64_t classUid, PropertyList::Dictionary values) {
-    values.set(u"$class", PropertyListUid{classUid});
-    return values;
+    record.set(u"$classname", className);
+    record.set(u"$classes", PropertyList::Array{className, u"NSObject"});
+    values.set(u"$class", PropertyListUid{add(std::move(record))});
+    return add(std::move(values));
   }
   void attribute(std::u16string key, std::uint64_t valueUid) {
     keys_.push_back(PropertyListUid{add(std::move(key))});
@@ -196,24 +192,18 @@ class HandArchive {
     PropertyList::Dictionary dictionary;
     dictionary.set(u"NS.keys", keys_);
     dictionary.set(u"NS.objects", values_);
-    const std::uint64_t dictionaryUid = add(object(1, std::move(dictionary)));
+    const std::uint64_t dictionaryUid = addObject(u"NSDictionary", std::move(dictionary));
     PropertyList::Dictionary root;
     root.set(u"NSString", PropertyListUid{add(std::move(text))});
+    root.set(u"NSAttributes", PropertyListUid{dictionaryUid});
     if (info) {
-      root.set(
-          u"NSAttributes",
-          PropertyListUid{add(object(add(classRecord(u"NSArray", {u"NSArray", u"NSObject"})), [&] {
-            PropertyList::Dictionary array;
-            array.set(u"NS.objects", PropertyList::Array{PropertyListUid{dictionaryUid}});
-            return array;
-          }()))});
+      PropertyList::Dictionary array;
+      array.set(u"NS.objects", PropertyList::Array{PropertyListUid{dictionaryUid}});
+      root.set(u"NSAttributes", PropertyListUid{addObject(u"NSArray", std::move(array))});
       root.set(u"NSAttributeInfo", PropertyListUid{add(std::move(*info))});
-    } else {
-      root.set(u"NSAttributes", PropertyListUid{dictionaryUid});
     }
-    const std::uint64_t rootUid = add(object(2, std::move(root)));
     PropertyList::Dictionary top;
-    top.set(u"root", PropertyListUid{rootUid});
+    top.set(u"root", PropertyListUid{addObject(u"NSAttributedString", std::move(root))});
     PropertyList::Dictionary archive;
     archive.set(u"$version", 100000);
     archive.set(u"$archiver", u"NSKeyedArchiver");
@@ -223,44 +213,34 @@ class HandArchive {
   }
 
  private:
-  PropertyList::Array objects_;
+  PropertyList::Array objects_ = {u"$null"};
   PropertyList::Array keys_;
   PropertyList::Array values_;
 };
 
 TEST(AttributedStringArchiveTest, UnknownClassesAndShapesAreDroppedNotFatal) {
   HandArchive archive;
-  const std::uint64_t fontClass =
-      archive.add(HandArchive::classRecord(u"NSFont", {u"NSFont", u"NSObject"}));
-  const std::uint64_t colorClass =
-      archive.add(HandArchive::classRecord(u"NSColor", {u"NSColor", u"NSObject"}));
   PropertyList::Dictionary font;
   font.set(u"NSName", PropertyListUid{archive.add(u"Menlo")});
   font.set(u"NSSize", 12.5);
-  archive.attribute(NSFontAttributeName, archive.add(HandArchive::object(fontClass, font)));
+  archive.attribute(NSFontAttributeName, archive.addObject(u"NSFont", font));
   PropertyList::Dictionary style;
   style.set(u"NSAlignment", 4);
-  archive.attribute(
-      NSParagraphStyleAttributeName,
-      archive.add(HandArchive::object(archive.add(HandArchive::classRecord(
-                                          u"NSParagraphStyle", {u"NSParagraphStyle", u"NSObject"})),
-                                      style)));
+  archive.attribute(NSParagraphStyleAttributeName, archive.addObject(u"NSParagraphStyle", style));
   PropertyList::Dictionary pattern;
   pattern.set(u"NSColorSpace", 10);
-  archive.attribute(NSBackgroundColorAttributeName,
-                    archive.add(HandArchive::object(colorClass, pattern)));
+  archive.attribute(NSBackgroundColorAttributeName, archive.addObject(u"NSColor", pattern));
   PropertyList::Dictionary white;
   white.set(u"NSColorSpace", 3);
   white.set(u"NSWhite", PropertyList::Data{'0', '.', '5', 0});
-  archive.attribute(NSForegroundColorAttributeName,
-                    archive.add(HandArchive::object(colorClass, white)));
+  archive.attribute(NSForegroundColorAttributeName, archive.addObject(u"NSColor", white));
   PropertyList::Dictionary badFont;
   badFont.set(u"NSName", 7);
-  archive.attribute(u"BadFont", archive.add(HandArchive::object(fontClass, badFont)));
+  archive.attribute(u"BadFont", archive.addObject(u"NSFont", badFont));
   archive.attribute(NSUnderlineStyleAttributeName, archive.add(1));
 
   auto text = attributedStringWithArchivedData(archive.bytes());
-  ASSERT_TRUE(text) << text.error().code;
+  ASSERT_THAT(text, IsOk());
   const Attributes expected = {
       {NSFontAttributeName, Font{u"Menlo", 12.5}},
       {NSForegroundColorAttributeName, Color{Color::Space::kCalibratedRGB, 0.5, 0.5, 0.5, 1}},
@@ -284,13 +264,14 @@ TEST(AttributedStringArchiveTest, DamagedRunInformationKeepsTheText) {
       {"truncated number", {2, 0x80}, runsOf({{{0, 5}, {}}})},
       {"endless continuation bytes", PropertyList::Data(20, 0xff), runsOf({{{0, 5}, {}}})},
   };
-  for (const Case& testCase : cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     HandArchive archive;
     archive.attribute(NSUnderlineStyleAttributeName, archive.add(2));
-    auto text = attributedStringWithArchivedData(archive.bytes(u"Hello", testCase.info));
-    ASSERT_TRUE(text) << testCase.name;
-    EXPECT_EQ(text->string(), u"Hello") << testCase.name;
-    EXPECT_EQ(text->runs(), testCase.expected) << testCase.name;
+    auto text = attributedStringWithArchivedData(archive.bytes(u"Hello", c.info));
+    ASSERT_THAT(text, IsOk());
+    EXPECT_EQ(text->string(), u"Hello");
+    EXPECT_EQ(text->runs(), c.expected);
   }
 }
 
@@ -314,25 +295,28 @@ TEST(AttributedStringArchiveTest, HostileRunsCannotMultiplyAttributes) {
 }
 
 TEST(AttributedStringArchiveTest, RefusesWhatIsNoAttributedString) {
+  using Code = platform::PlatformErrorCode;
+  auto truncated = *archivedDataWithAttributedString(richSample());
+  truncated.resize(truncated.size() / 2);
   struct Case {
     const char* name;
     std::vector<std::uint8_t> bytes;
+    Code code;
   };
   const std::vector<Case> cases = {
-      {"not a property list", {'h', 'e', 'l', 'l', 'o'}},
+      {"not a property list", {'h', 'e', 'l', 'l', 'o'}, Code::kPropertyListReadCorrupt},
+      {"truncated archive", truncated, Code::kPropertyListReadCorrupt},
       {"property list without archive frame",
-       *platform::writeBinaryPropertyList(PropertyList(PropertyList::Array{1, 2}))},
+       *platform::writeBinaryPropertyList(PropertyList(PropertyList::Array{1, 2})),
+       Code::kKeyedArchiveReadCorrupt},
       {"root of another class",
-       *platform::archivedDataWithRootObject(platform::ArchivedObject(u"text"))},
-      {"truncated archive",
-       [] {
-         auto bytes = *archivedDataWithAttributedString(richSample());
-         bytes.resize(bytes.size() / 2);
-         return bytes;
-       }()},
+       *platform::archivedDataWithRootObject(platform::ArchivedObject(u"text")),
+       Code::kKeyedArchiveReadCorrupt},
   };
-  for (const Case& testCase : cases) {
-    EXPECT_FALSE(attributedStringWithArchivedData(testCase.bytes)) << testCase.name;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_THAT(attributedStringWithArchivedData(c.bytes),
+                IsError(platform::kPlatformErrorDomain, static_cast<std::int64_t>(c.code)));
   }
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "platform/unicode.h"
+
 namespace zv::text {
 namespace {
 
@@ -61,6 +65,7 @@ TEST(CodeUnitCuts, NeverSplitASurrogatePair) {
       {u"abc", 0, u"", u""},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.text) + " within " + std::to_string(c.maxLength));
     EXPECT_EQ(prefixWithinLength(c.text, c.maxLength), c.prefix);
     EXPECT_EQ(suffixWithinLength(c.text, c.maxLength), c.suffix);
   }
@@ -81,6 +86,7 @@ TEST(Trimming, TestsWholeCodePointsAtBothEnds) {
       {u" \xD83D ", u"\xD83D"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.text));
     EXPECT_EQ(stringByTrimmingCharactersInSet(c.text, whitespaceAndNewlineCharacterSet()),
               c.expected);
   }

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 #include <unicode/utf16.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
-#include "platform/containers.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::text {
 namespace {
@@ -48,7 +47,8 @@ TEST(StringSanitizedForFileName, CleansTitlesIntoOneFileName) {
        repeated(u"n", 250) + u".txt"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(stringSanitizedForFileName(c.name), c.expected) << platform::toUtf8(c.name);
+    SCOPED_TRACE(platform::toUtf8(c.name));
+    EXPECT_EQ(stringSanitizedForFileName(c.name), c.expected);
   }
 }
 
@@ -75,26 +75,18 @@ TEST(StringSanitizedForFileName, StaysWithinTheLimitWhateverTheExtension) {
   }
 }
 
-class MakeFilenameUnique : public testing::Test {
+class MakeFilenameUnique : public testsupport::TemporaryFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zv-text-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  // A new, empty folder inside the test's own, holding the given items.
+  // A new folder inside the test's own, holding the given items.
   platform::URL folderWith(const std::vector<std::u16string>& names) {
-    std::filesystem::path folder = root_ / std::to_string(++folderCount_);
-    std::filesystem::create_directory(folder);
+    const std::u16string folder = platform::fromUtf8(std::to_string(++folderCount_));
+    std::filesystem::create_directory(pathOf(folder));
     for (const auto& name : names) {
-      std::ofstream(folder / platform::toUtf8(name)).put('x');
+      EXPECT_TRUE(testsupport::writeFileText(pathOf(folder + u"/" + name), "x"));
     }
-    return platform::URL::fileURLWithPath(platform::fromUtf8(folder.string()), true);
+    return at(folder, true);
   }
 
-  std::filesystem::path root_;
   int folderCount_ = 0;
 };
 
@@ -119,8 +111,8 @@ TEST_F(MakeFilenameUnique, NumbersTakenNamesFromOne) {
       {{u"x."}, u"x.", u"x 1"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folderWith(c.existing)), c.expected)
-        << platform::toUtf8(c.name);
+    SCOPED_TRACE(platform::toUtf8(c.name));
+    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folderWith(c.existing)), c.expected);
   }
 }
 
@@ -141,7 +133,7 @@ TEST_F(MakeFilenameUnique, ShortensTheNameNotTheNumberAtTheLimit) {
     SCOPED_TRACE(platform::toUtf8(c.name));
     platform::URL folder = folderWith({c.name});
     EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folder), c.first);
-    std::ofstream(platform::toUtf8(folder.path() + u"/" + c.first)).put('x');
+    ASSERT_TRUE(testsupport::writeFileText(platform::toUtf8(folder.path() + u"/" + c.first), "x"));
     EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folder), c.second);
   }
 }
@@ -171,8 +163,8 @@ TEST(GenerateName, TakesTheFirstLineOrSentenceWithoutMarkers) {
       {u" \n\t ", false, u""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(generateNameTruncatingToPeriod(c.text, c.truncateToPeriod, false), c.expected)
-        << platform::toUtf8(c.text);
+    SCOPED_TRACE(platform::toUtf8(c.text));
+    EXPECT_EQ(generateNameTruncatingToPeriod(c.text, c.truncateToPeriod, false), c.expected);
   }
 }
 
@@ -206,7 +198,8 @@ TEST(IsEqualToFilename, IgnoresCaseDiacriticsWidthAndNormalisation) {
       {u"a b", u"ab", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(isEqualToFilename(c.name, c.other), c.equal) << platform::toUtf8(c.name);
+    SCOPED_TRACE(platform::toUtf8(c.name + u" and " + c.other));
+    EXPECT_EQ(isEqualToFilename(c.name, c.other), c.equal);
   }
 }
 
@@ -222,6 +215,7 @@ TEST(FileSystemRepresentationString, DecomposesAndStopsAtTheTerminator) {
       {u"a\xD800z", u"a\uFFFDz"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.name));
     EXPECT_EQ(fileSystemRepresentationString(c.name), c.expected);
   }
 }
@@ -239,11 +233,14 @@ TEST(FileDisplayName, ShowsTheLastComponentWithItsExtension) {
       {u"", u""},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.path));
     EXPECT_EQ(fileDisplayName(c.path), c.expected);
   }
 }
 
-TEST(FileDisplayName, HidesTheExtensionOnlyWhenTheItemAsksForIt) {
+class FileDisplayNameOfItem : public testsupport::TemporaryFolderTest {};
+
+TEST_F(FileDisplayNameOfItem, HidesTheExtensionOnlyWhenTheItemAsksForIt) {
   struct Case {
     std::u16string name;
     std::u16string hidden;  // shown when the item asks to hide its extension
@@ -255,11 +252,9 @@ TEST(FileDisplayName, HidesTheExtensionOnlyWhenTheItemAsksForIt) {
       {u".hidden", u".hidden"},
       {u"x.", u"x."},
   };
-  auto folder = platform::TemporaryDirectory::create(u"zv-display-name");
-  ASSERT_TRUE(folder);
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::toUtf8(c.name));
-    platform::URL file = folder->url().appendingPathComponent(c.name);
+    platform::URL file = at(c.name);
     ASSERT_TRUE(platform::writeFileAtURL(file, std::span<const std::uint8_t>(),
                                          platform::WriteMode::kCreateNew));
     EXPECT_EQ(fileDisplayName(file.path()), c.name);

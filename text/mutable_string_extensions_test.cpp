@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/unicode.h"
+
 namespace zv::text {
 namespace {
 
@@ -19,6 +21,7 @@ TEST(InPlaceTrimming, RemovesBlanksAndLineBreaksFromTheChosenEnds) {
       {u"\U0001F600 ", u"\U0001F600 ", u"\U0001F600", u"\U0001F600"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.text));
     std::u16string leading = c.text;
     trimLeadingWhitespace(leading);
     EXPECT_EQ(leading, c.leading);

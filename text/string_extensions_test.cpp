@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 
 #include "platform/unicode.h"
 #include "text/character_sets.h"
@@ -10,49 +11,68 @@
 namespace zv::text {
 namespace {
 
-struct TextCase {
-  std::u16string text;
-  std::u16string expected;
-};
+// A text operation that returns the changed text.
+using Transform = std::u16string (*)(std::u16string_view);
 
-TEST(LineBreaks, RemovingNewlinesTurnsLineFeedsAndReturnsIntoSpaces) {
-  const TextCase cases[] = {
-      {u"\n\nTitle\n", u"Title"},
-      {u"a\r\nb", u"a  b"},
-      {u"a\u2028b", u"a\u2028b"},
-      {u"\t a \u00A0", u"a"},
+TEST(TextTransforms, EachTurnsTheTextIntoWhatItPromises) {
+  struct Case {
+    const char* name;
+    Transform transform;
+    std::u16string text;
+    std::u16string expected;
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(stringByRemovingNewlines(c.text), c.expected);
-  }
-}
-
-TEST(LineBreaks, RemovingNewlinesAndTabsLeavesSingleSpaces) {
-  const TextCase cases[] = {
-      {u" a\t\tb \n c ", u"a b c"},
-      {u"a\u2029\u0085b", u"a b"},
-      {u"\U0001F600\n\n\U0001F600", u"\U0001F600 \U0001F600"},
-      {u"a\u00A0\u00A0b", u"a\u00A0\u00A0b"},
-      {u"\n\t", u""},
+  const Transform removeNewlines = stringByRemovingNewlines;
+  const Transform removeNewlinesAndTabs = stringByRemovingNewlinesAndTabs;
+  const Transform standardize = stringByStandardizingNewlines;
+  const Transform removeControl = stringByRemovingControlAndIllegalCharacters;
+  const Transform capitalize = smartCapitalizedString;
+  const Transform percentEncode = percentEncodedURLString;
+  const Case cases[] = {
+      {"newlines: line feeds become spaces, ends trimmed", removeNewlines, u"\n\nTitle\n",
+       u"Title"},
+      {"newlines: each of CR LF is a space", removeNewlines, u"a\r\nb", u"a  b"},
+      {"newlines: a line separator stays", removeNewlines, u"a\u2028b", u"a\u2028b"},
+      {"newlines: no-break spaces are trimmed", removeNewlines, u"\t a \u00A0", u"a"},
+      {"and tabs: runs become one space", removeNewlinesAndTabs, u" a\t\tb \n c ", u"a b c"},
+      {"and tabs: every line break counts", removeNewlinesAndTabs, u"a\u2029\u0085b", u"a b"},
+      {"and tabs: pairs stay whole", removeNewlinesAndTabs, u"\U0001F600\n\n\U0001F600",
+       u"\U0001F600 \U0001F600"},
+      {"and tabs: no-break spaces stay", removeNewlinesAndTabs, u"a\u00A0\u00A0b",
+       u"a\u00A0\u00A0b"},
+      {"and tabs: nothing but breaks", removeNewlinesAndTabs, u"\n\t", u""},
+      {"standardize: CR LF then CR", standardize, u"a\r\n\rb", u"a\n\nb"},
+      {"standardize: LF CR is one break", standardize, u"a\n\rb", u"a\nb"},
+      {"standardize: LF then CR LF", standardize, u"a\n\r\nb", u"a\n\nb"},
+      {"standardize: lone CRs", standardize, u"\r\r", u"\n\n"},
+      {"escape backslashes", stringByEscapingBackslashes, u"a\\b\\\\", u"a\\\\b\\\\\\\\"},
+      {"escape quotes", stringByEscapingQuotes, u"it's \"x\" \\", u"it\\'s \\\"x\\\" \\"},
+      {"control: controls and format characters", removeControl, u"a\u0001b\u200Bc\u00E9",
+       u"abc\u00E9"},
+      {"control: unassigned pairs", removeControl, u"x\U0001F600y", u"xy"},
+      {"control: unpaired surrogates", removeControl, u"x\xD83Dy\xDE00", u"xy"},
+      {"control: noncharacters", removeControl, u"a\uFFFEb\uFDD0", u"ab"},
+      {"control: attachments stay", removeControl, u"\uFFFCx", u"\uFFFCx"},
+      {"attachments", stringWithoutAttachments, u"\uFFFCa\uFFFC", u"a"},
+      {"capitalize: pieces with capitals stay", capitalize, u"read the README now",
+       u"Read The README Now"},
+      {"capitalize: acronym first", capitalize, u"HTML report", u"HTML Report"},
+      {"capitalize: spaces stay", capitalize, u" two  spaces ", u" Two  Spaces "},
+      {"capitalize: accented", capitalize, u"\u00E9lan vital", u"\u00C9lan Vital"},
+      {"capitalize: titlecase letter", capitalize, u"\u01C5emal was", u"\u01C5emal Was"},
+      {"capitalize: empty", capitalize, u"", u""},
+      {"percent: space", percentEncode, u"a b", u"a%20b"},
+      {"percent: UTF-8 bytes", percentEncode, u"\u00E9", u"%C3%A9"},
+      {"percent: URL characters stay", percentEncode, u"https://x.org/a?q=1&r=[2]#f",
+       u"https://x.org/a?q=1&r=[2]#f"},
+      {"percent: a lone percent sign", percentEncode, u"100%", u"100%25"},
+      {"percent: only valid escapes stay", percentEncode, u"%41%4g", u"%41%254g"},
+      {"percent: unsafe characters", percentEncode, u"\"<>\\^`{|}", u"%22%3C%3E%5C%5E%60%7B%7C%7D"},
+      {"percent: unpaired surrogate", percentEncode, u"\xD800", u"%EF%BF%BD"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(stringByRemovingNewlinesAndTabs(c.text), c.expected);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.transform(c.text), c.expected);
   }
-}
-
-TEST(LineBreaks, StandardizingTurnsEveryBreakIntoOneLineFeed) {
-  const TextCase cases[] = {
-      {u"a\r\n\rb", u"a\n\nb"}, {u"a\n\rb", u"a\nb"}, {u"a\n\r\nb", u"a\n\nb"},
-      {u"\r\r", u"\n\n"},       {u"a\nb", u"a\nb"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(stringByStandardizingNewlines(c.text), c.expected);
-  }
-}
-
-TEST(Escaping, DoublesBackslashesAndEscapesQuotes) {
-  EXPECT_EQ(stringByEscapingBackslashes(u"a\\b\\\\"), u"a\\\\b\\\\\\\\");
-  EXPECT_EQ(stringByEscapingQuotes(u"it's \"x\" \\"), u"it\\'s \\\"x\\\" \\");
 }
 
 // Deletes the first member of the set and starts again: slow, but obviously what is meant.
@@ -85,34 +105,6 @@ TEST(RemovingCharacters, MatchesDeletingOneCharacterAtATime) {
   }
 }
 
-TEST(RemovingCharacters, DropsControlIllegalAndUnpairedSurrogates) {
-  const TextCase cases[] = {
-      {u"a\u0001b\u200Bc\u00E9", u"abc\u00E9"},
-      {u"x\U0001F600y", u"xy"},
-      {u"x\xD83Dy\xDE00", u"xy"},
-      {u"a\uFFFEb\uFDD0", u"ab"},
-      {u"\uFFFCx", u"\uFFFCx"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(stringByRemovingControlAndIllegalCharacters(c.text), c.expected);
-  }
-  EXPECT_EQ(stringWithoutAttachments(u"\uFFFCa\uFFFC"), u"a");
-}
-
-TEST(SmartCapitalization, CapitalisesOnlyPiecesWithoutCapitals) {
-  const TextCase cases[] = {
-      {u"read the README now", u"Read The README Now"},
-      {u"HTML report", u"HTML Report"},
-      {u" two  spaces ", u" Two  Spaces "},
-      {u"\u00E9lan vital", u"\u00C9lan Vital"},
-      {u"\u01C5emal was", u"\u01C5emal Was"},
-      {u"", u""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(smartCapitalizedString(c.text), c.expected);
-  }
-}
-
 TEST(Truncation, CutsAtTheEndOrInTheMiddleWithAnEllipsis) {
   struct Case {
     std::u16string text;
@@ -128,6 +120,7 @@ TEST(Truncation, CutsAtTheEndOrInTheMiddleWithAnEllipsis) {
       {u"a\U0001F600\U0001F600b", 3, u"a\U0001F600\u2026", u"a\u2026b"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(platform::toUtf8(c.text) + " to " + std::to_string(c.maxLength));
     EXPECT_EQ(truncatedStringWithMaxLength(c.text, c.maxLength), c.atEnd);
     EXPECT_EQ(stringByTruncatingMiddleWithMaxLength(c.text, c.maxLength), c.inMiddle);
   }
@@ -153,8 +146,8 @@ TEST(Search, FindsEveryOccurrenceIgnoringCaseAndDiacritics) {
       {u"\uFF76\uFF9E\uFF85 x", u"\uFF76\uFF9E\uFF85", {{0, 3}}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(localizedStandardRangesOfString(c.text, c.searched), c.expected)
-        << platform::toUtf8(c.text);
+    SCOPED_TRACE(platform::toUtf8(c.searched + u" in " + c.text));
+    EXPECT_EQ(localizedStandardRangesOfString(c.text, c.searched), c.expected);
   }
   EXPECT_TRUE(isCaseInsensitiveEqualToString(u"Stra\u00DFe", u"STRASSE"));
   EXPECT_FALSE(isCaseInsensitiveEqualToString(u"abc", u"abd"));
@@ -173,23 +166,8 @@ TEST(Search, PrefixMaySitBehindBlanksButNotBehindLineBreaks) {
       {u"anything", u"", false},     {u"", u"", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(hasPrefixIgnoringWhitespace(c.text, c.prefix), c.expected)
-        << platform::toUtf8(c.text);
-  }
-}
-
-TEST(PercentEncoding, EscapesEveryByteThatCannotStandInAURL) {
-  const TextCase cases[] = {
-      {u"a b", u"a%20b"},
-      {u"\u00E9", u"%C3%A9"},
-      {u"https://x.org/a?q=1&r=[2]#f", u"https://x.org/a?q=1&r=[2]#f"},
-      {u"100%", u"100%25"},
-      {u"%41%4g", u"%41%254g"},
-      {u"\"<>\\^`{|}", u"%22%3C%3E%5C%5E%60%7B%7C%7D"},
-      {u"\xD800", u"%EF%BF%BD"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(percentEncodedURLString(c.text), c.expected);
+    SCOPED_TRACE(platform::toUtf8(c.prefix + u" before " + c.text));
+    EXPECT_EQ(hasPrefixIgnoringWhitespace(c.text, c.prefix), c.expected);
   }
 }
 

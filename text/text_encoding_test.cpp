@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace zv::text {
@@ -32,6 +33,7 @@ TEST(StringWithCString, DecodesUpToTheCountOrTheTerminator) {
       {{0, 'h', 0}, TextEncoding::kUTF16BigEndian, 3, std::nullopt},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes) + " up to " + std::to_string(c.length));
     EXPECT_EQ(stringWithCString(c.bytes, c.encoding, c.length), c.expected);
   }
   EXPECT_EQ(stringWithCString({}, TextEncoding::kUTF8, 5), u"");

@@ -32,7 +32,8 @@ TEST(TimeRemaining, NamesTheLargestWholeUnit) {
       {std::numeric_limits<double>::infinity(), u"9223372036854775807 days remaining"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(stringForTimeInterval(c.seconds), c.expected) << c.seconds;
+    SCOPED_TRACE(testing::Message() << c.seconds << " seconds");
+    EXPECT_EQ(stringForTimeInterval(c.seconds), c.expected);
   }
 }
 

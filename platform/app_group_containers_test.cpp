@@ -1,4 +1,4 @@
-#include "platform/containers.h"
+#include "platform/app_group_containers.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/files.h"
+#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 
 namespace zv::platform {

@@ -1,0 +1,84 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "platform/result.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
+
+namespace zv::testsupport {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace fs = std::filesystem;
+
+TEST(TestSupportTest, TemporaryFolderIsPrivateAndGoesWithEverythingInItButNotThroughLinks) {
+  TemporaryFolder outside;
+  ASSERT_TRUE(writeFileText(outside.path("keep"), "precious"));
+  fs::path removed;
+  {
+    TemporaryFolder folder;
+    removed = folder.path();
+    struct stat status {};
+    ASSERT_EQ(::lstat(removed.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    fs::create_directories(folder.path("locked/inner"));
+    ASSERT_TRUE(writeFileText(folder.path("locked/inner/file"), "x"));
+    ::chmod(folder.path("locked/inner").c_str(), 0);
+    ::chmod(folder.path("locked").c_str(), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), folder.path("link").c_str()), 0);
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(removed)));
+  EXPECT_EQ(readFileText(outside.path("keep")), "precious");
+}
+
+TEST(TestSupportTest, FileContentsReadsWhatWasWrittenAndNothingFromAMissingFile) {
+  TemporaryFolder folder;
+  ASSERT_TRUE(writeFileText(folder.path("file"), std::string("a\0b", 3)));
+  EXPECT_EQ(readFileText(folder.url(u"file")), std::string("a\0b", 3));
+  EXPECT_EQ(readFileBytes(folder.path("file")), bytesOf(std::string_view("a\0b", 3)));
+  EXPECT_EQ(readFileText(folder.path("missing")), std::nullopt);
+  EXPECT_FALSE(writeFileText(folder.path("missing/file"), "x"));
+}
+
+TEST(TestSupportTest, ResultMatchersMatchAndExplainByDomainCodeAndDescription) {
+  const platform::Error error{u"Domain", 7, u"Cannot save it"};
+  const platform::Result<int> failed(error);
+  const platform::Result<void> succeeded;
+  EXPECT_THAT(succeeded, IsOk());
+  EXPECT_THAT(platform::Result<int>(1), IsOk());
+  EXPECT_THAT(std::optional<platform::Error>(), IsOk());
+  EXPECT_THAT(failed, IsError(u"Domain", 7));
+  EXPECT_THAT(failed, IsError(u"Domain", 7, HasSubstr("save")));
+  EXPECT_THAT(std::optional(error), IsError(u"Domain", 7));
+  struct Case {
+    const char* name;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"ok on an error", ::testing::Matches(IsOk())(failed)},
+      {"wrong code", ::testing::Matches(IsError(u"Domain", 8))(failed)},
+      {"wrong domain", ::testing::Matches(IsError(u"Other", 7))(error)},
+      {"wrong description", ::testing::Matches(IsError(u"Domain", 7, HasSubstr("load")))(failed)},
+      {"error on a success", ::testing::Matches(IsError(u"Domain", 7))(succeeded)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(c.matches);
+  }
+  ::testing::StringMatchResultListener listener;
+  EXPECT_FALSE(::testing::ExplainMatchResult(IsOk(), failed, &listener));
+  EXPECT_EQ(listener.str(), "failed with {Domain 7 \"Cannot save it\"}");
+  EXPECT_EQ(::testing::PrintToString(failed), "an error {Domain 7 \"Cannot save it\"}");
+  EXPECT_THAT(succeeded, Not(IsError(u"Domain", 7)));
+}
+
+}  // namespace
+}  // namespace zv::testsupport
