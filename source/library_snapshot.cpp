@@ -132,7 +132,7 @@ constexpr std::size_t kSectionCount = 5;
 enum class FieldType { string, kind, boolean, date, behavior, tags, color, members };
 
 struct FieldSpec {
-  const char* key;
+  std::string_view key;
   FieldType type;
 };
 
@@ -180,7 +180,7 @@ constexpr FieldSpec kApplicationFields[] = {{"bundleIdentifier", FieldType::stri
 constexpr std::size_t kMaximumFields = std::size(kItemFields);
 
 struct SectionSpec {
-  const char* key;
+  std::string_view key;
   // How faults name an element.
   const char* kind;
   std::span<const FieldSpec> fields;
@@ -229,7 +229,7 @@ struct Element {
   std::size_t firstMember = 0;
   std::uint32_t behavior = 0;
 
-  void fail(int field, const char* key, const std::string& what) {
+  void fail(int field, std::string_view key, const std::string& what) {
     faults |= 1u << field;
     faultTexts[static_cast<std::size_t>(field)] = "\"" + std::string(key) + "\" " + what;
   }
@@ -436,10 +436,11 @@ bool DescriptionReader::end() {
   return true;
 }
 
-bool DescriptionReader::key(std::string& key) {
+bool DescriptionReader::key(std::string& text) {
   if (skipping_ > 0 || open_.empty()) {
     return true;
   }
+  const std::string_view key = text;
   const Open& top = open_.back();
   if (top.frame == Frame::root) {
     rootKey_.reset();
@@ -475,7 +476,7 @@ bool DescriptionReader::rootValue(const Value& value) {
 
 bool DescriptionReader::sectionValue(Section section, const Value& value) {
   resetSection(section);
-  const char* key = kSections[static_cast<std::size_t>(section)].key;
+  const std::string_view key = kSections[static_cast<std::size_t>(section)].key;
   if (section == Section::application) {
     if (value.type != Value::Type::object) {
       failSection(section, malformed("application", "must be an object"));

@@ -134,9 +134,9 @@ struct SnapshotSourceLibrary::Contents {
   DatabaseItem databaseItem(ItemKind kind, const ItemRecord& record) const;
 
  private:
-  // Open addressing over item references plus one (0: free), so that a million identifiers cost
-  // a few bytes each rather than a hash node and a string each.
-  std::vector<std::uint32_t> idSlots_;
+  // Open addressing over item references, so that a million identifiers cost a few bytes each
+  // rather than a hash node and a string each.
+  std::vector<std::uint64_t> idSlots_;
   std::size_t indexedItems_ = 0;
 };
 

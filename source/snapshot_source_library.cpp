@@ -45,35 +45,51 @@ std::size_t hashOf(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// A slot holds the item reference plus one (0: free) and, above it, the upper half of the
+// identifier's hash, so that a probe compares texts only where the hashes agree.
+constexpr std::uint64_t slotOf(std::size_t hash, ItemReference reference) {
+  return (static_cast<std::uint64_t>(hash >> 32) << 32) | (std::uint64_t{reference} + 1);
+}
+constexpr bool slotHashMatches(std::uint64_t slot, std::size_t hash) {
+  return (slot >> 32) == static_cast<std::uint64_t>(hash >> 32);
+}
+constexpr ItemReference referenceInSlot(std::uint64_t slot) {
+  return static_cast<ItemReference>((slot & 0xFFFFFFFF) - 1);
+}
+
+}  // namespace
+
 bool SnapshotSourceLibrary::Contents::indexItem(ItemKind kind) {
   const auto& list = items[static_cast<std::size_t>(kind)];
   const ItemReference reference = referenceOf(kind, list.size() - 1);
   // At most half full, so that probes stay short.
   if ((indexedItems_ + 1) * 2 > idSlots_.size()) {
-    std::vector<std::uint32_t> old(std::max<std::size_t>(idSlots_.size() * 2, 1024), 0);
+    std::vector<std::uint64_t> old(std::max<std::size_t>(idSlots_.size() * 2, 1024), 0);
     old.swap(idSlots_);
-    indexedItems_ = 0;
-    for (std::uint32_t slot : old) {
+    const std::size_t mask = idSlots_.size() - 1;
+    for (std::uint64_t slot : old) {
       if (slot != 0) {
-        const std::size_t mask = idSlots_.size() - 1;
-        std::size_t at = hashOf(texts.view(record(slot - 1).id)) & mask;
+        std::size_t at = hashOf(texts.view(record(referenceInSlot(slot)).id)) & mask;
         while (idSlots_[at] != 0) {
           at = (at + 1) & mask;
         }
         idSlots_[at] = slot;
-        ++indexedItems_;
       }
     }
   }
   const std::string_view id = texts.view(record(reference).id);
+  const std::size_t hash = hashOf(id);
   const std::size_t mask = idSlots_.size() - 1;
-  for (std::size_t at = hashOf(id) & mask;; at = (at + 1) & mask) {
-    if (idSlots_[at] == 0) {
-      idSlots_[at] = reference + 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    const std::uint64_t slot = idSlots_[at];
+    if (slot == 0) {
+      idSlots_[at] = slotOf(hash, reference);
       ++indexedItems_;
       return true;
     }
-    if (texts.view(record(idSlots_[at] - 1).id) == id) {
+    if (slotHashMatches(slot, hash) && texts.view(record(referenceInSlot(slot)).id) == id) {
       return false;
     }
   }
@@ -83,10 +99,12 @@ std::optional<ItemReference> SnapshotSourceLibrary::Contents::findItem(std::stri
   if (idSlots_.empty()) {
     return std::nullopt;
   }
+  const std::size_t hash = hashOf(id);
   const std::size_t mask = idSlots_.size() - 1;
-  for (std::size_t at = hashOf(id) & mask; idSlots_[at] != 0; at = (at + 1) & mask) {
-    if (texts.view(record(idSlots_[at] - 1).id) == id) {
-      return idSlots_[at] - 1;
+  for (std::size_t at = hash & mask; idSlots_[at] != 0; at = (at + 1) & mask) {
+    const std::uint64_t slot = idSlots_[at];
+    if (slotHashMatches(slot, hash) && texts.view(record(referenceInSlot(slot)).id) == id) {
+      return referenceInSlot(slot);
     }
   }
   return std::nullopt;
