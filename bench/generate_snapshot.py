@@ -5,8 +5,8 @@ Usage: generate_snapshot.py ITEMS FOLDER [--seed N] [--labels N] [--collections 
                             [--collection-size N] [--payload-size BYTES]
 
 Each item gets a payload of 1 to 4 KB, or of the given size (a million items with payloads of a
-few bytes are written in about a minute). Most items share one of a handful of names, so that making
-file names unique is exercised hard; half the items carry one of the labels, and the folder
+few bytes take about three minutes, mostly creating the files). Most items share one of a handful
+of names, so that making file names unique is exercised hard; half the items carry one of the labels, and the folder
 collections each list a random sample of items. The same arguments always give the same snapshot.
 """
 import argparse
