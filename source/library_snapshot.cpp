@@ -4,9 +4,12 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cstdint>
 #include <new>
 #include <nlohmann/json.hpp>
+#include <span>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -802,11 +805,18 @@ void DescriptionReader::store() {
         record.flags |= ItemRecord::kHasModificationDate;
         record.modificationDate = *element.dates[kModificationDate];
       }
+      auto& list = contents_.items[static_cast<std::size_t>(element.kind)];
+      // Out of reach of a description the size limit lets through; a text handed over directly
+      // could still try.
+      if (list.size() >= (std::size_t{1} << Contents::kKindShift) ||
+          contents_.tags.size() + element.tags.size() > UINT32_MAX) {
+        throw std::length_error("too many items");
+      }
       record.firstTag = static_cast<std::uint32_t>(contents_.tags.size());
       record.tagCount = static_cast<std::uint32_t>(element.tags.size());
       contents_.tags.insert(contents_.tags.end(), element.tags.begin(), element.tags.end());
       record.position = static_cast<std::uint32_t>(element.index);
-      contents_.items[static_cast<std::size_t>(element.kind)].push_back(record);
+      list.push_back(record);
       contents_.indexItem(element.kind);
       return;
     }
