@@ -173,6 +173,7 @@ enum ItemField : int {
   kFileInsideLibrary,
   kItemFaultCount,
 };
+static_assert(kLabelExists == std::size(kItemFields), "one rank per item field, in table order");
 constexpr FieldSpec kLabelFields[] = {{"name", FieldType::string}, {"color", FieldType::color}};
 constexpr FieldSpec kFolderCollectionFields[] = {{"name", FieldType::string},
                                                  {"items", FieldType::members}};

@@ -43,10 +43,6 @@ std::size_t hashOf(std::string_view text) {
   return std::hash<std::string_view>{}(text);
 }
 
-}  // namespace
-
-namespace {
-
 // A slot holds the item reference plus one (0: free) and, above it, the upper half of the
 // identifier's hash, so that a probe compares texts only where the hashes agree.
 constexpr std::uint64_t slotOf(std::size_t hash, ItemReference reference) {
