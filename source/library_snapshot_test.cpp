@@ -405,6 +405,37 @@ TEST_F(LibrarySnapshotTest, PayloadChangingDuringTheCopyIsCopiedAgainOrFailsTheI
   EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
 }
 
+// Items are found by identifier through an index that grows as they are read.
+TEST_F(LibrarySnapshotTest, FindsEachOfManyItemsAndTheirDuplicates) {
+  constexpr int kItems = 3000;
+  std::string json = R"({"format": 1, "items": [)";
+  for (int i = 0; i < kItems; ++i) {
+    json += (i ? "," : "") + std::string(R"({"kind": ")") + (i % 3 ? "note" : "image") +
+            R"(", "id": "I)" + std::to_string(i) + R"(", "exportError": "E)" + std::to_string(i) +
+            "\"}";
+  }
+  auto library = parseLibrarySnapshot(json + "]}", library_);
+  ASSERT_TRUE(library) << toUtf8(library.error().description);
+  auto out = platform::URL::fileURLWithPath(platform::fromUtf8((root_ / "out").string()), true);
+  int visited = 0;
+  int misplaced = 0;
+  for (ItemKind kind : {ItemKind::note, ItemKind::image}) {
+    ASSERT_TRUE((*library)->forEachItem(kind, [&](const DatabaseItem& item) {
+      auto exported = (*library)->exportItem(item, out);
+      misplaced += exported || exported.error().description != u"E" + item.id.substr(1);
+      ++visited;
+      return true;
+    }));
+  }
+  EXPECT_EQ(visited, kItems);
+  EXPECT_EQ(misplaced, 0);
+
+  auto duplicated = parseLibrarySnapshot(json + R"(, {"kind": "note", "id": "I1234"}]})", library_);
+  ASSERT_FALSE(duplicated);
+  EXPECT_EQ(toUtf8(duplicated.error().description),
+            "library.json: item 3001 (\"I1234\"): \"id\" is used by another item");
+}
+
 TEST(LibrarySnapshot, OpensTheBundledDemoLibrary) {
   auto library = openLibrarySnapshot(fs::path(ZV_SOURCE_DIR) / "data" / "demo-library");
   ASSERT_TRUE(library) << toUtf8(library.error().description);
