@@ -55,6 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!count || !items || *count != static_cast<std::int64_t>(items->size())) {
       __builtin_trap();
     }
+    // Every item is found again by its identifier; a payload handed over is open and named.
+    for (const DatabaseItem& item : *items) {
+      auto payload = (*library)->openItemPayload(item);
+      if (payload && payload->has_value() &&
+          (!(*payload)->file.valid() || (*payload)->fileName.empty())) {
+        __builtin_trap();
+      }
+    }
   }
   if (!(*library)->getLabels() || !(*library)->getFolderCollections() ||
       !(*library)->getTagCollections()) {
