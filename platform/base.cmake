@@ -6,6 +6,7 @@ zv_library(zv_platform_base
     date.cpp
     url.cpp
     files.cpp
+    exclusive_file.cpp
     file_attributes.cpp
     file_lock.cpp
     containers.cpp
