@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -121,6 +122,12 @@ class FolderHandle {
   /// Copies the content of the regular file at a path relative to the folder to `destination`,
   /// which must not exist (kFileExists), as copyFileContentsAtURL does.
   Result<void> copyFileWithoutLinks(const std::string& relativePath, const URL& destination) const;
+
+  /// Opens the file at a path relative to the folder for reading, as copyFileWithoutLinks reads
+  /// it; the caller checks that it is a regular file.
+  Result<ScopedDescriptor> openForReadingWithoutLinks(const std::string& relativePath) const {
+    return openWithoutLinks(relativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  }
 
  private:
   explicit FolderHandle(ScopedDescriptor descriptor) : descriptor_(std::move(descriptor)) {}

@@ -17,6 +17,7 @@
 #include "platform/file_name_extension.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
+#include "source/memory_source_library.h"
 
 namespace zv::source {
 namespace {
@@ -291,11 +292,25 @@ class PayloadPathChecker {
   std::unordered_map<std::string, std::optional<Entries>> listings_;
 };
 
-struct Snapshot {
-  LibraryContents contents;
+}  // namespace
+
+struct SnapshotSourceLibrary::Contents {
+  std::optional<std::u16string> applicationBundleIdentifier;
+  std::optional<std::u16string> applicationVersion;
+  // By kind, each in library order.
+  std::array<std::vector<DatabaseItem>, kItemKindCount> items;
+  std::vector<Label> labels;
+  std::vector<FolderCollection> folderCollections;
+  std::vector<TagCollection> tagCollections;
   std::unordered_map<std::u16string, std::u16string> payloads;      // item id → "file"
   std::unordered_map<std::u16string, std::u16string> exportErrors;  // item id → reason
+  std::optional<LibraryFolder> folder;
+  std::optional<platform::URL> folderURL;
 };
+
+namespace {
+
+using Snapshot = SnapshotSourceLibrary::Contents;
 
 // Reads each object of the list under key: checks that it is an object with a non-empty id
 // unique in the list, then hands it to read with a reader named after its kind, place and id.
@@ -338,7 +353,7 @@ Result<void> readLabels(const json& root, Snapshot& snapshot,
     Label label{std::move(id), reader.optionalString("name"), readColor(reader)};
     if (!reader.failed()) {
       labelIds.insert(label.id);
-      snapshot.contents.labels.push_back(std::move(label));
+      snapshot.labels.push_back(std::move(label));
     }
   });
 }
@@ -346,9 +361,6 @@ Result<void> readLabels(const json& root, Snapshot& snapshot,
 Result<void> readItems(const json& description, const LibraryFolder& library, Snapshot& snapshot,
                        const std::unordered_set<std::u16string>& labelIds) {
   PayloadPathChecker payloadPaths(library);
-  if (auto items = description.find("items"); items != description.end() && items->is_array()) {
-    snapshot.contents.items.reserve(items->size());
-  }
   return forEachObject(description, "items", "item", [&](std::u16string id, FieldReader& reader) {
     DatabaseItem item;
     item.id = std::move(id);
@@ -386,14 +398,16 @@ Result<void> readItems(const json& description, const LibraryFolder& library, Sn
     if (exportError) {
       snapshot.exportErrors[item.id] = *exportError;
     }
-    snapshot.contents.items.push_back(std::move(item));
+    snapshot.items[static_cast<std::size_t>(item.kind)].push_back(std::move(item));
   });
 }
 
 Result<void> readCollections(const json& root, Snapshot& snapshot) {
   std::unordered_set<std::u16string> itemIds;
-  for (const auto& item : snapshot.contents.items) {
-    itemIds.insert(item.id);
+  for (const auto& items : snapshot.items) {
+    for (const auto& item : items) {
+      itemIds.insert(item.id);
+    }
   }
   ZV_TRY(forEachObject(
       root, "folderCollections", "folder collection", [&](std::u16string id, FieldReader& reader) {
@@ -411,7 +425,7 @@ Result<void> readCollections(const json& root, Snapshot& snapshot) {
           collection.databaseItems.push_back(std::move(itemId));
         });
         if (!reader.failed()) {
-          snapshot.contents.folderCollections.push_back(std::move(collection));
+          snapshot.folderCollections.push_back(std::move(collection));
         }
       }));
   return forEachObject(
@@ -425,7 +439,7 @@ Result<void> readCollections(const json& root, Snapshot& snapshot) {
           }
         }
         if (!reader.failed()) {
-          snapshot.contents.tagCollections.push_back(std::move(collection));
+          snapshot.tagCollections.push_back(std::move(collection));
         }
       });
 }
@@ -443,8 +457,8 @@ Result<void> readHeader(const json& root, Snapshot& snapshot) {
       return malformed("application", "must be an object");
     }
     FieldReader reader(*application, "application");
-    snapshot.contents.applicationBundleIdentifier = reader.optionalString("bundleIdentifier");
-    snapshot.contents.applicationVersion = reader.optionalString("version");
+    snapshot.applicationBundleIdentifier = reader.optionalString("bundleIdentifier");
+    snapshot.applicationVersion = reader.optionalString("version");
     ZV_TRY(reader.result());
   }
   return {};
@@ -594,10 +608,52 @@ Result<json> parseDescription(std::string_view text) {
   }
 }
 
-Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshot(
-    std::string_view text, const std::filesystem::path& folder) {
+// Opens a payload for reading the way copyPayloadOnce copies it: straight from the open library
+// folder where no link stands in the way, otherwise resolved the careful way. Named as its copy
+// would be before numbering.
+Result<std::optional<ItemPayload>> openPayload(const LibraryFolder& library,
+                                               const std::u16string& file) {
+  const std::string relative = platform::toUtf8(file);
+  struct stat status {};
+  if (Result<platform::ScopedDescriptor> quick =
+          library.handle.openForReadingWithoutLinks(relative);
+      quick) {
+    if (::fstat(quick->get(), &status) == 0 && S_ISREG(status.st_mode)) {
+      return std::optional<ItemPayload>(ItemPayload{
+          std::move(*quick), fromUtf8(std::filesystem::path(relative).filename().string()), file});
+    }
+  } else {
+    // It only says that the quick way cannot vouch for the path; the careful way answers.
+    quick.ignoreError();
+  }
+  // Resolved again now: the library may have changed since it was read.
+  PayloadPath path = resolvePayloadPath(library.root, file, true);
+  if (path.problem) {
+    return makeSourceError(u"The file \"" + file + u"\" " + fromUtf8(*path.problem) + u".");
+  }
+  std::error_code error;
+  if (!path.resolved || !std::filesystem::is_regular_file(*path.resolved, error)) {
+    return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
+  }
+  const std::string resolved = path.resolved->string();
+  platform::ScopedDescriptor opened(
+      ::open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!opened.valid() || ::fstat(opened.get(), &status) != 0) {
+    return makeSourceError(u"The file \"" + file + u"\" cannot be copied: " +
+                           platform::makeFileErrorFromErrno(errno, resolved).description);
+  }
+  // Replaced by something else between the check and the open.
+  if (!S_ISREG(status.st_mode)) {
+    return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
+  }
+  return std::optional<ItemPayload>(
+      ItemPayload{std::move(opened), fromUtf8(path.resolved->filename().string()), file});
+}
+
+Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshot(
+    std::string_view text, const std::filesystem::path& folder, bool namesFolder) {
   ZV_ASSIGN_OR_RETURN(const json root, parseDescription(text));
-  auto snapshot = std::make_shared<Snapshot>();
+  auto snapshot = std::make_unique<Snapshot>();
   std::unordered_set<std::u16string> labelIds;
   ZV_TRY(readHeader(root, *snapshot));
   ZV_TRY(readLabels(root, *snapshot, labelIds));
@@ -613,26 +669,14 @@ Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshot(
     return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
                  u"Cannot read the library folder: " + handle.error().description};
   }
-  auto library = std::make_shared<const LibraryFolder>(
-      LibraryFolder{std::move(libraryRoot), std::move(*handle)});
-  ZV_TRY(readItems(root, *library, *snapshot, labelIds));
+  // The export compares real paths, so that it never removes the folder it reads from.
+  if (namesFolder) {
+    snapshot->folderURL = platform::URL::fileURLWithFileSystemPath(libraryRoot.string(), true);
+  }
+  snapshot->folder.emplace(LibraryFolder{std::move(libraryRoot), std::move(*handle)});
+  ZV_TRY(readItems(root, *snapshot->folder, *snapshot, labelIds));
   ZV_TRY(readCollections(root, *snapshot));
-  // The library keeps the contents; the exporter needs only the payloads and failures.
-  LibraryContents contents = std::move(snapshot->contents);
-  auto exporter = [snapshot, library](
-                      const DatabaseItem& item,
-                      const platform::URL& directory) -> Result<std::optional<platform::URL>> {
-    if (auto reason = snapshot->exportErrors.find(item.id);
-        reason != snapshot->exportErrors.end()) {
-      return makeSourceError(reason->second);
-    }
-    auto payload = snapshot->payloads.find(item.id);
-    if (payload == snapshot->payloads.end()) {
-      return std::optional<platform::URL>{};
-    }
-    return copyPayload(*library, payload->second, directory);
-  };
-  return std::make_unique<MemorySourceLibrary>(std::move(contents), std::move(exporter));
+  return std::make_unique<SnapshotSourceLibrary>(std::move(snapshot));
 }
 
 // A file error's description ends by naming the path; our message names it first.
@@ -647,7 +691,7 @@ std::u16string reasonWithoutPath(const Error& error, const std::string& path) {
 
 // Nothing a snapshot holds may escape as an exception: the caller gets an error to report.
 template <typename Read>
-Result<std::unique_ptr<MemorySourceLibrary>> readWithoutExceptions(Read&& read) {
+Result<std::unique_ptr<SnapshotSourceLibrary>> readWithoutExceptions(Read&& read) {
   try {
     return read();
   } catch (const std::bad_alloc&) {
@@ -660,7 +704,7 @@ Result<std::unique_ptr<MemorySourceLibrary>> readWithoutExceptions(Read&& read) 
   }
 }
 
-Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshotFile(
+Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshotFile(
     const std::filesystem::path& folder) {
   const std::filesystem::path description = folder / kLibrarySnapshotFileName;
   const platform::URL url = platform::URL::fileURLWithFileSystemPath(description.string());
@@ -675,24 +719,104 @@ Result<std::unique_ptr<MemorySourceLibrary>> readLibrarySnapshotFile(
                      reasonWithoutPath(bytes.error(), url.fileSystemPath())};
   }
   return readLibrarySnapshot(
-      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), folder);
+      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), folder, true);
 }
 
 }  // namespace
 
-Result<std::unique_ptr<MemorySourceLibrary>> parseLibrarySnapshot(
-    std::string_view text, const std::filesystem::path& folder) {
-  return readWithoutExceptions([&] { return readLibrarySnapshot(text, folder); });
+SnapshotSourceLibrary::SnapshotSourceLibrary(std::unique_ptr<Contents> contents)
+    : contents_(std::move(contents)) {}
+
+SnapshotSourceLibrary::~SnapshotSourceLibrary() = default;
+
+std::optional<std::u16string> SnapshotSourceLibrary::applicationBundleIdentifier() const {
+  return contents_->applicationBundleIdentifier;
 }
 
-Result<std::unique_ptr<MemorySourceLibrary>> openLibrarySnapshot(
+std::optional<std::u16string> SnapshotSourceLibrary::applicationVersion() const {
+  return contents_->applicationVersion;
+}
+
+Result<std::int64_t> SnapshotSourceLibrary::countItems(ItemKind kind) {
+  return static_cast<std::int64_t>(contents_->items[static_cast<std::size_t>(kind)].size());
+}
+
+Result<std::vector<DatabaseItem>> SnapshotSourceLibrary::getItems(ItemKind kind) {
+  return contents_->items[static_cast<std::size_t>(kind)];
+}
+
+Result<void> SnapshotSourceLibrary::forEachItem(
+    ItemKind kind, const std::function<bool(const DatabaseItem&)>& visit) {
+  for (const DatabaseItem& item : contents_->items[static_cast<std::size_t>(kind)]) {
+    if (!visit(item)) {
+      break;
+    }
+  }
+  return {};
+}
+
+Result<std::int64_t> SnapshotSourceLibrary::countLabels() {
+  return static_cast<std::int64_t>(contents_->labels.size());
+}
+
+Result<std::vector<Label>> SnapshotSourceLibrary::getLabels() {
+  return contents_->labels;
+}
+
+Result<std::int64_t> SnapshotSourceLibrary::countFolderCollections() {
+  return static_cast<std::int64_t>(contents_->folderCollections.size());
+}
+
+Result<std::vector<FolderCollection>> SnapshotSourceLibrary::getFolderCollections() {
+  return contents_->folderCollections;
+}
+
+Result<std::int64_t> SnapshotSourceLibrary::countTagCollections() {
+  return static_cast<std::int64_t>(contents_->tagCollections.size());
+}
+
+Result<std::vector<TagCollection>> SnapshotSourceLibrary::getTagCollections() {
+  return contents_->tagCollections;
+}
+
+Result<std::optional<platform::URL>> SnapshotSourceLibrary::exportItem(
+    const DatabaseItem& item, const platform::URL& directory) {
+  if (auto reason = contents_->exportErrors.find(item.id);
+      reason != contents_->exportErrors.end()) {
+    return makeSourceError(reason->second);
+  }
+  auto payload = contents_->payloads.find(item.id);
+  if (payload == contents_->payloads.end()) {
+    return std::optional<platform::URL>{};
+  }
+  return copyPayload(*contents_->folder, payload->second, directory);
+}
+
+Result<std::optional<ItemPayload>> SnapshotSourceLibrary::openItemPayload(
+    const DatabaseItem& item) {
+  if (auto reason = contents_->exportErrors.find(item.id);
+      reason != contents_->exportErrors.end()) {
+    return makeSourceError(reason->second);
+  }
+  auto payload = contents_->payloads.find(item.id);
+  if (payload == contents_->payloads.end()) {
+    return std::optional<ItemPayload>{};
+  }
+  return openPayload(*contents_->folder, payload->second);
+}
+
+std::optional<platform::URL> SnapshotSourceLibrary::libraryFolderURL() const {
+  return contents_->folderURL;
+}
+
+Result<std::unique_ptr<SnapshotSourceLibrary>> parseLibrarySnapshot(
+    std::string_view text, const std::filesystem::path& folder) {
+  return readWithoutExceptions([&] { return readLibrarySnapshot(text, folder, false); });
+}
+
+Result<std::unique_ptr<SnapshotSourceLibrary>> openLibrarySnapshot(
     const std::filesystem::path& folder) {
   auto library = readWithoutExceptions([&] { return readLibrarySnapshotFile(folder); });
-  // The export compares real paths, so that it never removes the folder it reads from.
-  std::error_code realPathError;
-  if (auto real = std::filesystem::canonical(folder, realPathError); library && !realPathError) {
-    (*library)->setLibraryFolderURL(platform::URL::fileURLWithFileSystemPath(real.string(), true));
-  }
   // The parse tree was several times the library's size; its freed pages lie scattered through
   // the heap, and the export would otherwise carry them as resident memory to the end.
   ::malloc_trim(0);

@@ -189,27 +189,41 @@ TEST_F(LibrarySnapshotTest, PayloadsBehindLinksInsideTheLibraryAreCopied) {
   struct Case {
     ItemKind kind;
     size_t index;
-    const char* name;     // what the copy is called; none: the export fails
+    const char* name;         // what the copy is called; none: the export fails
+    const char* payloadName;  // what the payload handed over is called
+    const char* file;
     const char* content;  // or a part of the failure's reason
   };
   const Case cases[] = {
-      {ItemKind::pdfArchive, 0, "real.pdf", "pdf"},
-      {ItemKind::pdfArchive, 1, "real 2.pdf", "pdf"},
-      {ItemKind::pdfArchive, 2, "real 3.pdf", "pdf"},
-      {ItemKind::note, 0, "top.rtf", "top"},
-      {ItemKind::note, 1, nullptr, "is missing"},
-      {ItemKind::note, 2, nullptr, "leads out of the library folder"},
+      {ItemKind::pdfArchive, 0, "real.pdf", "real.pdf", "payload/relative.pdf", "pdf"},
+      {ItemKind::pdfArchive, 1, "real 2.pdf", "real.pdf", "payload/absolute.pdf", "pdf"},
+      {ItemKind::pdfArchive, 2, "real 3.pdf", "real.pdf", "linked/real.pdf", "pdf"},
+      {ItemKind::note, 0, "top.rtf", "top.rtf", "top.rtf", "top"},
+      {ItemKind::note, 1, nullptr, nullptr, "nowhere/yet.rtf", "is missing"},
+      {ItemKind::note, 2, nullptr, nullptr, "payload/later.rtf", "leads out of the library folder"},
   };
   auto out = platform::URL::fileURLWithPath(platform::fromUtf8((root_ / "out").string()), true);
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.content);
     auto items = (*library)->getItems(c.kind);
     auto copied = (*library)->exportItem((*items)[c.index], out);
+    auto payload = (*library)->openItemPayload((*items)[c.index]);
     if (c.name == nullptr) {
-      ASSERT_FALSE(copied) << c.content;
-      EXPECT_NE(toUtf8(copied.error().description).find(c.content), std::string::npos)
-          << toUtf8(copied.error().description);
+      ASSERT_FALSE(copied);
+      ASSERT_FALSE(payload);
+      for (const platform::Error* error : {&copied.error(), &payload.error()}) {
+        EXPECT_NE(toUtf8(error->description).find(c.content), std::string::npos)
+            << toUtf8(error->description);
+      }
       continue;
     }
+    ASSERT_TRUE(payload && payload->has_value())
+        << (payload ? "" : toUtf8(payload.error().description));
+    EXPECT_EQ((*payload)->fileName, platform::fromUtf8(c.payloadName));
+    EXPECT_EQ((*payload)->displayName, platform::fromUtf8(c.file));
+    std::string read(16, '\0');
+    read.resize(static_cast<size_t>(::read((*payload)->file.get(), read.data(), read.size())));
+    EXPECT_EQ(read, c.content);
     ASSERT_TRUE(copied && copied->has_value())
         << c.name << ": " << (copied ? "" : toUtf8(copied.error().description));
     EXPECT_EQ((*copied)->lastPathComponent(), platform::fromUtf8(c.name));
@@ -286,9 +300,15 @@ TEST_F(LibrarySnapshotTest, ExportCopiesPayloadWithoutReplacingAndFailsClearly) 
   auto refused = (*library)->exportItem((*items)[2], out);
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().description, u"Zelvar is busy");
+  auto refusedPayload = (*library)->openItemPayload((*items)[2]);
+  ASSERT_FALSE(refusedPayload);
+  EXPECT_EQ(refusedPayload.error().description, u"Zelvar is busy");
   auto nothing = (*library)->exportItem((*items)[3], out);
   ASSERT_TRUE(nothing);
   EXPECT_FALSE(nothing->has_value());
+  auto noPayload = (*library)->openItemPayload((*items)[3]);
+  ASSERT_TRUE(noPayload);
+  EXPECT_FALSE(noPayload->has_value());
 }
 
 // Appends to a payload after each chunk of its copy, while appends are left.
