@@ -34,7 +34,7 @@ namespace zv::exporter {
 struct ExportSummary {
   std::map<source::ItemKind, std::int64_t> exported;
   std::map<source::ItemKind, std::int64_t> skipped;
-  /// How long each step took, in the order they ran: each kind's phase (by its log line), the
+  /// How long each step took, in the order they ran: each kind's phase (by the kind's name), the
   /// collections and the metadata file. A regression shows in which step it lies.
   std::vector<std::pair<std::u16string, double>> stepSeconds;
   std::int64_t exportedTotal() const;
