@@ -2,10 +2,11 @@
 """Writes a synthetic library snapshot for export benchmarks.
 
 Usage: generate_snapshot.py ITEMS FOLDER [--seed N] [--labels N] [--collections N]
-                            [--collection-size N]
+                            [--collection-size N] [--payload-size BYTES]
 
-Each item gets a payload of 1 to 4 KB. Most items share one of a handful of names, so that making
-file names unique is exercised hard; half the items carry one of the labels, and the folder
+Each item gets a payload of 1 to 4 KB, or of the given size (a million items with payloads of a
+few bytes take about three minutes, mostly creating the files). Most items share one of a handful
+of names, so that making file names unique is exercised hard; half the items carry one of the labels, and the folder
 collections each list a random sample of items. The same arguments always give the same snapshot.
 """
 import argparse
@@ -28,7 +29,7 @@ SHARED_NAME_SHARE = 0.8
 TAGS = ["tag%d" % i for i in range(50)]
 
 
-def generate(items, folder, seed, label_count, collection_count, collection_size):
+def generate(items, folder, seed, label_count, collection_count, collection_size, payload_size):
     rng = random.Random(seed)
     payload_folder = os.path.join(folder, "payload")
     os.makedirs(payload_folder, exist_ok=True)
@@ -40,8 +41,8 @@ def generate(items, folder, seed, label_count, collection_count, collection_size
     kinds = [kind for kind, _, _ in KINDS]
     weights = [share for _, share, _ in KINDS]
     extensions = {kind: extension for kind, _, extension in KINDS}
-    described = []
-    for index in range(items):
+
+    def describe_item(index):
         kind = rng.choices(kinds, weights)[0]
         identifier = "I%d" % index
         if rng.random() < SHARED_NAME_SHARE:
@@ -58,28 +59,35 @@ def generate(items, folder, seed, label_count, collection_count, collection_size
             item["location"] = "https://example.org/page/%d" % index
         else:
             file_name = "%s.%s" % (identifier, extensions[kind])
+            size = payload_size if payload_size is not None else rng.randint(1024, 4096)
             with open(os.path.join(payload_folder, file_name), "wb") as payload:
-                payload.write(rng.randbytes(rng.randint(1024, 4096)))
+                payload.write(rng.randbytes(size))
             item["file"] = "payload/" + file_name
-        described.append(item)
+        return item
 
-    identifiers = [item["id"] for item in described]
+    # Items are the bulk: they are written as they are made, so that a million of them do not
+    # have to be held at once.
     collections = [{"id": "F%d" % i, "name": "Folder %d" % i,
-                    "items": rng.sample(identifiers, min(collection_size, len(identifiers)))}
+                    "items": ["I%d" % index
+                              for index in rng.sample(range(items), min(collection_size, items))]}
                    for i in range(collection_count)]
     tag_collections = [{"id": "T%d" % i, "name": "Search %d" % i,
                         "tags": rng.sample(TAGS, 2), "behavior": "TgAl" if i % 2 else "TgAn"}
                        for i in range(10)]
-    library = {
+    header = {
         "format": 1,
         "application": {"bundleIdentifier": "org.example.zelvar", "version": "1.4.2"},
         "labels": labels,
         "folderCollections": collections,
         "tagCollections": tag_collections,
-        "items": described,
     }
     with open(os.path.join(folder, "library.json"), "w", encoding="utf-8") as description:
-        json.dump(library, description)
+        description.write(json.dumps(header)[:-1] + ', "items": [')
+        for index in range(items):
+            if index:
+                description.write(", ")
+            description.write(json.dumps(describe_item(index)))
+        description.write("]}")
 
 
 def main():
@@ -90,9 +98,10 @@ def main():
     parser.add_argument("--labels", type=int, default=1000)
     parser.add_argument("--collections", type=int, default=1000)
     parser.add_argument("--collection-size", type=int, default=100)
+    parser.add_argument("--payload-size", type=int, default=None)
     arguments = parser.parse_args()
     generate(arguments.items, arguments.folder, arguments.seed, arguments.labels,
-             arguments.collections, arguments.collection_size)
+             arguments.collections, arguments.collection_size, arguments.payload_size)
 
 
 if __name__ == "__main__":

@@ -3,21 +3,21 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cmath>
+#include <array>
 #include <cstdint>
 #include <new>
 #include <nlohmann/json.hpp>
+#include <span>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "platform/date.h"
-#include "platform/file_name_extension.h"
 #include "platform/files.h"
 #include "platform/unicode.h"
-#include "source/memory_source_library.h"
+#include "source/snapshot_contents.h"
 
 namespace zv::source {
 namespace {
@@ -26,11 +26,12 @@ using nlohmann::json;
 using platform::Error;
 using platform::fromUtf8;
 using platform::Result;
+using Contents = SnapshotSourceLibrary::Contents;
 
 // Snapshots come from other tools and from users: cap what we are willing to read.
 constexpr std::size_t kMaximumDescriptionSize = std::size_t{512} * 1024 * 1024;
-// A real description nests four levels deep. Each level costs the parse tree far more memory
-// than its one bracket in the file, so a file of nothing but brackets would need gigabytes.
+// A real description nests four levels deep; deeper nesting is refused before reading, as
+// hostile rather than useful.
 constexpr std::size_t kMaximumNesting = 512;
 
 Error malformed(const std::string& where, const std::string& what) {
@@ -38,531 +39,932 @@ Error malformed(const std::string& where, const std::string& what) {
                fromUtf8(std::string(kLibrarySnapshotFileName) + ": " + where + ": " + what)};
 }
 
-// Reads the typed fields of one JSON object, remembering the first fault with its place. The
-// fault is sticky rather than returned by each read: an item has a dozen optional fields, and
-// reading each in one line with a single check at the end keeps the readers below legible.
-class FieldReader {
- public:
-  FieldReader(const json& object, std::string where) : object_(object), where_(std::move(where)) {}
-
-  bool failed() const { return error_.has_value(); }
-  Result<void> result() const {
-    if (error_) {
-      return *error_;
-    }
-    return {};
-  }
-  const std::string& where() const { return where_; }
-
-  const json* find(const char* key) {
-    auto found = object_.find(key);
-    return found == object_.end() ? nullptr : &*found;
-  }
-
-  // A string that must be present.
-  std::u16string requiredString(const char* key) {
-    const json* value = find(key);
-    if (value == nullptr || value->is_null()) {
-      fail(key, "is missing");
-      return {};
-    }
-    return string(key, *value);
-  }
-
-  // Absent or null: none.
-  std::optional<std::u16string> optionalString(const char* key) {
-    const json* value = find(key);
-    if (value == nullptr || value->is_null()) {
-      return std::nullopt;
-    }
-    return string(key, *value);
-  }
-
-  std::optional<bool> optionalBool(const char* key) {
-    const json* value = find(key);
-    if (value == nullptr) {
-      return std::nullopt;
-    }
-    if (!value->is_boolean()) {
-      fail(key, "must be true or false");
-      return std::nullopt;
-    }
-    return value->get<bool>();
-  }
-
-  std::optional<platform::Date> optionalDate(const char* key) {
-    std::optional<std::u16string> text = optionalString(key);
-    if (!text) {
-      return std::nullopt;
-    }
-    std::optional<platform::Date> date = platform::dateFromISO8601String(*text);
-    if (!date) {
-      fail(key, "is not an ISO 8601 date with a time zone");
-    }
-    return date;
-  }
-
-  // An array (absent: empty); each element is passed to the callback with its index.
-  template <typename Callback>
-  void forEachElement(const char* key, Callback&& callback) {
-    const json* value = find(key);
-    if (value == nullptr) {
-      return;
-    }
-    if (!value->is_array()) {
-      fail(key, "must be a list");
-      return;
-    }
-    for (size_t i = 0; i < value->size() && !error_; ++i) {
-      callback((*value)[i], i);
-    }
-  }
-
-  void fail(const std::string& key, const std::string& what) {
-    failWith(malformed(where_, "\"" + key + "\" " + what));
-  }
-
-  // Takes over a fault found elsewhere, such as in one element of a list this reader walks.
-  void failWith(Error error) {
-    if (!error_) {
-      error_ = std::move(error);
-    }
-  }
-
- private:
-  std::u16string string(const char* key, const json& value) {
-    if (!value.is_string()) {
-      fail(key, "must be a string");
-      return {};
-    }
-    return fromUtf8(value.get_ref<const std::string&>());
-  }
-
-  const json& object_;
-  std::string where_;
-  std::optional<Error> error_;
-};
-
-std::string describe(const char* kind, size_t index, const std::u16string& id) {
+std::string describe(const char* kind, size_t index, std::string_view id) {
   std::string where = std::string(kind) + " " + std::to_string(index + 1);
   if (!id.empty()) {
-    where += " (\"" + platform::toUtf8(id) + "\")";
+    where += " (\"" + std::string(id) + "\")";
   }
   return where;
 }
 
-// The tags of an item or tag collection: names, or null for a tag without a name.
-std::vector<Tag> readTags(FieldReader& reader) {
-  std::vector<Tag> tags;
-  reader.forEachElement("tags", [&](const json& tag, size_t) {
-    if (tag.is_null()) {
-      tags.push_back(Tag{});
-    } else if (tag.is_string()) {
-      tags.push_back(Tag{fromUtf8(tag.get_ref<const std::string&>())});
-    } else {
-      reader.fail("tags", "must hold strings or null");
-    }
-  });
-  return tags;
-}
-
-std::optional<DeviceRGBColor> readColor(FieldReader& reader) {
-  const json* value = reader.find("color");
-  if (value == nullptr || value->is_null()) {
-    return std::nullopt;
-  }
-  if (!value->is_array() || (value->size() != 3 && value->size() != 4)) {
-    reader.fail("color", "must be [r, g, b] or [r, g, b, a]");
-    return std::nullopt;
-  }
-  double components[4] = {0, 0, 0, 1};
-  for (size_t i = 0; i < value->size(); ++i) {
-    const json& component = (*value)[i];
-    if (!component.is_number() || !std::isfinite(component.get<double>()) ||
-        component.get<double>() < 0 || component.get<double>() > 1) {
-      reader.fail("color", "components must be numbers from 0 to 1");
-      return std::nullopt;
-    }
-    components[i] = component.get<double>();
-  }
-  return DeviceRGBColor{components[0], components[1], components[2], components[3]};
-}
-
-std::optional<std::uint32_t> fourCharCode(const std::u16string& text) {
+std::optional<std::uint32_t> fourCharCode(std::string_view text) {
   if (text.size() != 4) {
     return std::nullopt;
   }
   std::uint32_t code = 0;
-  for (char16_t c : text) {
+  for (char c : text) {
     if (c < 0x20 || c > 0x7E) {
       return std::nullopt;
     }
-    code = (code << 8) | c;
+    code = (code << 8) | static_cast<std::uint32_t>(c);
   }
   return code;
 }
 
-// Where a payload path leads: relative, without "..", resolved through every symbolic link along
-// it. A fault names what is wrong; a missing file is not a fault until the item is exported.
-struct PayloadPath {
-  std::optional<std::filesystem::path> resolved;
-  std::optional<std::string> problem;
-};
-
-PayloadPath resolvePayloadPath(const std::filesystem::path& root, const std::u16string& file,
-                               bool mustExist) {
-  // The system would read the path only up to a NUL, and so open a file other than the one named.
-  if (file.find(u'\0') != std::u16string::npos) {
-    return {std::nullopt, "must not contain a NUL character"};
-  }
-  std::filesystem::path relative(platform::toUtf8(file));
-  if (file.empty() || relative.is_absolute()) {
-    return {std::nullopt, "must be a relative path inside the library folder"};
-  }
-  for (const auto& part : relative) {
-    if (part == "..") {
-      return {std::nullopt, "must not contain \"..\""};
-    }
-  }
-  std::error_code error;
-  std::filesystem::path resolved = mustExist
-                                       ? std::filesystem::canonical(root / relative, error)
-                                       : std::filesystem::weakly_canonical(root / relative, error);
-  if (error) {
-    return {};
-  }
-  auto [rootEnd, unused] =
-      std::mismatch(root.begin(), root.end(), resolved.begin(), resolved.end());
-  if (rootEnd != root.end()) {
-    return {std::nullopt, "leads out of the library folder"};
-  }
-  return {resolved, std::nullopt};
-}
-
-// The library folder, by its resolved path and held open.
-struct LibraryFolder {
-  std::filesystem::path root;
-  platform::FolderHandle handle;
-};
-
 // Whether payload paths may be used: each must stay inside the library folder. A missing file
-// is not a fault until the item is exported. Payloads mostly sit side by side in a few folders,
-// so each folder is listed once rather than every path looked up; anything a listing cannot
-// vouch for (a link, an unusual path) is resolved the careful way.
+// is not a fault until the item is exported. A payload's folder, opened without following links,
+// vouches for a name in it that is no link, which spares resolving each path; anything it cannot
+// vouch for (a link, an unusual path) is resolved the careful way. Nothing is kept per payload,
+// so that a million of them cost no memory.
 class PayloadPathChecker {
  public:
   explicit PayloadPathChecker(const LibraryFolder& library) : library_(library) {}
 
-  std::optional<std::string> problem(const std::u16string& file) {
-    const std::string relative = platform::toUtf8(file);
+  std::optional<std::string> problem(std::string_view relative) {
     const std::size_t slash = relative.rfind('/');
-    const std::string parent = slash == std::string::npos ? "" : relative.substr(0, slash);
-    const std::string name = relative.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (!name.empty() && name != "." && name != "..") {
-      auto [listing, added] = listings_.try_emplace(parent);
-      if (added) {
-        if (auto entries = library_.handle.entriesWithoutLinks(parent)) {
-          listing->second = std::move(*entries);
-        }
-      }
-      if (listing->second && vouchesFor(*listing->second, name)) {
-        return std::nullopt;
-      }
+    const std::string_view parent =
+        slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+    const std::string name(relative.substr(slash == std::string_view::npos ? 0 : slash + 1));
+    if (!name.empty() && name != "." && name != ".." && vouchesFor(parent, name)) {
+      return std::nullopt;
     }
-    return resolvePayloadPath(library_.root, file, false).problem;
+    return resolvePayloadPath(library_.root, relative, false).problem;
   }
 
  private:
-  using Entries = platform::FolderHandle::FolderEntries;
-  using Kind = platform::FolderHandle::EntryKind;
+  struct Folder {
+    // Invalid where the folder could not be opened without following a link.
+    platform::ScopedDescriptor descriptor;
+    bool missing = false;
+  };
 
-  // A name the listing lacks is left to the careful way too: on a file system that ignores case
-  // it may still name a link.
-  static bool vouchesFor(const Entries& listing, const std::string& name) {
-    if (!listing.exists) {
+  bool vouchesFor(std::string_view parent, const std::string& name) {
+    const Folder& folder = folderAt(parent);
+    if (folder.missing) {
       return true;
     }
-    auto entry = listing.entries.find(name);
-    return entry != listing.entries.end() && entry->second != Kind::kSymbolicLink &&
-           entry->second != Kind::kUnknown;
+    struct stat status {};
+    // A name it lacks is left to the careful way too: on a file system that ignores case it may
+    // still name a link.
+    return folder.descriptor.valid() &&
+           ::fstatat(folder.descriptor.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           !S_ISLNK(status.st_mode);
   }
 
-  const LibraryFolder& library_;
-  // By folder path; none where the folder could not be listed without following a link.
-  std::unordered_map<std::string, std::optional<Entries>> listings_;
-};
-
-}  // namespace
-
-struct SnapshotSourceLibrary::Contents {
-  std::optional<std::u16string> applicationBundleIdentifier;
-  std::optional<std::u16string> applicationVersion;
-  // By kind, each in library order.
-  std::array<std::vector<DatabaseItem>, kItemKindCount> items;
-  std::vector<Label> labels;
-  std::vector<FolderCollection> folderCollections;
-  std::vector<TagCollection> tagCollections;
-  std::unordered_map<std::u16string, std::u16string> payloads;      // item id → "file"
-  std::unordered_map<std::u16string, std::u16string> exportErrors;  // item id → reason
-  std::optional<LibraryFolder> folder;
-  std::optional<platform::URL> folderURL;
-};
-
-namespace {
-
-using Snapshot = SnapshotSourceLibrary::Contents;
-
-// Reads each object of the list under key: checks that it is an object with a non-empty id
-// unique in the list, then hands it to read with a reader named after its kind, place and id.
-// Stops at the first fault.
-template <typename Read>
-Result<void> forEachObject(const json& root, const char* key, const char* kind, Read&& read) {
-  FieldReader top(root, "library");
-  std::unordered_set<std::u16string> ids;
-  // The walk stops at the first element whose fault top takes over.
-  top.forEachElement(key, [&](const json& element, size_t index) {
-    if (!element.is_object()) {
-      top.failWith(malformed(describe(kind, index, u""), "must be an object"));
-      return;
+  const Folder& folderAt(std::string_view parent) {
+    auto found = folders_.find(std::string(parent));
+    if (found != folders_.end()) {
+      return found->second;
     }
-    FieldReader reader(element, describe(kind, index, u""));
-    std::u16string id = reader.requiredString("id");
-    if (!reader.failed() && id.empty()) {
-      reader.fail("id", "must not be empty");
+    // Payloads mostly sit in a few folders; a library with one per payload must not hold a
+    // descriptor for each.
+    if (folders_.size() >= kMaximumOpenFolders) {
+      folders_.clear();
     }
-    if (auto checked = reader.result(); !checked) {
-      top.failWith(std::move(checked).error());
-      return;
-    }
-    FieldReader named(element, describe(kind, index, id));
-    if (!ids.insert(id).second) {
-      named.fail("id", std::string("is used by another ") + kind);
+    Folder folder;
+    if (parent.empty()) {
+      folder.descriptor.reset(::open(library_.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    } else if (auto opened = library_.handle.openForReadingWithoutLinks(std::string(parent))) {
+      folder.descriptor = std::move(*opened);
     } else {
-      read(std::move(id), named);
+      folder.missing =
+          platform::isFileError(opened.error(), platform::FileErrorCode::kFileNotFound);
     }
-    if (auto checked = named.result(); !checked) {
-      top.failWith(std::move(checked).error());
+    return folders_.emplace(std::string(parent), std::move(folder)).first->second;
+  }
+
+  static constexpr std::size_t kMaximumOpenFolders = 16;
+  const LibraryFolder& library_;
+  std::unordered_map<std::string, Folder> folders_;
+};
+
+// The lists of a description, and the header's "application" read the same way.
+enum class Section { labels, items, folderCollections, tagCollections, application };
+constexpr std::size_t kSectionCount = 5;
+
+enum class FieldType { string, kind, boolean, date, behavior, tags, color, members };
+
+struct FieldSpec {
+  std::string_view key;
+  FieldType type;
+};
+
+// The fields of each section, in the order their faults are told: an element with several
+// faults names the first of them here, whatever its order in the file.
+constexpr FieldSpec kItemFields[] = {
+    {"kind", FieldType::kind},
+    {"name", FieldType::string},
+    {"encrypted", FieldType::boolean},
+    {"flagged", FieldType::boolean},
+    {"comments", FieldType::string},
+    {"label", FieldType::string},
+    {"tags", FieldType::tags},
+    {"creationDate", FieldType::date},
+    {"modificationDate", FieldType::date},
+    {"location", FieldType::string},
+    {"file", FieldType::string},
+    {"exportError", FieldType::string},
+};
+enum ItemField : int {
+  kKind,
+  kName,
+  kEncrypted,
+  kFlagged,
+  kComments,
+  kLabel,
+  kTags,
+  kCreationDate,
+  kModificationDate,
+  kLocation,
+  kFile,
+  kExportError,
+  // Faults told after those of the fields' own values.
+  kLabelExists,
+  kFileInsideLibrary,
+  kItemFaultCount,
+};
+static_assert(kLabelExists == std::size(kItemFields), "one rank per item field, in table order");
+constexpr FieldSpec kLabelFields[] = {{"name", FieldType::string}, {"color", FieldType::color}};
+constexpr FieldSpec kFolderCollectionFields[] = {{"name", FieldType::string},
+                                                 {"items", FieldType::members}};
+constexpr FieldSpec kTagCollectionFields[] = {
+    {"name", FieldType::string}, {"tags", FieldType::tags}, {"behavior", FieldType::behavior}};
+constexpr FieldSpec kApplicationFields[] = {{"bundleIdentifier", FieldType::string},
+                                            {"version", FieldType::string}};
+constexpr std::size_t kMaximumFields = std::size(kItemFields);
+
+struct SectionSpec {
+  std::string_view key;
+  // How faults name an element.
+  const char* kind;
+  std::span<const FieldSpec> fields;
+};
+constexpr SectionSpec kSections[kSectionCount] = {
+    {"labels", "label", kLabelFields},
+    {"items", "item", kItemFields},
+    {"folderCollections", "folder collection", kFolderCollectionFields},
+    {"tagCollections", "tag collection", kTagCollectionFields},
+    {"application", "application", kApplicationFields},
+};
+
+// A value as the parser reports it; containers are followed by their content and an end.
+struct Value {
+  enum class Type { null, boolean, integer, floating, string, object, array };
+  Type type = Type::null;
+  bool boolean = false;
+  double number = 0;
+  bool isOne = false;
+  const std::string* text = nullptr;
+
+  bool isContainer() const { return type == Type::object || type == Type::array; }
+  bool isNumber() const { return type == Type::integer || type == Type::floating; }
+};
+
+// The element being read: what its fields held so far, and the fault of each field. A key that
+// comes twice counts with its last value, as in any JSON reader that keeps one value per key.
+struct Element {
+  Section section = Section::items;
+  std::size_t index = 0;
+  enum class Id { absent, null, notString, present } id = Id::absent;
+  TextRef idText;
+  std::uint32_t faults = 0;
+  std::array<std::string, kItemFaultCount> faultTexts;
+  std::array<TextRef, kMaximumFields> strings{};
+  std::array<std::optional<bool>, kMaximumFields> booleans{};
+  std::array<std::optional<double>, kMaximumFields> dates{};
+  bool kindSeen = false;
+  ItemKind kind = ItemKind::note;
+  std::vector<TextRef> tags;
+  bool listStopped = false;
+  std::optional<DeviceRGBColor> color;
+  std::array<double, 4> components{};
+  std::size_t componentCount = 0;
+  bool componentFault = false;
+  std::size_t firstMember = 0;
+  std::uint32_t behavior = 0;
+
+  void fail(int field, std::string_view key, const std::string& what) {
+    faults |= 1u << field;
+    faultTexts[static_cast<std::size_t>(field)] = "\"" + std::string(key) + "\" " + what;
+  }
+  void clearField(int field) {
+    faults &= ~(1u << field);
+    strings[static_cast<std::size_t>(field)] = TextRef{};
+    booleans[static_cast<std::size_t>(field)].reset();
+    dates[static_cast<std::size_t>(field)].reset();
+  }
+  int firstFault() const { return faults == 0 ? -1 : __builtin_ctz(faults); }
+};
+
+// A fault found in an element whose other checks wait for the end of the description, where
+// the lists they refer to are complete.
+struct PendingFault {
+  std::size_t index = 0;
+  int field = 0;
+  std::string where;
+  Error error;
+  // An item's label, still to be checked; a collection's members, likewise.
+  std::optional<std::string> label;
+  std::size_t firstMember = 0;
+  std::size_t memberCount = 0;
+};
+
+// Reads library.json in one pass, as the parser reports it, straight into the compact contents:
+// no tree of the whole description is built, and values of keys nobody reads are passed over.
+// Faults are told as if each part were checked in turn (header, labels, items, collections),
+// the first fault of the first faulty part, whatever the order of the parts in the file.
+class DescriptionReader {
+ public:
+  DescriptionReader(Contents& contents, std::optional<Error> folderError)
+      : contents_(contents), folderError_(std::move(folderError)) {
+    if (contents_.folder) {
+      payloadPaths_.emplace(*contents_.folder);
     }
-  });
-  return top.result();
+  }
+
+  // The parser's callbacks.
+  bool null() { return value(Value{}); }
+  bool boolean(bool boolean) {
+    Value value{Value::Type::boolean};
+    value.boolean = boolean;
+    return this->value(value);
+  }
+  bool number_integer(std::int64_t number) {
+    return integer(static_cast<double>(number), number == 1);
+  }
+  bool number_unsigned(std::uint64_t number) {
+    return integer(static_cast<double>(number), number == 1);
+  }
+  bool number_float(double number, const std::string&) {
+    Value value{Value::Type::floating};
+    value.number = number;
+    return this->value(value);
+  }
+  bool string(std::string& text) {
+    Value value{Value::Type::string};
+    value.text = &text;
+    return this->value(value);
+  }
+  // JSON text has no binary values.
+  bool binary(json::binary_t&) { return true; }
+  bool start_object(std::size_t) { return value(Value{Value::Type::object}); }
+  bool start_array(std::size_t) { return value(Value{Value::Type::array}); }
+  bool end_object() { return end(); }
+  bool end_array() { return end(); }
+  bool key(std::string& key);
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
+    if (dynamic_cast<const json::out_of_range*>(&error) != nullptr) {
+      // A number beyond what a double holds, such as 1e400.
+      parseError_ = malformed("library", std::string("a number is out of range: ") + error.what());
+    } else {
+      parseError_ = malformed("library", std::string("not valid JSON: ") + error.what());
+    }
+    return false;
+  }
+
+  // The first fault, once the parser is done; then the contents hold every part.
+  Result<void> result();
+
+ private:
+  enum class Frame { root, list, element, fieldList };
+  struct Open {
+    Frame frame;
+    Section section;
+  };
+
+  bool integer(double number, bool isOne) {
+    Value value{Value::Type::integer};
+    value.number = number;
+    value.isOne = isOne;
+    return this->value(value);
+  }
+  bool value(const Value& value);
+  bool end();
+  // Each takes the value where it stands and says whether it opened a frame for its content.
+  bool rootValue(const Value& value);
+  bool sectionValue(Section section, const Value& value);
+  bool listElement(Section section, const Value& value);
+  bool fieldValue(const Value& value);
+  void fieldListElement(const Value& value);
+  void finishFieldList();
+  void finishElement();
+  void finishApplication();
+  bool checkId();
+  void store();
+  void resetSection(Section section);
+  void failSection(Section section, Error error) {
+    std::size_t at = static_cast<std::size_t>(section);
+    if (!sectionFaults_[at]) {
+      sectionFaults_[at] = std::move(error);
+    }
+  }
+  bool sectionFailed(Section section) const {
+    return sectionFaults_[static_cast<std::size_t>(section)].has_value() ||
+           (section == Section::items && pendingItem_) ||
+           (section == Section::folderCollections && pendingCollection_);
+  }
+  const FieldSpec& field() const {
+    return kSections[static_cast<std::size_t>(element_.section)]
+        .fields[static_cast<std::size_t>(field_)];
+  }
+  std::optional<Error> itemsFault() const;
+  std::optional<Error> folderCollectionsFault() const;
+
+  Contents& contents_;
+  std::optional<Error> folderError_;
+  std::optional<PayloadPathChecker> payloadPaths_;
+  std::vector<Open> open_;
+  // Containers being passed over, however deep.
+  std::size_t skipping_ = 0;
+  // The key whose value comes next: a section, or a field of the element (-1: its id).
+  std::optional<Section> rootKey_;
+  bool formatKey_ = false;
+  static constexpr int kIdField = -1;
+  static constexpr int kUnknownField = -2;
+  int field_ = kUnknownField;
+
+  Element element_;
+  std::optional<Error> parseError_;
+  bool rootIsObject_ = false;
+  bool formatIsOne_ = false;
+  std::array<std::optional<Error>, kSectionCount> sectionFaults_;
+  std::array<std::size_t, kSectionCount> elementCounts_{};
+  std::optional<PendingFault> pendingItem_;
+  std::optional<PendingFault> pendingCollection_;
+  std::unordered_set<std::string> labelIds_;
+  std::unordered_set<std::string> folderCollectionIds_;
+  std::unordered_set<std::string> tagCollectionIds_;
+};
+
+bool DescriptionReader::value(const Value& value) {
+  if (skipping_ > 0) {
+    skipping_ += value.isContainer() ? 1 : 0;
+    return true;
+  }
+  bool opened = false;
+  if (open_.empty()) {
+    opened = rootValue(value);
+  } else {
+    const Open& top = open_.back();
+    switch (top.frame) {
+      case Frame::root:
+        if (rootKey_) {
+          opened = sectionValue(*rootKey_, value);
+        } else if (formatKey_) {
+          formatIsOne_ = value.type == Value::Type::integer && value.isOne;
+        }
+        break;
+      case Frame::list:
+        opened = listElement(top.section, value);
+        break;
+      case Frame::element:
+        opened = fieldValue(value);
+        break;
+      case Frame::fieldList:
+        fieldListElement(value);
+        break;
+    }
+  }
+  if (value.isContainer() && !opened) {
+    skipping_ = 1;
+  }
+  return true;
 }
 
-Result<void> readLabels(const json& root, Snapshot& snapshot,
-                        std::unordered_set<std::u16string>& labelIds) {
-  return forEachObject(root, "labels", "label", [&](std::u16string id, FieldReader& reader) {
-    Label label{std::move(id), reader.optionalString("name"), readColor(reader)};
-    if (!reader.failed()) {
-      labelIds.insert(label.id);
-      snapshot.labels.push_back(std::move(label));
+bool DescriptionReader::end() {
+  if (skipping_ > 0) {
+    --skipping_;
+    return true;
+  }
+  const Open closed = open_.back();
+  open_.pop_back();
+  if (closed.frame == Frame::element) {
+    if (closed.section == Section::application) {
+      finishApplication();
+    } else {
+      finishElement();
     }
-  });
+  } else if (closed.frame == Frame::fieldList) {
+    finishFieldList();
+  }
+  return true;
 }
 
-Result<void> readItems(const json& description, const LibraryFolder& library, Snapshot& snapshot,
-                       const std::unordered_set<std::u16string>& labelIds) {
-  PayloadPathChecker payloadPaths(library);
-  return forEachObject(description, "items", "item", [&](std::u16string id, FieldReader& reader) {
-    DatabaseItem item;
-    item.id = std::move(id);
-    std::u16string kindName = reader.requiredString("kind");
-    if (auto kind = itemKindFromName(kindName)) {
-      item.kind = *kind;
-    } else if (!reader.failed()) {
-      reader.fail("kind", "names no kind of item: \"" + platform::toUtf8(kindName) + "\"");
-    }
-    item.name = reader.optionalString("name").value_or(u"");
-    item.encrypted = reader.optionalBool("encrypted");
-    item.flagged = reader.optionalBool("flagged").value_or(false);
-    item.comments = reader.optionalString("comments");
-    item.label = reader.optionalString("label");
-    item.tags = readTags(reader);
-    item.creationDate = reader.optionalDate("creationDate");
-    item.modificationDate = reader.optionalDate("modificationDate");
-    item.location = reader.optionalString("location");
-    std::optional<std::u16string> file = reader.optionalString("file");
-    std::optional<std::u16string> exportError = reader.optionalString("exportError");
-    if (item.label && !labelIds.contains(*item.label)) {
-      reader.fail("label", "names no label: \"" + platform::toUtf8(*item.label) + "\"");
-    }
-    if (file) {
-      if (auto problem = payloadPaths.problem(*file)) {
-        reader.fail("file", *problem);
+bool DescriptionReader::key(std::string& text) {
+  if (skipping_ > 0 || open_.empty()) {
+    return true;
+  }
+  const std::string_view key = text;
+  const Open& top = open_.back();
+  if (top.frame == Frame::root) {
+    rootKey_.reset();
+    formatKey_ = key == "format";
+    for (std::size_t section = 0; section < kSectionCount; ++section) {
+      if (key == kSections[section].key) {
+        rootKey_ = static_cast<Section>(section);
       }
     }
-    if (reader.failed()) {
+  } else if (top.frame == Frame::element) {
+    field_ = kUnknownField;
+    if (key == "id" && top.section != Section::application) {
+      field_ = kIdField;
+    }
+    const auto& fields = kSections[static_cast<std::size_t>(top.section)].fields;
+    for (std::size_t field = 0; field < fields.size(); ++field) {
+      if (key == fields[field].key) {
+        field_ = static_cast<int>(field);
+      }
+    }
+  }
+  return true;
+}
+
+bool DescriptionReader::rootValue(const Value& value) {
+  if (value.type != Value::Type::object) {
+    return false;
+  }
+  rootIsObject_ = true;
+  open_.push_back({Frame::root, Section::items});
+  return true;
+}
+
+bool DescriptionReader::sectionValue(Section section, const Value& value) {
+  resetSection(section);
+  const std::string_view key = kSections[static_cast<std::size_t>(section)].key;
+  if (section == Section::application) {
+    if (value.type != Value::Type::object) {
+      failSection(section, malformed("application", "must be an object"));
+      return false;
+    }
+    element_ = Element{};
+    element_.section = section;
+    open_.push_back({Frame::element, section});
+    return true;
+  }
+  if (value.type != Value::Type::array) {
+    failSection(section, malformed("library", "\"" + std::string(key) + "\" must be a list"));
+    return false;
+  }
+  open_.push_back({Frame::list, section});
+  return true;
+}
+
+bool DescriptionReader::listElement(Section section, const Value& value) {
+  const std::size_t index = elementCounts_[static_cast<std::size_t>(section)]++;
+  // Only the first faulty element is told; the rest is read for its syntax alone.
+  if (sectionFailed(section)) {
+    return false;
+  }
+  if (value.type != Value::Type::object) {
+    failSection(section,
+                malformed(describe(kSections[static_cast<std::size_t>(section)].kind, index, ""),
+                          "must be an object"));
+    return false;
+  }
+  element_.section = section;
+  element_.index = index;
+  element_.id = Element::Id::absent;
+  element_.idText = TextRef{};
+  element_.faults = 0;
+  element_.strings.fill(TextRef{});
+  element_.booleans.fill(std::nullopt);
+  element_.dates.fill(std::nullopt);
+  element_.kindSeen = false;
+  element_.tags.clear();
+  element_.color.reset();
+  element_.firstMember = contents_.members.size();
+  element_.behavior = 0;
+  open_.push_back({Frame::element, section});
+  return true;
+}
+
+bool DescriptionReader::fieldValue(const Value& value) {
+  Element& element = element_;
+  if (field_ == kIdField) {
+    if (value.type == Value::Type::string) {
+      element.id = Element::Id::present;
+      element.idText = contents_.texts.add(*value.text);
+    } else {
+      element.id = value.type == Value::Type::null ? Element::Id::null : Element::Id::notString;
+    }
+    return false;
+  }
+  if (field_ == kUnknownField) {
+    return false;
+  }
+  const FieldSpec& spec = field();
+  const std::size_t at = static_cast<std::size_t>(field_);
+  element.clearField(field_);
+  switch (spec.type) {
+    case FieldType::string:
+    case FieldType::date:
+    case FieldType::behavior:
+      if (value.type == Value::Type::null) {
+        if (spec.type == FieldType::behavior) {
+          element.behavior = 0;
+        }
+        return false;
+      }
+      if (value.type != Value::Type::string) {
+        element.fail(field_, spec.key, "must be a string");
+        return false;
+      }
+      if (spec.type == FieldType::date) {
+        if (auto date = platform::dateFromISO8601String(fromUtf8(*value.text))) {
+          element.dates[at] = date->secondsSinceReferenceDate;
+        } else {
+          element.fail(field_, spec.key, "is not an ISO 8601 date with a time zone");
+        }
+      } else if (spec.type == FieldType::behavior) {
+        if (auto code = fourCharCode(*value.text)) {
+          element.behavior = *code;
+        } else {
+          element.fail(field_, spec.key, "must be a four-character code such as \"TgAl\"");
+        }
+      } else {
+        element.strings[at] = contents_.texts.add(*value.text);
+      }
+      return false;
+    case FieldType::kind:
+      element.kindSeen = true;
+      if (value.type == Value::Type::null) {
+        element.fail(field_, spec.key, "is missing");
+      } else if (value.type != Value::Type::string) {
+        element.fail(field_, spec.key, "must be a string");
+      } else if (auto kind = itemKindFromName(fromUtf8(*value.text))) {
+        element.kind = *kind;
+      } else {
+        element.fail(field_, spec.key, "names no kind of item: \"" + *value.text + "\"");
+      }
+      return false;
+    case FieldType::boolean:
+      if (value.type == Value::Type::boolean) {
+        element.booleans[at] = value.boolean;
+      } else {
+        element.fail(field_, spec.key, "must be true or false");
+      }
+      return false;
+    case FieldType::tags:
+    case FieldType::members:
+      if (spec.type == FieldType::tags) {
+        element.tags.clear();
+      } else {
+        contents_.members.resize(element.firstMember);
+      }
+      element.listStopped = false;
+      if (value.type == Value::Type::array) {
+        open_.push_back({Frame::fieldList, element.section});
+        return true;
+      }
+      element.fail(field_, spec.key, "must be a list");
+      return false;
+    case FieldType::color:
+      element.color.reset();
+      if (value.type == Value::Type::null) {
+        return false;
+      }
+      if (value.type == Value::Type::array) {
+        element.componentCount = 0;
+        element.componentFault = false;
+        open_.push_back({Frame::fieldList, element.section});
+        return true;
+      }
+      element.fail(field_, spec.key, "must be [r, g, b] or [r, g, b, a]");
+      return false;
+  }
+  return false;
+}
+
+void DescriptionReader::fieldListElement(const Value& value) {
+  Element& element = element_;
+  const FieldSpec& spec = field();
+  switch (spec.type) {
+    case FieldType::tags:
+      if (element.listStopped) {
+        return;
+      }
+      if (value.type == Value::Type::null) {
+        element.tags.push_back(TextRef{});
+      } else if (value.type == Value::Type::string) {
+        element.tags.push_back(contents_.texts.add(*value.text));
+      } else {
+        element.fail(field_, spec.key, "must hold strings or null");
+        element.listStopped = true;
+      }
+      return;
+    case FieldType::members:
+      if (element.listStopped) {
+        return;
+      }
+      if (value.type == Value::Type::string) {
+        contents_.members.push_back(contents_.texts.add(*value.text));
+      } else {
+        element.fail(field_, spec.key, "must hold item identifiers");
+        element.listStopped = true;
+      }
+      return;
+    case FieldType::color:
+      ++element.componentCount;
+      if (!value.isNumber() || value.number < 0 || value.number > 1) {
+        element.componentFault = true;
+      } else if (element.componentCount <= element.components.size()) {
+        element.components[element.componentCount - 1] = value.number;
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void DescriptionReader::finishFieldList() {
+  Element& element = element_;
+  const FieldSpec& spec = field();
+  if (spec.type != FieldType::color) {
+    return;
+  }
+  if (element.componentCount != 3 && element.componentCount != 4) {
+    element.fail(field_, spec.key, "must be [r, g, b] or [r, g, b, a]");
+  } else if (element.componentFault) {
+    element.fail(field_, spec.key, "components must be numbers from 0 to 1");
+  } else {
+    const auto& c = element.components;
+    element.color = DeviceRGBColor{c[0], c[1], c[2], element.componentCount == 4 ? c[3] : 1};
+  }
+}
+
+void DescriptionReader::finishApplication() {
+  if (int fault = element_.firstFault(); fault >= 0) {
+    failSection(Section::application,
+                malformed("application", element_.faultTexts[static_cast<std::size_t>(fault)]));
+    return;
+  }
+  contents_.applicationBundleIdentifier = contents_.texts.optionalText(element_.strings[0]);
+  contents_.applicationVersion = contents_.texts.optionalText(element_.strings[1]);
+}
+
+// The checks every list element starts with: an identifier, not empty, unique in its list.
+bool DescriptionReader::checkId() {
+  const Element& element = element_;
+  const char* kind = kSections[static_cast<std::size_t>(element.section)].kind;
+  const char* problem = element.id == Element::Id::present     ? nullptr
+                        : element.id == Element::Id::notString ? "must be a string"
+                                                               : "is missing";
+  const std::string_view id = contents_.texts.view(element.idText);
+  if (problem == nullptr && id.empty()) {
+    problem = "must not be empty";
+  }
+  if (problem != nullptr) {
+    failSection(element.section,
+                malformed(describe(kind, element.index, ""), std::string("\"id\" ") + problem));
+    return false;
+  }
+  bool unique = true;
+  switch (element.section) {
+    case Section::labels:
+      unique = labelIds_.emplace(id).second;
+      break;
+    case Section::items:
+      unique = !contents_.findItem(id).has_value();
+      break;
+    case Section::folderCollections:
+      unique = folderCollectionIds_.emplace(id).second;
+      break;
+    case Section::tagCollections:
+      unique = tagCollectionIds_.emplace(id).second;
+      break;
+    case Section::application:
+      break;
+  }
+  if (!unique) {
+    failSection(element.section, malformed(describe(kind, element.index, id),
+                                           std::string("\"id\" is used by another ") + kind));
+  }
+  return unique;
+}
+
+void DescriptionReader::finishElement() {
+  Element& element = element_;
+  if (!checkId()) {
+    return;
+  }
+  const std::string_view id = contents_.texts.view(element.idText);
+  const char* kind = kSections[static_cast<std::size_t>(element.section)].kind;
+  if (element.section == Section::items) {
+    if (!element.kindSeen) {
+      element.fail(kKind, "kind", "is missing");
+    }
+    if (element.faults == 0 && element.strings[kFile].present() && payloadPaths_) {
+      if (auto problem = payloadPaths_->problem(contents_.texts.view(element.strings[kFile]))) {
+        element.fail(kFileInsideLibrary, "file", *problem);
+      }
+    }
+  }
+  const int fault = element.firstFault();
+  if (fault < 0) {
+    store();
+    return;
+  }
+  const std::string where = describe(kind, element.index, id);
+  Error error = malformed(where, element.faultTexts[static_cast<std::size_t>(fault)]);
+  if (element.section == Section::items) {
+    pendingItem_ = PendingFault{element.index, fault, where, std::move(error), std::nullopt, 0, 0};
+    if (element.strings[kLabel].present()) {
+      pendingItem_->label = contents_.texts.view(element.strings[kLabel]);
+    }
+  } else if (element.section == Section::folderCollections) {
+    pendingCollection_ = PendingFault{element.index,
+                                      fault,
+                                      where,
+                                      std::move(error),
+                                      std::nullopt,
+                                      element.firstMember,
+                                      contents_.members.size() - element.firstMember};
+  } else {
+    failSection(element.section, std::move(error));
+  }
+}
+
+void DescriptionReader::store() {
+  Element& element = element_;
+  switch (element.section) {
+    case Section::labels:
+      contents_.labels.push_back(Label{contents_.texts.text(element.idText),
+                                       contents_.texts.optionalText(element.strings[0]),
+                                       element.color});
+      return;
+    case Section::items: {
+      ItemRecord record;
+      record.id = element.idText;
+      record.name = element.strings[kName];
+      record.comments = element.strings[kComments];
+      record.label = element.strings[kLabel];
+      record.location = element.strings[kLocation];
+      record.file = element.strings[kFile];
+      record.exportError = element.strings[kExportError];
+      if (element.booleans[kEncrypted]) {
+        record.flags |= ItemRecord::kHasEncrypted;
+        record.flags |= *element.booleans[kEncrypted] ? ItemRecord::kEncrypted : 0;
+      }
+      if (element.booleans[kFlagged].value_or(false)) {
+        record.flags |= ItemRecord::kFlagged;
+      }
+      if (element.dates[kCreationDate]) {
+        record.flags |= ItemRecord::kHasCreationDate;
+        record.creationDate = *element.dates[kCreationDate];
+      }
+      if (element.dates[kModificationDate]) {
+        record.flags |= ItemRecord::kHasModificationDate;
+        record.modificationDate = *element.dates[kModificationDate];
+      }
+      auto& list = contents_.items[static_cast<std::size_t>(element.kind)];
+      // Out of reach of a description the size limit lets through; a text handed over directly
+      // could still try.
+      if (list.size() >= (std::size_t{1} << Contents::kKindShift) ||
+          contents_.tags.size() + element.tags.size() > UINT32_MAX) {
+        throw std::length_error("too many items");
+      }
+      record.firstTag = static_cast<std::uint32_t>(contents_.tags.size());
+      record.tagCount = static_cast<std::uint32_t>(element.tags.size());
+      contents_.tags.insert(contents_.tags.end(), element.tags.begin(), element.tags.end());
+      record.position = static_cast<std::uint32_t>(element.index);
+      list.push_back(record);
+      contents_.indexItem(element.kind);
       return;
     }
-    if (file) {
-      snapshot.payloads[item.id] = *file;
+    case Section::folderCollections:
+      contents_.folderCollections.push_back(CollectionRecord{
+          element.idText, element.strings[0], static_cast<std::uint32_t>(element.firstMember),
+          static_cast<std::uint32_t>(contents_.members.size() - element.firstMember)});
+      return;
+    case Section::tagCollections: {
+      TagCollection collection{contents_.texts.text(element.idText),
+                               contents_.texts.optionalText(element.strings[0]),
+                               {},
+                               element.behavior};
+      for (TextRef tag : element.tags) {
+        collection.tags.push_back(Tag{contents_.texts.optionalText(tag)});
+      }
+      contents_.tagCollections.push_back(std::move(collection));
+      return;
     }
-    if (exportError) {
-      snapshot.exportErrors[item.id] = *exportError;
-    }
-    snapshot.items[static_cast<std::size_t>(item.kind)].push_back(std::move(item));
-  });
+    case Section::application:
+      return;
+  }
 }
 
-Result<void> readCollections(const json& root, Snapshot& snapshot) {
-  std::unordered_set<std::u16string> itemIds;
-  for (const auto& items : snapshot.items) {
-    for (const auto& item : items) {
-      itemIds.insert(item.id);
+// A list given twice counts with its last value.
+void DescriptionReader::resetSection(Section section) {
+  sectionFaults_[static_cast<std::size_t>(section)].reset();
+  elementCounts_[static_cast<std::size_t>(section)] = 0;
+  switch (section) {
+    case Section::labels:
+      contents_.labels.clear();
+      labelIds_.clear();
+      return;
+    case Section::items:
+      contents_.clearItems();
+      pendingItem_.reset();
+      return;
+    case Section::folderCollections:
+      contents_.folderCollections.clear();
+      contents_.members.clear();
+      folderCollectionIds_.clear();
+      pendingCollection_.reset();
+      return;
+    case Section::tagCollections:
+      contents_.tagCollections.clear();
+      tagCollectionIds_.clear();
+      return;
+    case Section::application:
+      contents_.applicationBundleIdentifier.reset();
+      contents_.applicationVersion.reset();
+      return;
+  }
+}
+
+// Labels may follow the items in the file, so an item's label is looked up once all are known.
+std::optional<Error> DescriptionReader::itemsFault() const {
+  const auto namesNoLabel = [&](std::string_view label) {
+    return !labelIds_.contains(std::string(label));
+  };
+  const ItemRecord* first = nullptr;
+  for (const auto& records : contents_.items) {
+    for (const ItemRecord& record : records) {
+      if (record.label.present() && (first == nullptr || record.position < first->position) &&
+          namesNoLabel(contents_.texts.view(record.label))) {
+        first = &record;
+      }
     }
   }
-  ZV_TRY(forEachObject(
-      root, "folderCollections", "folder collection", [&](std::u16string id, FieldReader& reader) {
-        FolderCollection collection{std::move(id), reader.optionalString("name"), {}};
-        reader.forEachElement("items", [&](const json& member, size_t) {
-          if (!member.is_string()) {
-            reader.fail("items", "must hold item identifiers");
-            return;
-          }
-          std::u16string itemId = fromUtf8(member.get_ref<const std::string&>());
-          if (!itemIds.contains(itemId)) {
-            reader.fail("items", "names no item: \"" + platform::toUtf8(itemId) + "\"");
-            return;
-          }
-          collection.databaseItems.push_back(std::move(itemId));
-        });
-        if (!reader.failed()) {
-          snapshot.folderCollections.push_back(std::move(collection));
-        }
-      }));
-  return forEachObject(
-      root, "tagCollections", "tag collection", [&](std::u16string id, FieldReader& reader) {
-        TagCollection collection{std::move(id), reader.optionalString("name"), readTags(reader), 0};
-        if (auto behavior = reader.optionalString("behavior")) {
-          if (auto code = fourCharCode(*behavior)) {
-            collection.tagCollectionBehavior = *code;
-          } else {
-            reader.fail("behavior", "must be a four-character code such as \"TgAl\"");
-          }
-        }
-        if (!reader.failed()) {
-          snapshot.tagCollections.push_back(std::move(collection));
-        }
-      });
+  if (first != nullptr) {
+    return malformed(
+        describe("item", first->position, contents_.texts.view(first->id)),
+        "\"label\" names no label: \"" + std::string(contents_.texts.view(first->label)) + "\"");
+  }
+  if (!pendingItem_) {
+    return sectionFaults_[static_cast<std::size_t>(Section::items)];
+  }
+  if (pendingItem_->field > kLabelExists && pendingItem_->label &&
+      namesNoLabel(*pendingItem_->label)) {
+    return malformed(pendingItem_->where,
+                     "\"label\" names no label: \"" + *pendingItem_->label + "\"");
+  }
+  return pendingItem_->error;
 }
 
-Result<void> readHeader(const json& root, Snapshot& snapshot) {
-  if (!root.is_object()) {
+// Collections may come before the items in the file, so members are looked up at the end.
+std::optional<Error> DescriptionReader::folderCollectionsFault() const {
+  const auto firstStranger = [&](std::size_t first, std::size_t count) -> std::optional<TextRef> {
+    for (std::size_t member = first; member < first + count; ++member) {
+      if (!contents_.findItem(contents_.texts.view(contents_.members[member]))) {
+        return contents_.members[member];
+      }
+    }
+    return std::nullopt;
+  };
+  const auto namesNoItem = [&](const std::string& where, TextRef member) {
+    return malformed(
+        where, "\"items\" names no item: \"" + std::string(contents_.texts.view(member)) + "\"");
+  };
+  for (std::size_t index = 0; index < contents_.folderCollections.size(); ++index) {
+    const CollectionRecord& record = contents_.folderCollections[index];
+    if (auto stranger = firstStranger(record.firstMember, record.memberCount)) {
+      return namesNoItem(describe("folder collection", index, contents_.texts.view(record.id)),
+                         *stranger);
+    }
+  }
+  if (!pendingCollection_) {
+    return sectionFaults_[static_cast<std::size_t>(Section::folderCollections)];
+  }
+  // Its members before the fault were read and come first; a fault of its name comes before them.
+  if (pendingCollection_->field > 0) {
+    if (auto stranger =
+            firstStranger(pendingCollection_->firstMember, pendingCollection_->memberCount)) {
+      return namesNoItem(pendingCollection_->where, *stranger);
+    }
+  }
+  return pendingCollection_->error;
+}
+
+Result<void> DescriptionReader::result() {
+  if (parseError_) {
+    return *parseError_;
+  }
+  if (!rootIsObject_) {
     return malformed("library", "the top level must be an object");
   }
-  const auto format = root.find("format");
-  if (format == root.end() || !format->is_number_integer() || format->get<std::int64_t>() != 1) {
+  if (!formatIsOne_) {
     return malformed("library", "\"format\" must be 1");
   }
-  if (auto application = root.find("application"); application != root.end()) {
-    if (!application->is_object()) {
-      return malformed("application", "must be an object");
+  for (Section section : {Section::application, Section::labels}) {
+    if (const auto& fault = sectionFaults_[static_cast<std::size_t>(section)]) {
+      return *fault;
     }
-    FieldReader reader(*application, "application");
-    snapshot.applicationBundleIdentifier = reader.optionalString("bundleIdentifier");
-    snapshot.applicationVersion = reader.optionalString("version");
-    ZV_TRY(reader.result());
+  }
+  if (folderError_) {
+    return *folderError_;
+  }
+  // Elements before the first faulty one may still hold a fault that waited for the end.
+  if (auto fault = itemsFault()) {
+    return *fault;
+  }
+  if (auto fault = folderCollectionsFault()) {
+    return *fault;
+  }
+  if (auto fault = sectionFaults_[static_cast<std::size_t>(Section::tagCollections)]) {
+    return *fault;
   }
   return {};
-}
-
-// Copies a payload into the export directory under the given name; a name already taken there
-// gets a number ("name 2.ext", "name 3.ext", ...), since the file there is not ours to replace.
-// copy returns the copy's result.
-template <typename Copy>
-Result<std::optional<platform::URL>> copyUnderFreeName(const platform::URL& directory,
-                                                       const std::filesystem::path& name,
-                                                       const std::u16string& file, Copy&& copy) {
-  constexpr int kMaximumAttempts = 10000;
-  // Not const: the name is handed out by copy, and a const one trips the move check.
-  std::u16string wholeName = fromUtf8(name.string());
-  const platform::FileNameParts parts = platform::splitFileNameExtension(wholeName);
-  auto nameForAttempt = [&](int attempt) {
-    if (attempt == 0) {
-      return wholeName;
-    }
-    std::u16string numbered =
-        std::u16string(parts.base) + u" " + fromUtf8(std::to_string(attempt + 1));
-    if (!parts.extension.empty()) {
-      numbered += u'.';
-      numbered += parts.extension;
-    }
-    return numbered;
-  };
-  Result<platform::URL> copied =
-      platform::placeFileUnderFreeName(directory, kMaximumAttempts, nameForAttempt, copy);
-  if (copied) {
-    return std::optional<platform::URL>(*copied);
-  }
-  // Left to the caller, which copies such a file once more.
-  if (platform::isFileError(copied.error(), platform::FileErrorCode::kChangedWhileCopied)) {
-    return copied.error();
-  }
-  return makeSourceError(u"The file \"" + file + u"\" cannot be copied: " +
-                         copied.error().description);
-}
-
-// The careful way, for payloads behind symbolic links: the path is resolved through every link,
-// and what a link inside the library points to is copied, never the link itself.
-Result<std::optional<platform::URL>> copyResolvedPayload(const std::filesystem::path& root,
-                                                         const std::u16string& file,
-                                                         const platform::URL& directory) {
-  // Resolved again now: the library may have changed since it was read.
-  PayloadPath path = resolvePayloadPath(root, file, true);
-  if (path.problem) {
-    return makeSourceError(u"The file \"" + file + u"\" " + fromUtf8(*path.problem) + u".");
-  }
-  std::error_code error;
-  if (!path.resolved || !std::filesystem::is_regular_file(*path.resolved, error)) {
-    return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
-  }
-  const platform::URL sourceURL = platform::URL::fileURLWithFileSystemPath(path.resolved->string());
-  return copyUnderFreeName(directory, path.resolved->filename(), file,
-                           [&](const platform::URL& destination) {
-                             return platform::copyFileContentsAtURL(sourceURL, destination);
-                           });
-}
-
-// Most payloads are plain files reached without a link: those are copied straight from the open
-// library folder, and the rest (links, anything unexpected) the careful way.
-Result<std::optional<platform::URL>> copyPayloadOnce(const LibraryFolder& library,
-                                                     const std::u16string& file,
-                                                     const platform::URL& directory) {
-  const std::string relative = platform::toUtf8(file);
-  bool needsCareful = false;
-  auto result = copyUnderFreeName(
-      directory, std::filesystem::path(relative).filename(), file,
-      [&](const platform::URL& destination) -> Result<void> {
-        Result<void> copied = library.handle.copyFileWithoutLinks(relative, destination);
-        // Any other failure ends the numbering; the careful way below gives the answer.
-        needsCareful =
-            !copied &&
-            !platform::isFileError(copied.error(), platform::FileErrorCode::kFileExists) &&
-            !platform::isFileError(copied.error(), platform::FileErrorCode::kChangedWhileCopied);
-        return copied;
-      });
-  if (!needsCareful) {
-    return result;
-  }
-  // The quick way's failure only says it could not vouch for the path; the careful way's answer
-  // replaces it.
-  result.ignoreError();
-  return copyResolvedPayload(library.root, file, directory);
-}
-
-// A payload that changes while it is copied would give a torn file. It is copied once more, since
-// whoever wrote it has mostly finished by then; one that changes again fails the item.
-Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
-                                                 const std::u16string& file,
-                                                 const platform::URL& directory) {
-  for (int attempt = 1;; ++attempt) {
-    auto result = copyPayloadOnce(library, file, directory);
-    if (result ||
-        !platform::isFileError(result.error(), platform::FileErrorCode::kChangedWhileCopied)) {
-      return result;
-    }
-    if (attempt == 2) {
-      return makeSourceError(u"The file “" + file + u"” changed while it was being copied.");
-    }
-  }
 }
 
 // Whether lists and objects nest deeper than the limit. Brackets inside strings do not count;
@@ -591,92 +993,38 @@ bool nestsDeeperThan(std::string_view text, std::size_t limit) {
   return false;
 }
 
-Result<json> parseDescription(std::string_view text) {
+Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshot(
+    std::string_view text, const std::filesystem::path& folder, bool namesFolder) {
   if (nestsDeeperThan(text, kMaximumNesting)) {
     return malformed("library", "lists and objects nest deeper than " +
                                     std::to_string(kMaximumNesting) + " levels");
   }
-  try {
-    return json::parse(text.begin(), text.end());
-  } catch (const json::parse_error& error) {
-    return malformed("library", std::string("not valid JSON: ") + error.what());
-  } catch (const json::out_of_range& error) {
-    // A number beyond what a double holds, such as 1e400.
-    return malformed("library", std::string("a number is out of range: ") + error.what());
-  } catch (const json::exception& error) {
-    return malformed("library", std::string("not valid JSON: ") + error.what());
-  }
-}
-
-// Opens a payload for reading the way copyPayloadOnce copies it: straight from the open library
-// folder where no link stands in the way, otherwise resolved the careful way. Named as its copy
-// would be before numbering.
-Result<std::optional<ItemPayload>> openPayload(const LibraryFolder& library,
-                                               const std::u16string& file) {
-  const std::string relative = platform::toUtf8(file);
-  struct stat status {};
-  if (Result<platform::ScopedDescriptor> quick =
-          library.handle.openForReadingWithoutLinks(relative);
-      quick) {
-    if (::fstat(quick->get(), &status) == 0 && S_ISREG(status.st_mode)) {
-      return std::optional<ItemPayload>(ItemPayload{
-          std::move(*quick), fromUtf8(std::filesystem::path(relative).filename().string()), file});
-    }
-  } else {
-    // It only says that the quick way cannot vouch for the path; the careful way answers.
-    quick.ignoreError();
-  }
-  // Resolved again now: the library may have changed since it was read.
-  PayloadPath path = resolvePayloadPath(library.root, file, true);
-  if (path.problem) {
-    return makeSourceError(u"The file \"" + file + u"\" " + fromUtf8(*path.problem) + u".");
-  }
-  std::error_code error;
-  if (!path.resolved || !std::filesystem::is_regular_file(*path.resolved, error)) {
-    return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
-  }
-  const std::string resolved = path.resolved->string();
-  platform::ScopedDescriptor opened(
-      ::open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (!opened.valid() || ::fstat(opened.get(), &status) != 0) {
-    return makeSourceError(u"The file \"" + file + u"\" cannot be copied: " +
-                           platform::makeFileErrorFromErrno(errno, resolved).description);
-  }
-  // Replaced by something else between the check and the open.
-  if (!S_ISREG(status.st_mode)) {
-    return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
-  }
-  return std::optional<ItemPayload>(
-      ItemPayload{std::move(opened), fromUtf8(path.resolved->filename().string()), file});
-}
-
-Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshot(
-    std::string_view text, const std::filesystem::path& folder, bool namesFolder) {
-  ZV_ASSIGN_OR_RETURN(const json root, parseDescription(text));
-  auto snapshot = std::make_unique<Snapshot>();
-  std::unordered_set<std::u16string> labelIds;
-  ZV_TRY(readHeader(root, *snapshot));
-  ZV_TRY(readLabels(root, *snapshot, labelIds));
+  auto contents = std::make_unique<Contents>();
+  contents->texts.reserve(text.size());
+  // Opened first, so that payload paths are checked as the items are read; a fault here is told
+  // after those of the header and the labels.
+  std::optional<Error> folderError;
   std::error_code canonicalError;
   std::filesystem::path libraryRoot = std::filesystem::canonical(folder, canonicalError);
   if (canonicalError) {
-    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
-                 fromUtf8("Cannot read the library folder " + folder.string() + ": " +
-                          canonicalError.message())};
+    folderError = Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
+                        fromUtf8("Cannot read the library folder " + folder.string() + ": " +
+                                 canonicalError.message())};
+  } else if (auto handle = platform::FolderHandle::openAtPath(libraryRoot.string()); !handle) {
+    folderError = Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
+                        u"Cannot read the library folder: " + handle.error().description};
+  } else {
+    // The export compares real paths, so that it never removes the folder it reads from.
+    if (namesFolder) {
+      contents->folderURL = platform::URL::fileURLWithFileSystemPath(libraryRoot.string(), true);
+    }
+    contents->folder.emplace(LibraryFolder{std::move(libraryRoot), std::move(*handle)});
   }
-  auto handle = platform::FolderHandle::openAtPath(libraryRoot.string());
-  if (!handle) {
-    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
-                 u"Cannot read the library folder: " + handle.error().description};
-  }
-  // The export compares real paths, so that it never removes the folder it reads from.
-  if (namesFolder) {
-    snapshot->folderURL = platform::URL::fileURLWithFileSystemPath(libraryRoot.string(), true);
-  }
-  snapshot->folder.emplace(LibraryFolder{std::move(libraryRoot), std::move(*handle)});
-  ZV_TRY(readItems(root, *snapshot->folder, *snapshot, labelIds));
-  ZV_TRY(readCollections(root, *snapshot));
-  return std::make_unique<SnapshotSourceLibrary>(std::move(snapshot));
+  DescriptionReader reader(*contents, std::move(folderError));
+  // Its answer is the reader's too: a syntax fault reaches the reader's parse_error.
+  (void)json::sax_parse(text.begin(), text.end(), &reader);
+  ZV_TRY(reader.result());
+  return std::make_unique<SnapshotSourceLibrary>(std::move(contents));
 }
 
 // A file error's description ends by naming the path; our message names it first.
@@ -724,91 +1072,6 @@ Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshotFile(
 
 }  // namespace
 
-SnapshotSourceLibrary::SnapshotSourceLibrary(std::unique_ptr<Contents> contents)
-    : contents_(std::move(contents)) {}
-
-SnapshotSourceLibrary::~SnapshotSourceLibrary() = default;
-
-std::optional<std::u16string> SnapshotSourceLibrary::applicationBundleIdentifier() const {
-  return contents_->applicationBundleIdentifier;
-}
-
-std::optional<std::u16string> SnapshotSourceLibrary::applicationVersion() const {
-  return contents_->applicationVersion;
-}
-
-Result<std::int64_t> SnapshotSourceLibrary::countItems(ItemKind kind) {
-  return static_cast<std::int64_t>(contents_->items[static_cast<std::size_t>(kind)].size());
-}
-
-Result<std::vector<DatabaseItem>> SnapshotSourceLibrary::getItems(ItemKind kind) {
-  return contents_->items[static_cast<std::size_t>(kind)];
-}
-
-Result<void> SnapshotSourceLibrary::forEachItem(
-    ItemKind kind, const std::function<bool(const DatabaseItem&)>& visit) {
-  for (const DatabaseItem& item : contents_->items[static_cast<std::size_t>(kind)]) {
-    if (!visit(item)) {
-      break;
-    }
-  }
-  return {};
-}
-
-Result<std::int64_t> SnapshotSourceLibrary::countLabels() {
-  return static_cast<std::int64_t>(contents_->labels.size());
-}
-
-Result<std::vector<Label>> SnapshotSourceLibrary::getLabels() {
-  return contents_->labels;
-}
-
-Result<std::int64_t> SnapshotSourceLibrary::countFolderCollections() {
-  return static_cast<std::int64_t>(contents_->folderCollections.size());
-}
-
-Result<std::vector<FolderCollection>> SnapshotSourceLibrary::getFolderCollections() {
-  return contents_->folderCollections;
-}
-
-Result<std::int64_t> SnapshotSourceLibrary::countTagCollections() {
-  return static_cast<std::int64_t>(contents_->tagCollections.size());
-}
-
-Result<std::vector<TagCollection>> SnapshotSourceLibrary::getTagCollections() {
-  return contents_->tagCollections;
-}
-
-Result<std::optional<platform::URL>> SnapshotSourceLibrary::exportItem(
-    const DatabaseItem& item, const platform::URL& directory) {
-  if (auto reason = contents_->exportErrors.find(item.id);
-      reason != contents_->exportErrors.end()) {
-    return makeSourceError(reason->second);
-  }
-  auto payload = contents_->payloads.find(item.id);
-  if (payload == contents_->payloads.end()) {
-    return std::optional<platform::URL>{};
-  }
-  return copyPayload(*contents_->folder, payload->second, directory);
-}
-
-Result<std::optional<ItemPayload>> SnapshotSourceLibrary::openItemPayload(
-    const DatabaseItem& item) {
-  if (auto reason = contents_->exportErrors.find(item.id);
-      reason != contents_->exportErrors.end()) {
-    return makeSourceError(reason->second);
-  }
-  auto payload = contents_->payloads.find(item.id);
-  if (payload == contents_->payloads.end()) {
-    return std::optional<ItemPayload>{};
-  }
-  return openPayload(*contents_->folder, payload->second);
-}
-
-std::optional<platform::URL> SnapshotSourceLibrary::libraryFolderURL() const {
-  return contents_->folderURL;
-}
-
 Result<std::unique_ptr<SnapshotSourceLibrary>> parseLibrarySnapshot(
     std::string_view text, const std::filesystem::path& folder) {
   return readWithoutExceptions([&] { return readLibrarySnapshot(text, folder, false); });
@@ -817,8 +1080,8 @@ Result<std::unique_ptr<SnapshotSourceLibrary>> parseLibrarySnapshot(
 Result<std::unique_ptr<SnapshotSourceLibrary>> openLibrarySnapshot(
     const std::filesystem::path& folder) {
   auto library = readWithoutExceptions([&] { return readLibrarySnapshotFile(folder); });
-  // The parse tree was several times the library's size; its freed pages lie scattered through
-  // the heap, and the export would otherwise carry them as resident memory to the end.
+  // What reading left free lies scattered through the heap; the export would otherwise carry it
+  // as resident memory to the end.
   ::malloc_trim(0);
   return library;
 }

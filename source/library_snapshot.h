@@ -8,6 +8,8 @@
 
 namespace zv::source {
 
+struct ItemRecord;
+
 /// The file of a snapshot folder that describes the library.
 inline constexpr char kLibrarySnapshotFileName[] = "library.json";
 
@@ -25,7 +27,7 @@ enum LibrarySnapshotErrorCode : std::int64_t {
 /// with that reason, as the application would.
 class SnapshotSourceLibrary final : public SourceLibrary {
  public:
-  /// What the loader read; defined with the loader.
+  /// What the loader read, in compact form (source/snapshot_contents.h).
   struct Contents;
 
   explicit SnapshotSourceLibrary(std::unique_ptr<Contents> contents);
@@ -54,6 +56,8 @@ class SnapshotSourceLibrary final : public SourceLibrary {
   std::optional<platform::URL> libraryFolderURL() const override;
 
  private:
+  const ItemRecord* recordOf(const DatabaseItem& item) const;
+
   std::unique_ptr<Contents> contents_;
 };
 

@@ -68,8 +68,22 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedDescriptionsNamingTheField) {
        "components must be numbers from 0 to 1"},
       {R"({"format": 1, "tagCollections": [{"id": "T", "behavior": "all"}]})",
        "must be a four-character code"},
+      // Whatever the order in the file, the first fault in reading order is told.
+      {R"({"items": [{"kind": "note", "id": "A", "label": "L9"}], "labels": [], "format": 1})",
+       "item 1 (\"A\"): \"label\" names no label"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "label": "L9"}, {"id": "A"}]})",
+       "item 1 (\"A\"): \"label\" names no label"},
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "/x", "label": "L9"}]})",
+       "\"label\" names no label"},
+      {R"({"format": 1, "folderCollections": [{"id": "F", "items": ["A", "B", 1]}],
+          "items": [{"kind": "note", "id": "A"}]})",
+       "folder collection 1 (\"F\"): \"items\" names no item: \"B\""},
+      // A key given twice counts with its last value.
+      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "name": 7, "name": "", "flagged": 1}]})",
+       "item 1 (\"A\"): \"flagged\" must be true or false"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
     auto library = parseLibrarySnapshot(c.json, library_);
     ASSERT_FALSE(library) << c.json;
     EXPECT_NE(toUtf8(library.error().description).find(c.expectedInMessage), std::string::npos)
@@ -114,6 +128,8 @@ TEST_F(LibrarySnapshotTest, HostileDescriptionsAreErrorsNotExceptions) {
   // Brackets inside strings are text, and nesting up to the limit is read.
   const std::string accepted[] = {
       R"({"format":1,"x":")" + std::string(1000, '[') + R"(\"{"})",
+      R"({"folderCollections":[{"id":"F","items":["A"]}],"items":[{"kind":"note","id":"A",
+          "label":"L"}],"labels":[{"id":"L"}],"format":1})",
       R"({"format":1,"x":)" + std::string(511, '[') + std::string(511, ']') + "}",
   };
   for (const std::string& json : accepted) {
@@ -238,6 +254,7 @@ TEST_F(LibrarySnapshotTest, ReadsValuesDefaultsAndOrder) {
     "format": 1,
     "labels": [{"id": "L1", "name": "Urgent", "color": [1, 0.5, 0]}, {"id": "L2", "color": null}],
     "tagCollections": [{"id": "T1", "tags": ["a", null], "behavior": "TgAl"}, {"id": "T2"}],
+    "folderCollections": [{"id": "F1", "items": ["N2", "I1"]}, {"id": "F2", "name": "Empty"}],
     "items": [
       {"kind": "image", "id": "I1"},
       {"kind": "note", "id": "N1", "name": "One", "encrypted": false, "flagged": true,
@@ -256,6 +273,7 @@ TEST_F(LibrarySnapshotTest, ReadsValuesDefaultsAndOrder) {
   EXPECT_TRUE(first.flagged);
   EXPECT_EQ(first.label, std::optional<std::u16string>(u"L1"));
   EXPECT_EQ(first.tags, (std::vector<Tag>{Tag{u"x"}, Tag{}}));
+  EXPECT_EQ(first.comments, std::optional<std::u16string>(u"c"));
   ASSERT_TRUE(first.creationDate);
   EXPECT_FALSE(first.modificationDate);
   const DatabaseItem& second = (*notes)[1];
@@ -263,12 +281,23 @@ TEST_F(LibrarySnapshotTest, ReadsValuesDefaultsAndOrder) {
   EXPECT_FALSE(second.hasEncrypted());
   EXPECT_FALSE(second.flagged);
   EXPECT_FALSE(second.comments);
+  std::vector<std::u16string> visited;
+  ASSERT_TRUE((*library)->forEachItem(ItemKind::note, [&](const DatabaseItem& item) {
+    visited.push_back(item.id);
+    return false;
+  }));
+  EXPECT_EQ(visited, std::vector<std::u16string>{u"N1"});
 
   auto labels = (*library)->getLabels();
   ASSERT_EQ(labels->size(), 2u);
   EXPECT_EQ((*labels)[0].color, (DeviceRGBColor{1, 0.5, 0, 1}));
   EXPECT_FALSE((*labels)[1].color);
   EXPECT_FALSE((*labels)[1].name);
+  auto folders = (*library)->getFolderCollections();
+  ASSERT_EQ(folders->size(), 2u);
+  EXPECT_EQ((*folders)[0].databaseItems, (std::vector<std::u16string>{u"N2", u"I1"}));
+  EXPECT_EQ((*folders)[1].name, std::optional<std::u16string>(u"Empty"));
+  EXPECT_TRUE((*folders)[1].databaseItems.empty());
   auto tagCollections = (*library)->getTagCollections();
   EXPECT_EQ((*tagCollections)[0].tagCollectionBehavior, kTagCollectionBehaviorAll);
   EXPECT_NE((*tagCollections)[1].tagCollectionBehavior, kTagCollectionBehaviorAll);
@@ -374,6 +403,37 @@ TEST_F(LibrarySnapshotTest, PayloadChangingDuringTheCopyIsCopiedAgainOrFailsTheI
   }
   // Only the whole copy is left behind.
   EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
+}
+
+// Items are found by identifier through an index that grows as they are read.
+TEST_F(LibrarySnapshotTest, FindsEachOfManyItemsAndTheirDuplicates) {
+  constexpr int kItems = 3000;
+  std::string json = R"({"format": 1, "items": [)";
+  for (int i = 0; i < kItems; ++i) {
+    json += (i ? "," : "") + std::string(R"({"kind": ")") + (i % 3 ? "note" : "image") +
+            R"(", "id": "I)" + std::to_string(i) + R"(", "exportError": "E)" + std::to_string(i) +
+            "\"}";
+  }
+  auto library = parseLibrarySnapshot(json + "]}", library_);
+  ASSERT_TRUE(library) << toUtf8(library.error().description);
+  auto out = platform::URL::fileURLWithPath(platform::fromUtf8((root_ / "out").string()), true);
+  int visited = 0;
+  int misplaced = 0;
+  for (ItemKind kind : {ItemKind::note, ItemKind::image}) {
+    ASSERT_TRUE((*library)->forEachItem(kind, [&](const DatabaseItem& item) {
+      auto exported = (*library)->exportItem(item, out);
+      misplaced += exported || exported.error().description != u"E" + item.id.substr(1);
+      ++visited;
+      return true;
+    }));
+  }
+  EXPECT_EQ(visited, kItems);
+  EXPECT_EQ(misplaced, 0);
+
+  auto duplicated = parseLibrarySnapshot(json + R"(, {"kind": "note", "id": "I1234"}]})", library_);
+  ASSERT_FALSE(duplicated);
+  EXPECT_EQ(toUtf8(duplicated.error().description),
+            "library.json: item 3001 (\"I1234\"): \"id\" is used by another item");
 }
 
 TEST(LibrarySnapshot, OpensTheBundledDemoLibrary) {

@@ -1,0 +1,143 @@
+#pragma once
+
+// The compact form a library snapshot is held in, shared by its loader and the library. A
+// million items must fit in memory beside the export: per item a fixed record of offsets into
+// one text buffer, no string objects, no maps keyed by strings.
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/url.h"
+#include "source/library_snapshot.h"
+
+namespace zv::source {
+
+/// A piece of text in a TextArena, or none, which differs from empty.
+struct TextRef {
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+  std::uint32_t offset = 0;
+  std::uint32_t size = kNone;
+
+  bool present() const { return size != kNone; }
+};
+
+/// UTF-8 texts one after another in one buffer.
+class TextArena {
+ public:
+  /// Room for this many bytes, reserved but not touched: a description's texts never decode to
+  /// more bytes than the description has, so reserving its size spares every reallocation.
+  void reserve(std::size_t size) { bytes_.reserve(size); }
+  /// Throws std::length_error beyond 4 GiB, which offsets cannot reach.
+  TextRef add(std::string_view text);
+  /// Empty for none.
+  std::string_view view(TextRef ref) const {
+    return ref.present() ? std::string_view(bytes_).substr(ref.offset, ref.size)
+                         : std::string_view();
+  }
+  std::u16string text(TextRef ref) const;
+  std::optional<std::u16string> optionalText(TextRef ref) const;
+
+ private:
+  std::string bytes_;
+};
+
+/// One database item. Dates are seconds since the reference date, valid where the flag says so.
+struct ItemRecord {
+  enum Flags : std::uint8_t {
+    kHasEncrypted = 1,
+    kEncrypted = 2,
+    kFlagged = 4,
+    kHasCreationDate = 8,
+    kHasModificationDate = 16,
+  };
+  TextRef id;
+  TextRef name;
+  TextRef comments;
+  TextRef label;
+  TextRef location;
+  TextRef file;
+  TextRef exportError;
+  double creationDate = 0;
+  double modificationDate = 0;
+  /// The item's tags are tags[firstTag, firstTag + tagCount); a tag without a name is none.
+  std::uint32_t firstTag = 0;
+  std::uint32_t tagCount = 0;
+  /// Its place in the description's list of items, from 0.
+  std::uint32_t position = 0;
+  std::uint8_t flags = 0;
+};
+
+/// A folder collection; its members are members[firstMember, firstMember + memberCount).
+struct CollectionRecord {
+  TextRef id;
+  TextRef name;
+  std::uint32_t firstMember = 0;
+  std::uint32_t memberCount = 0;
+};
+
+/// The library folder, by its resolved path and held open.
+struct LibraryFolder {
+  std::filesystem::path root;
+  platform::FolderHandle handle;
+};
+
+/// Where a payload path leads: relative, without "..", resolved through every symbolic link
+/// along it. A fault names what is wrong; a missing file is not a fault until the item is
+/// exported, unless mustExist.
+struct PayloadPath {
+  std::optional<std::filesystem::path> resolved;
+  std::optional<std::string> problem;
+};
+PayloadPath resolvePayloadPath(const std::filesystem::path& root, std::string_view file,
+                               bool mustExist);
+
+/// Items of one kind are found by an index below 2^29 in their kind's list, packed with the kind.
+using ItemReference = std::uint32_t;
+
+struct SnapshotSourceLibrary::Contents {
+  std::optional<std::u16string> applicationBundleIdentifier;
+  std::optional<std::u16string> applicationVersion;
+  TextArena texts;
+  // By kind, each in library order. Deques grow without copying what they hold.
+  std::array<std::deque<ItemRecord>, kItemKindCount> items;
+  std::deque<TextRef> tags;
+  std::vector<Label> labels;
+  std::vector<CollectionRecord> folderCollections;
+  std::vector<TextRef> members;
+  std::vector<TagCollection> tagCollections;
+  std::optional<LibraryFolder> folder;
+  std::optional<platform::URL> folderURL;
+
+  static constexpr unsigned kKindShift = 29;
+  static ItemReference referenceOf(ItemKind kind, std::size_t index) {
+    return static_cast<ItemReference>((static_cast<std::uint32_t>(kind) << kKindShift) | index);
+  }
+  const ItemRecord& record(ItemReference reference) const {
+    return items[reference >> kKindShift][reference & ((1u << kKindShift) - 1)];
+  }
+
+  /// Adds the item last stored under this kind to the identifier index; false when another item
+  /// has its identifier.
+  bool indexItem(ItemKind kind);
+  /// The item with this identifier.
+  std::optional<ItemReference> findItem(std::string_view id) const;
+  /// Forgets every item, for a description that lists its items twice.
+  void clearItems();
+
+  DatabaseItem databaseItem(ItemKind kind, const ItemRecord& record) const;
+
+ private:
+  // Open addressing over item references, so that a million identifiers cost a few bytes each
+  // rather than a hash node and a string each.
+  std::vector<std::uint64_t> idSlots_;
+  std::size_t indexedItems_ = 0;
+};
+
+}  // namespace zv::source
