@@ -352,6 +352,13 @@ class TerminationSignals {
   std::thread watcher_;
 };
 
+// With --verbose, how long each step took: a slow one shows at once where to look.
+void printStepTime(std::u16string_view step, double seconds) {
+  char figure[32];
+  std::snprintf(figure, sizeof figure, "%.3f s", seconds);
+  printLine("time: " + zv::platform::toUtf8(step) + " " + figure);
+}
+
 struct ExportOutcome {
   std::optional<zv::platform::Error> error;
   std::optional<zv::platform::URL> metadataFileURL;
@@ -429,6 +436,11 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
   }
   output.clear();
   zv::platform::setMainQueue(nullptr);
+  if (options.verbose) {
+    for (const auto& [step, seconds] : summary.stepSeconds) {
+      printStepTime(step, seconds);
+    }
+  }
   if (!outcome) {
     printLine(std::string(kProgramName) + ": the export ended without reporting");
     return kExitFailure;
@@ -479,7 +491,13 @@ int main(int argc, char** argv) {
       return usageError("cannot find the demo library; name a library with --library");
     }
   }
+  const auto loadStarted = std::chrono::steady_clock::now();
   auto library = zv::source::openLibrarySnapshot(*folder);
+  if (options.verbose) {
+    printStepTime(
+        u"load",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStarted).count());
+  }
   if (!library) {
     printLine(std::string(kProgramName) + ": cannot open the library " + folder->string() + ": " +
               zv::platform::toUtf8(library.error().description));

@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Times whole exports with zelvar-export on generated snapshots and compares each with a plain
-# copy of the same payload files into one folder, measured in the same run.
+# copy (cp -R) of the same payload files into one folder, measured in the same run: the two take
+# turns, and each reports its median time with the range and its peak memory. One more export
+# per size, with --verbose, tells how long each step took (load, each kind, collections,
+# metadata); it is not part of the times compared.
 # Usage: bench/export_benchmark.sh [ITEMS...]          (default: 10000 100000)
+#        bench/export_benchmark.sh 10000 100000 1000000 (a million items: about 3 GB of payload
+#                                                        per copy, and as many files)
 # ZV_EXPORT names the executable (default: build/bin/zelvar-export); ZV_ROUNDS how often each
 # is timed (default 3, the median counts); TMPDIR where everything is written (default /tmp).
 #
@@ -51,15 +56,16 @@ PY
   fi
 }
 
-# median FILES...: the median of the first field of the files (seconds), and the largest second
-# field (peak RSS).
+# median FILES...: the median, the smallest and the largest of the first field of the files
+# (seconds), and the largest second field (peak RSS).
 median() {
   cat "$@" | sort -n | awk '{ s[NR] = $1; if ($2 > rss) rss = $2 }
-    END { printf "%s %d\n", s[int((NR + 1) / 2)], rss }'
+    END { printf "%s %s %s %d\n", s[int((NR + 1) / 2)], s[1], s[NR], rss }'
 }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores, $rounds rounds"
 results=()
+steps=()
 for items in "${sizes[@]}"; do
   library="$work/library-$items"
   echo "generating $items items..." >&2
@@ -93,23 +99,37 @@ for items in "${sizes[@]}"; do
   exported=$(find "$work/container-$items-1/Zelvar/Zelvar" -type f | wc -l)
   tail -n 1 "$work/export-$items-1.time.stderr" >&2
 
-  read -r export_seconds export_kb < <(median "$work/export-$items-"[0-9]*.time)
-  read -r copy_seconds _ < <(median "$work/copy-$items-"[0-9]*.time)
+  read -r export_seconds export_low export_high export_kb < <(median "$work/export-$items-"[0-9]*.time)
+  read -r copy_seconds copy_low copy_high copy_kb < <(median "$work/copy-$items-"[0-9]*.time)
   echo "  export: $(cut -d' ' -f1 "$work/export-$items-"[0-9]*.time | tr '\n' ' ')s;" \
     "copy: $(cut -d' ' -f1 "$work/copy-$items-"[0-9]*.time | tr '\n' ' ')s" >&2
-  results+=("$items $payload_files $payload_kb $exported $export_seconds $export_kb $copy_seconds")
+  # Each round's ratio, export over the copy of the same round.
+  ratios=$(paste -d' ' <(cat "$work/export-$items-"[0-9]*.time) <(cat "$work/copy-$items-"[0-9]*.time) |
+    awk '{ if ($3 > 0) printf "%.2f ", $1 / $3 }')
+  echo "  ratio per round: $ratios" >&2
+
+  sync
+  "$exporter" --library "$library" --container "$work/container-$items-verbose" --verbose \
+    >/dev/null 2>"$work/verbose-$items.stderr"
+  steps+=("$items: $(grep '^time: ' "$work/verbose-$items.stderr" | sed 's/^time: //' |
+    paste -sd, - | sed 's/,/, /g')")
+  results+=("$items $payload_files $payload_kb $exported $export_seconds $export_low $export_high $export_kb $copy_seconds $copy_low $copy_high $copy_kb")
 done
 
 echo
-printf '%8s %8s %10s %9s %10s %12s %9s %8s\n' items payloads "payload MB" exported \
-  "export s" "peak RSS MB" "copy s" ratio
+printf '%8s %8s %9s %9s %20s %8s %20s %8s %6s\n' items payloads "payload MB" exported \
+  "export s (range)" "RSS MB" "copy s (range)" "RSS MB" ratio
 for row in "${results[@]}"; do
-  read -r items files kb exported seconds rss copy <<<"$row"
-  awk -v i="$items" -v f="$files" -v kb="$kb" -v e="$exported" -v s="$seconds" -v r="$rss" \
-    -v c="$copy" 'BEGIN {
-      printf "%8d %8d %10.1f %9d %10.2f %12.1f %9.2f %8.1f\n",
-        i, f, kb / 1024, e, s, r / 1024, c, (c > 0 ? s / c : 0) }'
+  read -r items files kb exported seconds low high rss copy copy_low copy_high copy_rss <<<"$row"
+  awk -v i="$items" -v f="$files" -v kb="$kb" -v e="$exported" -v s="$seconds" -v sl="$low" \
+    -v sh="$high" -v r="$rss" -v c="$copy" -v cl="$copy_low" -v ch="$copy_high" \
+    -v cr="$copy_rss" 'BEGIN {
+      printf "%8d %8d %9.1f %9d %8.2f (%.2f-%.2f) %8.1f %8.2f (%.2f-%.2f) %8.1f %6.2f\n",
+        i, f, kb / 1024, e, s, sl, sh, r / 1024, c, cl, ch, cr / 1024, (c > 0 ? s / c : 0) }'
 done
+echo
+echo "steps of one more export with --verbose (seconds):"
+printf '  %s\n' "${steps[@]}"
 if [[ ${#results[@]} -ge 2 ]]; then
   read -r small_items _ _ _ small_seconds _ <<<"${results[0]}"
   read -r large_items _ _ _ large_seconds _ <<<"${results[-1]}"

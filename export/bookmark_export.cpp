@@ -43,20 +43,20 @@ std::u16string fileNameForBookmark(const QNTWebLinkFile& link) {
 }  // namespace
 
 bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
-  auto bookmarks = beginItemPhase(itemPhase(source::ItemKind::bookmark));
-  if (!bookmarks) {
+  if (!beginItemPhase(itemPhase(source::ItemKind::bookmark))) {
     return true;
   }
   const URL rootFolder = *rootFolderURL();
-  for (const auto& bookmark : *bookmarks) {
+  bool succeeded = true;
+  auto exportBookmark = [&](const source::DatabaseItem& bookmark) {
     if (isCancelled()) {
-      return true;
+      return false;
     }
     if (!bookmark.location || bookmark.location->empty()) {
       platform::logFormat(u"Skipping bookmark\u00A0%@, because it has no location",
                           {nameOrIdentifier(bookmark)});
       skipItem(bookmark);
-      continue;
+      return true;
     }
     QNTWebLinkFile link;
     link.setTitle(bookmark.name);
@@ -81,6 +81,7 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
           kSaveErrorCode,
           platform::formatLocalized(u"Cannot save bookmark %@: %@",
                                     {nameOrIdentifier(bookmark), fileURL.error().description}));
+      succeeded = false;
       return false;
     }
     if (const platform::Result<bool> restored = restoreItemDatesAtURL(bookmark, *fileURL);
@@ -93,8 +94,10 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
     addInfoForItem(bookmark, *fileURL, false, false);
     ++summary_.exported[bookmark.kind];
     addCompletedItem(bookmark);
-  }
-  return true;
+    return true;
+  };
+  sourceValue(zelvarApp()->forEachItem(source::ItemKind::bookmark, exportBookmark));
+  return succeeded;
 }
 
 }  // namespace zv::exporter

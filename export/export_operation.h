@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -7,9 +8,10 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
+#include "export/completed_items.h"
 #include "export/root_folder_names.h"
 #include "platform/file_lock.h"
 #include "platform/main_queue.h"
@@ -22,7 +24,9 @@
 
 namespace zv::platform {
 class TemporaryDirectory;
-}
+class ExclusiveFile;
+enum class CopyStep;
+}  // namespace zv::platform
 
 namespace zv::exporter {
 
@@ -30,6 +34,9 @@ namespace zv::exporter {
 struct ExportSummary {
   std::map<source::ItemKind, std::int64_t> exported;
   std::map<source::ItemKind, std::int64_t> skipped;
+  /// How long each step took, in the order they ran: each kind's phase (by the kind's name), the
+  /// collections and the metadata file. A regression shows in which step it lies.
+  std::vector<std::pair<std::u16string, double>> stepSeconds;
   std::int64_t exportedTotal() const;
   std::int64_t skippedTotal() const;
 };
@@ -107,7 +114,11 @@ class ZVExportOperation : public platform::Operation {
   void endWithError(std::optional<platform::Error> error);
   void addCompletedItem(const source::DatabaseItem& item);
   void skipItem(const source::DatabaseItem& item);
+  // Shows the completed count, when it changed since it was last shown.
+  void flushCompletedCount();
   void setProgressDescription(std::u16string_view description, bool wait);
+  // Runs one step of performExport and notes how long it took.
+  bool timedStep(std::u16string_view name, const std::function<bool()>& step);
   void runOnMainQueueAndWait(std::function<void()> block);
 
   // One phase per kind, each named by its kind's row.
@@ -117,15 +128,38 @@ class ZVExportOperation : public platform::Operation {
 
   // Items as files.
   bool exportItemsOfKind(source::ItemKind kind, std::optional<platform::Error>& error);
-  bool exportDatabaseItemsAsFiles(const std::vector<source::DatabaseItem>& items,
-                                  bool convertToNotes, bool alwaysEncrypt,
+  bool exportDatabaseItemsAsFiles(source::ItemKind kind, bool convertToNotes, bool alwaysEncrypt,
                                   std::optional<platform::Error>& error);
+  // Where an item's file ended up in the root folder.
+  struct PlacedFile {
+    platform::URL url;
+    bool datesRestored = false;
+  };
+  enum class ItemFileOutcome { kPlaced, kNotReturned, kCancelled, kFailed };
+  // The source writes the item into the temporary folder; the file is then moved into the root
+  // folder.
+  ItemFileOutcome exportItemThroughFolder(const source::DatabaseItem& item,
+                                          const platform::URL& temporaryFolder,
+                                          const platform::URL& rootFolder,
+                                          std::optional<PlacedFile>& placed,
+                                          std::optional<platform::Error>& error);
+  // The source hands over the item's payload, which is written straight under its final name.
+  ItemFileOutcome writeItemPayload(const source::DatabaseItem& item,
+                                   const platform::URL& rootFolder,
+                                   std::optional<PlacedFile>& placed,
+                                   std::optional<platform::Error>& error);
+  // Copies the payload into the file, once more when it changed meanwhile.
+  platform::Result<void> copyPayloadContent(platform::ExclusiveFile& file, int input,
+                                            const std::string& inputName,
+                                            platform::CopyStep& failedStep);
   void addInfoForItem(const source::DatabaseItem& item, const platform::URL& fileURL,
                       bool convertToNote, bool shouldEncrypt);
   platform::URL convertedFileURLForExportedFileURL(const platform::URL& fileURL);
   // This run's private temporary folder, created at the first call; a failure is local, never
   // the source's.
   platform::Result<platform::URL> temporaryDirectory();
+  // Removes the temporary folders of runs that a signal ended; once per run.
+  void removeAbandonedTemporaryFolders();
 
   // The item phases, one row per kind in the order they run; the progress total and every
   // phase read their kind's row.
@@ -147,9 +181,9 @@ class ZVExportOperation : public platform::Operation {
   static constexpr const ItemPhase& itemPhase(source::ItemKind kind) {
     return kItemPhases[static_cast<std::size_t>(kind)];
   }
-  // Writes the phase's log line, shows its progress description and fetches its items; nothing
-  // when the phase is not to run (cancelled, or its option is off).
-  std::optional<std::vector<source::DatabaseItem>> beginItemPhase(const ItemPhase& phase);
+  // Writes the phase's log line and shows its progress description; false when the phase is not
+  // to run (cancelled, or its option is off).
+  bool beginItemPhase(const ItemPhase& phase);
 
   // Collections, labels, saved searches.
   void exportCollections();
@@ -187,7 +221,11 @@ class ZVExportOperation : public platform::Operation {
   std::optional<platform::PropertyList::Dictionary> savedSearchDicts_;
   std::optional<platform::PropertyList::Dictionary> labelDicts_;
 
-  std::unordered_set<std::u16string> completedItemIdentifiers_;
+  CompletedItems completedItems_;
+  // The completed count last sent to the progress object, and when.
+  std::int64_t shownCompletedCount_ = 0;
+  std::chrono::steady_clock::time_point completedCountShownAt_;
+  bool abandonedTemporaryFoldersRemoved_ = false;
   // Item identifier → label identifier, plus the order in which items were labelled.
   std::unordered_map<std::u16string, std::u16string> itemLabels_;
   std::vector<std::u16string> labelledItemOrder_;

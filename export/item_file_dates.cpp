@@ -20,6 +20,18 @@ platform::Result<bool> restoreItemDatesAtURL(const source::DatabaseItem& item,
   return true;
 }
 
+platform::Result<bool> restoreItemDatesOfOpenFile(const source::DatabaseItem& item, int descriptor,
+                                                  std::string_view path) {
+  const platform::FileDates dates{item.creationDate, item.modificationDate};
+  if (!dates.creationDate && !dates.contentModificationDate) {
+    return false;
+  }
+  if (auto restored = platform::setFileDatesOfOpenFile(descriptor, dates, path); !restored) {
+    return restored.error();
+  }
+  return true;
+}
+
 void logItemDateOutsideFileSystemRange(const source::DatabaseItem& item,
                                        const platform::URL& fileURL) {
   // The kernel stores a date beyond the file system's range as the nearest one it can, without

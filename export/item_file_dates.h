@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "platform/result.h"
 #include "platform/url.h"
 #include "source/source_library.h"
@@ -10,6 +12,11 @@ namespace zv::exporter {
 /// item as a file. True when the file took dates, false when the item has none to give.
 [[nodiscard]] platform::Result<bool> restoreItemDatesAtURL(const source::DatabaseItem& item,
                                                            const platform::URL& fileURL);
+
+/// restoreItemDatesAtURL for a file still open, written at `path`.
+[[nodiscard]] platform::Result<bool> restoreItemDatesOfOpenFile(const source::DatabaseItem& item,
+                                                                int descriptor,
+                                                                std::string_view path);
 
 /// Logs the item when its file, where it ends up, does not hold the modification date it was
 /// given: the file system stored the nearest date it can. Call it after restoreItemDatesAtURL

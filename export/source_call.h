@@ -28,4 +28,11 @@ T sourceValue(platform::Result<T> result) {
   return std::move(result).value();
 }
 
+/// The end of the run with the source's reason, when a call that returns nothing failed.
+inline void sourceValue(platform::Result<void> result) {
+  if (!result) {
+    throw SourceCallFailed(std::move(result).error().description);
+  }
+}
+
 }  // namespace zv::exporter

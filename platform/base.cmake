@@ -13,6 +13,7 @@ zv_library(zv_platform_base
     file_move.cpp
     file_read_write.cpp
     folder_handle.cpp
+    exclusive_file.cpp
     file_attributes.cpp
     file_lock.cpp
     app_group_containers.cpp

@@ -10,6 +10,7 @@
 
 #include "platform/files.h"
 #include "platform/localization.h"
+#include "platform/unicode.h"
 
 namespace zv::platform {
 namespace {
@@ -140,6 +141,36 @@ Result<void> setFileDatesAtURL(const URL& url, const FileDates& dates) {
     times[0].tv_nsec = UTIME_OMIT;
     times[1] = timespecFromDate(*dates.contentModificationDate);
     if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+      return makeFileErrorFromErrno(errno, path);
+    }
+  }
+  return {};
+}
+
+Result<void> setFileDatesOfOpenFile(int descriptor, const FileDates& dates, std::string_view path) {
+  for (const std::optional<Date>& date : {dates.creationDate, dates.contentModificationDate}) {
+    if (date && !isFileSystemDate(*date)) {
+      return makeFileError(FileErrorCode::kInvalidValue,
+                           formatLocalized(u"Invalid date for “%@”", {fromUtf8(path)}));
+    }
+  }
+  // The attribute first: setting it changes the status time only, never the modification date.
+  if (dates.creationDate) {
+    std::optional<std::string> text = creationDateText(*dates.creationDate);
+    if (!text) {
+      return makeFileErrorFromErrno(EINVAL, path);
+    }
+    const std::string& value = *text;
+    if (::fsetxattr(descriptor, kCreationDateAttribute, value.data(), value.size(), 0) != 0 &&
+        !attributesUnsupported(errno)) {
+      return makeFileErrorFromErrno(errno, path);
+    }
+  }
+  if (dates.contentModificationDate) {
+    struct timespec times[2] = {};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = timespecFromDate(*dates.contentModificationDate);
+    if (::futimens(descriptor, times) != 0) {
       return makeFileErrorFromErrno(errno, path);
     }
   }

@@ -27,6 +27,10 @@ Result<Date> creationDateAtURL(const URL& url);
 /// in an extended attribute; a volume without them keeps none, which is not an error.
 Result<void> setFileDatesAtURL(const URL& url, const FileDates& dates);
 
+/// Sets the dates present in `dates` on the open file, as setFileDatesAtURL does; errors name
+/// `path`. Spares the lookups of the path for a file just written.
+Result<void> setFileDatesOfOpenFile(int descriptor, const FileDates& dates, std::string_view path);
+
 /// Gives the open file `destination` the creation date of the open file `source` (the one we
 /// set, else its birth time, else its modification date), so that a file written anew to take
 /// the other's place keeps it. A volume without extended attributes keeps none, which is not an
