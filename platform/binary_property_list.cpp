@@ -1,6 +1,7 @@
 #include "platform/binary_property_list.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <cstring>
@@ -10,56 +11,13 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/binary_property_list_encoding.h"
 #include "platform/localization.h"
 
 namespace zv::platform {
 namespace {
 
-constexpr std::uint8_t kMagic[] = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-constexpr std::size_t kHeaderSize = sizeof kMagic;
-constexpr std::size_t kTrailerSize = 32;
-
-// Object markers: the high nibble is the type, the low nibble a size or a count (0xF: the
-// count follows as an integer object).
-constexpr std::uint8_t kFalseMarker = 0x08;
-constexpr std::uint8_t kTrueMarker = 0x09;
-constexpr std::uint8_t kIntegerMarker = 0x10;
-constexpr std::uint8_t kRealMarker = 0x20;
-constexpr std::uint8_t kDateMarker = 0x33;
-constexpr std::uint8_t kDataMarker = 0x40;
-constexpr std::uint8_t kAsciiStringMarker = 0x50;
-constexpr std::uint8_t kUtf16StringMarker = 0x60;
-constexpr std::uint8_t kUidMarker = 0x80;
-constexpr std::uint8_t kArrayMarker = 0xA0;
-constexpr std::uint8_t kDictionaryMarker = 0xD0;
-constexpr std::uint8_t kCountFollows = 0x0F;
-
-// The fewest of 1, 2, 4 or 8 bytes that hold value.
-unsigned widthFor(std::uint64_t value) {
-  if (value <= 0xFF) {
-    return 1;
-  }
-  if (value <= 0xFFFF) {
-    return 2;
-  }
-  if (value <= 0xFFFF'FFFF) {
-    return 4;
-  }
-  return 8;
-}
-
-unsigned log2OfWidth(unsigned width) {
-  return static_cast<unsigned>(std::countr_zero(width));
-}
-
-bool isAscii(std::u16string_view text) {
-  for (char16_t unit : text) {
-    if (unit >= 0x80) {
-      return false;
-    }
-  }
-  return true;
-}
+using namespace bplist;  // NOLINT(google-build-using-namespace): the format's own names
 
 // ---------------------------------------------------------------------------------------------
 // Writer
@@ -121,10 +79,6 @@ class BinaryWriter {
     }
   }
 
-  static std::size_t countSize(std::uint64_t count) {
-    return count < kCountFollows ? 1 : 2 + widthFor(count);
-  }
-
   std::uint32_t addObject(Object object, std::size_t encodedSize) {
     objects_.push_back(object);
     objectBytes_ += encodedSize;
@@ -141,46 +95,46 @@ class BinaryWriter {
     return *static_cast<const std::u16string*>(objects_[index].item);
   }
 
-  // Strings are found through an open-addressing table of object indices plus one (0: free),
-  // at most half full: four bytes a slot where a node-based map would take over forty.
-  std::uint32_t* stringSlot(std::u16string_view text) {
-    const std::size_t mask = stringSlots_.size() - 1;
-    for (std::size_t slot = std::hash<std::u16string_view>{}(text)&mask;;
-         slot = (slot + 1) & mask) {
-      const std::uint32_t stored = stringSlots_[slot];
-      if (stored == 0 || stringAt(stored - 1) == text) {
-        return &stringSlots_[slot];
-      }
-    }
-  }
-
-  void growStringTable() {
-    std::vector<std::uint32_t> old(std::max<std::size_t>(stringSlots_.size() * 2, 1024), 0);
-    old.swap(stringSlots_);
-    for (std::uint32_t stored : old) {
-      if (stored != 0) {
-        *stringSlot(stringAt(stored - 1)) = stored;
-      }
-    }
+  auto stringText() const {
+    return [this](std::uint32_t index) -> std::u16string_view { return stringAt(index); };
   }
 
   bool flattenString(const std::u16string& text, std::uint32_t& index) {
-    if ((stringCount_ + 1) * 2 > stringSlots_.size()) {
-      growStringTable();
-    }
-    std::uint32_t* slot = stringSlot(text);
-    if (*slot != 0) {
-      index = *slot - 1;
+    return internString(text, hashText(text), index);
+  }
+
+  // Records of one shape repeat the same few keys: a small cache keyed by length and end units
+  // finds them again with one comparison, without hashing or probing the string table.
+  bool flattenKey(const std::u16string& key, std::uint32_t& index) {
+    const std::size_t size = key.size();
+    const std::size_t line =
+        (size * 31 + (size == 0 ? 0 : key.front() * 7 + key.back())) % kKeyCacheLines;
+    CachedKey& cached = keyCache_[line];
+    if (cached.numberPlusOne != 0 && sameText(stringAt(cached.numberPlusOne - 1), key)) {
+      index = cached.numberPlusOne - 1;
       return true;
     }
-    if (!isValidUtf16(text)) {
+    if (!flattenString(key, index)) {
+      return false;
+    }
+    cached.numberPlusOne = index + 1;
+    return true;
+  }
+
+  bool internString(const std::u16string& text, std::uint64_t hash, std::uint32_t& index) {
+    strings_.reserveOneMore(stringText());
+    StringTable::Slot& slot = strings_.find(text, hash, stringText());
+    if (slot.numberPlusOne != 0) {
+      index = slot.numberPlusOne - 1;
+      return true;
+    }
+    // ASCII text is valid UTF-16 as it stands; only the rest needs the full check.
+    const bool ascii = isAscii(text);
+    if (!ascii && !isValidUtf16(text)) {
       return fail(localized(u"Property list string is not valid UTF-16."));
     }
-    const bool ascii = isAscii(text);
-    index = addObject({&text, 0, Kind::kString, ascii},
-                      countSize(text.size()) + text.size() * (ascii ? 1 : 2));
-    *slot = index + 1;
-    ++stringCount_;
+    index = addObject({&text, 0, Kind::kString, ascii}, stringSize(text.size(), ascii));
+    strings_.store(slot, index, hash);
     return true;
   }
 
@@ -217,9 +171,15 @@ class BinaryWriter {
       case PropertyList::Type::kReal:
         index = uniqueScalar(reals_, std::bit_cast<std::uint64_t>(*value.asReal()), value, 9);
         return true;
-      case PropertyList::Type::kBoolean:
-        index = uniqueScalar(booleans_, *value.asBoolean() ? 1 : 0, value, 1);
+      case PropertyList::Type::kBoolean: {
+        // Two possible values, looked up in every record: no map needed.
+        std::uint32_t& known = booleans_[*value.asBoolean() ? 1 : 0];
+        if (known == 0) {
+          known = addObject({&value, 0, Kind::kValue, false}, 1) + 1;
+        }
+        index = known - 1;
         return true;
+      }
       case PropertyList::Type::kDate:
         index = uniqueScalar(
             dates_, std::bit_cast<std::uint64_t>(value.asDate()->secondsSinceReferenceDate), value,
@@ -272,7 +232,7 @@ class BinaryWriter {
     // Keys first, then values, as readers expect.
     std::size_t i = 0;
     for (const auto& entry : *dictionary) {
-      if (!flattenString(entry.key, child)) {
+      if (!flattenKey(entry.key, child)) {
         return false;
       }
       refs_[firstRef + i++] = child;
@@ -289,35 +249,18 @@ class BinaryWriter {
   void put(std::uint8_t byte) { out_[cursor_++] = byte; }
 
   void putBigEndian(std::uint64_t value, unsigned width) {
-    for (unsigned shift = width * 8; shift > 0; shift -= 8) {
-      out_[cursor_++] = static_cast<std::uint8_t>(value >> (shift - 8));
-    }
+    cursor_ =
+        static_cast<std::size_t>(bplist::putBigEndian(&out_[cursor_], value, width) - out_.data());
   }
 
   void putMarker(std::uint8_t marker, std::uint64_t count) {
-    if (count < kCountFollows) {
-      put(static_cast<std::uint8_t>(marker | count));
-      return;
-    }
-    put(marker | kCountFollows);
-    const unsigned width = widthFor(count);
-    put(static_cast<std::uint8_t>(kIntegerMarker | log2OfWidth(width)));
-    putBigEndian(count, width);
+    cursor_ =
+        static_cast<std::size_t>(bplist::putMarker(&out_[cursor_], marker, count) - out_.data());
   }
 
   void putString(const std::u16string& text, bool ascii) {
-    if (ascii) {
-      putMarker(kAsciiStringMarker, text.size());
-      for (char16_t unit : text) {
-        put(static_cast<std::uint8_t>(unit));
-      }
-      return;
-    }
-    putMarker(kUtf16StringMarker, text.size());
-    for (char16_t unit : text) {
-      put(static_cast<std::uint8_t>(unit >> 8));
-      put(static_cast<std::uint8_t>(unit));
-    }
+    cursor_ =
+        static_cast<std::size_t>(bplist::putString(&out_[cursor_], text, ascii) - out_.data());
   }
 
   void putInteger(PropertyListInteger integer) {
@@ -420,14 +363,18 @@ class BinaryWriter {
   std::vector<std::uint32_t> refs_;
   std::size_t objectBytes_ = 0;
   std::size_t lastObjectBytes_ = 0;
+  struct CachedKey {
+    std::uint32_t numberPlusOne = 0;
+  };
+  static constexpr std::size_t kKeyCacheLines = 64;
   // Hashed, not searched: a linear look-up per value makes writing quadratic.
-  std::vector<std::uint32_t> stringSlots_;
-  std::size_t stringCount_ = 0;
+  StringTable strings_;
+  std::array<CachedKey, kKeyCacheLines> keyCache_{};
   std::unordered_map<std::uint64_t, std::uint32_t> integers_;
   std::unordered_map<std::uint64_t, std::uint32_t> unsignedIntegers_;
   std::unordered_map<std::uint64_t, std::uint32_t> reals_;
   std::unordered_map<std::uint64_t, std::uint32_t> dates_;
-  std::unordered_map<std::uint64_t, std::uint32_t> booleans_;
+  std::array<std::uint32_t, 2> booleans_{};  // object numbers plus one
   std::unordered_map<std::uint64_t, std::uint32_t> uids_;
   std::unordered_map<std::string_view, std::uint32_t> data_;
   std::vector<std::uint8_t> out_;
