@@ -3,6 +3,7 @@ zv_library(zv_platform_property_list
   SOURCES
     property_list.cpp
     binary_property_list.cpp
+    binary_property_list_stream.cpp
     xml_property_list.cpp
     property_list_serialization.cpp
   PUBLIC_LIBS zv_platform_base EXPAT::EXPAT
