@@ -13,6 +13,7 @@ zv_test(zv_platform_property_list_tests
   SOURCES
     property_list_test.cpp
     binary_property_list_test.cpp
+    binary_property_list_stream_test.cpp
     xml_property_list_test.cpp
     property_list_interop_test.cpp
   LIBS zv_platform_property_list
