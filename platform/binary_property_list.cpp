@@ -34,11 +34,11 @@ class BinaryWriter {
   Result<std::vector<std::uint8_t>> write(const PropertyList& root) {
     // Exact reservations: growing these by doubling would briefly hold them twice. Unused
     // capacity is never touched, so it costs address space, not memory.
-    std::size_t values = 0;
-    std::size_t refs = 0;
-    countNodes(root, 1, values, refs);
-    objects_.reserve(values);
-    refs_.reserve(refs);
+    Counts counts;
+    countNodes(root, 1, counts);
+    objects_.reserve(counts.values);
+    refs_.reserve(counts.refs);
+    stringBytes_.reserve(counts.stringBytes);
     std::uint32_t rootIndex = 0;
     if (!flatten(root, 1, rootIndex)) {
       return std::move(error_);
@@ -48,7 +48,9 @@ class BinaryWriter {
 
  private:
   // Strings (values and keys alike) point at the text itself, everything else at its value.
-  enum class Kind : std::uint8_t { kValue, kString };
+  // Strings are encoded as they are found, containers need only their reference count: writing
+  // them out then never reaches back into the tree, whose text is long out of the cache.
+  enum class Kind : std::uint8_t { kValue, kString, kArray, kDictionary };
 
   // One object of the file in index order. Containers take their references from refs_ in the
   // same order, refCount each.
@@ -59,22 +61,35 @@ class BinaryWriter {
     bool ascii;
   };
 
-  static void countNodes(const PropertyList& value, std::size_t depth, std::size_t& values,
-                         std::size_t& refs) {
-    ++values;
+  // What flatten() may need at most, so that nothing it fills grows by doubling.
+  struct Counts {
+    std::size_t values = 0;
+    std::size_t refs = 0;
+    std::size_t stringBytes = 0;
+  };
+
+  static std::size_t stringBound(const std::u16string& text) {
+    return stringSize(text.size(), false);
+  }
+
+  static void countNodes(const PropertyList& value, std::size_t depth, Counts& counts) {
+    ++counts.values;
     if (depth > kPropertyListMaximumDepth) {
       return;
     }
-    if (const PropertyList::Array* array = value.asArray()) {
-      refs += array->size();
+    if (const std::u16string* text = value.asString()) {
+      counts.stringBytes += stringBound(*text);
+    } else if (const PropertyList::Array* array = value.asArray()) {
+      counts.refs += array->size();
       for (const PropertyList& element : *array) {
-        countNodes(element, depth + 1, values, refs);
+        countNodes(element, depth + 1, counts);
       }
     } else if (const PropertyList::Dictionary* dictionary = value.asDictionary()) {
-      refs += dictionary->size() * 2;
-      values += dictionary->size();
+      counts.refs += dictionary->size() * 2;
+      counts.values += dictionary->size();
       for (const auto& entry : *dictionary) {
-        countNodes(entry.value, depth + 1, values, refs);
+        counts.stringBytes += stringBound(entry.key);
+        countNodes(entry.value, depth + 1, counts);
       }
     }
   }
@@ -133,7 +148,11 @@ class BinaryWriter {
     if (!ascii && !isValidUtf16(text)) {
       return fail(localized(u"Property list string is not valid UTF-16."));
     }
-    index = addObject({&text, 0, Kind::kString, ascii}, stringSize(text.size(), ascii));
+    const std::size_t size = stringSize(text.size(), ascii);
+    index = addObject({&text, 0, Kind::kString, ascii}, size);
+    const std::size_t at = stringBytes_.size();
+    stringBytes_.resize(at + size);
+    bplist::putString(stringBytes_.data() + at, text, ascii);
     strings_.store(slot, index, hash);
     return true;
   }
@@ -216,7 +235,8 @@ class BinaryWriter {
       return fail(localized(u"Property list has too many objects."));
     }
     const auto firstRef = refs_.size();
-    index = addObject({&value, static_cast<std::uint32_t>(refCount), Kind::kValue, false},
+    index = addObject({&value, static_cast<std::uint32_t>(refCount),
+                       array ? Kind::kArray : Kind::kDictionary, false},
                       countSize(entries));
     refs_.resize(refs_.size() + refCount);
     std::uint32_t child = 0;
@@ -258,9 +278,23 @@ class BinaryWriter {
         static_cast<std::size_t>(bplist::putMarker(&out_[cursor_], marker, count) - out_.data());
   }
 
-  void putString(const std::u16string& text, bool ascii) {
-    cursor_ =
-        static_cast<std::size_t>(bplist::putString(&out_[cursor_], text, ascii) - out_.data());
+  // The next string that flatten() encoded: strings follow one another there in object order.
+  void putEncodedString(bool ascii) {
+    const std::uint8_t* encoded = stringBytes_.data() + nextStringByte_;
+    std::uint64_t count = encoded[0] & 0x0F;
+    std::size_t head = 1;
+    if (count == kCountFollows) {
+      const unsigned width = 1u << (encoded[1] & 0x0F);
+      count = 0;
+      for (unsigned i = 0; i < width; ++i) {
+        count = count << 8 | encoded[2 + i];
+      }
+      head = 2 + width;
+    }
+    const std::size_t size = head + static_cast<std::size_t>(count) * (ascii ? 1 : 2);
+    std::memcpy(&out_[cursor_], encoded, size);
+    cursor_ += size;
+    nextStringByte_ += size;
   }
 
   void putInteger(PropertyListInteger integer) {
@@ -277,14 +311,26 @@ class BinaryWriter {
   }
 
   void putValue(const Object& object, unsigned refWidth) {
-    if (object.kind == Kind::kString) {
-      putString(*static_cast<const std::u16string*>(object.item), object.ascii);
-      return;
+    switch (object.kind) {
+      case Kind::kString:
+        return putEncodedString(object.ascii);
+      case Kind::kArray:
+      case Kind::kDictionary:
+        putMarker(object.kind == Kind::kArray ? kArrayMarker : kDictionaryMarker,
+                  object.kind == Kind::kArray ? object.refCount : object.refCount / 2);
+        for (std::uint32_t i = 0; i < object.refCount; ++i) {
+          putBigEndian(refs_[nextRef_++], refWidth);
+        }
+        return;
+      case Kind::kValue:
+        break;
     }
     const auto& value = *static_cast<const PropertyList*>(object.item);
     switch (value.type()) {
       case PropertyList::Type::kString:
-        return;  // Written through Kind::kString above.
+      case PropertyList::Type::kArray:
+      case PropertyList::Type::kDictionary:
+        return;  // Written by kind above.
       case PropertyList::Type::kInteger:
         putInteger(*value.asInteger());
         return;
@@ -312,16 +358,6 @@ class BinaryWriter {
         if (!data.empty()) {
           std::memcpy(&out_[cursor_], data.data(), data.size());
           cursor_ += data.size();
-        }
-        return;
-      }
-      case PropertyList::Type::kArray:
-      case PropertyList::Type::kDictionary: {
-        const bool isArray = value.type() == PropertyList::Type::kArray;
-        putMarker(isArray ? kArrayMarker : kDictionaryMarker,
-                  isArray ? object.refCount : object.refCount / 2);
-        for (std::uint32_t i = 0; i < object.refCount; ++i) {
-          putBigEndian(refs_[nextRef_++], refWidth);
         }
         return;
       }
@@ -380,6 +416,8 @@ class BinaryWriter {
   std::vector<std::uint8_t> out_;
   std::size_t cursor_ = 0;
   std::size_t nextRef_ = 0;
+  std::vector<std::uint8_t> stringBytes_;
+  std::size_t nextStringByte_ = 0;
   Error error_;
 };
 
