@@ -461,11 +461,7 @@ class BinaryReader {
   }
 
   std::uint64_t bigEndian(std::size_t position, unsigned width) const {
-    std::uint64_t value = 0;
-    for (unsigned i = 0; i < width; ++i) {
-      value = value << 8 | bytes_[position + i];
-    }
-    return value;
+    return readBigEndian(&bytes_[position], width);
   }
 
   static bool isValidWidth(unsigned width) {
@@ -565,12 +561,8 @@ class BinaryReader {
     }
     std::u16string text(static_cast<std::size_t>(count), u'\0');
     if (ascii) {
-      for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::uint8_t byte = bytes_[position + i];
-        if (byte >= 0x80) {
-          return failDamaged(u"an ASCII string holds a non-ASCII byte");
-        }
-        text[i] = byte;
+      if (!widenAscii(text.data(), &bytes_[position], text.size())) {
+        return failDamaged(u"an ASCII string holds a non-ASCII byte");
       }
     } else {
       for (std::size_t i = 0; i < text.size(); ++i) {

@@ -150,6 +150,50 @@ inline std::uint8_t* putString(std::uint8_t* out, std::u16string_view text, bool
   return out;
 }
 
+/// Reads a big-endian unsigned integer of width bytes (1, 2, 4 or 8).
+inline std::uint64_t readBigEndian(const std::uint8_t* in, unsigned width) {
+  switch (width) {
+    case 1:
+      return *in;
+    case 2: {
+      std::uint16_t value = 0;
+      std::memcpy(&value, in, 2);
+      return __builtin_bswap16(value);
+    }
+    case 4: {
+      std::uint32_t value = 0;
+      std::memcpy(&value, in, 4);
+      return __builtin_bswap32(value);
+    }
+    default:
+      break;
+  }
+  std::uint64_t value = 0;
+  for (unsigned i = 0; i < width; ++i) {
+    value = value << 8 | in[i];
+  }
+  return value;
+}
+
+/// Widens ASCII bytes into code units; false, with out partly filled, when a byte is not ASCII.
+inline bool widenAscii(char16_t* out, const std::uint8_t* in, std::size_t size) {
+  static_assert(std::endian::native == std::endian::little, "the spreading below is little-endian");
+  std::uint32_t high = 0;
+  for (; size >= 4; out += 4, in += 4, size -= 4) {
+    std::uint32_t bytes = 0;
+    std::memcpy(&bytes, in, 4);
+    high |= bytes;
+    const std::uint64_t units = (bytes & 0xFFULL) | (bytes & 0xFF00ULL) << 8 |
+                                (bytes & 0xFF'0000ULL) << 16 | (bytes & 0xFF00'0000ULL) << 24;
+    std::memcpy(out, &units, 8);
+  }
+  for (; size > 0; ++out, ++in, --size) {
+    high |= *in;
+    *out = *in;
+  }
+  return (high & 0x8080'8080U) == 0;
+}
+
 /// A fast hash of a string's code units, eight bytes a step. Tables keyed by it hold our own
 /// output's strings, not an attacker's choice of collisions.
 inline std::uint64_t hashText(std::u16string_view text) {
