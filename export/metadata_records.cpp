@@ -242,9 +242,10 @@ Result<void> MetadataRecords::writeFile(const platform::URL& url, const Metadata
 }
 
 std::size_t MetadataRecords::memoryBytes() const {
+  // Each label's text is held twice: in labels_ and as a key of labelIndexes_.
   std::size_t labelBytes = 0;
   for (const auto& label : labels_) {
-    labelBytes += 2 * (sizeof label + label.capacity() * sizeof(char16_t));
+    labelBytes += 2 * (sizeof(std::u16string) + label.capacity() * sizeof(char16_t));
   }
   return writer_.memoryBytes() + items_.capacity() * sizeof(ObjectNumber) +
          labelledItems_.capacity() * sizeof(LabelledItem) + labelBytes;
