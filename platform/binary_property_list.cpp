@@ -32,13 +32,9 @@ Error writeError(std::u16string description) {
 class BinaryWriter {
  public:
   Result<std::vector<std::uint8_t>> write(const PropertyList& root) {
-    // Exact reservations: growing these by doubling would briefly hold them twice. Unused
-    // capacity is never touched, so it costs address space, not memory.
-    Counts counts;
-    countNodes(root, 1, counts);
-    objects_.reserve(counts.values);
-    refs_.reserve(counts.refs);
-    stringBytes_.reserve(counts.stringBytes);
+    // No counting pass to reserve exactly: a second walk through a large tree cost more time
+    // than growing these by doubling costs memory, and the one large list we write, the
+    // metadata file, is streamed instead.
     std::uint32_t rootIndex = 0;
     if (!flatten(root, 1, rootIndex)) {
       return std::move(error_);
@@ -60,39 +56,6 @@ class BinaryWriter {
     Kind kind;
     bool ascii;
   };
-
-  // What flatten() may need at most, so that nothing it fills grows by doubling.
-  struct Counts {
-    std::size_t values = 0;
-    std::size_t refs = 0;
-    std::size_t stringBytes = 0;
-  };
-
-  static std::size_t stringBound(const std::u16string& text) {
-    return stringSize(text.size(), false);
-  }
-
-  static void countNodes(const PropertyList& value, std::size_t depth, Counts& counts) {
-    ++counts.values;
-    if (depth > kPropertyListMaximumDepth) {
-      return;
-    }
-    if (const std::u16string* text = value.asString()) {
-      counts.stringBytes += stringBound(*text);
-    } else if (const PropertyList::Array* array = value.asArray()) {
-      counts.refs += array->size();
-      for (const PropertyList& element : *array) {
-        countNodes(element, depth + 1, counts);
-      }
-    } else if (const PropertyList::Dictionary* dictionary = value.asDictionary()) {
-      counts.refs += dictionary->size() * 2;
-      counts.values += dictionary->size();
-      for (const auto& entry : *dictionary) {
-        counts.stringBytes += stringBound(entry.key);
-        countNodes(entry.value, depth + 1, counts);
-      }
-    }
-  }
 
   std::uint32_t addObject(Object object, std::size_t encodedSize) {
     objects_.push_back(object);
