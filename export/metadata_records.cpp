@@ -154,24 +154,6 @@ Result<std::vector<std::vector<MetadataRecords::ObjectNumber>>> MetadataRecords:
   return members;
 }
 
-Result<std::vector<std::pair<std::u16string, std::vector<std::u16string>>>>
-MetadataRecords::labelMembers() {
-  if (error_) {
-    return *error_;
-  }
-  ZV_ASSIGN_OR_RETURN(auto members, membersByLabel());
-  std::vector<std::pair<std::u16string, std::vector<std::u16string>>> result;
-  for (std::size_t label = 0; label < labels_.size(); ++label) {
-    std::vector<std::u16string> identifiers;
-    for (ObjectNumber identifier : members[label]) {
-      ZV_ASSIGN_OR_RETURN(std::u16string text, writer_.stringAt(identifier));
-      identifiers.push_back(std::move(text));
-    }
-    result.emplace_back(labels_[label], std::move(identifiers));
-  }
-  return result;
-}
-
 Result<MetadataRecords::ObjectNumber> MetadataRecords::writeLabels(
     const PropertyList::Dictionary& labels) {
   ZV_ASSIGN_OR_RETURN(auto members, membersByLabel());

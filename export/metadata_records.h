@@ -55,12 +55,6 @@ class MetadataRecords {
   /// reports it; later records are then dropped.
   void addItem(const ItemRecord& item);
 
-  /// Identifiers of the items that carry each label, as label identifier → item identifiers:
-  /// each item once, in the order items were first labelled, under the label it was given last.
-  /// For tests and measurements; writeFile() derives the same by itself.
-  platform::Result<std::vector<std::pair<std::u16string, std::vector<std::u16string>>>>
-  labelMembers();
-
   /// Completes the property list with content and writes it at url (mode 0600, replacing a
   /// regular file there, never following a link). The records cannot be written twice.
   platform::Result<void> writeFile(const platform::URL& url, const MetadataContent& content);
