@@ -20,9 +20,10 @@ TEST(ExportReport, SummaryCountsEachKindInExportOrderLeavingOutKindsWithoutItems
   const SummaryCase cases[] = {
       {{}, "Exported 0 items, skipped 0."},
       {{{{ItemKind::webArchive, 2}, {ItemKind::note, 7}, {ItemKind::pdfArchive, 0}},
-        {{ItemKind::password, 1}}},
+        {{ItemKind::password, 1}},
+        {}},
        "Exported 9 items (notes 7, web archives 2), skipped 1 (passwords 1)."},
-      {{{{ItemKind::serialNumber, 1}, {ItemKind::image, 3}, {ItemKind::bookmark, 4}}, {}},
+      {{{{ItemKind::serialNumber, 1}, {ItemKind::image, 3}, {ItemKind::bookmark, 4}}, {}, {}},
        "Exported 8 items (serial numbers 1, bookmarks 4, images 3), skipped 0."},
   };
   for (const auto& testCase : cases) {

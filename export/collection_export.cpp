@@ -1,6 +1,4 @@
 // Folder collections, labels and tag collections, recorded for the metadata file.
-#include <unordered_map>
-
 #include "export/export_operation.h"
 #include "export/metadata_keys.h"
 #include "export/source_call.h"
@@ -47,11 +45,6 @@ void ZVExportOperation::exportLabels() {
   platform::log(u"Exporting labels");
   setProgressDescription(u"Exporting labels…", false);
   auto labels = sourceValue(zelvarApp()->getLabels());
-  // One pass over the labelled items, so that the step is linear in items plus labels.
-  std::unordered_map<std::u16string, PropertyList::Array> membersByLabel;
-  for (const auto& itemIdentifier : labelledItemOrder_) {
-    membersByLabel[itemLabels_.at(itemIdentifier)].emplace_back(itemIdentifier);
-  }
   PropertyList::Dictionary records;
   records.reserve(labels.size());
   for (const auto& label : labels) {
@@ -69,15 +62,10 @@ void ZVExportOperation::exportLabels() {
     record.set(kGreenComponentKey, color.green);
     record.set(kBlueComponentKey, color.blue);
     record.set(kAlphaComponentKey, 1.0);
-    auto members = membersByLabel.find(label.id);
-    record.set(kItemsKey,
-               members == membersByLabel.end() ? PropertyList::Array{} : members->second);
+    // "items" follows from the item records when the metadata file is written.
     records.set(label.id, std::move(record));
   }
   labelDicts_ = std::move(records);
-  // Nothing reads the item-to-label map after this step; the metadata step wants the memory.
-  itemLabels_ = {};
-  labelledItemOrder_ = {};
 }
 
 void ZVExportOperation::exportTagCollections() {

@@ -244,7 +244,7 @@ bool ZVExportOperation::performExport(std::optional<Error>& error) {
   platform::logFormat(u"Exporting to %@", {exportFolder.path()});
   rootFolderName_ = rootFolder.lastPathComponent();
   rootFolderURLString_ = rootFolder.absoluteString();
-  rootFolderItems_.clear();
+  metadataRecords_.reset();
 
   updateProgressForItems();
   if (isCancelled()) {

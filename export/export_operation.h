@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "export/completed_items.h"
+#include "export/metadata_records.h"
 #include "export/root_folder_names.h"
 #include "platform/file_lock.h"
 #include "platform/main_queue.h"
@@ -154,6 +155,8 @@ class ZVExportOperation : public platform::Operation {
                                             platform::CopyStep& failedStep);
   void addInfoForItem(const source::DatabaseItem& item, const platform::URL& fileURL,
                       bool convertToNote, bool shouldEncrypt);
+  // The metadata file's records, made at the first use; null when they could not be made.
+  MetadataRecords* metadataRecords();
   platform::URL convertedFileURLForExportedFileURL(const platform::URL& fileURL);
   // This run's private temporary folder, created at the first call; a failure is local, never
   // the source's.
@@ -215,10 +218,13 @@ class ZVExportOperation : public platform::Operation {
   // The root folder record, kept in parts until the metadata file is written.
   std::u16string rootFolderName_;
   std::u16string rootFolderURLString_;
-  platform::PropertyList::Array rootFolderItems_;
+  // The item records, written as the items are exported; the label membership comes from them.
+  std::optional<MetadataRecords> metadataRecords_;
+  std::optional<platform::Error> metadataRecordsError_;
 
   std::optional<platform::PropertyList::Dictionary> groupDicts_;
   std::optional<platform::PropertyList::Dictionary> savedSearchDicts_;
+  // Without their "items", which the metadata records add.
   std::optional<platform::PropertyList::Dictionary> labelDicts_;
 
   CompletedItems completedItems_;
@@ -226,9 +232,6 @@ class ZVExportOperation : public platform::Operation {
   std::int64_t shownCompletedCount_ = 0;
   std::chrono::steady_clock::time_point completedCountShownAt_;
   bool abandonedTemporaryFoldersRemoved_ = false;
-  // Item identifier → label identifier, plus the order in which items were labelled.
-  std::unordered_map<std::u16string, std::u16string> itemLabels_;
-  std::vector<std::u16string> labelledItemOrder_;
 
   ExportSummary summary_;
 };

@@ -995,5 +995,40 @@ TEST_F(ExportOperationTest, UnreadableWebArchiveGoesOnAsItIsWithoutComment) {
   EXPECT_EQ(outcome.log.find("Keeping web archive"), std::string::npos) << outcome.log;
 }
 
+TEST_F(ExportOperationTest, MetadataFileFailuresKeepTheirCodesAndTexts) {
+  struct Case {
+    const char* name;
+    std::u16string identifier;
+    bool folderAtMetadataPath;
+    std::int64_t code;
+    std::string description;
+  };
+  const std::vector<Case> cases = {
+      {"text that is not UTF-16", std::u16string(u"N") + char16_t{0xDC00}, false,
+       kSourceFailedErrorCode, "Cannot create data for metadata file: "},
+      {"a folder where the file goes", u"N1", true, kSaveErrorCode, "Cannot save metadata file: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    source::LibraryContents contents;
+    contents.items.push_back(item(ItemKind::note, c.identifier, u"Note"));
+    addPayload(c.identifier, u"n.rtf");
+    exportHook_ = [&](const DatabaseItem&) {
+      if (c.folderAtMetadataPath) {
+        ASSERT_TRUE(platform::createDirectoryAtURL(
+            exportFolder().appendingPathComponent(u"Zelvar.plist"), false, 0700));
+      }
+    };
+    Outcome outcome = runExport(makeLibrary(contents));
+    exportHook_ = nullptr;
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code, c.code);
+    EXPECT_EQ(platform::toUtf8(outcome.error->description).rfind(c.description, 0), 0u)
+        << platform::toUtf8(outcome.error->description);
+    EXPECT_NE(outcome.log.find("Error creating plist: "), std::string::npos);
+    EXPECT_FALSE(outcome.metadataFile);
+  }
+}
+
 }  // namespace
 }  // namespace zv::exporter

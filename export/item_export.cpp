@@ -454,27 +454,38 @@ platform::Result<void> ZVExportOperation::copyPayloadContent(platform::Exclusive
 
 void ZVExportOperation::addInfoForItem(const DatabaseItem& item, const URL& fileURL,
                                        bool convertToNote, bool shouldEncrypt) {
-  PropertyList::Dictionary record;
-  // A library holds many records: room for exactly the keys this one gets.
-  record.reserve(5 + (convertToNote ? 1 : 0) + (item.comments ? 1 : 0) + (item.label ? 1 : 0));
-  record.set(kIdentifierKey, item.id);
-  record.set(kFileURLKey, fileURL.absoluteString());
-  record.set(kWasEncryptedKey, shouldEncrypt);
-  record.set(kIsFavoriteKey, item.flagged);
-  if (convertToNote) {
-    record.set(kWasNoteKey, true);
+  MetadataRecords* records = metadataRecords();
+  if (records == nullptr) {
+    return;
   }
+  const std::u16string fileURLString = fileURL.absoluteString();
+  const std::u16string tags = joinedTagNames(item.tags);
+  ItemRecord record{.identifier = item.id,
+                    .fileURL = fileURLString,
+                    .wasEncrypted = shouldEncrypt,
+                    .isFavorite = item.flagged,
+                    .wasNote = convertToNote,
+                    .tags = tags};
   if (item.comments) {
-    record.set(kCommentsKey, *item.comments);
+    record.comments = *item.comments;
   }
   if (item.label) {
-    record.set(kLabelKey, *item.label);
-    if (itemLabels_.insert_or_assign(item.id, *item.label).second) {
-      labelledItemOrder_.push_back(item.id);
-    }
+    record.label = *item.label;
   }
-  record.set(kTagsKey, joinedTagNames(item.tags));
-  rootFolderItems_.push_back(std::move(record));
+  records->addItem(record);
+}
+
+MetadataRecords* ZVExportOperation::metadataRecords() {
+  if (!metadataRecords_ && !metadataRecordsError_) {
+    // Scratch space in the export folder, which this run made and owns.
+    auto created = MetadataRecords::create(*exportFolderURL());
+    if (!created) {
+      metadataRecordsError_ = created.error();
+      return nullptr;
+    }
+    metadataRecords_.emplace(std::move(*created));
+  }
+  return metadataRecords_ ? &*metadataRecords_ : nullptr;
 }
 
 URL ZVExportOperation::convertedFileURLForExportedFileURL(const URL& fileURL) {

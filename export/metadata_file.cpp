@@ -2,9 +2,7 @@
 #include "export/export_errors.h"
 #include "export/export_operation.h"
 #include "export/metadata_keys.h"
-#include "platform/binary_property_list.h"
 #include "platform/bundle_info.h"
-#include "platform/files.h"
 #include "platform/localization.h"
 #include "platform/log.h"
 
@@ -38,34 +36,32 @@ bool ZVExportOperation::writeMetadataFile(std::optional<platform::Error>& error)
     progress->setTotalUnitCount(-1);
   });
 
-  PropertyList::Dictionary files;
-  files.set(kNameKey, rootFolderName_);
-  files.set(kItemsKey, std::move(rootFolderItems_));
-  files.set(kFolderURLKey, rootFolderURLString_);
-  rootFolderItems_.clear();
-
-  PropertyList::Dictionary root;
-  root.set(kFilesKey, std::move(files));
-  root.set(kLabelsKey, std::move(labelDicts_).value_or(PropertyList::Dictionary{}));
-  root.set(kGroupsKey, std::move(groupDicts_).value_or(PropertyList::Dictionary{}));
-  root.set(kSearchesKey, std::move(savedSearchDicts_).value_or(PropertyList::Dictionary{}));
-  root.set(kExporterKey, exporterRecord());
-
-  auto bytes = platform::writeBinaryPropertyList(PropertyList(std::move(root)));
-  if (!bytes) {
-    error = makeImportError(
-        kSourceFailedErrorCode,
-        formatLocalized(u"Cannot create data for metadata file: %@", {bytes.error().description}));
-    platform::logFormat(u"Error creating plist: %@", {bytes.error().description});
-    return false;
-  }
   platform::URL fileURL = exportFolderURL()->appendingPathComponent(kMetadataFileName);
-  if (auto written =
-          platform::writeFileAtURL(fileURL, *bytes, platform::WriteMode::kReplaceExisting, 0600);
-      !written) {
-    error = makeImportError(kSaveErrorCode, formatLocalized(u"Cannot save metadata file: %@",
-                                                            {written.error().description}));
-    platform::logFormat(u"Error creating plist: %@", {written.error().description});
+  const PropertyList::Dictionary exporter = exporterRecord();
+  MetadataRecords* records = metadataRecords();
+  platform::Result<void> written =
+      metadataRecordsError_
+          ? platform::Result<void>(*metadataRecordsError_)
+          : records->writeFile(fileURL,
+                               {.rootFolderName = rootFolderName_,
+                                .rootFolderURLString = rootFolderURLString_,
+                                .labels = labelDicts_ ? &*labelDicts_ : nullptr,
+                                .groups = groupDicts_ ? &*groupDicts_ : nullptr,
+                                .searches = savedSearchDicts_ ? &*savedSearchDicts_ : nullptr,
+                                .exporter = &exporter});
+  // The scratch files go with the records.
+  metadataRecords_.reset();
+  if (!written) {
+    const std::u16string& description = written.error().description;
+    if (MetadataRecords::isEncodingError(written.error())) {
+      error = makeImportError(
+          kSourceFailedErrorCode,
+          formatLocalized(u"Cannot create data for metadata file: %@", {description}));
+    } else {
+      error = makeImportError(kSaveErrorCode,
+                              formatLocalized(u"Cannot save metadata file: %@", {description}));
+    }
+    platform::logFormat(u"Error creating plist: %@", {description});
     return false;
   }
   std::lock_guard lock(mutex_);

@@ -1,6 +1,7 @@
 #include "platform/binary_property_list.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <cstring>
@@ -10,56 +11,13 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/binary_property_list_encoding.h"
 #include "platform/localization.h"
 
 namespace zv::platform {
 namespace {
 
-constexpr std::uint8_t kMagic[] = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-constexpr std::size_t kHeaderSize = sizeof kMagic;
-constexpr std::size_t kTrailerSize = 32;
-
-// Object markers: the high nibble is the type, the low nibble a size or a count (0xF: the
-// count follows as an integer object).
-constexpr std::uint8_t kFalseMarker = 0x08;
-constexpr std::uint8_t kTrueMarker = 0x09;
-constexpr std::uint8_t kIntegerMarker = 0x10;
-constexpr std::uint8_t kRealMarker = 0x20;
-constexpr std::uint8_t kDateMarker = 0x33;
-constexpr std::uint8_t kDataMarker = 0x40;
-constexpr std::uint8_t kAsciiStringMarker = 0x50;
-constexpr std::uint8_t kUtf16StringMarker = 0x60;
-constexpr std::uint8_t kUidMarker = 0x80;
-constexpr std::uint8_t kArrayMarker = 0xA0;
-constexpr std::uint8_t kDictionaryMarker = 0xD0;
-constexpr std::uint8_t kCountFollows = 0x0F;
-
-// The fewest of 1, 2, 4 or 8 bytes that hold value.
-unsigned widthFor(std::uint64_t value) {
-  if (value <= 0xFF) {
-    return 1;
-  }
-  if (value <= 0xFFFF) {
-    return 2;
-  }
-  if (value <= 0xFFFF'FFFF) {
-    return 4;
-  }
-  return 8;
-}
-
-unsigned log2OfWidth(unsigned width) {
-  return static_cast<unsigned>(std::countr_zero(width));
-}
-
-bool isAscii(std::u16string_view text) {
-  for (char16_t unit : text) {
-    if (unit >= 0x80) {
-      return false;
-    }
-  }
-  return true;
-}
+using namespace bplist;  // NOLINT(google-build-using-namespace): the format's own names
 
 // ---------------------------------------------------------------------------------------------
 // Writer
@@ -74,13 +32,9 @@ Error writeError(std::u16string description) {
 class BinaryWriter {
  public:
   Result<std::vector<std::uint8_t>> write(const PropertyList& root) {
-    // Exact reservations: growing these by doubling would briefly hold them twice. Unused
-    // capacity is never touched, so it costs address space, not memory.
-    std::size_t values = 0;
-    std::size_t refs = 0;
-    countNodes(root, 1, values, refs);
-    objects_.reserve(values);
-    refs_.reserve(refs);
+    // No counting pass to reserve exactly: a second walk through a large tree cost more time
+    // than growing these by doubling costs memory, and the one large list we write, the
+    // metadata file, is streamed instead.
     std::uint32_t rootIndex = 0;
     if (!flatten(root, 1, rootIndex)) {
       return std::move(error_);
@@ -90,7 +44,9 @@ class BinaryWriter {
 
  private:
   // Strings (values and keys alike) point at the text itself, everything else at its value.
-  enum class Kind : std::uint8_t { kValue, kString };
+  // Strings are encoded as they are found, containers need only their reference count: writing
+  // them out then never reaches back into the tree, whose text is long out of the cache.
+  enum class Kind : std::uint8_t { kValue, kString, kArray, kDictionary };
 
   // One object of the file in index order. Containers take their references from refs_ in the
   // same order, refCount each.
@@ -100,30 +56,6 @@ class BinaryWriter {
     Kind kind;
     bool ascii;
   };
-
-  static void countNodes(const PropertyList& value, std::size_t depth, std::size_t& values,
-                         std::size_t& refs) {
-    ++values;
-    if (depth > kPropertyListMaximumDepth) {
-      return;
-    }
-    if (const PropertyList::Array* array = value.asArray()) {
-      refs += array->size();
-      for (const PropertyList& element : *array) {
-        countNodes(element, depth + 1, values, refs);
-      }
-    } else if (const PropertyList::Dictionary* dictionary = value.asDictionary()) {
-      refs += dictionary->size() * 2;
-      values += dictionary->size();
-      for (const auto& entry : *dictionary) {
-        countNodes(entry.value, depth + 1, values, refs);
-      }
-    }
-  }
-
-  static std::size_t countSize(std::uint64_t count) {
-    return count < kCountFollows ? 1 : 2 + widthFor(count);
-  }
 
   std::uint32_t addObject(Object object, std::size_t encodedSize) {
     objects_.push_back(object);
@@ -141,46 +73,50 @@ class BinaryWriter {
     return *static_cast<const std::u16string*>(objects_[index].item);
   }
 
-  // Strings are found through an open-addressing table of object indices plus one (0: free),
-  // at most half full: four bytes a slot where a node-based map would take over forty.
-  std::uint32_t* stringSlot(std::u16string_view text) {
-    const std::size_t mask = stringSlots_.size() - 1;
-    for (std::size_t slot = std::hash<std::u16string_view>{}(text)&mask;;
-         slot = (slot + 1) & mask) {
-      const std::uint32_t stored = stringSlots_[slot];
-      if (stored == 0 || stringAt(stored - 1) == text) {
-        return &stringSlots_[slot];
-      }
-    }
-  }
-
-  void growStringTable() {
-    std::vector<std::uint32_t> old(std::max<std::size_t>(stringSlots_.size() * 2, 1024), 0);
-    old.swap(stringSlots_);
-    for (std::uint32_t stored : old) {
-      if (stored != 0) {
-        *stringSlot(stringAt(stored - 1)) = stored;
-      }
-    }
+  auto stringText() const {
+    return [this](std::uint32_t index) -> std::u16string_view { return stringAt(index); };
   }
 
   bool flattenString(const std::u16string& text, std::uint32_t& index) {
-    if ((stringCount_ + 1) * 2 > stringSlots_.size()) {
-      growStringTable();
-    }
-    std::uint32_t* slot = stringSlot(text);
-    if (*slot != 0) {
-      index = *slot - 1;
+    return internString(text, hashText(text), index);
+  }
+
+  // Records of one shape repeat the same few keys: a small cache keyed by length and end units
+  // finds them again with one comparison, without hashing or probing the string table.
+  bool flattenKey(const std::u16string& key, std::uint32_t& index) {
+    const std::size_t size = key.size();
+    const std::size_t line =
+        (size * 31 + (size == 0 ? 0 : key.front() * 7 + key.back())) % kKeyCacheLines;
+    CachedKey& cached = keyCache_[line];
+    if (cached.numberPlusOne != 0 && sameText(stringAt(cached.numberPlusOne - 1), key)) {
+      index = cached.numberPlusOne - 1;
       return true;
     }
-    if (!isValidUtf16(text)) {
+    if (!flattenString(key, index)) {
+      return false;
+    }
+    cached.numberPlusOne = index + 1;
+    return true;
+  }
+
+  bool internString(const std::u16string& text, std::uint64_t hash, std::uint32_t& index) {
+    strings_.reserveOneMore(stringText());
+    StringTable::Slot& slot = strings_.find(text, hash, stringText());
+    if (slot.numberPlusOne != 0) {
+      index = slot.numberPlusOne - 1;
+      return true;
+    }
+    // ASCII text is valid UTF-16 as it stands; only the rest needs the full check.
+    const bool ascii = isAscii(text);
+    if (!ascii && !isValidUtf16(text)) {
       return fail(localized(u"Property list string is not valid UTF-16."));
     }
-    const bool ascii = isAscii(text);
-    index = addObject({&text, 0, Kind::kString, ascii},
-                      countSize(text.size()) + text.size() * (ascii ? 1 : 2));
-    *slot = index + 1;
-    ++stringCount_;
+    const std::size_t size = stringSize(text.size(), ascii);
+    index = addObject({&text, 0, Kind::kString, ascii}, size);
+    const std::size_t at = stringBytes_.size();
+    stringBytes_.resize(at + size);
+    bplist::putString(stringBytes_.data() + at, text, ascii);
+    strings_.store(slot, index, hash);
     return true;
   }
 
@@ -217,9 +153,15 @@ class BinaryWriter {
       case PropertyList::Type::kReal:
         index = uniqueScalar(reals_, std::bit_cast<std::uint64_t>(*value.asReal()), value, 9);
         return true;
-      case PropertyList::Type::kBoolean:
-        index = uniqueScalar(booleans_, *value.asBoolean() ? 1 : 0, value, 1);
+      case PropertyList::Type::kBoolean: {
+        // Two possible values, looked up in every record: no map needed.
+        std::uint32_t& known = booleans_[*value.asBoolean() ? 1 : 0];
+        if (known == 0) {
+          known = addObject({&value, 0, Kind::kValue, false}, 1) + 1;
+        }
+        index = known - 1;
         return true;
+      }
       case PropertyList::Type::kDate:
         index = uniqueScalar(
             dates_, std::bit_cast<std::uint64_t>(value.asDate()->secondsSinceReferenceDate), value,
@@ -256,7 +198,8 @@ class BinaryWriter {
       return fail(localized(u"Property list has too many objects."));
     }
     const auto firstRef = refs_.size();
-    index = addObject({&value, static_cast<std::uint32_t>(refCount), Kind::kValue, false},
+    index = addObject({&value, static_cast<std::uint32_t>(refCount),
+                       array ? Kind::kArray : Kind::kDictionary, false},
                       countSize(entries));
     refs_.resize(refs_.size() + refCount);
     std::uint32_t child = 0;
@@ -272,7 +215,7 @@ class BinaryWriter {
     // Keys first, then values, as readers expect.
     std::size_t i = 0;
     for (const auto& entry : *dictionary) {
-      if (!flattenString(entry.key, child)) {
+      if (!flattenKey(entry.key, child)) {
         return false;
       }
       refs_[firstRef + i++] = child;
@@ -289,35 +232,32 @@ class BinaryWriter {
   void put(std::uint8_t byte) { out_[cursor_++] = byte; }
 
   void putBigEndian(std::uint64_t value, unsigned width) {
-    for (unsigned shift = width * 8; shift > 0; shift -= 8) {
-      out_[cursor_++] = static_cast<std::uint8_t>(value >> (shift - 8));
-    }
+    cursor_ =
+        static_cast<std::size_t>(bplist::putBigEndian(&out_[cursor_], value, width) - out_.data());
   }
 
   void putMarker(std::uint8_t marker, std::uint64_t count) {
-    if (count < kCountFollows) {
-      put(static_cast<std::uint8_t>(marker | count));
-      return;
-    }
-    put(marker | kCountFollows);
-    const unsigned width = widthFor(count);
-    put(static_cast<std::uint8_t>(kIntegerMarker | log2OfWidth(width)));
-    putBigEndian(count, width);
+    cursor_ =
+        static_cast<std::size_t>(bplist::putMarker(&out_[cursor_], marker, count) - out_.data());
   }
 
-  void putString(const std::u16string& text, bool ascii) {
-    if (ascii) {
-      putMarker(kAsciiStringMarker, text.size());
-      for (char16_t unit : text) {
-        put(static_cast<std::uint8_t>(unit));
+  // The next string that flatten() encoded: strings follow one another there in object order.
+  void putEncodedString(bool ascii) {
+    const std::uint8_t* encoded = stringBytes_.data() + nextStringByte_;
+    std::uint64_t count = encoded[0] & 0x0F;
+    std::size_t head = 1;
+    if (count == kCountFollows) {
+      const unsigned width = 1u << (encoded[1] & 0x0F);
+      count = 0;
+      for (unsigned i = 0; i < width; ++i) {
+        count = count << 8 | encoded[2 + i];
       }
-      return;
+      head = 2 + width;
     }
-    putMarker(kUtf16StringMarker, text.size());
-    for (char16_t unit : text) {
-      put(static_cast<std::uint8_t>(unit >> 8));
-      put(static_cast<std::uint8_t>(unit));
-    }
+    const std::size_t size = head + static_cast<std::size_t>(count) * (ascii ? 1 : 2);
+    std::memcpy(&out_[cursor_], encoded, size);
+    cursor_ += size;
+    nextStringByte_ += size;
   }
 
   void putInteger(PropertyListInteger integer) {
@@ -334,14 +274,26 @@ class BinaryWriter {
   }
 
   void putValue(const Object& object, unsigned refWidth) {
-    if (object.kind == Kind::kString) {
-      putString(*static_cast<const std::u16string*>(object.item), object.ascii);
-      return;
+    switch (object.kind) {
+      case Kind::kString:
+        return putEncodedString(object.ascii);
+      case Kind::kArray:
+      case Kind::kDictionary:
+        putMarker(object.kind == Kind::kArray ? kArrayMarker : kDictionaryMarker,
+                  object.kind == Kind::kArray ? object.refCount : object.refCount / 2);
+        for (std::uint32_t i = 0; i < object.refCount; ++i) {
+          putBigEndian(refs_[nextRef_++], refWidth);
+        }
+        return;
+      case Kind::kValue:
+        break;
     }
     const auto& value = *static_cast<const PropertyList*>(object.item);
     switch (value.type()) {
       case PropertyList::Type::kString:
-        return;  // Written through Kind::kString above.
+      case PropertyList::Type::kArray:
+      case PropertyList::Type::kDictionary:
+        return;  // Written by kind above.
       case PropertyList::Type::kInteger:
         putInteger(*value.asInteger());
         return;
@@ -369,16 +321,6 @@ class BinaryWriter {
         if (!data.empty()) {
           std::memcpy(&out_[cursor_], data.data(), data.size());
           cursor_ += data.size();
-        }
-        return;
-      }
-      case PropertyList::Type::kArray:
-      case PropertyList::Type::kDictionary: {
-        const bool isArray = value.type() == PropertyList::Type::kArray;
-        putMarker(isArray ? kArrayMarker : kDictionaryMarker,
-                  isArray ? object.refCount : object.refCount / 2);
-        for (std::uint32_t i = 0; i < object.refCount; ++i) {
-          putBigEndian(refs_[nextRef_++], refWidth);
         }
         return;
       }
@@ -420,19 +362,25 @@ class BinaryWriter {
   std::vector<std::uint32_t> refs_;
   std::size_t objectBytes_ = 0;
   std::size_t lastObjectBytes_ = 0;
+  struct CachedKey {
+    std::uint32_t numberPlusOne = 0;
+  };
+  static constexpr std::size_t kKeyCacheLines = 64;
   // Hashed, not searched: a linear look-up per value makes writing quadratic.
-  std::vector<std::uint32_t> stringSlots_;
-  std::size_t stringCount_ = 0;
+  StringTable strings_;
+  std::array<CachedKey, kKeyCacheLines> keyCache_{};
   std::unordered_map<std::uint64_t, std::uint32_t> integers_;
   std::unordered_map<std::uint64_t, std::uint32_t> unsignedIntegers_;
   std::unordered_map<std::uint64_t, std::uint32_t> reals_;
   std::unordered_map<std::uint64_t, std::uint32_t> dates_;
-  std::unordered_map<std::uint64_t, std::uint32_t> booleans_;
+  std::array<std::uint32_t, 2> booleans_{};  // object numbers plus one
   std::unordered_map<std::uint64_t, std::uint32_t> uids_;
   std::unordered_map<std::string_view, std::uint32_t> data_;
   std::vector<std::uint8_t> out_;
   std::size_t cursor_ = 0;
   std::size_t nextRef_ = 0;
+  std::vector<std::uint8_t> stringBytes_;
+  std::size_t nextStringByte_ = 0;
   Error error_;
 };
 
@@ -476,11 +424,7 @@ class BinaryReader {
   }
 
   std::uint64_t bigEndian(std::size_t position, unsigned width) const {
-    std::uint64_t value = 0;
-    for (unsigned i = 0; i < width; ++i) {
-      value = value << 8 | bytes_[position + i];
-    }
-    return value;
+    return readBigEndian(&bytes_[position], width);
   }
 
   static bool isValidWidth(unsigned width) {
@@ -580,12 +524,8 @@ class BinaryReader {
     }
     std::u16string text(static_cast<std::size_t>(count), u'\0');
     if (ascii) {
-      for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::uint8_t byte = bytes_[position + i];
-        if (byte >= 0x80) {
-          return failDamaged(u"an ASCII string holds a non-ASCII byte");
-        }
-        text[i] = byte;
+      if (!widenAscii(text.data(), &bytes_[position], text.size())) {
+        return failDamaged(u"an ASCII string holds a non-ASCII byte");
       }
     } else {
       for (std::size_t i = 0; i < text.size(); ++i) {

@@ -98,6 +98,10 @@ Result<void> checkUnchangedAfterCopy(int input, const struct stat& before, std::
   return {};
 }
 
+}  // namespace
+
+namespace file_detail {
+
 // Copies `input` to `output` up to the size `status` saw, and no further, so that a file that
 // keeps growing cannot keep the copy going. copy_file_range keeps the bytes in the kernel; where
 // it cannot serve these two files, read and write take over from where it stopped.
@@ -144,10 +148,6 @@ Result<void> copyContent(int input, int output, const struct stat& status,
   }
   return checkUnchangedAfterCopy(input, status, copied, source);
 }
-
-}  // namespace
-
-namespace file_detail {
 
 // Copies the open regular file to a new file at `destination`, created private to the user; a
 // file that cannot be copied whole is removed again.

@@ -179,8 +179,11 @@ Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maxi
   }
 }
 
-Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes, WriteMode mode,
-                            mode_t permissions) {
+namespace {
+
+// What both writeFileAtURL variants share; fill writes the content to the open, empty file.
+template <typename Fill>
+Result<void> writeFileContent(const URL& url, WriteMode mode, mode_t permissions, Fill&& fill) {
   ZV_ASSIGN_OR_RETURN(const std::string path, checkedPath(url));
   constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
   int descriptor = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, permissions);
@@ -204,7 +207,7 @@ Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes,
     descriptor = existing.release();
   }
   ScopedDescriptor file(descriptor);
-  Result<void> result = writeAll(file.get(), bytes, path);
+  Result<void> result = fill(file.get(), path);
   if (::close(file.release()) != 0 && result) {
     result = makeFileErrorFromErrno(errno, path);
   }
@@ -212,6 +215,25 @@ Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes,
     ::unlink(path.c_str());
   }
   return result;
+}
+
+}  // namespace
+
+Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes, WriteMode mode,
+                            mode_t permissions) {
+  return writeFileContent(url, mode, permissions, [&](int file, const std::string& path) {
+    return writeAll(file, bytes, path);
+  });
+}
+
+Result<void> writeFileAtURL(const URL& url, int content, WriteMode mode, mode_t permissions) {
+  return writeFileContent(url, mode, permissions, [&](int file, const std::string& path) {
+    struct stat status {};
+    if (::fstat(content, &status) != 0 || ::lseek(content, 0, SEEK_SET) != 0) {
+      return Result<void>(makeFileErrorFromErrno(errno, path));
+    }
+    return copyContent(content, file, status, path, path);
+  });
 }
 
 Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8_t> bytes,

@@ -150,6 +150,10 @@ enum class WriteMode {
 Result<void> writeFileAtURL(const URL& url, std::span<const std::uint8_t> bytes, WriteMode mode,
                             mode_t permissions = 0644);
 
+/// Like writeFileAtURL with bytes, with the whole content of the open regular file `content`
+/// (read from its start) as the bytes: a file too large to hold in memory.
+Result<void> writeFileAtURL(const URL& url, int content, WriteMode mode, mode_t permissions = 0644);
+
 /// Writes the bytes as the file's whole content so that neither a reader nor a crash ever meets
 /// a half-written file: they go to a new temporary file in the same folder, which then takes the
 /// name. kCreateNew never replaces what stands at the path (kFileExists) and gives the new file

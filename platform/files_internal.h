@@ -48,6 +48,10 @@ Result<void> writeAll(int descriptor, std::span<const std::uint8_t> bytes, const
 // What one read gives, up to the buffer's size (zero at the end of the file).
 Result<size_t> readSome(int descriptor, std::span<std::uint8_t> buffer, const std::string& path);
 
+// Copies `input` to `output` up to the size `status` saw; fails when the input changed meanwhile.
+Result<void> copyContent(int input, int output, const struct stat& status,
+                         const std::string& source, const std::string& destination);
+
 // Copies the user extended attributes of one open file to another, as far as the volume allows.
 void copyExtendedAttributes(int source, int destination);
 
