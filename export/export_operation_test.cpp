@@ -66,26 +66,6 @@ std::u16string numbered(std::u16string_view prefix, int number) {
   return std::u16string(prefix) + platform::fromUtf8(std::to_string(number));
 }
 
-// The main queue of the tests: a plain run loop that can run a hook on the posting thread each
-// time a block is posted, to act at a precise point of the export.
-class HookedMainQueue : public platform::MainQueue {
- public:
-  explicit HookedMainQueue(std::function<void()>& hook) : hook_(hook) {}
-  void post(std::function<void()> block) override {
-    if (hook_) {
-      hook_();
-    }
-    runLoop_.post(std::move(block));
-  }
-  bool isCurrentThreadMain() const override { return runLoop_.isCurrentThreadMain(); }
-  bool runUntil(const std::function<bool()>& predicate) { return runLoop_.runUntil(predicate); }
-  int runPendingBlocks() { return runLoop_.runPendingBlocks(); }
-
- private:
-  std::function<void()>& hook_;
-  platform::RunLoopMainQueue runLoop_;
-};
-
 struct Outcome {
   std::optional<platform::Error> error;
   std::optional<URL> metadataFile;
@@ -151,7 +131,7 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
   Outcome runExport(std::shared_ptr<source::SourceLibrary> library, bool passwords = true,
                     bool encrypted = true,
                     const std::function<void(ZVExportOperation&)>& setUp = {}) {
-    HookedMainQueue mainQueue(postHook_);
+    platform::RunLoopMainQueue mainQueue;
     const std::string logPath = pathOf(u"log.txt");
     int logDescriptor = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     int previousDescriptor = platform::setLogFileDescriptor(logDescriptor);
@@ -234,7 +214,6 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
   std::map<std::u16string, std::pair<std::u16string, std::string>> payloads_;
   std::function<void(SourceCall)> beforeCall_;
   std::function<bool(const platform::ProgressState&)> cancelWhen_;
-  std::function<void()> postHook_;
   ZVExportOperation* operation_ = nullptr;
 };
 
@@ -667,127 +646,67 @@ TEST_F(ExportOperationTest, UnreadableWebArchiveGoesOnAsItIsWithoutComment) {
 }
 
 TEST_F(ExportOperationTest, FailuresEndTheRunWithTheirCodeAndText) {
-  struct Case {
-    const char* name;
-    std::vector<SourceCall> failingCalls;
-    // Anything else the case needs before the run.
-    std::function<void(source::LibraryContents&, source::MemorySourceLibrary::ItemExporter&)> setUp;
-    std::int64_t expectedCode;
-    const char* expectedDescription;  // its start
-    const char* expectedLogLine;
-  };
-  const auto returnsNothing = [](source::LibraryContents&,
-                                 source::MemorySourceLibrary::ItemExporter& exporter) {
-    exporter = [](const DatabaseItem&, const URL&) -> platform::Result<std::optional<URL>> {
-      return std::optional<URL>{};
-    };
-  };
-  const auto namesAMissingFile = [](source::LibraryContents&,
-                                    source::MemorySourceLibrary::ItemExporter& exporter) {
-    exporter = [](const DatabaseItem&,
-                  const URL& directory) -> platform::Result<std::optional<URL>> {
-      return std::optional<URL>(directory.appendingPathComponent(u"gone.rtf"));
-    };
-  };
-  // A lone surrogate has no place in a property list's string.
-  const auto unwritableComment = [](source::LibraryContents& contents,
-                                    source::MemorySourceLibrary::ItemExporter&) {
-    contents.items[0].comments = std::u16string(1, char16_t{0xD800});
-  };
-  // A folder where the metadata file goes: the file cannot take its place.
-  const auto metadataFileTaken = [this](source::LibraryContents&,
-                                        source::MemorySourceLibrary::ItemExporter&) {
-    beforeCall_ = [this](SourceCall call) {
-      if (call == SourceCall::getTagCollections) {
-        std::error_code ignored;  // a missing folder shows as the run not failing
-        std::filesystem::create_directory(metadataFile().fileSystemPath(), ignored);
-      }
-    };
-  };
-  const Case cases[] = {
-      {"counting fails",
-       {SourceCall::countItems},
-       {},
-       kSourceFailedErrorCode,
-       "Zelvar stopped answering",
-       ""},
-      {"fetching items fails",
-       {SourceCall::getItems, SourceCall::forEachItem},
-       {},
-       kSourceFailedErrorCode,
-       "Zelvar stopped answering",
-       ""},
-      {"exporting an item fails",
-       {SourceCall::exportItem, SourceCall::openItemPayload},
-       {},
-       kSourceFailedErrorCode,
-       "Zelvar stopped answering",
-       ""},
-      {"fetching folder collections fails",
-       {SourceCall::getFolderCollections},
-       {},
-       kSourceFailedErrorCode,
-       "Zelvar stopped answering",
-       ""},
-      {"fetching labels fails",
-       {SourceCall::getLabels},
-       {},
-       kSourceFailedErrorCode,
-       "Zelvar stopped answering",
-       ""},
-      {"fetching tag collections fails",
-       {SourceCall::getTagCollections},
-       {},
-       kSourceFailedErrorCode,
-       "Zelvar stopped answering",
-       ""},
-      {"an item is not returned",
-       {},
-       returnsNothing,
-       kFileExportErrorCode,
-       "Cannot export “Note”. An unknown error occurred.",
-       ""},
-      {"the exported file cannot be moved",
-       {},
-       namesAMissingFile,
-       kFileExportErrorCode,
-       "Cannot move exported file: ",
-       ""},
-      {"the metadata cannot be serialised",
-       {},
-       unwritableComment,
-       kSourceFailedErrorCode,
-       "Cannot create data for metadata file: ",
-       "Error creating plist: "},
-      {"the metadata file cannot be saved",
-       {},
-       metadataFileTaken,
-       kSaveErrorCode,
-       "Cannot save metadata file: ",
-       "Error creating plist: "},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    source::LibraryContents contents;
-    contents.items = {item(ItemKind::note, u"N1", u"Note")};
-    addPayload(u"N1", u"n.rtf");
-    source::MemorySourceLibrary::ItemExporter exporter;
-    if (c.setUp) {
-      c.setUp(contents, exporter);
-    }
-    auto library = makeLibrary(contents, std::nullopt, exporter);
-    for (SourceCall call : c.failingCalls) {
-      library->failCall(call, u"Zelvar stopped answering");
-    }
-    Outcome outcome = runExport(library);
-    beforeCall_ = nullptr;
-    EXPECT_THAT(outcome.error,
-                IsError(kZVImportErrorDomain, c.expectedCode, StartsWith(c.expectedDescription)));
+  source::LibraryContents contents;
+  contents.items = {item(ItemKind::note, u"N1", u"Note")};
+  addPayload(u"N1", u"n.rtf");
+  const auto expectFailure = [&](const char* name, std::shared_ptr<source::SourceLibrary> library,
+                                 std::int64_t code, const char* description,
+                                 const char* logLine = "") {
+    SCOPED_TRACE(name);
+    Outcome outcome = runExport(std::move(library));
+    EXPECT_THAT(outcome.error, IsError(kZVImportErrorDomain, code, StartsWith(description)));
     EXPECT_FALSE(outcome.metadataFile);
     EXPECT_EQ(outcome.callbacks, 1);
     EXPECT_EQ(readFileBytes(metadataFile()), std::nullopt);
-    EXPECT_THAT(outcome.log, HasSubstr(c.expectedLogLine));
+    EXPECT_THAT(outcome.log, HasSubstr(logLine));
+  };
+  struct SourceFailure {
+    const char* name;
+    std::vector<SourceCall> calls;
+  };
+  const SourceFailure sourceFailures[] = {
+      {"counting", {SourceCall::countItems}},
+      {"fetching items", {SourceCall::getItems, SourceCall::forEachItem}},
+      {"exporting an item", {SourceCall::exportItem, SourceCall::openItemPayload}},
+      {"fetching folder collections", {SourceCall::getFolderCollections}},
+      {"fetching labels", {SourceCall::getLabels}},
+      {"fetching tag collections", {SourceCall::getTagCollections}},
+  };
+  for (const SourceFailure& c : sourceFailures) {
+    auto library = makeLibrary(contents);
+    for (SourceCall call : c.calls) {
+      library->failCall(call, u"Zelvar stopped answering");
+    }
+    expectFailure(c.name, library, kSourceFailedErrorCode, "Zelvar stopped answering");
   }
+
+  expectFailure("an item is not returned",
+                makeLibrary(contents, std::nullopt,
+                            [](const DatabaseItem&, const URL&) {
+                              return platform::Result<std::optional<URL>>(std::nullopt);
+                            }),
+                kFileExportErrorCode, "Cannot export “Note”. An unknown error occurred.");
+  expectFailure("the exported file cannot be moved",
+                makeLibrary(contents, std::nullopt,
+                            [](const DatabaseItem&, const URL& directory) {
+                              return platform::Result<std::optional<URL>>(
+                                  directory.appendingPathComponent(u"gone.rtf"));
+                            }),
+                kFileExportErrorCode, "Cannot move exported file: ");
+  // A folder where the metadata file goes: the file cannot take its place.
+  beforeCall_ = [this](SourceCall call) {
+    std::error_code ignored;  // a folder not made shows as the run not failing
+    if (call == SourceCall::getTagCollections) {
+      std::filesystem::create_directory(metadataFile().fileSystemPath(), ignored);
+    }
+  };
+  expectFailure("the metadata file cannot be saved", makeLibrary(contents), kSaveErrorCode,
+                "Cannot save metadata file: ", "Error creating plist: ");
+  beforeCall_ = nullptr;
+  // A lone surrogate has no place in a property list's string.
+  contents.items[0].comments = std::u16string(1, char16_t{0xD800});
+  expectFailure("the metadata cannot be serialised", makeLibrary(contents), kSourceFailedErrorCode,
+                "Cannot create data for metadata file: ", "Error creating plist: ");
 }
 
 TEST_F(ExportOperationTest, UnusableContainerFailsWithoutTouchingAnythingElse) {
