@@ -179,12 +179,13 @@ TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
       {"Other-" + user + "-" + ended + "-a1B2c3", Kind::kFolder, false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string path = parentPath + "/" + c.name;
     if (c.kind == Kind::kFolder) {
-      ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << c.name;
+      ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
       std::ofstream(path + "/payload") << "secret";
     } else if (c.kind == Kind::kLink) {
-      ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0) << c.name;
+      ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
     } else {
       std::ofstream(path) << "not a folder";
     }
