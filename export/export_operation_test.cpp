@@ -35,7 +35,6 @@ using platform::PropertyList;
 using platform::URL;
 using source::DatabaseItem;
 using source::ItemKind;
-using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -835,24 +834,24 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
   contents.tagCollections = {{u"T1", u"Tags", {{u"tag"}}, 0}};
   struct Case {
     const char* name;
-    bool beforeTheRun;
-    std::optional<SourceCall> atCall;  // as the call's use number `use` begins
-    int use;
     std::int64_t atCompleted;  // once that many items are done; -1: not so
     const char* atProgressText;
-    std::int64_t expectedExported;  // the item being exported when the cancel came is finished
-    bool metadataFileWritten;       // the cancel came too late to stop it
+    std::int64_t expectedExported;     // the item being exported when the cancel came is finished
+    std::optional<SourceCall> atCall;  // as the call's use number `use` begins
+    int use;
+    bool beforeTheRun;
+    bool metadataFileWritten;  // the cancel came too late to stop it
   };
   const Case cases[] = {
-      {"before the run", true, std::nullopt, 0, -1, "", 0, false},
-      {"exporting the first note", false, SourceCall::exportItem, 0, -1, "", 1, false},
-      {"exporting the last note", false, SourceCall::exportItem, 3, -1, "", 4, false},
-      {"between two bookmarks", false, std::nullopt, 0, 5, "", 5, false},
-      {"exporting the image", false, SourceCall::exportItem, 4, -1, "", 7, false},
-      {"fetching folder collections", false, SourceCall::getFolderCollections, 0, -1, "", 7, false},
-      {"fetching labels", false, SourceCall::getLabels, 0, -1, "", 7, false},
-      {"fetching tag collections", false, SourceCall::getTagCollections, 0, -1, "", 7, false},
-      {"writing the metadata file", false, std::nullopt, 0, -1, "Finishing…", 7, true},
+      {"before the run", -1, "", 0, std::nullopt, 0, true, false},
+      {"exporting the first note", -1, "", 1, SourceCall::exportItem, 0, false, false},
+      {"exporting the last note", -1, "", 4, SourceCall::exportItem, 3, false, false},
+      {"between two bookmarks", 5, "", 5, std::nullopt, 0, false, false},
+      {"exporting the image", -1, "", 7, SourceCall::exportItem, 4, false, false},
+      {"fetching folder collections", -1, "", 7, SourceCall::getFolderCollections, 0, false, false},
+      {"fetching labels", -1, "", 7, SourceCall::getLabels, 0, false, false},
+      {"fetching tag collections", -1, "", 7, SourceCall::getTagCollections, 0, false, false},
+      {"writing the metadata file", -1, "Finishing…", 7, std::nullopt, 0, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
