@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -64,6 +65,24 @@ DatabaseItem bookmark(std::u16string id, std::u16string name,
 std::u16string numbered(std::u16string_view prefix, int number) {
   return std::u16string(prefix) + platform::fromUtf8(std::to_string(number));
 }
+
+// The main queue of the tests: a plain run loop that runs a hook on the posting thread each time
+// a block is posted, to act at a precise point of the export.
+class HookedMainQueue : public platform::MainQueue {
+ public:
+  explicit HookedMainQueue(std::function<void()> hook) : hook_(std::move(hook)) {}
+  void post(std::function<void()> block) override {
+    hook_();
+    runLoop_.post(std::move(block));
+  }
+  bool isCurrentThreadMain() const override { return runLoop_.isCurrentThreadMain(); }
+  bool runUntil(const std::function<bool()>& predicate) { return runLoop_.runUntil(predicate); }
+  int runPendingBlocks() { return runLoop_.runPendingBlocks(); }
+
+ private:
+  std::function<void()> hook_;
+  platform::RunLoopMainQueue runLoop_;
+};
 
 struct Outcome {
   std::optional<platform::Error> error;
@@ -130,7 +149,14 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
   Outcome runExport(std::shared_ptr<source::SourceLibrary> library, bool passwords = true,
                     bool encrypted = true,
                     const std::function<void(ZVExportOperation&)>& setUp = {}) {
-    platform::RunLoopMainQueue mainQueue;
+    // Checked where the export posts to the main queue, which it does after each step.
+    std::atomic<bool> cancelRequested = false;
+    HookedMainQueue mainQueue([&] {
+      if (cancelWhen_ && operation_ != nullptr && !cancelRequested && cancelWhen_() &&
+          !cancelRequested.exchange(true)) {
+        cancelTwice();
+      }
+    });
     const std::string logPath = pathOf(u"log.txt");
     int logDescriptor = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     int previousDescriptor = platform::setLogFileDescriptor(logDescriptor);
@@ -148,7 +174,6 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
             outcome.error = std::move(error);
             outcome.metadataFile = std::move(url);
           });
-      bool cancelRequested = false;
       operation->progress()->addObserver([&](const platform::ProgressState& state) {
         if (!outcome.itemsTotal && state.totalUnitCount >= 0) {
           outcome.itemsTotal = state.totalUnitCount;
@@ -157,10 +182,6 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
         if (!text.empty() &&
             (outcome.progressTexts.empty() || outcome.progressTexts.back() != text)) {
           outcome.progressTexts.push_back(std::move(text));
-        }
-        if (cancelWhen_ && !cancelRequested && cancelWhen_(state)) {
-          cancelRequested = true;
-          cancelTwice();
         }
       });
       if (setUp) {
@@ -212,7 +233,7 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
 
   std::map<std::u16string, std::pair<std::u16string, std::string>> payloads_;
   std::function<void(SourceCall)> beforeCall_;
-  std::function<bool(const platform::ProgressState&)> cancelWhen_;
+  std::function<bool()> cancelWhen_;
   ZVExportOperation* operation_ = nullptr;
 };
 
@@ -834,24 +855,28 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
   contents.tagCollections = {{u"T1", u"Tags", {{u"tag"}}, 0}};
   struct Case {
     const char* name;
-    std::int64_t atCompleted;  // once that many items are done; -1: not so
-    const char* atProgressText;
     std::int64_t expectedExported;     // the item being exported when the cancel came is finished
     std::optional<SourceCall> atCall;  // as the call's use number `use` begins
     int use;
+    // Else, at the first post to the main queue after the export wrote a bookmark file, or the
+    // log line of the metadata step.
+    enum class After { kNothing, kABookmark, kMetadataLogLine } after;
     bool beforeTheRun;
     bool metadataFileWritten;  // the cancel came too late to stop it
   };
+  using After = Case::After;
   const Case cases[] = {
-      {"before the run", -1, "", 0, std::nullopt, 0, true, false},
-      {"exporting the first note", -1, "", 1, SourceCall::exportItem, 0, false, false},
-      {"exporting the last note", -1, "", 4, SourceCall::exportItem, 3, false, false},
-      {"between two bookmarks", 5, "", 5, std::nullopt, 0, false, false},
-      {"exporting the image", -1, "", 7, SourceCall::exportItem, 4, false, false},
-      {"fetching folder collections", -1, "", 7, SourceCall::getFolderCollections, 0, false, false},
-      {"fetching labels", -1, "", 7, SourceCall::getLabels, 0, false, false},
-      {"fetching tag collections", -1, "", 7, SourceCall::getTagCollections, 0, false, false},
-      {"writing the metadata file", -1, "Finishing…", 7, std::nullopt, 0, false, true},
+      {"before the run", 0, std::nullopt, 0, After::kNothing, true, false},
+      {"exporting the first note", 1, SourceCall::exportItem, 0, After::kNothing, false, false},
+      {"exporting the last note", 4, SourceCall::exportItem, 3, After::kNothing, false, false},
+      {"between two bookmarks", 5, std::nullopt, 0, After::kABookmark, false, false},
+      {"exporting the image", 7, SourceCall::exportItem, 4, After::kNothing, false, false},
+      {"fetching folder collections", 7, SourceCall::getFolderCollections, 0, After::kNothing,
+       false, false},
+      {"fetching labels", 7, SourceCall::getLabels, 0, After::kNothing, false, false},
+      {"fetching tag collections", 7, SourceCall::getTagCollections, 0, After::kNothing, false,
+       false},
+      {"writing the metadata file", 7, std::nullopt, 0, After::kMetadataLogLine, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -861,10 +886,15 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
         cancelTwice();
       }
     };
-    cancelWhen_ = [&](const platform::ProgressState& state) {
-      return state.completedUnitCount == c.atCompleted ||
-             (*c.atProgressText != '\0' &&
-              platform::toUtf8(state.localizedDescription) == c.atProgressText);
+    cancelWhen_ = [&] {
+      if (c.after == After::kABookmark) {
+        const auto names = rootFolderNames();
+        return std::any_of(names.begin(), names.end(),
+                           [](const auto& name) { return name.ends_with(u".qntweblink"); });
+      }
+      return c.after == After::kMetadataLogLine &&
+             readFileText(pathOf(u"log.txt")).value_or("").find("Preparing metadata file") !=
+                 std::string::npos;
     };
     Outcome outcome = runExport(makeLibrary(contents), true, true, [&](ZVExportOperation&) {
       if (c.beforeTheRun) {
