@@ -1,5 +1,6 @@
 #include "export/root_folder_names.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,11 +10,22 @@
 #include "platform/files.h"
 #include "platform/temporary_directory.h"
 #include "platform/unicode.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::exporter {
 namespace {
 
 using platform::toUtf8;
+
+std::u16string repeated(std::u16string_view text, int count) {
+  std::u16string result;
+  for (int i = 0; i < count; ++i) {
+    result += text;
+  }
+  return result;
+}
 
 TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
   RootFolderNames names;
@@ -32,29 +44,19 @@ TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
 }
 
 TEST(RootFolderNames, PlacingPassesOverNamesTakenOnDiskBehindTheIndexsBack) {
-  auto folder = platform::TemporaryDirectory::create(u"zv-root-folder-names");
-  ASSERT_TRUE(folder);
-  const platform::URL root = folder->url();
-  auto writeNew = [](std::string_view text) {
-    return [text](const platform::URL& candidate) {
-      return platform::writeFileAtURL(
-          candidate, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-          platform::WriteMode::kCreateNew);
-    };
-  };
-  auto contentOf = [&](std::u16string_view name) {
-    auto bytes = platform::readFileAtURL(root.appendingPathComponent(name));
-    return bytes ? std::string(bytes->begin(), bytes->end()) : "<unreadable>";
-  };
-  ASSERT_TRUE(writeNew("theirs")(root.appendingPathComponent(u"Report.pdf")));
-  ASSERT_TRUE(::symlink("/nonexistent", toUtf8(root.path() + u"/Report 1.pdf").c_str()) == 0);
+  testsupport::TemporaryFolder folder;
+  ASSERT_TRUE(testsupport::writeFileText(folder.path("Report.pdf"), "theirs"));
+  ASSERT_EQ(::symlink("/nonexistent", folder.path("Report 1.pdf").c_str()), 0);
 
   RootFolderNames names;
-  auto placed = names.placeFileUnderFreeName(root, u"Report.pdf", writeNew("ours"));
-  ASSERT_TRUE(placed) << toUtf8(placed.error().description);
+  auto placed = names.placeFileUnderFreeName(folder.url(), u"Report.pdf", [](const auto& url) {
+    return platform::writeFileAtURL(url, testsupport::bytesOf("ours"),
+                                    platform::WriteMode::kCreateNew);
+  });
+  ASSERT_THAT(placed, testsupport::IsOk());
   EXPECT_EQ(placed->lastPathComponent(), u"Report 2.pdf");
-  EXPECT_EQ(contentOf(u"Report.pdf"), "theirs");
-  EXPECT_EQ(contentOf(u"Report 2.pdf"), "ours");
+  EXPECT_EQ(testsupport::readFileText(folder.path("Report.pdf")), "theirs");
+  EXPECT_EQ(testsupport::readFileText(folder.path("Report 2.pdf")), "ours");
   // The names found taken stay reserved, so the next copy is not sent to them again.
   EXPECT_EQ(names.reserveUniqueName(u"Report.pdf"), u"Report 3.pdf");
 }
@@ -106,24 +108,17 @@ TEST(FileNameFittedToFileSystem, CutsTheBaseAtCharacterBoundariesKeepingSuffixAn
       {std::u16string(300, u'a') + u".pdf", u"", ".pdf"},
       {std::u16string(200, u'记') + u".rtf", u" 12", " 12.rtf"},
       // 😀 is a surrogate pair and four UTF-8 bytes: never split.
-      {std::u16string(100, u'x') +
-           [] {
-             std::u16string emoji;
-             for (int i = 0; i < 60; ++i)
-               emoji += u"\U0001F600";
-             return emoji;
-           }() +
-           u".txt",
-       u" 3", " 3.txt"},
+      {std::u16string(100, u'x') + repeated(u"\U0001F600", 60) + u".txt", u" 3", " 3.txt"},
       // An extension with no room beside it is cut like the rest of the name.
       {u"a." + std::u16string(300, u'e'), u" 1", " 1"},
   };
   for (const auto& c : cases) {
-    std::u16string fitted = fileNameFittedToFileSystem(c.name, c.suffix);
-    std::string bytes = toUtf8(fitted);
-    EXPECT_LE(bytes.size(), kMaximumFileNameBytes) << bytes;
-    EXPECT_TRUE(bytes.ends_with(c.expectedEnd)) << bytes;
-    EXPECT_EQ(bytes.find("\xEF\xBF\xBD"), std::string::npos) << "split surrogate pair";
+    SCOPED_TRACE(c.expectedEnd);
+    std::string bytes = toUtf8(fileNameFittedToFileSystem(c.name, c.suffix));
+    EXPECT_LE(bytes.size(), kMaximumFileNameBytes);
+    EXPECT_THAT(bytes, ::testing::EndsWith(c.expectedEnd));
+    EXPECT_THAT(bytes, ::testing::Not(::testing::HasSubstr("\xEF\xBF\xBD")))
+        << "split surrogate pair";
   }
   EXPECT_EQ(fileNameFittedToFileSystem(u"short.txt"), u"short.txt");
 }

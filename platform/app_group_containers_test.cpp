@@ -1,19 +1,25 @@
 #include "platform/app_group_containers.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "platform/files.h"
 #include "platform/temporary_directory.h"
 #include "platform/unicode.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::platform {
 namespace {
+
+using testsupport::IsOk;
+using testsupport::IsPlatformError;
 
 constexpr char16_t kGroup[] = u"TEAM123.com.quennet.Quennet";
 
@@ -44,9 +50,10 @@ TEST(Containers, ContainerFollowsTheDataHomeRules) {
        u"file:///srv/test/TEAM123.com.quennet.Quennet/"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.expected));
     Result<URL> container =
         containerURLForSecurityApplicationGroupIdentifier(kGroup, c.baseFolder, c.environment);
-    ASSERT_TRUE(container.ok());
+    ASSERT_THAT(container, IsOk());
     EXPECT_EQ(container->absoluteString(), c.expected);
   }
 }
@@ -58,10 +65,10 @@ TEST(Containers, NoUsableHomeIsAnErrorNotARelativePath) {
                                                {std::nullopt, "/"},
                                                {std::nullopt, "/home/.."}};
   for (const ContainerEnvironment& environment : environments) {
-    Result<URL> container =
-        containerURLForSecurityApplicationGroupIdentifier(kGroup, std::nullopt, environment);
-    ASSERT_FALSE(container.ok());
-    EXPECT_TRUE(isFileError(container.error(), FileErrorCode::kNoHomeFolder));
+    SCOPED_TRACE(environment.home.value_or("no home"));
+    EXPECT_THAT(
+        containerURLForSecurityApplicationGroupIdentifier(kGroup, std::nullopt, environment),
+        IsPlatformError(FileErrorCode::kNoHomeFolder));
   }
 }
 
@@ -69,19 +76,16 @@ TEST(Containers, GroupIdentifiersThatWouldLeaveTheFolderAreRefused) {
   const std::u16string identifiers[] = {u"",          u".",   u"..",
                                         u"../escape", u"a/b", std::u16string(u"a\0b", 3)};
   for (const std::u16string& identifier : identifiers) {
-    Result<URL> container = containerURLForSecurityApplicationGroupIdentifier(
-        identifier, std::nullopt, {"/data", "/home/me"});
-    EXPECT_FALSE(container.ok());
+    SCOPED_TRACE(toUtf8(identifier));
+    EXPECT_THAT(containerURLForSecurityApplicationGroupIdentifier(identifier, std::nullopt,
+                                                                  {"/data", "/home/me"}),
+                ::testing::Not(IsOk()));
   }
 }
 
 TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
-  auto temporary = TemporaryDirectory::create(u"command-line-test");
-  ASSERT_TRUE(temporary.ok());
-  char* resolved = ::realpath(temporary->url().fileSystemPath().c_str(), nullptr);
-  ASSERT_NE(resolved, nullptr);
-  const std::string base = resolved;
-  ::free(resolved);
+  testsupport::TemporaryFolder temporary;
+  const std::string base = std::filesystem::canonical(temporary.path()).string();
   ASSERT_EQ(::mkdir((base + "/work").c_str(), 0700), 0);
   ASSERT_EQ(::mkdir((base + "/real").c_str(), 0700), 0);
   ASSERT_EQ(::mkdir((base + "/real/inner").c_str(), 0700), 0);
@@ -111,37 +115,28 @@ TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
   }
 }
 
-TEST(TemporaryDirectory, IsPrivateAndGoesWithEverythingInIt) {
-  auto parent = TemporaryDirectory::create(u"containers-test");
-  ASSERT_TRUE(parent.ok());
+TEST(TemporaryDirectory, IsPrivateNewAndGoesWithEverythingInIt) {
+  testsupport::TemporaryFolder parent;
   std::optional<URL> url;
   {
-    auto run = TemporaryDirectory::createInDirectory(parent->url(), u"export run");
-    ASSERT_TRUE(run.ok());
+    auto run = TemporaryDirectory::createInDirectory(parent.url(), u"export run");
+    ASSERT_THAT(run, IsOk());
     url = run->url();
     EXPECT_TRUE(url->hasDirectoryPath());
     EXPECT_TRUE(url->lastPathComponent().starts_with(u"export run."));
     struct stat status {};
     ASSERT_EQ(::lstat(url->fileSystemPath().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
-    ASSERT_TRUE(createDirectoryAtURL(url->appendingPathComponent(u"a/b"), true, 0700).ok());
+    ASSERT_THAT(createDirectoryAtURL(url->appendingPathComponent(u"a/b"), true, 0700), IsOk());
+    auto second = TemporaryDirectory::createInDirectory(parent.url(), u"export run");
+    ASSERT_THAT(second, IsOk());
+    EXPECT_NE(second->url(), *url);
 
     TemporaryDirectory moved = std::move(*run);
     EXPECT_EQ(moved.url(), *url);
   }
   EXPECT_FALSE(itemIsReachableAtURL(*url));
-  EXPECT_TRUE(itemIsReachableAtURL(parent->url()));
-}
-
-TEST(TemporaryDirectory, TwoRunsNeverShareAFolder) {
-  auto first = TemporaryDirectory::create();
-  auto second = TemporaryDirectory::create();
-  ASSERT_TRUE(first.ok());
-  ASSERT_TRUE(second.ok());
-  EXPECT_NE(first->url(), second->url());
-  URL firstURL = first->url();
-  ASSERT_TRUE(first->remove().ok());
-  EXPECT_FALSE(itemIsReachableAtURL(firstURL));
+  EXPECT_TRUE(std::filesystem::is_empty(parent.path()));
 }
 
 // The number of a process that has ended: forked, and waited for.
@@ -155,11 +150,10 @@ pid_t endedProcess() {
 }
 
 TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
-  auto parent = TemporaryDirectory::create(u"containers-test");
-  ASSERT_TRUE(parent.ok());
-  const std::string parentPath = parent->url().fileSystemPath();
-  auto current = TemporaryDirectory::createForThisProcess(u"ZelvarExport", parent->url());
-  ASSERT_TRUE(current.ok());
+  testsupport::TemporaryFolder parent;
+  const std::string parentPath = parent.path().string();
+  auto current = TemporaryDirectory::createForThisProcess(u"ZelvarExport", parent.url());
+  ASSERT_THAT(current, IsOk());
   const std::string user = std::to_string(::geteuid());
   EXPECT_TRUE(current->url().lastPathComponent().starts_with(
       fromUtf8("ZelvarExport-" + user + "-" + std::to_string(::getpid()) + "-")));
@@ -186,21 +180,22 @@ TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
       {"Other-" + user + "-" + ended + "-a1B2c3", Kind::kFolder, false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string path = parentPath + "/" + c.name;
     if (c.kind == Kind::kFolder) {
-      ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << c.name;
+      ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
       std::ofstream(path + "/payload") << "secret";
     } else if (c.kind == Kind::kLink) {
-      ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0) << c.name;
+      ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
     } else {
       std::ofstream(path) << "not a folder";
     }
   }
 
   std::vector<Result<URL>> removed =
-      TemporaryDirectory::removeAbandoned(u"ZelvarExport", parent->url());
+      TemporaryDirectory::removeAbandoned(u"ZelvarExport", parent.url());
   ASSERT_EQ(removed.size(), 1u);
-  ASSERT_TRUE(removed[0].ok());
+  ASSERT_THAT(removed[0], IsOk());
   EXPECT_EQ(removed[0]->lastPathComponent(), fromUtf8(cases[0].name));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -208,7 +203,7 @@ TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
     EXPECT_EQ(::lstat((parentPath + "/" + c.name).c_str(), &status) == 0, !c.removed);
   }
   EXPECT_TRUE(directoryExistsAtURL(current->url()));
-  EXPECT_TRUE(directoryExistsAtURL(parent->url().appendingPathComponent(u"target", true)));
+  EXPECT_TRUE(directoryExistsAtURL(parent.url(u"target", true)));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/binary_property_list.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,9 +8,14 @@
 #include <vector>
 
 #include "platform/unicode.h"
+#include "testsupport/result_matchers.h"
 
 namespace zv::platform {
 namespace {
+
+using ::testing::HasSubstr;
+using testsupport::IsOk;
+using testsupport::IsPlatformError;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -85,10 +91,11 @@ TEST(BinaryPropertyListTest, EveryValueTypeSurvivesARoundTrip) {
       nested(kPropertyListMaximumDepth),
   };
   for (const PropertyList& value : cases) {
+    SCOPED_TRACE(toUtf8(propertyListTypeName(value.type())));
     auto bytes = writeBinaryPropertyList(value);
-    ASSERT_TRUE(bytes.ok()) << toUtf8(bytes.error().description);
+    ASSERT_THAT(bytes, IsOk());
     auto read = readBinaryPropertyList(*bytes);
-    ASSERT_TRUE(read.ok()) << toUtf8(read.error().description);
+    ASSERT_THAT(read, IsOk());
     EXPECT_EQ(*read, value);
   }
 }
@@ -121,9 +128,10 @@ TEST(BinaryPropertyListTest, EncodesScalarsAsOtherReadersExpect) {
       {"true", PropertyList(true), {0x09}},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     auto bytes = writeBinaryPropertyList(c.value);
-    ASSERT_TRUE(bytes.ok()) << c.name;
-    EXPECT_EQ(objectArea(*bytes), c.expected) << c.name;
+    ASSERT_THAT(bytes, IsOk());
+    EXPECT_EQ(objectArea(*bytes), c.expected);
   }
 }
 
@@ -174,11 +182,9 @@ TEST(BinaryPropertyListTest, RefusesToWriteWhatItCouldNotReadBack) {
                                                               }()})},
   };
   for (const Case& c : cases) {
-    auto bytes = writeBinaryPropertyList(c.value);
-    ASSERT_FALSE(bytes.ok()) << c.name;
-    EXPECT_EQ(bytes.error().code,
-              static_cast<std::int64_t>(PlatformErrorCode::kPropertyListWriteInvalid))
-        << c.name;
+    SCOPED_TRACE(c.name);
+    EXPECT_THAT(writeBinaryPropertyList(c.value),
+                IsPlatformError(PlatformErrorCode::kPropertyListWriteInvalid));
   }
 }
 
@@ -275,13 +281,10 @@ TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
        "shared objects expand beyond any plausible size"},
   };
   for (const Case& c : cases) {
-    auto read = readBinaryPropertyList(c.input);
-    ASSERT_FALSE(read.ok()) << c.name;
-    EXPECT_EQ(read.error().code,
-              static_cast<std::int64_t>(PlatformErrorCode::kPropertyListReadCorrupt))
-        << c.name;
-    EXPECT_NE(toUtf8(read.error().description).find(c.expected), std::string::npos)
-        << c.name << ": " << toUtf8(read.error().description);
+    SCOPED_TRACE(c.name);
+    EXPECT_THAT(
+        readBinaryPropertyList(c.input),
+        IsPlatformError(PlatformErrorCode::kPropertyListReadCorrupt, HasSubstr(c.expected)));
   }
 }
 
@@ -305,9 +308,10 @@ TEST(BinaryPropertyListTest, ReadsWhatOtherWritersProduceButWeDoNot) {
        PropertyList(PropertyList::Array{false})},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     auto read = readBinaryPropertyList(c.input);
-    ASSERT_TRUE(read.ok()) << c.name << ": " << toUtf8(read.error().description);
-    EXPECT_EQ(*read, c.expected) << c.name;
+    ASSERT_THAT(read, IsOk());
+    EXPECT_EQ(*read, c.expected);
   }
 }
 

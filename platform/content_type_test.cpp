@@ -1,24 +1,26 @@
 #include "platform/content_type.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "platform/files.h"
 #include "platform/temporary_directory.h"
 #include "platform/unicode.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::platform {
 namespace {
 
-class ContentTypeTest : public ::testing::Test {
+class ContentTypeTest : public testsupport::TemporaryFolderTest {
  protected:
   void SetUp() override {
-    auto folder = TemporaryDirectory::create(u"content-type-test");
-    ASSERT_TRUE(folder.ok());
-    folder_.emplace(std::move(*folder));
-    std::string mime = folder_->url().appendingPathComponent(u"mime").fileSystemPath();
+    std::string mime = pathOf(u"mime");
     ASSERT_EQ(::mkdir(mime.c_str(), 0700), 0);
     std::ofstream(mime + "/globs2") << "# comment\n"
                                        "60:application/x-preferred:*.shared\n"
@@ -40,11 +42,6 @@ class ContentTypeTest : public ::testing::Test {
     database_ = MimeDatabase::loadFromFolders({mime});
   }
 
-  URL at(std::u16string_view name, bool isDirectory = false) const {
-    return folder_->url().appendingPathComponent(name, isDirectory);
-  }
-
-  std::optional<TemporaryDirectory> folder_;
   MimeDatabase database_ = MimeDatabase::loadFromFolders({});
 };
 
@@ -68,8 +65,9 @@ TEST_F(ContentTypeTest, MimeTypesMapToTypesWithPreferredExtensions) {
       {u"application/x-tar-gz", u"dyn.mime.application/x-tar-gz", u"tar.gz"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.mimeType));
     std::optional<ContentType> type = ContentType::withMIMEType(c.mimeType, database_);
-    ASSERT_TRUE(type.has_value()) << toUtf8(c.mimeType);
+    ASSERT_TRUE(type.has_value());
     EXPECT_EQ(type->identifier(), c.identifier);
     EXPECT_EQ(type->preferredFilenameExtension(), c.extension);
   }
@@ -96,8 +94,9 @@ TEST_F(ContentTypeTest, ExtensionsMapToTypes) {
       {u"xyz", u"dyn.ext.xyz"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.extension));
     std::optional<ContentType> type = ContentType::withFilenameExtension(c.extension, database_);
-    ASSERT_TRUE(type.has_value()) << toUtf8(c.extension);
+    ASSERT_TRUE(type.has_value());
     EXPECT_EQ(type->identifier(), c.identifier);
     EXPECT_EQ(ContentType::withIdentifier(type->identifier(), database_), type);
   }
@@ -135,18 +134,18 @@ TEST_F(ContentTypeTest, ConformanceFollowsParents) {
       {loop, ContentType::text(), false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.type.conformsTo(c.other, database_), c.conforms)
-        << toUtf8(c.type.identifier()) << " / " << toUtf8(c.other.identifier());
+    SCOPED_TRACE(toUtf8(c.type.identifier()) + " / " + toUtf8(c.other.identifier()));
+    EXPECT_EQ(c.type.conformsTo(c.other, database_), c.conforms);
   }
 }
 
 TEST_F(ContentTypeTest, ItemsAreTypedByNameAndKind) {
-  const std::uint8_t content[] = {'x'};
-  for (std::u16string_view name : {u"page.webarchive", u"notes", u"flat.rtfd"}) {
-    ASSERT_TRUE(writeFileAtURL(at(name), content, WriteMode::kCreateNew).ok());
+  for (const char* name : {"page.webarchive", "notes", "flat.rtfd"}) {
+    ASSERT_TRUE(testsupport::writeFileText(folder_.path(name), "x"));
   }
-  ASSERT_TRUE(createDirectoryAtURL(at(u"Note.rtfd"), false, 0700).ok());
-  ASSERT_TRUE(createDirectoryAtURL(at(u"folder.webarchive"), false, 0700).ok());
+  for (const char* name : {"Note.rtfd", "folder.webarchive"}) {
+    ASSERT_TRUE(std::filesystem::create_directory(folder_.path(name)));
+  }
   struct Case {
     std::u16string name;
     std::u16string identifier;
@@ -159,11 +158,13 @@ TEST_F(ContentTypeTest, ItemsAreTypedByNameAndKind) {
       {u"folder.webarchive", u"public.folder"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.name));
     Result<ContentType> type = contentTypeOfItemAtURL(at(c.name), database_);
-    ASSERT_TRUE(type.ok()) << toUtf8(c.name);
-    EXPECT_EQ(type->identifier(), c.identifier) << toUtf8(c.name);
+    ASSERT_THAT(type, testsupport::IsOk());
+    EXPECT_EQ(type->identifier(), c.identifier);
   }
-  EXPECT_FALSE(contentTypeOfItemAtURL(at(u"missing.pdf"), database_).ok());
+  EXPECT_THAT(contentTypeOfItemAtURL(at(u"missing.pdf"), database_),
+              testsupport::IsPlatformError(FileErrorCode::kFileNotFound));
 }
 
 TEST_F(ContentTypeTest, PreferredExtensionIsTheFirstGlobOfTheTypesOwnEntry) {
@@ -180,8 +181,8 @@ TEST_F(ContentTypeTest, PreferredExtensionIsTheFirstGlobOfTheTypesOwnEntry) {
   const char* header = "<?xml version=\"1.0\"?>\n";
   const char* namespaceAttribute =
       " xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\"";
-  std::string typed = folder_->url().appendingPathComponent(u"typed").fileSystemPath();
-  std::string packaged = folder_->url().appendingPathComponent(u"packaged").fileSystemPath();
+  std::string typed = pathOf(u"typed");
+  std::string packaged = pathOf(u"packaged");
   for (const std::string& folder :
        {typed, typed + "/application", typed + "/text", packaged, packaged + "/packages"}) {
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0) << folder;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/unicode.h"
+
 namespace zv::platform {
 namespace {
 
@@ -19,8 +21,9 @@ TEST(Date, ParsesISO8601WithZonesAndFractions) {
       {u"1970-01-01T00:00:00Z", -kReferenceDateUnixTime},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.text));
     std::optional<Date> date = dateFromISO8601String(c.text);
-    ASSERT_TRUE(date.has_value()) << std::string(c.text.begin(), c.text.end());
+    ASSERT_TRUE(date.has_value());
     EXPECT_DOUBLE_EQ(date->secondsSinceReferenceDate, c.secondsSinceReferenceDate);
   }
 }
@@ -46,7 +49,8 @@ TEST(Date, RejectsMalformedAndImpossibleDates) {
       u"２０２１-03-05T08:00:00Z",
   };
   for (const std::u16string& text : texts) {
-    EXPECT_FALSE(dateFromISO8601String(text).has_value()) << std::string(text.begin(), text.end());
+    SCOPED_TRACE(toUtf8(text));
+    EXPECT_FALSE(dateFromISO8601String(text).has_value());
   }
 }
 
@@ -65,7 +69,7 @@ TEST(Date, ReadsLeapSecondsAndCutsSurplusFractionDigits) {
       {u"2021-03-05T07:00:00.1234567899999Z", 636620400.123456789},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.text.begin(), c.text.end()));
+    SCOPED_TRACE(toUtf8(c.text));
     std::optional<Date> date = dateFromISO8601String(c.text);
     ASSERT_TRUE(date.has_value());
     EXPECT_DOUBLE_EQ(date->secondsSinceReferenceDate, c.secondsSinceReferenceDate);
@@ -94,11 +98,14 @@ TEST(Date, FormatsInUTCWithMilliseconds) {
       {-63113904000, u"0001-01-01T00:00:00.000Z"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.text));
     EXPECT_EQ(iso8601StringFromDate(Date{c.secondsSinceReferenceDate}), c.text);
     EXPECT_EQ(dateFromISO8601String(c.text), Date{c.secondsSinceReferenceDate});
-  }  // Millisecond texts survive a round trip although most are no exact binary fraction.
+  }
+  // Millisecond texts survive a round trip although most are no exact binary fraction.
   for (const std::u16string text :
        {u"2023-11-14T22:13:20.002Z", u"2023-11-14T22:13:20.999Z", u"1999-01-01T00:00:00.001Z"}) {
+    SCOPED_TRACE(toUtf8(text));
     auto date = dateFromISO8601String(text);
     ASSERT_TRUE(date);
     EXPECT_EQ(iso8601StringFromDate(*date), text);
@@ -131,8 +138,9 @@ TEST(Date, CivilDateTimeMatchesUnixSecondsBothWays) {
       {-3217857235200, {-100000, 3, 1, 0, 0, 0}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(civilDateTimeFromUnixSeconds(c.secondsSince1970), c.civil) << c.secondsSince1970;
-    EXPECT_EQ(unixSecondsFromCivilDateTime(c.civil), c.secondsSince1970) << c.secondsSince1970;
+    SCOPED_TRACE(c.secondsSince1970);
+    EXPECT_EQ(civilDateTimeFromUnixSeconds(c.secondsSince1970), c.civil);
+    EXPECT_EQ(unixSecondsFromCivilDateTime(c.civil), c.secondsSince1970);
   }
   for (const std::int64_t seconds :
        {std::int64_t{100'000'000'000'000'000}, std::int64_t{-100'000'000'000'000'000}}) {

@@ -1,30 +1,29 @@
 #include "platform/file_attributes.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include "platform/files.h"
-#include "platform/temporary_directory.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::platform {
 namespace {
 
-class FileAttributesTest : public ::testing::Test {
+using testsupport::IsOk;
+using testsupport::IsPlatformError;
+
+class FileAttributesTest : public testsupport::TemporaryFolderTest {
  protected:
   void SetUp() override {
-    auto folder = TemporaryDirectory::create(u"attributes-test");
-    ASSERT_TRUE(folder.ok());
-    folder_.emplace(std::move(*folder));
-    file_ = folder_->url().appendingPathComponent(u"Bookmark.qntweblink");
-    const std::uint8_t content[] = {'x'};
-    ASSERT_TRUE(writeFileAtURL(file_, content, WriteMode::kCreateNew).ok());
-    std::string path = file_.fileSystemPath();
-    supportsAttributes_ = ::setxattr(path.c_str(), "user.probe", "1", 1, 0) == 0;
+    ASSERT_TRUE(testsupport::writeFileText(file_.fileSystemPath(), "x"));
+    supportsAttributes_ = ::setxattr(file_.fileSystemPath().c_str(), "user.probe", "1", 1, 0) == 0;
   }
 
-  std::optional<TemporaryDirectory> folder_;
-  URL file_ = URL::fileURLWithPath(u"/");
+  const URL file_ = at(u"Bookmark.qntweblink");
   bool supportsAttributes_ = false;
 };
 
@@ -34,14 +33,14 @@ TEST_F(FileAttributesTest, DatesRoundTripWithoutDisturbingEachOther) {
   }
   const Date created = dateFromUnixTime(1262304000.5);        // 2010
   const Date modified = dateFromUnixTime(1614931200.123456);  // 2021
-  ASSERT_TRUE(setFileDatesAtURL(file_, {created, modified}).ok());
+  ASSERT_THAT(setFileDatesAtURL(file_, {created, modified}), IsOk());
   EXPECT_NEAR(creationDateAtURL(file_)->secondsSinceReferenceDate,
               created.secondsSinceReferenceDate, 1e-6);
   EXPECT_NEAR(contentModificationDateAtURL(file_)->secondsSinceReferenceDate,
               modified.secondsSinceReferenceDate, 1e-6);
 
   const Date later = dateFromUnixTime(1700000000);
-  ASSERT_TRUE(setFileDatesAtURL(file_, {later, std::nullopt}).ok());
+  ASSERT_THAT(setFileDatesAtURL(file_, {later, std::nullopt}), IsOk());
   EXPECT_NEAR(contentModificationDateAtURL(file_)->secondsSinceReferenceDate,
               modified.secondsSinceReferenceDate, 1e-6);
   EXPECT_EQ(*creationDateAtURL(file_), later);
@@ -49,7 +48,7 @@ TEST_F(FileAttributesTest, DatesRoundTripWithoutDisturbingEachOther) {
 
 TEST_F(FileAttributesTest, CreationDateFallsBackToTheFileSystemWhenOursIsMissingOrForged) {
   Result<Date> fresh = creationDateAtURL(file_);
-  ASSERT_TRUE(fresh.ok());
+  ASSERT_THAT(fresh, IsOk());
   EXPECT_NEAR(fresh->secondsSinceReferenceDate, currentDate().secondsSinceReferenceDate, 3600);
   if (supportsAttributes_) {
     std::string path = file_.fileSystemPath();
@@ -62,9 +61,9 @@ TEST_F(FileAttributesTest, RefusesDatesNoFileCanCarry) {
   const Date refused[] = {Date{std::numeric_limits<double>::infinity()},
                           Date{std::numeric_limits<double>::quiet_NaN()}, Date{1e300}};
   for (Date date : refused) {
-    Result<void> set = setFileDatesAtURL(file_, {std::nullopt, date});
-    ASSERT_FALSE(set.ok());
-    EXPECT_TRUE(isFileError(set.error(), FileErrorCode::kInvalidValue));
+    SCOPED_TRACE(date.secondsSinceReferenceDate);
+    EXPECT_THAT(setFileDatesAtURL(file_, {std::nullopt, date}),
+                IsPlatformError(FileErrorCode::kInvalidValue));
   }
 }
 
@@ -74,21 +73,20 @@ TEST_F(FileAttributesTest, HiddenExtensionShapesTheDisplayName) {
   }
   EXPECT_EQ(hasHiddenExtensionAtURL(file_).value(), false);
   EXPECT_EQ(displayNameAtURL(file_), u"Bookmark.qntweblink");
-  ASSERT_TRUE(setHasHiddenExtensionAtURL(file_, true).ok());
+  ASSERT_THAT(setHasHiddenExtensionAtURL(file_, true), IsOk());
   EXPECT_EQ(hasHiddenExtensionAtURL(file_).value(), true);
   EXPECT_EQ(displayNameAtURL(file_), u"Bookmark");
-  ASSERT_TRUE(setHasHiddenExtensionAtURL(file_, false).ok());
+  ASSERT_THAT(setHasHiddenExtensionAtURL(file_, false), IsOk());
   EXPECT_EQ(hasHiddenExtensionAtURL(file_).value(), false);
 }
 
 TEST_F(FileAttributesTest, MissingItemsAreErrors) {
-  URL missing = folder_->url().appendingPathComponent(u"missing.qntweblink");
-  EXPECT_FALSE(hasHiddenExtensionAtURL(missing).ok());
-  EXPECT_FALSE(setHasHiddenExtensionAtURL(missing, true).ok());
-  EXPECT_FALSE(creationDateAtURL(missing).ok());
-  Result<void> set = setFileDatesAtURL(missing, {currentDate(), currentDate()});
-  ASSERT_FALSE(set.ok());
-  EXPECT_TRUE(isFileError(set.error(), FileErrorCode::kFileNotFound));
+  const URL missing = at(u"missing.qntweblink");
+  const auto notFound = IsPlatformError(FileErrorCode::kFileNotFound);
+  EXPECT_THAT(hasHiddenExtensionAtURL(missing), notFound);
+  EXPECT_THAT(setHasHiddenExtensionAtURL(missing, true), notFound);
+  EXPECT_THAT(creationDateAtURL(missing), notFound);
+  EXPECT_THAT(setFileDatesAtURL(missing, {currentDate(), currentDate()}), notFound);
   EXPECT_FALSE(itemIsReachableAtURL(missing));
 }
 

@@ -1,5 +1,6 @@
 #include "platform/file_lock.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,39 +10,31 @@
 #include "platform/files.h"
 #include "platform/temporary_directory.h"
 #include "platform/unicode.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::platform {
 namespace {
 
-class FileLockTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    auto folder = TemporaryDirectory::create(u"file-lock-test");
-    ASSERT_TRUE(folder.ok());
-    folder_.emplace(std::move(*folder));
-  }
-
-  URL at(std::u16string_view name) const { return folder_->url().appendingPathComponent(name); }
-
-  std::optional<TemporaryDirectory> folder_;
-};
+using testsupport::IsOk;
+using FileLockTest = testsupport::TemporaryFolderTest;
 
 TEST_F(FileLockTest, OneHolderAtATimeUntilItLetsGo) {
   const URL file = at(u"export.lock");
   auto first = FileLock::tryLockAtURL(file);
-  ASSERT_TRUE(first.ok());
+  ASSERT_THAT(first, IsOk());
   ASSERT_TRUE(first->has_value());
   struct stat status {};
   ASSERT_EQ(::stat(file.fileSystemPath().c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
 
   auto second = FileLock::tryLockAtURL(file);
-  ASSERT_TRUE(second.ok());
+  ASSERT_THAT(second, IsOk());
   EXPECT_FALSE(second->has_value());
 
   first->reset();
   auto third = FileLock::tryLockAtURL(file);
-  ASSERT_TRUE(third.ok());
+  ASSERT_THAT(third, IsOk());
   EXPECT_TRUE(third->has_value());
 }
 
@@ -63,9 +56,7 @@ TEST_F(FileLockTest, RefusesWhatIsNoPlainFile) {
     SCOPED_TRACE(c.name);
     const URL file = at(platform::fromUtf8(std::string(c.name) + ".lock"));
     c.plant(file.fileSystemPath());
-    auto lock = FileLock::tryLockAtURL(file);
-    ASSERT_FALSE(lock.ok());
-    EXPECT_TRUE(isFileError(lock.error(), c.expected));
+    EXPECT_THAT(FileLock::tryLockAtURL(file), testsupport::IsPlatformError(c.expected));
     EXPECT_FALSE(itemIsReachableAtURL(at(u"target")));
   }
 }

@@ -1,5 +1,6 @@
 #include "platform/keyed_archive.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -14,9 +15,15 @@
 
 #include "platform/binary_property_list.h"
 #include "platform/unicode.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::platform {
 namespace {
+
+using testsupport::IsOk;
+using testsupport::IsPlatformError;
 
 using Classes = std::vector<std::u16string>;
 
@@ -106,9 +113,10 @@ TEST(KeyedArchiveRoundTripTest, BuiltInValuesComeBackEqual) {
                   {u"inner", dictionary({}).withMutableClass(true)}}),
   };
   for (const ArchivedObject& object : cases) {
+    SCOPED_TRACE(static_cast<int>(object.type()));
     Result<ArchivedObject> decoded = roundTrip(object, all);
-    ASSERT_TRUE(decoded) << toUtf8(decoded.error().description);
-    EXPECT_EQ(*decoded, object) << static_cast<int>(object.type());
+    ASSERT_THAT(decoded, IsOk());
+    EXPECT_EQ(*decoded, object);
   }
 }
 
@@ -116,7 +124,7 @@ TEST(KeyedArchiveRoundTripTest, OwnClassesAndSharedObjectsSurvive) {
   const ArchivedObject first = point(3, 1.5, u"first");
   const ArchivedObject root = ArchivedObject::Array{point(-7, 0, u"second", first), first};
   Result<ArchivedObject> decoded = roundTrip(root, {u"NSArray", u"ZVTestPoint"});
-  ASSERT_TRUE(decoded) << toUtf8(decoded.error().description);
+  ASSERT_THAT(decoded, IsOk());
   const ArchivedObject::Array& elements = *decoded->asArray();
   ASSERT_EQ(elements.size(), 2U);
   EXPECT_TRUE(elements[0].as<TestPoint>()->sameValues(*root.asArray()->at(0).as<TestPoint>()));
@@ -130,14 +138,6 @@ class KeyedArchiveSampleTest : public testing::Test {
   void SetUp() override {
     if (std::system("python3 -c 'import plistlib' >/dev/null 2>&1") != 0) {
       GTEST_SKIP() << "python3 is not available";
-    }
-    std::string pattern = (std::filesystem::temp_directory_path() / "keyed_archive.XXXXXX");
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override {
-    if (!folder_.empty()) {
-      std::filesystem::remove_all(folder_);
     }
   }
 
@@ -155,15 +155,14 @@ class KeyedArchiveSampleTest : public testing::Test {
   }
 
   std::vector<std::uint8_t> readSample(const std::string& name) {
-    std::ifstream stream(folder_ / (name + ".plist"), std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), {}};
+    return testsupport::readFileBytes(folder_.path(name + ".plist")).value_or(PropertyList::Data{});
   }
 
-  std::filesystem::path folder_;
+  testsupport::TemporaryFolder folder_;
 };
 
 TEST_F(KeyedArchiveSampleTest, PlatformShapedArchivesDecode) {
-  runScript("write '" + folder_.string() + "'");
+  runScript("write '" + folder_.path().string() + "'");
   const ArchivedObject shared = ArchivedObject(u"once").withMutableClass(true);
   struct Case {
     std::string sample;
@@ -185,14 +184,15 @@ TEST_F(KeyedArchiveSampleTest, PlatformShapedArchivesDecode) {
       {"shared_element", {u"NSArray", u"NSString"}, ArchivedObject::Array{shared, shared}},
   };
   for (const Case& test : cases) {
+    SCOPED_TRACE(test.sample);
     Result<ArchivedObject> decoded =
         unarchivedObject(readSample(test.sample), test.allowed, testRegistry());
-    ASSERT_TRUE(decoded) << test.sample << ": " << toUtf8(decoded.error().description);
-    EXPECT_EQ(*decoded, test.expected) << test.sample;
+    ASSERT_THAT(decoded, IsOk());
+    EXPECT_EQ(*decoded, test.expected);
   }
   Result<ArchivedObject> points =
       unarchivedObject(readSample("custom_objects"), {u"NSArray", u"ZVTestPoint"}, testRegistry());
-  ASSERT_TRUE(points) << toUtf8(points.error().description);
+  ASSERT_THAT(points, IsOk());
   const ArchivedObject::Array& elements = *points->asArray();
   EXPECT_TRUE(elements.at(0).as<TestPoint>()->sameValues(
       TestPoint(-7, 0, u"second", point(3, 1.5, u"first"))));
@@ -225,10 +225,9 @@ TEST_F(KeyedArchiveSampleTest, OurArchivesHaveThePlatformStructure) {
   std::string expected;
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     Result<std::vector<std::uint8_t>> data = archivedDataWithRootObject(cases[i].root);
-    ASSERT_TRUE(data);
-    const std::filesystem::path file = folder_ / ("ours" + std::to_string(i) + ".plist");
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data->data()), static_cast<long>(data->size()));
+    ASSERT_THAT(data, IsOk());
+    const std::filesystem::path file = folder_.path("ours" + std::to_string(i) + ".plist");
+    ASSERT_TRUE(testsupport::writeFileText(file, std::string(data->begin(), data->end())));
     files += " '" + file.string() + "'";
     expected += cases[i].expected + "\n";
   }
@@ -363,12 +362,11 @@ TEST(KeyedArchiveHostileTest, DamagedOrHostileArchivesAreRefused) {
   };
   const KeyedArchiveClassRegistry registry = testRegistry();
   for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
     Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(test.archive, registry);
     Result<ArchivedObject> decoded =
         unarchiver ? unarchiver->decodeTopLevelObject(test.allowed) : unarchiver.error();
-    ASSERT_FALSE(decoded) << test.name;
-    EXPECT_EQ(decoded.error().domain, kPlatformErrorDomain) << test.name;
-    EXPECT_EQ(decoded.error().code, test.code) << test.name;
+    EXPECT_THAT(decoded, IsPlatformError(test.code));
   }
   // Just inside the bound still decodes.
   Result<KeyedUnarchiver> deepest =
@@ -445,7 +443,8 @@ TEST(KeyedArchiveReaderTest, ReadersAnswerDefaultsForMissingKeysAndRefuseOtherTy
       {u"missing", {"0", "0", "0", "nil"}},
   };
   for (const Case& test : cases) {
-    EXPECT_EQ(readAll(*unarchiver, test.key), test.expected) << toUtf8(test.key);
+    SCOPED_TRACE(toUtf8(test.key));
+    EXPECT_EQ(readAll(*unarchiver, test.key), test.expected);
   }
   EXPECT_EQ(shown(unarchiver->decodeFloatForKey(u"float")), "0.25");
   EXPECT_EQ(unarchiver->decodeBytesForKey(u"bytes")->size(), 2U);
@@ -485,11 +484,9 @@ TEST(KeyedArchiveWriterTest, ValuesThatCannotBeArchivedFail) {
       {"nesting too deep", deep},
   };
   for (const Case& test : cases) {
-    Result<PropertyList> encoded = archivedRoot(test.root);
-    ASSERT_FALSE(encoded) << test.name;
-    EXPECT_EQ(encoded.error().code,
-              static_cast<std::int64_t>(PlatformErrorCode::kKeyedArchiveInvalidValue))
-        << test.name;
+    SCOPED_TRACE(test.name);
+    EXPECT_THAT(archivedRoot(test.root),
+                IsPlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue));
   }
 }
 
@@ -506,8 +503,8 @@ TEST(KeyedArchiveWriterTest, RegistryRefusesAmbiguousRegistrations) {
       {{u"ZVOther", u"NSObject"}, true},
   };
   for (const Case& test : cases) {
-    EXPECT_EQ(registry.registerClass(test.hierarchy, TestPoint::decode).ok(), test.expected)
-        << (test.hierarchy.empty() ? "" : toUtf8(test.hierarchy.front()));
+    SCOPED_TRACE(test.hierarchy.empty() ? "" : toUtf8(test.hierarchy.front()));
+    EXPECT_EQ(registry.registerClass(test.hierarchy, TestPoint::decode).ok(), test.expected);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/unicode.h"
+
 namespace zv::platform {
 namespace {
 
@@ -23,6 +25,7 @@ TEST(FormatString, FillsPlaceholdersInOrder) {
       {u"trailing %", {}, u"trailing %"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(toUtf8(c.format));
     EXPECT_EQ(formatString(c.format, c.args), c.expected);
   }
 }

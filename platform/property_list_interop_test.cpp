@@ -1,8 +1,8 @@
 // Checks our codecs against Python's plistlib, an independent implementation, in both
 // directions. The sample below must stay equal to the one in testdata/plist_interop.py.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cmath>
 #include <cstdint>
@@ -15,6 +15,9 @@
 
 #include "platform/property_list_serialization.h"
 #include "platform/unicode.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::platform {
 namespace {
@@ -70,15 +73,6 @@ class PropertyListInteropTest : public testing::TestWithParam<PropertyListFormat
     if (std::system("python3 -c 'import plistlib' >/dev/null 2>&1") != 0) {
       GTEST_SKIP() << "python3 with plistlib is not installed; interoperability is unchecked";
     }
-    std::string pattern = (std::filesystem::temp_directory_path() / "plist-interop-XXXXXX");
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-
-  void TearDown() override {
-    if (!folder_.empty()) {
-      std::filesystem::remove_all(folder_);
-    }
   }
 
   std::string formatName() const {
@@ -91,28 +85,24 @@ class PropertyListInteropTest : public testing::TestWithParam<PropertyListFormat
     return std::system(command.c_str());
   }
 
-  std::filesystem::path folder_;
+  testsupport::TemporaryFolder folder_;
 };
 
 TEST_P(PropertyListInteropTest, PlistlibReadsOurOutputAsTheSameValues) {
   auto bytes = writePropertyList(sample(GetParam()), GetParam());
-  ASSERT_TRUE(bytes.ok()) << toUtf8(bytes.error().description);
-  const auto file = folder_ / "ours.plist";
-  std::ofstream(file, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes->data()),
-             static_cast<std::streamsize>(bytes->size()));
+  ASSERT_THAT(bytes, testsupport::IsOk());
+  const auto file = folder_.path("ours.plist");
+  ASSERT_TRUE(testsupport::writeFileText(file, std::string(bytes->begin(), bytes->end())));
   EXPECT_EQ(runScript("verify", file), 0);
 }
 
 TEST_P(PropertyListInteropTest, WeReadPlistlibOutputAsTheSameValues) {
-  const auto file = folder_ / "theirs.plist";
+  const auto file = folder_.path("theirs.plist");
   ASSERT_EQ(runScript("write", file), 0);
-  std::ifstream input(file, std::ios::binary);
-  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(input),
-                                        std::istreambuf_iterator<char>()};
   PropertyListFormat format{};
-  auto read = readPropertyList(bytes, &format);
-  ASSERT_TRUE(read.ok()) << toUtf8(read.error().description);
+  auto read =
+      readPropertyList(testsupport::readFileBytes(file).value_or(PropertyList::Data{}), &format);
+  ASSERT_THAT(read, testsupport::IsOk());
   EXPECT_EQ(format, GetParam());
   EXPECT_EQ(*read, sample(GetParam()));
 }

@@ -1,10 +1,14 @@
 #include "platform/property_list.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
+
+#include "platform/unicode.h"
+#include "testsupport/result_matchers.h"
 
 namespace zv::platform {
 namespace {
@@ -68,8 +72,8 @@ TEST(PropertyListTest, LiteralsBecomeTheTypeTheyLookLike) {
       {PropertyList(PropertyListUid{3}), PropertyList::Type::kUid},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.value.type(), c.expected) << std::string(propertyListTypeName(c.expected).begin(),
-                                                         propertyListTypeName(c.expected).end());
+    SCOPED_TRACE(toUtf8(propertyListTypeName(c.expected)));
+    EXPECT_EQ(c.value.type(), c.expected);
   }
 }
 
@@ -88,6 +92,7 @@ TEST(PropertyListIntegerTest, EqualValuesCompareEqualWhateverTheSourceType) {
       {PropertyListInteger(UINT64_MAX), std::nullopt, UINT64_MAX},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.signedValue) + testing::PrintToString(c.unsignedValue));
     EXPECT_EQ(c.integer.signedValue(), c.signedValue);
     EXPECT_EQ(c.integer.unsignedValue(), c.unsignedValue);
   }
@@ -110,6 +115,7 @@ TEST(PropertyListUtf16Test, AcceptsOnlyPairedSurrogates) {
       {std::u16string{u'a', 0xD83D, u'b'}, false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.text));
     EXPECT_EQ(isValidUtf16(c.text), c.valid);
   }
 }
@@ -125,11 +131,12 @@ TEST(PropertyListInputSizeTest, RefusesOnlyWhatIsAboveTheLimit) {
       {kPropertyListMaximumInputSize + 1, false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.byteCount);
     Result<void> sized = checkPropertyListInputSize(c.byteCount);
-    EXPECT_EQ(sized.ok(), c.accepted) << c.byteCount;
-    if (!sized) {
-      EXPECT_EQ(sized.error().code,
-                static_cast<std::int64_t>(PlatformErrorCode::kPropertyListReadCorrupt));
+    if (c.accepted) {
+      EXPECT_THAT(sized, testsupport::IsOk());
+    } else {
+      EXPECT_THAT(sized, testsupport::IsPlatformError(PlatformErrorCode::kPropertyListReadCorrupt));
     }
   }
 }

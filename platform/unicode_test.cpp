@@ -27,7 +27,8 @@ TEST(Utf8, DecodesSequencesAndReplacesBrokenOnes) {
       {"\xFF\xFE\xFD", u"\uFFFD\uFFFD\uFFFD"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(fromUtf8(c.bytes), c.expected) << c.bytes;
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    EXPECT_EQ(fromUtf8(c.bytes), c.expected);
   }
   // Valid text survives the round trip whole.
   const std::u16string mixed = u"a\u00E9\u4E2D\U0001F600z";

@@ -23,13 +23,14 @@ TEST(FileURL, PathsWithSpecialCharactersRoundTrip) {
       u"/tmp/%41 not an escape",
   };
   for (const std::u16string& path : paths) {
+    SCOPED_TRACE(toUtf8(path));
     URL url = URL::fileURLWithPath(path);
     std::optional<URL> parsed = URL::fromString(url.absoluteString());
-    ASSERT_TRUE(parsed.has_value()) << url.fileSystemPath();
+    ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(parsed->path(), path);
     EXPECT_EQ(url.path(), path);
-    EXPECT_FALSE(parsed->query().has_value()) << url.fileSystemPath();
-    EXPECT_FALSE(parsed->fragment().has_value()) << url.fileSystemPath();
+    EXPECT_FALSE(parsed->query().has_value());
+    EXPECT_FALSE(parsed->fragment().has_value());
   }
 }
 
@@ -48,6 +49,7 @@ TEST(FileURL, EncodesWhatWouldChangeTheMeaning) {
       {u"/caf\u00e9", false, u"file:///caf%C3%A9"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.path));
     EXPECT_EQ(URL::fileURLWithPath(c.path, c.isDirectory).absoluteString(), c.absolute);
   }
 }
@@ -100,7 +102,8 @@ TEST(URLParsing, RejectsTextsThatAreNoAbsoluteURL) {
                                   u"http://[::1",
                                   u"file:///tmp/a%00b"};
   for (const std::u16string& text : texts) {
-    EXPECT_FALSE(URL::fromString(text).has_value()) << std::string(text.begin(), text.end());
+    SCOPED_TRACE(toUtf8(text));
+    EXPECT_FALSE(URL::fromString(text).has_value());
   }
 }
 
@@ -161,6 +164,7 @@ TEST(URLParsing, EncodesCharactersThatCannotStandInAURL) {
       {u"http://[::1]:8080/x", u"http://[::1]:8080/x"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.text));
     std::optional<URL> url = URL::fromString(c.text);
     ASSERT_TRUE(url.has_value());
     EXPECT_EQ(url->absoluteString(), c.absolute);
@@ -232,6 +236,7 @@ TEST(URLComponents, QueryItemsDistinguishMissingAndEmptyValues) {
       {u"http://h/?", {}},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.url));
     auto items = URLComponents::fromString(c.url)->queryItems();
     ASSERT_TRUE(items.has_value());
     EXPECT_EQ(*items, c.items);

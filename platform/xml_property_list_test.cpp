@@ -1,5 +1,6 @@
 #include "platform/xml_property_list.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,9 +11,14 @@
 #include "platform/binary_property_list.h"
 #include "platform/property_list_serialization.h"
 #include "platform/unicode.h"
+#include "testsupport/result_matchers.h"
 
 namespace zv::platform {
 namespace {
+
+using ::testing::HasSubstr;
+using testsupport::IsOk;
+using testsupport::IsPlatformError;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -101,13 +107,13 @@ TEST(XmlPropertyListTest, DatesUseTheFormatsCalendarTextInWholeSeconds) {
       {252'423'993'599, "9999-12-31T23:59:59Z"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
     auto bytes = writeXmlPropertyList(Date{c.secondsSinceReferenceDate});
-    ASSERT_TRUE(bytes.ok()) << c.text;
-    EXPECT_NE(textOf(*bytes).find("<date>" + c.text + "</date>"), std::string::npos) << c.text;
+    ASSERT_THAT(bytes, IsOk());
+    EXPECT_THAT(textOf(*bytes), HasSubstr("<date>" + c.text + "</date>"));
     auto read = readXmlPropertyList(bytesOf(document("<date>" + c.text + "</date>")));
-    ASSERT_TRUE(read.ok()) << c.text;
-    EXPECT_EQ(read->asDate()->secondsSinceReferenceDate, std::floor(c.secondsSinceReferenceDate))
-        << c.text;
+    ASSERT_THAT(read, IsOk());
+    EXPECT_EQ(read->asDate()->secondsSinceReferenceDate, std::floor(c.secondsSinceReferenceDate));
   }
 }
 
@@ -130,11 +136,9 @@ TEST(XmlPropertyListTest, RefusesToWriteWhatXmlCannotCarry) {
       {"date that is not a number", PropertyList(Date{NAN})},
   };
   for (const Case& c : cases) {
-    auto bytes = writeXmlPropertyList(c.value);
-    ASSERT_FALSE(bytes.ok()) << c.name;
-    EXPECT_EQ(bytes.error().code,
-              static_cast<std::int64_t>(PlatformErrorCode::kPropertyListWriteInvalid))
-        << c.name;
+    SCOPED_TRACE(c.name);
+    EXPECT_THAT(writeXmlPropertyList(c.value),
+                IsPlatformError(PlatformErrorCode::kPropertyListWriteInvalid));
   }
 }
 
@@ -164,9 +168,10 @@ TEST(XmlPropertyListTest, ReadsWhatOtherWritersProduce) {
        PropertyList(u"\u00e9")},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     auto read = readXmlPropertyList(bytesOf(c.input));
-    ASSERT_TRUE(read.ok()) << c.name << ": " << toUtf8(read.error().description);
-    EXPECT_EQ(*read, c.expected) << c.name;
+    ASSERT_THAT(read, IsOk());
+    EXPECT_EQ(*read, c.expected);
   }
 }
 
@@ -227,13 +232,10 @@ TEST(XmlPropertyListTest, MalformedOrHostileInputIsAnError) {
        "Property list is nested deeper than 512 levels"},
   };
   for (const Case& c : cases) {
-    auto read = readXmlPropertyList(bytesOf(c.input));
-    ASSERT_FALSE(read.ok()) << c.name;
-    EXPECT_EQ(read.error().code,
-              static_cast<std::int64_t>(PlatformErrorCode::kPropertyListReadCorrupt))
-        << c.name;
-    EXPECT_NE(toUtf8(read.error().description).find(c.expected), std::string::npos)
-        << c.name << ": " << toUtf8(read.error().description);
+    SCOPED_TRACE(c.name);
+    EXPECT_THAT(
+        readXmlPropertyList(bytesOf(c.input)),
+        IsPlatformError(PlatformErrorCode::kPropertyListReadCorrupt, HasSubstr(c.expected)));
   }
   EXPECT_TRUE(readXmlPropertyList(bytesOf(nestedArrays(kPropertyListMaximumDepth))).ok());
 }
@@ -259,12 +261,13 @@ TEST(PropertyListSerializationTest, TellsTheFormatsApartByTheirFirstBytes) {
       {"nothing", {}, false, PropertyListFormat::kBinary},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     PropertyListFormat format = PropertyListFormat::kBinary;
     auto read = readPropertyList(c.input, &format);
-    ASSERT_EQ(read.ok(), c.ok) << c.name;
+    ASSERT_EQ(read.ok(), c.ok);
     if (c.ok) {
-      EXPECT_EQ(*read, value) << c.name;
-      EXPECT_EQ(format, c.format) << c.name;
+      EXPECT_EQ(*read, value);
+      EXPECT_EQ(format, c.format);
     }
   }
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,8 +19,7 @@ struct LibraryContents {
   std::vector<TagCollection> tagCollections;
 };
 
-/// A source library held in memory. Exporting an item runs the exporter given at construction;
-/// tests also use failAfter to make any call fail the way a source application would.
+/// A source library held in memory. Exporting an item runs the exporter given at construction.
 class MemorySourceLibrary : public SourceLibrary {
  public:
   /// Writes one item into the directory; nothing when the source writes nothing for it.
@@ -31,10 +29,6 @@ class MemorySourceLibrary : public SourceLibrary {
   MemorySourceLibrary(LibraryContents contents, ItemExporter exporter);
 
   const LibraryContents& contents() const { return contents_; }
-
-  /// Makes the named call ("countItems", "getItems", "getLabels", "exportItem", ...) fail with
-  /// the reason from its n-th use on (0: the first).
-  void failCall(std::string call, std::u16string reason, int fromUse = 0);
 
   platform::Result<std::int64_t> countItems(ItemKind kind) override;
   platform::Result<std::vector<DatabaseItem>> getItems(ItemKind kind) override;
@@ -52,17 +46,8 @@ class MemorySourceLibrary : public SourceLibrary {
   std::optional<platform::URL> libraryFolderURL() const override { return libraryFolderURL_; }
 
  private:
-  struct Failure {
-    std::u16string reason;
-    int fromUse = 0;
-  };
-  // The error to return for this use of the call, if one was asked for.
-  std::optional<platform::Error> failureFor(const std::string& call);
-
   LibraryContents contents_;
   ItemExporter exporter_;
-  std::map<std::string, Failure> failures_;
-  std::map<std::string, int> uses_;
   std::optional<platform::URL> libraryFolderURL_;
 };
 

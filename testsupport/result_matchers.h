@@ -59,22 +59,26 @@ MATCHER(IsOk, negation ? "fails" : "succeeds") {
   return error == nullptr;
 }
 
-/// Matches a Result, an Error or a std::optional<Error> that holds the error `code` of `domain`.
+/// Matches a Result, an Error or a std::optional<Error> that holds the error `code` (a number
+/// or an enumerator) of `domain`.
 MATCHER_P2(IsError, domain, code,
-           (negation ? "is not " : "is ") + detail::describeExpected(domain, code)) {
+           (negation ? "is not " : "is ") +
+               detail::describeExpected(domain, static_cast<std::int64_t>(code))) {
   const platform::Error* error = detail::errorOf(arg);
   if (error == nullptr) {
     *result_listener << "succeeded";
     return false;
   }
   *result_listener << "failed with " << detail::describe(*error);
-  return error->domain == std::u16string_view(domain) && error->code == code;
+  return error->domain == std::u16string_view(domain) &&
+         error->code == static_cast<std::int64_t>(code);
 }
 
 /// The same, and the error's description (as UTF-8) matches `descriptionMatcher`, for example
 /// HasSubstr("Cannot save").
 MATCHER_P3(IsError, domain, code, descriptionMatcher,
-           (negation ? "is not " : "is ") + detail::describeExpected(domain, code) +
+           (negation ? "is not " : "is ") +
+               detail::describeExpected(domain, static_cast<std::int64_t>(code)) +
                " whose description " +
                ::testing::DescribeMatcher<std::string>(descriptionMatcher)) {
   const platform::Error* error = detail::errorOf(arg);
@@ -83,8 +87,20 @@ MATCHER_P3(IsError, domain, code, descriptionMatcher,
     return false;
   }
   *result_listener << "failed with " << detail::describe(*error);
-  return error->domain == std::u16string_view(domain) && error->code == code &&
+  return error->domain == std::u16string_view(domain) &&
+         error->code == static_cast<std::int64_t>(code) &&
          ::testing::Matches(descriptionMatcher)(detail::descriptionOf(*error));
+}
+
+/// Matches an error of the platform's own domain with `code`, a PlatformErrorCode.
+template <typename Code>
+auto IsPlatformError(Code code) {
+  return IsError(platform::kPlatformErrorDomain, code);
+}
+/// The same, and the description matches `descriptionMatcher`.
+template <typename Code, typename DescriptionMatcher>
+auto IsPlatformError(Code code, DescriptionMatcher descriptionMatcher) {
+  return IsError(platform::kPlatformErrorDomain, code, descriptionMatcher);
 }
 
 }  // namespace zv::testsupport
