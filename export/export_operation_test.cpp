@@ -144,6 +144,11 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
         beforeCall_(call);
       }
     });
+    library->setBeforeItem([this](const DatabaseItem& handedOver) {
+      if (beforeItem_) {
+        beforeItem_(handedOver);
+      }
+    });
     return library;
   }
 
@@ -235,6 +240,7 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
   std::map<std::u16string, std::pair<std::u16string, std::string>> payloads_;
   std::function<void(SourceCall)> beforeCall_;
   std::function<bool()> cancelWhen_;
+  std::function<void(const DatabaseItem&)> beforeItem_;
   ZVExportOperation* operation_ = nullptr;
 };
 
@@ -859,8 +865,8 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
     std::int64_t expectedExported;     // the item being exported when the cancel came is finished
     std::optional<SourceCall> atCall;  // as the call's use number `use` begins
     int use;
-    // Else, at the first post to the main queue after the export wrote a bookmark file, or the
-    // log line of the metadata step.
+    // Else, as the second bookmark is handed over, or at the first post to the main queue after
+    // the log line of the metadata step.
     enum class After { kNothing, kABookmark, kMetadataLogLine } after;
     bool beforeTheRun;
     bool metadataFileWritten;  // the cancel came too late to stop it
@@ -887,12 +893,12 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
         cancelTwice();
       }
     };
-    cancelWhen_ = [&] {
-      if (c.after == After::kABookmark) {
-        const auto names = rootFolderNames();
-        return std::any_of(names.begin(), names.end(),
-                           [](const auto& name) { return name.ends_with(u".qntweblink"); });
+    beforeItem_ = [&](const DatabaseItem& handedOver) {
+      if (c.after == After::kABookmark && handedOver.id == u"B2") {
+        cancelTwice();
       }
+    };
+    cancelWhen_ = [&] {
       return c.after == After::kMetadataLogLine &&
              readFileText(pathOf(u"log.txt")).value_or("").find("Preparing metadata file") !=
                  std::string::npos;
@@ -911,6 +917,7 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
     EXPECT_EQ(outcome.logCount("User requested cancellation"), 2);
   }
   beforeCall_ = nullptr;
+  beforeItem_ = nullptr;
   cancelWhen_ = nullptr;
 }
 
@@ -1036,41 +1043,6 @@ TEST_F(ExportOperationTest, FailuresOfTheFileSystemAreExportErrorsNotSourceFailu
     EXPECT_THAT(*report, HasSubstr(c.alsoSays));
   }
   EXPECT_EQ(readFileText(folder_.path("mounted-elsewhere/keep.txt")), "precious");
-}
-
-TEST_F(ExportOperationTest, MetadataFileFailuresKeepTheirCodesAndTexts) {
-  struct Case {
-    const char* name;
-    std::u16string identifier;
-    bool folderAtMetadataPath;
-    std::int64_t code;
-    std::string description;
-  };
-  const std::vector<Case> cases = {
-      {"text that is not UTF-16", std::u16string(u"N") + char16_t{0xDC00}, false,
-       kSourceFailedErrorCode, "Cannot create data for metadata file: "},
-      {"a folder where the file goes", u"N1", true, kSaveErrorCode, "Cannot save metadata file: "},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    source::LibraryContents contents;
-    contents.items.push_back(item(ItemKind::note, c.identifier, u"Note"));
-    addPayload(c.identifier, u"n.rtf");
-    exportHook_ = [&](const DatabaseItem&) {
-      if (c.folderAtMetadataPath) {
-        ASSERT_TRUE(platform::createDirectoryAtURL(
-            exportFolder().appendingPathComponent(u"Zelvar.plist"), false, 0700));
-      }
-    };
-    Outcome outcome = runExport(makeLibrary(contents));
-    exportHook_ = nullptr;
-    ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.error->code, c.code);
-    EXPECT_EQ(platform::toUtf8(outcome.error->description).rfind(c.description, 0), 0u)
-        << platform::toUtf8(outcome.error->description);
-    EXPECT_NE(outcome.log.find("Error creating plist: "), std::string::npos);
-    EXPECT_FALSE(outcome.metadataFile);
-  }
 }
 
 }  // namespace

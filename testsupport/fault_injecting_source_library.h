@@ -47,6 +47,11 @@ class FaultInjectingSourceLibrary final : public source::SourceLibrary {
 
   /// Runs `hook` on the calling thread as each call begins, for a test to act at that point.
   void setBeforeCall(std::function<void(SourceCall)> hook) { beforeCall_ = std::move(hook); }
+  /// Runs `hook` as forEachItem hands each item over, before the caller sees it: a point between
+  /// two items that no other call marks.
+  void setBeforeItem(std::function<void(const source::DatabaseItem&)> hook) {
+    beforeItem_ = std::move(hook);
+  }
 
   platform::Result<std::int64_t> countItems(source::ItemKind kind) override {
     return forward(SourceCall::countItems, [&] { return wrapped_->countItems(kind); });
@@ -57,7 +62,14 @@ class FaultInjectingSourceLibrary final : public source::SourceLibrary {
   platform::Result<void> forEachItem(
       source::ItemKind kind,
       const std::function<bool(const source::DatabaseItem&)>& visit) override {
-    return forward(SourceCall::forEachItem, [&] { return wrapped_->forEachItem(kind, visit); });
+    return forward(SourceCall::forEachItem, [&] {
+      return wrapped_->forEachItem(kind, [&](const source::DatabaseItem& item) {
+        if (beforeItem_) {
+          beforeItem_(item);
+        }
+        return visit(item);
+      });
+    });
   }
   platform::Result<std::int64_t> countLabels() override {
     return forward(SourceCall::countLabels, [&] { return wrapped_->countLabels(); });
@@ -117,6 +129,7 @@ class FaultInjectingSourceLibrary final : public source::SourceLibrary {
 
   std::shared_ptr<source::SourceLibrary> wrapped_;
   std::function<void(SourceCall)> beforeCall_;
+  std::function<void(const source::DatabaseItem&)> beforeItem_;
   std::array<std::optional<Failure>, kSourceCallCount> failures_;
   std::array<int, kSourceCallCount> uses_{};
 };
