@@ -1,19 +1,26 @@
 #include "export/root_folder_names.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <set>
-#include <span>
 
 #include "platform/files.h"
-#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::exporter {
 namespace {
 
 using platform::toUtf8;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testsupport::IsOk;
+using testsupport::readFileText;
 
 TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
   RootFolderNames names;
@@ -29,43 +36,33 @@ TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
   // An item literally named like a numbered copy takes that name; the copy moves on.
   EXPECT_EQ(names.reserveUniqueName(u"Notes 2"), u"Notes 2");
   EXPECT_EQ(names.reserveUniqueName(u"Notes"), u"Notes 3");
-}
-
-TEST(RootFolderNames, PlacingPassesOverNamesTakenOnDiskBehindTheIndexsBack) {
-  auto folder = platform::TemporaryDirectory::create(u"zv-root-folder-names");
-  ASSERT_TRUE(folder);
-  const platform::URL root = folder->url();
-  auto writeNew = [](std::string_view text) {
-    return [text](const platform::URL& candidate) {
-      return platform::writeFileAtURL(
-          candidate, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-          platform::WriteMode::kCreateNew);
-    };
-  };
-  auto contentOf = [&](std::u16string_view name) {
-    auto bytes = platform::readFileAtURL(root.appendingPathComponent(name));
-    return bytes ? std::string(bytes->begin(), bytes->end()) : "<unreadable>";
-  };
-  ASSERT_TRUE(writeNew("theirs")(root.appendingPathComponent(u"Report.pdf")));
-  ASSERT_TRUE(::symlink("/nonexistent", toUtf8(root.path() + u"/Report 1.pdf").c_str()) == 0);
-
-  RootFolderNames names;
-  auto placed = names.placeFileUnderFreeName(root, u"Report.pdf", writeNew("ours"));
-  ASSERT_TRUE(placed) << toUtf8(placed.error().description);
-  EXPECT_EQ(placed->lastPathComponent(), u"Report 2.pdf");
-  EXPECT_EQ(contentOf(u"Report.pdf"), "theirs");
-  EXPECT_EQ(contentOf(u"Report 2.pdf"), "ours");
-  // The names found taken stay reserved, so the next copy is not sent to them again.
-  EXPECT_EQ(names.reserveUniqueName(u"Report.pdf"), u"Report 3.pdf");
-}
-
-TEST(RootFolderNames, ManyCopiesOfOneNameStayDistinct) {
-  RootFolderNames names;
+  // Thousands of copies on, each name is still new.
   std::set<std::u16string> seen;
   for (int i = 0; i < 5000; ++i) {
     ASSERT_TRUE(seen.insert(names.reserveUniqueName(u"Same.rtf")).second);
   }
   EXPECT_TRUE(seen.contains(u"Same 4999.rtf"));
+}
+
+TEST(RootFolderNames, PlacingPassesOverNamesTakenOnDiskBehindTheIndexsBack) {
+  testsupport::TemporaryFolder folder;
+  auto writeNew = [](std::string_view text) {
+    return [text](const platform::URL& candidate) {
+      return platform::writeFileAtURL(candidate, testsupport::bytesOf(text),
+                                      platform::WriteMode::kCreateNew);
+    };
+  };
+  ASSERT_TRUE(testsupport::writeFileText(folder.path("Report.pdf"), "theirs"));
+  ASSERT_EQ(::symlink("/nonexistent", folder.path("Report 1.pdf").c_str()), 0);
+
+  RootFolderNames names;
+  auto placed = names.placeFileUnderFreeName(folder.url(), u"Report.pdf", writeNew("ours"));
+  ASSERT_THAT(placed, IsOk());
+  EXPECT_EQ(placed->lastPathComponent(), u"Report 2.pdf");
+  EXPECT_EQ(readFileText(folder.path("Report.pdf")), "theirs");
+  EXPECT_EQ(readFileText(folder.path("Report 2.pdf")), "ours");
+  // The names found taken stay reserved, so the next copy is not sent to them again.
+  EXPECT_EQ(names.reserveUniqueName(u"Report.pdf"), u"Report 3.pdf");
 }
 
 TEST(RootFolderNames, NamesThatCollideOnlyAfterTheCutCostConstantWorkEach) {
@@ -119,11 +116,12 @@ TEST(FileNameFittedToFileSystem, CutsTheBaseAtCharacterBoundariesKeepingSuffixAn
       {u"a." + std::u16string(300, u'e'), u" 1", " 1"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.expectedEnd);
     std::u16string fitted = fileNameFittedToFileSystem(c.name, c.suffix);
     std::string bytes = toUtf8(fitted);
-    EXPECT_LE(bytes.size(), kMaximumFileNameBytes) << bytes;
-    EXPECT_TRUE(bytes.ends_with(c.expectedEnd)) << bytes;
-    EXPECT_EQ(bytes.find("\xEF\xBF\xBD"), std::string::npos) << "split surrogate pair";
+    EXPECT_LE(bytes.size(), kMaximumFileNameBytes);
+    EXPECT_THAT(bytes, EndsWith(c.expectedEnd));
+    EXPECT_THAT(bytes, Not(HasSubstr("\xEF\xBF\xBD"))) << "split surrogate pair";
   }
   EXPECT_EQ(fileNameFittedToFileSystem(u"short.txt"), u"short.txt");
 }
