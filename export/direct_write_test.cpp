@@ -10,11 +10,10 @@
 
 #include "export/export_errors.h"
 #include "export/export_operation.h"
+#include "export/export_run_for_testing.h"
 #include "platform/binary_property_list.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
-#include "platform/log.h"
-#include "platform/operation_queue.h"
 #include "platform/run_loop_main_queue.h"
 #include "platform/unicode.h"
 #include "source/memory_source_library.h"
@@ -95,15 +94,6 @@ class PayloadLibrary : public source::MemorySourceLibrary {
   const Hook* hook_;
 };
 
-struct Outcome {
-  std::optional<platform::Error> error;
-  std::optional<URL> metadataFile;
-  ExportSummary summary;
-  std::int64_t completed = 0;
-  // Without the decoration of each line.
-  std::vector<std::string> logLines;
-};
-
 // What an exported file shows of itself.
 struct ExportedFile {
   std::string name;
@@ -129,46 +119,31 @@ class DirectWriteTest : public testsupport::TemporaryFolderTest {
     return std::make_shared<PayloadLibrary>(std::move(contents), payloads_, handsOver, &hook_);
   }
 
-  Outcome runExport(const std::shared_ptr<source::SourceLibrary>& library,
-                    const std::function<void(ZVExportOperation&)>& setUp = {}) {
+  ExportRun runExport(const std::shared_ptr<source::SourceLibrary>& library,
+                      const std::function<void(ZVExportOperation&)>& setUp = {}) {
     platform::RunLoopMainQueue mainQueue;
-    const std::string logPath = folder_.path("log.txt");
-    int logDescriptor = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int previousDescriptor = platform::setLogFileDescriptor(logDescriptor);
-    Outcome outcome;
-    bool ended = false;
-    {
-      auto operation = std::make_shared<ZVExportOperation>(library, mainQueue);
-      operation_ = operation.get();
-      operation->setExportPasswordItems(true);
-      operation->setExportEncryptedItems(true);
-      operation->setContainerURL(at(u"container", true));
-      operation->setExportCompletionBlock(
-          [&](std::optional<platform::Error> error, std::optional<URL> url) {
-            ended = true;
-            outcome.error = std::move(error);
-            outcome.metadataFile = std::move(url);
-          });
-      if (setUp) {
-        setUp(*operation);
-      }
-      platform::OperationQueue queue;
-      queue.addOperation(operation);
-      mainQueue.runUntil([&] { return ended; });
-      queue.waitUntilAllOperationsAreFinished();
-      mainQueue.runPendingBlocks();
-      outcome.summary = operation->summary();
-      outcome.completed = operation->progress()->completedUnitCount();
-      operation_ = nullptr;
+    auto operation = std::make_shared<ZVExportOperation>(library, mainQueue);
+    operation_ = operation.get();
+    operation->setExportPasswordItems(true);
+    operation->setExportEncryptedItems(true);
+    operation->setContainerURL(at(u"container", true));
+    if (setUp) {
+      setUp(*operation);
     }
-    platform::setLogFileDescriptor(previousDescriptor);
-    ::close(logDescriptor);
-    std::istringstream log(readFileText(logPath).value_or(""));
+    ExportRun run = runExportToEnd(std::move(operation), mainQueue, pathOf(u"log.txt"));
+    operation_ = nullptr;
+    return run;
+  }
+
+  // The last run's log, without the decoration of each line.
+  std::vector<std::string> logLines() const {
+    std::vector<std::string> lines;
+    std::istringstream log(readFileText(pathOf(u"log.txt")).value_or(""));
     for (std::string line; std::getline(log, line);) {
       const size_t start = line.find("] ");
-      outcome.logLines.push_back(start == std::string::npos ? line : line.substr(start + 2));
+      lines.push_back(start == std::string::npos ? line : line.substr(start + 2));
     }
-    return outcome;
+    return lines;
   }
 
   // The file-system path of `name` in the export's root folder.
@@ -244,15 +219,17 @@ TEST_F(DirectWriteTest, HandedOverPayloadsGiveWhatTheFolderWayGives) {
     contents.items.push_back(item);
     addPayload(row.id, row.fileName, row.content);
   }
-  auto metadataOf = [](const Outcome& outcome) {
+  auto metadataOf = [](const ExportRun& outcome) {
     return platform::readBinaryPropertyList(*platform::readFileAtURL(*outcome.metadataFile));
   };
 
-  Outcome folderWay = runExport(makeLibrary(contents, false));
+  ExportRun folderWay = runExport(makeLibrary(contents, false));
+  std::vector<std::string> folderWayLog = logLines();
   ASSERT_THAT(folderWay.error, IsOk());
   const std::vector<ExportedFile> folderFiles = exportedFiles();
 
-  Outcome direct = runExport(makeLibrary(contents, true));
+  ExportRun direct = runExport(makeLibrary(contents, true));
+  std::vector<std::string> directLog = logLines();
   ASSERT_THAT(direct.error, IsOk());
   EXPECT_EQ(exportedFiles(), folderFiles);
   EXPECT_EQ(*metadataOf(direct), *metadataOf(folderWay));
@@ -263,13 +240,9 @@ TEST_F(DirectWriteTest, HandedOverPayloadsGiveWhatTheFolderWayGives) {
   EXPECT_EQ(direct.summary.skipped, folderWay.summary.skipped);
   EXPECT_EQ(direct.completed, folderWay.completed);
   // The same lines, but for where each way found the file: that line stays, in another form.
-  auto namingLines = [](const Outcome& outcome) {
-    return std::count_if(outcome.logLines.begin(), outcome.logLines.end(), namesTheSourcesFile);
-  };
-  EXPECT_EQ(namingLines(direct), namingLines(folderWay));
-  std::erase_if(direct.logLines, namesTheSourcesFile);
-  std::erase_if(folderWay.logLines, namesTheSourcesFile);
-  EXPECT_EQ(direct.logLines, folderWay.logLines);
+  EXPECT_EQ(std::erase_if(directLog, namesTheSourcesFile),
+            std::erase_if(folderWayLog, namesTheSourcesFile));
+  EXPECT_EQ(directLog, folderWayLog);
 }
 
 TEST_F(DirectWriteTest, WhatStandsAtTheNameIsNeitherReplacedNorFollowed) {
@@ -295,7 +268,7 @@ TEST_F(DirectWriteTest, WhatStandsAtTheNameIsNeitherReplacedNorFollowed) {
       ASSERT_TRUE(c.linkTarget.empty() ? writeFileText(planted, "theirs")
                                        : ::symlink(c.linkTarget.c_str(), planted.c_str()) == 0);
     };
-    Outcome outcome = runExport(makeLibrary(contents, true));
+    ExportRun outcome = runExport(makeLibrary(contents, true));
     hook_ = nullptr;
     ASSERT_THAT(outcome.error, IsOk());
     EXPECT_EQ(readFileText(inRoot(u"Note 1.rtf")), "ours");
@@ -322,7 +295,7 @@ TEST_F(DirectWriteTest, CancelWhileAPayloadIsWrittenLeavesNoPartOfIt) {
         operation_->cancel();
       }
     };
-    Outcome outcome = runExport(makeLibrary(contents, true));
+    ExportRun outcome = runExport(makeLibrary(contents, true));
     hook_ = nullptr;
     EXPECT_THAT(outcome.error,
                 IsError(platform::kCocoaErrorDomain, platform::kUserCancelledErrorCode));
@@ -362,7 +335,7 @@ TEST_F(DirectWriteTest, FailingCopyRemovesOnlyItsOwnFile) {
         ASSERT_TRUE(writeFileText(inRoot(u"Note.rtf"), "theirs"));
       }
     };
-    Outcome outcome = runExport(makeLibrary(contents, true));
+    ExportRun outcome = runExport(makeLibrary(contents, true));
     hook_ = nullptr;
     EXPECT_THAT(outcome.error, IsError(kZVImportErrorDomain, kSourceFailedErrorCode,
                                        StartsWith(c.expectedReason)));
@@ -386,7 +359,7 @@ TEST_F(DirectWriteTest, ProgressShowsEachPhaseAfterTheCountBeforeItAndNeverGoesB
   // A source that repeats an identifier: the item counts once.
   contents.items.push_back(datedItem(ItemKind::image, u"I0", u"Again", 1e8));
   std::vector<platform::ProgressState> states;
-  Outcome outcome = runExport(makeLibrary(contents, true), [&](ZVExportOperation& operation) {
+  ExportRun outcome = runExport(makeLibrary(contents, true), [&](ZVExportOperation& operation) {
     operation.progress()->addObserver(
         [&](const platform::ProgressState& state) { states.push_back(state); });
   });
