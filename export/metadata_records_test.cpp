@@ -25,7 +25,6 @@ namespace {
 
 using platform::PropertyList;
 using platform::URL;
-
 using testsupport::IsOk;
 using testsupport::readFileText;
 using testsupport::writeFileText;

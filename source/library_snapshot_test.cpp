@@ -340,8 +340,7 @@ TEST_F(LibrarySnapshotTest, PayloadChangingDuringTheCopyIsCopiedAgainOrFailsTheI
     EXPECT_EQ(readFileText(**copied), c.content);
   }
   // Only the whole copy is left behind.
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_.path("out")), fs::directory_iterator()),
-            1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(out_.fileSystemPath()), {}), 1);
 }
 
 // Items are found by identifier through an index that grows as they are read.
@@ -357,16 +356,14 @@ TEST_F(LibrarySnapshotTest, FindsEachOfManyItemsAndTheirDuplicates) {
   ASSERT_THAT(library, IsOk());
   int visited = 0;
   int misplaced = 0;
+  auto exportOne = [&](const DatabaseItem& item) {
+    auto exported = (*library)->exportItem(item, out_);
+    misplaced += exported || exported.error().description != u"E" + item.id.substr(1);
+    ++visited;
+    return true;
+  };
   for (ItemKind kind : {ItemKind::note, ItemKind::image}) {
-    ASSERT_THAT((*library)->forEachItem(kind,
-                                        [&](const DatabaseItem& item) {
-                                          auto exported = (*library)->exportItem(item, out_);
-                                          misplaced += exported || exported.error().description !=
-                                                                       u"E" + item.id.substr(1);
-                                          ++visited;
-                                          return true;
-                                        }),
-                IsOk());
+    ASSERT_THAT((*library)->forEachItem(kind, exportOne), IsOk());
   }
   EXPECT_EQ(visited, kItems);
   EXPECT_EQ(misplaced, 0);
