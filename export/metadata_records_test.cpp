@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <deque>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -13,41 +15,19 @@
 #include "export/metadata_keys.h"
 #include "platform/binary_property_list.h"
 #include "platform/files.h"
-#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::exporter {
 namespace {
 
 using platform::PropertyList;
 using platform::URL;
-
-struct OwnedItem {
-  std::u16string identifier = {};
-  std::u16string fileURL = {};
-  bool wasEncrypted = false;
-  bool isFavorite = false;
-  bool wasNote = false;
-  std::optional<std::u16string> comments = std::nullopt;
-  std::optional<std::u16string> label = std::nullopt;
-  std::u16string tags = {};
-};
-
-ItemRecord viewOf(const OwnedItem& item) {
-  ItemRecord record{.identifier = item.identifier,
-                    .fileURL = item.fileURL,
-                    .wasEncrypted = item.wasEncrypted,
-                    .isFavorite = item.isFavorite,
-                    .wasNote = item.wasNote,
-                    .tags = item.tags};
-  if (item.comments) {
-    record.comments = *item.comments;
-  }
-  if (item.label) {
-    record.label = *item.label;
-  }
-  return record;
-}
+using testsupport::IsOk;
+using testsupport::readFileText;
+using testsupport::writeFileText;
 
 PropertyList::Dictionary labelRecord(const std::u16string& identifier) {
   PropertyList::Dictionary record;
@@ -62,36 +42,36 @@ PropertyList::Dictionary labelRecord(const std::u16string& identifier) {
 
 // The metadata file as a whole tree, built as the export built it before its records were
 // streamed: the content the streamed file must keep.
-PropertyList treeOf(const std::vector<OwnedItem>& items, const PropertyList::Dictionary& labels,
+PropertyList treeOf(const std::vector<ItemRecord>& items, const PropertyList::Dictionary& labels,
                     const PropertyList::Dictionary& groups,
                     const PropertyList::Dictionary& exporter) {
   PropertyList::Array records;
-  std::unordered_map<std::u16string, std::u16string> itemLabels;
-  std::vector<std::u16string> labelledOrder;
-  for (const OwnedItem& item : items) {
+  std::unordered_map<std::u16string_view, std::u16string_view> itemLabels;
+  std::vector<std::u16string_view> labelledOrder;
+  for (const ItemRecord& item : items) {
     PropertyList::Dictionary record;
-    record.set(kIdentifierKey, item.identifier);
-    record.set(kFileURLKey, item.fileURL);
+    record.set(kIdentifierKey, std::u16string(item.identifier));
+    record.set(kFileURLKey, std::u16string(item.fileURL));
     record.set(kWasEncryptedKey, item.wasEncrypted);
     record.set(kIsFavoriteKey, item.isFavorite);
     if (item.wasNote) {
       record.set(kWasNoteKey, true);
     }
     if (item.comments) {
-      record.set(kCommentsKey, *item.comments);
+      record.set(kCommentsKey, std::u16string(*item.comments));
     }
     if (item.label) {
-      record.set(kLabelKey, *item.label);
+      record.set(kLabelKey, std::u16string(*item.label));
       if (itemLabels.insert_or_assign(item.identifier, *item.label).second) {
         labelledOrder.push_back(item.identifier);
       }
     }
-    record.set(kTagsKey, item.tags);
+    record.set(kTagsKey, std::u16string(item.tags));
     records.emplace_back(std::move(record));
   }
   std::unordered_map<std::u16string, PropertyList::Array> members;
-  for (const auto& identifier : labelledOrder) {
-    members[itemLabels.at(identifier)].emplace_back(identifier);
+  for (const auto identifier : labelledOrder) {
+    members[std::u16string(itemLabels.at(identifier))].emplace_back(std::u16string(identifier));
   }
   PropertyList::Dictionary labelsWithItems;
   for (const auto& entry : labels) {
@@ -112,25 +92,18 @@ PropertyList treeOf(const std::vector<OwnedItem>& items, const PropertyList::Dic
   return PropertyList(std::move(root));
 }
 
-class MetadataRecordsTest : public ::testing::Test {
+class MetadataRecordsTest : public testsupport::TemporaryFolderTest {
  protected:
-  void SetUp() override {
-    auto temporary = platform::TemporaryDirectory::create(u"zv-metadata-records-test");
-    ASSERT_TRUE(temporary);
-    temporary_.emplace(std::move(*temporary));
-  }
+  URL fileURL() const { return at(u"Zelvar.plist"); }
 
-  URL folder() const { return temporary_->url(); }
-  URL fileURL() const { return folder().appendingPathComponent(u"Zelvar.plist"); }
-
-  platform::Result<void> write(const std::vector<OwnedItem>& items,
+  platform::Result<void> write(const std::vector<ItemRecord>& items,
                                const PropertyList::Dictionary& labels,
                                const PropertyList::Dictionary& groups,
                                const PropertyList::Dictionary& exporter) {
-    auto records = MetadataRecords::create(folder());
-    EXPECT_TRUE(records);
-    for (const OwnedItem& item : items) {
-      records->addItem(viewOf(item));
+    auto records = MetadataRecords::create(folder_.url());
+    EXPECT_THAT(records, IsOk());
+    for (const ItemRecord& item : items) {
+      records->addItem(item);
     }
     return records->writeFile(fileURL(), {.rootFolderName = u"Zelvar",
                                           .rootFolderURLString = u"file:///export/Zelvar/",
@@ -138,22 +111,22 @@ class MetadataRecordsTest : public ::testing::Test {
                                           .groups = &groups,
                                           .exporter = &exporter});
   }
-
-  std::optional<platform::TemporaryDirectory> temporary_;
 };
 
-std::vector<OwnedItem> manyItems(int count) {
-  std::vector<OwnedItem> items;
+// Item records whose text lives in `text`.
+std::vector<ItemRecord> manyItems(int count, std::deque<std::u16string>& text) {
+  std::vector<ItemRecord> items;
   for (int i = 0; i < count; ++i) {
     const std::u16string number = platform::fromUtf8(std::to_string(i));
-    OwnedItem item{.identifier = u"ID-" + number,
-                   .fileURL = u"file:///export/Zelvar/Item%20" + number + u".rtf",
-                   .wasEncrypted = i % 7 == 0,
-                   .isFavorite = i % 5 == 0,
-                   .wasNote = i % 2 == 0,
-                   .tags = i % 3 == 0 ? u"" : u"work,caf\u00e9"};
+    ItemRecord item{
+        .identifier = text.emplace_back(u"ID-" + number),
+        .fileURL = text.emplace_back(u"file:///export/Zelvar/Item%20" + number + u".rtf"),
+        .wasEncrypted = i % 7 == 0,
+        .isFavorite = i % 5 == 0,
+        .wasNote = i % 2 == 0,
+        .tags = i % 3 == 0 ? u"" : u"work,caf\u00e9"};
     if (i % 4 == 0) {
-      item.comments = u"note " + number;
+      item.comments = text.emplace_back(u"note " + number);
     }
     if (i % 3 != 1) {
       item.label = i % 3 == 0 ? u"L1" : u"L2";
@@ -180,9 +153,10 @@ TEST_F(MetadataRecordsTest, FileHoldsWhatTheWholeTreeHeld) {
   PropertyList::Dictionary exporter;
   exporter.set(u"CFBundleIdentifier", u"org.example.importer");
 
+  std::deque<std::u16string> text;
   struct Case {
     const char* name;
-    std::vector<OwnedItem> items;
+    std::vector<ItemRecord> items;
   };
   const std::vector<Case> cases = {
       {"no items", {}},
@@ -196,22 +170,21 @@ TEST_F(MetadataRecordsTest, FileHoldsWhatTheWholeTreeHeld) {
         {.identifier = u"B", .fileURL = u"file:///export/Zelvar/B.pdf", .isFavorite = true},
         {.identifier = u"C", .fileURL = u"file:///export/Zelvar/C", .label = u"elsewhere"},
         {.identifier = u"A", .fileURL = u"file:///export/Zelvar/A 2.rtf", .label = u"L2"}}},
-      {"more objects than one chunk of offsets", manyItems(20'000)},
+      {"more objects than one chunk of offsets", manyItems(20'000, text)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(write(c.items, labels, groups, exporter));
-    auto bytes = platform::readFileAtURL(fileURL());
-    ASSERT_TRUE(bytes);
-    auto streamed = platform::readBinaryPropertyList(*bytes);
-    ASSERT_TRUE(streamed) << platform::toUtf8(streamed.error().description);
+    ASSERT_THAT(write(c.items, labels, groups, exporter), IsOk());
+    auto streamed = platform::readBinaryPropertyList(*platform::readFileAtURL(fileURL()));
+    ASSERT_THAT(streamed, IsOk());
     const PropertyList expected = treeOf(c.items, labels, groups, exporter);
     EXPECT_EQ(*streamed, expected);
     // An independent reader sees the same, where one is installed.
     if (std::system("python3 -c 'import plistlib' >/dev/null 2>&1") == 0) {
-      const URL treeFile = folder().appendingPathComponent(u"tree.plist");
-      ASSERT_TRUE(platform::writeFileAtURL(treeFile, *platform::writeBinaryPropertyList(expected),
-                                           platform::WriteMode::kReplaceExisting));
+      const URL treeFile = at(u"tree.plist");
+      ASSERT_THAT(platform::writeFileAtURL(treeFile, *platform::writeBinaryPropertyList(expected),
+                                           platform::WriteMode::kReplaceExisting),
+                  IsOk());
       const std::string command =
           "python3 -c 'import plistlib,sys; l=lambda p: plistlib.load(open(p,\"rb\")); "
           "sys.exit(l(sys.argv[1]) != l(sys.argv[2]))' '" +
@@ -221,39 +194,49 @@ TEST_F(MetadataRecordsTest, FileHoldsWhatTheWholeTreeHeld) {
   }
 }
 
-TEST_F(MetadataRecordsTest, FileIsPrivateReplacesOursAndNeverFollowsALink) {
+TEST_F(MetadataRecordsTest, FileIsPrivateAndReplacesOursWhole) {
   const PropertyList::Dictionary none;
-  const std::vector<OwnedItem> one = {{.identifier = u"A", .fileURL = u"file:///a"}};
-  ASSERT_TRUE(platform::writeFileAtURL(fileURL(), std::vector<std::uint8_t>(100'000, 'x'),
-                                       platform::WriteMode::kCreateNew, 0600));
-  ASSERT_TRUE(write(one, none, none, none));
+  ASSERT_TRUE(writeFileText(pathOf(u"Zelvar.plist"), std::string(100'000, 'x')));
+  ASSERT_THAT(write({{.identifier = u"A", .fileURL = u"file:///a"}}, none, none, none), IsOk());
   struct stat status {};
-  ASSERT_EQ(::stat(fileURL().fileSystemPath().c_str(), &status), 0);
+  ASSERT_EQ(::stat(pathOf(u"Zelvar.plist").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
-  auto bytes = platform::readFileAtURL(fileURL());
-  ASSERT_TRUE(bytes);
-  EXPECT_TRUE(platform::readBinaryPropertyList(*bytes)) << "the old, longer content is gone";
-
-  const URL target = folder().appendingPathComponent(u"target");
-  ASSERT_TRUE(platform::writeFileAtURL(target, std::vector<std::uint8_t>{'k'},
-                                       platform::WriteMode::kCreateNew, 0600));
-  ASSERT_EQ(::unlink(fileURL().fileSystemPath().c_str()), 0);
-  ASSERT_EQ(::symlink(target.fileSystemPath().c_str(), fileURL().fileSystemPath().c_str()), 0);
-  auto written = write(one, none, none, none);
-  ASSERT_FALSE(written);
-  EXPECT_FALSE(MetadataRecords::isEncodingError(written.error()));
-  EXPECT_EQ(*platform::readFileAtURL(target), std::vector<std::uint8_t>{'k'});
+  EXPECT_THAT(platform::readBinaryPropertyList(*platform::readFileAtURL(fileURL())), IsOk())
+      << "the old, longer content is gone";
 }
 
-TEST_F(MetadataRecordsTest, TextThatIsNotUtf16FailsAsAnEncodingErrorAndWritesNothing) {
+TEST_F(MetadataRecordsTest, FailureWritesNothingAndTellsWhetherTheTextWasAtFault) {
   const PropertyList::Dictionary none;
-  const std::u16string loneSurrogate(1, static_cast<char16_t>(0xD800));
-  auto written = write({{.identifier = u"A", .fileURL = u"file:///a"},
-                        {.identifier = loneSurrogate, .fileURL = u"file:///b"}},
-                       none, none, none);
-  ASSERT_FALSE(written);
-  EXPECT_TRUE(MetadataRecords::isEncodingError(written.error()));
-  EXPECT_FALSE(platform::itemIsReachableAtURL(fileURL()));
+  const std::string target = pathOf(u"target");
+  ASSERT_TRUE(writeFileText(target, "k"));
+  const std::u16string loneSurrogate(1, char16_t{0xD800});
+  struct Case {
+    const char* name;
+    bool linkWhereTheFileGoes;
+    std::vector<ItemRecord> items;
+    bool encodingError;
+  };
+  const Case cases[] = {
+      {"a link where the file goes", true, {{.identifier = u"A", .fileURL = u"file:///a"}}, false},
+      {"text that is not UTF-16",
+       false,
+       {{.identifier = u"A", .fileURL = u"file:///a"},
+        {.identifier = loneSurrogate, .fileURL = u"file:///b"}},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(pathOf(u"Zelvar.plist"));
+    if (c.linkWhereTheFileGoes) {
+      ASSERT_EQ(::symlink(target.c_str(), pathOf(u"Zelvar.plist").c_str()), 0);
+    }
+    auto written = write(c.items, none, none, none);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(MetadataRecords::isEncodingError(written.error()), c.encodingError);
+    EXPECT_EQ(readFileText(target), "k");
+    EXPECT_EQ(std::filesystem::is_symlink(pathOf(u"Zelvar.plist")), c.linkWhereTheFileGoes);
+    EXPECT_EQ(std::filesystem::exists(pathOf(u"Zelvar.plist")), c.linkWhereTheFileGoes);
+  }
 }
 
 }  // namespace

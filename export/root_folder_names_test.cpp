@@ -5,10 +5,8 @@
 #include <unistd.h>
 
 #include <set>
-#include <span>
 
 #include "platform/files.h"
-#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
@@ -18,14 +16,11 @@ namespace zv::exporter {
 namespace {
 
 using platform::toUtf8;
-
-std::u16string repeated(std::u16string_view text, int count) {
-  std::u16string result;
-  for (int i = 0; i < count; ++i) {
-    result += text;
-  }
-  return result;
-}
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testsupport::IsOk;
+using testsupport::readFileText;
 
 TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
   RootFolderNames names;
@@ -41,33 +36,33 @@ TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
   // An item literally named like a numbered copy takes that name; the copy moves on.
   EXPECT_EQ(names.reserveUniqueName(u"Notes 2"), u"Notes 2");
   EXPECT_EQ(names.reserveUniqueName(u"Notes"), u"Notes 3");
-}
-
-TEST(RootFolderNames, PlacingPassesOverNamesTakenOnDiskBehindTheIndexsBack) {
-  testsupport::TemporaryFolder folder;
-  ASSERT_TRUE(testsupport::writeFileText(folder.path("Report.pdf"), "theirs"));
-  ASSERT_EQ(::symlink("/nonexistent", folder.path("Report 1.pdf").c_str()), 0);
-
-  RootFolderNames names;
-  auto placed = names.placeFileUnderFreeName(folder.url(), u"Report.pdf", [](const auto& url) {
-    return platform::writeFileAtURL(url, testsupport::bytesOf("ours"),
-                                    platform::WriteMode::kCreateNew);
-  });
-  ASSERT_THAT(placed, testsupport::IsOk());
-  EXPECT_EQ(placed->lastPathComponent(), u"Report 2.pdf");
-  EXPECT_EQ(testsupport::readFileText(folder.path("Report.pdf")), "theirs");
-  EXPECT_EQ(testsupport::readFileText(folder.path("Report 2.pdf")), "ours");
-  // The names found taken stay reserved, so the next copy is not sent to them again.
-  EXPECT_EQ(names.reserveUniqueName(u"Report.pdf"), u"Report 3.pdf");
-}
-
-TEST(RootFolderNames, ManyCopiesOfOneNameStayDistinct) {
-  RootFolderNames names;
+  // Thousands of copies on, each name is still new.
   std::set<std::u16string> seen;
   for (int i = 0; i < 5000; ++i) {
     ASSERT_TRUE(seen.insert(names.reserveUniqueName(u"Same.rtf")).second);
   }
   EXPECT_TRUE(seen.contains(u"Same 4999.rtf"));
+}
+
+TEST(RootFolderNames, PlacingPassesOverNamesTakenOnDiskBehindTheIndexsBack) {
+  testsupport::TemporaryFolder folder;
+  auto writeNew = [](std::string_view text) {
+    return [text](const platform::URL& candidate) {
+      return platform::writeFileAtURL(candidate, testsupport::bytesOf(text),
+                                      platform::WriteMode::kCreateNew);
+    };
+  };
+  ASSERT_TRUE(testsupport::writeFileText(folder.path("Report.pdf"), "theirs"));
+  ASSERT_EQ(::symlink("/nonexistent", folder.path("Report 1.pdf").c_str()), 0);
+
+  RootFolderNames names;
+  auto placed = names.placeFileUnderFreeName(folder.url(), u"Report.pdf", writeNew("ours"));
+  ASSERT_THAT(placed, IsOk());
+  EXPECT_EQ(placed->lastPathComponent(), u"Report 2.pdf");
+  EXPECT_EQ(readFileText(folder.path("Report.pdf")), "theirs");
+  EXPECT_EQ(readFileText(folder.path("Report 2.pdf")), "ours");
+  // The names found taken stay reserved, so the next copy is not sent to them again.
+  EXPECT_EQ(names.reserveUniqueName(u"Report.pdf"), u"Report 3.pdf");
 }
 
 TEST(RootFolderNames, NamesThatCollideOnlyAfterTheCutCostConstantWorkEach) {
@@ -108,17 +103,25 @@ TEST(FileNameFittedToFileSystem, CutsTheBaseAtCharacterBoundariesKeepingSuffixAn
       {std::u16string(300, u'a') + u".pdf", u"", ".pdf"},
       {std::u16string(200, u'记') + u".rtf", u" 12", " 12.rtf"},
       // 😀 is a surrogate pair and four UTF-8 bytes: never split.
-      {std::u16string(100, u'x') + repeated(u"\U0001F600", 60) + u".txt", u" 3", " 3.txt"},
+      {std::u16string(100, u'x') +
+           [] {
+             std::u16string emoji;
+             for (int i = 0; i < 60; ++i)
+               emoji += u"\U0001F600";
+             return emoji;
+           }() +
+           u".txt",
+       u" 3", " 3.txt"},
       // An extension with no room beside it is cut like the rest of the name.
       {u"a." + std::u16string(300, u'e'), u" 1", " 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expectedEnd);
-    std::string bytes = toUtf8(fileNameFittedToFileSystem(c.name, c.suffix));
+    std::u16string fitted = fileNameFittedToFileSystem(c.name, c.suffix);
+    std::string bytes = toUtf8(fitted);
     EXPECT_LE(bytes.size(), kMaximumFileNameBytes);
-    EXPECT_THAT(bytes, ::testing::EndsWith(c.expectedEnd));
-    EXPECT_THAT(bytes, ::testing::Not(::testing::HasSubstr("\xEF\xBF\xBD")))
-        << "split surrogate pair";
+    EXPECT_THAT(bytes, EndsWith(c.expectedEnd));
+    EXPECT_THAT(bytes, Not(HasSubstr("\xEF\xBF\xBD"))) << "split surrogate pair";
   }
   EXPECT_EQ(fileNameFittedToFileSystem(u"short.txt"), u"short.txt");
 }

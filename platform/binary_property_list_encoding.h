@@ -67,9 +67,11 @@ inline bool isAscii(std::u16string_view text) {
   return (high & 0xFF80'FF80'FF80'FF80ULL) == 0;
 }
 
-/// Equal code units; memcmp, where the character traits of char16_t compare unit by unit.
+/// Equal code units; memcmp, where the character traits of char16_t compare unit by unit. An
+/// empty view may have no data at all, which memcmp must not be given.
 inline bool sameText(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
 }
 
 /// Bytes a marker with this count takes.

@@ -9,26 +9,26 @@
 
 #include "platform/binary_property_list.h"
 #include "platform/platform_errors.h"
-#include "platform/temporary_directory.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
 
 namespace zv::platform {
 namespace {
 
+using testsupport::IsError;
+using testsupport::IsOk;
 using Writer = BinaryPropertyListStreamWriter;
 
-class BinaryPropertyListStreamTest : public ::testing::Test {
+class BinaryPropertyListStreamTest : public testsupport::TemporaryFolderTest {
  protected:
   void SetUp() override {
-    auto temporary = TemporaryDirectory::create(u"zv-plist-stream-test");
-    ASSERT_TRUE(temporary);
-    temporary_.emplace(std::move(*temporary));
-    auto output = createUnnamedScratchFile(temporary_->url());
-    ASSERT_TRUE(output);
+    auto output = createUnnamedScratchFile(folder_.url());
+    ASSERT_THAT(output, IsOk());
     output_ = std::move(*output);
   }
 
   Result<Writer> makeWriter(std::uint64_t maximumObjectCount) {
-    return Writer::create(output_.get(), maximumObjectCount, temporary_->url());
+    return Writer::create(output_.get(), maximumObjectCount, folder_.url());
   }
 
   std::vector<std::uint8_t> written() const {
@@ -38,7 +38,6 @@ class BinaryPropertyListStreamTest : public ::testing::Test {
     return bytes;
   }
 
-  std::optional<TemporaryDirectory> temporary_;
   ScopedDescriptor output_;
 };
 
@@ -46,23 +45,22 @@ TEST_F(BinaryPropertyListStreamTest, StreamedValuesReadBackAsWritten) {
   PropertyList::Dictionary nested;
   nested.set(u"caf\u00e9 \U0001F600", PropertyList::Array{true, false, 0.5, u"x"});
   nested.set(u"long", std::u16string(300'000, u'y'));
-  const std::vector<PropertyList> cases = {
-      PropertyList(u"only a string"),
-      PropertyList(PropertyList::Array{}),
-      PropertyList(std::move(nested)),
+  const std::pair<const char*, PropertyList> cases[] = {
+      {"a string alone", PropertyList(u"only a string")},
+      {"an empty array", PropertyList(PropertyList::Array{})},
+      {"nested, non-ASCII and long", PropertyList(std::move(nested))},
   };
-  for (const PropertyList& value : cases) {
-    SCOPED_TRACE(static_cast<int>(value.type()));
+  for (const auto& [name, value] : cases) {
+    SCOPED_TRACE(name);
     ASSERT_EQ(::ftruncate(output_.get(), 0), 0);
     ASSERT_EQ(::lseek(output_.get(), 0, SEEK_SET), 0);
     auto writer = makeWriter(1'000);
-    ASSERT_TRUE(writer);
+    ASSERT_THAT(writer, IsOk());
     auto root = writer->addValue(value);
-    ASSERT_TRUE(root);
-    ASSERT_TRUE(writer->finish(*root));
+    ASSERT_THAT(root, IsOk());
+    ASSERT_THAT(writer->finish(*root), IsOk());
     auto read = readBinaryPropertyList(written());
-    ASSERT_TRUE(read) << std::string(read.error().description.begin(),
-                                     read.error().description.end());
+    ASSERT_THAT(read, IsOk());
     EXPECT_EQ(*read, value);
   }
 }
@@ -90,12 +88,12 @@ TEST_F(BinaryPropertyListStreamTest, MisuseFailsAsAnEncodingErrorAndStaysFailed)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto writer = makeWriter(2);
-    ASSERT_TRUE(writer);
-    auto failed = c.misuse(*writer);
-    ASSERT_FALSE(failed);
-    EXPECT_EQ(failed.error().code,
-              static_cast<std::int64_t>(PlatformErrorCode::kPropertyListWriteInvalid));
-    EXPECT_FALSE(writer->finish(0));
+    ASSERT_THAT(writer, IsOk());
+    const auto invalid =
+        IsError(kPlatformErrorDomain,
+                static_cast<std::int64_t>(PlatformErrorCode::kPropertyListWriteInvalid));
+    EXPECT_THAT(c.misuse(*writer), invalid);
+    EXPECT_THAT(writer->finish(0), invalid);
   }
 }
 
