@@ -244,17 +244,8 @@ class BinaryWriter {
   // The next string that flatten() encoded: strings follow one another there in object order.
   void putEncodedString(bool ascii) {
     const std::uint8_t* encoded = stringBytes_.data() + nextStringByte_;
-    std::uint64_t count = encoded[0] & 0x0F;
-    std::size_t head = 1;
-    if (count == kCountFollows) {
-      const unsigned width = 1u << (encoded[1] & 0x0F);
-      count = 0;
-      for (unsigned i = 0; i < width; ++i) {
-        count = count << 8 | encoded[2 + i];
-      }
-      head = 2 + width;
-    }
-    const std::size_t size = head + static_cast<std::size_t>(count) * (ascii ? 1 : 2);
+    const ObjectHead head = readOwnObjectHead(encoded);
+    const std::size_t size = head.size + static_cast<std::size_t>(head.count) * (ascii ? 1 : 2);
     std::memcpy(&out_[cursor_], encoded, size);
     cursor_ += size;
     nextStringByte_ += size;

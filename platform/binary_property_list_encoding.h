@@ -177,6 +177,22 @@ inline std::uint64_t readBigEndian(const std::uint8_t* in, unsigned width) {
   return value;
 }
 
+/// The count in the head of an object that these encoders wrote, and the bytes the head takes.
+/// It trusts the head: it reads our own output back, never a file's.
+struct ObjectHead {
+  std::uint64_t count;
+  std::size_t size;
+};
+
+inline ObjectHead readOwnObjectHead(const std::uint8_t* in) {
+  const std::uint64_t count = in[0] & kCountFollows;
+  if (count != kCountFollows) {
+    return {count, 1};
+  }
+  const unsigned width = 1u << (in[1] & 0x0F);
+  return {readBigEndian(in + 2, width), 2 + std::size_t{width}};
+}
+
 /// Widens ASCII bytes into code units; false, with out partly filled, when a byte is not ASCII.
 inline bool widenAscii(char16_t* out, const std::uint8_t* in, std::size_t size) {
   static_assert(std::endian::native == std::endian::little, "the spreading below is little-endian");

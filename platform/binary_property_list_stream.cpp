@@ -398,16 +398,7 @@ Result<std::u16string> BinaryPropertyListStreamWriter::stringAt(ObjectNumber num
   if (type != kAsciiStringMarker && type != kUtf16StringMarker) {
     return encodingError(localized(u"Property list object is not a string."));
   }
-  std::uint64_t length = head[0] & 0x0F;
-  std::size_t start = 1;
-  if (length == kCountFollows) {
-    const unsigned width = 1u << (head[1] & 0x0F);
-    length = 0;
-    for (unsigned i = 0; i < width; ++i) {
-      length = length << 8 | head[2 + i];
-    }
-    start = 2 + width;
-  }
+  const auto [length, start] = readOwnObjectHead(head.data());
   const bool ascii = type == kAsciiStringMarker;
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length) * (ascii ? 1 : 2));
   ZV_TRY(readAllAt(state.output, bytes.data(), bytes.size(), offset + start));

@@ -84,17 +84,30 @@ Date dateFromStatxTimestamp(const struct statx_timestamp& time) {
   return dateFromTimespec(converted);
 }
 
-Result<void> storeCreationDate(const std::string& path, Date date) {
+// Stores the date as our creation-date attribute through `set` (one of the xattr setters). A
+// volume without user attributes keeps none, which is no failure.
+template <typename SetAttribute>
+Result<void> storeCreationDate(Date date, std::string_view path, SetAttribute&& set) {
   std::optional<std::string> text = creationDateText(date);
   if (!text) {
     return makeFileErrorFromErrno(EINVAL, path);
   }
-  const std::string& value = *text;
-  if (::lsetxattr(path.c_str(), kCreationDateAttribute, value.data(), value.size(), 0) != 0 &&
-      !attributesUnsupported(errno)) {
+  if (set(kCreationDateAttribute, *text) != 0 && !attributesUnsupported(errno)) {
     return makeFileErrorFromErrno(errno, path);
   }
   return {};
+}
+
+Result<void> storeCreationDate(const std::string& path, Date date) {
+  return storeCreationDate(date, path, [&](const char* name, const std::string& value) {
+    return ::lsetxattr(path.c_str(), name, value.data(), value.size(), 0);
+  });
+}
+
+Result<void> storeCreationDateOfOpenFile(int descriptor, Date date, std::string_view path) {
+  return storeCreationDate(date, path, [&](const char* name, const std::string& value) {
+    return ::fsetxattr(descriptor, name, value.data(), value.size(), 0);
+  });
 }
 
 }  // namespace
@@ -156,15 +169,7 @@ Result<void> setFileDatesOfOpenFile(int descriptor, const FileDates& dates, std:
   }
   // The attribute first: setting it changes the status time only, never the modification date.
   if (dates.creationDate) {
-    std::optional<std::string> text = creationDateText(*dates.creationDate);
-    if (!text) {
-      return makeFileErrorFromErrno(EINVAL, path);
-    }
-    const std::string& value = *text;
-    if (::fsetxattr(descriptor, kCreationDateAttribute, value.data(), value.size(), 0) != 0 &&
-        !attributesUnsupported(errno)) {
-      return makeFileErrorFromErrno(errno, path);
-    }
+    ZV_TRY(storeCreationDateOfOpenFile(descriptor, *dates.creationDate, path));
   }
   if (dates.contentModificationDate) {
     struct timespec times[2] = {};
@@ -190,16 +195,7 @@ Result<void> copyCreationDate(int source, int destination, std::string_view path
     date = dateFromStatxTimestamp((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime
                                                                        : status.stx_mtime);
   }
-  std::optional<std::string> text = creationDateText(*date);
-  if (!text) {
-    return makeFileErrorFromErrno(EINVAL, path);
-  }
-  const std::string& value = *text;
-  if (::fsetxattr(destination, kCreationDateAttribute, value.data(), value.size(), 0) != 0 &&
-      !attributesUnsupported(errno)) {
-    return makeFileErrorFromErrno(errno, path);
-  }
-  return {};
+  return storeCreationDateOfOpenFile(destination, *date, path);
 }
 
 Result<bool> hasHiddenExtensionAtURL(const URL& url) {

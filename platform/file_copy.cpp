@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/exclusive_file.h"
 #include "platform/files.h"
 #include "platform/files_internal.h"
 #include "platform/localization.h"
@@ -77,15 +79,38 @@ bool sameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Whether the open source is still what `before` saw, now that `copied` bytes of it were copied:
-// otherwise the copy mixes two versions of the file, or misses its end.
+// Big enough that a large file costs few calls, small enough that a stop is noticed within a
+// fraction of a second.
+constexpr std::uint64_t kKernelCopyChunk = std::uint64_t{1} << 26;
+// Left uninitialised: zeroing it for every small file would cost more than copying the file.
+constexpr std::size_t kBufferSize = std::size_t{1} << 16;
+
+}  // namespace
+
+namespace file_detail {
+
+Result<void> writeAllAt(int output, std::span<const std::uint8_t> bytes, off_t offset,
+                        std::string_view name) {
+  while (!bytes.empty()) {
+    const ssize_t count =
+        retryOnInterrupt([&] { return ::pwrite(output, bytes.data(), bytes.size(), offset); });
+    if (count < 0) {
+      return makeFileErrorFromErrno(errno, name);
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(count));
+    offset += count;
+  }
+  return {};
+}
+
 Result<void> checkUnchangedAfterCopy(int input, const struct stat& before, std::uint64_t copied,
-                                     const std::string& source) {
+                                     std::string_view source) {
   // One byte more than the size promised: a file growing, or one whose size means nothing.
   std::uint8_t beyond = 0;
-  ZV_ASSIGN_OR_RETURN(size_t extra, readSome(input, std::span(&beyond, 1), source));
+  const ssize_t extra =
+      retryOnInterrupt([&] { return ::pread(input, &beyond, 1, static_cast<off_t>(copied)); });
   struct stat after {};
-  if (::fstat(input, &after) != 0) {
+  if (extra < 0 || ::fstat(input, &after) != 0) {
     return makeFileErrorFromErrno(errno, source);
   }
   if (copied != static_cast<std::uint64_t>(before.st_size) || extra != 0 ||
@@ -98,55 +123,70 @@ Result<void> checkUnchangedAfterCopy(int input, const struct stat& before, std::
   return {};
 }
 
-}  // namespace
-
-namespace file_detail {
-
-// Copies `input` to `output` up to the size `status` saw, and no further, so that a file that
-// keeps growing cannot keep the copy going. copy_file_range keeps the bytes in the kernel; where
-// it cannot serve these two files, read and write take over from where it stopped.
-Result<void> copyContent(int input, int output, const struct stat& status,
-                         const std::string& source, const std::string& destination) {
+// Copied up to the size `status` saw and no further, so that a file that keeps growing cannot
+// keep the copy going. copy_file_range keeps the bytes in the kernel; whatever it cannot do,
+// read and write take over from where it stopped, and either do or say which side failed.
+Result<void> copyContent(int input, int output, const struct stat& status, std::string_view source,
+                         std::string_view destination, const std::function<bool()>& shouldStop,
+                         CopyStep* failedStep) {
+  auto failed = [&](CopyStep step, Error error) {
+    if (failedStep != nullptr) {
+      *failedStep = step;
+    }
+    return error;
+  };
   const auto size = static_cast<std::uint64_t>(status.st_size);
   std::uint64_t copied = 0;
-  while (copied < size) {
-    const std::uint64_t chunk = std::min<std::uint64_t>(size - copied, 1 << 30);
-    const ssize_t count = retryOnInterrupt(
-        [&] { return ::copy_file_range(input, nullptr, output, nullptr, chunk, 0); });
-    if (count > 0) {
-      copied += static_cast<std::uint64_t>(count);
-      reportCopyProgress(copied);
-      continue;
+  bool kernelCopies = true;
+  std::unique_ptr<std::uint8_t[]> buffer;
+  do {
+    if (shouldStop && shouldStop()) {
+      return makeUserCancelledError();
     }
-    // Nothing: the file ended early, or lives on a file system whose sizes mean something else.
-    if (count == 0) {
+    const std::uint64_t chunk = std::min(size - copied, kKernelCopyChunk);
+    if (chunk == 0) {
       break;
     }
-    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
-        errno != EPERM) {
-      return makeFileErrorFromErrno(errno, copied == 0 ? source : destination);
-    }
-    break;
-  }
-  if (copied < size) {
-    // Left uninitialised: zeroing 64 KiB for every small file cost more than copying it.
-    constexpr size_t kBufferSize = 1 << 16;
-    std::unique_ptr<std::uint8_t[]> storage(new std::uint8_t[kBufferSize]);
-    std::span<std::uint8_t> buffer(storage.get(), kBufferSize);
-    while (copied < size) {
-      ZV_ASSIGN_OR_RETURN(
-          size_t count,
-          readSome(input, buffer.first(std::min<std::uint64_t>(size - copied, kBufferSize)),
-                   source));
+    if (kernelCopies) {
+      auto inputOffset = static_cast<off_t>(copied);
+      auto outputOffset = static_cast<off_t>(copied);
+      const ssize_t count = retryOnInterrupt(
+          [&] { return ::copy_file_range(input, &inputOffset, output, &outputOffset, chunk, 0); });
+      if (count > 0) {
+        copied += static_cast<std::uint64_t>(count);
+        reportCopyProgress(copied);
+        continue;
+      }
+      // Nothing: the file ended early, which the check below reports.
       if (count == 0) {
         break;
       }
-      ZV_TRY(writeAll(output, buffer.first(count), destination));
-      copied += count;
-      reportCopyProgress(copied);
+      kernelCopies = false;
     }
+    if (!buffer) {
+      buffer.reset(new std::uint8_t[kBufferSize]);
+    }
+    const std::size_t wanted = std::min<std::uint64_t>(chunk, kBufferSize);
+    const ssize_t count = retryOnInterrupt(
+        [&] { return ::pread(input, buffer.get(), wanted, static_cast<off_t>(copied)); });
+    if (count < 0) {
+      return failed(CopyStep::kReading, makeFileErrorFromErrno(errno, source));
+    }
+    if (count == 0) {
+      break;
+    }
+    if (auto written = writeAllAt(output, std::span(buffer.get(), static_cast<size_t>(count)),
+                                  static_cast<off_t>(copied), destination);
+        !written) {
+      return failed(CopyStep::kWriting, std::move(written).error());
+    }
+    copied += static_cast<std::uint64_t>(count);
+    reportCopyProgress(copied);
+  } while (copied < size);
+  if (auto unchanged = checkUnchangedAfterCopy(input, status, copied, source); !unchanged) {
+    return failed(CopyStep::kReading, std::move(unchanged).error());
   }
-  return checkUnchangedAfterCopy(input, status, copied, source);
+  return {};
 }
 
 // Copies the open regular file to a new file at `destination`, created private to the user; a
