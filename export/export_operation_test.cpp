@@ -1,13 +1,11 @@
 #include "export/export_operation.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -18,11 +16,8 @@
 #include "platform/file_attributes.h"
 #include "platform/file_lock.h"
 #include "platform/files.h"
-#include "platform/log.h"
-#include "platform/operation_queue.h"
 #include "platform/private_mounts_for_testing.h"
 #include "platform/run_loop_main_queue.h"
-#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 #include "source/memory_source_library.h"
 #include "testsupport/fault_injecting_source_library.h"
@@ -114,7 +109,7 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
   }
 
   // A library whose exporter writes the payloads added so far, with every call passing through
-  // beforeCall_ and open to injected failures.
+  // the hooks set so far and open to injected failures.
   std::shared_ptr<FaultInjectingSourceLibrary> makeLibrary(
       source::LibraryContents contents, std::optional<URL> libraryFolder = std::nullopt,
       source::MemorySourceLibrary::ItemExporter exporter = nullptr) {
@@ -136,16 +131,8 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
         std::make_shared<source::MemorySourceLibrary>(std::move(contents), std::move(exporter));
     memory->setLibraryFolderURL(std::move(libraryFolder));
     auto library = std::make_shared<FaultInjectingSourceLibrary>(memory);
-    library->setBeforeCall([this](SourceCall call) {
-      if (beforeCall_) {
-        beforeCall_(call);
-      }
-    });
-    library->setBeforeItem([this](const DatabaseItem& handedOver) {
-      if (beforeItem_) {
-        beforeItem_(handedOver);
-      }
-    });
+    library->setBeforeCall(beforeCall_);
+    library->setBeforeItem(beforeItem_);
     return library;
   }
 
@@ -756,51 +743,48 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
   contents.labels = {{u"L1", u"Label", std::nullopt}};
   contents.folderCollections = {{u"F1", u"Folder", {u"N0"}}};
   contents.tagCollections = {{u"T1", u"Tags", {{u"tag"}}, 0}};
+  // When the cancel comes: at the use number `use` of a source call, as the second bookmark is
+  // handed over, or at the first post to the main queue after the metadata step's log line, when
+  // it is too late to stop the file being written.
+  enum class When { kBeforeTheRun, kAtCall, kBetweenBookmarks, kWritingMetadata };
   struct Case {
     const char* name;
-    std::int64_t expectedExported;     // the item being exported when the cancel came is finished
-    std::optional<SourceCall> atCall;  // as the call's use number `use` begins
-    int use;
-    // Else, as the second bookmark is handed over, or at the first post to the main queue after
-    // the log line of the metadata step.
-    enum class After { kNothing, kABookmark, kMetadataLogLine } after;
-    bool beforeTheRun;
-    bool metadataFileWritten;  // the cancel came too late to stop it
+    std::int64_t expectedExported;  // the item being exported when the cancel came is finished
+    When when;
+    SourceCall call = SourceCall::exportItem;
+    int use = 0;
   };
-  using After = Case::After;
   const Case cases[] = {
-      {"before the run", 0, std::nullopt, 0, After::kNothing, true, false},
-      {"exporting the first note", 1, SourceCall::exportItem, 0, After::kNothing, false, false},
-      {"exporting the last note", 4, SourceCall::exportItem, 3, After::kNothing, false, false},
-      {"between two bookmarks", 5, std::nullopt, 0, After::kABookmark, false, false},
-      {"exporting the image", 7, SourceCall::exportItem, 4, After::kNothing, false, false},
-      {"fetching folder collections", 7, SourceCall::getFolderCollections, 0, After::kNothing,
-       false, false},
-      {"fetching labels", 7, SourceCall::getLabels, 0, After::kNothing, false, false},
-      {"fetching tag collections", 7, SourceCall::getTagCollections, 0, After::kNothing, false,
-       false},
-      {"writing the metadata file", 7, std::nullopt, 0, After::kMetadataLogLine, false, true},
+      {"before the run", 0, When::kBeforeTheRun},
+      {"exporting the first note", 1, When::kAtCall},
+      {"exporting the last note", 4, When::kAtCall, SourceCall::exportItem, 3},
+      {"between two bookmarks", 5, When::kBetweenBookmarks},
+      {"exporting the image", 7, When::kAtCall, SourceCall::exportItem, 4},
+      {"fetching folder collections", 7, When::kAtCall, SourceCall::getFolderCollections},
+      {"fetching labels", 7, When::kAtCall, SourceCall::getLabels},
+      {"fetching tag collections", 7, When::kAtCall, SourceCall::getTagCollections},
+      {"writing the metadata file", 7, When::kWritingMetadata},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     int uses = 0;
     beforeCall_ = [&](SourceCall call) {
-      if (call == c.atCall && uses++ == c.use) {
+      if (c.when == When::kAtCall && call == c.call && uses++ == c.use) {
         cancelTwice();
       }
     };
     beforeItem_ = [&](const DatabaseItem& handedOver) {
-      if (c.after == After::kABookmark && handedOver.id == u"B2") {
+      if (c.when == When::kBetweenBookmarks && handedOver.id == u"B2") {
         cancelTwice();
       }
     };
     cancelWhen_ = [&] {
-      return c.after == After::kMetadataLogLine &&
+      return c.when == When::kWritingMetadata &&
              readFileText(pathOf(u"log.txt")).value_or("").find("Preparing metadata file") !=
                  std::string::npos;
     };
     Outcome outcome = runExport(makeLibrary(contents), true, true, [&](ZVExportOperation&) {
-      if (c.beforeTheRun) {
+      if (c.when == When::kBeforeTheRun) {
         cancelTwice();
       }
     });
@@ -808,14 +792,12 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
                 IsError(platform::kCocoaErrorDomain, platform::kUserCancelledErrorCode));
     EXPECT_EQ(outcome.callbacks, 1);
     EXPECT_FALSE(outcome.metadataFile);
-    EXPECT_EQ(platform::itemIsReachableAtURL(metadataFile()), c.metadataFileWritten);
+    EXPECT_EQ(platform::itemIsReachableAtURL(metadataFile()), c.when == When::kWritingMetadata);
     EXPECT_EQ(outcome.summary.exportedTotal(), c.expectedExported);
     // A cancel before the run is logged before the run's log is opened.
-    EXPECT_EQ(outcome.logCount("User requested cancellation"), c.beforeTheRun ? 0 : 2);
+    EXPECT_EQ(outcome.logCount("User requested cancellation"),
+              c.when == When::kBeforeTheRun ? 0 : 2);
   }
-  beforeCall_ = nullptr;
-  beforeItem_ = nullptr;
-  cancelWhen_ = nullptr;
 }
 
 TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOther) {
