@@ -7,7 +7,6 @@
 
 #include "platform/file_attributes.h"
 #include "platform/files.h"
-#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
@@ -50,12 +49,10 @@ TEST(RestoreItemDates, GivesTheFileTheDatesTheItemHasAndSaysWhetherItDid) {
     if (c.fileExists) {
       ASSERT_TRUE(testsupport::writeFileText(file.fileSystemPath(), ""));
     }
-    const auto before = platform::contentModificationDateAtURL(file);
-    const auto bornBefore = platform::creationDateAtURL(file);
-    before.ignoreError();  // only the existing files' dates are compared
-    bornBefore.ignoreError();
+    const Date before =
+        c.fileExists ? platform::contentModificationDateAtURL(file).value() : Date{};
+    const Date bornBefore = c.fileExists ? platform::creationDateAtURL(file).value() : Date{};
     source::DatabaseItem item;
-    item.id = u"I";
     item.creationDate = c.creationDate;
     item.modificationDate = c.modificationDate;
 
@@ -70,10 +67,9 @@ TEST(RestoreItemDates, GivesTheFileTheDatesTheItemHasAndSaysWhetherItDid) {
       continue;
     }
     EXPECT_EQ(platform::contentModificationDateAtURL(file).value(),
-              c.modificationDate.value_or(before.value()));
+              c.modificationDate.value_or(before));
     if (keepsCreationDates) {
-      EXPECT_EQ(platform::creationDateAtURL(file).value(),
-                c.creationDate.value_or(bornBefore.value()));
+      EXPECT_EQ(platform::creationDateAtURL(file).value(), c.creationDate.value_or(bornBefore));
     }
   }
 }
