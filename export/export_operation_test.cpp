@@ -732,20 +732,20 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
   struct Case {
     const char* name;
     std::int64_t expectedExported;  // the item being exported when the cancel came is finished
+    SourceCall call;
     When when;
-    SourceCall call = SourceCall::exportItem;
     int use = 0;
   };
   const Case cases[] = {
-      {"before the run", 0, When::kBeforeTheRun},
-      {"exporting the first note", 1, When::kAtCall},
-      {"exporting the last note", 4, When::kAtCall, SourceCall::exportItem, 3},
-      {"between two bookmarks", 5, When::kBetweenBookmarks},
-      {"exporting the image", 7, When::kAtCall, SourceCall::exportItem, 4},
-      {"fetching folder collections", 7, When::kAtCall, SourceCall::getFolderCollections},
-      {"fetching labels", 7, When::kAtCall, SourceCall::getLabels},
-      {"fetching tag collections", 7, When::kAtCall, SourceCall::getTagCollections},
-      {"writing the metadata file", 7, When::kWritingMetadata},
+      {"before the run", 0, SourceCall::exportItem, When::kBeforeTheRun},
+      {"exporting the first note", 1, SourceCall::exportItem, When::kAtCall},
+      {"exporting the last note", 4, SourceCall::exportItem, When::kAtCall, 3},
+      {"between two bookmarks", 5, SourceCall::exportItem, When::kBetweenBookmarks},
+      {"exporting the image", 7, SourceCall::exportItem, When::kAtCall, 4},
+      {"fetching folder collections", 7, SourceCall::getFolderCollections, When::kAtCall},
+      {"fetching labels", 7, SourceCall::getLabels, When::kAtCall},
+      {"fetching tag collections", 7, SourceCall::getTagCollections, When::kAtCall},
+      {"writing the metadata file", 7, SourceCall::exportItem, When::kWritingMetadata},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

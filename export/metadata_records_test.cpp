@@ -131,7 +131,7 @@ std::vector<ItemRecord> manyItems(int count, std::deque<std::u16string>& text) {
     if (i % 3 != 1) {
       item.label = i % 3 == 0 ? u"L1" : u"L2";
     }
-    items.push_back(std::move(item));
+    items.push_back(item);
   }
   // The same identifier labelled again far from its first record, past the offsets kept in
   // memory: it stays where it was first labelled, under its last label.
