@@ -12,6 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zv::platform::bplist {
 
 inline constexpr std::uint8_t kMagic[] = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
@@ -197,6 +201,18 @@ inline ObjectHead readOwnObjectHead(const std::uint8_t* in) {
 inline bool widenAscii(char16_t* out, const std::uint8_t* in, std::size_t size) {
   static_assert(std::endian::native == std::endian::little, "the spreading below is little-endian");
   std::uint32_t high = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes a step where the instruction set allows: strings are most of what we read.
+  const __m128i zero = _mm_setzero_si128();
+  int highBits = 0;
+  for (; size >= 16; out += 16, in += 16, size -= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    highBits |= _mm_movemask_epi8(bytes);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+  }
+  high = highBits == 0 ? 0 : 0x80;
+#endif
   for (; size >= 4; out += 4, in += 4, size -= 4) {
     std::uint32_t bytes = 0;
     std::memcpy(&bytes, in, 4);

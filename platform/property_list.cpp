@@ -104,7 +104,7 @@ PropertyList& PropertyListDictionary::set(std::u16string key, PropertyList value
     entries_[index].value = std::move(value);
     return entries_[index].value;
   }
-  entries_.push_back(Entry{std::move(key), std::move(value)});
+  entries_.emplace_back(std::move(key), std::move(value));
   indexLastEntry();
   return entries_.back().value;
 }
@@ -113,7 +113,7 @@ PropertyList& PropertyListDictionary::findOrAdd(std::u16string key) {
   if (const std::size_t index = indexOf(key); index != kNotFound) {
     return entries_[index].value;
   }
-  entries_.push_back(Entry{std::move(key), PropertyList()});
+  entries_.emplace_back(std::move(key));
   indexLastEntry();
   return entries_.back().value;
 }
