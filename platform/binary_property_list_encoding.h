@@ -55,11 +55,20 @@ inline unsigned log2OfWidth(unsigned width) {
   return static_cast<unsigned>(std::countr_zero(width));
 }
 
-// Both loops below take four code units a step: strings are most of a metadata file.
+// Both loops below take several code units a step: strings are most of a metadata file.
 inline bool isAscii(std::u16string_view text) {
   const char16_t* units = text.data();
   std::size_t size = text.size();
   std::uint64_t high = 0;
+#if defined(__SSE2__)
+  __m128i highUnits = _mm_setzero_si128();
+  for (; size >= 8; units += 8, size -= 8) {
+    highUnits = _mm_or_si128(highUnits, _mm_loadu_si128(reinterpret_cast<const __m128i*>(units)));
+  }
+  std::uint64_t halves[2];
+  std::memcpy(halves, &highUnits, sizeof halves);
+  high = halves[0] | halves[1];
+#endif
   for (; size >= 4; units += 4, size -= 4) {
     std::uint64_t word = 0;
     std::memcpy(&word, units, 8);
@@ -128,6 +137,14 @@ inline std::uint8_t* putMarker(std::uint8_t* out, std::uint8_t marker, std::uint
 
 inline void narrowAscii(std::uint8_t* out, const char16_t* text, std::size_t size) {
   static_assert(std::endian::native == std::endian::little, "the packing below is little-endian");
+#if defined(__SSE2__)
+  // The units are ASCII, so the saturating pack keeps each one as it is.
+  for (; size >= 16; out += 16, text += 16, size -= 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(low, high));
+  }
+#endif
   for (; size >= 4; out += 4, text += 4, size -= 4) {
     std::uint64_t word = 0;
     std::memcpy(&word, text, 8);

@@ -136,6 +136,43 @@ TEST(BinaryPropertyListTest, EncodesScalarsAsOtherReadersExpect) {
   }
 }
 
+TEST(BinaryPropertyListTest, WritesLongStringsAsciiOnlyWhenEveryUnitIs) {
+  struct Case {
+    const char* name;
+    std::optional<std::size_t> at;
+    char16_t unit;
+  };
+  // 40 units, so that a unit falls in each part of the loops that test and narrow them.
+  const Case cases[] = {
+      {"all ASCII", std::nullopt, u'a'},
+      {"e acute first", 0, u'\u00e9'},
+      {"L stroke, low byte ASCII, in the second eight", 9, u'\u0141'},
+      {"e acute in the second sixteen", 20, u'\u00e9'},
+      {"e acute last", 39, u'\u00e9'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::u16string text;
+    for (std::size_t i = 0; i < 40; ++i) {
+      text.push_back(i == c.at ? c.unit : static_cast<char16_t>(u'a' + i % 26));
+    }
+    const bool ascii = !c.at.has_value();
+    Bytes expected = {static_cast<std::uint8_t>(ascii ? 0x5F : 0x6F), 0x10, 40};
+    for (char16_t unit : text) {
+      if (!ascii) {
+        expected.push_back(static_cast<std::uint8_t>(unit >> 8));
+      }
+      expected.push_back(static_cast<std::uint8_t>(unit));
+    }
+    auto bytes = writeBinaryPropertyList(PropertyList(text));
+    ASSERT_THAT(bytes, IsOk());
+    EXPECT_EQ(objectArea(*bytes), expected);
+    auto read = readBinaryPropertyList(*bytes);
+    ASSERT_THAT(read, IsOk());
+    EXPECT_EQ(*read, PropertyList(text));
+  }
+}
+
 TEST(BinaryPropertyListTest, StoresEqualScalarsOnceButNeverMergesContainers) {
   PropertyList::Dictionary dictionary;
   dictionary.set(u"a", u"a");
