@@ -104,7 +104,8 @@ class PropertyListDictionary {
   /// new value. Returns the stored value.
   PropertyList& set(std::u16string key, PropertyList value);
   /// The value stored under key; when key is new, an empty dictionary stored last under it.
-  /// Lets a reader build a value where it will live instead of building and then moving it.
+  /// Lets a reader build a value where it will live instead of building and then moving it; the
+  /// reference holds until an added key outgrows the room reserve() made.
   PropertyList& findOrAdd(std::u16string key);
   /// Removes key if present (later keys move up one place); returns whether it was present.
   bool erase(std::u16string_view key);
