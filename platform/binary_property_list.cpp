@@ -509,11 +509,21 @@ class BinaryReader {
   }
 
   bool readString(std::size_t position, bool ascii, PropertyList& out) {
+    std::u16string text;
+    if (!decodeString(position, ascii, text)) {
+      return false;
+    }
+    out = PropertyList(std::move(text));
+    return true;
+  }
+
+  // Decodes the string object whose marker is at position into text.
+  bool decodeString(std::size_t position, bool ascii, std::u16string& text) {
     std::uint64_t count = 0;
     if (!readCount(position, count) || !fits(position, count, ascii ? 1 : 2) || !spend(count * 2)) {
       return false;
     }
-    std::u16string text(static_cast<std::size_t>(count), u'\0');
+    text.assign(static_cast<std::size_t>(count), u'\0');
     if (ascii) {
       if (!widenAscii(text.data(), &bytes_[position], text.size())) {
         return failDamaged(u"an ASCII string holds a non-ASCII byte");
@@ -527,8 +537,26 @@ class BinaryReader {
         return failDamaged(u"a string is not valid UTF-16");
       }
     }
-    out = PropertyList(std::move(text));
     return true;
+  }
+
+  // Reads dictionary key ref into text without building a value around it.
+  bool readKey(std::uint64_t ref, std::size_t depth, std::u16string& text) {
+    std::size_t position = 0;
+    if (!objectStart(ref, position)) {
+      return false;
+    }
+    const unsigned type = bytes_[position] >> 4;
+    if (type == 0x5 || type == 0x6) {
+      return decodeString(position, type == 0x5, text);
+    }
+    // Whatever else it is, it is read as a value would be, so a damaged key reports the same
+    // fault as a damaged value.
+    PropertyList key;
+    if (!readObject(ref, depth, key)) {
+      return false;
+    }
+    return failDamaged(u"a dictionary key is not a string");
   }
 
   bool readInteger(std::size_t position, PropertyList& out) {
@@ -682,21 +710,18 @@ class BinaryReader {
     }
     PropertyList::Dictionary dictionary;
     dictionary.reserve(static_cast<std::size_t>(count));
-    PropertyList key;
-    PropertyList value;
+    std::u16string key;
     const std::size_t valuesStart = position + count * refWidth_;
     for (std::uint64_t i = 0; i < count; ++i) {
-      if (!readObject(bigEndian(position + i * refWidth_, refWidth_), depth + 1, key)) {
+      if (!readKey(bigEndian(position + i * refWidth_, refWidth_), depth + 1, key)) {
         return false;
       }
-      std::u16string* keyText = key.asString();
-      if (keyText == nullptr) {
-        return failDamaged(u"a dictionary key is not a string");
-      }
+      // Reserved above, so the entry stays where it is while its value is read into it; a
+      // repeated key takes the later value in the earlier place.
+      PropertyList& value = dictionary.findOrAdd(std::move(key));
       if (!readObject(bigEndian(valuesStart + i * refWidth_, refWidth_), depth + 1, value)) {
         return false;
       }
-      dictionary.set(std::move(*keyText), std::move(value));
     }
     out = PropertyList(std::move(dictionary));
     return true;

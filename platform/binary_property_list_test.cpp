@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,43 @@ TEST(BinaryPropertyListTest, EncodesScalarsAsOtherReadersExpect) {
   }
 }
 
+TEST(BinaryPropertyListTest, WritesLongStringsAsciiOnlyWhenEveryUnitIs) {
+  struct Case {
+    const char* name;
+    std::optional<std::size_t> at;
+    char16_t unit;
+  };
+  // 40 units, so that a unit falls in each part of the loops that test and narrow them.
+  const Case cases[] = {
+      {"all ASCII", std::nullopt, u'a'},
+      {"e acute first", 0, u'\u00e9'},
+      {"L stroke, low byte ASCII, in the second eight", 9, u'\u0141'},
+      {"e acute in the second sixteen", 20, u'\u00e9'},
+      {"e acute last", 39, u'\u00e9'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::u16string text;
+    for (std::size_t i = 0; i < 40; ++i) {
+      text.push_back(i == c.at ? c.unit : static_cast<char16_t>(u'a' + i % 26));
+    }
+    const bool ascii = !c.at.has_value();
+    Bytes expected = {static_cast<std::uint8_t>(ascii ? 0x5F : 0x6F), 0x10, 40};
+    for (char16_t unit : text) {
+      if (!ascii) {
+        expected.push_back(static_cast<std::uint8_t>(unit >> 8));
+      }
+      expected.push_back(static_cast<std::uint8_t>(unit));
+    }
+    auto bytes = writeBinaryPropertyList(PropertyList(text));
+    ASSERT_THAT(bytes, IsOk());
+    EXPECT_EQ(objectArea(*bytes), expected);
+    auto read = readBinaryPropertyList(*bytes);
+    ASSERT_THAT(read, IsOk());
+    EXPECT_EQ(*read, PropertyList(text));
+  }
+}
+
 TEST(BinaryPropertyListTest, StoresEqualScalarsOnceButNeverMergesContainers) {
   PropertyList::Dictionary dictionary;
   dictionary.set(u"a", u"a");
@@ -217,6 +255,16 @@ Bytes doublingArrays(std::size_t levels) {
   return assemble(objects);
 }
 
+// An ASCII string object of 40 letters, with byte 0xE9 at badAt when given: long enough that
+// each part of the widening loop sees a byte.
+Bytes longAsciiString(std::optional<std::size_t> badAt = std::nullopt) {
+  Bytes object = {0x5F, 0x10, 40};
+  for (std::size_t i = 0; i < 40; ++i) {
+    object.push_back(i == badAt ? 0xE9 : static_cast<std::uint8_t>('a' + i % 26));
+  }
+  return assemble({object});
+}
+
 TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
   const Bytes valid = assemble({{0xA1, 1}, {0x51, 'x'}});
   ASSERT_TRUE(readBinaryPropertyList(valid).ok());
@@ -265,6 +313,14 @@ TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
       {"lone surrogate", assemble({{0x61, 0xD8, 0x00}}), "a string is not valid UTF-16"},
       {"non-ASCII byte in ASCII string", assemble({{0x51, 0xE9}}),
        "an ASCII string holds a non-ASCII byte"},
+      {"non-ASCII first byte of a long string", longAsciiString(0),
+       "an ASCII string holds a non-ASCII byte"},
+      {"non-ASCII byte in the second sixteen", longAsciiString(17),
+       "an ASCII string holds a non-ASCII byte"},
+      {"non-ASCII last byte of a long string", longAsciiString(39),
+       "an ASCII string holds a non-ASCII byte"},
+      {"key is a container that contains itself", assemble({{0xD1, 1, 2}, {0xA1, 1}, {0x08}}),
+       "a container contains itself"},
       {"integer beyond 64 bits", assemble({{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}}),
        "an integer is outside the 64-bit range"},
       {"integer width 32 bytes", assemble({{0x15, 0}}), "an integer has an invalid width"},
@@ -289,6 +345,9 @@ TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
 }
 
 TEST(BinaryPropertyListTest, ReadsWhatOtherWritersProduceButWeDoNot) {
+  PropertyList::Dictionary repeatedKey;
+  repeatedKey.set(u"k", 3);
+  repeatedKey.set(u"j", 2);
   struct Case {
     const char* name;
     Bytes input;
@@ -304,6 +363,12 @@ TEST(BinaryPropertyListTest, ReadsWhatOtherWritersProduceButWeDoNot) {
        PropertyList(std::int64_t{0xFFFFFFFF})},
       {"shared array", assemble({{0xA2, 1, 1}, {0xA1, 2}, {0x10, 3}}),
        PropertyList(PropertyList::Array{PropertyList::Array{3}, PropertyList::Array{3}})},
+      {"long ASCII string", longAsciiString(),
+       PropertyList(u"abcdefghijklmnopqrstuvwxyzabcdefghijklmn")},
+      {"repeated key keeps its place and takes the later value",
+       assemble(
+           {{0xD3, 1, 2, 1, 3, 4, 5}, {0x51, 'k'}, {0x51, 'j'}, {0x10, 1}, {0x10, 2}, {0x10, 3}}),
+       PropertyList(repeatedKey)},
       {"eight-byte references", assemble({{0xA1, 0, 0, 0, 0, 0, 0, 0, 1}, {0x08}}, 0, 8, 8),
        PropertyList(PropertyList::Array{false})},
   };

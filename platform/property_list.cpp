@@ -104,7 +104,21 @@ PropertyList& PropertyListDictionary::set(std::u16string key, PropertyList value
     entries_[index].value = std::move(value);
     return entries_[index].value;
   }
-  entries_.push_back(Entry{std::move(key), std::move(value)});
+  entries_.emplace_back(std::move(key), std::move(value));
+  indexLastEntry();
+  return entries_.back().value;
+}
+
+PropertyList& PropertyListDictionary::findOrAdd(std::u16string key) {
+  if (const std::size_t index = indexOf(key); index != kNotFound) {
+    return entries_[index].value;
+  }
+  entries_.emplace_back(std::move(key));
+  indexLastEntry();
+  return entries_.back().value;
+}
+
+void PropertyListDictionary::indexLastEntry() {
   if (entries_.size() > kLinearScanLimit) {
     if (entries_.size() * 2 > slots_.size()) {
       rebuildIndex();
@@ -112,7 +126,6 @@ PropertyList& PropertyListDictionary::set(std::u16string key, PropertyList value
       indexEntry(entries_.size() - 1);
     }
   }
-  return entries_.back().value;
 }
 
 bool PropertyListDictionary::erase(std::u16string_view key) {

@@ -103,6 +103,10 @@ class PropertyListDictionary {
   /// Stores value under key: a new key goes last, an existing key keeps its place and gets the
   /// new value. Returns the stored value.
   PropertyList& set(std::u16string key, PropertyList value);
+  /// The value stored under key; when key is new, an empty dictionary stored last under it.
+  /// Lets a reader build a value where it will live instead of building and then moving it; the
+  /// reference holds until an added key outgrows the room reserve() made.
+  PropertyList& findOrAdd(std::u16string key);
   /// Removes key if present (later keys move up one place); returns whether it was present.
   bool erase(std::u16string_view key);
   void reserve(std::size_t count);
@@ -115,6 +119,7 @@ class PropertyListDictionary {
   std::size_t indexOf(std::u16string_view key) const;
   void rebuildIndex();
   void indexEntry(std::size_t entryIndex);
+  void indexLastEntry();
 
   std::vector<Entry> entries_;
   // Open-addressing table of entry positions plus one (0 marks a free slot); built only once a
