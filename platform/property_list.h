@@ -206,6 +206,12 @@ class PropertyList {
 };
 
 struct PropertyListDictionaryEntry {
+  // Spelled out, so that entries are built in place on every compiler.
+  PropertyListDictionaryEntry() = default;
+  explicit PropertyListDictionaryEntry(std::u16string&& entryKey) : key(std::move(entryKey)) {}
+  PropertyListDictionaryEntry(std::u16string&& entryKey, PropertyList&& entryValue)
+      : key(std::move(entryKey)), value(std::move(entryValue)) {}
+
   std::u16string key;
   PropertyList value;
 
