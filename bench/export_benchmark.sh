@@ -9,6 +9,7 @@
 #                                                        per copy, and as many files)
 # ZV_EXPORT names the executable (default: build/bin/zelvar-export); ZV_ROUNDS how often each
 # is timed (default 3, the median counts); TMPDIR where everything is written (default /tmp).
+# ZV_PAYLOAD_SIZE gives every payload that many bytes (default: 1 to 4 KB each).
 #
 # Nothing is deleted until the end: on some file systems (ext4 without a journal, for one)
 # creating files right after many were deleted is several times slower, which would charge
@@ -69,7 +70,7 @@ steps=()
 for items in "${sizes[@]}"; do
   library="$work/library-$items"
   echo "generating $items items..." >&2
-  python3 bench/generate_snapshot.py "$items" "$library"
+  python3 bench/generate_snapshot.py "$items" "$library" ${ZV_PAYLOAD_SIZE:+--payload-size "$ZV_PAYLOAD_SIZE"}
   payload_files=$(find "$library/payload" -type f | wc -l)
   payload_kb=$(du -sk "$library/payload" | cut -f1)
   sync
