@@ -12,10 +12,6 @@
 
 namespace zv::app {
 
-inline constexpr char16_t kZelvarBundleIdentifier[] = u"org.example.zelvar";
-inline constexpr char16_t kZelvar4BundleIdentifier[] = u"org.example.zelvar4";
-inline constexpr char16_t kQuennetBundleIdentifier[] = u"org.example.quennet";
-
 /// The alert that ends an import attempt.
 struct Alert {
   std::u16string messageText;
@@ -29,19 +25,18 @@ struct Alert {
 using SourceApplicationFactory =
     std::function<std::shared_ptr<source::SourceLibrary>(std::u16string_view bundleIdentifier)>;
 
-/// What an import needs once every check has passed.
-struct CheckedApplications {
-  std::shared_ptr<source::SourceLibrary> zelvar;
-  platform::URL quennetURL;
-};
-
 /// True when a Zelvar short version string is 1.4.2 or later (a missing version is 0.0.0).
 bool isSupportedZelvarVersion(std::u16string_view version);
 
-/// The checks before an import: Zelvar located (the version-4 identifier first), new enough,
-/// launched behind this program and willing to be controlled; Quennet located. done is called
-/// once, on the main queue, with the applications or with the alert that ended the checks.
-void checkApplications(platform::Workspace& workspace, SourceApplicationFactory makeSource,
-                       std::function<void(std::variant<CheckedApplications, Alert>)> done);
+/// The checks on the source before an import: Zelvar located (the version-4 identifier
+/// first), new enough, launched behind this program and willing to be controlled. done is
+/// called once, on the main queue, with the scripting handle or with the alert that ended the
+/// checks. The identifiers are those of platform/bundle_info.h.
+void checkZelvar(platform::Workspace& workspace, const SourceApplicationFactory& makeSource,
+                 std::function<void(std::variant<std::shared_ptr<source::SourceLibrary>, Alert>)>
+                     done);
+
+/// The check on the target: where Quennet is installed, or the alert when it is not.
+std::variant<platform::URL, Alert> checkQuennet(const platform::Workspace& workspace);
 
 }  // namespace zv::app
