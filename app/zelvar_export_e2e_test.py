@@ -8,6 +8,8 @@ zelvar-weblink is expected beside zelvar-export.
 import json
 import os
 import plistlib
+import re
+import shutil
 import signal
 import stat
 import subprocess
@@ -70,6 +72,13 @@ def raw_control_characters(text):
     """The control characters in text other than line feeds and tabs."""
     return sorted({c for c in text
                    if (ord(c) < 0x20 and c not in "\n\t") or 0x7f <= ord(c) < 0xa0})
+
+
+LOG_FOLDER = "Library/Zelvar Importer/Logs"
+LOG_PREFIX = "Zelvar Importer_"
+# The log line prefix, then version(build); operating system; computer; uptime in seconds.
+LOG_HEADER = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} Zelvar Importer\[\d+:\d+\] "
+                        r"[^;]+\([^;]+\); (?:[^;]+, )?Linux [^;]+; [^;]*; \d+\n$")
 
 
 def abandoned_folders(folder):
@@ -178,8 +187,10 @@ class DemoLibraryTest(ExportTestCase):
         everything = sorted(os.path.relpath(os.path.join(top, name), self.container)
                             for top, folders, files in os.walk(self.container)
                             for name in folders + files)
-        self.assertEqual([p for p in everything if not p.startswith("Zelvar/Zelvar/")],
-                         [".Zelvar.lock", "Zelvar", "Zelvar/Zelvar", "Zelvar/Zelvar.plist"])
+        self.assertEqual([p for p in everything
+                          if not p.startswith(("Zelvar/Zelvar/", LOG_FOLDER + "/"))],
+                         [".Zelvar.lock", "Library", "Library/Zelvar Importer", LOG_FOLDER,
+                          "Zelvar", "Zelvar/Zelvar", "Zelvar/Zelvar.plist"])
 
     def test_options_leave_out_passwords_and_encrypted_items(self):
         cases = [
@@ -421,6 +432,96 @@ class WebLinkCommandTest(ExportTestCase):
                                         timeout=TIMEOUT)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertTrue(result.stdout.startswith("Usage: zelvar-weblink"))
+
+
+class RunLogTest(ExportTestCase):
+    def logs(self):
+        folder = os.path.join(self.container, LOG_FOLDER)
+        return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
+    def read_log(self, name):
+        with open(os.path.join(self.container, LOG_FOLDER, name), encoding="utf-8") as log:
+            return log.read()
+
+    def plant_logs(self, names):
+        os.makedirs(os.path.join(self.container, LOG_FOLDER))
+        for name in names:
+            with open(os.path.join(self.container, LOG_FOLDER, name), "w") as planted:
+                planted.write("planted\n")
+
+    def test_a_run_keeps_a_private_log_that_begins_with_the_header(self):
+        for arguments, on_standard_error in [([], False), (["--verbose"], True)]:
+            with self.subTest(arguments):
+                before = self.logs()
+                result = self.run_export(*arguments)
+                self.hand_over(result)
+                new = sorted(set(self.logs()) - set(before))
+                self.assertEqual(len(new), 1, self.logs())
+                self.assertRegex(new[0], r"^Zelvar Importer_\d{4}-\d\d-\d\d-\d{6}(-\d+)?\.log$")
+                path = os.path.join(self.container, LOG_FOLDER, new[0])
+                self.assertEqual(stat.S_IMODE(os.lstat(path).st_mode), 0o600)
+                text = self.read_log(new[0])
+                self.assertRegex(text.splitlines(True)[0], LOG_HEADER)
+                self.assertIn("*** Export started", text)
+                self.assertIn("Exporting item: N1", text)
+                self.assertEqual("*** Export started" in result.stderr, on_standard_error)
+        for folder in ["Library", "Library/Zelvar Importer", LOG_FOLDER]:
+            mode = stat.S_IMODE(os.stat(os.path.join(self.container, folder)).st_mode)
+            self.assertEqual(mode, 0o700, folder)
+
+    def test_header_names_this_version(self):
+        self.hand_over(self.run_export())
+        version = self.run_export("--version", container=False).stdout
+        short, build = re.match(r".*\) (\S+) \(build (\S+)\)", version).groups()
+        header = self.read_log(self.logs()[0]).splitlines()[0]
+        self.assertIn("] %s(%s); " % (short, build), header)
+
+    def test_no_log_keeps_none(self):
+        self.hand_over(self.run_export("--no-log"))
+        self.assertFalse(os.path.exists(os.path.join(self.container, "Library")))
+
+    def test_ten_logs_at_most_stay_and_other_files_are_left_alone(self):
+        earlier = [LOG_PREFIX + "2026-01-01-0000%02d.log" % n for n in range(12)]
+        self.plant_logs(earlier + ["notes.txt", "Zelvar Importer.log"])
+        self.hand_over(self.run_export())
+        logs = self.logs()
+        self.assertIn("notes.txt", logs)
+        self.assertIn("Zelvar Importer.log", logs)
+        ours = [name for name in logs if name.startswith(LOG_PREFIX)]
+        self.assertEqual(len(ours), 10, logs)
+        self.assertEqual(len(set(ours) - set(earlier)), 1, logs)
+
+    def test_a_run_in_the_same_second_as_another_keeps_a_log_of_its_own(self):
+        # The names of the next seconds are taken, as by runs a moment before; nine of them, so
+        # that none is pruned. A run slower to start than that proves nothing and is repeated.
+        for _ in range(3):
+            shutil.rmtree(self.container, ignore_errors=True)
+            now = time.time()
+            taken = [LOG_PREFIX + time.strftime("%Y-%m-%d-%H%M%S", time.localtime(now + delta)) +
+                     ".log" for delta in range(9)]
+            self.plant_logs(taken)
+            self.hand_over(self.run_export())
+            new = sorted(set(self.logs()) - set(taken))
+            self.assertEqual(len(new), 1, self.logs())
+            if not new[0].endswith("-2.log"):
+                self.assertNotIn(new[0], taken)
+                continue
+            self.assertIn(new[0][:-len("-2.log")] + ".log", taken)
+            self.assertRegex(self.read_log(new[0]).splitlines(True)[0], LOG_HEADER)
+            for name in taken:
+                self.assertEqual(self.read_log(name), "planted\n", name)
+            return
+        self.fail("no run started within the seconds whose names were taken")
+
+    def test_a_log_that_cannot_be_kept_does_not_stop_the_export(self):
+        victim = os.path.join(self.folder, "victim")
+        os.makedirs(victim)
+        os.makedirs(os.path.join(self.container, "Library", "Zelvar Importer"))
+        os.symlink(victim, os.path.join(self.container, LOG_FOLDER))
+        result = self.run_export()
+        self.hand_over(result)
+        self.assertEqual(os.listdir(victim), [])
+        self.assertNotIn("log", result.stderr.lower())
 
 
 class CommandLineTest(ExportTestCase):
