@@ -473,6 +473,16 @@ class RunLogTest(ExportTestCase):
         self.hand_over(self.run_export("--no-log"))
         self.assertFalse(os.path.exists(os.path.join(self.container, "Library")))
 
+    def test_a_planted_link_is_not_followed_and_the_export_goes_on(self):
+        victim = os.path.join(self.folder, "victim")
+        os.makedirs(victim)
+        os.makedirs(os.path.join(self.container, "Library"))
+        os.symlink(victim, os.path.join(self.container, "Library", "Zelvar Importer"))
+        result = self.run_export()
+        self.hand_over(result)
+        self.assertNotIn("log", result.stderr)
+        self.assertEqual(os.listdir(victim), [])
+
     def test_twelve_earlier_logs_leave_nine_and_the_new_one(self):
         earlier = [LOG_PREFIX + "2026-01-01-0000%02d.log" % n for n in range(12)]
         _, new = self.run_with_planted_logs(earlier + ["notes.txt"])
