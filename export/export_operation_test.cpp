@@ -328,12 +328,6 @@ TEST_F(ExportOperationTest, EmptyLibraryWritesCompleteEmptyMetadataOnMainThreadO
   EXPECT_NE(dict(metadata, u"Exporter").find(u"CFBundleIdentifier"), nullptr);
   EXPECT_EQ(outcome.itemsTotal, 0);
   EXPECT_EQ(outcome.total, -1);  // the metadata step leaves it indeterminate
-
-  for (const URL& folder : {exportFolder(), rootFolder()}) {
-    struct stat status {};
-    ASSERT_EQ(::stat(folder.fileSystemPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0700u);
-  }
 }
 
 TEST_F(ExportOperationTest, PhasesRunInOrderWithTheirLogLinesAndProgressTexts) {
@@ -567,7 +561,7 @@ TEST_F(ExportOperationTest, ExportedFilesAndBookmarksTakeTheItemsDatesOrLogWhyNo
   struct Case {
     DatabaseItem item;
     std::u16string fileName;
-    Date modificationDate;
+    std::optional<Date> modificationDate;
     bool storable;  // else logged, where the file system clamps it
   };
   Case cases[] = {
@@ -577,6 +571,8 @@ TEST_F(ExportOperationTest, ExportedFilesAndBookmarksTakeTheItemsDatesOrLogWhyNo
       {item(ItemKind::note, u"N2", u"Future"), u"Future.rtf", Date{999 * kSecondsPerYear}, false},
       {bookmark(u"B2", u"Past", u"https://past.example"), u"Past.qntweblink",
        Date{-1001 * kSecondsPerYear}, false},
+      // A creation date alone is given too.
+      {item(ItemKind::note, u"N3", u"Born"), u"Born.rtf", std::nullopt, true},
   };
   // Linux keeps a creation date in an extended attribute; without them there is none to check.
   // Most file systems keep 1901 to 2446 or so, some anything a 64-bit count of seconds holds.
@@ -586,7 +582,7 @@ TEST_F(ExportOperationTest, ExportedFilesAndBookmarksTakeTheItemsDatesOrLogWhyNo
               IsOk());
   const bool keepsCreationDates = platform::creationDateAtURL(probe).value() == Date{1000.0};
   const bool clampsDates =
-      platform::contentModificationDateAtURL(probe).value() != cases[2].modificationDate;
+      platform::contentModificationDateAtURL(probe).value() != *cases[2].modificationDate;
   source::LibraryContents contents;
   for (Case& c : cases) {
     c.item.creationDate = created;
@@ -599,8 +595,8 @@ TEST_F(ExportOperationTest, ExportedFilesAndBookmarksTakeTheItemsDatesOrLogWhyNo
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::toUtf8(c.fileName));
     URL file = rootFolder().appendingPathComponent(c.fileName);
-    if (c.storable) {
-      EXPECT_EQ(platform::contentModificationDateAtURL(file).value(), c.modificationDate);
+    if (c.storable && c.modificationDate) {
+      EXPECT_EQ(platform::contentModificationDateAtURL(file).value(), *c.modificationDate);
     }
     if (keepsCreationDates) {
       EXPECT_EQ(platform::creationDateAtURL(file).value(), created);
@@ -677,6 +673,13 @@ TEST_F(ExportOperationTest, FailuresEndTheRunWithTheirCodeAndText) {
     EXPECT_EQ(readFileBytes(metadataFile()), std::nullopt);
     EXPECT_THAT(outcome.log, HasSubstr(logLine));
   };
+  // A file where the container should be: the folder cannot be made, and the file is left alone.
+  ASSERT_TRUE(testsupport::writeFileText(folder_.path("container"), "mine"));
+  expectFailure("the container is a file", makeLibrary(contents), kFileExportErrorCode,
+                "Cannot create export folder: ");
+  EXPECT_EQ(readFileText(folder_.path("container")), "mine");
+  std::filesystem::remove(folder_.path("container"));
+
   struct SourceFailure {
     const char* name;
     std::vector<SourceCall> calls;
@@ -731,15 +734,6 @@ TEST_F(ExportOperationTest, FailuresEndTheRunWithTheirCodeAndText) {
   expectFailure("a bookmark has no usable URL", makeLibrary(contents), kSaveErrorCode,
                 "Cannot save bookmark Broken: No URL.");
   EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Fine.qntweblink"});
-}
-
-TEST_F(ExportOperationTest, UnusableContainerFailsWithoutTouchingAnythingElse) {
-  // A file where the container should be: the folder cannot be made.
-  ASSERT_TRUE(testsupport::writeFileText(folder_.path("container"), "mine"));
-  Outcome outcome = runExport(makeLibrary({}));
-  EXPECT_THAT(outcome.error, IsError(kZVImportErrorDomain, kFileExportErrorCode,
-                                     StartsWith("Cannot create export folder: ")));
-  EXPECT_EQ(readFileText(folder_.path("container")), "mine");
 }
 
 TEST_F(ExportOperationTest, OnlyOneRunAtATimeExportsIntoAContainer) {
@@ -1070,50 +1064,18 @@ TEST_F(ExportOperationTest, HandedOverPayloadsNeitherReplaceNorFollowWhatStandsA
   const std::string planted = rootFolder().fileSystemPath() + "/Note.rtf";
   struct Case {
     const char* name;
-    std::string linkTarget;  // empty: a plain file of theirs
+    std::string linkTarget;      // planted at the name as the payload is opened; empty: a file
+    std::string payloadPath;     // empty: a payload that copies
+    std::string expectedReason;  // empty: the item takes the next free name
   };
   const Case cases[] = {
-      {"a file", ""},
-      {"a link to a file", outside},
-      {"a dangling link", outside + "-missing"},
-  };
-  source::LibraryContents contents;
-  contents.items = {item(ItemKind::note, u"N1", u"Note")};
-  addPayload(u"N1", u"n.rtf", "ours");
-  handOver_ = true;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ASSERT_TRUE(testsupport::writeFileText(outside, "outside"));
-    // Planted once the root folder is made, before the item's file is.
-    beforeCall_ = [&](SourceCall call) {
-      if (call != SourceCall::openItemPayload) {
-        return;
-      }
-      ASSERT_TRUE(c.linkTarget.empty() ? testsupport::writeFileText(planted, "theirs")
-                                       : ::symlink(c.linkTarget.c_str(), planted.c_str()) == 0);
-    };
-    Outcome outcome = runExport(makeLibrary(contents));
-    ASSERT_THAT(outcome.error, IsOk());
-    EXPECT_EQ(readFileText(rootFolder().appendingPathComponent(u"Note 1.rtf")), "ours");
-    EXPECT_EQ(readFileText(outside), "outside");
-    if (c.linkTarget.empty()) {
-      EXPECT_EQ(readFileText(planted), "theirs");
-    } else {
-      EXPECT_EQ(std::filesystem::read_symlink(planted), c.linkTarget);
-    }
-  }
-}
-
-TEST_F(ExportOperationTest, HandedOverPayloadThatCannotBeCopiedRemovesOnlyItsOwnFile) {
-  struct Case {
-    const char* name;
-    std::string payloadPath;
-    std::string expectedReason;
-  };
-  const Case cases[] = {
-      {"not a regular file", pathOf(u"payload"), "The file \"payload/n.rtf\" cannot be copied: "},
+      {"a file", "", "", ""},
+      {"a link to a file", outside, "", ""},
+      {"a dangling link", outside + "-missing", "", ""},
+      {"a file, and a payload that is no regular file", "", pathOf(u"payload"),
+       "The file \"payload/n.rtf\" cannot be copied: "},
       // Its size says 0 and it still has content: it reads as changing on every copy.
-      {"changes while copied", "/proc/self/status",
+      {"a file, and a payload that changes while copied", "", "/proc/self/status",
        "The file “payload/n.rtf” changed while it was being copied."},
   };
   source::LibraryContents contents;
@@ -1122,19 +1084,33 @@ TEST_F(ExportOperationTest, HandedOverPayloadThatCannotBeCopiedRemovesOnlyItsOwn
   handOver_ = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    payloads_[u"N1"] = {c.payloadPath, u"n.rtf"};
+    ASSERT_TRUE(testsupport::writeFileText(outside, "outside"));
+    addPayload(u"N1", u"n.rtf", "ours");
+    if (!c.payloadPath.empty()) {
+      payloads_[u"N1"].path = c.payloadPath;
+    }
     int opened = 0;
     beforeCall_ = [&](SourceCall call) {
       if (call == SourceCall::openItemPayload && opened++ == 1) {
-        ASSERT_TRUE(
-            testsupport::writeFileText(rootFolder().fileSystemPath() + "/Note.rtf", "theirs"));
+        ASSERT_TRUE(c.linkTarget.empty() ? testsupport::writeFileText(planted, "theirs")
+                                         : ::symlink(c.linkTarget.c_str(), planted.c_str()) == 0);
       }
     };
     Outcome outcome = runExport(makeLibrary(contents));
-    EXPECT_THAT(outcome.error, IsError(kZVImportErrorDomain, kSourceFailedErrorCode,
-                                       StartsWith(c.expectedReason)));
-    EXPECT_EQ(rootFolderNames(), (std::vector<std::u16string>{u"Kept.rtf", u"Note.rtf"}));
-    EXPECT_EQ(readFileText(rootFolder().appendingPathComponent(u"Note.rtf")), "theirs");
+    if (c.expectedReason.empty()) {
+      ASSERT_THAT(outcome.error, IsOk());
+      EXPECT_EQ(readFileText(rootFolder().appendingPathComponent(u"Note 1.rtf")), "ours");
+    } else {
+      EXPECT_THAT(outcome.error, IsError(kZVImportErrorDomain, kSourceFailedErrorCode,
+                                         StartsWith(c.expectedReason)));
+      EXPECT_EQ(rootFolderNames(), (std::vector<std::u16string>{u"Kept.rtf", u"Note.rtf"}));
+    }
+    EXPECT_EQ(readFileText(outside), "outside");
+    if (c.linkTarget.empty()) {
+      EXPECT_EQ(readFileText(planted), "theirs");
+    } else {
+      EXPECT_EQ(std::filesystem::read_symlink(planted), c.linkTarget);
+    }
   }
 }
 
