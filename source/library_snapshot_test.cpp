@@ -93,8 +93,6 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
        "item 1 (\"A\"): \"flagged\" must be true or false"},
       // Hostile input is an error, never an exception or a crash.
       {R"({"format":1,"x":1e400,"items":[]})", "a number is out of range"},
-      {R"({"format":1,"items":[{"kind":"note","id":"A","flagged":-1e400}]})",
-       "a number is out of range"},
       {R"({"format":1e400})", "a number is out of range"},
       {R"({"format":18446744073709551617})", "\"format\" must be 1"},
       {R"({"format":1,"x":)" + deep + "}", "nest deeper than 512 levels"},
@@ -370,17 +368,6 @@ TEST_F(LibrarySnapshotTest, FindsEachOfManyItemsAndTheirDuplicates) {
   EXPECT_THAT(parseLibrarySnapshot(json + R"(, {"kind": "note", "id": "I1234"}]})", library_),
               IsError(kLibrarySnapshotErrorDomain, kSnapshotMalformed,
                       Eq("library.json: item 3001 (\"I1234\"): \"id\" is used by another item")));
-}
-
-TEST(LibrarySnapshot, OpensTheBundledDemoLibrary) {
-  auto library = openLibrarySnapshot(fs::path(ZV_SOURCE_DIR) / "data" / "demo-library");
-  ASSERT_THAT(library, IsOk());
-  for (ItemKind kind : kAllItemKinds) {
-    SCOPED_TRACE(toUtf8(std::u16string(itemKindName(kind))));
-    auto count = (*library)->countItems(kind);
-    ASSERT_THAT(count, IsOk());
-    EXPECT_GT(*count, 0);
-  }
 }
 
 }  // namespace
