@@ -32,10 +32,6 @@ inline constexpr char kFolderCollectionSignature[] = "(s(bs)as)";
 /// id, name, tags, behaviour.
 inline constexpr char kTagCollectionSignature[] = "(s(bs)a(bs)u)";
 
-/// One GetItems answer stays well below the bus's 128 MiB message limit; the rest of the kind
-/// follows in further pages.
-inline constexpr std::size_t kItemPageBytes = 32U << 20U;
-
 // A library of a million items takes a while to list; writing a big file takes longer.
 inline constexpr auto kListTimeout = std::chrono::minutes(2);
 inline constexpr auto kExportTimeout = std::chrono::minutes(10);

@@ -128,7 +128,7 @@ class Handlers {
   }
 
   // One page of a kind's items: from offset on, at most limit of them, and no more than fit in
-  // kItemPageBytes; "more" says whether items follow.
+  // itemPageBytes; "more" says whether items follow.
   void getItems(sdbus::MethodCall& call) {
     std::string kindName;
     std::uint32_t offset = 0;
@@ -145,7 +145,7 @@ class Handlers {
       if (index++ < offset) {
         return true;
       }
-      if (sent == limit || bytes >= kItemPageBytes) {
+      if (sent == limit || bytes >= options_.itemPageBytes) {
         more = true;
         return false;
       }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,9 @@ struct DBusLibraryServiceOptions {
   bool denyControl = false;
   /// Held before answering each call, to make a small library slow enough to watch.
   std::chrono::milliseconds callDelay{0};
+  /// How big one page of items may grow before the rest is left to the next page: well below the
+  /// bus's 128 MiB message limit.
+  std::size_t itemPageBytes = 32U << 20U;
 };
 
 /// Serves a library over D-Bus under a well-known name, the way the source application does:
