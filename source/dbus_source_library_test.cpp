@@ -47,6 +47,7 @@ auto fields(const TagCollection& collection) {
 template <typename T>
 std::vector<decltype(fields(std::declval<const T&>()))> allFields(const std::vector<T>& values) {
   std::vector<decltype(fields(std::declval<const T&>()))> all;
+  all.reserve(values.size());
   for (const T& value : values) {
     all.push_back(fields(value));
   }
