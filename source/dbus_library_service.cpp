@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/unicode.h"
@@ -378,7 +379,7 @@ platform::Result<std::unique_ptr<DBusLibraryService>> DBusLibraryService::start(
     const std::optional<std::string>& busAddress) {
   auto parts = std::make_unique<Parts>();
   parts->library = &library;
-  parts->options = options;
+  parts->options = std::move(options);
   try {
     parts->connection = busAddress ? sdbus::createSessionBusConnectionWithAddress(*busAddress)
                                    : sdbus::createSessionBusConnection();
