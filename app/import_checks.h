@@ -31,10 +31,11 @@ bool isSupportedZelvarVersion(std::u16string_view version);
 /// The checks on the source before an import: Zelvar located (the version-4 identifier
 /// first), new enough, launched behind this program and willing to be controlled. done is
 /// called once, on the main queue, with the scripting handle or with the alert that ended the
-/// checks. The identifiers are those of platform/bundle_info.h.
-void checkZelvar(platform::Workspace& workspace, const SourceApplicationFactory& makeSource,
-                 std::function<void(std::variant<std::shared_ptr<source::SourceLibrary>, Alert>)>
-                     done);
+/// checks. The identifiers are those of platform/bundle_info.h. The workspace must outlive the
+/// call of done; the permission question is asked on the main thread and may block it.
+void checkZelvar(
+    platform::Workspace& workspace, const SourceApplicationFactory& makeSource,
+    std::function<void(std::variant<std::shared_ptr<source::SourceLibrary>, Alert>)> done);
 
 /// The check on the target: where Quennet is installed, or the alert when it is not.
 std::variant<platform::URL, Alert> checkQuennet(const platform::Workspace& workspace);

@@ -34,8 +34,8 @@ class Workspace {
   virtual ~Workspace() = default;
 
   /// Either the running application or the reason it could not be opened.
-  using OpenCompletion =
-      std::function<void(std::optional<RunningApplication> application, std::optional<Error> error)>;
+  using OpenCompletion = std::function<void(std::optional<RunningApplication> application,
+                                            std::optional<Error> error)>;
 
   /// Where the installed application with this identifier is, or nothing when none is installed.
   virtual std::optional<URL> URLForApplicationWithBundleIdentifier(
@@ -56,8 +56,7 @@ class Workspace {
   virtual std::int32_t determinePermissionToAutomateTarget(const RunningApplication& target) = 0;
 
   /// Hands the URLs to the application, which comes to the front.
-  virtual void openURLsWithApplicationAtURL(const std::vector<URL>& urls,
-                                            const URL& applicationURL,
+  virtual void openURLsWithApplicationAtURL(const std::vector<URL>& urls, const URL& applicationURL,
                                             OpenCompletion completion) = 0;
 
   /// Shows the file, selected, in the file viewer, in a viewer rooted at rootFolder.
