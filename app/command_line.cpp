@@ -56,7 +56,7 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
     // The remaining options are flags.
     if (inlineValue) {
       if (name == "--help" || name == "--version" || name == "--verbose" ||
-          name == "--no-passwords" || name == "--no-encrypted") {
+          name == "--no-passwords" || name == "--no-encrypted" || name == "--no-log") {
         return usageError("option '" + name + "' doesn't allow an argument");
       }
       return usageError("unrecognized option '" + argument + "'");
@@ -75,6 +75,8 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
       options.exportEncryptedItems = false;
     } else if (name == "--verbose") {
       options.verbose = true;
+    } else if (name == "--no-log") {
+      options.keepsLog = false;
     } else {
       return usageError("unrecognized option '" + argument + "'");
     }

@@ -21,6 +21,8 @@ struct ExportOptions {
   bool exportPasswordItems = true;
   bool exportEncryptedItems = true;
   bool verbose = false;
+  /// Whether the run keeps a log file in the container's log folder.
+  bool keepsLog = true;
 };
 
 enum class CommandLineAction { exportLibrary, showHelp, showVersion };

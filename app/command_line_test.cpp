@@ -30,6 +30,9 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
       {{"--no-passwords", "--no-encrypted", "--verbose", "--"},
        CommandLineAction::exportLibrary,
        {{}, {}, false, false, true}},
+      {{"--no-log", "--verbose"},
+       CommandLineAction::exportLibrary,
+       {{}, {}, true, true, true, false}},
       {{"--verbose", "--help", "--bogus"}, CommandLineAction::showHelp, {{}, {}, true, true, true}},
       {{"--version"}, CommandLineAction::showVersion, {{}, {}, true, true, false}},
   };
@@ -44,6 +47,7 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
     EXPECT_EQ(options.exportPasswordItems, testCase.options.exportPasswordItems);
     EXPECT_EQ(options.exportEncryptedItems, testCase.options.exportEncryptedItems);
     EXPECT_EQ(options.verbose, testCase.options.verbose);
+    EXPECT_EQ(options.keepsLog, testCase.options.keepsLog);
   }
 }
 
@@ -62,6 +66,7 @@ TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
       {{"--container="}, "option '--container' requires a folder"},
       {{"--verbose=yes"}, "option '--verbose' doesn't allow an argument"},
       {{"--help=1"}, "option '--help' doesn't allow an argument"},
+      {{"--no-log=1"}, "option '--no-log' doesn't allow an argument"},
       {{"--bogus", "--help"}, "unrecognized option '--bogus'"},
   };
   for (const auto& testCase : cases) {
