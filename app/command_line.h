@@ -23,6 +23,9 @@ struct ExportOptions {
   bool verbose = false;
   /// Whether the run keeps a log file in the container's log folder.
   bool keepsLog = true;
+  /// Export from the source application over the session bus, once it has passed the checks
+  /// the desktop program makes, instead of from a snapshot.
+  bool fromApplication = false;
 };
 
 enum class CommandLineAction { exportLibrary, showHelp, showVersion };

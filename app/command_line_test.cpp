@@ -35,6 +35,9 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
        {{}, {}, true, true, true, false}},
       {{"--verbose", "--help", "--bogus"}, CommandLineAction::showHelp, {{}, {}, true, true, true}},
       {{"--version"}, CommandLineAction::showVersion, {{}, {}, true, true, false}},
+      {{"--from-app", "--container", "c"},
+       CommandLineAction::exportLibrary,
+       {{}, "c", true, true, false, true, true}},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testing::PrintToString(testCase.arguments));
@@ -48,6 +51,7 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
     EXPECT_EQ(options.exportEncryptedItems, testCase.options.exportEncryptedItems);
     EXPECT_EQ(options.verbose, testCase.options.verbose);
     EXPECT_EQ(options.keepsLog, testCase.options.keepsLog);
+    EXPECT_EQ(options.fromApplication, testCase.options.fromApplication);
   }
 }
 
@@ -68,6 +72,11 @@ TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
       {{"--help=1"}, "option '--help' doesn't allow an argument"},
       {{"--no-log=1"}, "option '--no-log' doesn't allow an argument"},
       {{"--bogus", "--help"}, "unrecognized option '--bogus'"},
+      {{"--from-app=1"}, "option '--from-app' doesn't allow an argument"},
+      {{"--from-app", "--library", "l"},
+       "options '--from-app' and '--library' cannot be used together"},
+      {{"--library=l", "--from-app"},
+       "options '--from-app' and '--library' cannot be used together"},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testing::PrintToString(testCase.arguments));

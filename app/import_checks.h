@@ -31,7 +31,8 @@ bool isSupportedZelvarVersion(std::u16string_view version);
 /// The checks on the source before an import: Zelvar located (the version-4 identifier
 /// first), new enough, launched behind this program and willing to be controlled. done is
 /// called once, on the main queue, with the scripting handle or with the alert that ended the
-/// checks. The identifiers are those of platform/bundle_info.h.
+/// checks. The identifiers are those of platform/bundle_info.h. The workspace must outlive the
+/// call of done; the permission question is asked on the main thread and may block it.
 void checkZelvar(
     platform::Workspace& workspace, const SourceApplicationFactory& makeSource,
     std::function<void(std::variant<std::shared_ptr<source::SourceLibrary>, Alert>)> done);

@@ -20,11 +20,13 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/export_report.h"
 #include "app/handover_url.h"
+#include "app/live_source.h"
 #include "app/progress_line.h"
 #include "app/run_log.h"
 #include "export/export_errors.h"
@@ -37,6 +39,7 @@
 #include "platform/run_loop_main_queue.h"
 #include "platform/scoped_descriptor.h"
 #include "platform/unicode.h"
+#include "platform/workspace.h"
 #include "source/library_snapshot.h"
 
 namespace {
@@ -62,6 +65,9 @@ constexpr char kUsage[] =
     "                    demo library installed with this program (in\n"
     "                    share/zelvar-importer/demo-library), or data/demo-library of the\n"
     "                    source tree whose build folder holds this program\n"
+    "  --from-app        export from the running Zelvar application over the session bus\n"
+    "                    instead, once it has been found, is new enough, has started and\n"
+    "                    allows this program to control it\n"
     "  --container DIR   the app-group container to export into; default: Quennet's container\n"
     "                    in the user's data folder ($XDG_DATA_HOME or ~/.local/share)\n"
     "  --no-passwords    leave password items out\n"
@@ -487,6 +493,19 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
   return report(*outcome, summary, signals.firstSignal());
 }
 
+// --from-app: the checks of the desktop program on Zelvar, then the export from it. Quennet is
+// not looked for, since only the hand-over URL is printed.
+int exportFromApplication(const ExportOptions& options, TerminationSignals& signals) {
+  std::unique_ptr<zv::platform::Workspace> workspace = zv::platform::makeDesktopWorkspace();
+  auto checked =
+      zv::app::checkZelvarAndWait(*workspace, zv::app::makeLiveSourceFactory(*workspace));
+  if (const auto* alert = std::get_if<zv::app::Alert>(&checked)) {
+    printLine(zv::app::alertLine(kProgramName, *alert));
+    return kExitFailure;
+  }
+  return runExport(std::get<0>(std::move(checked)), options, signals);
+}
+
 }  // namespace
 
 // Our code reports failure as values; what can still escape is the standard library failing to
@@ -520,6 +539,9 @@ int main(int argc, char** argv) {
         zv::platform::absoluteNormalizedPath(*options.containerFolder, current.string());
   }
   TerminationSignals signals;
+  if (options.fromApplication) {
+    return exportFromApplication(options, signals);
+  }
 
   std::optional<std::filesystem::path> folder;
   if (options.libraryFolder) {

@@ -1,0 +1,198 @@
+#include "app/import_checks.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/bundle_info.h"
+#include "platform/run_loop_main_queue.h"
+#include "source/memory_source_library.h"
+
+namespace zv::app {
+namespace {
+
+using platform::URL;
+using Outcome = std::variant<std::shared_ptr<source::SourceLibrary>, Alert>;
+constexpr const char16_t* kBase = platform::kZelvarBundleIdentifier;
+constexpr const char16_t* kFour = platform::kZelvar4BundleIdentifier;
+
+URL applicationURL(std::u16string_view identifier) {
+  return URL::fileURLWithPath(u"/apps/" + std::u16string(identifier) + u".desktop");
+}
+
+// Installed applications and their versions from a table; the launch reports back from a thread
+// of its own, as a real workspace may.
+class FakeWorkspace final : public platform::Workspace {
+ public:
+  std::map<std::u16string, std::optional<std::u16string>> versions;
+  bool launchSucceeds = true;
+  std::optional<platform::Error> launchError;
+  std::int32_t permission = 0;
+  std::vector<URL> opened;
+  bool activated = false;
+  bool permissionAskedOnMainThread = false;
+
+  ~FakeWorkspace() override {
+    for (std::thread& thread : threads_) {
+      thread.join();
+    }
+  }
+  std::optional<URL> URLForApplicationWithBundleIdentifier(std::u16string_view id) const override {
+    return versions.contains(std::u16string(id)) ? std::optional(applicationURL(id)) : std::nullopt;
+  }
+  std::optional<std::u16string> shortVersionStringOfApplicationAtURL(
+      const URL& url) const override {
+    return versions.at(url.deletingPathExtension().lastPathComponent());
+  }
+  void openApplicationAtURL(const URL& url, bool activates, OpenCompletion completion) override {
+    opened.push_back(url);
+    activated = activated || activates;
+    std::optional<platform::RunningApplication> application;
+    if (launchSucceeds) {
+      application = platform::RunningApplication{u"", "bus.name", 4242};
+    }
+    threads_.emplace_back([=, this] { completion(application, launchError); });
+  }
+  std::int32_t determinePermissionToAutomateTarget(const platform::RunningApplication&) override {
+    permissionAskedOnMainThread = platform::mainQueue()->isCurrentThreadMain();
+    return permission;
+  }
+  void openURLsWithApplicationAtURL(const std::vector<URL>&, const URL&, OpenCompletion) override {}
+  void selectFileInFileViewer(const URL&, const URL&) override {}
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
+class ImportChecksTest : public testing::Test {
+ protected:
+  ImportChecksTest() { platform::setMainQueue(&queue_); }
+  ~ImportChecksTest() override { platform::setMainQueue(nullptr); }
+
+  // A handle for every installed identifier, as the desktop factory makes them.
+  Outcome runChecks() {
+    SourceApplicationFactory factory = [this](std::u16string_view id) {
+      asked_.emplace_back(id);
+      std::shared_ptr<source::SourceLibrary> handle;
+      if (workspace_.URLForApplicationWithBundleIdentifier(id)) {
+        handle = std::make_shared<source::MemorySourceLibrary>(source::LibraryContents{}, nullptr);
+      }
+      return handles_[std::u16string(id)] = handle;
+    };
+    std::optional<Outcome> outcome;
+    bool onMainThread = false;
+    checkZelvar(workspace_, factory, [&](Outcome result) {
+      onMainThread = queue_.isCurrentThreadMain();
+      outcome = std::move(result);
+    });
+    EXPECT_TRUE(queue_.runUntil([&] { return outcome.has_value(); }));
+    EXPECT_TRUE(onMainThread);
+    return *std::move(outcome);
+  }
+
+  platform::RunLoopMainQueue queue_;
+  FakeWorkspace workspace_;
+  std::vector<std::u16string> asked_;
+  std::map<std::u16string, std::shared_ptr<source::SourceLibrary>> handles_;
+};
+
+TEST_F(ImportChecksTest, EachFailedCheckEndsWithItsAlert) {
+  struct Case {
+    const char* name;
+    std::map<std::u16string, std::optional<std::u16string>> versions;
+    bool launchSucceeds;
+    std::int32_t permission;
+    std::optional<platform::Error> launchError;
+    std::optional<Alert> expected;  // none: the checks pass
+  };
+  const std::u16string cannot = u"Cannot start import.";
+  const Alert noZelvar{cannot, u"Unable to locate the Zelvar application."};
+  const Alert tooOld{cannot,
+                     u"This version of Zelvar is too old. Version 1.4.2 or later is required."};
+  const Alert notOpened{cannot, u"Could not open Zelvar."};
+  const Alert notPermitted{u"This app does not have authority to control Zelvar.",
+                           u"Allow this app to control Zelvar in Security & Privacy System "
+                           u"Settings."};
+  const platform::Error reason{u"D", 5, u"No such service."};
+  const std::map<std::u16string, std::optional<std::u16string>> current = {{kBase, u"1.5"}};
+  const Case cases[] = {
+      {"nothing installed", {}, true, 0, {}, noZelvar},
+      {"only Quennet", {{platform::kQuennetBundleIdentifier, u"2"}}, true, 0, {}, noZelvar},
+      {"too old", {{kBase, u"1.4.1"}}, true, 0, {}, tooOld},
+      {"no version", {{kBase, std::nullopt}}, true, 0, {}, tooOld},
+      {"launch failed", current, false, 0, reason, Alert{cannot, u"No such service."}},
+      {"launch failed without error", current, false, 0, {}, notOpened},
+      {"launch failed, no description", current, false, 0, platform::Error{u"D", 1, u""},
+       notOpened},
+      {"not permitted", current, true, platform::kAutomationNotPermitted, {}, notPermitted},
+      {"consent still to ask goes on", current, true, -1744, {}, std::nullopt},
+      {"permitted", current, true, 0, {}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    workspace_.versions = c.versions;
+    workspace_.launchSucceeds = c.launchSucceeds;
+    workspace_.permission = c.permission;
+    workspace_.launchError = c.launchError;
+    Outcome outcome = runChecks();
+    if (c.expected) {
+      ASSERT_TRUE(std::holds_alternative<Alert>(outcome));
+      EXPECT_EQ(std::get<Alert>(outcome), *c.expected);
+      continue;
+    }
+    ASSERT_FALSE(std::holds_alternative<Alert>(outcome));
+    EXPECT_EQ(std::get<0>(outcome), handles_[kBase]);
+    EXPECT_FALSE(workspace_.activated);
+    EXPECT_TRUE(workspace_.permissionAskedOnMainThread);
+  }
+}
+
+TEST_F(ImportChecksTest, PrefersVersionFourWhenBothAreInstalled) {
+  // The base application alone would fail the version test.
+  workspace_.versions = {{kBase, u"1.0"}, {kFour, u"4.6"}};
+  Outcome outcome = runChecks();
+  ASSERT_FALSE(std::holds_alternative<Alert>(outcome));
+  EXPECT_EQ(std::get<0>(outcome), handles_[kFour]);
+  EXPECT_THAT(asked_, testing::ElementsAre(kFour));
+  EXPECT_THAT(workspace_.opened, testing::ElementsAre(applicationURL(kFour)));
+  EXPECT_EQ(std::get<Alert>(checkQuennet(workspace_)),
+            (Alert{u"Cannot start import.", u"Unable to locate the Quennet application."}));
+}
+
+TEST(ZelvarVersionTest, AcceptsOneFourTwoAndLater) {
+  struct Case {
+    std::u16string version;
+    bool supported;
+  };
+  const Case cases[] = {
+      {u"1.4.2", true},
+      {u"1.5", true},
+      {u"1.10.0", true},
+      {u"4.6", true},
+      {u"4", true},
+      {u"1.4.2.9", true},
+      {u"1.4.2beta", true},
+      {u"1.04.02", true},
+      {u"1.4.1", false},
+      {u"1.4", false},
+      {u"0.9.9", false},
+      {u"", false},
+      {u"v2", false},
+      {u"1..9", false},
+      {u"1.4.1.99", false},
+      // Pieces too long for an integer count as the largest, never wrapping round.
+      {u"1.3.99999999999999999999999", false},
+      {u"18446744073709551617", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.version.begin(), c.version.end()));
+    EXPECT_EQ(isSupportedZelvarVersion(c.version), c.supported);
+  }
+}
+
+}  // namespace
+}  // namespace zv::app
