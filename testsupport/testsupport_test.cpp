@@ -39,15 +39,6 @@ TEST(TestSupportTest, TemporaryFolderIsPrivateAndGoesWithEverythingInItButNotThr
   EXPECT_EQ(readFileText(outside.path("keep")), "precious");
 }
 
-TEST(TestSupportTest, FileContentsReadsWhatWasWrittenAndNothingFromAMissingFile) {
-  TemporaryFolder folder;
-  ASSERT_TRUE(writeFileText(folder.path("file"), std::string("a\0b", 3)));
-  EXPECT_EQ(readFileText(folder.url(u"file")), std::string("a\0b", 3));
-  EXPECT_EQ(readFileBytes(folder.path("file")), bytesOf(std::string_view("a\0b", 3)));
-  EXPECT_EQ(readFileText(folder.path("missing")), std::nullopt);
-  EXPECT_FALSE(writeFileText(folder.path("missing/file"), "x"));
-}
-
 TEST(TestSupportTest, ResultMatchersMatchAndExplainByDomainCodeAndDescription) {
   const platform::Error error{u"Domain", 7, u"Cannot save it"};
   const platform::Result<int> failed(error);
