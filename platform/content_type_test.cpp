@@ -8,7 +8,6 @@
 #include <fstream>
 
 #include "platform/files.h"
-#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"

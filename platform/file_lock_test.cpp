@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include "platform/files.h"
-#include "platform/temporary_directory.h"
-#include "platform/unicode.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/temporary_folder.h"
 

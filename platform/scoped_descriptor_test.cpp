@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <optional>
 
 namespace zv::platform {
 namespace {
