@@ -93,7 +93,8 @@ struct FileDigest {
   }
 };
 
-std::optional<FileDigest> digestOfFile(int descriptor) {
+// `buffer` is the caller's, reused: a fresh one per file would cost more than hashing a small one.
+std::optional<FileDigest> digestOfFile(int descriptor, std::vector<unsigned char>& buffer) {
   struct ContextDeleter {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
   };
@@ -101,7 +102,6 @@ std::optional<FileDigest> digestOfFile(int descriptor) {
   if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
     return std::nullopt;
   }
-  std::vector<unsigned char> buffer(kHashChunkSize);
   FileDigest result;
   for (off_t offset = 0;;) {
     const ssize_t count = platform::retryOnInterrupt(
@@ -194,6 +194,7 @@ class Verifier {
   std::unordered_set<std::u16string> labelIdentifiers_;
   std::vector<std::pair<std::u16string, std::u16string>> itemLabels_;  // identifier, label
   std::optional<FolderHandle> exportFolder_;
+  std::vector<unsigned char> hashBuffer_ = std::vector<unsigned char>(kHashChunkSize);
 };
 
 void Verifier::checkKeys(const Dictionary& dictionary,
@@ -697,8 +698,8 @@ void Verifier::compareWithPayload(source::SnapshotSourceLibrary& library,
   if (!exported) {
     return;  // Already reported as missing or not a regular file.
   }
-  const std::optional<FileDigest> expected = digestOfFile((*payload)->file.get());
-  const std::optional<FileDigest> actual = digestOfFile(exported->get());
+  const std::optional<FileDigest> expected = digestOfFile((*payload)->file.get(), hashBuffer_);
+  const std::optional<FileDigest> actual = digestOfFile(exported->get(), hashBuffer_);
   if (!expected || !actual) {
     problem(where + " cannot be read to compare it with its payload");
     return;
