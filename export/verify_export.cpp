@@ -45,7 +45,12 @@ constexpr std::size_t kMaximumShownLength = 200;
 
 std::string shown(std::u16string_view text) {
   const bool cut = text.size() > kMaximumShownLength;
-  std::string utf8 = platform::toUtf8(text.substr(0, kMaximumShownLength));
+  std::size_t length = std::min(text.size(), kMaximumShownLength);
+  // Cutting between the two halves of a surrogate pair would leave invalid text.
+  if (cut && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF) {
+    --length;
+  }
+  std::string utf8 = platform::toUtf8(text.substr(0, length));
   return "\"" + platform::escapedControlCharacters(utf8) + (cut ? "…\"" : "\"");
 }
 
@@ -75,6 +80,7 @@ std::string describe(const platform::Error& error) {
 
 // What an item record says about its file, kept for the checks that need all records at once.
 struct RecordedFile {
+  std::u16string identifier;
   std::string name;  // in the root folder, UTF-8 as on disk; empty when the record had none
   bool wasNote = false;
   bool wasEncrypted = false;
@@ -190,7 +196,9 @@ class Verifier {
   bool metadataLoaded_ = false;
   std::u16string folderPath_;  // of "folderURL", without a trailing "/"
   // By identifier; the identifiers listed in labels and groups are looked up here.
-  std::unordered_map<std::u16string, RecordedFile> records_;
+  // In the file's order, so that problems come out in the same order every time.
+  std::vector<RecordedFile> records_;
+  std::unordered_map<std::u16string, std::size_t> recordIndex_;
   std::unordered_set<std::u16string> labelIdentifiers_;
   std::vector<std::pair<std::u16string, std::u16string>> itemLabels_;  // identifier, label
   std::optional<FolderHandle> exportFolder_;
@@ -302,19 +310,20 @@ void Verifier::checkFiles(const Dictionary& files) {
     return;
   }
   records_.reserve(items->asArray()->size());
+  recordIndex_.reserve(items->asArray()->size());
   std::unordered_map<std::string, std::u16string> claimed;  // file name -> first identifier
   std::size_t index = 0;
   for (const PropertyList& item : *items->asArray()) {
     checkItemRecord(item, index++);
   }
-  for (const auto& [identifier, file] : records_) {
+  for (const RecordedFile& file : records_) {
     if (file.name.empty()) {
       continue;
     }
-    auto [first, isNew] = claimed.try_emplace(file.name, identifier);
+    auto [first, isNew] = claimed.try_emplace(file.name, file.identifier);
     if (!isNew) {
       problem("the file " + shown(file.name) + " is claimed by the records " +
-              shown(first->second) + " and " + shown(identifier));
+              shown(first->second) + " and " + shown(file.identifier));
     }
   }
   for (const auto& [identifier, label] : itemLabels_) {
@@ -377,9 +386,12 @@ void Verifier::checkItemRecord(const PropertyList& value, std::size_t index) {
       file.name = platform::toUtf8(name);
     }
   }
-  if (!records_.try_emplace(id, std::move(file)).second) {
+  if (!recordIndex_.try_emplace(id, records_.size()).second) {
     problem(where + ": a second record for the same identifier");
+    return;
   }
+  file.identifier = id;
+  records_.push_back(std::move(file));
 }
 
 void Verifier::checkLabels(const Dictionary& labels) {
@@ -412,7 +424,7 @@ void Verifier::checkLabels(const Dictionary& labels) {
       const std::u16string* id = member.asString();
       if (id == nullptr) {
         problem(where + ": a member is not a string");
-      } else if (!records_.contains(*id)) {
+      } else if (!recordIndex_.contains(*id)) {
         problem(where + ": the member " + shown(*id) + " has no item record");
       }
     }
@@ -439,7 +451,7 @@ void Verifier::checkGroups(const Dictionary& groups) {
       const std::u16string* id = member.asString();
       if (id == nullptr) {
         problem(where + ": a member is not a string");
-      } else if (!records_.contains(*id)) {
+      } else if (!recordIndex_.contains(*id)) {
         ++report_.summary.groupMembersNotExported;
       }
     }
@@ -557,17 +569,17 @@ void Verifier::checkRootFolderFiles(const FolderHandle& exportFolder) {
   report_.summary.filesInRootFolder = entries->entries.size();
   std::unordered_set<std::string> recorded;
   recorded.reserve(records_.size());
-  for (const auto& [identifier, file] : records_) {
+  for (const RecordedFile& file : records_) {
     if (file.name.empty()) {
       continue;
     }
     recorded.insert(file.name);
     auto found = entries->entries.find(file.name);
     if (found == entries->entries.end()) {
-      problem("item " + shown(identifier) + ": its file " + shown(file.name) + " is missing");
+      problem("item " + shown(file.identifier) + ": its file " + shown(file.name) + " is missing");
       continue;
     }
-    checkRecordedFile(exportFolder, identifier, file, found->second);
+    checkRecordedFile(exportFolder, file.identifier, file, found->second);
   }
   std::vector<std::string> unrecorded;
   for (const auto& [name, kind] : entries->entries) {
@@ -630,9 +642,9 @@ void Verifier::checkLibrary(const std::filesystem::path& libraryFolder) {
       return;
     }
   }
-  for (const auto& [identifier, file] : records_) {
+  for (const RecordedFile& file : records_) {
     if (!file.seenInLibrary) {
-      problem("item " + shown(identifier) + " is not in the library");
+      problem("item " + shown(file.identifier) + " is not in the library");
     }
   }
 }
@@ -647,8 +659,8 @@ void Verifier::checkLibraryItem(source::SnapshotSourceLibrary& library,
   const std::string where = "item " + shown(item.id) + " (" +
                             platform::toUtf8(source::itemKindName(item.kind)) + ", " +
                             shown(item.name) + ")";
-  auto found = records_.find(item.id);
-  if (found == records_.end()) {
+  auto found = recordIndex_.find(item.id);
+  if (found == recordIndex_.end()) {
     if (isBookmark ? !item.location || item.location->empty() : item.name.empty()) {
       ++report_.summary.skippedByExport;
     } else if (encrypted) {
@@ -658,7 +670,7 @@ void Verifier::checkLibraryItem(source::SnapshotSourceLibrary& library,
     }
     return;
   }
-  RecordedFile& file = found->second;
+  RecordedFile& file = records_[found->second];
   if (file.seenInLibrary) {
     return;  // A library listing one identifier twice; the record answers for the first.
   }
