@@ -53,6 +53,11 @@ function(zv_fuzzer name)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  # The fuzz preset builds only the fuzzers and what they link, not the programs around them.
+  if(NOT TARGET zv_fuzzers)
+    add_custom_target(zv_fuzzers)
+  endif()
+  add_dependencies(zv_fuzzers ${name})
 endfunction()
 
 # zv_benchmark(SOURCES ... LIBS ...): adds Google Benchmark sources to build/bin/zelvar-benchmarks,
