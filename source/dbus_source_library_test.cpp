@@ -3,13 +3,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sdbus-c++/sdbus-c++.h>
 
 #include <tuple>
 #include <utility>
 
 #include "platform/unicode.h"
-#include "source/dbus_library_protocol.h"
 #include "source/dbus_library_service.h"
 #include "source/dbus_test_bus.h"
 #include "source/library_snapshot.h"
@@ -307,26 +305,6 @@ TEST_F(DBusSourceLibraryTest, WithoutTheServiceEveryCallFails) {
   EXPECT_THAT(read->exportItem(DatabaseItem{}, folder_.url()),
               IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
   EXPECT_EQ(read->libraryFolderURL(), std::nullopt);
-}
-
-TEST_F(DBusSourceLibraryTest, PermissionIsGrantedUnlessControlIsDenied) {
-  std::unique_ptr<SourceLibrary> library = edgeCaseLibrary();
-  for (bool deny : {false, true}) {
-    SCOPED_TRACE(deny);
-    DBusLibraryServiceOptions options;
-    options.denyControl = deny;
-    serve(*library, options);
-    auto connection = sdbus::createSessionBusConnectionWithAddress(bus_.address());
-    auto proxy = sdbus::createProxy(*connection, kBusName, dbus_protocol::kAutomationObjectPath);
-    std::string errorName;
-    try {
-      proxy->callMethod("RequestPermission").onInterface(dbus_protocol::kAutomationInterface);
-    } catch (const sdbus::Error& error) {
-      errorName = error.getName();
-    }
-    EXPECT_EQ(errorName, deny ? dbus_protocol::kAccessDeniedErrorName : "");
-    service_.reset();
-  }
 }
 
 }  // namespace
