@@ -1,0 +1,85 @@
+// zelvar-importer: the desktop program that moves a Zelvar library into Quennet.
+
+#include <QApplication>
+#include <QFile>
+#include <QIcon>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "app/app_delegate.h"
+#include "app/main_window.h"
+#include "app/qt_main_queue.h"
+#include "platform/bundle_info.h"
+#include "platform/log.h"
+#include "platform/main_queue.h"
+#include "platform/unicode.h"
+#include "platform/workspace.h"
+#include "richtext/rtf_reader.h"
+#include "source/dbus_source_library.h"
+
+namespace {
+
+std::optional<zv::richtext::AttributedString> readInstructions() {
+  QFile file(QStringLiteral(":/Instructions.rtf"));
+  if (!file.open(QIODevice::ReadOnly)) {
+    return std::nullopt;
+  }
+  const QByteArray bytes = file.readAll();
+  auto text = zv::richtext::attributedStringFromRTF(std::span<const std::uint8_t>(
+      reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+      static_cast<std::size_t>(bytes.size())));
+  if (!text) {
+    zv::platform::logFormat(u"Cannot read the instructions: %@", {text.error().description});
+    return std::nullopt;
+  }
+  return *std::move(text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Zelvar Importer"));
+  QApplication::setApplicationVersion(
+      QString::fromUtf16(zv::platform::kBundleShortVersionString));
+  QApplication::setDesktopFileName(QStringLiteral("org.example.zelvar-importer"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.zelvar-importer"),
+                                               QIcon(QStringLiteral(":/icons/org.example.zelvar-importer.svg"))));
+
+  zv::app::QtMainQueue mainQueue;
+  zv::platform::setMainQueue(&mainQueue);
+  std::unique_ptr<zv::platform::Workspace> workspace = zv::platform::makeDesktopWorkspace();
+
+  zv::app::AppEnvironment environment;
+  environment.workspace = workspace.get();
+  // A scripting handle exists for an application that is installed; it reaches the application
+  // over the session bus under its bundle identifier.
+  environment.makeSource = [workspace = workspace.get()](std::u16string_view bundleIdentifier)
+      -> std::shared_ptr<zv::source::SourceLibrary> {
+    if (!workspace->URLForApplicationWithBundleIdentifier(bundleIdentifier)) {
+      return nullptr;
+    }
+    return zv::source::makeDBusSourceLibrary(zv::platform::toUtf8(bundleIdentifier));
+  };
+  environment.alertPresenter = zv::app::makeMessageBoxAlertPresenter();
+  environment.readInstructions = readInstructions;
+
+  int status = 0;
+  {
+    zv::app::AppDelegate delegate(std::move(environment));
+    zv::app::ZVMainWindow window(delegate);
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
+                     &zv::app::AppDelegate::applicationWillTerminate);
+    delegate.applicationDidFinishLaunching();
+    window.show();
+    status = QApplication::exec();
+    // An export still running waits on the main queue: release it before the window, whose
+    // progress sheet joins the export thread, goes.
+    mainQueue.shutDown();
+  }
+  zv::platform::setMainQueue(nullptr);
+  return status;
+}
