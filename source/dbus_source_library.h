@@ -12,4 +12,7 @@ namespace zv::source {
 /// with kSourceCallFailedErrorCode and the error's message.
 std::unique_ptr<SourceLibrary> makeDBusSourceLibrary(std::string busName);
 
+/// The same on the bus at busAddress rather than the session bus.
+std::unique_ptr<SourceLibrary> makeDBusSourceLibrary(std::string busName, std::string busAddress);
+
 }  // namespace zv::source

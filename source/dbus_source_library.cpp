@@ -1,0 +1,402 @@
+#include "source/dbus_source_library.h"
+
+#include <fcntl.h>
+#include <sdbus-c++/sdbus-c++.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "platform/unicode.h"
+#include "source/dbus_library_protocol.h"
+#include "source/memory_source_library.h"
+
+namespace zv::source {
+
+using namespace dbus_protocol;
+using platform::fromUtf8;
+using platform::Result;
+using platform::toUtf8;
+
+namespace {
+
+std::optional<std::u16string> readOptionalString(sdbus::Message& message) {
+  bool present = false;
+  std::string text;
+  message.enterStruct("bs");
+  message >> present >> text;
+  message.exitStruct();
+  if (!present) {
+    return std::nullopt;
+  }
+  return fromUtf8(text);
+}
+
+std::optional<platform::Date> readOptionalDate(sdbus::Message& message) {
+  bool present = false;
+  double seconds = 0;
+  message.enterStruct("bd");
+  message >> present >> seconds;
+  message.exitStruct();
+  if (!present) {
+    return std::nullopt;
+  }
+  return platform::Date{seconds};
+}
+
+std::vector<Tag> readTags(sdbus::Message& message) {
+  std::vector<Tag> tags;
+  message.enterContainer(kOptionalStringSignature);
+  while (message.enterStruct("bs")) {
+    bool present = false;
+    std::string name;
+    message >> present >> name;
+    message.exitStruct();
+    tags.push_back(Tag{present ? std::optional<std::u16string>(fromUtf8(name)) : std::nullopt});
+  }
+  message.clearFlags();
+  message.exitContainer();
+  return tags;
+}
+
+// False at the end of the array.
+bool readItem(sdbus::Message& message, ItemKind kind, DatabaseItem& item) {
+  if (!message.enterStruct(kItemContentsSignature)) {
+    return false;
+  }
+  std::string id;
+  std::string name;
+  message >> id >> name;
+  item.kind = kind;
+  item.id = fromUtf8(id);
+  item.name = fromUtf8(name);
+  bool hasEncrypted = false;
+  bool encrypted = false;
+  message.enterStruct("bb");
+  message >> hasEncrypted >> encrypted;
+  message.exitStruct();
+  item.encrypted = hasEncrypted ? std::optional<bool>(encrypted) : std::nullopt;
+  item.creationDate = readOptionalDate(message);
+  item.modificationDate = readOptionalDate(message);
+  message >> item.flagged;
+  item.comments = readOptionalString(message);
+  item.label = readOptionalString(message);
+  item.tags = readTags(message);
+  item.location = readOptionalString(message);
+  message.exitStruct();
+  return true;
+}
+
+std::u16string reasonOf(const sdbus::Error& error) {
+  return fromUtf8(error.getMessage().empty() ? error.getName() : error.getMessage());
+}
+
+class DBusSourceLibrary final : public SourceLibrary {
+ public:
+  DBusSourceLibrary(std::string busName, std::optional<std::string> busAddress)
+      : busName_(std::move(busName)), busAddress_(std::move(busAddress)) {}
+
+  Result<std::int64_t> countItems(ItemKind kind) override {
+    return call<std::int64_t>(
+        "CountItems", kListTimeout, [&](sdbus::MethodCall& message) { message << kindName(kind); },
+        readValue<std::int64_t>);
+  }
+
+  Result<std::vector<DatabaseItem>> getItems(ItemKind kind) override {
+    std::vector<DatabaseItem> items;
+    ZV_TRY(forEachItem(kind, [&](const DatabaseItem& item) {
+      items.push_back(item);
+      return true;
+    }));
+    return items;
+  }
+
+  // Page by page, each item read from the answer as it is visited, so that a big library is
+  // never held as objects.
+  Result<void> forEachItem(ItemKind kind,
+                           const std::function<bool(const DatabaseItem&)>& visit) override {
+    std::uint32_t offset = 0;
+    for (;;) {
+      bool stopped = false;
+      bool more = false;
+      std::uint32_t received = 0;
+      ZV_TRY(call<bool>(
+          "GetItems", kListTimeout,
+          [&](sdbus::MethodCall& message) {
+            message << kindName(kind) << offset << std::numeric_limits<std::uint32_t>::max();
+          },
+          [&](sdbus::MethodReply& reply) -> Result<bool> {
+            reply.enterContainer(kItemSignature);
+            DatabaseItem item;
+            while (readItem(reply, kind, item)) {
+              ++received;
+              if (!visit(item)) {
+                stopped = true;
+                return true;
+              }
+            }
+            reply.clearFlags();
+            reply.exitContainer();
+            reply >> more;
+            return true;
+          }));
+      if (stopped || !more) {
+        return {};
+      }
+      // A source that promises more but sends nothing would keep us asking forever.
+      if (received == 0 || offset > std::numeric_limits<std::uint32_t>::max() - received) {
+        return makeSourceError(u"The source listed its items out of order.");
+      }
+      offset += received;
+    }
+  }
+
+  Result<std::int64_t> countLabels() override {
+    return call<std::int64_t>("CountLabels", kListTimeout, noArguments, readValue<std::int64_t>);
+  }
+
+  Result<std::vector<Label>> getLabels() override {
+    return call<std::vector<Label>>(
+        "GetLabels", kListTimeout, noArguments, [](sdbus::MethodReply& reply) {
+          std::vector<Label> labels;
+          reply.enterContainer(kLabelSignature);
+          while (reply.enterStruct("s(bs)(b(dddd))")) {
+            Label label;
+            std::string id;
+            reply >> id;
+            label.id = fromUtf8(id);
+            label.name = readOptionalString(reply);
+            bool hasColor = false;
+            DeviceRGBColor color;
+            reply.enterStruct("b(dddd)");
+            reply >> hasColor;
+            reply.enterStruct("dddd");
+            reply >> color.red >> color.green >> color.blue >> color.alpha;
+            reply.exitStruct();
+            reply.exitStruct();
+            if (hasColor) {
+              label.color = color;
+            }
+            reply.exitStruct();
+            labels.push_back(std::move(label));
+          }
+          reply.clearFlags();
+          reply.exitContainer();
+          return Result<std::vector<Label>>(std::move(labels));
+        });
+  }
+
+  Result<std::int64_t> countFolderCollections() override {
+    return call<std::int64_t>("CountFolderCollections", kListTimeout, noArguments,
+                              readValue<std::int64_t>);
+  }
+
+  Result<std::vector<FolderCollection>> getFolderCollections() override {
+    return call<std::vector<FolderCollection>>(
+        "GetFolderCollections", kListTimeout, noArguments, [](sdbus::MethodReply& reply) {
+          std::vector<FolderCollection> collections;
+          reply.enterContainer(kFolderCollectionSignature);
+          while (reply.enterStruct("s(bs)as")) {
+            FolderCollection collection;
+            std::string id;
+            reply >> id;
+            collection.id = fromUtf8(id);
+            collection.name = readOptionalString(reply);
+            reply.enterContainer("s");
+            std::string member;
+            while (reply >> member) {
+              collection.databaseItems.push_back(fromUtf8(member));
+            }
+            reply.clearFlags();
+            reply.exitContainer();
+            reply.exitStruct();
+            collections.push_back(std::move(collection));
+          }
+          reply.clearFlags();
+          reply.exitContainer();
+          return Result<std::vector<FolderCollection>>(std::move(collections));
+        });
+  }
+
+  Result<std::int64_t> countTagCollections() override {
+    return call<std::int64_t>("CountTagCollections", kListTimeout, noArguments,
+                              readValue<std::int64_t>);
+  }
+
+  Result<std::vector<TagCollection>> getTagCollections() override {
+    return call<std::vector<TagCollection>>(
+        "GetTagCollections", kListTimeout, noArguments, [](sdbus::MethodReply& reply) {
+          std::vector<TagCollection> collections;
+          reply.enterContainer(kTagCollectionSignature);
+          while (reply.enterStruct("s(bs)a(bs)u")) {
+            TagCollection collection;
+            std::string id;
+            reply >> id;
+            collection.id = fromUtf8(id);
+            collection.name = readOptionalString(reply);
+            collection.tags = readTags(reply);
+            reply >> collection.tagCollectionBehavior;
+            reply.exitStruct();
+            collections.push_back(std::move(collection));
+          }
+          reply.clearFlags();
+          reply.exitContainer();
+          return Result<std::vector<TagCollection>>(std::move(collections));
+        });
+  }
+
+  Result<std::optional<platform::URL>> exportItem(const DatabaseItem& item,
+                                                  const platform::URL& directory) override {
+    const std::string folder = directory.fileSystemPath();
+    return call<std::optional<platform::URL>>(
+        "ExportItem", kExportTimeout,
+        [&](sdbus::MethodCall& message) {
+          message << kindName(item.kind) << toUtf8(item.id)
+                  << std::vector<std::uint8_t>(folder.begin(), folder.end());
+        },
+        [](sdbus::MethodReply& reply) -> Result<std::optional<platform::URL>> {
+          std::vector<std::uint8_t> path;
+          reply >> path;
+          if (path.empty()) {
+            return std::optional<platform::URL>();
+          }
+          const std::string text(path.begin(), path.end());
+          if (text.front() != '/' || text.find('\0') != std::string::npos) {
+            return makeSourceError(u"The source named no file it wrote.");
+          }
+          return std::optional<platform::URL>(platform::URL::fileURLWithFileSystemPath(text));
+        });
+  }
+
+  // Sources that serve OpenItemPayload say so in their introspection data; others write files.
+  bool canOpenItemPayloads() const override {
+    if (!canOpenItemPayloads_) {
+      canOpenItemPayloads_ = answersOpenItemPayload();
+    }
+    return *canOpenItemPayloads_;
+  }
+
+  Result<std::optional<ItemPayload>> openItemPayload(const DatabaseItem& item) override {
+    return call<std::optional<ItemPayload>>(
+        "OpenItemPayload", kExportTimeout,
+        [&](sdbus::MethodCall& message) { message << kindName(item.kind) << toUtf8(item.id); },
+        [](sdbus::MethodReply& reply) -> Result<std::optional<ItemPayload>> {
+          std::vector<sdbus::UnixFd> files;
+          std::string fileName;
+          std::string displayName;
+          reply >> files >> fileName >> displayName;
+          if (files.empty()) {
+            return std::optional<ItemPayload>();
+          }
+          // Ours, and closed on exec, so that no program we start inherits it.
+          platform::ScopedDescriptor file(::fcntl(files.front().get(), F_DUPFD_CLOEXEC, 0));
+          struct stat status {};
+          if (!file.valid() || ::fstat(file.get(), &status) != 0) {
+            return makeSourceError(u"The source's file cannot be read.");
+          }
+          // Only a file is copied as a file: a pipe or a device could feed us forever.
+          if (files.size() != 1 || !S_ISREG(status.st_mode) || fileName.empty()) {
+            return makeSourceError(u"The source handed over something other than a file.");
+          }
+          return std::optional<ItemPayload>(
+              ItemPayload{std::move(file), fromUtf8(fileName), fromUtf8(displayName)});
+        });
+  }
+
+  std::optional<platform::URL> libraryFolderURL() const override {
+    Result<std::optional<platform::URL>> folder =
+        const_cast<DBusSourceLibrary*>(this)->call<std::optional<platform::URL>>(
+            "GetLibraryFolder", kListTimeout, noArguments,
+            [](sdbus::MethodReply& reply) -> Result<std::optional<platform::URL>> {
+              std::vector<std::uint8_t> path;
+              reply >> path;
+              const std::string text(path.begin(), path.end());
+              if (text.empty() || text.front() != '/' || text.find('\0') != std::string::npos) {
+                return std::optional<platform::URL>();
+              }
+              return std::optional<platform::URL>(
+                  platform::URL::fileURLWithFileSystemPath(text, true));
+            });
+    if (!folder) {
+      // A source that cannot say where its library lies has none we could harm.
+      folder.ignoreError();
+      return std::nullopt;
+    }
+    return *folder;
+  }
+
+ private:
+  static std::string kindName(ItemKind kind) { return toUtf8(itemKindName(kind)); }
+  static void noArguments(sdbus::MethodCall& /*message*/) {}
+  template <typename T>
+  static Result<T> readValue(sdbus::MethodReply& reply) {
+    T value{};
+    reply >> value;
+    return value;
+  }
+
+  // The connection is made on the first call and kept; calls come from one thread at a time.
+  sdbus::IProxy& library() const {
+    if (!library_) {
+      connection_ = busAddress_ ? sdbus::createSessionBusConnectionWithAddress(*busAddress_)
+                                : sdbus::createSessionBusConnection();
+      library_ = sdbus::createProxy(*connection_, busName_, kLibraryObjectPath);
+    }
+    return *library_;
+  }
+
+  // Every failure of a call, the bus's and the source's, is the source's failure.
+  template <typename T, typename Write, typename Read>
+  Result<T> call(const char* method, std::chrono::microseconds timeout, Write&& write,
+                 Read&& read) const {
+    try {
+      sdbus::IProxy& proxy = library();
+      sdbus::MethodCall message = proxy.createMethodCall(kLibraryInterface, method);
+      write(message);
+      sdbus::MethodReply reply = proxy.callMethod(message, timeout);
+      return read(reply);
+    } catch (const sdbus::Error& error) {
+      return makeSourceError(reasonOf(error));
+    } catch (const std::exception& error) {
+      return makeSourceError(fromUtf8(error.what()));
+    }
+  }
+
+  bool answersOpenItemPayload() const {
+    try {
+      sdbus::IProxy& proxy = library();
+      sdbus::MethodCall message =
+          proxy.createMethodCall("org.freedesktop.DBus.Introspectable", "Introspect");
+      sdbus::MethodReply reply = proxy.callMethod(message, kListTimeout);
+      std::string description;
+      reply >> description;
+      return description.find("<method name=\"OpenItemPayload\">") != std::string::npos;
+    } catch (const sdbus::Error&) {
+      // Then the next call fails and says why.
+      return false;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+
+  std::string busName_;
+  std::optional<std::string> busAddress_;
+  mutable std::unique_ptr<sdbus::IConnection> connection_;
+  mutable std::unique_ptr<sdbus::IProxy> library_;
+  mutable std::optional<bool> canOpenItemPayloads_;
+};
+
+}  // namespace
+
+std::unique_ptr<SourceLibrary> makeDBusSourceLibrary(std::string busName) {
+  return std::make_unique<DBusSourceLibrary>(std::move(busName), std::nullopt);
+}
+
+std::unique_ptr<SourceLibrary> makeDBusSourceLibrary(std::string busName, std::string busAddress) {
+  return std::make_unique<DBusSourceLibrary>(std::move(busName), std::move(busAddress));
+}
+
+}  // namespace zv::source

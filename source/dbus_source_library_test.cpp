@@ -1,0 +1,309 @@
+// The library served over a private bus and read back through the D-Bus client.
+#include "source/dbus_source_library.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sdbus-c++/sdbus-c++.h>
+
+#include <tuple>
+
+#include "platform/unicode.h"
+#include "source/dbus_library_protocol.h"
+#include "source/dbus_library_service.h"
+#include "source/dbus_test_bus.h"
+#include "source/library_snapshot.h"
+#include "source/memory_source_library.h"
+#include "testsupport/fault_injecting_source_library.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
+
+namespace zv::source {
+namespace {
+
+using ::testing::ElementsAreArray;
+using testsupport::IsError;
+using testsupport::IsOk;
+using testsupport::SourceCall;
+
+constexpr char kBusName[] = "org.example.zelvar.test";
+
+auto fields(const DatabaseItem& item) {
+  return std::tie(item.kind, item.id, item.name, item.encrypted, item.creationDate,
+                  item.modificationDate, item.flagged, item.comments, item.label, item.tags,
+                  item.location);
+}
+auto fields(const Label& label) {
+  return std::tie(label.id, label.name, label.color);
+}
+auto fields(const FolderCollection& collection) {
+  return std::tie(collection.id, collection.name, collection.databaseItems);
+}
+auto fields(const TagCollection& collection) {
+  return std::tie(collection.id, collection.name, collection.tags,
+                  collection.tagCollectionBehavior);
+}
+
+template <typename T>
+std::vector<decltype(fields(std::declval<const T&>()))> allFields(const std::vector<T>& values) {
+  std::vector<decltype(fields(std::declval<const T&>()))> all;
+  for (const T& value : values) {
+    all.push_back(fields(value));
+  }
+  return all;
+}
+
+// Every value that can be missing, missing and present, empty beside missing, and text beyond
+// the Basic Multilingual Plane.
+std::unique_ptr<SourceLibrary> edgeCaseLibrary() {
+  LibraryContents contents;
+  DatabaseItem bare;
+  bare.kind = ItemKind::note;
+  bare.id = u"bare";
+  contents.items.push_back(bare);
+  DatabaseItem full;
+  full.kind = ItemKind::bookmark;
+  full.id = u"full 🐢";
+  full.name = u"Ünïcode 🐢 name";
+  full.encrypted = true;
+  full.creationDate = platform::Date{-1.5};
+  full.modificationDate = platform::Date{7.25e8};
+  full.flagged = true;
+  full.comments = u"";
+  full.label = u"L";
+  full.tags = {Tag{u"a"}, Tag{std::nullopt}, Tag{u""}};
+  full.location = u"https://example.com/?q=🐢";
+  contents.items.push_back(full);
+  DatabaseItem unencrypted = bare;
+  unencrypted.kind = ItemKind::image;
+  unencrypted.id = u"image";
+  unencrypted.encrypted = false;
+  contents.items.push_back(unencrypted);
+  contents.labels = {Label{u"L", std::nullopt, std::nullopt},
+                     Label{u"M", u"", DeviceRGBColor{0, 0.5, 1, 0.25}}};
+  contents.folderCollections = {FolderCollection{u"F", std::nullopt, {}},
+                                FolderCollection{u"G", u"", {u"bare", u"full 🐢"}}};
+  contents.tagCollections = {
+      TagCollection{u"T", std::nullopt, {}, 0},
+      TagCollection{u"U", u"All", {Tag{std::nullopt}, Tag{u"a"}}, kTagCollectionBehaviorAll}};
+  return std::make_unique<MemorySourceLibrary>(
+      std::move(contents),
+      [](const DatabaseItem&,
+         const platform::URL&) -> platform::Result<std::optional<platform::URL>> {
+        return std::optional<platform::URL>();
+      });
+}
+
+std::string contentOf(int descriptor) {
+  std::string content;
+  char buffer[4096];
+  for (ssize_t read = 0; (read = ::pread(descriptor, buffer, sizeof buffer,
+                                         static_cast<off_t>(content.size()))) > 0;) {
+    content.append(buffer, static_cast<std::size_t>(read));
+  }
+  return content;
+}
+
+std::unique_ptr<SourceLibrary> demoLibrary() {
+  auto library = openLibrarySnapshot(std::filesystem::path(ZV_SOURCE_DIR) / "data/demo-library");
+  EXPECT_THAT(library, IsOk());
+  return library ? std::unique_ptr<SourceLibrary>(std::move(*library)) : edgeCaseLibrary();
+}
+
+class DBusSourceLibraryTest : public testsupport::TemporaryFolderTest {
+ protected:
+  void SetUp() override {
+    if (!bus_.running()) {
+      GTEST_SKIP() << "dbus-daemon cannot be started here";
+    }
+  }
+
+  void serve(SourceLibrary& library, DBusLibraryServiceOptions options = {}) {
+    auto service = DBusLibraryService::start(library, kBusName, options, bus_.address());
+    ASSERT_THAT(service, IsOk());
+    service_ = std::move(*service);
+  }
+
+  std::unique_ptr<SourceLibrary> client() const {
+    return makeDBusSourceLibrary(kBusName, bus_.address());
+  }
+
+  PrivateBus bus_;
+  std::unique_ptr<DBusLibraryService> service_;
+};
+
+TEST_F(DBusSourceLibraryTest, EveryCollectionAndPropertyRoundTrips) {
+  struct Case {
+    const char* name;
+    std::unique_ptr<SourceLibrary> (*make)();
+  };
+  for (const Case& library : {Case{"demo", demoLibrary}, Case{"edge cases", edgeCaseLibrary}}) {
+    SCOPED_TRACE(library.name);
+    std::unique_ptr<SourceLibrary> served = library.make();
+    serve(*served);
+    std::unique_ptr<SourceLibrary> read = client();
+    for (ItemKind kind : kAllItemKinds) {
+      SCOPED_TRACE(platform::toUtf8(itemKindName(kind)));
+      EXPECT_EQ(*read->countItems(kind), *served->countItems(kind));
+      auto items = read->getItems(kind);
+      ASSERT_THAT(items, IsOk());
+      EXPECT_THAT(allFields(*items), ElementsAreArray(allFields(*served->getItems(kind))));
+    }
+    EXPECT_EQ(*read->countLabels(), *served->countLabels());
+    EXPECT_THAT(allFields(*read->getLabels()), ElementsAreArray(allFields(*served->getLabels())));
+    EXPECT_EQ(*read->countFolderCollections(), *served->countFolderCollections());
+    EXPECT_THAT(allFields(*read->getFolderCollections()),
+                ElementsAreArray(allFields(*served->getFolderCollections())));
+    EXPECT_EQ(*read->countTagCollections(), *served->countTagCollections());
+    EXPECT_THAT(allFields(*read->getTagCollections()),
+                ElementsAreArray(allFields(*served->getTagCollections())));
+    EXPECT_EQ(read->libraryFolderURL(), served->libraryFolderURL());
+    service_.reset();
+  }
+}
+
+TEST_F(DBusSourceLibraryTest, ItemsArriveInOrderAcrossPagesAndStopWhenAsked) {
+  LibraryContents contents;
+  for (int index = 0; index < 10; ++index) {
+    DatabaseItem item;
+    item.kind = ItemKind::note;
+    item.id = platform::fromUtf8(std::to_string(index));
+    contents.items.push_back(item);
+  }
+  MemorySourceLibrary served(contents, {});
+  struct Case {
+    std::size_t pageBytes;
+    std::size_t stopAfter;  // 0: never
+    std::size_t expectedVisits;
+  };
+  for (const Case& test : {Case{1, 0, 10}, Case{150, 0, 10}, Case{32U << 20U, 0, 10}, Case{1, 3, 3},
+                           Case{150, 7, 7}, Case{32U << 20U, 1, 1}}) {
+    SCOPED_TRACE(testing::Message() << test.pageBytes << " bytes, stop after " << test.stopAfter);
+    DBusLibraryServiceOptions options;
+    options.itemPageBytes = test.pageBytes;
+    serve(served, options);
+    std::vector<std::u16string> visited;
+    EXPECT_THAT(client()->forEachItem(ItemKind::note,
+                                      [&](const DatabaseItem& item) {
+                                        visited.push_back(item.id);
+                                        return visited.size() != test.stopAfter;
+                                      }),
+                IsOk());
+    std::vector<std::u16string> expected;
+    for (std::size_t index = 0; index < test.expectedVisits; ++index) {
+      expected.push_back(contents.items[index].id);
+    }
+    EXPECT_EQ(visited, expected);
+    service_.reset();
+  }
+}
+
+TEST_F(DBusSourceLibraryTest, PayloadsAreWrittenOrHandedOver) {
+  std::unique_ptr<SourceLibrary> served = demoLibrary();
+  serve(*served);
+  std::unique_ptr<SourceLibrary> read = client();
+  EXPECT_TRUE(read->canOpenItemPayloads());
+  auto notes = read->getItems(ItemKind::note);
+  ASSERT_THAT(notes, IsOk());
+  ASSERT_FALSE(notes->empty());
+  const DatabaseItem& note = notes->front();
+  auto original = served->openItemPayload(note);
+  ASSERT_THAT(original, IsOk());
+  ASSERT_TRUE(original->has_value());
+  const std::string content = contentOf((*original)->file.get());
+
+  auto handed = read->openItemPayload(note);
+  ASSERT_THAT(handed, IsOk());
+  ASSERT_TRUE(handed->has_value());
+  EXPECT_EQ((*handed)->fileName, (*original)->fileName);
+  EXPECT_EQ((*handed)->displayName, (*original)->displayName);
+  EXPECT_EQ(contentOf((*handed)->file.get()), content);
+
+  // Written twice into one folder: the second copy takes a name of its own.
+  std::vector<std::string> written;
+  for (int time = 0; time < 2; ++time) {
+    auto exported = read->exportItem(note, folder_.url());
+    ASSERT_THAT(exported, IsOk());
+    ASSERT_TRUE(exported->has_value());
+    EXPECT_EQ((*exported)->deletingLastPathComponent().fileSystemPath(), folder_.path().string());
+    EXPECT_EQ(testsupport::readFileText((*exported)->fileSystemPath()), content);
+    written.push_back((*exported)->fileSystemPath());
+  }
+  EXPECT_NE(written[0], written[1]);
+
+  DatabaseItem unknown = note;
+  unknown.id = u"no such item";
+  auto nothingWritten = read->exportItem(unknown, folder_.url());
+  ASSERT_THAT(nothingWritten, IsOk());
+  EXPECT_FALSE(nothingWritten->has_value());
+  auto nothingHanded = read->openItemPayload(unknown);
+  ASSERT_THAT(nothingHanded, IsOk());
+  EXPECT_FALSE(nothingHanded->has_value());
+  EXPECT_FALSE(content.empty());
+}
+
+TEST_F(DBusSourceLibraryTest, EveryFailureOfTheSourceFailsTheCallWithItsReason) {
+  auto wrapped = std::make_shared<testsupport::FaultInjectingSourceLibrary>(demoLibrary());
+  for (SourceCall call :
+       {SourceCall::countItems, SourceCall::forEachItem, SourceCall::countLabels,
+        SourceCall::getLabels, SourceCall::countFolderCollections, SourceCall::getFolderCollections,
+        SourceCall::countTagCollections, SourceCall::getTagCollections, SourceCall::exportItem,
+        SourceCall::openItemPayload}) {
+    wrapped->failCall(call, u"Zelvar is busy: " + platform::fromUtf8(std::to_string(int(call))));
+  }
+  serve(*wrapped);
+  std::unique_ptr<SourceLibrary> read = client();
+  DatabaseItem item;
+  item.id = u"N1";
+  auto failsWith = [](int call) {
+    return IsError(kSourceErrorDomain, kSourceCallFailedErrorCode,
+                   "Zelvar is busy: " + std::to_string(call));
+  };
+  const int forEach = int(SourceCall::forEachItem);
+  EXPECT_THAT(read->countItems(ItemKind::note), failsWith(int(SourceCall::countItems)));
+  EXPECT_THAT(read->getItems(ItemKind::note), failsWith(forEach));
+  EXPECT_THAT(read->forEachItem(ItemKind::image, [](const DatabaseItem&) { return true; }),
+              failsWith(forEach));
+  EXPECT_THAT(read->countLabels(), failsWith(int(SourceCall::countLabels)));
+  EXPECT_THAT(read->getLabels(), failsWith(int(SourceCall::getLabels)));
+  EXPECT_THAT(read->countFolderCollections(), failsWith(int(SourceCall::countFolderCollections)));
+  EXPECT_THAT(read->getFolderCollections(), failsWith(int(SourceCall::getFolderCollections)));
+  EXPECT_THAT(read->countTagCollections(), failsWith(int(SourceCall::countTagCollections)));
+  EXPECT_THAT(read->getTagCollections(), failsWith(int(SourceCall::getTagCollections)));
+  EXPECT_THAT(read->exportItem(item, folder_.url()), failsWith(int(SourceCall::exportItem)));
+  EXPECT_THAT(read->openItemPayload(item), failsWith(int(SourceCall::openItemPayload)));
+}
+
+TEST_F(DBusSourceLibraryTest, WithoutTheServiceEveryCallFails) {
+  std::unique_ptr<SourceLibrary> read = client();
+  EXPECT_FALSE(read->canOpenItemPayloads());
+  EXPECT_THAT(read->countItems(ItemKind::note),
+              IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
+  EXPECT_THAT(read->getLabels(), IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
+  EXPECT_THAT(read->exportItem(DatabaseItem{}, folder_.url()),
+              IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
+  EXPECT_EQ(read->libraryFolderURL(), std::nullopt);
+}
+
+TEST_F(DBusSourceLibraryTest, PermissionIsGrantedUnlessControlIsDenied) {
+  std::unique_ptr<SourceLibrary> library = edgeCaseLibrary();
+  for (bool deny : {false, true}) {
+    SCOPED_TRACE(deny);
+    DBusLibraryServiceOptions options;
+    options.denyControl = deny;
+    serve(*library, options);
+    auto connection = sdbus::createSessionBusConnectionWithAddress(bus_.address());
+    auto proxy = sdbus::createProxy(*connection, kBusName, dbus_protocol::kAutomationObjectPath);
+    std::string errorName;
+    try {
+      proxy->callMethod("RequestPermission").onInterface(dbus_protocol::kAutomationInterface);
+    } catch (const sdbus::Error& error) {
+      errorName = error.getName();
+    }
+    EXPECT_EQ(errorName, deny ? dbus_protocol::kAccessDeniedErrorName : "");
+    service_.reset();
+  }
+}
+
+}  // namespace
+}  // namespace zv::source
