@@ -17,6 +17,7 @@ zv_library(zv_platform_base
     file_attributes.cpp
     file_lock.cpp
     app_group_containers.cpp
+    process_info.cpp
     temporary_directory.cpp
     content_type.cpp
   PUBLIC_LIBS PkgConfig::ICU PkgConfig::URIPARSER
@@ -35,6 +36,7 @@ zv_test(zv_platform_base_tests
     file_attributes_test.cpp
     file_lock_test.cpp
     app_group_containers_test.cpp
+    process_info_test.cpp
     content_type_test.cpp
     unicode_test.cpp
     result_test.cpp
