@@ -10,6 +10,7 @@
 #include "app/handover_url.h"
 #include "app/main_window.h"
 #include "app/options_window_controller.h"
+#include "app/run_log.h"
 #include "export/export_errors.h"
 #include "platform/bundle_info.h"
 #include "platform/localization.h"
@@ -83,7 +84,8 @@ void AppDelegate::applicationDidFinishLaunching() {
   if (textView_) {
     textView_->setTextContainerInset(QSizeF(5.0, 10.0));
     // The window stays usable without its instructions.
-    if (auto text = environment_.readInstructions ? environment_.readInstructions() : std::nullopt) {
+    if (auto text =
+            environment_.readInstructions ? environment_.readInstructions() : std::nullopt) {
       textView_->setAttributedString(*text);
     }
   }
@@ -124,21 +126,21 @@ void AppDelegate::startImport() {
 }
 
 void AppDelegate::checkZelvar() {
-  app::checkZelvar(
-      *environment_.workspace, environment_.makeSource,
-      [self = QPointer<AppDelegate>(this)](
-          std::variant<std::shared_ptr<source::SourceLibrary>, Alert> outcome) {
-        if (!self) {
-          return;
-        }
-        if (const auto* alert = std::get_if<Alert>(&outcome)) {
-          self->importUnderWay_ = false;
-          self->showAlert(*alert, AlertStyle::kApplicationModal);
-          return;
-        }
-        self->zelvarApp_ = std::get<std::shared_ptr<source::SourceLibrary>>(std::move(outcome));
-        self->checkQuennet();
-      });
+  app::checkZelvar(*environment_.workspace, environment_.makeSource,
+                   [self = QPointer<AppDelegate>(this)](
+                       std::variant<std::shared_ptr<source::SourceLibrary>, Alert> outcome) {
+                     if (!self) {
+                       return;
+                     }
+                     if (const auto* alert = std::get_if<Alert>(&outcome)) {
+                       self->importUnderWay_ = false;
+                       self->showAlert(*alert, AlertStyle::kApplicationModal);
+                       return;
+                     }
+                     self->zelvarApp_ =
+                         std::get<std::shared_ptr<source::SourceLibrary>>(std::move(outcome));
+                     self->checkQuennet();
+                   });
 }
 
 void AppDelegate::checkQuennet() {
@@ -171,9 +173,9 @@ void AppDelegate::startExportOperation() {
         if (!metadataFileURL) {
           // The operation promises one of the two; an export that names no file has failed.
           self->importUnderWay_ = false;
-          self->reportError(exporter::makeImportError(
-              exporter::kSourceFailedErrorCode,
-              platform::localized(u"No metadata file was written.")));
+          self->reportError(
+              exporter::makeImportError(exporter::kSourceFailedErrorCode,
+                                        platform::localized(u"No metadata file was written.")));
           return;
         }
         self->openQuennetToImportMetadataFileAtURL(*metadataFileURL);
@@ -210,7 +212,7 @@ void AppDelegate::openQuennetToImportMetadataFileAtURL(const platform::URL& meta
   }
   environment_.workspace->openURLsWithApplicationAtURL(
       {*importURL}, *quennet,
-      [self = QPointer<AppDelegate>(this)](std::optional<platform::RunningApplication>,
+      [self = QPointer<AppDelegate>(this)](const std::optional<platform::RunningApplication>&,
                                            std::optional<platform::Error> error) {
         platform::MainQueue* queue = platform::mainQueue();
         if (queue == nullptr) {
@@ -236,7 +238,8 @@ void AppDelegate::showLogFiles() {
   if (!logFileURL_) {
     return;
   }
-  environment_.workspace->selectFileInFileViewer(*logFileURL_, logFileURL_->deletingLastPathComponent());
+  environment_.workspace->selectFileInFileViewer(*logFileURL_,
+                                                 logFileURL_->deletingLastPathComponent());
 }
 
 void AppDelegate::redirectStandardOutputToLogFile() {
@@ -248,9 +251,7 @@ void AppDelegate::redirectStandardOutputToLogFile() {
 }
 
 std::u16string AppDelegate::versionAndBuildNumber() {
-  return platform::formatString(
-      u"%@(%@)", {std::u16string(platform::kBundleShortVersionString),
-                  std::u16string(platform::kBundleVersion)});
+  return app::versionAndBuildNumber();
 }
 
 void AppDelegate::showAlert(const Alert& alert, AlertStyle style) {

@@ -22,10 +22,10 @@ namespace {
 
 using platform::URL;
 using testing::FakeWorkspace;
+using ::testing::HasSubstr;
 using testing::RecordingAlertPresenter;
 using testsupport::FaultInjectingSourceLibrary;
 using testsupport::SourceCall;
-using ::testing::HasSubstr;
 
 std::string utf8(const std::u16string& text) {
   return platform::toUtf8(text);
@@ -59,8 +59,8 @@ class AppDelegateTest : public testsupport::TemporaryFolderTest {
               std::function<std::optional<richtext::AttributedString>()> instructions = {}) {
     AppEnvironment environment;
     environment.workspace = workspace_.get();
-    environment.makeSource = [this](std::u16string_view identifier)
-        -> std::shared_ptr<source::SourceLibrary> {
+    environment.makeSource =
+        [this](std::u16string_view identifier) -> std::shared_ptr<source::SourceLibrary> {
       return workspace_->URLForApplicationWithBundleIdentifier(identifier) ? library_ : nullptr;
     };
     environment.alertPresenter = alerts_;
@@ -112,12 +112,12 @@ TEST_F(AppDelegateTest, EachCheckEitherAlertsOrHandsTheExportOver) {
       {"zelvar not installed",
        [](FakeWorkspace& w, auto&) { w.uninstall(platform::kZelvarBundleIdentifier); },
        kCannotStart, u"Unable to locate the Zelvar application."},
-      {"version 1.4.1", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.4.1"); },
-       kCannotStart, kTooOld},
+      {"version 1.4.1", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.4.1"); }, kCannotStart,
+       kTooOld},
       {"version 1.4", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.4"); }, kCannotStart,
        kTooOld},
-      {"version 0.9.9", [](FakeWorkspace& w, auto&) { installZelvar(w, u"0.9.9"); },
-       kCannotStart, kTooOld},
+      {"version 0.9.9", [](FakeWorkspace& w, auto&) { installZelvar(w, u"0.9.9"); }, kCannotStart,
+       kTooOld},
       {"version missing", [](FakeWorkspace& w, auto&) { installZelvar(w, std::nullopt); },
        kCannotStart, kTooOld},
       {"version 1.4.2", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.4.2"); }},
@@ -133,9 +133,8 @@ TEST_F(AppDelegateTest, EachCheckEitherAlertsOrHandsTheExportOver) {
          w.failLaunch(platform::Error{u"test", 1, u"Zelvar crashed at start."});
        },
        kCannotStart, u"Zelvar crashed at start."},
-      {"launch fails without a reason",
-       [](FakeWorkspace& w, auto&) { w.failLaunch(std::nullopt); }, kCannotStart,
-       u"Could not open Zelvar."},
+      {"launch fails without a reason", [](FakeWorkspace& w, auto&) { w.failLaunch(std::nullopt); },
+       kCannotStart, u"Could not open Zelvar."},
       {"control not permitted",
        [](FakeWorkspace& w, auto&) { w.setPermissionAnswer(platform::kAutomationNotPermitted); },
        u"This app does not have authority to control Zelvar.",
@@ -212,12 +211,16 @@ TEST_F(AppDelegateTest, OnlyASavedOptionsSheetChangesTheOptions) {
     sheet->passwordItemsCheckBox()->setChecked(false);
     sheet->encryptedItemsCheckBox()->setChecked(false);
     switch (c.ending) {
-      case Ending::kSaveButton: sheet->saveButton()->click(); break;
-      case Ending::kCancelButton: sheet->cancelButton()->click(); break;
+      case Ending::kSaveButton:
+        sheet->saveButton()->click();
+        break;
+      case Ending::kCancelButton:
+        sheet->cancelButton()->click();
+        break;
       case Ending::kReturnKey:
       case Ending::kEscapeKey: {
-        QKeyEvent press(QEvent::KeyPress, c.ending == Ending::kReturnKey ? Qt::Key_Return
-                                                                         : Qt::Key_Escape,
+        QKeyEvent press(QEvent::KeyPress,
+                        c.ending == Ending::kReturnKey ? Qt::Key_Return : Qt::Key_Escape,
                         Qt::NoModifier);
         QCoreApplication::sendEvent(sheet, &press);
         break;

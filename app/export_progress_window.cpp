@@ -23,8 +23,7 @@ QString toQString(const std::u16string& text) {
 }
 
 double secondsNow() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 bool digitsHaveEqualWidth(const QFont& font) {
@@ -169,8 +168,8 @@ QString ZVExportProgressWindow::additionalText(const platform::ProgressState& st
   if (state.isIndeterminate()) {
     return {};
   }
-  std::u16string text = platform::formatLocalized(
-      u"%ld of %ld items", {state.completedUnitCount, state.totalUnitCount});
+  std::u16string text = platform::formatLocalized(u"%ld of %ld items",
+                                                  {state.completedUnitCount, state.totalUnitCount});
   if (secondsRemaining) {
     text += u"  \u2014  ";
     text += text::stringForTimeInterval(*secondsRemaining);

@@ -43,8 +43,8 @@ FakeWorkspace::~FakeWorkspace() {
 void FakeWorkspace::install(std::u16string bundleIdentifier,
                             std::optional<std::u16string> version) {
   uninstall(bundleIdentifier);
-  platform::URL url = platform::URL::fileURLWithPath(
-      u"/usr/share/applications/" + bundleIdentifier + u".desktop");
+  platform::URL url =
+      platform::URL::fileURLWithPath(u"/usr/share/applications/" + bundleIdentifier + u".desktop");
   applications_.emplace_back(std::move(bundleIdentifier),
                              Application{std::move(url), std::move(version)});
 }
@@ -99,8 +99,7 @@ std::int32_t FakeWorkspace::determinePermissionToAutomateTarget(
 }
 
 void FakeWorkspace::openURLsWithApplicationAtURL(const std::vector<platform::URL>& urls,
-                                                 const platform::URL&,
-                                                 OpenCompletion completion) {
+                                                 const platform::URL&, OpenCompletion completion) {
   {
     std::lock_guard lock(mutex_);
     handedOver_.insert(handedOver_.end(), urls.begin(), urls.end());
@@ -129,9 +128,9 @@ std::vector<bool> FakeWorkspace::launchActivations() const {
   return activations_;
 }
 
-void FakeWorkspace::reportFromAnotherThread(
-    OpenCompletion completion, std::optional<platform::RunningApplication> application,
-    std::optional<platform::Error> error) {
+void FakeWorkspace::reportFromAnotherThread(OpenCompletion completion,
+                                            std::optional<platform::RunningApplication> application,
+                                            std::optional<platform::Error> error) {
   threads_.emplace_back([completion = std::move(completion), application = std::move(application),
                          error = std::move(error)] { completion(application, error); });
 }
@@ -164,8 +163,7 @@ std::shared_ptr<source::MemorySourceLibrary> makeMemoryLibrary(source::LibraryCo
          const platform::URL& directory) -> platform::Result<std::optional<platform::URL>> {
         platform::URL file = directory.appendingPathComponent(item.name + u".txt");
         const std::vector<std::uint8_t> content{'x'};
-        ZV_TRY(platform::writeFileAtURL(file, content,
-                                        platform::WriteMode::kCreateNew));
+        ZV_TRY(platform::writeFileAtURL(file, content, platform::WriteMode::kCreateNew));
         return std::optional<platform::URL>(file);
       });
 }

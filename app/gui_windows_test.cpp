@@ -93,18 +93,32 @@ TEST(AttributedTextDocumentTest, FormatsFollowTheFaceAndIgnoreTheRunColour) {
     bool italic;
     bool underline;
   } const cases[] = {
-      {"plain face", {{richtext::NSFontAttributeName, richtext::Font{u"Times", 14}}},
-       QStringLiteral("Times"), false, false, false},
-      {"bold variant", {{richtext::NSFontAttributeName, richtext::Font{u"Helvetica-Bold", 18}}},
-       QStringLiteral("Helvetica"), true, false, false},
+      {"plain face",
+       {{richtext::NSFontAttributeName, richtext::Font{u"Times", 14}}},
+       QStringLiteral("Times"),
+       false,
+       false,
+       false},
+      {"bold variant",
+       {{richtext::NSFontAttributeName, richtext::Font{u"Helvetica-Bold", 18}}},
+       QStringLiteral("Helvetica"),
+       true,
+       false,
+       false},
       {"bold oblique variant",
        {{richtext::NSFontAttributeName, richtext::Font{u"Helvetica-BoldOblique", 12}}},
-       QStringLiteral("Helvetica"), true, true, false},
+       QStringLiteral("Helvetica"),
+       true,
+       true,
+       false},
       {"italic with underline and a colour",
        {{richtext::NSFontAttributeName, richtext::Font{u"Georgia-Italic", 12}},
         {richtext::NSUnderlineStyleAttributeName, std::int64_t{1}},
         {richtext::NSForegroundColorAttributeName, richtext::Color{.red = 1}}},
-       QStringLiteral("Georgia"), false, true, true},
+       QStringLiteral("Georgia"),
+       false,
+       true,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,7 +1,7 @@
 #include "app/qt_main_queue.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
 #include <QThread>
 #include <utility>
 
@@ -12,14 +12,62 @@ struct QtMainQueue::State {
   bool shutDown = false;
 };
 
+namespace {
+
+// One posted block. The event loop owns it: deleting it unrun (at shutdown) destroys the block.
+class BlockEvent final : public QEvent {
+ public:
+  static QEvent::Type type() {
+    static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return registered;
+  }
+
+  BlockEvent(std::function<void()> block, std::shared_ptr<QtMainQueue::State> state)
+      : QEvent(type()), block_(std::move(block)), state_(std::move(state)) {}
+
+  void run() {
+    bool shutDown = false;
+    {
+      std::lock_guard lock(state_->mutex);
+      shutDown = state_->shutDown;
+    }
+    // A block posted before the shutdown but reached after it is dropped like a later one.
+    if (!shutDown) {
+      block_();
+    }
+  }
+
+ private:
+  std::function<void()> block_;
+  std::shared_ptr<QtMainQueue::State> state_;
+};
+
+class Receiver final : public QObject {
+ public:
+  bool event(QEvent* event) override {
+    if (event->type() != BlockEvent::type()) {
+      return QObject::event(event);
+    }
+    static_cast<BlockEvent*>(event)->run();
+    return true;
+  }
+};
+
+}  // namespace
+
 QtMainQueue::QtMainQueue()
-    : state_(std::make_shared<State>()), receiver_(std::make_unique<QObject>()) {}
+    : state_(std::make_shared<State>()), receiver_(std::make_unique<Receiver>()) {}
 
 QtMainQueue::~QtMainQueue() {
   shutDown();
-  // Deleting the receiver discards its queued calls, which destroys the blocks they hold.
-  std::lock_guard lock(state_->mutex);
-  receiver_.reset();
+  std::unique_ptr<QObject> receiver;
+  {
+    std::lock_guard lock(state_->mutex);
+    receiver = std::move(receiver_);
+  }
+  // Deleting the receiver discards its waiting events and the blocks they hold, outside the
+  // lock: a block's destructor may post.
+  receiver.reset();
 }
 
 void QtMainQueue::post(std::function<void()> block) {
@@ -29,23 +77,7 @@ void QtMainQueue::post(std::function<void()> block) {
     block = nullptr;
     return;
   }
-  // The block is dropped unrun when the queue shut down after posting but before the event loop
-  // got to it; dropping (not leaking) it is what releases a waiting export thread.
-  auto shared = std::make_shared<std::function<void()>>(std::move(block));
-  QMetaObject::invokeMethod(
-      receiver_.get(),
-      [state = state_, shared]() mutable {
-        bool run = false;
-        {
-          std::lock_guard guard(state->mutex);
-          run = !state->shutDown;
-        }
-        if (run) {
-          (*shared)();
-        }
-        *shared = nullptr;
-      },
-      Qt::QueuedConnection);
+  QCoreApplication::postEvent(receiver_.get(), new BlockEvent(std::move(block), state_));
 }
 
 bool QtMainQueue::isCurrentThreadMain() const {

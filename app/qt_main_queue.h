@@ -28,8 +28,9 @@ class QtMainQueue final : public platform::MainQueue {
   /// so that an export thread waiting on one of them is released at quit. Any thread.
   void shutDown();
 
- private:
   struct State;
+
+ private:
   std::shared_ptr<State> state_;
   // Lives on the GUI thread; the posted blocks are its queued calls.
   std::unique_ptr<QObject> receiver_;

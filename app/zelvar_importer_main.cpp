@@ -12,6 +12,7 @@
 #include "app/app_delegate.h"
 #include "app/main_window.h"
 #include "app/qt_main_queue.h"
+#include "app/run_log.h"
 #include "platform/bundle_info.h"
 #include "platform/log.h"
 #include "platform/main_queue.h"
@@ -28,9 +29,9 @@ std::optional<zv::richtext::AttributedString> readInstructions() {
     return std::nullopt;
   }
   const QByteArray bytes = file.readAll();
-  auto text = zv::richtext::attributedStringFromRTF(std::span<const std::uint8_t>(
-      reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-      static_cast<std::size_t>(bytes.size())));
+  auto text = zv::richtext::attributedStringFromRTF(
+      std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                    static_cast<std::size_t>(bytes.size())));
   if (!text) {
     zv::platform::logFormat(u"Cannot read the instructions: %@", {text.error().description});
     return std::nullopt;
@@ -43,11 +44,11 @@ std::optional<zv::richtext::AttributedString> readInstructions() {
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Zelvar Importer"));
-  QApplication::setApplicationVersion(
-      QString::fromUtf16(zv::platform::kBundleShortVersionString));
+  QApplication::setApplicationVersion(QString::fromUtf16(zv::platform::kBundleShortVersionString));
   QApplication::setDesktopFileName(QStringLiteral("org.example.zelvar-importer"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.example.zelvar-importer"),
-                                               QIcon(QStringLiteral(":/icons/org.example.zelvar-importer.svg"))));
+  QApplication::setWindowIcon(
+      QIcon::fromTheme(QStringLiteral("org.example.zelvar-importer"),
+                       QIcon(QStringLiteral(":/icons/org.example.zelvar-importer.svg"))));
 
   zv::app::QtMainQueue mainQueue;
   zv::platform::setMainQueue(&mainQueue);
@@ -57,8 +58,9 @@ int main(int argc, char** argv) {
   environment.workspace = workspace.get();
   // A scripting handle exists for an application that is installed; it reaches the application
   // over the session bus under its bundle identifier.
-  environment.makeSource = [workspace = workspace.get()](std::u16string_view bundleIdentifier)
-      -> std::shared_ptr<zv::source::SourceLibrary> {
+  environment.makeSource =
+      [workspace = workspace.get()](
+          std::u16string_view bundleIdentifier) -> std::shared_ptr<zv::source::SourceLibrary> {
     if (!workspace->URLForApplicationWithBundleIdentifier(bundleIdentifier)) {
       return nullptr;
     }
@@ -66,6 +68,14 @@ int main(int argc, char** argv) {
   };
   environment.alertPresenter = zv::app::makeMessageBoxAlertPresenter();
   environment.readInstructions = readInstructions;
+  // Closed at quit, or when main returns if the program ends another way.
+  std::optional<zv::app::LogFileStream> logFile;
+  environment.runLog.open = [&logFile] {
+    zv::app::RunLog runLog = zv::app::redirectStandardOutputToLogFile();
+    logFile = std::move(runLog.logFile);
+    return runLog.logFileURL;
+  };
+  environment.runLog.close = [&logFile] { logFile.reset(); };
 
   int status = 0;
   {
