@@ -56,7 +56,8 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
     // The remaining options are flags.
     if (inlineValue) {
       if (name == "--help" || name == "--version" || name == "--verbose" ||
-          name == "--no-passwords" || name == "--no-encrypted") {
+          name == "--no-passwords" || name == "--no-encrypted" || name == "--no-log" ||
+          name == "--from-app") {
         return usageError("option '" + name + "' doesn't allow an argument");
       }
       return usageError("unrecognized option '" + argument + "'");
@@ -75,9 +76,17 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
       options.exportEncryptedItems = false;
     } else if (name == "--verbose") {
       options.verbose = true;
+    } else if (name == "--no-log") {
+      options.keepsLog = false;
+    } else if (name == "--from-app") {
+      options.fromApplication = true;
     } else {
       return usageError("unrecognized option '" + argument + "'");
     }
+  }
+  // The two sources exclude each other; taking either silently would export the wrong library.
+  if (options.fromApplication && options.libraryFolder) {
+    return usageError("options '--from-app' and '--library' cannot be used together");
   }
   return commandLine;
 }

@@ -21,6 +21,11 @@ struct ExportOptions {
   bool exportPasswordItems = true;
   bool exportEncryptedItems = true;
   bool verbose = false;
+  /// Whether the run keeps a log file in the container's log folder.
+  bool keepsLog = true;
+  /// Export from the source application over the session bus, once it has passed the checks
+  /// the desktop program makes, instead of from a snapshot.
+  bool fromApplication = false;
 };
 
 enum class CommandLineAction { exportLibrary, showHelp, showVersion };

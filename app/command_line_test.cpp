@@ -30,8 +30,14 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
       {{"--no-passwords", "--no-encrypted", "--verbose", "--"},
        CommandLineAction::exportLibrary,
        {{}, {}, false, false, true}},
+      {{"--no-log", "--verbose"},
+       CommandLineAction::exportLibrary,
+       {{}, {}, true, true, true, false}},
       {{"--verbose", "--help", "--bogus"}, CommandLineAction::showHelp, {{}, {}, true, true, true}},
       {{"--version"}, CommandLineAction::showVersion, {{}, {}, true, true, false}},
+      {{"--from-app", "--container", "c"},
+       CommandLineAction::exportLibrary,
+       {{}, "c", true, true, false, true, true}},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testing::PrintToString(testCase.arguments));
@@ -44,6 +50,8 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
     EXPECT_EQ(options.exportPasswordItems, testCase.options.exportPasswordItems);
     EXPECT_EQ(options.exportEncryptedItems, testCase.options.exportEncryptedItems);
     EXPECT_EQ(options.verbose, testCase.options.verbose);
+    EXPECT_EQ(options.keepsLog, testCase.options.keepsLog);
+    EXPECT_EQ(options.fromApplication, testCase.options.fromApplication);
   }
 }
 
@@ -62,7 +70,13 @@ TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
       {{"--container="}, "option '--container' requires a folder"},
       {{"--verbose=yes"}, "option '--verbose' doesn't allow an argument"},
       {{"--help=1"}, "option '--help' doesn't allow an argument"},
+      {{"--no-log=1"}, "option '--no-log' doesn't allow an argument"},
       {{"--bogus", "--help"}, "unrecognized option '--bogus'"},
+      {{"--from-app=1"}, "option '--from-app' doesn't allow an argument"},
+      {{"--from-app", "--library", "l"},
+       "options '--from-app' and '--library' cannot be used together"},
+      {{"--library=l", "--from-app"},
+       "options '--from-app' and '--library' cannot be used together"},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testing::PrintToString(testCase.arguments));

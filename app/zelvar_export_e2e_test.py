@@ -8,6 +8,8 @@ zelvar-weblink is expected beside zelvar-export.
 import json
 import os
 import plistlib
+import re
+import shutil
 import signal
 import stat
 import subprocess
@@ -70,6 +72,13 @@ def raw_control_characters(text):
     """The control characters in text other than line feeds and tabs."""
     return sorted({c for c in text
                    if (ord(c) < 0x20 and c not in "\n\t") or 0x7f <= ord(c) < 0xa0})
+
+
+LOG_FOLDER = "Library/Zelvar Importer/Logs"
+LOG_PREFIX = "Zelvar Importer_"
+# The log line prefix, then version(build); operating system; computer; uptime in seconds.
+LOG_HEADER = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} Zelvar Importer\[\d+:\d+\] "
+                        r"[^;]+\([^;]+\); (?:[^;]+, )?Linux [^;]+; [^;]*; \d+\n$")
 
 
 def abandoned_folders(folder):
@@ -178,8 +187,10 @@ class DemoLibraryTest(ExportTestCase):
         everything = sorted(os.path.relpath(os.path.join(top, name), self.container)
                             for top, folders, files in os.walk(self.container)
                             for name in folders + files)
-        self.assertEqual([p for p in everything if not p.startswith("Zelvar/Zelvar/")],
-                         [".Zelvar.lock", "Zelvar", "Zelvar/Zelvar", "Zelvar/Zelvar.plist"])
+        self.assertEqual([p for p in everything
+                          if not p.startswith(("Zelvar/Zelvar/", LOG_FOLDER + "/"))],
+                         [".Zelvar.lock", "Library", "Library/Zelvar Importer", LOG_FOLDER,
+                          "Zelvar", "Zelvar/Zelvar", "Zelvar/Zelvar.plist"])
 
     def test_options_leave_out_passwords_and_encrypted_items(self):
         cases = [
@@ -421,6 +432,79 @@ class WebLinkCommandTest(ExportTestCase):
                                         timeout=TIMEOUT)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertTrue(result.stdout.startswith("Usage: zelvar-weblink"))
+
+
+class RunLogTest(ExportTestCase):
+    def logs(self):
+        folder = os.path.join(self.container, LOG_FOLDER)
+        return set(os.listdir(folder)) if os.path.isdir(folder) else set()
+
+    def read_log(self, name):
+        with open(os.path.join(self.container, LOG_FOLDER, name), encoding="utf-8") as log:
+            return log.read()
+
+    def run_with_planted_logs(self, names, *arguments):
+        for name in names:
+            os.makedirs(os.path.join(self.container, LOG_FOLDER), exist_ok=True)
+            with open(os.path.join(self.container, LOG_FOLDER, name), "w") as planted:
+                planted.write("planted\n")
+        result = self.run_export(*arguments)
+        self.hand_over(result)
+        return result, sorted(self.logs() - set(names))
+
+    def test_a_run_keeps_a_private_log_that_begins_with_the_header(self):
+        version = self.run_export("--version", container=False).stdout
+        build = "] %s(%s); " % re.match(r".*\) (\S+) \(build (\S+)\)", version).groups()
+        for arguments in [[], ["--verbose"]]:
+            with self.subTest(arguments):
+                result, new = self.run_with_planted_logs(self.logs(), *arguments)
+                self.assertEqual(len(new), 1, new)
+                path = os.path.join(self.container, LOG_FOLDER, new[0])
+                self.assertEqual(stat.S_IMODE(os.lstat(path).st_mode), 0o600)
+                lines = self.read_log(new[0]).splitlines(True)
+                self.assertRegex(lines[0], LOG_HEADER)
+                self.assertIn(build, lines[0])
+                self.assertIn("*** Export started", lines[1])
+                self.assertEqual("*** Export started" in result.stderr, arguments != [])
+        mode = os.stat(os.path.join(self.container, LOG_FOLDER)).st_mode
+        self.assertEqual(stat.S_IMODE(mode), 0o700)
+
+    def test_no_log_keeps_none(self):
+        self.hand_over(self.run_export("--no-log"))
+        self.assertFalse(os.path.exists(os.path.join(self.container, "Library")))
+
+    def test_a_planted_link_is_not_followed_and_the_export_goes_on(self):
+        victim = os.path.join(self.folder, "victim")
+        os.makedirs(victim)
+        os.makedirs(os.path.join(self.container, "Library"))
+        os.symlink(victim, os.path.join(self.container, "Library", "Zelvar Importer"))
+        result = self.run_export()
+        self.hand_over(result)
+        self.assertNotIn("log", result.stderr)
+        self.assertEqual(os.listdir(victim), [])
+
+    def test_twelve_earlier_logs_leave_nine_and_the_new_one(self):
+        earlier = [LOG_PREFIX + "2026-01-01-0000%02d.log" % n for n in range(12)]
+        _, new = self.run_with_planted_logs(earlier + ["notes.txt"])
+        self.assertEqual(len(new), 1)
+        self.assertEqual(len(self.logs()), 11)
+        self.assertIn("notes.txt", self.logs())
+
+    def test_a_run_in_the_same_second_as_another_keeps_a_log_of_its_own(self):
+        # The names of the next nine seconds are taken, as by runs a moment before (nine, so that
+        # none is pruned). A run slower to start than that proves nothing and is repeated.
+        for _ in range(3):
+            shutil.rmtree(self.container, ignore_errors=True)
+            now = time.time()
+            taken = [LOG_PREFIX + time.strftime("%Y-%m-%d-%H%M%S", time.localtime(now + delta)) +
+                     ".log" for delta in range(9)]
+            _, new = self.run_with_planted_logs(taken)
+            self.assertEqual(len(new), 1, new)
+            if new[0][:-len("-2.log")] + ".log" in taken:
+                self.assertRegex(self.read_log(new[0]).splitlines(True)[0], LOG_HEADER)
+                self.assertEqual([self.read_log(name) for name in taken], ["planted\n"] * 9)
+                return
+        self.fail("no run started within the seconds whose names were taken")
 
 
 class CommandLineTest(ExportTestCase):

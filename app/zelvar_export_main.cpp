@@ -20,12 +20,15 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/export_report.h"
 #include "app/handover_url.h"
+#include "app/live_source.h"
 #include "app/progress_line.h"
+#include "app/run_log.h"
 #include "export/export_errors.h"
 #include "export/export_operation.h"
 #include "platform/app_group_containers.h"
@@ -36,6 +39,7 @@
 #include "platform/run_loop_main_queue.h"
 #include "platform/scoped_descriptor.h"
 #include "platform/unicode.h"
+#include "platform/workspace.h"
 #include "source/library_snapshot.h"
 
 namespace {
@@ -61,17 +65,24 @@ constexpr char kUsage[] =
     "                    demo library installed with this program (in\n"
     "                    share/zelvar-importer/demo-library), or data/demo-library of the\n"
     "                    source tree whose build folder holds this program\n"
+    "  --from-app        export from the running Zelvar application over the session bus\n"
+    "                    instead, once it has been found, is new enough, has started and\n"
+    "                    allows this program to control it\n"
     "  --container DIR   the app-group container to export into; default: Quennet's container\n"
     "                    in the user's data folder ($XDG_DATA_HOME or ~/.local/share)\n"
     "  --no-passwords    leave password items out\n"
     "  --no-encrypted    leave encrypted items out\n"
-    "  --verbose         print the export's log lines to standard error\n"
+    "  --verbose         print the export's log lines to standard error too\n"
+    "  --no-log          keep no log file of this run\n"
     "  --help            display this help and exit\n"
     "  --version         output version information and exit\n"
     "\n"
     "On success the last line of standard output is the URL that hands the export to Quennet,\n"
     "and a summary goes to standard error. Ctrl-C (SIGINT), SIGTERM, SIGHUP and SIGQUIT cancel\n"
     "the export and remove what it wrote to temporary folders.\n"
+    "\n"
+    "Each run keeps its log lines in a file of its own in Library/Zelvar Importer/Logs inside\n"
+    "the container; the ten newest logs are kept.\n"
     "\n"
     "Exit status: 0 on success, 1 if the export failed or its URL could not be written, 2 for a\n"
     "usage error or an unreadable library, 130 if the export was cancelled by SIGINT or SIGTERM,\n"
@@ -212,14 +223,15 @@ class StatusOutput {
   zv::app::TimeRemainingEstimator estimator_;
 };
 
-// Where the export's log lines go while it runs: through a pipe to StatusOutput with --verbose,
-// otherwise nowhere. Restored when the object goes, which must be after the export thread ended.
+// Where the export's log lines go while it runs: into the run log (`logFile`, -1 for none) and,
+// with --verbose, through a pipe to StatusOutput as well; with neither, nowhere. Restored when
+// the object goes, which must be after the export thread ended.
 class LogRedirection {
  public:
-  LogRedirection(bool verbose, StatusOutput& output) {
+  LogRedirection(bool verbose, int logFile, StatusOutput& output) : logFile_(logFile) {
     if (!verbose) {
-      previous_ = zv::platform::setLogFileDescriptor(-1);
-      discarding_ = true;
+      previous_ = zv::platform::setLogFileDescriptor(logFile);
+      direct_ = true;
       return;
     }
     int ends[2];
@@ -233,7 +245,7 @@ class LogRedirection {
   }
 
   ~LogRedirection() {
-    if (discarding_) {
+    if (direct_) {
       zv::platform::setLogFileDescriptor(previous_);
       return;
     }
@@ -261,6 +273,10 @@ class LogRedirection {
       if (count <= 0) {
         break;
       }
+      // The file gets the lines as they were logged; they are escaped already.
+      if (logFile_ >= 0) {
+        writeAll(logFile_, std::string_view(buffer, static_cast<std::size_t>(count)));
+      }
       pending.append(buffer, static_cast<std::size_t>(count));
       std::size_t end = pending.rfind('\n');
       if (end != std::string::npos) {
@@ -274,7 +290,9 @@ class LogRedirection {
     }
   }
 
-  bool discarding_ = false;
+  // The lines go straight to the run log or nowhere; no pipe.
+  bool direct_ = false;
+  int logFile_ = -1;
   zv::platform::ScopedDescriptor sink_;
   zv::platform::ScopedDescriptor readEnd_;
   int previous_ = STDERR_FILENO;
@@ -389,8 +407,35 @@ int report(const ExportOutcome& outcome, const zv::exporter::ExportSummary& summ
   return printToStandardOutput(toUtf8(handOver->absoluteString()) + "\n");
 }
 
+// The run's log file, begun with its header line; none with --no-log or when it cannot be made.
+// A run without a log exports all the same: the log is for finding faults, not a result.
+std::optional<zv::app::NewLogFile> beginRunLog(const ExportOptions& options) {
+  if (!options.keepsLog) {
+    return std::nullopt;
+  }
+  std::optional<zv::platform::URL> container;
+  if (options.containerFolder) {
+    container = zv::platform::URL::fileURLWithFileSystemPath(*options.containerFolder, true);
+  }
+  auto folder = zv::app::logFolderURL(container);
+  auto file = folder ? zv::app::createRunLogFile(*folder, zv::app::currentLocalTime())
+                     : zv::platform::Result<zv::app::NewLogFile>(folder.error());
+  if (!file) {
+    if (options.verbose) {
+      printLine(std::string(kProgramName) +
+                ": keeping no log of this run: " + zv::platform::toUtf8(file.error().description));
+    }
+    return std::nullopt;
+  }
+  const int previous = zv::platform::setLogFileDescriptor(file->descriptor.get());
+  zv::app::logHeaderLine();
+  zv::platform::setLogFileDescriptor(previous);
+  return std::move(*file);
+}
+
 int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOptions& options,
               TerminationSignals& signals) {
+  const std::optional<zv::app::NewLogFile> runLog = beginRunLog(options);
   zv::platform::RunLoopMainQueue mainQueue;
   zv::platform::setMainQueue(&mainQueue);
   StatusOutput output(::isatty(STDERR_FILENO) == 1);
@@ -406,7 +451,7 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
         }
       });
     });
-    LogRedirection logRedirection(options.verbose, output);
+    LogRedirection logRedirection(options.verbose, runLog ? runLog->descriptor.get() : -1, output);
     queue = std::make_unique<zv::platform::OperationQueue>();
 
     auto operation = std::make_shared<zv::exporter::ZVExportOperation>(library, mainQueue);
@@ -448,6 +493,19 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
   return report(*outcome, summary, signals.firstSignal());
 }
 
+// --from-app: the checks of the desktop program on Zelvar, then the export from it. Quennet is
+// not looked for, since only the hand-over URL is printed.
+int exportFromApplication(const ExportOptions& options, TerminationSignals& signals) {
+  std::unique_ptr<zv::platform::Workspace> workspace = zv::platform::makeDesktopWorkspace();
+  auto checked =
+      zv::app::checkZelvarAndWait(*workspace, zv::app::makeLiveSourceFactory(*workspace));
+  if (const auto* alert = std::get_if<zv::app::Alert>(&checked)) {
+    printLine(zv::app::alertLine(kProgramName, *alert));
+    return kExitFailure;
+  }
+  return runExport(std::get<0>(std::move(checked)), options, signals);
+}
+
 }  // namespace
 
 // Our code reports failure as values; what can still escape is the standard library failing to
@@ -481,6 +539,9 @@ int main(int argc, char** argv) {
         zv::platform::absoluteNormalizedPath(*options.containerFolder, current.string());
   }
   TerminationSignals signals;
+  if (options.fromApplication) {
+    return exportFromApplication(options, signals);
+  }
 
   std::optional<std::filesystem::path> folder;
   if (options.libraryFolder) {

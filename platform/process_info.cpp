@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <optional>
 #include <string>
 
 #include "platform/files.h"
@@ -16,21 +17,6 @@ namespace {
 
 // Both files are a few lines; anything larger is not one of them.
 constexpr std::size_t kMaximumEnvironmentFileSize = 65536;
-
-std::optional<std::string> valueInFileBelowRoot(std::string_view root, std::string_view path,
-                                                std::string_view key) {
-  std::string fullPath(root);
-  while (!fullPath.empty() && fullPath.back() == '/') {
-    fullPath.pop_back();
-  }
-  fullPath += path;
-  auto bytes = readFileAtURL(URL::fileURLWithFileSystemPath(fullPath), kMaximumEnvironmentFileSize);
-  if (!bytes) {
-    return std::nullopt;
-  }
-  return environmentFileValue(
-      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), key);
-}
 
 // The value after "KEY=", its quotes removed; a value that is not closed ends with the line.
 std::string unquotedValue(std::string_view value) {
@@ -53,8 +39,9 @@ std::string unquotedValue(std::string_view value) {
   return result;
 }
 
-}  // namespace
-
+// The value of `key` in an os-release or machine-info text: "KEY=value" lines with shell-style
+// quoting ('…', "…" with backslash escapes, or bare words). Nothing when the key is absent or
+// its value is empty.
 std::optional<std::string> environmentFileValue(std::string_view text, std::string_view key) {
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
@@ -74,6 +61,23 @@ std::optional<std::string> environmentFileValue(std::string_view text, std::stri
   }
   return std::nullopt;
 }
+
+std::optional<std::string> valueInFileBelowRoot(std::string_view root, std::string_view path,
+                                                std::string_view key) {
+  std::string fullPath(root);
+  while (!fullPath.empty() && fullPath.back() == '/') {
+    fullPath.pop_back();
+  }
+  fullPath += path;
+  auto bytes = readFileAtURL(URL::fileURLWithFileSystemPath(fullPath), kMaximumEnvironmentFileSize);
+  if (!bytes) {
+    return std::nullopt;
+  }
+  return environmentFileValue(
+      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), key);
+}
+
+}  // namespace
 
 std::u16string operatingSystemVersionString(std::string_view root) {
   // /etc/os-release may be missing; /usr/lib/os-release is where it points to on most systems.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,10 +17,5 @@ std::u16string hostLocalizedName(std::string_view root = "/");
 
 /// Seconds since the computer started, time spent suspended included.
 double systemUptime();
-
-/// The value of `key` in the text of an os-release or machine-info file: "KEY=value" lines with
-/// shell-style quoting ('…', "…" with backslash escapes, or bare words); comments and lines of
-/// other keys are skipped. Nothing when the key is absent or its value is empty.
-std::optional<std::string> environmentFileValue(std::string_view text, std::string_view key);
 
 }  // namespace zv::platform

@@ -67,4 +67,7 @@ class Workspace {
 /// applications reached over the session bus.
 std::unique_ptr<Workspace> makeDesktopWorkspace();
 
+/// The same over the given data folders, most important first, instead of the XDG ones.
+std::unique_ptr<Workspace> makeDesktopWorkspace(std::vector<std::string> dataFolders);
+
 }  // namespace zv::platform

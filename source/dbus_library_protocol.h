@@ -5,6 +5,7 @@
 // beside this file; the two must agree.
 
 #include <chrono>
+#include <cstddef>
 
 namespace zv::source::dbus_protocol {
 
@@ -25,6 +26,12 @@ inline constexpr char kOptionalStringSignature[] = "(bs)";
 /// id, name, encrypted, creationDate, modificationDate, flagged, comments, label, tags, location.
 inline constexpr char kItemSignature[] = "(ss(bb)(bd)(bd)b(bs)(bs)a(bs)(bs))";
 inline constexpr char kItemContentsSignature[] = "ss(bb)(bd)(bd)b(bs)(bs)a(bs)(bs)";
+/// One answer of OpenItemPayloads: failed, the reason, the file (none or one), its file name and
+/// display name.
+inline constexpr char kPayloadAnswerSignature[] = "(bsahss)";
+inline constexpr char kPayloadAnswerContentsSignature[] = "bsahss";
+/// Descriptors one message may carry on the strictest common bus configuration.
+inline constexpr std::size_t kMaximumPayloadsPerCall = 16;
 /// id, name, colour (red, green, blue, alpha in device RGB).
 inline constexpr char kLabelSignature[] = "(s(bs)(b(dddd)))";
 /// id, name, the identifiers of its items.

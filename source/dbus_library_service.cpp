@@ -240,23 +240,38 @@ class Handlers {
     reply(call, written ? bytesOf(written->fileSystemPath()) : std::vector<std::uint8_t>());
   }
 
-  // The item's payload, open for reading, so that the caller copies it without a detour through
-  // a folder: no descriptor when there is nothing to copy.
-  void openItemPayload(sdbus::MethodCall& call) {
+  // The items' payloads, open for reading, so that the caller copies them without a detour
+  // through a folder. Each answer is the library's reason for failing that item, or its payload
+  // (no descriptor when there is nothing to copy); asking for several at once spares a round trip
+  // per item.
+  void openItemPayloads(sdbus::MethodCall& call) {
     std::string kind;
-    std::string id;
-    call >> kind >> id;
+    std::vector<std::string> ids;
+    call >> kind >> ids;
+    if (ids.size() > kMaximumPayloadsPerCall) {
+      throw sdbus::Error(kInvalidArgsErrorName, "Too many items asked for at once.");
+    }
     DatabaseItem item;
     item.kind = kindNamed(kind);
-    item.id = fromUtf8(id);
-    std::optional<ItemPayload> payload = valueOrThrow(library_.openItemPayload(item));
     sdbus::MethodReply answer = call.createReply();
-    std::vector<sdbus::UnixFd> files;
-    if (payload) {
-      files.emplace_back(payload->file.release(), sdbus::adopt_fd);
+    answer.openContainer(kPayloadAnswerSignature);
+    for (const std::string& id : ids) {
+      item.id = fromUtf8(id);
+      platform::Result<std::optional<ItemPayload>> payload = library_.openItemPayload(item);
+      std::vector<sdbus::UnixFd> files;
+      std::string fileName;
+      std::string displayName;
+      if (payload && payload->has_value()) {
+        files.emplace_back((*payload)->file.release(), sdbus::adopt_fd);
+        fileName = toUtf8((*payload)->fileName);
+        displayName = toUtf8((*payload)->displayName);
+      }
+      answer.openStruct(kPayloadAnswerContentsSignature);
+      answer << !payload.ok() << (payload ? std::string() : toUtf8(payload.error().description))
+             << files << fileName << displayName;
+      answer.closeStruct();
     }
-    answer << files << (payload ? toUtf8(payload->fileName) : std::string())
-           << (payload ? toUtf8(payload->displayName) : std::string());
+    answer.closeContainer();
     answer.send();
   }
 
@@ -330,12 +345,12 @@ std::vector<Method> libraryMethods() {
       {"CountTagCollections", "", {}, "x", {"count"}, &Handlers::countTagCollections},
       {"GetTagCollections", "", {}, tagCollections, {"collections"}, &Handlers::getTagCollections},
       {"ExportItem", "ssay", {"kind", "id", "directory"}, "ay", {"path"}, &Handlers::exportItem},
-      {"OpenItemPayload",
-       "ss",
-       {"kind", "id"},
-       "ahss",
-       {"file", "fileName", "displayName"},
-       &Handlers::openItemPayload},
+      {"OpenItemPayloads",
+       "sas",
+       {"kind", "ids"},
+       std::string("a") + kPayloadAnswerSignature,
+       {"payloads"},
+       &Handlers::openItemPayloads},
       {"GetLibraryFolder", "", {}, "ay", {"path"}, &Handlers::getLibraryFolder},
   };
 }

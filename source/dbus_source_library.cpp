@@ -4,9 +4,11 @@
 #include <sdbus-c++/sdbus-c++.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -118,6 +120,14 @@ class DBusSourceLibrary final : public SourceLibrary {
   // never held as objects.
   Result<void> forEachItem(ItemKind kind,
                            const std::function<bool(const DatabaseItem&)>& visit) override {
+    // The read-ahead belongs to this pass only.
+    struct WindowReset {
+      DBusSourceLibrary& library;
+      ~WindowReset() {
+        library.window_.clear();
+        library.prefetched_.clear();
+      }
+    } windowReset{*this};
     std::uint32_t offset = 0;
     for (;;) {
       bool stopped = false;
@@ -130,12 +140,14 @@ class DBusSourceLibrary final : public SourceLibrary {
           },
           [&](sdbus::MethodReply& reply) -> Result<bool> {
             reply.enterContainer(kItemSignature);
-            DatabaseItem item;
-            while (readItem(reply, kind, item)) {
-              ++received;
-              if (!visit(item)) {
-                stopped = true;
-                return true;
+            for (bool end = false; !end;) {
+              readWindow(reply, kind, end);
+              for (const DatabaseItem& item : window_) {
+                ++received;
+                if (!visit(item)) {
+                  stopped = true;
+                  return true;
+                }
               }
             }
             reply.clearFlags();
@@ -271,7 +283,7 @@ class DBusSourceLibrary final : public SourceLibrary {
         });
   }
 
-  // Sources that serve OpenItemPayload say so in their introspection data; others write files.
+  // Sources that serve OpenItemPayloads say so in their introspection data; others write files.
   bool canOpenItemPayloads() const override {
     if (!canOpenItemPayloads_) {
       canOpenItemPayloads_ = answersOpenItemPayload();
@@ -279,31 +291,38 @@ class DBusSourceLibrary final : public SourceLibrary {
     return *canOpenItemPayloads_;
   }
 
+  // The export asks for payloads in the order forEachItem hands the items out, so the payloads
+  // of the items after this one in the read-ahead window come in the same call.
   Result<std::optional<ItemPayload>> openItemPayload(const DatabaseItem& item) override {
-    return call<std::optional<ItemPayload>>(
-        "OpenItemPayload", kExportTimeout,
-        [&](sdbus::MethodCall& message) { message << kindName(item.kind) << toUtf8(item.id); },
-        [](sdbus::MethodReply& reply) -> Result<std::optional<ItemPayload>> {
-          std::vector<sdbus::UnixFd> files;
-          std::string fileName;
-          std::string displayName;
-          reply >> files >> fileName >> displayName;
-          if (files.empty()) {
-            return std::optional<ItemPayload>();
-          }
-          // Ours, and closed on exec, so that no program we start inherits it.
-          platform::ScopedDescriptor file(::fcntl(files.front().get(), F_DUPFD_CLOEXEC, 0));
-          struct stat status {};
-          if (!file.valid() || ::fstat(file.get(), &status) != 0) {
-            return makeSourceError(u"The source's file cannot be read.");
-          }
-          // Only a file is copied as a file: a pipe or a device could feed us forever.
-          if (files.size() != 1 || !S_ISREG(status.st_mode) || fileName.empty()) {
-            return makeSourceError(u"The source handed over something other than a file.");
-          }
-          return std::optional<ItemPayload>(
-              ItemPayload{std::move(file), fromUtf8(fileName), fromUtf8(displayName)});
-        });
+    if (auto found = prefetched_.find(item.id);
+        found != prefetched_.end() && windowKind_ == item.kind) {
+      PrefetchedPayload answer = std::move(found->second);
+      prefetched_.erase(found);
+      return resultOf(std::move(answer));
+    }
+    std::vector<std::string> ids = {toUtf8(item.id)};
+    auto at = std::find_if(window_.begin(), window_.end(),
+                           [&](const DatabaseItem& held) { return held.id == item.id; });
+    if (at != window_.end() && windowKind_ == item.kind) {
+      for (++at; at != window_.end() && ids.size() < kMaximumPayloadsPerCall; ++at) {
+        if (!prefetched_.contains(at->id)) {
+          ids.push_back(toUtf8(at->id));
+        }
+      }
+    }
+    ZV_ASSIGN_OR_RETURN(
+        std::vector<PrefetchedPayload> answers,
+        call<std::vector<PrefetchedPayload>>(
+            "OpenItemPayloads", kExportTimeout,
+            [&](sdbus::MethodCall& message) { message << kindName(item.kind) << ids; },
+            readPayloadAnswers));
+    if (answers.size() != ids.size()) {
+      return makeSourceError(u"The source answered for other items than were asked for.");
+    }
+    for (std::size_t index = 1; index < ids.size(); ++index) {
+      prefetched_[fromUtf8(ids[index])] = std::move(answers[index]);
+    }
+    return resultOf(std::move(answers.front()));
   }
 
   std::optional<platform::URL> libraryFolderURL() const override {
@@ -336,6 +355,84 @@ class DBusSourceLibrary final : public SourceLibrary {
     T value{};
     reply >> value;
     return value;
+  }
+
+  /// A payload asked for before the export wanted it: the source's reason for failing it, or the
+  /// payload.
+  struct PrefetchedPayload {
+    std::optional<std::u16string> failure;
+    std::optional<ItemPayload> payload;
+  };
+
+  static Result<std::optional<ItemPayload>> resultOf(PrefetchedPayload answer) {
+    if (answer.failure) {
+      return makeSourceError(std::move(*answer.failure));
+    }
+    return std::move(answer.payload);
+  }
+
+  static Result<std::vector<PrefetchedPayload>> readPayloadAnswers(sdbus::MethodReply& reply) {
+    std::vector<PrefetchedPayload> answers;
+    reply.enterContainer(kPayloadAnswerSignature);
+    while (reply.enterStruct(kPayloadAnswerContentsSignature)) {
+      bool failed = false;
+      std::string reason;
+      std::vector<sdbus::UnixFd> files;
+      std::string fileName;
+      std::string displayName;
+      reply >> failed >> reason >> files >> fileName >> displayName;
+      reply.exitStruct();
+      PrefetchedPayload answer;
+      if (failed) {
+        answer.failure = fromUtf8(reason);
+      } else if (Result<std::optional<ItemPayload>> payload =
+                     payloadOf(files, fileName, displayName);
+                 payload) {
+        answer.payload = std::move(*payload);
+      } else {
+        answer.failure = payload.error().description;
+      }
+      answers.push_back(std::move(answer));
+    }
+    reply.clearFlags();
+    reply.exitContainer();
+    return answers;
+  }
+
+  static Result<std::optional<ItemPayload>> payloadOf(const std::vector<sdbus::UnixFd>& files,
+                                                      const std::string& fileName,
+                                                      const std::string& displayName) {
+    if (files.empty()) {
+      return std::optional<ItemPayload>();
+    }
+    // Ours, and closed on exec, so that no program we start inherits it.
+    platform::ScopedDescriptor file(::fcntl(files.front().get(), F_DUPFD_CLOEXEC, 0));
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.get(), &status) != 0) {
+      return makeSourceError(u"The source's file cannot be read.");
+    }
+    // Only a file is copied as a file: a pipe or a device could feed us forever.
+    if (files.size() != 1 || !S_ISREG(status.st_mode) || fileName.empty()) {
+      return makeSourceError(u"The source handed over something other than a file.");
+    }
+    return std::optional<ItemPayload>(
+        ItemPayload{std::move(file), fromUtf8(fileName), fromUtf8(displayName)});
+  }
+
+  // Reads the next items of the answer, as many as one payload call can cover; end tells when
+  // the answer has no more.
+  void readWindow(sdbus::Message& reply, ItemKind kind, bool& end) {
+    window_.clear();
+    prefetched_.clear();
+    windowKind_ = kind;
+    while (window_.size() < kMaximumPayloadsPerCall) {
+      DatabaseItem item;
+      if (!readItem(reply, kind, item)) {
+        end = true;
+        return;
+      }
+      window_.push_back(std::move(item));
+    }
   }
 
   // The connection is made on the first call and kept; calls come from one thread at a time.
@@ -373,7 +470,7 @@ class DBusSourceLibrary final : public SourceLibrary {
       sdbus::MethodReply reply = proxy.callMethod(message, kListTimeout);
       std::string description;
       reply >> description;
-      return description.find("<method name=\"OpenItemPayload\">") != std::string::npos;
+      return description.find("<method name=\"OpenItemPayloads\">") != std::string::npos;
     } catch (const sdbus::Error&) {
       // Then the next call fails and says why.
       return false;
@@ -387,6 +484,11 @@ class DBusSourceLibrary final : public SourceLibrary {
   mutable std::unique_ptr<sdbus::IConnection> connection_;
   mutable std::unique_ptr<sdbus::IProxy> library_;
   mutable std::optional<bool> canOpenItemPayloads_;
+  // The items forEachItem is handing out, read a few ahead of the caller, and the payloads
+  // already fetched for them.
+  ItemKind windowKind_ = ItemKind::note;
+  std::vector<DatabaseItem> window_;
+  std::map<std::u16string, PrefetchedPayload> prefetched_;
 };
 
 }  // namespace

@@ -242,6 +242,57 @@ TEST_F(DBusSourceLibraryTest, PayloadsAreWrittenOrHandedOver) {
   EXPECT_FALSE(content.empty());
 }
 
+// Payloads are fetched several at a time, ahead of the export: each must still be its own item's,
+// with its own failure, whichever items the export skips.
+TEST_F(DBusSourceLibraryTest, EachItemGetsItsOwnPayloadOrFailure) {
+  std::string json = R"({"format": 1, "items": [)";
+  for (int index = 0; index < 40; ++index) {
+    const std::string id = std::to_string(index);
+    json += std::string(index == 0 ? "" : ",") + R"({"kind": "note", "id": ")" + id +
+            R"(", "name": "n")";
+    if (index % 7 == 3) {
+      json += R"(, "exportError": "Item )" + id + R"( is damaged.")";
+    } else if (index % 5 != 4) {
+      ASSERT_TRUE(testsupport::writeFileText(folder_.path(id + ".txt"), "content " + id));
+      json += R"(, "file": ")" + id + R"(.txt")";
+    }
+    json += "}";
+  }
+  json += "]}";
+  auto served = parseLibrarySnapshot(json, folder_.path());
+  ASSERT_THAT(served, IsOk());
+  serve(**served);
+  std::unique_ptr<SourceLibrary> read = client();
+  ASSERT_TRUE(read->canOpenItemPayloads());
+  int asked = 0;
+  EXPECT_THAT(read->forEachItem(ItemKind::note,
+                                [&](const DatabaseItem& item) {
+                                  // As an export that leaves some items out.
+                                  if (std::stoi(platform::toUtf8(item.id)) % 6 == 5) {
+                                    return true;
+                                  }
+                                  ++asked;
+                                  SCOPED_TRACE(platform::toUtf8(item.id));
+                                  auto expected = (*served)->openItemPayload(item);
+                                  auto actual = read->openItemPayload(item);
+                                  EXPECT_EQ(actual.ok(), expected.ok());
+                                  if (!actual || !expected) {
+                                    EXPECT_EQ(actual.ok() ? u"" : actual.error().description,
+                                              expected.ok() ? u"" : expected.error().description);
+                                    return true;
+                                  }
+                                  EXPECT_EQ(actual->has_value(), expected->has_value());
+                                  if (actual->has_value() && expected->has_value()) {
+                                    EXPECT_EQ((*actual)->fileName, (*expected)->fileName);
+                                    EXPECT_EQ(contentOf((*actual)->file.get()),
+                                              contentOf((*expected)->file.get()));
+                                  }
+                                  return true;
+                                }),
+              IsOk());
+  EXPECT_EQ(asked, 34);
+}
+
 TEST_F(DBusSourceLibraryTest, EveryFailureOfTheSourceFailsTheCallWithItsReason) {
   auto wrapped = std::make_shared<testsupport::FaultInjectingSourceLibrary>(demoLibrary());
   for (SourceCall call :

@@ -1,7 +1,7 @@
 #pragma once
 
-// A message bus of a test's own, so that tests neither need nor disturb the user's session bus.
-// Only tests include this.
+// A message bus of a test's own, so that tests and benchmarks neither need nor disturb the
+// user's session bus. Only tests and benchmarks include this.
 
 #include <fcntl.h>
 #include <signal.h>
