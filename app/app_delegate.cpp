@@ -1,6 +1,7 @@
 #include "app/app_delegate.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <utility>
 #include <variant>
@@ -23,6 +24,8 @@ QString toQString(const std::u16string& text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+constexpr int kInformativeTextWidth = 300;
+
 class MessageBoxAlertPresenter final : public AlertPresenter {
  public:
   void presentAlert(const Alert& alert, AlertStyle style, QWidget* window) override {
@@ -30,6 +33,18 @@ class MessageBoxAlertPresenter final : public AlertPresenter {
     box->setIcon(QMessageBox::Warning);
     box->setText(toQString(alert.messageText));
     box->setInformativeText(toQString(alert.informativeText));
+    // The texts may carry names from the library: shown as they are, never read as markup.
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+      label->setTextFormat(Qt::PlainText);
+      QFont bold = label->font();
+      bold.setBold(true);
+      label->setFont(bold);
+    }
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+      label->setTextFormat(Qt::PlainText);
+      // Wide enough that a sentence does not wrap after every other word.
+      label->setMinimumWidth(kInformativeTextWidth);
+    }
     box->setDefaultButton(box->addButton(QMessageBox::Ok));
     box->setAttribute(Qt::WA_DeleteOnClose);
     if (style == AlertStyle::kSheet && window != nullptr) {

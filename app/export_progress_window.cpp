@@ -170,7 +170,8 @@ QString ZVExportProgressWindow::additionalText(const platform::ProgressState& st
   }
   std::u16string text = platform::formatLocalized(u"%ld of %ld items",
                                                   {state.completedUnitCount, state.totalUnitCount});
-  if (secondsRemaining) {
+  // While cancelling the estimate no longer tells anything.
+  if (secondsRemaining && !state.cancelled) {
     text += u"  \u2014  ";
     text += text::stringForTimeInterval(*secondsRemaining);
   }

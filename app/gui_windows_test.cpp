@@ -64,14 +64,16 @@ TEST(ExportProgressWindowTest, AdditionalTextShowsCountsAndTimeLeft) {
     const char* name;
     std::int64_t total;
     std::int64_t completed;
+    bool cancelled;
     std::optional<double> secondsRemaining;
     QString expected;
   } const cases[] = {
-      {"indeterminate", -1, 4, 30.0, QString()},
-      {"no estimate yet", 10, 0, std::nullopt, QStringLiteral("0 of 10 items")},
-      {"with estimate", 1000, 250, 125.0,
+      {"indeterminate", -1, 4, false, 30.0, QString()},
+      {"no estimate yet", 10, 0, false, std::nullopt, QStringLiteral("0 of 10 items")},
+      {"cancelling", 10, 4, true, 30.0, QStringLiteral("4 of 10 items")},
+      {"with estimate", 1000, 250, false, 125.0,
        QStringLiteral("250 of 1000 items  \u2014  2 minutes remaining")},
-      {"more completed than counted", 2, 3, 0.0,
+      {"more completed than counted", 2, 3, false, 0.0,
        QStringLiteral("3 of 2 items  \u2014  0 seconds remaining")},
   };
   for (const Case& c : cases) {
@@ -79,6 +81,7 @@ TEST(ExportProgressWindowTest, AdditionalTextShowsCountsAndTimeLeft) {
     platform::ProgressState state;
     state.totalUnitCount = c.total;
     state.completedUnitCount = c.completed;
+    state.cancelled = c.cancelled;
     EXPECT_EQ(ZVExportProgressWindow::additionalText(state, c.secondsRemaining), c.expected);
   }
 }

@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QMenuBar>
+#include <QTextOption>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -54,6 +56,13 @@ void ZVInstructionsTextView::render() {
     return;
   }
   setAttributedStringOnDocument(*document(), *text_, palette().color(QPalette::Text));
+  // The bullets of the text are a tab apart from their words; the default stop (80 pixels) sets
+  // them adrift.
+  QTextOption option = document()->defaultTextOption();
+  option.setTabStopDistance(QFontMetricsF(font()).horizontalAdvance(QLatin1Char('M')) * 1.5);
+  document()->setDefaultTextOption(option);
+  // Filling the document leaves the cursor, and the view, at the end: a reader starts at the top.
+  moveCursor(QTextCursor::Start);
 }
 
 ZVMainWindow::ZVMainWindow(AppDelegate& delegate, QWidget* parent)
