@@ -294,6 +294,17 @@ TEST_F(AppDelegateTest, ASecondExportReusesTheSheetAndItsQueue) {
   EXPECT_EQ(terminations_, 1);
 }
 
+TEST_F(AppDelegateTest, ASecondStartWhileTheChecksRunIsIgnored) {
+  launch();
+  // Zelvar's launch reports back through the main queue, so both starts come before it does.
+  window_->startImportAction()->trigger();
+  window_->startImportAction()->trigger();
+  testing::processEventsUntil([this] { return terminations_ > 0; });
+
+  EXPECT_EQ(workspace_->launchActivations().size(), 1U);
+  EXPECT_EQ(workspace_->handedOverURLs().size(), 1U);
+}
+
 TEST_F(AppDelegateTest, LaunchShowsTheInstructionsInThePaletteTextColour) {
   richtext::AttributedString text(u"Welcome\n",
                                   {{richtext::NSForegroundColorAttributeName,
