@@ -5,6 +5,9 @@
 
 #include <QKeyEvent>
 #include <filesystem>
+#include <map>
+#include <thread>
+#include <tuple>
 
 #include "app/export_progress_window.h"
 #include "app/gui_test_support.h"
@@ -12,23 +15,125 @@
 #include "app/main_window.h"
 #include "app/options_window_controller.h"
 #include "platform/bundle_info.h"
+#include "platform/files.h"
 #include "platform/operation_queue.h"
 #include "platform/unicode.h"
+#include "source/memory_source_library.h"
 #include "testsupport/fault_injecting_source_library.h"
+#include "testsupport/file_contents.h"
 #include "testsupport/temporary_folder.h"
 
 namespace zv::app {
 namespace {
 
 using platform::URL;
-using testing::FakeWorkspace;
 using ::testing::HasSubstr;
-using testing::RecordingAlertPresenter;
 using testsupport::FaultInjectingSourceLibrary;
 using testsupport::SourceCall;
 
 std::string utf8(const std::u16string& text) {
   return platform::toUtf8(text);
+}
+
+// A workspace whose applications and answers the test sets. The two open calls report back on a
+// thread of their own, as the platform's do.
+class FakeWorkspace final : public platform::Workspace {
+ public:
+  ~FakeWorkspace() override {
+    for (std::thread& thread : threads_) {
+      thread.join();
+    }
+  }
+
+  void install(const std::u16string& identifier, std::optional<std::u16string> version) {
+    versions_[identifier] = std::move(version);
+  }
+  void uninstall(const std::u16string& identifier) { versions_.erase(identifier); }
+  void failLaunch(std::optional<platform::Error> error) { launchFailure_ = {std::move(error)}; }
+  void setPermissionAnswer(std::int32_t answer) { permission_ = answer; }
+  void setHandOverError(std::optional<platform::Error> error) { handOverError_ = std::move(error); }
+
+  std::optional<URL> URLForApplicationWithBundleIdentifier(
+      std::u16string_view identifier) const override {
+    if (!versions_.contains(std::u16string(identifier))) {
+      return std::nullopt;
+    }
+    return URL::fileURLWithPath(u"/apps/" + std::u16string(identifier));
+  }
+  std::optional<std::u16string> shortVersionStringOfApplicationAtURL(
+      const URL& url) const override {
+    auto found = versions_.find(url.lastPathComponent());
+    return found == versions_.end() ? std::nullopt : found->second;
+  }
+  void openApplicationAtURL(const URL& url, bool activates, OpenCompletion completion) override {
+    launchActivations.push_back(activates);
+    if (launchFailure_) {
+      report(std::move(completion), std::nullopt, *launchFailure_);
+      return;
+    }
+    report(std::move(completion), platform::RunningApplication{url.lastPathComponent(), {}, 42},
+           std::nullopt);
+  }
+  std::int32_t determinePermissionToAutomateTarget(const platform::RunningApplication&) override {
+    return permission_;
+  }
+  void openURLsWithApplicationAtURL(const std::vector<URL>& urls, const URL&,
+                                    OpenCompletion completion) override {
+    handedOverURLs.insert(handedOverURLs.end(), urls.begin(), urls.end());
+    report(std::move(completion), std::nullopt, handOverError_);
+  }
+  void selectFileInFileViewer(const URL& file, const URL& rootFolder) override {
+    revealedFiles.emplace_back(file, rootFolder);
+  }
+
+  // Written on the main thread only.
+  std::vector<bool> launchActivations;
+  std::vector<URL> handedOverURLs;
+  std::vector<std::pair<URL, URL>> revealedFiles;
+
+ private:
+  void report(OpenCompletion completion, std::optional<platform::RunningApplication> application,
+              std::optional<platform::Error> error) {
+    threads_.emplace_back([completion = std::move(completion), application = std::move(application),
+                           error = std::move(error)] { completion(application, error); });
+  }
+
+  std::map<std::u16string, std::optional<std::u16string>> versions_;
+  std::optional<std::optional<platform::Error>> launchFailure_;
+  std::int32_t permission_ = 0;
+  std::optional<platform::Error> handOverError_;
+  std::vector<std::thread> threads_;
+};
+
+class RecordingAlertPresenter final : public AlertPresenter {
+ public:
+  void presentAlert(const Alert& alert, AlertStyle style, QWidget*) override {
+    shown.emplace_back(alert, style);
+  }
+  std::vector<std::pair<Alert, AlertStyle>> shown;
+};
+
+// A plain note, an encrypted note and a password, each written as a small file.
+std::shared_ptr<source::MemorySourceLibrary> makeSmallLibrary() {
+  source::LibraryContents contents;
+  for (auto [kind, name, encrypted] : {std::tuple{source::ItemKind::note, u"Plain", false},
+                                       {source::ItemKind::note, u"Secret", true},
+                                       {source::ItemKind::password, u"Login", false}}) {
+    source::DatabaseItem item;
+    item.kind = kind;
+    item.id = item.name = name;
+    item.encrypted = encrypted;
+    contents.items.push_back(item);
+  }
+  return std::make_shared<source::MemorySourceLibrary>(
+      std::move(contents),
+      [](const source::DatabaseItem& item,
+         const URL& folder) -> platform::Result<std::optional<URL>> {
+        URL file = folder.appendingPathComponent(item.name + u".txt");
+        ZV_TRY(platform::writeFileAtURL(file, testsupport::bytesOf("x"),
+                                        platform::WriteMode::kCreateNew));
+        return std::optional<URL>(file);
+      });
 }
 
 class AppDelegateTest : public testsupport::TemporaryFolderTest {
@@ -49,8 +154,7 @@ class AppDelegateTest : public testsupport::TemporaryFolderTest {
     workspace_ = std::make_unique<FakeWorkspace>();
     workspace_->install(platform::kZelvarBundleIdentifier, u"1.5");
     workspace_->install(platform::kQuennetBundleIdentifier, u"3.0");
-    library_ = std::make_shared<FaultInjectingSourceLibrary>(
-        testing::makeMemoryLibrary(testing::smallLibrary()));
+    library_ = std::make_shared<FaultInjectingSourceLibrary>(makeSmallLibrary());
     alerts_->shown.clear();
     terminations_ = 0;
   }
@@ -114,14 +218,11 @@ TEST_F(AppDelegateTest, EachCheckEitherAlertsOrHandsTheExportOver) {
        kCannotStart, u"Unable to locate the Zelvar application."},
       {"version 1.4.1", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.4.1"); }, kCannotStart,
        kTooOld},
-      {"version 1.4", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.4"); }, kCannotStart,
-       kTooOld},
       {"version 0.9.9", [](FakeWorkspace& w, auto&) { installZelvar(w, u"0.9.9"); }, kCannotStart,
        kTooOld},
       {"version missing", [](FakeWorkspace& w, auto&) { installZelvar(w, std::nullopt); },
        kCannotStart, kTooOld},
       {"version 1.4.2", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.4.2"); }},
-      {"version 1.10.0", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.10.0"); }},
       {"version 4", [](FakeWorkspace& w, auto&) { installZelvar(w, u"4"); }},
       {"version 4 preferred over an old base install",
        [](FakeWorkspace& w, auto&) {
@@ -172,16 +273,16 @@ TEST_F(AppDelegateTest, EachCheckEitherAlertsOrHandsTheExportOver) {
     if (c.message.empty()) {
       EXPECT_TRUE(alerts_->shown.empty());
       EXPECT_EQ(terminations_, 1);
-      EXPECT_EQ(workspace_->launchActivations(), std::vector<bool>{false});
-      EXPECT_EQ(workspace_->handedOverURLs(),
+      EXPECT_EQ(workspace_->launchActivations, std::vector<bool>{false});
+      EXPECT_EQ(workspace_->handedOverURLs,
                 std::vector<URL>{*importURLForMetadataFileAtURL(metadataFileURL())});
       EXPECT_TRUE(std::filesystem::exists(metadataFileURL().fileSystemPath()));
       continue;
     }
     ASSERT_EQ(alerts_->shown.size(), 1U);
-    EXPECT_EQ(utf8(alerts_->shown[0].alert.messageText), utf8(c.message));
-    EXPECT_THAT(utf8(alerts_->shown[0].alert.informativeText), HasSubstr(utf8(c.informative)));
-    EXPECT_EQ(alerts_->shown[0].style, c.style);
+    EXPECT_EQ(utf8(alerts_->shown[0].first.messageText), utf8(c.message));
+    EXPECT_THAT(utf8(alerts_->shown[0].first.informativeText), HasSubstr(utf8(c.informative)));
+    EXPECT_EQ(alerts_->shown[0].second, c.style);
     EXPECT_EQ(terminations_, 0);
     EXPECT_FALSE(delegate_->progressWindow() && delegate_->progressWindow()->isVisible());
   }
@@ -258,22 +359,32 @@ TEST_F(AppDelegateTest, SavedOptionsLeaveOutPasswordsAndEncryptedItems) {
 }
 
 TEST_F(AppDelegateTest, CancelKeepsTheSheetUntilTheExportEndsAndShowsNoAlert) {
-  bool visibleAfterCancel = false;
-  library_->setBeforeItem([&](const source::DatabaseItem&) {
-    platform::addOperationWithBlockAndWaitUntilFinished(*platform::mainQueue(), [&] {
-      delegate_->progressWindow()->cancelButton()->click();
-      visibleAfterCancel = delegate_->progressWindow()->isVisible();
+  for (const bool byEscape : {false, true}) {
+    SCOPED_TRACE(byEscape ? "escape key" : "cancel button");
+    startOver();
+    bool visibleAfterCancel = false;
+    library_->setBeforeItem([&](const source::DatabaseItem&) {
+      platform::addOperationWithBlockAndWaitUntilFinished(*platform::mainQueue(), [&] {
+        ZVExportProgressWindow* sheet = delegate_->progressWindow();
+        if (byEscape) {
+          QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+          QCoreApplication::sendEvent(sheet, &press);
+        } else {
+          sheet->cancelButton()->click();
+        }
+        visibleAfterCancel = sheet->isVisible();
+      });
     });
-  });
-  launch();
+    launch();
 
-  runImport();
+    runImport();
 
-  EXPECT_TRUE(visibleAfterCancel);
-  EXPECT_FALSE(delegate_->progressWindow()->isVisible());
-  EXPECT_TRUE(alerts_->shown.empty());
-  EXPECT_TRUE(workspace_->handedOverURLs().empty());
-  EXPECT_EQ(terminations_, 0);
+    EXPECT_TRUE(visibleAfterCancel);
+    EXPECT_FALSE(delegate_->progressWindow()->isVisible());
+    EXPECT_TRUE(alerts_->shown.empty());
+    EXPECT_TRUE(workspace_->handedOverURLs.empty());
+    EXPECT_EQ(terminations_, 0);
+  }
 }
 
 TEST_F(AppDelegateTest, ASecondExportReusesTheSheetAndItsQueue) {
@@ -301,8 +412,8 @@ TEST_F(AppDelegateTest, ASecondStartWhileTheChecksRunIsIgnored) {
   window_->startImportAction()->trigger();
   testing::processEventsUntil([this] { return terminations_ > 0; });
 
-  EXPECT_EQ(workspace_->launchActivations().size(), 1U);
-  EXPECT_EQ(workspace_->handedOverURLs().size(), 1U);
+  EXPECT_EQ(workspace_->launchActivations.size(), 1U);
+  EXPECT_EQ(workspace_->handedOverURLs.size(), 1U);
 }
 
 TEST_F(AppDelegateTest, LaunchShowsTheInstructionsInThePaletteTextColour) {
@@ -324,7 +435,7 @@ TEST_F(AppDelegateTest, LaunchShowsTheInstructionsInThePaletteTextColour) {
 TEST_F(AppDelegateTest, TheLogIsRevealedWhenThereIsOneAndClosedOnceAtQuit) {
   launch({[] { return std::optional<URL>(); }, [] {}});
   window_->showLogFilesAction()->trigger();
-  EXPECT_TRUE(workspace_->revealedFiles().empty());
+  EXPECT_TRUE(workspace_->revealedFiles.empty());
 
   int closes = 0;
   const URL log = at(u"Logs/Zelvar Importer_1.log");
@@ -333,9 +444,9 @@ TEST_F(AppDelegateTest, TheLogIsRevealedWhenThereIsOneAndClosedOnceAtQuit) {
   delegate_->applicationWillTerminate();
   delegate_->applicationWillTerminate();
 
-  ASSERT_EQ(workspace_->revealedFiles().size(), 1U);
-  EXPECT_EQ(workspace_->revealedFiles()[0].first, log);
-  EXPECT_EQ(workspace_->revealedFiles()[0].second, log.deletingLastPathComponent());
+  ASSERT_EQ(workspace_->revealedFiles.size(), 1U);
+  EXPECT_EQ(workspace_->revealedFiles[0].first, log);
+  EXPECT_EQ(workspace_->revealedFiles[0].second, log.deletingLastPathComponent());
   EXPECT_EQ(closes, 1);
 }
 
