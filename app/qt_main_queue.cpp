@@ -22,10 +22,23 @@ class BlockEvent final : public QEvent {
     return registered;
   }
 
-  BlockEvent(std::function<void()> block, std::shared_ptr<QtMainQueue::State> state)
-      : QEvent(type()), block_(std::move(block)), state_(std::move(state)) {}
+  explicit BlockEvent(std::function<void()> block) : QEvent(type()), block_(std::move(block)) {}
 
-  void run() {
+  void run() { block_(); }
+
+ private:
+  std::function<void()> block_;
+};
+
+class Receiver final : public QObject {
+ public:
+  explicit Receiver(std::shared_ptr<QtMainQueue::State> state) : state_(std::move(state)) {}
+
+  bool event(QEvent* event) override {
+    if (event->type() != BlockEvent::type()) {
+      return QObject::event(event);
+    }
+    // The lock also orders this thread after the one that made the event under it.
     bool shutDown = false;
     {
       std::lock_guard lock(state_->mutex);
@@ -33,30 +46,19 @@ class BlockEvent final : public QEvent {
     }
     // A block posted before the shutdown but reached after it is dropped like a later one.
     if (!shutDown) {
-      block_();
+      static_cast<BlockEvent*>(event)->run();
     }
+    return true;
   }
 
  private:
-  std::function<void()> block_;
   std::shared_ptr<QtMainQueue::State> state_;
-};
-
-class Receiver final : public QObject {
- public:
-  bool event(QEvent* event) override {
-    if (event->type() != BlockEvent::type()) {
-      return QObject::event(event);
-    }
-    static_cast<BlockEvent*>(event)->run();
-    return true;
-  }
 };
 
 }  // namespace
 
 QtMainQueue::QtMainQueue()
-    : state_(std::make_shared<State>()), receiver_(std::make_unique<Receiver>()) {}
+    : state_(std::make_shared<State>()), receiver_(std::make_unique<Receiver>(state_)) {}
 
 QtMainQueue::~QtMainQueue() {
   shutDown();
@@ -77,7 +79,7 @@ void QtMainQueue::post(std::function<void()> block) {
     block = nullptr;
     return;
   }
-  QCoreApplication::postEvent(receiver_.get(), new BlockEvent(std::move(block), state_));
+  QCoreApplication::postEvent(receiver_.get(), new BlockEvent(std::move(block)));
 }
 
 bool QtMainQueue::isCurrentThreadMain() const {
