@@ -32,14 +32,6 @@ TEST(ExportReport, SummaryCountsEachKindInExportOrderLeavingOutKindsWithoutItems
   }
 }
 
-TEST(ExportReport, FailureMessageNamesDescriptionDomainAndCode) {
-  platform::Error error{u"ZVImportErrorDomain", 10002,
-                        u"Cannot export “Diary”. An unknown error occurred."};
-  EXPECT_EQ(platform::toUtf8(exportFailureMessage(error)),
-            "Cannot export from Zelvar. Cannot export “Diary”. An unknown error occurred. "
-            "(ZVImportErrorDomain, code 10002)");
-}
-
 TEST(ExportReport, OnlyTheUserCancelledErrorCountsAsCancellation) {
   struct Case {
     platform::Error error;

@@ -124,6 +124,21 @@ class ZelvarSimTest(unittest.TestCase):
         finally:
             bus.close()
 
+    def test_ends_when_the_bus_goes_away(self):
+        bus = PrivateBus()
+        name = "org.example.zelvar.orphan"
+        sim = subprocess.Popen([ZELVAR_SIM, "--library", demo_library(), "--name", name],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               env=bus.env)
+        try:
+            bus.wait_for_owner(name, sim)
+        finally:
+            bus.close()
+        out, err = sim.communicate(timeout=TIMEOUT)
+        self.assertEqual(sim.returncode, 1, err)
+        self.assertIn("the session bus went away", err)
+        self.assertEqual(out, "")
+
     def test_installed_copy_is_found_and_activated(self):
         prefix = os.path.join(self.scratch, "prefix with 'quotes' and spaces")
         library = os.path.join(self.scratch, "library $HOME")

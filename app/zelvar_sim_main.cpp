@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -187,6 +188,12 @@ int serve(const Options& options) {
   zv::source::DBusLibraryServiceOptions serviceOptions;
   serviceOptions.denyControl = options.denyControl;
   serviceOptions.callDelay = std::chrono::milliseconds(options.callDelayMs);
+  // Without its bus the application has nobody left to serve, as when the session ends.
+  std::atomic<bool> disconnected = false;
+  serviceOptions.onDisconnected = [&disconnected] {
+    disconnected = true;
+    ::kill(::getpid(), SIGTERM);
+  };
   auto service = zv::source::DBusLibraryService::start(**library, options.name, serviceOptions);
   if (!service) {
     printError(zv::platform::toUtf8(service.error().description));
@@ -196,6 +203,10 @@ int serve(const Options& options) {
   while (sigwait(&termination, &received) != 0) {
   }
   service->reset();
+  if (disconnected) {
+    printError("the session bus went away");
+    return kExitFailure;
+  }
   return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "export/export_operation.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -9,12 +10,12 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 #include "export/export_errors.h"
 #include "export/export_run_for_testing.h"
 #include "platform/binary_property_list.h"
 #include "platform/file_attributes.h"
-#include "platform/file_lock.h"
 #include "platform/files.h"
 #include "platform/private_mounts_for_testing.h"
 #include "platform/run_loop_main_queue.h"
@@ -66,6 +67,68 @@ std::u16string numbered(std::u16string_view prefix, int number) {
   return std::u16string(prefix) + platform::fromUtf8(std::to_string(number));
 }
 
+// A payload: the file the source reads, and the name it gives it.
+struct Payload {
+  std::string path;
+  std::u16string fileName;
+};
+
+// Serves payload files either by handing them over or, like a source that cannot, by writing a
+// copy of each into the folder it is given (unless the test gives an exporter of its own).
+class PayloadLibrary final : public source::MemorySourceLibrary {
+ public:
+  PayloadLibrary(source::LibraryContents contents, ItemExporter exporter,
+                 std::map<std::u16string, Payload> payloads, bool handsOver)
+      : MemorySourceLibrary(
+            std::move(contents),
+            exporter ? std::move(exporter)
+                     : ItemExporter([this](const DatabaseItem& item, const URL& directory) {
+                         return copyInto(item, directory);
+                       })),
+        payloads_(std::move(payloads)),
+        handsOver_(handsOver) {}
+
+  bool canOpenItemPayloads() const override { return handsOver_; }
+
+  platform::Result<std::optional<source::ItemPayload>> openItemPayload(
+      const DatabaseItem& item) override {
+    auto payload = payloads_.find(item.id);
+    if (payload == payloads_.end()) {
+      return std::optional<source::ItemPayload>{};
+    }
+    const Payload& found = payload->second;
+    platform::ScopedDescriptor file(::open(found.path.c_str(), O_RDONLY | O_CLOEXEC));
+    EXPECT_TRUE(file.valid()) << found.path;
+    return std::optional<source::ItemPayload>(
+        source::ItemPayload{std::move(file), found.fileName, u"payload/" + found.fileName});
+  }
+
+ private:
+  platform::Result<std::optional<URL>> copyInto(const DatabaseItem& item, const URL& directory) {
+    auto payload = payloads_.find(item.id);
+    if (payload == payloads_.end()) {
+      return std::optional<URL>{};
+    }
+    URL copy = directory.appendingPathComponent(payload->second.fileName);
+    ZV_TRY(platform::copyFileContentsAtURL(URL::fileURLWithFileSystemPath(payload->second.path),
+                                           copy));
+    return std::optional<URL>(copy);
+  }
+
+  std::map<std::u16string, Payload> payloads_;
+  bool handsOver_;
+};
+
+// What an exported file shows of itself.
+struct ExportedFile {
+  std::string name;
+  mode_t mode = 0;
+  std::string content;
+  double modified = 0;
+  double created = 0;
+  friend bool operator==(const ExportedFile&, const ExportedFile&) = default;
+};
+
 // The main queue of the tests: a plain run loop that runs a hook on the posting thread each time
 // a block is posted, to act at a precise point of the export.
 class HookedMainQueue : public platform::MainQueue {
@@ -87,8 +150,10 @@ class HookedMainQueue : public platform::MainQueue {
 struct Outcome : ExportRun {
   // The first known total the progress showed: the number of items to export.
   std::optional<std::int64_t> itemsTotal;
-  // Each text the progress showed, once per change.
+  // Each text the progress showed, once per change, and the units completed when it first did.
   std::vector<std::string> progressTexts;
+  std::map<std::string, std::int64_t> completedWhenShown;
+  bool completedWentBack = false;
   std::string log;
 
   // How often the log holds the line.
@@ -99,36 +164,38 @@ struct Outcome : ExportRun {
     }
     return count;
   }
+
+  // The log's lines, without the decoration of each.
+  std::vector<std::string> logLines() const {
+    std::vector<std::string> lines;
+    std::istringstream stream(log);
+    for (std::string line; std::getline(stream, line);) {
+      const size_t start = line.find("] ");
+      lines.push_back(start == std::string::npos ? line : line.substr(start + 2));
+    }
+    return lines;
+  }
 };
 
 class ExportOperationTest : public testsupport::TemporaryFolderTest {
  protected:
-  // Payload files the in-memory source writes, by item identifier: (file name, content).
-  void addPayload(const std::u16string& id, std::u16string fileName, std::string content = "x") {
-    payloads_[id] = {std::move(fileName), std::move(content)};
+  void SetUp() override { ASSERT_EQ(::mkdir(folder_.path("payload").c_str(), 0700), 0); }
+
+  // The payload the source gives for the item, written to a file of its own.
+  void addPayload(const std::u16string& id, const std::u16string& fileName,
+                  const std::string& content = "x") {
+    const std::string path = folder_.path("payload/" + platform::toUtf8(id + u"-" + fileName));
+    ASSERT_TRUE(testsupport::writeFileText(path, content));
+    payloads_[id] = {path, fileName};
   }
 
-  // A library whose exporter writes the payloads added so far, with every call passing through
-  // the hooks set so far and open to injected failures.
+  // A library that gives the payloads added so far (handing them over when handOver_ is set),
+  // with every call passing through the hooks set so far and open to injected failures.
   std::shared_ptr<FaultInjectingSourceLibrary> makeLibrary(
       source::LibraryContents contents, std::optional<URL> libraryFolder = std::nullopt,
       source::MemorySourceLibrary::ItemExporter exporter = nullptr) {
-    if (!exporter) {
-      exporter = [payloads = payloads_](
-                     const DatabaseItem& exported,
-                     const URL& directory) -> platform::Result<std::optional<URL>> {
-        auto payload = payloads.find(exported.id);
-        if (payload == payloads.end()) {
-          return std::optional<URL>{};
-        }
-        URL file = directory.appendingPathComponent(payload->second.first);
-        ZV_TRY(platform::writeFileAtURL(file, testsupport::bytesOf(payload->second.second),
-                                        platform::WriteMode::kCreateNew));
-        return std::optional<URL>(file);
-      };
-    }
-    auto memory =
-        std::make_shared<source::MemorySourceLibrary>(std::move(contents), std::move(exporter));
+    auto memory = std::make_shared<PayloadLibrary>(std::move(contents), std::move(exporter),
+                                                   payloads_, handOver_);
     memory->setLibraryFolderURL(std::move(libraryFolder));
     auto library = std::make_shared<FaultInjectingSourceLibrary>(memory);
     library->setBeforeCall(beforeCall_);
@@ -157,7 +224,12 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
       if (!outcome.itemsTotal && state.totalUnitCount >= 0) {
         outcome.itemsTotal = state.totalUnitCount;
       }
+      if (state.completedUnitCount < outcome.completed) {
+        outcome.completedWentBack = true;
+      }
+      outcome.completed = state.completedUnitCount;
       std::string text = platform::toUtf8(state.localizedDescription);
+      outcome.completedWhenShown.try_emplace(text, state.completedUnitCount);
       if (!text.empty() &&
           (outcome.progressTexts.empty() || outcome.progressTexts.back() != text)) {
         outcome.progressTexts.push_back(std::move(text));
@@ -200,7 +272,24 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
     return names;
   }
 
-  std::map<std::u16string, std::pair<std::u16string, std::string>> payloads_;
+  std::vector<ExportedFile> exportedFiles() const {
+    std::vector<ExportedFile> files;
+    auto listing = platform::contentsOfDirectoryAtURL(rootFolder());
+    for (const URL& url : listing ? *listing : std::vector<URL>{}) {
+      struct stat status {};
+      EXPECT_EQ(::lstat(url.fileSystemPath().c_str(), &status), 0);
+      auto modified = platform::contentModificationDateAtURL(url);
+      auto created = platform::creationDateAtURL(url);
+      files.push_back({platform::toUtf8(url.lastPathComponent()), status.st_mode,
+                       S_ISREG(status.st_mode) ? readFileText(url).value_or("") : "",
+                       modified ? modified->secondsSinceReferenceDate : -1,
+                       created ? created->secondsSinceReferenceDate : -1});
+    }
+    return files;
+  }
+
+  std::map<std::u16string, Payload> payloads_;
+  bool handOver_ = false;
   std::function<void(SourceCall)> beforeCall_;
   std::function<bool()> cancelWhen_;
   std::function<void(const DatabaseItem&)> beforeItem_;
@@ -238,12 +327,6 @@ TEST_F(ExportOperationTest, EmptyLibraryWritesCompleteEmptyMetadataOnMainThreadO
   EXPECT_NE(dict(metadata, u"Exporter").find(u"CFBundleIdentifier"), nullptr);
   EXPECT_EQ(outcome.itemsTotal, 0);
   EXPECT_EQ(outcome.total, -1);  // the metadata step leaves it indeterminate
-
-  for (const URL& folder : {exportFolder(), rootFolder()}) {
-    struct stat status {};
-    ASSERT_EQ(::stat(folder.fileSystemPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0700u);
-  }
 }
 
 TEST_F(ExportOperationTest, PhasesRunInOrderWithTheirLogLinesAndProgressTexts) {
@@ -253,40 +336,51 @@ TEST_F(ExportOperationTest, PhasesRunInOrderWithTheirLogLinesAndProgressTexts) {
     contents.items.push_back(item(kind, id, u"A"));
     addPayload(id, id + u".bin");
   }
-  Outcome outcome = runExport(makeLibrary(contents));
-  ASSERT_THAT(outcome.error, IsOk());
+  // A source that repeats an identifier: the item counts once.
+  contents.items.push_back(item(ItemKind::image, u"id-note", u"Again"));
   struct Step {
     const char* logLine;
     const char* progressText;  // empty: none of its own
+    std::int64_t completedWhenShown;
   };
   const Step steps[] = {
-      {"*** Export started", ""},
-      {"Exporting to ", ""},
-      {"Exporting notes…", "Exporting notes…"},
-      {"Exporting serial numbers…", "Exporting serial numbers…"},
-      {"Exporting passwords…", "Exporting passwords…"},
-      {"Exporting bookmarks…", "Exporting bookmarks…"},
-      {"Exporting images…", "Exporting images…"},
-      {"Exporting PDFs", "Exporting PDFs…"},
-      {"Exporting web archives", "Exporting web archives…"},
-      {"Exporting folder collections", "Exporting collections…"},
-      {"Exporting labels", "Exporting labels…"},
-      {"Exporting tag collections", "Exporting tag collections…"},
-      {"Preparing metadata file", "Finishing…"},
-      {"*** Export ended", ""},
+      {"*** Export started", "", 0},
+      {"Exporting to ", "", 0},
+      {"Exporting notes…", "Exporting notes…", 0},
+      {"Exporting serial numbers…", "Exporting serial numbers…", 1},
+      {"Exporting passwords…", "Exporting passwords…", 2},
+      {"Exporting bookmarks…", "Exporting bookmarks…", 3},
+      {"Exporting images…", "Exporting images…", 4},
+      {"Exporting PDFs", "Exporting PDFs…", 5},
+      {"Exporting web archives", "Exporting web archives…", 6},
+      {"Exporting folder collections", "Exporting collections…", 7},
+      {"Exporting labels", "Exporting labels…", 7},
+      {"Exporting tag collections", "Exporting tag collections…", 7},
+      {"Preparing metadata file", "Finishing…", 7},
+      {"*** Export ended", "", 0},
   };
-  size_t position = 0;
-  std::vector<std::string> expectedTexts = {"Preparing to export…"};
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.logLine);
-    size_t found = outcome.log.find(step.logLine, position);
-    ASSERT_NE(found, std::string::npos) << "missing or out of order in\n" << outcome.log;
-    position = found;
-    if (*step.progressText != '\0') {
-      expectedTexts.emplace_back(step.progressText);
+  for (bool handsOver : {false, true}) {
+    SCOPED_TRACE(handsOver ? "payloads handed over" : "payloads written by the source");
+    handOver_ = handsOver;
+    Outcome outcome = runExport(makeLibrary(contents));
+    ASSERT_THAT(outcome.error, IsOk());
+    EXPECT_EQ(outcome.completed, 7);
+    EXPECT_EQ(outcome.summary.exportedTotal(), 7);
+    EXPECT_FALSE(outcome.completedWentBack);
+    size_t position = 0;
+    std::vector<std::string> expectedTexts = {"Preparing to export…"};
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.logLine);
+      size_t found = outcome.log.find(step.logLine, position);
+      ASSERT_NE(found, std::string::npos) << "missing or out of order in\n" << outcome.log;
+      position = found;
+      if (*step.progressText != '\0') {
+        expectedTexts.emplace_back(step.progressText);
+        EXPECT_EQ(outcome.completedWhenShown[step.progressText], step.completedWhenShown);
+      }
     }
+    EXPECT_THAT(outcome.progressTexts, ElementsAreArray(expectedTexts));
   }
-  EXPECT_THAT(outcome.progressTexts, ElementsAreArray(expectedTexts));
 }
 
 TEST_F(ExportOperationTest, CountsAndSkipsFollowTheOptions) {
@@ -466,7 +560,7 @@ TEST_F(ExportOperationTest, ExportedFilesAndBookmarksTakeTheItemsDatesOrLogWhyNo
   struct Case {
     DatabaseItem item;
     std::u16string fileName;
-    Date modificationDate;
+    std::optional<Date> modificationDate;
     bool storable;  // else logged, where the file system clamps it
   };
   Case cases[] = {
@@ -476,6 +570,8 @@ TEST_F(ExportOperationTest, ExportedFilesAndBookmarksTakeTheItemsDatesOrLogWhyNo
       {item(ItemKind::note, u"N2", u"Future"), u"Future.rtf", Date{999 * kSecondsPerYear}, false},
       {bookmark(u"B2", u"Past", u"https://past.example"), u"Past.qntweblink",
        Date{-1001 * kSecondsPerYear}, false},
+      // A creation date alone is given too.
+      {item(ItemKind::note, u"N3", u"Born"), u"Born.rtf", std::nullopt, true},
   };
   // Linux keeps a creation date in an extended attribute; without them there is none to check.
   // Most file systems keep 1901 to 2446 or so, some anything a 64-bit count of seconds holds.
@@ -485,7 +581,7 @@ TEST_F(ExportOperationTest, ExportedFilesAndBookmarksTakeTheItemsDatesOrLogWhyNo
               IsOk());
   const bool keepsCreationDates = platform::creationDateAtURL(probe).value() == Date{1000.0};
   const bool clampsDates =
-      platform::contentModificationDateAtURL(probe).value() != cases[2].modificationDate;
+      platform::contentModificationDateAtURL(probe).value() != *cases[2].modificationDate;
   source::LibraryContents contents;
   for (Case& c : cases) {
     c.item.creationDate = created;
@@ -498,8 +594,8 @@ TEST_F(ExportOperationTest, ExportedFilesAndBookmarksTakeTheItemsDatesOrLogWhyNo
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::toUtf8(c.fileName));
     URL file = rootFolder().appendingPathComponent(c.fileName);
-    if (c.storable) {
-      EXPECT_EQ(platform::contentModificationDateAtURL(file).value(), c.modificationDate);
+    if (c.storable && c.modificationDate) {
+      EXPECT_EQ(platform::contentModificationDateAtURL(file).value(), *c.modificationDate);
     }
     if (keepsCreationDates) {
       EXPECT_EQ(platform::creationDateAtURL(file).value(), created);
@@ -525,9 +621,7 @@ TEST_F(ExportOperationTest, WebArchivesAreUnwrappedOnlyIntoDocumentsAndMedia) {
       {u"application/x-nothing-knows-this", u"Item.webarchive"},
       {u"application/x-desktop", u"Item.webarchive"},
       {u"application/x-shellscript", u"Item.webarchive"},
-      {u"application/x-ms-dos-executable", u"Item.webarchive"},
       {u"text/x-python", u"Item.webarchive"},
-      {u"application/javascript", u"Item.webarchive"},
       {u"", u"Item.webarchive"},
   };
   source::LibraryContents contents;
@@ -576,6 +670,13 @@ TEST_F(ExportOperationTest, FailuresEndTheRunWithTheirCodeAndText) {
     EXPECT_EQ(readFileBytes(metadataFile()), std::nullopt);
     EXPECT_THAT(outcome.log, HasSubstr(logLine));
   };
+  // A file where the container should be: the folder cannot be made, and the file is left alone.
+  ASSERT_TRUE(testsupport::writeFileText(folder_.path("container"), "mine"));
+  expectFailure("the container is a file", makeLibrary(contents), kFileExportErrorCode,
+                "Cannot create export folder: ");
+  EXPECT_EQ(readFileText(folder_.path("container")), "mine");
+  std::filesystem::remove(folder_.path("container"));
+
   struct SourceFailure {
     const char* name;
     std::vector<SourceCall> calls;
@@ -632,15 +733,6 @@ TEST_F(ExportOperationTest, FailuresEndTheRunWithTheirCodeAndText) {
   EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Fine.qntweblink"});
 }
 
-TEST_F(ExportOperationTest, UnusableContainerFailsWithoutTouchingAnythingElse) {
-  // A file where the container should be: the folder cannot be made.
-  ASSERT_TRUE(testsupport::writeFileText(folder_.path("container"), "mine"));
-  Outcome outcome = runExport(makeLibrary({}));
-  EXPECT_THAT(outcome.error, IsError(kZVImportErrorDomain, kFileExportErrorCode,
-                                     StartsWith("Cannot create export folder: ")));
-  EXPECT_EQ(readFileText(folder_.path("container")), "mine");
-}
-
 TEST_F(ExportOperationTest, OnlyOneRunAtATimeExportsIntoAContainer) {
   source::LibraryContents contents;
   for (auto id : {u"N1", u"N2"}) {
@@ -664,16 +756,6 @@ TEST_F(ExportOperationTest, OnlyOneRunAtATimeExportsIntoAContainer) {
   EXPECT_THAT(secondRun, IsError(kZVImportErrorDomain, kFileExportErrorCode,
                                  HasSubstr("another export into")));
   EXPECT_EQ(rootFolderNames(), (std::vector<std::u16string>{u"N1.rtf", u"N2.rtf"}));
-
-  // Held by someone else before the run begins: nothing of the export is touched.
-  auto held = platform::FileLock::tryLockAtURL(container().appendingPathComponent(u".Zelvar.lock"));
-  ASSERT_TRUE(held && held->has_value());
-  Outcome blocked = runExport(makeLibrary({}));
-  EXPECT_THAT(blocked.error, IsError(kZVImportErrorDomain, kFileExportErrorCode));
-  EXPECT_TRUE(platform::itemIsReachableAtURL(*outcome.metadataFile));
-  EXPECT_EQ(rootFolderNames().size(), 2u);
-  held->reset();
-  EXPECT_THAT(runExport(makeLibrary({})).error, IsOk());
 }
 
 TEST_F(ExportOperationTest, RefusesToExportWhereTheLibraryWouldBeLost) {
@@ -712,11 +794,12 @@ TEST_F(ExportOperationTest, RefusesToExportWhereTheLibraryWouldBeLost) {
 
 TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce) {
   // Four notes, two bookmarks, one image, in the order the phases take them, and one of each
-  // collection.
+  // collection. The notes are large enough that a cancel comes in the middle of writing one.
+  const std::string noteContent(100000, 'x');
   source::LibraryContents contents;
   for (int i = 0; i < 4; ++i) {
     contents.items.push_back(item(ItemKind::note, numbered(u"N", i), u"Note"));
-    addPayload(numbered(u"N", i), numbered(u"N", i) + u".rtf");
+    addPayload(numbered(u"N", i), numbered(u"N", i) + u".rtf", noteContent);
   }
   contents.items.push_back(bookmark(u"B1", u"First", u"https://one.example/"));
   contents.items.push_back(bookmark(u"B2", u"Second", u"https://two.example/"));
@@ -731,15 +814,20 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
   enum class When { kBeforeTheRun, kAtCall, kBetweenBookmarks, kWritingMetadata };
   struct Case {
     const char* name;
-    std::int64_t expectedExported;  // the item being exported when the cancel came is finished
+    // The item the source was writing when the cancel came is finished; one being handed over
+    // is not.
+    std::int64_t expectedExported;
     SourceCall call;
     When when;
     int use = 0;
+    bool handsOver = false;
   };
   const Case cases[] = {
       {"before the run", 0, SourceCall::exportItem, When::kBeforeTheRun},
       {"exporting the first note", 1, SourceCall::exportItem, When::kAtCall},
       {"exporting the last note", 4, SourceCall::exportItem, When::kAtCall, 3},
+      {"handing over the first note", 0, SourceCall::openItemPayload, When::kAtCall, 0, true},
+      {"handing over the third note", 2, SourceCall::openItemPayload, When::kAtCall, 2, true},
       {"between two bookmarks", 5, SourceCall::exportItem, When::kBetweenBookmarks},
       {"exporting the image", 7, SourceCall::exportItem, When::kAtCall, 4},
       {"fetching folder collections", 7, SourceCall::getFolderCollections, When::kAtCall},
@@ -765,6 +853,7 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
              readFileText(pathOf(u"log.txt")).value_or("").find("Preparing metadata file") !=
                  std::string::npos;
     };
+    handOver_ = c.handsOver;
     Outcome outcome = runExport(makeLibrary(contents), true, true, [&](ZVExportOperation&) {
       if (c.when == When::kBeforeTheRun) {
         cancelTwice();
@@ -776,6 +865,12 @@ TEST_F(ExportOperationTest, CancellingAtAnyStepEndsWithTheCancellationErrorOnce)
     EXPECT_FALSE(outcome.metadataFile);
     EXPECT_EQ(platform::itemIsReachableAtURL(metadataFile()), c.when == When::kWritingMetadata);
     EXPECT_EQ(outcome.summary.exportedTotal(), c.expectedExported);
+    // The items finished are whole; nothing is left of the one cut short.
+    std::vector<ExportedFile> files = exportedFiles();
+    EXPECT_EQ(files.size(), c.expectedExported);
+    for (const ExportedFile& file : files) {
+      EXPECT_TRUE(!file.name.ends_with(".rtf") || file.content == noteContent) << file.name;
+    }
     // A cancel before the run is logged before the run's log is opened.
     EXPECT_EQ(outcome.logCount("User requested cancellation"),
               c.when == When::kBeforeTheRun ? 0 : 2);
@@ -888,6 +983,122 @@ TEST_F(ExportOperationTest, FailuresOfTheFileSystemAreExportErrorsNotSourceFailu
     EXPECT_THAT(*report, HasSubstr(c.alsoSays));
   }
   EXPECT_EQ(readFileText(folder_.path("mounted-elsewhere/keep.txt")), "precious");
+}
+
+// Lines that name where the source put its file, which only the folder way has.
+bool namesTheSourcesFile(const std::string& line) {
+  return line.starts_with("Converting web archive ") || line.starts_with("Keeping web archive ");
+}
+
+TEST_F(ExportOperationTest, HandedOverPayloadsGiveWhatTheFolderWayGives) {
+  struct Row {
+    ItemKind kind;
+    const char16_t* id;
+    const char16_t* name;
+    const char16_t* fileName;
+    std::string content;
+  };
+  const Row rows[] = {
+      {ItemKind::note, u"N1", u"Meeting", u"a.rtf", "{\\rtf1 one}"},
+      {ItemKind::note, u"N2", u"Meeting", u"b.rtf", "{\\rtf1 two}"},
+      {ItemKind::note, u"N3", u"Notes 1.2", u"c.rtf", "three"},
+      {ItemKind::note, u"N4", u"", u"d.rtf", "nameless"},
+      {ItemKind::password, u"P1", u"Bank", u"p.rtf", "secret"},
+      {ItemKind::pdfArchive, u"D1", u"Report.PDF", u"r.pdf", "%PDF-1.4"},
+      {ItemKind::pdfArchive, u"D2", u"Empty", u"e.pdf", ""},
+      {ItemKind::image, u"I1", u"Photo", u"noextension", "PNG"},
+      {ItemKind::webArchive, u"W1", u"Page", u"w1.webarchive", webArchive(u"text/html", "<p>")},
+      {ItemKind::webArchive, u"W2", u"Cat", u"w2.webarchive", webArchive(u"image/jpeg", "JPG")},
+      {ItemKind::webArchive, u"W3", u"Broken", u"w3.webarchive", "not a property list"},
+  };
+  source::LibraryContents contents;
+  double seconds = 100000000;
+  for (const Row& row : rows) {
+    DatabaseItem added = item(row.kind, row.id, row.name);
+    added.creationDate = Date{seconds += 86400.5};
+    added.modificationDate = Date{seconds + 1000.25};
+    added.flagged = row.kind == ItemKind::note;
+    added.comments = u"about " + std::u16string(row.id);
+    added.tags = {{u"one"}, {std::nullopt}, {u"two"}};
+    contents.items.push_back(added);
+    addPayload(row.id, row.fileName, row.content);
+  }
+  Outcome folderWay = runExport(makeLibrary(contents));
+  ASSERT_THAT(folderWay.error, IsOk());
+  const std::vector<ExportedFile> folderFiles = exportedFiles();
+  const PropertyList folderMetadata = readMetadata(*folderWay.metadataFile);
+  handOver_ = true;
+  Outcome direct = runExport(makeLibrary(contents));
+  ASSERT_THAT(direct.error, IsOk());
+  EXPECT_EQ(exportedFiles(), folderFiles);
+  EXPECT_EQ(readMetadata(*direct.metadataFile), folderMetadata);
+  for (const ExportedFile& file : folderFiles) {
+    EXPECT_EQ(file.mode & 07777, 0600u) << file.name;
+  }
+  EXPECT_EQ(direct.summary.exported, folderWay.summary.exported);
+  EXPECT_EQ(direct.summary.skipped, folderWay.summary.skipped);
+  EXPECT_EQ(direct.completed, folderWay.completed);
+  // The same lines, but for where each way found the file: that line stays, in another form.
+  std::vector<std::string> directLog = direct.logLines();
+  std::vector<std::string> folderWayLog = folderWay.logLines();
+  EXPECT_EQ(std::erase_if(directLog, namesTheSourcesFile),
+            std::erase_if(folderWayLog, namesTheSourcesFile));
+  EXPECT_EQ(directLog, folderWayLog);
+}
+
+TEST_F(ExportOperationTest, HandedOverPayloadsNeitherReplaceNorFollowWhatStandsAtTheName) {
+  const std::string outside = pathOf(u"outside");
+  const std::string planted = rootFolder().fileSystemPath() + "/Note.rtf";
+  struct Case {
+    const char* name;
+    std::string linkTarget;      // planted at the name as the payload is opened; empty: a file
+    std::string payloadPath;     // empty: a payload that copies
+    std::string expectedReason;  // empty: the item takes the next free name
+  };
+  const Case cases[] = {
+      {"a file", "", "", ""},
+      {"a link to a file", outside, "", ""},
+      {"a dangling link", outside + "-missing", "", ""},
+      {"a file, and a payload that is no regular file", "", pathOf(u"payload"),
+       "The file \"payload/n.rtf\" cannot be copied: "},
+      // Its size says 0 and it still has content: it reads as changing on every copy.
+      {"a file, and a payload that changes while copied", "", "/proc/self/status",
+       "The file “payload/n.rtf” changed while it was being copied."},
+  };
+  source::LibraryContents contents;
+  contents.items = {item(ItemKind::note, u"N0", u"Kept"), item(ItemKind::note, u"N1", u"Note")};
+  addPayload(u"N0", u"k.rtf", "kept");
+  handOver_ = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(testsupport::writeFileText(outside, "outside"));
+    addPayload(u"N1", u"n.rtf", "ours");
+    if (!c.payloadPath.empty()) {
+      payloads_[u"N1"].path = c.payloadPath;
+    }
+    int opened = 0;
+    beforeCall_ = [&](SourceCall call) {
+      if (call == SourceCall::openItemPayload && opened++ == 1) {
+        ASSERT_TRUE(c.linkTarget.empty() ? testsupport::writeFileText(planted, "theirs")
+                                         : ::symlink(c.linkTarget.c_str(), planted.c_str()) == 0);
+      }
+    };
+    Outcome outcome = runExport(makeLibrary(contents));
+    if (c.expectedReason.empty()) {
+      ASSERT_THAT(outcome.error, IsOk());
+      EXPECT_EQ(readFileText(rootFolder().appendingPathComponent(u"Note 1.rtf")), "ours");
+    } else {
+      EXPECT_THAT(outcome.error, IsError(kZVImportErrorDomain, kSourceFailedErrorCode,
+                                         StartsWith(c.expectedReason)));
+      EXPECT_EQ(rootFolderNames(), (std::vector<std::u16string>{u"Kept.rtf", u"Note.rtf"}));
+    }
+    EXPECT_EQ(readFileText(outside), "outside");
+    if (c.linkTarget.empty()) {
+      EXPECT_EQ(readFileText(planted), "theirs");
+    } else {
+      EXPECT_EQ(std::filesystem::read_symlink(planted), c.linkTarget);
+    }
+  }
 }
 
 }  // namespace

@@ -46,17 +46,15 @@ TEST(RootFolderNames, NumbersCopiesFromOneAndSkipsNamesTakenOtherwise) {
 
 TEST(RootFolderNames, PlacingPassesOverNamesTakenOnDiskBehindTheIndexsBack) {
   testsupport::TemporaryFolder folder;
-  auto writeNew = [](std::string_view text) {
-    return [text](const platform::URL& candidate) {
-      return platform::writeFileAtURL(candidate, testsupport::bytesOf(text),
-                                      platform::WriteMode::kCreateNew);
-    };
-  };
   ASSERT_TRUE(testsupport::writeFileText(folder.path("Report.pdf"), "theirs"));
   ASSERT_EQ(::symlink("/nonexistent", folder.path("Report 1.pdf").c_str()), 0);
 
   RootFolderNames names;
-  auto placed = names.placeFileUnderFreeName(folder.url(), u"Report.pdf", writeNew("ours"));
+  auto placed =
+      names.placeFileUnderFreeName(folder.url(), u"Report.pdf", [](const platform::URL& candidate) {
+        return platform::writeFileAtURL(candidate, testsupport::bytesOf("ours"),
+                                        platform::WriteMode::kCreateNew);
+      });
   ASSERT_THAT(placed, IsOk());
   EXPECT_EQ(placed->lastPathComponent(), u"Report 2.pdf");
   EXPECT_EQ(readFileText(folder.path("Report.pdf")), "theirs");
@@ -99,19 +97,15 @@ TEST(FileNameFittedToFileSystem, CutsTheBaseAtCharacterBoundariesKeepingSuffixAn
     std::u16string suffix;
     std::string expectedEnd;
   };
+  std::u16string emoji;
+  for (int i = 0; i < 60; ++i) {
+    emoji += u"\U0001F600";
+  }
   const Case cases[] = {
       {std::u16string(300, u'a') + u".pdf", u"", ".pdf"},
       {std::u16string(200, u'记') + u".rtf", u" 12", " 12.rtf"},
       // 😀 is a surrogate pair and four UTF-8 bytes: never split.
-      {std::u16string(100, u'x') +
-           [] {
-             std::u16string emoji;
-             for (int i = 0; i < 60; ++i)
-               emoji += u"\U0001F600";
-             return emoji;
-           }() +
-           u".txt",
-       u" 3", " 3.txt"},
+      {std::u16string(100, u'x') + emoji + u".txt", u" 3", " 3.txt"},
       // An extension with no room beside it is cut like the rest of the name.
       {u"a." + std::u16string(300, u'e'), u" 1", " 1"},
   };

@@ -162,9 +162,10 @@ bool DesktopEntry::booleanValue(std::string_view key) const {
 std::vector<std::string> xdgDataFolders(const char* dataHome, const char* dataDirs,
                                         const char* home) {
   std::vector<std::string> folders;
+  // A relative value is invalid and counts as unset.
   if (dataHome != nullptr && dataHome[0] == '/') {
     folders.emplace_back(dataHome);
-  } else if ((dataHome == nullptr || dataHome[0] == '\0') && home != nullptr && home[0] == '/') {
+  } else if (home != nullptr && home[0] == '/') {
     folders.push_back(std::string(home) + "/.local/share");
   }
   std::string_view dirs = dataDirs != nullptr && dataDirs[0] != '\0'

@@ -46,7 +46,7 @@ class DesktopEntry {
 
 /// The XDG data folders, most important first: dataHome (else home/.local/share), then each
 /// entry of dataDirs (else /usr/local/share and /usr/share). Unset and empty mean the same;
-/// relative entries are ignored, as the base directory rules require.
+/// relative entries are invalid and ignored (a relative dataHome counts as unset).
 std::vector<std::string> xdgDataFolders(const char* dataHome, const char* dataDirs,
                                         const char* home);
 /// The same from this process's environment.

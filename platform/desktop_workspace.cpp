@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -270,13 +271,13 @@ class DesktopWorkspace final : public Workspace {
       : dataFolders_(std::move(dataFolders)) {}
 
   ~DesktopWorkspace() override {
-    std::vector<std::thread> workers;
+    std::vector<Worker> workers;
     {
       std::lock_guard lock(mutex_);
       workers.swap(workers_);
     }
-    for (std::thread& worker : workers) {
-      worker.join();
+    for (Worker& worker : workers) {
+      worker.thread.join();
     }
   }
 
@@ -419,14 +420,33 @@ class DesktopWorkspace final : public Workspace {
                         application.entry.stringValue("Name").value_or(""), application.path});
   }
 
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> finished;
+  };
+
+  // A program that runs for long (the desktop program) opens and reveals many times: the
+  // threads that have finished are joined as new ones start, so that none piles up.
   void runInBackground(std::function<void()> job) {
     std::lock_guard lock(mutex_);
-    workers_.emplace_back(std::move(job));
+    std::erase_if(workers_, [](Worker& worker) {
+      if (!worker.finished->load()) {
+        return false;
+      }
+      worker.thread.join();
+      return true;
+    });
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    workers_.push_back(Worker{std::thread([job = std::move(job), finished] {
+                                job();
+                                finished->store(true);
+                              }),
+                              finished});
   }
 
   const std::vector<std::string> dataFolders_;
   std::mutex mutex_;
-  std::vector<std::thread> workers_;
+  std::vector<Worker> workers_;
 };
 
 }  // namespace

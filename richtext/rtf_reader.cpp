@@ -33,6 +33,11 @@ constexpr std::size_t kMaximumParameterDigits = 10;
 // PostScript names end at 63 characters, and every run carries a copy of its font's name.
 constexpr std::size_t kMaximumFontNameLength = 63;
 constexpr std::size_t kMaximumFontNameBytes = 4 * kMaximumFontNameLength;
+// Tables are numbered with 16-bit parameters; entries beyond that are ignored.
+constexpr std::size_t kMaximumTableEntries = std::size_t{1} << 16;
+// Each run costs a few hundred bytes, so a document that changes its formatting at every
+// letter would otherwise grow a hundredfold in memory; no text we show has this many.
+constexpr std::size_t kMaximumRuns = std::size_t{1} << 18;
 // Each code page costs an open converter; a document naming more than this gets the default.
 constexpr std::size_t kMaximumCodePages = 32;
 constexpr int kDefaultCodePage = 1252;
@@ -394,13 +399,16 @@ class Reader {
       return rtfError(RTFReaderErrorCode::kNotRTF, u"The document is not RTF.");
     }
     while (position_ < input_.size()) {
+      if (result_.runs().size() > kMaximumRuns) {
+        return tooManyRuns();
+      }
       const std::uint8_t byte = input_[position_++];
       if (byte == '{') {
         ZV_TRY(openGroup());
       } else if (byte == '}') {
         closeGroup();
         if (groups_.empty()) {
-          return std::move(result_);
+          break;
         }
       } else if (byte == '\\') {
         ZV_TRY(readControl());
@@ -410,11 +418,21 @@ class Reader {
       }
     }
     // Groups left open at the end are closed there.
-    flushText();
+    if (!groups_.empty()) {
+      flushText();
+    }
+    if (result_.runs().size() > kMaximumRuns) {
+      return tooManyRuns();
+    }
     return std::move(result_);
   }
 
  private:
+  static Error tooManyRuns() {
+    return rtfError(RTFReaderErrorCode::kTooLarge,
+                    u"The RTF document changes its formatting too often.");
+  }
+
   Result<void> openGroup() {
     if (groups_.size() >= kMaximumGroupDepth) {
       return rtfError(RTFReaderErrorCode::kNestedTooDeeply,
@@ -779,7 +797,9 @@ class Reader {
     decoder_.decode(entry.codePage != 0 ? entry.codePage : documentCodePage_, fontNameBytes_, name);
     fontNameBytes_.clear();
     entry.name = trimmed(name).substr(0, kMaximumFontNameLength);
-    fonts_.insert_or_assign(number, std::move(entry));
+    if (fonts_.size() < kMaximumTableEntries || fonts_.contains(number)) {
+      fonts_.insert_or_assign(number, std::move(entry));
+    }
   }
 
   void endColorEntry() {

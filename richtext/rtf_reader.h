@@ -24,9 +24,9 @@ enum class RTFReaderErrorCode : std::int64_t {
 };
 
 /// Reads an RTF document into an attributed string: the text with its fonts (face and size,
-/// bold and italic as the face's variants), foreground colours and underlines; paragraphs end
-/// with a line feed. Unknown control words and destinations are skipped; a document nested too
-/// deeply or too large is an error, never a crash.
+/// bold and italic as the face's variants), foreground colours, underlines and strikethrough;
+/// paragraphs and line breaks end with a line feed. Unknown control words and destinations are
+/// skipped; a document nested too deeply or too large is an error, never a crash.
 ///
 /// Every run carries a font. Its name is the font table's name as it stands for upright,
 /// regular text; for bold or italic text a style suffix that the name already carries ("-Bold",
@@ -35,7 +35,8 @@ enum class RTFReaderErrorCode : std::int64_t {
 /// "-BoldItalic" is appended, so "Helvetica" with bold and italic becomes
 /// "Helvetica-BoldItalic". A text without a font table is set in "Helvetica"; sizes default to
 /// 12 points. Groups left open when the input ends are closed there, and anything after the
-/// outermost group is ignored.
+/// outermost group is ignored. Colour number 0 is the automatic colour (no colour attribute)
+/// when the colour table's first entry is empty, as writers make it.
 platform::Result<AttributedString> attributedStringFromRTF(std::span<const std::uint8_t> rtf);
 
 }  // namespace zv::richtext

@@ -64,6 +64,15 @@ std::vector<std::string> describeRuns(const AttributedString& text) {
   return runs;
 }
 
+std::string repeated(std::string_view unit, std::size_t count) {
+  std::string out;
+  out.reserve(unit.size() * count);
+  for (std::size_t i = 0; i < count; ++i) {
+    out += unit;
+  }
+  return out;
+}
+
 TEST(RTFReaderTest, ReadsTheText) {
   struct Case {
     const char* name;
@@ -197,6 +206,8 @@ TEST(RTFReaderTest, RefusesDamagedAndHostileDocuments) {
       {"escape without hex digits", "{\\rtf1 \\'4g}", RTFReaderErrorCode::kMalformed},
       {"backslash at the end", "{\\rtf1 a\\", RTFReaderErrorCode::kMalformed},
       {"too large", "{\\rtf1 " + std::string(std::size_t{16} * 1024 * 1024, 'a') + "}",
+       RTFReaderErrorCode::kTooLarge},
+      {"too many formatting changes", "{\\rtf1 " + repeated("{\\b a}{\\b0 b}", 150000) + "}",
        RTFReaderErrorCode::kTooLarge},
   };
   for (const Case& c : cases) {

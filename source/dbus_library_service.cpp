@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/unicode.h"
@@ -27,6 +28,7 @@ struct DBusLibraryService::Parts {
   std::unique_ptr<sdbus::IObject> automationObject;
   /// What the objects' callbacks call; it goes after them.
   std::shared_ptr<void> handlers;
+  std::thread loop;
 };
 
 namespace {
@@ -365,6 +367,7 @@ DBusLibraryService::~DBusLibraryService() {
   } catch (const sdbus::Error&) {
     // The loop has ended already; the objects and the connection go all the same.
   }
+  parts_->loop.join();
   parts_->automationObject.reset();
   parts_->libraryObject.reset();
   parts_->connection.reset();
@@ -376,7 +379,7 @@ platform::Result<std::unique_ptr<DBusLibraryService>> DBusLibraryService::start(
     const std::optional<std::string>& busAddress) {
   auto parts = std::make_unique<Parts>();
   parts->library = &library;
-  parts->options = options;
+  parts->options = std::move(options);
   try {
     parts->connection = busAddress ? sdbus::createSessionBusConnectionWithAddress(*busAddress)
                                    : sdbus::createSessionBusConnection();
@@ -395,7 +398,18 @@ platform::Result<std::unique_ptr<DBusLibraryService>> DBusLibraryService::start(
     parts->automationObject->finishRegistration();
     // Named only once every object answers, so that no early caller finds an empty service.
     parts->connection->requestName(busName);
-    parts->connection->enterEventLoopAsync();
+    // A loop of our own rather than the bus library's, whose thread would end the process when
+    // the bus goes away.
+    parts->loop = std::thread(
+        [connection = parts->connection.get(), onDisconnected = parts->options.onDisconnected] {
+          try {
+            connection->enterEventLoop();
+          } catch (const sdbus::Error&) {
+            if (onDisconnected) {
+              onDisconnected();
+            }
+          }
+        });
   } catch (const sdbus::Error& error) {
     return makeSourceError(u"Cannot serve the library as " + fromUtf8(busName) + u": " +
                            fromUtf8(error.getMessage()));

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ struct DBusLibraryServiceOptions {
   /// How big one page of items may grow before the rest is left to the next page: well below the
   /// bus's 128 MiB message limit.
   std::size_t itemPageBytes = 32U << 20U;
+  /// Called on the service's thread when the bus goes away; nothing is served after that.
+  std::function<void()> onDisconnected;
 };
 
 /// Serves a library over D-Bus under a well-known name, the way the source application does:

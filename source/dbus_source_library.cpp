@@ -326,19 +326,17 @@ class DBusSourceLibrary final : public SourceLibrary {
   }
 
   std::optional<platform::URL> libraryFolderURL() const override {
-    Result<std::optional<platform::URL>> folder =
-        const_cast<DBusSourceLibrary*>(this)->call<std::optional<platform::URL>>(
-            "GetLibraryFolder", kListTimeout, noArguments,
-            [](sdbus::MethodReply& reply) -> Result<std::optional<platform::URL>> {
-              std::vector<std::uint8_t> path;
-              reply >> path;
-              const std::string text(path.begin(), path.end());
-              if (text.empty() || text.front() != '/' || text.find('\0') != std::string::npos) {
-                return std::optional<platform::URL>();
-              }
-              return std::optional<platform::URL>(
-                  platform::URL::fileURLWithFileSystemPath(text, true));
-            });
+    Result<std::optional<platform::URL>> folder = call<std::optional<platform::URL>>(
+        "GetLibraryFolder", kListTimeout, noArguments,
+        [](sdbus::MethodReply& reply) -> Result<std::optional<platform::URL>> {
+          std::vector<std::uint8_t> path;
+          reply >> path;
+          const std::string text(path.begin(), path.end());
+          if (text.empty() || text.front() != '/' || text.find('\0') != std::string::npos) {
+            return std::optional<platform::URL>();
+          }
+          return std::optional<platform::URL>(platform::URL::fileURLWithFileSystemPath(text, true));
+        });
     if (!folder) {
       // A source that cannot say where its library lies has none we could harm.
       folder.ignoreError();

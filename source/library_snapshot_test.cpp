@@ -49,11 +49,9 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
     const char* expectedInMessage;
   };
   const Case cases[] = {
-      {R"({"format": 1, "items": [)", "not valid JSON"},
       {R"([])", "top level must be an object"},
       {R"({"format": 2})", "\"format\" must be 1"},
       {R"({"format": 1, "items": [{"kind": "note"}]})", "item 1: \"id\" is missing"},
-      {R"({"format": 1, "items": [{"kind": "song", "id": "X"}]})", "names no kind of item"},
       {R"({"format": 1, "items": [{"kind": "note", "id": "A"}, {"kind": "image", "id": "A"}]})",
        "item 2 (\"A\"): \"id\" is used by another item"},
       {R"({"format": 1, "items": [{"kind": "note", "id": "A", "flagged": "yes"}]})",
@@ -68,8 +66,6 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
        "\"tags\" must hold strings or null"},
       {R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "/etc/passwd"}]})",
        "\"file\" must be a relative path"},
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "payload/../../x"}]})",
-       "\"file\" must not contain \"..\""},
       {R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "payload/link.rtf"}]})",
        "leads out of the library folder"},
       {R"({"format": 1, "folderCollections": [{"id": "F", "items": ["nobody"]}]})",
@@ -93,8 +89,6 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
        "item 1 (\"A\"): \"flagged\" must be true or false"},
       // Hostile input is an error, never an exception or a crash.
       {R"({"format":1,"x":1e400,"items":[]})", "a number is out of range"},
-      {R"({"format":1,"items":[{"kind":"note","id":"A","flagged":-1e400}]})",
-       "a number is out of range"},
       {R"({"format":1e400})", "a number is out of range"},
       {R"({"format":18446744073709551617})", "\"format\" must be 1"},
       {R"({"format":1,"x":)" + deep + "}", "nest deeper than 512 levels"},
@@ -370,17 +364,6 @@ TEST_F(LibrarySnapshotTest, FindsEachOfManyItemsAndTheirDuplicates) {
   EXPECT_THAT(parseLibrarySnapshot(json + R"(, {"kind": "note", "id": "I1234"}]})", library_),
               IsError(kLibrarySnapshotErrorDomain, kSnapshotMalformed,
                       Eq("library.json: item 3001 (\"I1234\"): \"id\" is used by another item")));
-}
-
-TEST(LibrarySnapshot, OpensTheBundledDemoLibrary) {
-  auto library = openLibrarySnapshot(fs::path(ZV_SOURCE_DIR) / "data" / "demo-library");
-  ASSERT_THAT(library, IsOk());
-  for (ItemKind kind : kAllItemKinds) {
-    SCOPED_TRACE(toUtf8(std::u16string(itemKindName(kind))));
-    auto count = (*library)->countItems(kind);
-    ASSERT_THAT(count, IsOk());
-    EXPECT_GT(*count, 0);
-  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/unicode.h"
+#include "text/mutable_string_extensions.h"
 
 namespace zv::text {
 namespace {
@@ -71,24 +72,36 @@ TEST(CodeUnitCuts, NeverSplitASurrogatePair) {
   }
 }
 
-TEST(Trimming, TestsWholeCodePointsAtBothEnds) {
+// Trimming into a new string or in place, at either end or both.
+TEST(Trimming, TestsWholeCodePointsAtTheChosenEnds) {
   struct Case {
     std::u16string text;
-    std::u16string expected;
+    std::u16string leading;
+    std::u16string trailing;
+    std::u16string both;
   };
   const Case cases[] = {
-      {u" \t\u3000a b\n", u"a b"},
-      {u"\n\n", u""},
-      {u"", u""},
+      {u"", u"", u"", u""},
+      {u" \n\t\u3000", u"", u"", u""},
+      {u"\u0085 a b \u2029", u"a b \u2029", u"\u0085 a b", u"a b"},
       // A pair whose code point is not in the set stays whole at either end.
-      {u"\U0001F600 x \U0001F600", u"\U0001F600 x \U0001F600"},
+      {u"\U0001F600 x \U0001F600", u"\U0001F600 x \U0001F600", u"\U0001F600 x \U0001F600",
+       u"\U0001F600 x \U0001F600"},
       // An unpaired surrogate is a character of its own and not whitespace.
-      {u" \xD83D ", u"\xD83D"},
+      {u" \xD83D ", u"\xD83D ", u" \xD83D", u"\xD83D"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(platform::toUtf8(c.text));
-    EXPECT_EQ(stringByTrimmingCharactersInSet(c.text, whitespaceAndNewlineCharacterSet()),
-              c.expected);
+    EXPECT_EQ(stringByTrimmingCharactersInSet(c.text, whitespaceAndNewlineCharacterSet()), c.both);
+    std::u16string leading = c.text;
+    trimLeadingWhitespace(leading);
+    EXPECT_EQ(leading, c.leading);
+    std::u16string trailing = c.text;
+    trimTrailingWhitespace(trailing);
+    EXPECT_EQ(trailing, c.trailing);
+    std::u16string both = c.text;
+    trimWhitespace(both);
+    EXPECT_EQ(both, c.both);
   }
 }
 

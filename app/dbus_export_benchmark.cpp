@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
   const std::string sim = argv[1];
   const std::string libraryFolder = argv[2];
   const std::string work = argv[3];
-  const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
+  const int rounds =
+      argc > 4 ? std::max(1, static_cast<int>(std::strtol(argv[4], nullptr, 10))) : 3;
 
   auto snapshot = zv::source::openLibrarySnapshot(libraryFolder);
   if (!snapshot) {
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
   environment.push_back(nullptr);
   std::vector<std::string> simArguments = {sim, "--library", libraryFolder, "--name", kBusName};
   std::vector<char*> simArgv;
+  simArgv.reserve(simArguments.size() + 1);
   for (std::string& argument : simArguments) {
     simArgv.push_back(argument.data());
   }
