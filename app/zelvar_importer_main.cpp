@@ -10,16 +10,15 @@
 #include <string>
 
 #include "app/app_delegate.h"
+#include "app/live_source.h"
 #include "app/main_window.h"
 #include "app/qt_main_queue.h"
 #include "app/run_log.h"
 #include "platform/bundle_info.h"
 #include "platform/log.h"
 #include "platform/main_queue.h"
-#include "platform/unicode.h"
 #include "platform/workspace.h"
 #include "richtext/rtf_reader.h"
-#include "source/dbus_source_library.h"
 
 namespace {
 
@@ -56,16 +55,7 @@ int main(int argc, char** argv) {
 
   zv::app::AppEnvironment environment;
   environment.workspace = workspace.get();
-  // A scripting handle exists for an application that is installed; it reaches the application
-  // over the session bus under its bundle identifier.
-  environment.makeSource =
-      [workspace = workspace.get()](
-          std::u16string_view bundleIdentifier) -> std::shared_ptr<zv::source::SourceLibrary> {
-    if (!workspace->URLForApplicationWithBundleIdentifier(bundleIdentifier)) {
-      return nullptr;
-    }
-    return zv::source::makeDBusSourceLibrary(zv::platform::toUtf8(bundleIdentifier));
-  };
+  environment.makeSource = zv::app::makeLiveSourceFactory(*workspace);
   environment.alertPresenter = zv::app::makeMessageBoxAlertPresenter();
   environment.readInstructions = readInstructions;
   // Closed at quit, or when main returns if the program ends another way.
