@@ -142,9 +142,9 @@ void AppDelegate::startImport() {
 
 void AppDelegate::checkZelvar() {
   app::checkZelvar(*environment_.workspace, environment_.makeSource,
-                   [self = QPointer<AppDelegate>(this)](
+                   [self = this, alive = std::weak_ptr<const int>(lifetime_)](
                        std::variant<std::shared_ptr<source::SourceLibrary>, Alert> outcome) {
-                     if (!self) {
+                     if (alive.expired()) {
                        return;
                      }
                      if (const auto* alert = std::get_if<Alert>(&outcome)) {
@@ -175,9 +175,9 @@ void AppDelegate::startExportOperation() {
   progressWindow_->setContainerURL(environment_.containerURL);
   progressWindow_->showExportSheetOnParentWindow(
       window_, zelvarApp_, exportPasswordItems_, exportEncryptedItems_,
-      [self = QPointer<AppDelegate>(this)](std::optional<platform::Error> error,
-                                           std::optional<platform::URL> metadataFileURL) {
-        if (!self) {
+      [self = this, alive = std::weak_ptr<const int>(lifetime_)](
+          std::optional<platform::Error> error, std::optional<platform::URL> metadataFileURL) {
+        if (alive.expired()) {
           return;
         }
         if (error) {
@@ -227,14 +227,16 @@ void AppDelegate::openQuennetToImportMetadataFileAtURL(const platform::URL& meta
   }
   environment_.workspace->openURLsWithApplicationAtURL(
       {*importURL}, *quennet,
-      [self = QPointer<AppDelegate>(this)](const std::optional<platform::RunningApplication>&,
-                                           std::optional<platform::Error> error) {
+      // Runs on any thread: it leaves everything to the main queue.
+      [self = this, alive = std::weak_ptr<const int>(lifetime_)](
+          const std::optional<platform::RunningApplication>&,
+          std::optional<platform::Error> error) {
         platform::MainQueue* queue = platform::mainQueue();
         if (queue == nullptr) {
           return;
         }
-        queue->post([self, error = std::move(error)] {
-          if (!self) {
+        queue->post([self, alive, error = std::move(error)] {
+          if (alive.expired()) {
             return;
           }
           if (error) {

@@ -114,6 +114,9 @@ class AppDelegate : public QObject {
   bool logFileOpen_ = false;
   std::optional<platform::URL> logFileURL_;
   AppEnvironment environment_;
+  // Expires with this object. Callbacks hold it weakly rather than a QPointer, since they may
+  // be destroyed on other threads, where a QPointer must not be let go.
+  std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
   // Set while a check or an export is under way, so that a second start does not run beside it.
   bool importUnderWay_ = false;
 };

@@ -5,7 +5,6 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
-#include <QPointer>
 #include <QVBoxLayout>
 #include <chrono>
 #include <climits>
@@ -109,11 +108,13 @@ void ZVExportProgressWindow::showExportSheetOnParentWindow(
   operation->setContainerURL(containerURL_);
   observe(operation->progress());
 
-  // A guarded pointer: the block outlives nothing it holds if the program is closing.
+  // The operation, and this block with it, may be let go on the export thread: the block holds
+  // a weak token of the sheet's life, not a QPointer.
   operation->setExportCompletionBlock(
-      [sheet = QPointer<ZVExportProgressWindow>(this), handler = std::move(completionHandler)](
-          std::optional<platform::Error> error, std::optional<platform::URL> metadataFileURL) {
-        if (sheet) {
+      [sheet = this, alive = std::weak_ptr<const int>(lifetime_),
+       handler = std::move(completionHandler)](std::optional<platform::Error> error,
+                                               std::optional<platform::URL> metadataFileURL) {
+        if (!alive.expired()) {
           sheet->done(QDialog::Accepted);
           sheet->hide();
         }

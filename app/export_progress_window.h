@@ -76,6 +76,8 @@ class ZVExportProgressWindow : public QDialog {
   std::optional<platform::Progress::ObserverToken> observerToken_;
   std::optional<platform::URL> containerURL_;
   TimeRemainingEstimator estimator_;
+  // Expires with this object.
+  std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
 };
 
 /// The system font at its usual size with digits of equal width, so that counts do not jitter
