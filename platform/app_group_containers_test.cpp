@@ -27,34 +27,26 @@ TEST(Containers, ContainerFollowsTheDataHomeRules) {
   struct Case {
     ContainerEnvironment environment;
     std::optional<URL> baseFolder;
-    std::u16string expected;
+    std::u16string expectedParent;
   };
   const Case cases[] = {
-      {{"/data", "/home/me"}, std::nullopt, u"file:///data/TEAM123.com.quennet.Quennet/"},
-      {{std::nullopt, "/home/me"},
-       std::nullopt,
-       u"file:///home/me/.local/share/TEAM123.com.quennet.Quennet/"},
-      {{"relative/data", "/home/me"},
-       std::nullopt,
-       u"file:///home/me/.local/share/TEAM123.com.quennet.Quennet/"},
-      {{std::nullopt, std::nullopt},
-       URL::fileURLWithPath(u"/srv/test"),
-       u"file:///srv/test/TEAM123.com.quennet.Quennet/"},
+      {{"/data", "/home/me"}, std::nullopt, u"file:///data/"},
+      {{std::nullopt, "/home/me"}, std::nullopt, u"file:///home/me/.local/share/"},
+      {{"relative/data", "/home/me"}, std::nullopt, u"file:///home/me/.local/share/"},
+      {{std::nullopt, std::nullopt}, URL::fileURLWithPath(u"/srv/test"), u"file:///srv/test/"},
       // A folder named through "." or ".." could not be removed by the next run.
-      {{"/data/./x/", "/home/me"}, std::nullopt, u"file:///data/x/TEAM123.com.quennet.Quennet/"},
+      {{"/data/./x/", "/home/me"}, std::nullopt, u"file:///data/x/"},
       {{std::nullopt, "/nonexistent/me/../you"},
        std::nullopt,
-       u"file:///nonexistent/you/.local/share/TEAM123.com.quennet.Quennet/"},
-      {{std::nullopt, std::nullopt},
-       URL::fileURLWithPath(u"/srv/./test/."),
-       u"file:///srv/test/TEAM123.com.quennet.Quennet/"},
+       u"file:///nonexistent/you/.local/share/"},
+      {{std::nullopt, std::nullopt}, URL::fileURLWithPath(u"/srv/./test/."), u"file:///srv/test/"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(toUtf8(c.expected));
+    SCOPED_TRACE(toUtf8(c.expectedParent));
     Result<URL> container =
         containerURLForSecurityApplicationGroupIdentifier(kGroup, c.baseFolder, c.environment);
     ASSERT_THAT(container, IsOk());
-    EXPECT_EQ(container->absoluteString(), c.expected);
+    EXPECT_EQ(container->absoluteString(), c.expectedParent + kGroup + u"/");
   }
 }
 

@@ -1,9 +1,9 @@
 #include "platform/binary_property_list_stream.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,8 +15,8 @@
 namespace zv::platform {
 namespace {
 
-using testsupport::IsError;
 using testsupport::IsOk;
+using testsupport::IsPlatformError;
 using Writer = BinaryPropertyListStreamWriter;
 
 class BinaryPropertyListStreamTest : public testsupport::TemporaryFolderTest {
@@ -66,35 +66,26 @@ TEST_F(BinaryPropertyListStreamTest, StreamedValuesReadBackAsWritten) {
 }
 
 TEST_F(BinaryPropertyListStreamTest, MisuseFailsAsAnEncodingErrorAndStaysFailed) {
-  struct Case {
-    const char* name;
-    std::function<Result<Writer::ObjectNumber>(Writer&)> misuse;
-  };
-  const std::vector<Case> cases = {
-      {"a reference to an object not yet written",
-       [](Writer& writer) {
-         const Writer::ObjectNumber ahead[] = {5};
-         return writer.addArray(ahead);
-       }},
-      {"more objects than the maximum given",
-       [](Writer& writer) {
-         static_cast<void>(writer.addString(u"a"));
-         static_cast<void>(writer.addString(u"b"));
-         return writer.addString(u"c");
-       }},
-      {"a lone surrogate",
-       [](Writer& writer) { return writer.addString(std::u16string(1, char16_t{0xD800})); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  const auto invalid = IsPlatformError(PlatformErrorCode::kPropertyListWriteInvalid);
+  {
     auto writer = makeWriter(2);
     ASSERT_THAT(writer, IsOk());
-    const auto invalid =
-        IsError(kPlatformErrorDomain,
-                static_cast<std::int64_t>(PlatformErrorCode::kPropertyListWriteInvalid));
-    EXPECT_THAT(c.misuse(*writer), invalid);
+    const Writer::ObjectNumber notYetWritten[] = {5};
+    EXPECT_THAT(writer->addArray(notYetWritten), invalid);
     EXPECT_THAT(writer->finish(0), invalid);
   }
+  {
+    auto writer = makeWriter(2);
+    ASSERT_THAT(writer, IsOk());
+    ASSERT_THAT(writer->addString(u"a"), IsOk());
+    ASSERT_THAT(writer->addString(u"b"), IsOk());
+    EXPECT_THAT(writer->addString(u"c"), invalid) << "more objects than the maximum given";
+    EXPECT_THAT(writer->finish(0), invalid);
+  }
+  auto writer = makeWriter(2);
+  ASSERT_THAT(writer, IsOk());
+  EXPECT_THAT(writer->addString(std::u16string(1, char16_t{0xD800})), invalid);
+  EXPECT_THAT(writer->finish(0), invalid);
 }
 
 }  // namespace

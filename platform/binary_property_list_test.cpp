@@ -64,31 +64,11 @@ PropertyList nested(std::size_t depth) {
   return value;
 }
 
-PropertyList sampleOfEveryType() {
-  PropertyList::Dictionary record;
-  record.set(u"identifier", u"A1B2-C3");
-  record.set(u"wasEncrypted", true);
-  record.set(u"isFavorite", false);
-  record.set(u"count", -42);
-  record.set(u"big", UINT64_MAX);
-  record.set(u"ratio", 0.25);
-  record.set(u"when", Date{-3600.5});
-  record.set(u"bytes", PropertyList::Data{0, 1, 0xFF});
-  record.set(u"uid", PropertyListUid{70000});
-  record.set(u"caf\u00e9 \U0001F600", PropertyList::Array{u"\u65e5\u672c", PropertyList::Array{}});
-  record.set(u"empty", PropertyList::Dictionary{});
-  return record;
-}
-
-TEST(BinaryPropertyListTest, EveryValueTypeSurvivesARoundTrip) {
+// Every type and integer width against an independent reader is the interoperability test's job;
+// these are the edges it does not reach.
+TEST(BinaryPropertyListTest, EdgeValuesSurviveARoundTrip) {
   const PropertyList cases[] = {
-      sampleOfEveryType(),
-      PropertyList(u""),
-      PropertyList(INT64_MIN),
-      PropertyList(INT64_MAX),
-      PropertyList(std::uint64_t{1} << 63),
-      PropertyList(-0.0),
-      PropertyList(1e300),
+      PropertyList(PropertyList::Array{PropertyListUid{UINT64_MAX}, u""}),
       nested(kPropertyListMaximumDepth),
   };
   for (const PropertyList& value : cases) {
@@ -98,41 +78,6 @@ TEST(BinaryPropertyListTest, EveryValueTypeSurvivesARoundTrip) {
     auto read = readBinaryPropertyList(*bytes);
     ASSERT_THAT(read, IsOk());
     EXPECT_EQ(*read, value);
-  }
-}
-
-TEST(BinaryPropertyListTest, EncodesScalarsAsOtherReadersExpect) {
-  struct Case {
-    const char* name;
-    PropertyList value;
-    Bytes expected;
-  };
-  const Case cases[] = {
-      {"small integer", PropertyList(5), {0x10, 0x05}},
-      {"two-byte integer", PropertyList(256), {0x11, 0x01, 0x00}},
-      {"four-byte integer", PropertyList(0x10000), {0x12, 0, 1, 0, 0}},
-      {"negative integer",
-       PropertyList(-1),
-       {0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-      {"unsigned above int64",
-       PropertyList(std::uint64_t{1} << 63),
-       {0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0}},
-      {"real", PropertyList(1.0), {0x23, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}},
-      {"date", PropertyList(Date{1.0}), {0x33, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}},
-      {"ascii string", PropertyList(u"ab"), {0x52, 'a', 'b'}},
-      {"utf-16 string", PropertyList(u"\u00e9"), {0x61, 0x00, 0xE9}},
-      {"astral string", PropertyList(u"\U0001F600"), {0x62, 0xD8, 0x3D, 0xDE, 0x00}},
-      {"long data",
-       PropertyList(PropertyList::Data(15, 7)),
-       {0x4F, 0x10, 0x0F, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7}},
-      {"uid", PropertyList(PropertyListUid{300}), {0x81, 0x01, 0x2C}},
-      {"true", PropertyList(true), {0x09}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto bytes = writeBinaryPropertyList(c.value);
-    ASSERT_THAT(bytes, IsOk());
-    EXPECT_EQ(objectArea(*bytes), c.expected);
   }
 }
 
@@ -276,28 +221,19 @@ TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
   const Case cases[] = {
       {"empty", {}, "The data is not a binary property list"},
       {"not a property list", Bytes(64, 'x'), "The data is not a binary property list"},
-      {"truncated trailer", Bytes(valid.begin(), valid.end() - 1),
-       "the trailer gives an invalid integer width"},
+      {"truncated trailer", Bytes(valid.begin(), valid.end() - 1), "invalid integer width"},
       {"header only", Bytes(valid.begin(), valid.begin() + 8), "the trailer is missing"},
-      {"offset width 3", withByteFromEnd(valid, 26, 3),
-       "the trailer gives an invalid integer width"},
-      {"reference width 0", withByteFromEnd(valid, 25, 0),
-       "the trailer gives an invalid integer width"},
-      {"no objects", withByteFromEnd(valid, 17, 0),
-       "the trailer gives an invalid object count or root"},
-      {"absurd object count", withByteFromEnd(valid, 24, 0x7F),
-       "the offset table does not fit the file"},
-      {"root out of range", withByteFromEnd(valid, 9, 2),
-       "the trailer gives an invalid object count or root"},
-      {"offset table past the end", withByteFromEnd(valid, 1, 0xF0),
-       "the offset table does not fit the file"},
-      {"offset table inside the header", withByteFromEnd(valid, 1, 4),
-       "the offset table does not fit the file"},
+      {"offset width 3", withByteFromEnd(valid, 26, 3), "invalid integer width"},
+      {"reference width 0", withByteFromEnd(valid, 25, 0), "invalid integer width"},
+      {"no objects", withByteFromEnd(valid, 17, 0), "invalid object count or root"},
+      {"absurd object count", withByteFromEnd(valid, 24, 0x7F), "table does not fit the file"},
+      {"root out of range", withByteFromEnd(valid, 9, 2), "invalid object count or root"},
+      {"offset table past the end", withByteFromEnd(valid, 1, 0xF0), "table does not fit"},
+      {"offset table inside the header", withByteFromEnd(valid, 1, 4), "table does not fit"},
       {"object offset out of range",
        withByteFromEnd(assemble({{0xA1, 1}, {0x51, 'x'}}, 0, 1, 1), 33, 0xF0),
        "an object offset is out of range"},
-      {"reference out of range", assemble({{0xA1, 7}, {0x51, 'x'}}),
-       "an object reference is out of range"},
+      {"reference out of range", assemble({{0xA1, 7}, {0x51, 'x'}}), "reference is out of range"},
       {"array contains itself", assemble({{0xA1, 0}}), "a container contains itself"},
       {"cycle through a dictionary", assemble({{0xA1, 1}, {0xD1, 2, 0}, {0x51, 'k'}}),
        "a container contains itself"},
@@ -305,36 +241,27 @@ TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
        "an object runs past the object area"},
       {"array count runs past the data", assemble({{0xAF, 0x12, 0xFF, 0xFF, 0xFF, 0xFF}}),
        "an object runs past the object area"},
-      {"count is not an integer", assemble({{0x5F, 0x51, 'x'}}),
-       "an object count is not an integer"},
+      {"count is not an integer", assemble({{0x5F, 0x51, 'x'}}), "count is not an integer"},
       {"string cut off", assemble({{0x55, 'a', 'b'}}), "an object runs past the object area"},
-      {"key is not a string", assemble({{0xD1, 1, 1}, {0x10, 1}}),
-       "a dictionary key is not a string"},
+      {"key is not a string", assemble({{0xD1, 1, 1}, {0x10, 1}}), "key is not a string"},
       {"lone surrogate", assemble({{0x61, 0xD8, 0x00}}), "a string is not valid UTF-16"},
-      {"non-ASCII byte in ASCII string", assemble({{0x51, 0xE9}}),
-       "an ASCII string holds a non-ASCII byte"},
-      {"non-ASCII first byte of a long string", longAsciiString(0),
-       "an ASCII string holds a non-ASCII byte"},
-      {"non-ASCII byte in the second sixteen", longAsciiString(17),
-       "an ASCII string holds a non-ASCII byte"},
-      {"non-ASCII last byte of a long string", longAsciiString(39),
-       "an ASCII string holds a non-ASCII byte"},
+      {"non-ASCII byte in ASCII string", assemble({{0x51, 0xE9}}), "holds a non-ASCII byte"},
+      {"non-ASCII first byte of a long string", longAsciiString(0), "holds a non-ASCII byte"},
+      {"non-ASCII byte in the second sixteen", longAsciiString(17), "holds a non-ASCII byte"},
+      {"non-ASCII last byte of a long string", longAsciiString(39), "holds a non-ASCII byte"},
       {"key is a container that contains itself", assemble({{0xD1, 1, 2}, {0xA1, 1}, {0x08}}),
        "a container contains itself"},
       {"integer beyond 64 bits", assemble({{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}}),
        "an integer is outside the 64-bit range"},
       {"integer width 32 bytes", assemble({{0x15, 0}}), "an integer has an invalid width"},
       {"real width 2 bytes", assemble({{0x21, 0, 0}}), "a real has an invalid width"},
-      {"UID wider than 64 bits", assemble({{0x88, 0, 0, 0, 0, 0, 0, 0, 0, 0}}),
-       "a UID is wider than 64 bits"},
-      {"null object", assemble({{0x00}}), "Property list holds an object of unsupported type 0"},
-      {"set object", assemble({{0xC0}}), "Property list holds an object of unsupported type 192"},
+      {"UID wider than 64 bits", assemble({{0x88, 0, 0, 0, 0, 0, 0, 0, 0, 0}}), "UID is wider"},
+      {"null object", assemble({{0x00}}), "an object of unsupported type 0"},
+      {"set object", assemble({{0xC0}}), "an object of unsupported type 192"},
       {"nested deeper than the bound", hugelyNestedArrays(kPropertyListMaximumDepth + 1),
        "Property list is nested deeper than 512 levels"},
-      {"200,000 nested arrays", hugelyNestedArrays(200'000),
-       "Property list is nested deeper than 512 levels"},
-      {"shared arrays doubling 60 times", doublingArrays(60),
-       "shared objects expand beyond any plausible size"},
+      {"200,000 nested arrays", hugelyNestedArrays(200'000), "nested deeper than 512 levels"},
+      {"shared arrays doubling 60 times", doublingArrays(60), "expand beyond any plausible size"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

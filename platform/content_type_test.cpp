@@ -8,7 +8,6 @@
 #include <fstream>
 
 #include "platform/files.h"
-#include "platform/temporary_directory.h"
 #include "platform/unicode.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
@@ -55,8 +54,6 @@ TEST_F(ContentTypeTest, MimeTypesMapToTypesWithPreferredExtensions) {
       {u"text/html", u"public.html", u"html"},
       {u"TEXT/HTML; charset=utf-8", u"public.html", u"html"},
       {u"image/jpeg", u"public.jpeg", u"jpeg"},
-      {u"application/pdf", u"com.adobe.pdf", u"pdf"},
-      {u"image/heic", u"public.heic", u"heic"},
       {u"application/x-webarchive", u"com.apple.webarchive", u"webarchive"},
       {u"audio/mpeg", u"public.mp3", u"mp3"},
       {u"application/x-mp3", u"public.mp3", u"mp3"},
@@ -84,9 +81,7 @@ TEST_F(ContentTypeTest, ExtensionsMapToTypes) {
   const Case cases[] = {
       {u"webarchive", u"com.apple.webarchive"},
       {u"JPG", u"public.jpeg"},
-      {u"webloc", u"com.apple.web-internet-location"},
       {u"qntweblink", u"com.quennet.weblink"},
-      {u"rtfd", u"com.apple.rtfd"},
       {u"shared", u"dyn.mime.application/x-preferred"},
       {u"c", u"dyn.mime.text/x-csrc"},
       {u"C", u"dyn.mime.text/x-c++src"},
@@ -116,13 +111,9 @@ TEST_F(ContentTypeTest, ConformanceFollowsParents) {
   const Case cases[] = {
       {ContentType::jpeg(), ContentType::image(), true},
       {ContentType::jpeg(), ContentType::data(), true},
-      {ContentType::heic(), ContentType::image(), true},
       {ContentType::html(), ContentType::text(), true},
-      {ContentType::html(), ContentType::content(), true},
       {ContentType::webArchive(), ContentType::webArchive(), true},
       {ContentType::webArchive(), ContentType::html(), false},
-      {ContentType::webArchive(), ContentType::text(), false},
-      {ContentType::pdf(), ContentType::content(), true},
       {ContentType::rtfd(), ContentType::data(), false},
       {ContentType::rtf(), ContentType::plainText(), false},
       {ContentType::webLink(), ContentType::data(), true},
@@ -178,9 +169,6 @@ TEST_F(ContentTypeTest, PreferredExtensionIsTheFirstGlobOfTheTypesOwnEntry) {
       "60:text/x-python:*.py\n"
       "50:application/x-unlisted:*.zz\n"
       "50:application/x-unlisted:*.aa\n";
-  const char* header = "<?xml version=\"1.0\"?>\n";
-  const char* namespaceAttribute =
-      " xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\"";
   std::string typed = pathOf(u"typed");
   std::string packaged = pathOf(u"packaged");
   for (const std::string& folder :
@@ -191,20 +179,21 @@ TEST_F(ContentTypeTest, PreferredExtensionIsTheFirstGlobOfTheTypesOwnEntry) {
     std::ofstream(folder + "/globs2") << globs;
     std::ofstream(folder + "/aliases") << "application/x-javascript application/javascript\n";
   }
+  const char* xmlns = R"( xmlns="http://www.freedesktop.org/standards/shared-mime-info")";
   std::ofstream(typed + "/application/javascript.xml")
-      << header << "<mime-type" << namespaceAttribute << " type=\"application/javascript\">"
-      << "<comment>JavaScript program</comment><glob pattern=\"*.js\"/>"
-      << "<glob pattern=\"*.jsm\"/><glob pattern=\"*.mjs\"/></mime-type>\n";
+      << R"(<?xml version="1.0"?><mime-type type="application/javascript")" << xmlns
+      << R"(><comment>JavaScript program</comment><glob pattern="*.js"/><glob pattern="*.jsm"/>)"
+      << R"(<glob pattern="*.mjs"/></mime-type>)";
   std::ofstream(typed + "/text/x-python.xml")
-      << header << "<mime-type" << namespaceAttribute << " type=\"text/x-python\">"
-      << "<glob pattern=\"SConstruct\"/><glob pattern=\"*.py[co]\"/>"
-      << "<glob pattern=\"*.py\" weight=\"60\"/><glob pattern=\"*.wsgi\"/></mime-type>\n";
+      << R"(<?xml version="1.0"?><mime-type type="text/x-python")" << xmlns
+      << R"(><glob pattern="SConstruct"/><glob pattern="*.py[co]"/>)"
+      << R"(<glob pattern="*.py" weight="60"/><glob pattern="*.wsgi"/></mime-type>)";
   std::ofstream(packaged + "/packages/freedesktop.org.xml")
-      << header << "<mime-info" << namespaceAttribute << ">"
-      << "<mime-type type=\"text/x-other\"><glob pattern=\"*.wsgi\"/></mime-type>"
-      << "<mime-type type=\"text/x-python\"><glob pattern=\"*.py\"/><glob pattern=\"*.wsgi\"/>"
-      << "</mime-type><mime-type type=\"application/javascript\"><glob pattern=\"*.js\"/>"
-      << "</mime-type></mime-info>\n";
+      << R"(<?xml version="1.0"?><mime-info)" << xmlns << ">"
+      << R"(<mime-type type="text/x-other"><glob pattern="*.wsgi"/></mime-type>)"
+      << R"(<mime-type type="text/x-python"><glob pattern="*.py"/><glob pattern="*.wsgi"/>)"
+      << R"(</mime-type><mime-type type="application/javascript"><glob pattern="*.js"/>)"
+      << R"(</mime-type></mime-info>)";
   const MimeDatabase fromTypeFiles = MimeDatabase::loadFromFolders({typed});
   const MimeDatabase fromPackages = MimeDatabase::loadFromFolders({packaged});
   struct Case {

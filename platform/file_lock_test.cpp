@@ -5,11 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
-
 #include "platform/files.h"
-#include "platform/temporary_directory.h"
-#include "platform/unicode.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/temporary_folder.h"
 
@@ -39,26 +35,13 @@ TEST_F(FileLockTest, OneHolderAtATimeUntilItLetsGo) {
 }
 
 TEST_F(FileLockTest, RefusesWhatIsNoPlainFile) {
-  struct Case {
-    const char* name;
-    std::function<void(const std::string& path)> plant;
-    FileErrorCode expected;
-  };
-  const std::string target = at(u"target").fileSystemPath();
-  const Case cases[] = {
-      {"link",
-       [&](const std::string& path) { ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0); },
-       FileErrorCode::kSymbolicLink},
-      {"fifo", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
-       FileErrorCode::kNotARegularFile},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const URL file = at(platform::fromUtf8(std::string(c.name) + ".lock"));
-    c.plant(file.fileSystemPath());
-    EXPECT_THAT(FileLock::tryLockAtURL(file), testsupport::IsPlatformError(c.expected));
-    EXPECT_FALSE(itemIsReachableAtURL(at(u"target")));
-  }
+  ASSERT_EQ(::symlink(pathOf(u"target").c_str(), pathOf(u"link.lock").c_str()), 0);
+  ASSERT_EQ(::mkfifo(pathOf(u"fifo.lock").c_str(), 0600), 0);
+  EXPECT_THAT(FileLock::tryLockAtURL(at(u"link.lock")),
+              testsupport::IsPlatformError(FileErrorCode::kSymbolicLink));
+  EXPECT_FALSE(itemIsReachableAtURL(at(u"target")));
+  EXPECT_THAT(FileLock::tryLockAtURL(at(u"fifo.lock")),
+              testsupport::IsPlatformError(FileErrorCode::kNotARegularFile));
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <sstream>
@@ -42,18 +41,12 @@ class TestPoint : public Archivable {
   }
 
   static Result<std::shared_ptr<const Archivable>> decode(KeyedUnarchiver& coder) {
-    Result<std::int64_t> x = coder.decodeInt64ForKey(u"x");
-    Result<double> y = coder.decodeDoubleForKey(u"y");
-    Result<std::optional<std::u16string>> label = coder.decodeStringForKey(u"label");
-    Result<ArchivedObject> next = coder.decodeObjectForKey(u"next", {u"ZVTestPoint"});
-    for (const Error* error : {x ? nullptr : &x.error(), y ? nullptr : &y.error(),
-                               label ? nullptr : &label.error(), next ? nullptr : &next.error()}) {
-      if (error) {
-        return *error;
-      }
-    }
+    ZV_ASSIGN_OR_RETURN(const std::int64_t x, coder.decodeInt64ForKey(u"x"));
+    ZV_ASSIGN_OR_RETURN(const double y, coder.decodeDoubleForKey(u"y"));
+    ZV_ASSIGN_OR_RETURN(std::optional<std::u16string> label, coder.decodeStringForKey(u"label"));
+    ZV_ASSIGN_OR_RETURN(ArchivedObject next, coder.decodeObjectForKey(u"next", {u"ZVTestPoint"}));
     return std::shared_ptr<const Archivable>(
-        std::make_shared<TestPoint>(*x, *y, label->value_or(u""), *next));
+        std::make_shared<TestPoint>(x, y, label.value_or(u""), std::move(next)));
   }
 
   bool sameValues(const TestPoint& other) const {
@@ -92,24 +85,16 @@ ArchivedObject dictionary(std::vector<ArchivedDictionaryEntry> entries) {
 }
 
 TEST(KeyedArchiveRoundTripTest, BuiltInValuesComeBackEqual) {
-  const Classes all = {u"NSArray", u"NSDictionary", u"NSString", u"NSNumber",
-                       u"NSData",  u"NSDate",       u"NSNull"};
+  // What the samples of the other archiver cover stays there; these are the extremes.
+  const Classes all = {u"NSArray", u"NSDictionary", u"NSString", u"NSNumber", u"NSData"};
   const ArchivedObject cases[] = {
-      ArchivedObject(),
-      ArchivedObject(u"caf\u00e9 \U0001F600"),
-      ArchivedObject(u"mutable").withMutableClass(true),
       ArchivedObject(INT64_MIN),
       ArchivedObject(UINT64_MAX),
       ArchivedObject(-0.5),
-      ArchivedObject(true),
-      ArchivedObject(Date{-3600.25}),
       ArchivedObject(ArchivedObject::Data{0, 1, 0xFF}),
-      ArchivedObject(ArchivedObject::Data{7}).withMutableClass(true),
-      ArchivedObject(ArchivedNull{}),
       ArchivedObject(ArchivedObject::Array{}),
-      ArchivedObject(ArchivedObject::Array{u"a", 1, ArchivedNull{}}).withMutableClass(true),
-      dictionary({{u"name", u"Zelvar"},
-                  {u"list", ArchivedObject::Array{false, 2.5}},
+      ArchivedObject(ArchivedObject::Array{u"a", 1}).withMutableClass(true),
+      dictionary({{u"list", ArchivedObject::Array{false, 2.5}},
                   {u"inner", dictionary({}).withMutableClass(true)}}),
   };
   for (const ArchivedObject& object : cases) {
@@ -286,8 +271,11 @@ PropertyList nestedArrays(std::size_t count) {
   return archive(std::move(objects), uid(2));
 }
 
+Classes builtIns() {
+  return {u"NSArray", u"NSDictionary", u"NSString", u"NSNumber", u"NSDate"};
+}
+
 TEST(KeyedArchiveHostileTest, DamagedOrHostileArchivesAreRefused) {
-  const Classes builtIns = {u"NSArray", u"NSDictionary", u"NSString", u"NSNumber", u"NSDate"};
   const PropertyList array = classRecord(u"NSArray");
   const PropertyList point = classRecord(u"ZVTestPoint");
   PropertyListDictionary classIsNumber;
@@ -295,84 +283,71 @@ TEST(KeyedArchiveHostileTest, DamagedOrHostileArchivesAreRefused) {
   struct Case {
     const char* name;
     PropertyList archive;
-    Classes allowed;
-    std::int64_t code;
+    Classes allowed = builtIns();
   } cases[] = {
-      {"not a dictionary", PropertyList(u"x"), builtIns, 4864},
-      {"other archiver", withKey(archive({u"x"}), u"$archiver", u"Other"), builtIns, 4864},
-      {"other version", withKey(archive({u"x"}), u"$version", 7), builtIns, 4864},
-      {"objects without $null", withKey(archive({}), u"$objects", PropertyList::Array{u"x"}),
-       builtIns, 4864},
-      {"no root", archive({u"x"}, std::nullopt), builtIns, 4865},
-      {"root is not a reference", archive({u"x"}, PropertyList(1)), builtIns, 4864},
-      {"reference past the end", archive({u"x"}, uid(2)), builtIns, 4864},
-      {"largest reference", archive({u"x"}, uid(UINT64_MAX)), builtIns, 4864},
-      {"object entry is an array", archive({PropertyList::Array{}}), builtIns, 4864},
-      {"class is not a reference", archive({PropertyListDictionary(classIsNumber)}), builtIns,
-       4864},
-      {"class is nil", archive({object(0, {})}), builtIns, 4864},
-      {"class is a plain object", archive({object(2, {}), u"NSArray"}), builtIns, 4864},
+      {"not a dictionary", PropertyList(u"x")},
+      {"other archiver", withKey(archive({u"x"}), u"$archiver", u"Other")},
+      {"other version", withKey(archive({u"x"}), u"$version", 7)},
+      {"objects without $null", withKey(archive({}), u"$objects", PropertyList::Array{u"x"})},
+      {"root is not a reference", archive({u"x"}, PropertyList(1))},
+      {"reference past the end", archive({u"x"}, uid(2))},
+      {"largest reference", archive({u"x"}, uid(UINT64_MAX))},
+      {"object entry is an array", archive({PropertyList::Array{}})},
+      {"class is not a reference", archive({PropertyListDictionary(classIsNumber)})},
+      {"class is nil", archive({object(0, {})})},
+      {"class is a plain object", archive({object(2, {}), u"NSArray"})},
       {"class chain is not text",
        archive({object(2, {}), classRecord(u"NSNull", {1})}),
-       {u"NSNull"},
-       4864},
-      {"unknown class", archive({object(2, {}), classRecord(u"Evil")}), {u"Evil"}, 4864},
+       {u"NSNull"}},
+      {"unknown class", archive({object(2, {}), classRecord(u"Evil")}), {u"Evil"}},
       {"class not allowed",
        archive({object(2, {{u"NS.objects", PropertyList::Array{}}}), array}),
-       {u"NSString"},
-       4864},
+       {u"NSString"}},
       {"element class not allowed",
        archive({object(2, {{u"NS.objects", PropertyList::Array{uid(3)}}}), array, u"s"}),
-       {u"NSArray"},
-       4864},
+       {u"NSArray"}},
       // The archive may claim any superclass; only what we know of the class counts.
       {"claimed superclass is not trusted",
        archive({object(2, {}), classRecord(u"ZVTestPoint", {u"ZVTestPoint", u"NSString"})}),
-       {u"NSString"},
-       4864},
+       {u"NSString"}},
       {"array contains itself",
-       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(1)}}}), array}), builtIns, 4864},
+       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(1)}}}), array})},
       {"object contains itself",
        archive({object(2, {{u"next", uid(1)}}), point}),
-       {u"ZVTestPoint"},
-       4864},
-      {"nesting too deep", nestedArrays(kKeyedArchiveMaximumDepth + 1), builtIns, 4864},
+       {u"ZVTestPoint"}},
+      {"nesting too deep", nestedArrays(kKeyedArchiveMaximumDepth + 1)},
       {"collection holds nil",
-       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(0)}}}), array}), builtIns, 4864},
+       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(0)}}}), array})},
       {"element is not a reference",
-       archive({object(2, {{u"NS.objects", PropertyList::Array{1}}}), array}), builtIns, 4864},
-      {"dictionary counts differ",
-       archive({object(2, {{u"NS.keys", PropertyList::Array{uid(3)}},
-                           {u"NS.objects", PropertyList::Array{}}}),
-                classRecord(u"NSDictionary"), u"k"}),
-       builtIns, 4864},
+       archive({object(2, {{u"NS.objects", PropertyList::Array{1}}}), array})},
+      {"dictionary counts differ", archive({object(2, {{u"NS.keys", PropertyList::Array{uid(3)}},
+                                                       {u"NS.objects", PropertyList::Array{}}}),
+                                            classRecord(u"NSDictionary"), u"k"})},
       {"dictionary key is a number",
        archive({object(2, {{u"NS.keys", PropertyList::Array{uid(3)}},
                            {u"NS.objects", PropertyList::Array{uid(3)}}}),
-                classRecord(u"NSDictionary"), 5}),
-       builtIns, 4864},
-      {"date holds text", archive({object(2, {{u"NS.time", u"now"}}), classRecord(u"NSDate")}),
-       builtIns, 4864},
-      {"mutable string without text", archive({object(2, {}), classRecord(u"NSMutableString")}),
-       builtIns, 4864},
+                classRecord(u"NSDictionary"), 5})},
+      {"date holds text", archive({object(2, {{u"NS.time", u"now"}}), classRecord(u"NSDate")})},
+      {"mutable string without text", archive({object(2, {}), classRecord(u"NSMutableString")})},
       {"own class key of wrong type",
        archive({object(2, {{u"x", u"text"}}), point}),
-       {u"ZVTestPoint"},
-       4864},
+       {u"ZVTestPoint"}},
   };
   const KeyedArchiveClassRegistry registry = testRegistry();
+  auto decode = [&registry](const PropertyList& archive, const Classes& allowed) {
+    Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(archive, registry);
+    return unarchiver ? unarchiver->decodeTopLevelObject(allowed)
+                      : Result<ArchivedObject>(unarchiver.error());
+  };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
-    Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(test.archive, registry);
-    Result<ArchivedObject> decoded =
-        unarchiver ? unarchiver->decodeTopLevelObject(test.allowed) : unarchiver.error();
-    EXPECT_THAT(decoded, IsPlatformError(test.code));
+    EXPECT_THAT(decode(test.archive, test.allowed),
+                IsPlatformError(PlatformErrorCode::kKeyedArchiveReadCorrupt));
   }
+  EXPECT_THAT(decode(archive({u"x"}, std::nullopt), builtIns()),
+              IsPlatformError(PlatformErrorCode::kKeyedArchiveValueNotFound));
   // Just inside the bound still decodes.
-  Result<KeyedUnarchiver> deepest =
-      KeyedUnarchiver::fromPropertyList(nestedArrays(kKeyedArchiveMaximumDepth), registry);
-  ASSERT_TRUE(deepest);
-  EXPECT_TRUE(deepest->decodeTopLevelObject(builtIns));
+  EXPECT_THAT(decode(nestedArrays(kKeyedArchiveMaximumDepth), builtIns()), IsOk());
 }
 
 TEST(KeyedArchiveHostileTest, SharedSubgraphsDecodeOnceInsteadOfExponentially) {

@@ -195,18 +195,23 @@ class ReopenStandardError : public testing::Test {
 };
 
 TEST_F(ReopenStandardError, WritesOnlyIntoAFileOfOurOwn) {
-  enum class Existing { kNothing, kOurLog, kSymlinkToVictim, kHardLinkToVictim, kFolder };
+  using Plant = void (*)(const fs::path& log, const fs::path& victim);
   struct Case {
     const char* name;
-    Existing existing;
     bool accepted;
+    const char* earlier;  // what the log held before, when it was our own
+    Plant plant;          // what stands at the log's path; nothing: a new file
   };
   const Case cases[] = {
-      {"new file", Existing::kNothing, true},
-      {"our earlier log is kept and appended to", Existing::kOurLog, true},
-      {"planted symbolic link", Existing::kSymlinkToVictim, false},
-      {"planted second name of another file", Existing::kHardLinkToVictim, false},
-      {"folder", Existing::kFolder, false},
+      {"new file", true, "", nullptr},
+      {"our earlier log is kept and appended to", true, "earlier\n",
+       [](const fs::path& log, const fs::path&) { std::ofstream(log) << "earlier\n"; }},
+      {"planted symbolic link", false, "",
+       [](const fs::path& log, const fs::path& victim) { fs::create_symlink(victim, log); }},
+      {"planted second name of another file", false, "",
+       [](const fs::path& log, const fs::path& victim) { fs::create_hard_link(victim, log); }},
+      {"folder", false, "",
+       [](const fs::path& log, const fs::path&) { fs::create_directory(log); }},
   };
   int index = 0;
   for (const auto& c : cases) {
@@ -214,21 +219,8 @@ TEST_F(ReopenStandardError, WritesOnlyIntoAFileOfOurOwn) {
     const auto victim = folder_.path() / ("victim" + std::to_string(index));
     const auto log = folder_.path() / ("Zelvar Importer_" + std::to_string(index++) + ".log");
     std::ofstream(victim) << "precious\n";
-    switch (c.existing) {
-      case Existing::kNothing:
-        break;
-      case Existing::kOurLog:
-        std::ofstream(log) << "earlier\n";
-        break;
-      case Existing::kSymlinkToVictim:
-        fs::create_symlink(victim, log);
-        break;
-      case Existing::kHardLinkToVictim:
-        fs::create_hard_link(victim, log);
-        break;
-      case Existing::kFolder:
-        fs::create_directory(log);
-        break;
+    if (c.plant != nullptr) {
+      c.plant(log, victim);
     }
 
     const auto result = reopenStandardErrorToFile(log.string());
@@ -242,8 +234,8 @@ TEST_F(ReopenStandardError, WritesOnlyIntoAFileOfOurOwn) {
       EXPECT_FALSE(result.error().description.empty());
       continue;
     }
-    EXPECT_EQ(readFileText(log), (c.existing == Existing::kOurLog ? "earlier\n" : "") + line);
-    if (c.existing == Existing::kNothing) {
+    EXPECT_EQ(readFileText(log), c.earlier + line);
+    if (c.plant == nullptr) {
       EXPECT_EQ(fs::status(log).permissions() & fs::perms::all,
                 fs::perms::owner_read | fs::perms::owner_write);
     }

@@ -1,11 +1,13 @@
 #include "platform/operation_queue.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -70,21 +72,19 @@ TEST(AddOperationWithBlockAndWaitUntilFinished, RunsBlockOnTargetAndReturnsAfter
     const auto mainThread = std::this_thread::get_id();
     const auto queueThread = threadOf(queue);
 
-    int value = 0;
-    int observedAfterReturn = -1;
     int runs = 0;
+    int runsAtReturn = -1;
     bool returned = false;
     std::thread::id ranOn;
     auto waitForBlock = [&] {
       auto block = [&] {
         ++runs;
         ranOn = std::this_thread::get_id();
-        value = 42;
       };
       returned = c.target == Place::kMainThread
                      ? addOperationWithBlockAndWaitUntilFinished(mainQueue, block)
                      : addOperationWithBlockAndWaitUntilFinished(queue, block);
-      observedAfterReturn = value;
+      runsAtReturn = runs;
     };
 
     if (c.caller == Place::kMainThread) {
@@ -99,8 +99,8 @@ TEST(AddOperationWithBlockAndWaitUntilFinished, RunsBlockOnTargetAndReturnsAfter
     }
 
     EXPECT_TRUE(returned);
+    EXPECT_EQ(runsAtReturn, 1);
     EXPECT_EQ(runs, 1);
-    EXPECT_EQ(observedAfterReturn, 42);
     EXPECT_EQ(ranOn, c.target == Place::kMainThread ? mainThread : queueThread);
   }
 }
@@ -133,12 +133,11 @@ TEST(OperationQueue, RunsOperationsInOrderOnOneThreadOfItsOwn) {
   }
   queue.waitUntilAllOperationsAreFinished();
   EXPECT_EQ(queue.operationCount(), 0u);
-  ASSERT_EQ(order.size(), 20u);
-  for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(order[i], i);
-    EXPECT_EQ(threads[i], threads[0]);
-  }
-  EXPECT_NE(threads[0], std::this_thread::get_id());
+  std::vector<int> expectedOrder(20);
+  std::iota(expectedOrder.begin(), expectedOrder.end(), 0);
+  EXPECT_EQ(order, expectedOrder);
+  EXPECT_THAT(threads, ::testing::Each(threads.front()));
+  EXPECT_NE(threads.front(), std::this_thread::get_id());
 }
 
 TEST(OperationQueue, CancelFromMainThreadReachesRunningAndWaitingOperations) {

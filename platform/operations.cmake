@@ -20,7 +20,6 @@ zv_test(zv_platform_operations_tests
     operation_queue_test.cpp
     progress_test.cpp
     log_test.cpp
-    bundle_info_test.cpp
   LIBS zv_platform_operations
   LABELS threaded
 )

@@ -8,13 +8,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/property_list_serialization.h"
-#include "platform/unicode.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/temporary_folder.h"
@@ -23,10 +21,6 @@ namespace zv::platform {
 namespace {
 
 constexpr std::size_t kDeepNesting = 400;
-
-Date utcDate(double secondsSince1970) {
-  return dateFromUnixTime(secondsSince1970);
-}
 
 PropertyList sample(PropertyListFormat format) {
   PropertyList deep(PropertyList::Array{u"deep"});
@@ -53,8 +47,8 @@ PropertyList sample(PropertyListFormat format) {
                                 INT64_MIN, INT64_MAX, std::uint64_t{1} << 63, UINT64_MAX});
   value.set(u"reals", PropertyList::Array{0.1, -2.5, 1e300, INFINITY});
   value.set(u"booleans", PropertyList::Array{true, false});
-  value.set(u"dates", PropertyList::Array{utcDate(1709210096), utcDate(-14182940),
-                                          utcDate(kReferenceDateUnixTime)});
+  value.set(u"dates", PropertyList::Array{dateFromUnixTime(1709210096), dateFromUnixTime(-14182940),
+                                          dateFromUnixTime(kReferenceDateUnixTime)});
   value.set(u"data", PropertyList::Array{PropertyList::Data{}, allBytes});
   value.set(u"empty array", PropertyList::Array{});
   value.set(u"empty dictionary", PropertyList::Dictionary{});

@@ -1,9 +1,12 @@
 #include "platform/result.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "testsupport/result_matchers.h"
 
 namespace zv::platform {
 namespace {
@@ -12,62 +15,40 @@ Error failure(std::int64_t code) {
   return Error{kPlatformErrorDomain, code, u"failed"};
 }
 
-Result<int> number(std::int64_t failingCode, int value) {
-  if (failingCode != 0) {
-    return failure(failingCode);
-  }
-  return value;
+// Three steps, the first through ZV_TRY and the others through ZV_ASSIGN_OR_RETURN; step
+// `failingStep` fails (0: none). `ran` records the steps that ran.
+Result<int> threeSteps(int failingStep, std::vector<int>& ran) {
+  auto step = [&](int id) -> Result<int> {
+    ran.push_back(id);
+    if (id == failingStep) {
+      return failure(100 + id);
+    }
+    return id;
+  };
+  ZV_TRY(step(1));
+  ZV_ASSIGN_OR_RETURN(const int second, step(2));
+  ZV_ASSIGN_OR_RETURN(const int third, step(3));
+  return second + third;
 }
 
-Result<void> step(std::int64_t failingCode, std::vector<std::int64_t>& ran, std::int64_t id) {
-  ran.push_back(id);
-  if (failingCode != 0) {
-    return failure(failingCode);
-  }
-  return {};
-}
-
-Result<void> threeSteps(std::int64_t failingStep, std::vector<std::int64_t>& ran) {
-  for (std::int64_t id = 1; id <= 3; ++id) {
-    ZV_TRY(step(id == failingStep ? 100 + id : 0, ran, id));
-  }
-  return {};
-}
-
-Result<int> sumOfTwo(std::int64_t firstCode, std::int64_t secondCode) {
-  ZV_ASSIGN_OR_RETURN(int first, number(firstCode, 2));
-  ZV_ASSIGN_OR_RETURN(int second, number(secondCode, 3));
-  return first + second;
-}
-
-TEST(ResultMacros, TryStopsAtTheFirstErrorAndReturnsIt) {
+TEST(ResultMacros, StopAtTheFirstErrorAndReturnItOrAssignTheValues) {
   struct Case {
-    std::int64_t failingStep;
-    std::vector<std::int64_t> expectedRan;
+    int failingStep;
+    std::vector<int> expectedRan;
   };
   const Case cases[] = {{0, {1, 2, 3}}, {1, {1}}, {2, {1, 2}}, {3, {1, 2, 3}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failingStep);
-    std::vector<std::int64_t> ran;
-    Result<void> result = threeSteps(c.failingStep, ran);
+    std::vector<int> ran;
+    Result<int> result = threeSteps(c.failingStep, ran);
     EXPECT_EQ(ran, c.expectedRan);
-    ASSERT_EQ(result.ok(), c.failingStep == 0);
-    if (c.failingStep != 0) {
-      EXPECT_EQ(result.error().code, 100 + c.failingStep);
+    if (c.failingStep == 0) {
+      ASSERT_THAT(result, testsupport::IsOk());
+      EXPECT_EQ(*result, 5);
+    } else {
+      EXPECT_THAT(result, testsupport::IsPlatformError(100 + c.failingStep));
     }
   }
-}
-
-TEST(ResultMacros, AssignOrReturnAssignsValuesOrReturnsTheFirstError) {
-  Result<int> both = sumOfTwo(0, 0);
-  ASSERT_TRUE(both.ok());
-  EXPECT_EQ(*both, 5);
-  Result<int> first = sumOfTwo(7, 8);
-  ASSERT_FALSE(first.ok());
-  EXPECT_EQ(first.error().code, 7);
-  Result<int> second = sumOfTwo(0, 8);
-  ASSERT_FALSE(second.ok());
-  EXPECT_EQ(second.error().code, 8);
 }
 
 #ifndef NDEBUG

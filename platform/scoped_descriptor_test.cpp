@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <optional>
 
 namespace zv::platform {
 namespace {
@@ -17,67 +16,38 @@ bool isOpen(int descriptor) {
 // Far beyond any descriptor a test process opens, so that closing it fails with EBADF.
 constexpr int kNeverOpened = 1 << 20;
 
+// A fresh descriptor; a closed number may come back from the next open, so each step checks its
+// descriptor before opening another.
+int openDescriptor() {
+  return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
 TEST(ScopedDescriptor, ClosesExactlyWhenItsLastOwnerLetsGo) {
-  using Holder = std::optional<ScopedDescriptor>;
-  struct Case {
-    const char* name;
-    // Does something to the holder; what it returns is still alive when the descriptor is checked.
-    ScopedDescriptor (*act)(Holder& holder);
-    bool staysOpen;
-  };
-  const Case cases[] = {
-      {"destroyed",
-       [](Holder& holder) {
-         holder.reset();
-         return ScopedDescriptor();
-       },
-       false},
-      {"reset",
-       [](Holder& holder) {
-         holder->reset();
-         return ScopedDescriptor();
-       },
-       false},
-      {"assigned another",
-       [](Holder& holder) {
-         *holder = ScopedDescriptor();
-         return ScopedDescriptor();
-       },
-       false},
-      {"released, then destroyed",
-       [](Holder& holder) {
-         ScopedDescriptor taken(holder->release());
-         holder.reset();
-         return taken;
-       },
-       true},
-      {"moved out, then destroyed",
-       [](Holder& holder) {
-         ScopedDescriptor taken(std::move(*holder));
-         holder.reset();
-         return taken;
-       },
-       true},
-      {"moved by assignment, then destroyed",
-       [](Holder& holder) {
-         ScopedDescriptor taken;
-         taken = std::move(*holder);
-         holder.reset();
-         return taken;
-       },
-       true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    int ends[2];
-    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-    const ScopedDescriptor writeEnd(ends[1]);
-    Holder holder(std::in_place, ends[0]);
-    ASSERT_TRUE(holder->valid());
-    const ScopedDescriptor kept = c.act(holder);
-    EXPECT_EQ(isOpen(ends[0]), c.staysOpen);
-    EXPECT_EQ(kept.valid(), c.staysOpen);
+  int descriptor = openDescriptor();
+  { const ScopedDescriptor destroyed(descriptor); }
+  EXPECT_FALSE(isOpen(descriptor)) << "destroyed";
+
+  ScopedDescriptor owner(descriptor = openDescriptor());
+  owner.reset();
+  EXPECT_FALSE(isOpen(descriptor)) << "reset";
+
+  owner = ScopedDescriptor(descriptor = openDescriptor());
+  owner = ScopedDescriptor();
+  EXPECT_FALSE(isOpen(descriptor)) << "assigned another";
+
+  // Moved-from owners go first; a move that left them owning would close the descriptor.
+  {
+    ScopedDescriptor first(descriptor = openDescriptor());
+    ScopedDescriptor second(std::move(first));
+    owner = std::move(second);
   }
+  EXPECT_TRUE(isOpen(descriptor)) << "moved by construction, then by assignment";
+  EXPECT_TRUE(owner.valid());
+  owner.reset();
+
+  { ScopedDescriptor(descriptor = openDescriptor()).release(); }
+  EXPECT_TRUE(isOpen(descriptor)) << "released";
+  ::close(descriptor);
 }
 
 TEST(ScopedDescriptor, ClosingLeavesErrnoForTheFailureBeingReported) {
@@ -90,28 +60,19 @@ TEST(ScopedDescriptor, ClosingLeavesErrnoForTheFailureBeingReported) {
 }
 
 TEST(DirectoryStream, OwnsTheDescriptorItWasMadeFromOrClosesIt) {
-  struct Case {
-    const char* name;
-    bool isFolder;
-  };
-  const Case cases[] = {{"a folder", true}, {"a pipe", false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    int ends[2];
-    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-    const ScopedDescriptor writeEnd(ends[1]);
-    const ScopedDescriptor readEnd(ends[0]);
-    const int descriptor =
-        c.isFolder ? ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : ::dup(readEnd.get());
-    ASSERT_GE(descriptor, 0);
-    errno = 0;
-    ScopedDirectoryStream stream = directoryStreamOf(ScopedDescriptor(descriptor));
-    EXPECT_EQ(stream != nullptr, c.isFolder);
-    EXPECT_EQ(errno, c.isFolder ? 0 : ENOTDIR);
-    EXPECT_EQ(isOpen(descriptor), c.isFolder);
-    stream.reset();
-    EXPECT_FALSE(isOpen(descriptor));
-  }
+  const int folder = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  ScopedDirectoryStream stream = directoryStreamOf(ScopedDescriptor(folder));
+  EXPECT_NE(stream, nullptr);
+  EXPECT_TRUE(isOpen(folder));
+  stream.reset();
+  EXPECT_FALSE(isOpen(folder));
+
+  const int file = openDescriptor();
+  errno = 0;
+  EXPECT_EQ(directoryStreamOf(ScopedDescriptor(file)), nullptr);
+  EXPECT_EQ(errno, ENOTDIR);
+  EXPECT_FALSE(isOpen(file));
 }
 
 }  // namespace

@@ -1,0 +1,129 @@
+// zelvar-verify: checks a finished export before the user lets go of the library it came from.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "export/verify_export.h"
+#include "platform/log.h"
+
+namespace {
+
+constexpr int kComplete = 0;
+constexpr int kProblems = 1;
+constexpr int kUsageError = 2;
+
+constexpr char kUsage[] =
+    "Usage: zelvar-verify EXPORT_FOLDER [--library DIR]\n"
+    "\n"
+    "Checks a finished export without changing it: the metadata file Zelvar.plist and its\n"
+    "records, and that the root folder holds exactly the recorded files, each a regular file.\n"
+    "\n"
+    "Options:\n"
+    "  --library DIR   also check that every item of the library snapshot in DIR that the export\n"
+    "                  writes is there, with the same size and SHA-256 as its payload\n"
+    "  --help          this text\n"
+    "\n"
+    "Exit status: 0 when the export is complete, 1 when anything is missing or wrong, 2 for\n"
+    "usage errors.\n";
+
+struct Arguments {
+  std::filesystem::path exportFolder;
+  zv::exporter::VerifyOptions options;
+};
+
+int usageError(std::string_view message) {
+  std::cerr << "zelvar-verify: " << zv::platform::escapedControlCharacters(message) << "\n\n"
+            << kUsage;
+  return kUsageError;
+}
+
+// The parsed arguments, or the message of a usage error.
+std::optional<Arguments> parse(const std::vector<std::string>& arguments, std::string& message) {
+  Arguments parsed;
+  bool haveFolder = false;
+  for (std::size_t index = 0; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
+    if (argument == "--library") {
+      if (index + 1 == arguments.size() || parsed.options.libraryFolder) {
+        message = "--library needs one folder";
+        return std::nullopt;
+      }
+      parsed.options.libraryFolder = arguments[++index];
+    } else if (argument.starts_with("-") && argument != "-") {
+      message = "unknown option " + argument;
+      return std::nullopt;
+    } else if (haveFolder) {
+      message = "only one export folder can be checked at a time";
+      return std::nullopt;
+    } else {
+      parsed.exportFolder = argument;
+      haveFolder = true;
+    }
+  }
+  if (!haveFolder) {
+    message = "no export folder given";
+    return std::nullopt;
+  }
+  return parsed;
+}
+
+void printSummary(const zv::exporter::VerifyReport& report, const Arguments& arguments) {
+  const zv::exporter::VerifySummary& s = report.summary;
+  std::cout << "Export: " << zv::platform::escapedControlCharacters(arguments.exportFolder.string())
+            << "\n"
+            << "  item records: " << s.itemRecords
+            << ", files in the root folder: " << s.filesInRootFolder
+            << ", web links: " << s.webLinks << "\n"
+            << "  labels: " << s.labels << ", groups: " << s.groups
+            << ", saved searches: " << s.searches << "\n"
+            << "  group members without a record (skipped items): " << s.groupMembersNotExported
+            << "\n";
+  if (arguments.options.libraryFolder) {
+    std::cout << "Library: " << s.libraryItems << " items\n"
+              << "  compared by size and SHA-256: " << s.comparedByContent << " (" << s.bytesHashed
+              << " bytes read)\n"
+              << "  checked for presence only (bookmarks by URL, converted web archives): "
+              << s.comparedByPresence << "\n"
+              << "  encrypted items and passwords not exported: " << s.encryptedLeftOut
+              << " (not problems: the export may have left them out by its options, which it "
+                 "does not record)\n"
+              << "  skipped by every export (no name, no location): " << s.skippedByExport << "\n";
+  }
+  if (report.complete()) {
+    std::cout << "The export is complete.\n";
+    return;
+  }
+  std::cout << "Problems: " << report.problemCount << "\n";
+  for (const std::string& problem : report.problems) {
+    std::cout << "  " << problem << "\n";
+  }
+  if (report.problems.size() < report.problemCount) {
+    std::cout << "  (" << report.problemCount - report.problems.size() << " more not listed)\n";
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  for (const std::string& argument : arguments) {
+    if (argument == "--help" || argument == "-h") {
+      std::cout << kUsage;
+      return kComplete;
+    }
+  }
+  std::string message;
+  const std::optional<Arguments> parsed = parse(arguments, message);
+  if (!parsed) {
+    return usageError(message);
+  }
+  const zv::exporter::VerifyReport report =
+      zv::exporter::verifyExport(parsed->exportFolder, parsed->options);
+  printSummary(report, *parsed);
+  return report.complete() ? kComplete : kProblems;
+}

@@ -1,0 +1,242 @@
+#include "export/verify_export.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "export/export_run_for_testing.h"
+#include "platform/binary_property_list.h"
+#include "platform/run_loop_main_queue.h"
+#include "source/library_snapshot.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/temporary_folder.h"
+
+namespace zv::exporter {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::PropertyList;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+const fs::path kDemoLibrary = fs::path(ZV_SOURCE_DIR) / "data/demo-library";
+
+void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+// The first item record: the note "Meeting notes" (N1), with the label L1.
+PropertyList& firstItem(PropertyList& root) {
+  return root.find(u"Files")->find(u"items")->asArray()->front();
+}
+
+// Public, so that the planted faults of the table can reach the export.
+class VerifyExportTest : public testsupport::TemporaryFolderTest {
+ public:
+  void SetUp() override {
+    auto library = source::openLibrarySnapshot(kDemoLibrary);
+    ASSERT_TRUE(library);
+    platform::RunLoopMainQueue mainQueue;
+    auto operation = std::make_shared<ZVExportOperation>(
+        std::shared_ptr<source::SourceLibrary>(std::move(*library)), mainQueue);
+    operation->setExportPasswordItems(true);
+    operation->setExportEncryptedItems(true);
+    operation->setContainerURL(at(u"container", true));
+    const ExportRun run = runExportToEnd(operation, mainQueue, pathOf(u"log.txt"));
+    ASSERT_FALSE(run.error);
+    exportFolder_ = pathOf(u"container/Zelvar");
+  }
+
+  fs::path rootFile(const std::string& name) const { return exportFolder_ / "Zelvar" / name; }
+  fs::path metadataFile() const { return exportFolder_ / "Zelvar.plist"; }
+
+  void editMetadata(const std::function<void(PropertyList&)>& edit) const {
+    auto root = platform::readBinaryPropertyList(*testsupport::readFileBytes(metadataFile()));
+    ASSERT_TRUE(root);
+    edit(*root);
+    writeBytes(metadataFile(), *platform::writeBinaryPropertyList(*root));
+  }
+
+  VerifyReport verify(bool withLibrary) const {
+    VerifyOptions options;
+    if (withLibrary) {
+      options.libraryFolder = kDemoLibrary;
+    }
+    return verifyExport(exportFolder_, options);
+  }
+
+  fs::path exportFolder_;
+};
+
+TEST_F(VerifyExportTest, CleanExportIsComplete) {
+  for (bool withLibrary : {false, true}) {
+    SCOPED_TRACE(withLibrary);
+    const VerifyReport report = verify(withLibrary);
+    EXPECT_THAT(report.problems, IsEmpty());
+    EXPECT_TRUE(report.complete());
+    EXPECT_EQ(report.summary.itemRecords, report.summary.filesInRootFolder);
+    if (withLibrary) {
+      EXPECT_GT(report.summary.comparedByContent, 0U);
+    }
+  }
+}
+
+struct Fault {
+  const char* name;
+  bool withLibrary;
+  std::function<void(VerifyExportTest&)> plant;
+  const char* expectedProblem;
+};
+
+TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
+  const Fault faults[] = {
+      {"file removed", false, [](auto& t) { fs::remove(t.rootFile("Diary.rtf")); },
+       "\"Diary.rtf\" is missing"},
+      {"file replaced by a link", false,
+       [](auto& t) {
+         fs::remove(t.rootFile("Diary.rtf"));
+         fs::create_symlink("/etc/passwd", t.rootFile("Diary.rtf"));
+       },
+       "\"Diary.rtf\" is a symbolic link"},
+      {"folder in place of a file", false,
+       [](auto& t) {
+         fs::remove(t.rootFile("Diary.rtf"));
+         fs::create_directory(t.rootFile("Diary.rtf"));
+       },
+       "\"Diary.rtf\" is not a regular file"},
+      {"file truncated", true, [](auto& t) { fs::resize_file(t.rootFile("Sunset.jpg"), 10); },
+       "\"Sunset.jpg\" has 10 bytes"},
+      {"file altered in place", true,
+       [](auto& t) {
+         std::fstream file(t.rootFile("Sunset.jpg"),
+                           std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(20);
+         file.put('\x7f');
+       },
+       "differs from its payload"},
+      {"file renamed", false,
+       [](auto& t) { fs::rename(t.rootFile("Diary.rtf"), t.rootFile("Diary 2.rtf")); },
+       "\"Diary.rtf\" is missing"},
+      {"file renamed leaves an unrecorded one", false,
+       [](auto& t) { fs::rename(t.rootFile("Diary.rtf"), t.rootFile("Diary 2.rtf")); },
+       "\"Diary 2.rtf\" in the root folder has no item record"},
+      {"extra file", false,
+       [](auto& t) { writeBytes(t.rootFile("extra.txt"), testsupport::bytesOf("x")); },
+       "\"extra.txt\" in the root folder has no item record"},
+      {"record pointing outside", false,
+       [](auto& t) {
+         t.editMetadata([&](PropertyList& root) {
+           *firstItem(root).find(u"fileURL") = PropertyList(
+               platform::URL::fileURLWithFileSystemPath(t.exportFolder_.string() + "/Zelvar.plist")
+                   .absoluteString());
+         });
+       },
+       "lies outside the root folder"},
+      {"record climbing out with ..", false,
+       [](auto& t) {
+         t.editMetadata([](PropertyList& root) {
+           std::u16string url = *root.find(u"Files")->find(u"folderURL")->asString();
+           *firstItem(root).find(u"fileURL") = PropertyList(url + u"..");
+         });
+       },
+       "lies outside the root folder"},
+      {"two records claim one file", false,
+       [](auto& t) {
+         t.editMetadata([](PropertyList& root) {
+           auto& items = *root.find(u"Files")->find(u"items")->asArray();
+           *items[1].find(u"fileURL") = *items[0].find(u"fileURL");
+         });
+       },
+       "is claimed by the records"},
+      {"metadata file truncated", false,
+       [](auto& t) { fs::resize_file(t.metadataFile(), fs::file_size(t.metadataFile()) / 2); },
+       "the metadata file does not load"},
+      {"metadata file replaced by a link", false,
+       [](auto& t) {
+         fs::rename(t.metadataFile(), t.exportFolder_ / "elsewhere.plist");
+         fs::create_symlink(t.exportFolder_ / "elsewhere.plist", t.metadataFile());
+       },
+       "the metadata file cannot be opened"},
+      {"metadata file missing", false, [](auto& t) { fs::remove(t.metadataFile()); },
+       "\"Zelvar.plist\" is missing"},
+      {"key of the wrong type", false,
+       [](auto& t) {
+         t.editMetadata([](PropertyList& root) {
+           *firstItem(root).find(u"isFavorite") = PropertyList(u"yes");
+         });
+       },
+       "\"isFavorite\" has the wrong type"},
+      {"section missing", false,
+       [](auto& t) {
+         t.editMetadata([](PropertyList& root) { root.asDictionary()->erase(u"Groups"); });
+       },
+       "\"Groups\" is missing"},
+      {"label naming no record", false,
+       [](auto& t) {
+         t.editMetadata([](PropertyList& root) {
+           root.find(u"Labels")->find(u"L1")->find(u"items")->asArray()->emplace_back(u"nobody");
+         });
+       },
+       "the member \"nobody\" has no item record"},
+      {"item naming no label", false,
+       [](auto& t) {
+         t.editMetadata(
+             [](PropertyList& root) { *firstItem(root).find(u"label") = PropertyList(u"L99"); });
+       },
+       "names the label \"L99\", which does not exist"},
+      {"search option of another key", false,
+       [](auto& t) {
+         t.editMetadata([](PropertyList& root) {
+           PropertyList& searches = *root.find(u"Searches");
+           std::vector<std::u16string> keys;
+           for (const auto& entry : *searches.asDictionary()) {
+             keys.push_back(entry.key);
+           }
+           for (const std::u16string& key : keys) {
+             for (auto& option : *searches.find(key)->find(u"searchOptions")->asArray()) {
+               *option.find(u"key") = PropertyList(u"name");
+             }
+           }
+         });
+       },
+       "not \"tags.name\""},
+      {"web link corrupted", false,
+       [](auto& t) { writeBytes(t.rootFile("Recipes.qntweblink"), testsupport::bytesOf("junk")); },
+       "does not load as a web link"},
+      {"item and its file gone", true,
+       [](auto& t) {
+         fs::remove(t.rootFile("Shopping- eggs-milk.rtf"));
+         t.editMetadata([](PropertyList& root) {
+           std::erase_if(*root.find(u"Files")->find(u"items")->asArray(),
+                         [](const PropertyList& item) {
+                           return *item.find(u"identifier")->asString() == u"N3";
+                         });
+         });
+       },
+       "item \"N3\" (note, \"Shopping: eggs/milk\") is missing from the export"},
+  };
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.name);
+    SetUp();
+    fault.plant(*this);
+    const VerifyReport report = verify(fault.withLibrary);
+    EXPECT_FALSE(report.complete());
+    EXPECT_THAT(report.problems, Contains(HasSubstr(fault.expectedProblem)));
+  }
+}
+
+TEST_F(VerifyExportTest, MissingFolderIsNoExport) {
+  const VerifyReport report = verifyExport(pathOf(u"nothing here"), {});
+  EXPECT_THAT(report.problems, Contains(HasSubstr("no export at")));
+}
+
+}  // namespace
+}  // namespace zv::exporter
