@@ -1,0 +1,454 @@
+#include "app/app_delegate.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <filesystem>
+#include <map>
+#include <thread>
+#include <tuple>
+
+#include "app/export_progress_window.h"
+#include "app/gui_test_support.h"
+#include "app/handover_url.h"
+#include "app/main_window.h"
+#include "app/options_window_controller.h"
+#include "platform/bundle_info.h"
+#include "platform/files.h"
+#include "platform/operation_queue.h"
+#include "platform/unicode.h"
+#include "source/memory_source_library.h"
+#include "testsupport/fault_injecting_source_library.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/temporary_folder.h"
+
+namespace zv::app {
+namespace {
+
+using platform::URL;
+using ::testing::HasSubstr;
+using testsupport::FaultInjectingSourceLibrary;
+using testsupport::SourceCall;
+
+std::string utf8(const std::u16string& text) {
+  return platform::toUtf8(text);
+}
+
+// A workspace whose applications and answers the test sets. The two open calls report back on a
+// thread of their own, as the platform's do.
+class FakeWorkspace final : public platform::Workspace {
+ public:
+  ~FakeWorkspace() override {
+    for (std::thread& thread : threads_) {
+      thread.join();
+    }
+  }
+
+  void install(const std::u16string& identifier, std::optional<std::u16string> version) {
+    versions_[identifier] = std::move(version);
+  }
+  void uninstall(const std::u16string& identifier) { versions_.erase(identifier); }
+  void failLaunch(std::optional<platform::Error> error) { launchFailure_ = {std::move(error)}; }
+  void setPermissionAnswer(std::int32_t answer) { permission_ = answer; }
+  void setHandOverError(std::optional<platform::Error> error) { handOverError_ = std::move(error); }
+
+  std::optional<URL> URLForApplicationWithBundleIdentifier(
+      std::u16string_view identifier) const override {
+    if (!versions_.contains(std::u16string(identifier))) {
+      return std::nullopt;
+    }
+    return URL::fileURLWithPath(u"/apps/" + std::u16string(identifier));
+  }
+  std::optional<std::u16string> shortVersionStringOfApplicationAtURL(
+      const URL& url) const override {
+    auto found = versions_.find(url.lastPathComponent());
+    return found == versions_.end() ? std::nullopt : found->second;
+  }
+  void openApplicationAtURL(const URL& url, bool activates, OpenCompletion completion) override {
+    launchActivations.push_back(activates);
+    if (launchFailure_) {
+      report(std::move(completion), std::nullopt, *launchFailure_);
+      return;
+    }
+    report(std::move(completion), platform::RunningApplication{url.lastPathComponent(), {}, 42},
+           std::nullopt);
+  }
+  std::int32_t determinePermissionToAutomateTarget(const platform::RunningApplication&) override {
+    return permission_;
+  }
+  void openURLsWithApplicationAtURL(const std::vector<URL>& urls, const URL&,
+                                    OpenCompletion completion) override {
+    handedOverURLs.insert(handedOverURLs.end(), urls.begin(), urls.end());
+    report(std::move(completion), std::nullopt, handOverError_);
+  }
+  void selectFileInFileViewer(const URL& file, const URL& rootFolder) override {
+    revealedFiles.emplace_back(file, rootFolder);
+  }
+
+  // Written on the main thread only.
+  std::vector<bool> launchActivations;
+  std::vector<URL> handedOverURLs;
+  std::vector<std::pair<URL, URL>> revealedFiles;
+
+ private:
+  void report(OpenCompletion completion, std::optional<platform::RunningApplication> application,
+              std::optional<platform::Error> error) {
+    threads_.emplace_back([completion = std::move(completion), application = std::move(application),
+                           error = std::move(error)] { completion(application, error); });
+  }
+
+  std::map<std::u16string, std::optional<std::u16string>> versions_;
+  std::optional<std::optional<platform::Error>> launchFailure_;
+  std::int32_t permission_ = 0;
+  std::optional<platform::Error> handOverError_;
+  std::vector<std::thread> threads_;
+};
+
+class RecordingAlertPresenter final : public AlertPresenter {
+ public:
+  void presentAlert(const Alert& alert, AlertStyle style, QWidget*) override {
+    shown.emplace_back(alert, style);
+  }
+  std::vector<std::pair<Alert, AlertStyle>> shown;
+};
+
+// A plain note, an encrypted note and a password, each written as a small file.
+std::shared_ptr<source::MemorySourceLibrary> makeSmallLibrary() {
+  source::LibraryContents contents;
+  for (auto [kind, name, encrypted] : {std::tuple{source::ItemKind::note, u"Plain", false},
+                                       {source::ItemKind::note, u"Secret", true},
+                                       {source::ItemKind::password, u"Login", false}}) {
+    source::DatabaseItem item;
+    item.kind = kind;
+    item.id = item.name = name;
+    item.encrypted = encrypted;
+    contents.items.push_back(item);
+  }
+  return std::make_shared<source::MemorySourceLibrary>(
+      std::move(contents),
+      [](const source::DatabaseItem& item,
+         const URL& folder) -> platform::Result<std::optional<URL>> {
+        URL file = folder.appendingPathComponent(item.name + u".txt");
+        ZV_TRY(platform::writeFileAtURL(file, testsupport::bytesOf("x"),
+                                        platform::WriteMode::kCreateNew));
+        return std::optional<URL>(file);
+      });
+}
+
+class AppDelegateTest : public testsupport::TemporaryFolderTest {
+ protected:
+  void SetUp() override {
+    testing::ensureGuiApplication();
+    startOver();
+  }
+
+  void TearDown() override {
+    window_.reset();
+    delegate_.reset();
+  }
+
+  // Both applications installed, a fresh library, nothing shown yet.
+  void startOver() {
+    TearDown();
+    workspace_ = std::make_unique<FakeWorkspace>();
+    workspace_->install(platform::kZelvarBundleIdentifier, u"1.5");
+    workspace_->install(platform::kQuennetBundleIdentifier, u"3.0");
+    library_ = std::make_shared<FaultInjectingSourceLibrary>(makeSmallLibrary());
+    alerts_->shown.clear();
+    terminations_ = 0;
+  }
+
+  void launch(RunLogHooks runLog = {},
+              std::function<std::optional<richtext::AttributedString>()> instructions = {}) {
+    AppEnvironment environment;
+    environment.workspace = workspace_.get();
+    environment.makeSource =
+        [this](std::u16string_view identifier) -> std::shared_ptr<source::SourceLibrary> {
+      return workspace_->URLForApplicationWithBundleIdentifier(identifier) ? library_ : nullptr;
+    };
+    environment.alertPresenter = alerts_;
+    environment.runLog = std::move(runLog);
+    environment.readInstructions = std::move(instructions);
+    environment.containerURL = at(u"container", true);
+    environment.terminate = [this] { ++terminations_; };
+    delegate_ = std::make_unique<AppDelegate>(std::move(environment));
+    window_ = std::make_unique<ZVMainWindow>(*delegate_);
+    delegate_->applicationDidFinishLaunching();
+  }
+
+  // Starts an import the way the shortcut does and runs the event loop until it has ended.
+  void runImport() {
+    window_->startImportAction()->trigger();
+    testing::processEventsUntil(
+        [this] { return !delegate_->isImportUnderWay() || terminations_ > 0; });
+  }
+
+  URL metadataFileURL() const { return at(u"container/Zelvar/Zelvar.plist"); }
+
+  std::unique_ptr<FakeWorkspace> workspace_;
+  std::shared_ptr<FaultInjectingSourceLibrary> library_;
+  std::shared_ptr<RecordingAlertPresenter> alerts_ = std::make_shared<RecordingAlertPresenter>();
+  int terminations_ = 0;
+  std::unique_ptr<AppDelegate> delegate_;
+  std::unique_ptr<ZVMainWindow> window_;
+};
+
+struct FlowCase {
+  const char* name;
+  std::function<void(FakeWorkspace&, FaultInjectingSourceLibrary&)> arrange;
+  // Empty message: no alert, the export is handed over and the program quits.
+  std::u16string message{};
+  std::u16string informative{};
+  AlertStyle style = AlertStyle::kApplicationModal;
+};
+
+const std::u16string kCannotStart = u"Cannot start import.";
+const std::u16string kTooOld =
+    u"This version of Zelvar is too old. Version 1.4.2 or later is required.";
+
+void installZelvar(FakeWorkspace& workspace, std::optional<std::u16string> version) {
+  workspace.install(platform::kZelvarBundleIdentifier, std::move(version));
+}
+
+TEST_F(AppDelegateTest, EachCheckEitherAlertsOrHandsTheExportOver) {
+  const FlowCase cases[] = {
+      {"zelvar not installed",
+       [](FakeWorkspace& w, auto&) { w.uninstall(platform::kZelvarBundleIdentifier); },
+       kCannotStart, u"Unable to locate the Zelvar application."},
+      {"version 1.4.1", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.4.1"); }, kCannotStart,
+       kTooOld},
+      {"version 0.9.9", [](FakeWorkspace& w, auto&) { installZelvar(w, u"0.9.9"); }, kCannotStart,
+       kTooOld},
+      {"version missing", [](FakeWorkspace& w, auto&) { installZelvar(w, std::nullopt); },
+       kCannotStart, kTooOld},
+      {"version 1.4.2", [](FakeWorkspace& w, auto&) { installZelvar(w, u"1.4.2"); }},
+      {"version 4", [](FakeWorkspace& w, auto&) { installZelvar(w, u"4"); }},
+      {"version 4 preferred over an old base install",
+       [](FakeWorkspace& w, auto&) {
+         installZelvar(w, u"1.0");
+         w.install(platform::kZelvar4BundleIdentifier, u"4.6");
+       }},
+      {"launch fails with a reason",
+       [](FakeWorkspace& w, auto&) {
+         w.failLaunch(platform::Error{u"test", 1, u"Zelvar crashed at start."});
+       },
+       kCannotStart, u"Zelvar crashed at start."},
+      {"launch fails without a reason", [](FakeWorkspace& w, auto&) { w.failLaunch(std::nullopt); },
+       kCannotStart, u"Could not open Zelvar."},
+      {"control not permitted",
+       [](FakeWorkspace& w, auto&) { w.setPermissionAnswer(platform::kAutomationNotPermitted); },
+       u"This app does not have authority to control Zelvar.",
+       u"Allow this app to control Zelvar in Security & Privacy System Settings."},
+      {"consent still to be asked goes on",
+       [](FakeWorkspace& w, auto&) { w.setPermissionAnswer(-1744); }},
+      {"quennet not installed",
+       [](FakeWorkspace& w, auto&) { w.uninstall(platform::kQuennetBundleIdentifier); },
+       kCannotStart, u"Unable to locate the Quennet application."},
+      {"export fails",
+       [](auto&, FaultInjectingSourceLibrary& l) {
+         l.failCall(SourceCall::forEachItem, u"Zelvar stopped answering.");
+       },
+       u"Cannot export from Zelvar.", u"Zelvar stopped answering.", AlertStyle::kSheet},
+      {"quennet refuses the hand-over",
+       [](FakeWorkspace& w, auto&) {
+         w.setHandOverError(platform::Error{u"test", 2, u"Quennet exited with status 1."});
+       },
+       u"Cannot open Quennet", u"Quennet exited with status 1.", AlertStyle::kSheet},
+      {"quennet removed during the export",
+       [](FakeWorkspace& w, FaultInjectingSourceLibrary& l) {
+         // The main thread does not look at the applications while the export runs.
+         l.setBeforeCall([&w](SourceCall) { w.uninstall(platform::kQuennetBundleIdentifier); });
+       },
+       u"Cannot open Quennet", u"Unable to locate the Quennet application.", AlertStyle::kSheet},
+  };
+  for (const FlowCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    startOver();
+    c.arrange(*workspace_, *library_);
+    launch();
+
+    runImport();
+
+    if (c.message.empty()) {
+      EXPECT_TRUE(alerts_->shown.empty());
+      EXPECT_EQ(terminations_, 1);
+      EXPECT_EQ(workspace_->launchActivations, std::vector<bool>{false});
+      EXPECT_EQ(workspace_->handedOverURLs,
+                std::vector<URL>{*importURLForMetadataFileAtURL(metadataFileURL())});
+      EXPECT_TRUE(std::filesystem::exists(metadataFileURL().fileSystemPath()));
+      continue;
+    }
+    ASSERT_EQ(alerts_->shown.size(), 1U);
+    EXPECT_EQ(utf8(alerts_->shown[0].first.messageText), utf8(c.message));
+    EXPECT_THAT(utf8(alerts_->shown[0].first.informativeText), HasSubstr(utf8(c.informative)));
+    EXPECT_EQ(alerts_->shown[0].second, c.style);
+    EXPECT_EQ(terminations_, 0);
+    EXPECT_FALSE(delegate_->progressWindow() && delegate_->progressWindow()->isVisible());
+  }
+}
+
+enum class Ending { kSaveButton, kReturnKey, kCancelButton, kEscapeKey };
+
+TEST_F(AppDelegateTest, OnlyASavedOptionsSheetChangesTheOptions) {
+  struct Case {
+    const char* name;
+    Ending ending;
+    bool saved;
+  } const cases[] = {
+      {"save button", Ending::kSaveButton, true},
+      {"return key", Ending::kReturnKey, true},
+      {"cancel button", Ending::kCancelButton, false},
+      {"escape key", Ending::kEscapeKey, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    launch();
+    window_->optionsAction()->trigger();
+    ZVOptionsWindowController* sheet = delegate_->optionsWindow();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_TRUE(sheet->passwordItemsCheckBox()->isChecked());
+    sheet->passwordItemsCheckBox()->setChecked(false);
+    sheet->encryptedItemsCheckBox()->setChecked(false);
+    switch (c.ending) {
+      case Ending::kSaveButton:
+        sheet->saveButton()->click();
+        break;
+      case Ending::kCancelButton:
+        sheet->cancelButton()->click();
+        break;
+      case Ending::kReturnKey:
+      case Ending::kEscapeKey: {
+        QKeyEvent press(QEvent::KeyPress,
+                        c.ending == Ending::kReturnKey ? Qt::Key_Return : Qt::Key_Escape,
+                        Qt::NoModifier);
+        QCoreApplication::sendEvent(sheet, &press);
+        break;
+      }
+    }
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(delegate_->exportPasswordItems(), !c.saved);
+    EXPECT_EQ(delegate_->exportEncryptedItems(), !c.saved);
+
+    // The next showing starts from the controller's values, not from the last edit.
+    window_->optionsAction()->trigger();
+    EXPECT_EQ(delegate_->optionsWindow(), sheet);
+    EXPECT_EQ(sheet->passwordItemsCheckBox()->isChecked(), !c.saved);
+    sheet->cancel();
+  }
+}
+
+TEST_F(AppDelegateTest, SavedOptionsLeaveOutPasswordsAndEncryptedItems) {
+  launch();
+  window_->optionsAction()->trigger();
+  delegate_->optionsWindow()->setExportPasswordItems(false);
+  delegate_->optionsWindow()->setExportEncryptedItems(false);
+  delegate_->optionsWindow()->save();
+
+  runImport();
+
+  ASSERT_EQ(terminations_, 1);
+  // Neither the password nor the encrypted note was written.
+  std::vector<std::string> exported;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(folder_.path("container/Zelvar/Zelvar"))) {
+    exported.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(exported, std::vector<std::string>{"Plain.txt"});
+}
+
+TEST_F(AppDelegateTest, CancelKeepsTheSheetUntilTheExportEndsAndShowsNoAlert) {
+  for (const bool byEscape : {false, true}) {
+    SCOPED_TRACE(byEscape ? "escape key" : "cancel button");
+    startOver();
+    bool visibleAfterCancel = false;
+    library_->setBeforeItem([&](const source::DatabaseItem&) {
+      platform::addOperationWithBlockAndWaitUntilFinished(*platform::mainQueue(), [&] {
+        ZVExportProgressWindow* sheet = delegate_->progressWindow();
+        if (byEscape) {
+          QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+          QCoreApplication::sendEvent(sheet, &press);
+        } else {
+          sheet->cancelButton()->click();
+        }
+        visibleAfterCancel = sheet->isVisible();
+      });
+    });
+    launch();
+
+    runImport();
+
+    EXPECT_TRUE(visibleAfterCancel);
+    EXPECT_FALSE(delegate_->progressWindow()->isVisible());
+    EXPECT_TRUE(alerts_->shown.empty());
+    EXPECT_TRUE(workspace_->handedOverURLs.empty());
+    EXPECT_EQ(terminations_, 0);
+  }
+}
+
+TEST_F(AppDelegateTest, ASecondExportReusesTheSheetAndItsQueue) {
+  workspace_->setHandOverError(platform::Error{u"test", 2, u"Quennet is busy."});
+  launch();
+  runImport();
+  ASSERT_EQ(alerts_->shown.size(), 1U);
+  ZVExportProgressWindow* sheet = delegate_->progressWindow();
+  platform::OperationQueue* queue = sheet->operationQueue();
+  std::shared_ptr<platform::Progress> firstProgress = sheet->progress();
+
+  workspace_->setHandOverError(std::nullopt);
+  runImport();
+
+  EXPECT_EQ(delegate_->progressWindow(), sheet);
+  EXPECT_EQ(sheet->operationQueue(), queue);
+  EXPECT_NE(sheet->progress(), firstProgress);
+  EXPECT_EQ(terminations_, 1);
+}
+
+TEST_F(AppDelegateTest, ASecondStartWhileTheChecksRunIsIgnored) {
+  launch();
+  // Zelvar's launch reports back through the main queue, so both starts come before it does.
+  window_->startImportAction()->trigger();
+  window_->startImportAction()->trigger();
+  testing::processEventsUntil([this] { return terminations_ > 0; });
+
+  EXPECT_EQ(workspace_->launchActivations.size(), 1U);
+  EXPECT_EQ(workspace_->handedOverURLs.size(), 1U);
+}
+
+TEST_F(AppDelegateTest, LaunchShowsTheInstructionsInThePaletteTextColour) {
+  richtext::AttributedString text(u"Welcome\n",
+                                  {{richtext::NSForegroundColorAttributeName,
+                                    richtext::Color{.red = 1, .green = 0, .blue = 0}}});
+  launch({}, [&] { return text; });
+
+  ZVInstructionsTextView* view = window_->textView();
+  EXPECT_EQ(view->toPlainText(), QStringLiteral("Welcome\n"));
+  EXPECT_EQ(view->textContainerInset(), QSizeF(5.0, 10.0));
+  QTextCursor cursor(view->document());
+  cursor.setPosition(1);
+  EXPECT_EQ(cursor.charFormat().foreground().color(), view->palette().color(QPalette::Text));
+  EXPECT_TRUE(delegate_->exportPasswordItems());
+  EXPECT_TRUE(delegate_->exportEncryptedItems());
+}
+
+TEST_F(AppDelegateTest, TheLogIsRevealedWhenThereIsOneAndClosedOnceAtQuit) {
+  launch({[] { return std::optional<URL>(); }, [] {}});
+  window_->showLogFilesAction()->trigger();
+  EXPECT_TRUE(workspace_->revealedFiles.empty());
+
+  int closes = 0;
+  const URL log = at(u"Logs/Zelvar Importer_1.log");
+  launch({[&] { return std::optional<URL>(log); }, [&] { ++closes; }});
+  window_->showLogFilesAction()->trigger();
+  delegate_->applicationWillTerminate();
+  delegate_->applicationWillTerminate();
+
+  ASSERT_EQ(workspace_->revealedFiles.size(), 1U);
+  EXPECT_EQ(workspace_->revealedFiles[0].first, log);
+  EXPECT_EQ(workspace_->revealedFiles[0].second, log.deletingLastPathComponent());
+  EXPECT_EQ(closes, 1);
+}
+
+}  // namespace
+}  // namespace zv::app
