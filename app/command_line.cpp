@@ -56,7 +56,8 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
     // The remaining options are flags.
     if (inlineValue) {
       if (name == "--help" || name == "--version" || name == "--verbose" ||
-          name == "--no-passwords" || name == "--no-encrypted" || name == "--no-log") {
+          name == "--no-passwords" || name == "--no-encrypted" || name == "--no-log" ||
+          name == "--dry-run" || name == "--list" || name == "--json") {
         return usageError("option '" + name + "' doesn't allow an argument");
       }
       return usageError("unrecognized option '" + argument + "'");
@@ -77,9 +78,19 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
       options.verbose = true;
     } else if (name == "--no-log") {
       options.keepsLog = false;
+    } else if (name == "--dry-run") {
+      options.dryRun = true;
+    } else if (name == "--list") {
+      options.listItems = true;
+    } else if (name == "--json") {
+      options.json = true;
     } else {
       return usageError("unrecognized option '" + argument + "'");
     }
+  }
+  if ((options.listItems || options.json) && !options.dryRun) {
+    return usageError(std::string("option '") + (options.listItems ? "--list" : "--json") +
+                      "' requires '--dry-run'");
   }
   return commandLine;
 }

@@ -23,6 +23,10 @@ struct ExportOptions {
   bool verbose = false;
   /// Whether the run keeps a log file in the container's log folder.
   bool keepsLog = true;
+  /// Only tells what an export would do, writing nothing; --list and --json shape the answer.
+  bool dryRun = false;
+  bool listItems = false;
+  bool json = false;
 };
 
 enum class CommandLineAction { exportLibrary, showHelp, showVersion };

@@ -35,6 +35,9 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
        {{}, {}, true, true, true, false}},
       {{"--verbose", "--help", "--bogus"}, CommandLineAction::showHelp, {{}, {}, true, true, true}},
       {{"--version"}, CommandLineAction::showVersion, {{}, {}, true, true, false}},
+      {{"--json", "--dry-run", "--list"},
+       CommandLineAction::exportLibrary,
+       {{}, {}, true, true, false, true, true, true, true}},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testing::PrintToString(testCase.arguments));
@@ -48,6 +51,9 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
     EXPECT_EQ(options.exportEncryptedItems, testCase.options.exportEncryptedItems);
     EXPECT_EQ(options.verbose, testCase.options.verbose);
     EXPECT_EQ(options.keepsLog, testCase.options.keepsLog);
+    EXPECT_EQ(options.dryRun, testCase.options.dryRun);
+    EXPECT_EQ(options.listItems, testCase.options.listItems);
+    EXPECT_EQ(options.json, testCase.options.json);
   }
 }
 
@@ -67,6 +73,9 @@ TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
       {{"--verbose=yes"}, "option '--verbose' doesn't allow an argument"},
       {{"--help=1"}, "option '--help' doesn't allow an argument"},
       {{"--no-log=1"}, "option '--no-log' doesn't allow an argument"},
+      {{"--dry-run=yes"}, "option '--dry-run' doesn't allow an argument"},
+      {{"--list"}, "option '--list' requires '--dry-run'"},
+      {{"--library", "x", "--json"}, "option '--json' requires '--dry-run'"},
       {{"--bogus", "--help"}, "unrecognized option '--bogus'"},
   };
   for (const auto& testCase : cases) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/dry_run_report.h"
 #include "app/export_report.h"
 #include "app/handover_url.h"
 #include "app/progress_line.h"
@@ -68,6 +69,9 @@ constexpr char kUsage[] =
     "  --no-encrypted    leave encrypted items out\n"
     "  --verbose         print the export's log lines to standard error too\n"
     "  --no-log          keep no log file of this run\n"
+    "  --dry-run         tell what an export would do, and write nothing anywhere\n"
+    "  --list            with --dry-run: each item with the file name it would get\n"
+    "  --json            with --dry-run: print one JSON document (version 1)\n"
     "  --help            display this help and exit\n"
     "  --version         output version information and exit\n"
     "\n"
@@ -80,7 +84,8 @@ constexpr char kUsage[] =
     "\n"
     "Exit status: 0 on success, 1 if the export failed or its URL could not be written, 2 for a\n"
     "usage error or an unreadable library, 130 if the export was cancelled by SIGINT or SIGTERM,\n"
-    "129 by SIGHUP, 131 by SIGQUIT.\n";
+    "129 by SIGHUP, 131 by SIGQUIT. With --dry-run: 0 when an export would start, 1 with the\n"
+    "reason when it could not (not enough space, no container, a faulty item).\n";
 
 // 0 once the whole text is written, else the errno of the write that failed.
 int writeAll(int descriptor, std::string_view text) {
@@ -489,6 +494,34 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
 
 }  // namespace
 
+// Reads the library as an export would and tells what it would do; no log, lock or folder.
+int runDryRun(zv::source::SourceLibrary& library, const ExportOptions& options) {
+  auto plan =
+      zv::exporter::planExport(library, {.exportPasswordItems = options.exportPasswordItems,
+                                         .exportEncryptedItems = options.exportEncryptedItems,
+                                         .listItems = options.listItems});
+  if (!plan) {
+    printLine(std::string(kProgramName) +
+              ": cannot read the library: " + zv::platform::toUtf8(plan.error().description));
+    return kExitFailure;
+  }
+  std::optional<zv::platform::URL> container;
+  if (options.containerFolder) {
+    container = zv::platform::URL::fileURLWithFileSystemPath(*options.containerFolder, true);
+  }
+  zv::exporter::planContainer(*plan, container, zv::exporter::freeSpaceOfFileSystem);
+  const std::string text = options.json ? zv::app::dryRunJson(*plan, options.listItems)
+                                        : zv::app::dryRunText(*plan, options.listItems);
+  if (const int failed = printToStandardOutput(text); failed != 0) {
+    return failed;
+  }
+  for (const std::u16string& problem : plan->problems) {
+    printLine(std::string(kProgramName) +
+              ": an export would not succeed: " + zv::platform::toUtf8(problem));
+  }
+  return plan->problems.empty() ? 0 : kExitFailure;
+}
+
 // Our code reports failure as values; what can still escape is the standard library failing to
 // allocate or to start a thread, after which ending the program is all that is left.
 // NOLINTNEXTLINE(bugprone-exception-escape)
@@ -541,6 +574,9 @@ int main(int argc, char** argv) {
     printLine(std::string(kProgramName) + ": cannot open the library " + folder->string() + ": " +
               zv::platform::toUtf8(library.error().description));
     return kExitUsage;
+  }
+  if (options.dryRun) {
+    return runDryRun(**library, options);
   }
   return runExport(std::shared_ptr<zv::source::SourceLibrary>(std::move(*library)), options,
                    signals);
