@@ -39,12 +39,20 @@ class Planner {
  public:
   Planner(source::SourceLibrary& library, const PlanOptions& options)
       : library_(library), options_(options), direct_(library.canOpenItemPayloads()) {
-    plan_.payloadSizesKnown = direct_;
+    plan_.payloadSizesKnown = direct_ && options_.openPayloads;
   }
 
   platform::Result<ExportPlan> run() {
     for (ItemKind kind : source::kAllItemKinds) {
       const bool bookmarks = kind == ItemKind::bookmark;
+      if (bookmarks && !options_.openPayloads) {
+        // Only counted: handing each over would make the source go through them twice.
+        ZV_ASSIGN_OR_RETURN(const std::int64_t count, library_.countItems(kind));
+        KindPlan& plan = plan_.kinds[static_cast<std::size_t>(kind)];
+        plan.exported = count;
+        plan.payloadBytes = count * kWebLinkFileAllowance;
+        continue;
+      }
       std::optional<platform::Error> failure;
       ZV_TRY(library_.forEachItem(kind, [&](const DatabaseItem& item) {
         auto planned = bookmarks ? planBookmark(item) : planItem(item);
@@ -126,9 +134,9 @@ class Planner {
       skip(item, SkipReason::noName);
       return {};
     }
-    if (!direct_) {
+    if (!direct_ || !options_.openPayloads) {
       // Only the source knows the file it would write.
-      add(item, PlannedOutcome::exported, std::nullopt, {}, std::nullopt);
+      add(item, PlannedOutcome::exported, std::nullopt, {}, library_.itemPayloadSize(item));
       return {};
     }
     auto opened = library_.openItemPayload(item);

@@ -78,6 +78,10 @@ struct ExportPlan {
   }
 };
 
+/// Room for a bookmark's web link file when it is not measured: a small property list whose URL
+/// seldom runs past a few kilobytes.
+inline constexpr std::int64_t kWebLinkFileAllowance = 4096;
+
 struct PlanOptions {
   bool exportPasswordItems = true;
   bool exportEncryptedItems = true;
@@ -86,6 +90,10 @@ struct PlanOptions {
   /// Read web archives to find which would be unwrapped. Without it they count as copied whole,
   /// which never needs less room.
   bool predictConversions = true;
+  /// Open every payload as the export will, which finds the ones that would fail it. Without
+  /// it, sizes come from the source's word (none counts as 0), bookmarks are only counted, each
+  /// with room for its file, and nothing is asked of the source that the export asks again.
+  bool openPayloads = true;
 };
 
 /// Goes through the library as the export would: the same phases, options, skips, conversions

@@ -244,17 +244,17 @@ platform::Result<void> ZVExportOperation::checkLibraryOverlap(const URL& contain
 
 platform::Result<void> ZVExportOperation::checkFreeSpaceForItems(const URL& container) {
   // Web archives count as copied whole: reading each to see whether it unwraps would cost more
-  // than the room it could save.
+  // than the room it could save. Payloads are not asked for twice; a source that cannot tell
+  // their sizes otherwise gets room for the metadata only.
   auto plan = planExport(*zelvarApp(), {.exportPasswordItems = exportPasswordItems_,
                                         .exportEncryptedItems = exportEncryptedItems_,
-                                        .predictConversions = false});
+                                        .predictConversions = false,
+                                        .openPayloads = false});
   if (!plan) {
     return makeImportError(kSourceFailedErrorCode, plan.error().description);
   }
   ZV_ASSIGN_OR_RETURN(const std::int64_t available, freeSpaceSource_(container));
   const std::int64_t needed = bytesNeededForExport(plan->payloadBytes, plan->exportedTotal());
-  platform::logFormat(u"Space needed: %@, available: %@",
-                      {formattedByteCount(needed), formattedByteCount(available)});
   return checkFreeSpace(container, needed, available);
 }
 

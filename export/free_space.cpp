@@ -1,5 +1,6 @@
 #include "export/free_space.h"
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <cerrno>
@@ -33,13 +34,18 @@ platform::Result<std::int64_t> freeSpaceOfFileSystem(const platform::URL& folder
   for (;;) {
     struct statvfs status {};
     const int result = platform::retryOnInterrupt([&] { return ::statvfs(path.c_str(), &status); });
-    if (result == 0) {
+    int error = result == 0 ? 0 : errno;
+    // The container is to be a folder there; a file in its way would fail the export.
+    struct stat fileStatus {};
+    if (error == 0 && ::stat(path.c_str(), &fileStatus) == 0 && !S_ISDIR(fileStatus.st_mode)) {
+      error = ENOTDIR;
+    }
+    if (error == 0) {
       const auto bytes = static_cast<unsigned __int128>(status.f_bavail) * status.f_frsize;
       const auto limit = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max());
       return static_cast<std::int64_t>(bytes < limit ? bytes : limit);
     }
-    const int error = errno;
-    if ((error != ENOENT && error != ENOTDIR) || path == path.parent_path()) {
+    if (error != ENOENT || path == path.parent_path()) {
       return platform::Error{platform::kPlatformErrorDomain,
                              static_cast<std::int64_t>(platform::PlatformErrorCode::kUnknown),
                              platform::formatLocalized(u"Cannot find the free space of %@: %@",
