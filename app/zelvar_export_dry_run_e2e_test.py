@@ -173,7 +173,8 @@ class DryRunTest(ExportTestCase):
                          self.container + r": 16\.5 TB \([\d,]+ bytes\) needed, .* available\.$")
         result = self.run_export("--no-log", library=library)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn(plan["problems"][0], result.stderr)
+        # The free space itself moves with whatever else runs on the machine.
+        self.assertIn(plan["problems"][0].split(" needed, ")[0] + " needed, ", result.stderr)
         self.assertIn("ZVImportErrorDomain, code 10002", result.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.container, "Zelvar")))
 
