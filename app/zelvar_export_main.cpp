@@ -496,6 +496,8 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
 
 // Reads the library as an export would and tells what it would do; no log, lock or folder.
 int runDryRun(zv::source::SourceLibrary& library, const ExportOptions& options) {
+  // What the reading would log is for --verbose only; the answer is the report.
+  zv::platform::setLogFileDescriptor(options.verbose ? STDERR_FILENO : -1);
   auto plan =
       zv::exporter::planExport(library, {.exportPasswordItems = options.exportPasswordItems,
                                          .exportEncryptedItems = options.exportEncryptedItems,
