@@ -22,21 +22,17 @@ HOSTILE = ["../../etc/passwd", "a/b\\c", ".hidden", "..", "-", "Report.rtf", "Re
 
 
 def hostile_library():
-    items = []
     names = HOSTILE + [LONG_CJK, LONG_CJK + "!", LONG_CJK[:-1]] + ["Same"] * 12
-    for index, name in enumerate(names):
-        items.append({"kind": "note", "id": "N%d" % index, "name": name})
-    for index, name in enumerate(names[:10] + ["Same"] * 3):
-        items.append({"kind": "password", "id": "P%d" % index, "name": name, "encrypted": True})
-    for index, name in enumerate(names[:8] + ["Same", "", LONG_CJK]):
-        items.append({"kind": "bookmark", "id": "B%d" % index, "name": name,
-                      "location": "https://example.com/%d" % index})
-    items.append({"kind": "bookmark", "id": "B-none", "name": "No location"})
-    items.append({"kind": "note", "id": "N-unnamed", "name": ""})
-    items.append({"kind": "note", "id": "N-secret", "name": "Same", "encrypted": True})
-    items.append({"kind": "image", "id": "I0", "name": "Same", "file": "payload/i.png"})
-    items.append({"kind": "image", "id": "I1", "name": "Same.png", "file": "payload/i.png"})
-    return items
+    return ([{"kind": "note", "id": "N%d" % i, "name": name} for i, name in enumerate(names)]
+            + [{"kind": "password", "id": "P%d" % i, "name": name, "encrypted": True}
+               for i, name in enumerate(names[:10] + ["Same"] * 3)]
+            + [{"kind": "bookmark", "id": "B%d" % i, "name": name, "location": "https://e.x/%d" % i}
+               for i, name in enumerate(names[:8] + ["Same", "", LONG_CJK])]
+            + [{"kind": "bookmark", "id": "B-none", "name": "No location"},
+               {"kind": "note", "id": "N-unnamed", "name": ""},
+               {"kind": "note", "id": "N-secret", "name": "Same", "encrypted": True},
+               {"kind": "image", "id": "I0", "name": "Same", "file": "payload/i.png"},
+               {"kind": "image", "id": "I1", "name": "Same.png", "file": "payload/i.png"}])
 
 
 def tree(folder):
@@ -45,17 +41,11 @@ def tree(folder):
         return None
     found = {}
     for root, folders, files in os.walk(folder):
-        for name in folders + files:
-            path = os.path.join(root, name)
+        for path in (os.path.join(root, name) for name in folders + files):
             status = os.lstat(path)
-            content = None
-            if os.path.islink(path):
-                content = os.readlink(path)
-            elif os.path.isfile(path):
-                with open(path, "rb") as opened:
-                    content = opened.read()
-            found[os.path.relpath(path, folder)] = (status.st_mode, status.st_size,
-                                                    status.st_mtime_ns, content)
+            content = (os.readlink(path) if os.path.islink(path)
+                       else open(path, "rb").read() if os.path.isfile(path) else None)
+            found[os.path.relpath(path, folder)] = (status.st_mode, status.st_mtime_ns, content)
     return found
 
 
@@ -67,11 +57,8 @@ class DryRunTest(ExportTestCase):
             image.write(b"\x89PNG\r\n\x1a\n" + b"0" * 32)
         return write_snapshot(folder, hostile_library() if items is None else items)
 
-    def dry_run(self, *arguments, library=None):
-        return self.run_export("--dry-run", *arguments, library=library)
-
     def plan(self, *arguments, library=None):
-        result = self.dry_run("--json", "--list", *arguments, library=library)
+        result = self.run_export("--dry-run", "--json", "--list", *arguments, library=library)
         self.assertEqual(result.returncode, 0, result.stderr)
         plan = json.loads(result.stdout)
         self.assertEqual(plan["version"], 1)
@@ -94,19 +81,12 @@ class DryRunTest(ExportTestCase):
                 self.assertTrue(all(len(name.encode()) <= 255 for name in predicted.values()))
                 self.assertIn("Same 11.rtf", predicted.values())
                 shutil.rmtree(self.container)
-
-    def test_counts_and_reasons_per_kind(self):
-        plan = self.plan("--no-encrypted", library=self.library())
-        self.assertTrue(plan["exportWouldStart"])
-        self.assertEqual(plan["problems"], [])
-        note = plan["kinds"]["note"]
-        self.assertEqual((note["exported"], note["skipped"]["noName"],
-                          note["skipped"]["encrypted"]), (30, 1, 1))
-        self.assertEqual(plan["kinds"]["password"]["skipped"]["encrypted"], 13)
+        note, password = plan["kinds"]["note"], plan["kinds"]["password"]
+        self.assertEqual((note["exported"], note["skipped"]["noName"], note["skipped"]["encrypted"],
+                          password["skipped"]["passwordsLeftOut"]), (31, 1, 0, 13))
         self.assertEqual(plan["kinds"]["bookmark"]["skipped"]["noLocation"], 1)
         self.assertEqual(plan["kinds"]["image"]["payloadBytes"], 80)
-        self.assertGreaterEqual(plan["bytesNeeded"], plan["payloadBytes"])
-        self.assertEqual(plan["container"], self.container)
+        self.assertEqual((plan["problems"], plan["container"]), ([], self.container))
 
     def test_writes_nothing_anywhere(self):
         library = self.library()
@@ -122,7 +102,7 @@ class DryRunTest(ExportTestCase):
                 with self.subTest(container_exists=container_exists, arguments=arguments):
                     before = (tree(self.container), tree(self.temporary_folder),
                               tree(library), os.path.exists(data_folder))
-                    result = self.dry_run(*arguments, library=library)
+                    result = self.run_export("--dry-run", *arguments, library=library)
                     self.assertEqual(result.returncode, 0, result.stderr)
                     self.assertEqual((tree(self.container), tree(self.temporary_folder),
                                       tree(library), os.path.exists(data_folder)), before)
@@ -141,7 +121,6 @@ class DryRunTest(ExportTestCase):
              "Cannot find the free space of"),
             (["--library", failing], 1, "It is locked."),
             (["--library", failing], 1, "Cannot export “Gone”. An unknown error occurred."),
-            (["--library", good, "--list=1"], 2, "doesn't allow an argument"),
         ]
         for arguments, status, reason in cases:
             with self.subTest(arguments=arguments, reason=reason):
@@ -149,9 +128,6 @@ class DryRunTest(ExportTestCase):
                 self.assertEqual(result.returncode, status, result.stderr)
                 if reason:
                     self.assertIn(reason, result.stderr)
-        result = self.run_export("--list", library=good)
-        self.assertEqual(result.returncode, 2, result.stderr)
-        self.assertFalse(os.path.exists(self.container))
 
     def test_not_enough_space_stops_the_dry_run_and_the_export_alike(self):
         library = self.library("huge", [{"kind": "note", "id": "H", "name": "Huge",
@@ -165,7 +141,7 @@ class DryRunTest(ExportTestCase):
             self.skipTest("no sparse file of 15 TiB here: %s" % error)
         if shutil.disk_usage(self.container).free >= 15 << 40:
             self.skipTest("the file system has room for 15 TiB")
-        result = self.dry_run("--json", library=library)
+        result = self.run_export("--dry-run", "--json", library=library)
         self.assertEqual(result.returncode, 1, result.stderr)
         plan = json.loads(result.stdout)
         self.assertFalse(plan["exportWouldStart"])
