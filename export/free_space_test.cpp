@@ -88,14 +88,14 @@ TEST_F(SpaceCheckTest, ExportChecksTheSpaceOfWhatItWouldCopyUnderItsOptions) {
   const std::int64_t without = bytesNeededForExport(15 + webLink + archive, 5);
   const std::int64_t with = bytesNeededForExport(20 + kLargePayload + webLink + archive, 7);
   struct Case {
-    bool encryptedItems;
     std::int64_t available;
+    bool encryptedItems;
     bool fails;
   };
-  const Case cases[] = {{true, with, false},
-                        {true, with - 1, true},
-                        {false, without, false},
-                        {false, without - 1, true}};
+  const Case cases[] = {{with, true, false},
+                        {with - 1, true, true},
+                        {without, false, false},
+                        {without - 1, false, true}};
   for (const Case& testCase : cases) {
     SCOPED_TRACE(testing::Message() << testCase.encryptedItems << " " << testCase.available);
     const ExportRun run = runExport(testCase.encryptedItems, testCase.available);
