@@ -57,7 +57,7 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
     if (inlineValue) {
       if (name == "--help" || name == "--version" || name == "--verbose" ||
           name == "--no-passwords" || name == "--no-encrypted" || name == "--no-log" ||
-          name == "--from-app") {
+          name == "--from-app" || name == "--dry-run" || name == "--list" || name == "--json") {
         return usageError("option '" + name + "' doesn't allow an argument");
       }
       return usageError("unrecognized option '" + argument + "'");
@@ -78,17 +78,22 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
       options.verbose = true;
     } else if (name == "--no-log") {
       options.keepsLog = false;
-    } else if (name == "--from-app") {
-      options.fromApplication = true;
-    } else {
-      return usageError("unrecognized option '" + argument + "'");
+          name == "--from-app" || name == "--dry-run" || name == "--list" ||
+          name == "--json") {
     }
+          else {
+            return usageError("unrecognized option '" + argument + "'");
+          }
+    }
+    // The two sources exclude each other; taking either silently would export the wrong library.
+    if (options.fromApplication && options.libraryFolder) {
+      return usageError("options '--from-app' and '--library' cannot be used together");
+    }
+    if ((options.listItems || options.json) && !options.dryRun) {
+      return usageError(std::string("option '") + (options.listItems ? "--list" : "--json") +
+                        "' requires '--dry-run'");
+    }
+    return commandLine;
   }
-  // The two sources exclude each other; taking either silently would export the wrong library.
-  if (options.fromApplication && options.libraryFolder) {
-    return usageError("options '--from-app' and '--library' cannot be used together");
-  }
-  return commandLine;
-}
 
 }  // namespace zv::app

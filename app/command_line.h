@@ -26,6 +26,10 @@ struct ExportOptions {
   /// Export from the source application over the session bus, once it has passed the checks
   /// the desktop program makes, instead of from a snapshot.
   bool fromApplication = false;
+  /// Only tells what an export would do, writing nothing; --list and --json shape the answer.
+  bool dryRun = false;
+  bool listItems = false;
+  bool json = false;
 };
 
 enum class CommandLineAction { exportLibrary, showHelp, showVersion };

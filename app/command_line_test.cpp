@@ -38,6 +38,9 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
       {{"--from-app", "--container", "c"},
        CommandLineAction::exportLibrary,
        {{}, "c", true, true, false, true, true}},
+      {{"--json", "--dry-run", "--list"},
+       CommandLineAction::exportLibrary,
+       {{}, {}, true, true, false, true, false, true, true, true}},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testing::PrintToString(testCase.arguments));
@@ -52,6 +55,9 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
     EXPECT_EQ(options.verbose, testCase.options.verbose);
     EXPECT_EQ(options.keepsLog, testCase.options.keepsLog);
     EXPECT_EQ(options.fromApplication, testCase.options.fromApplication);
+    EXPECT_EQ(options.dryRun, testCase.options.dryRun);
+    EXPECT_EQ(options.listItems, testCase.options.listItems);
+    EXPECT_EQ(options.json, testCase.options.json);
   }
 }
 
@@ -71,6 +77,9 @@ TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
       {{"--verbose=yes"}, "option '--verbose' doesn't allow an argument"},
       {{"--help=1"}, "option '--help' doesn't allow an argument"},
       {{"--no-log=1"}, "option '--no-log' doesn't allow an argument"},
+      {{"--dry-run=yes"}, "option '--dry-run' doesn't allow an argument"},
+      {{"--list"}, "option '--list' requires '--dry-run'"},
+      {{"--library", "x", "--json"}, "option '--json' requires '--dry-run'"},
       {{"--bogus", "--help"}, "unrecognized option '--bogus'"},
       {{"--from-app=1"}, "option '--from-app' doesn't allow an argument"},
       {{"--from-app", "--library", "l"},

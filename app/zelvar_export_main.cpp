@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/dry_run_report.h"
 #include "app/export_report.h"
 #include "app/handover_url.h"
 #include "app/live_source.h"
@@ -74,6 +75,9 @@ constexpr char kUsage[] =
     "  --no-encrypted    leave encrypted items out\n"
     "  --verbose         print the export's log lines to standard error too\n"
     "  --no-log          keep no log file of this run\n"
+    "  --dry-run         tell what an export would do, and write nothing anywhere\n"
+    "  --list            with --dry-run: each item with the file name it would get\n"
+    "  --json            with --dry-run: print one JSON document (version 1)\n"
     "  --help            display this help and exit\n"
     "  --version         output version information and exit\n"
     "\n"
@@ -86,7 +90,8 @@ constexpr char kUsage[] =
     "\n"
     "Exit status: 0 on success, 1 if the export failed or its URL could not be written, 2 for a\n"
     "usage error or an unreadable library, 130 if the export was cancelled by SIGINT or SIGTERM,\n"
-    "129 by SIGHUP, 131 by SIGQUIT.\n";
+    "129 by SIGHUP, 131 by SIGQUIT. With --dry-run: 0 when an export would start, 1 with the\n"
+    "reason when it could not (not enough space, no container, a faulty item).\n";
 
 // 0 once the whole text is written, else the errno of the write that failed.
 int writeAll(int descriptor, std::string_view text) {
@@ -493,6 +498,36 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
   return report(*outcome, summary, signals.firstSignal());
 }
 
+// Reads the library as an export would and tells what it would do; no log, lock or folder.
+int runDryRun(zv::source::SourceLibrary& library, const ExportOptions& options) {
+  // What the reading would log is for --verbose only; the answer is the report.
+  zv::platform::setLogFileDescriptor(options.verbose ? STDERR_FILENO : -1);
+  auto plan =
+      zv::exporter::planExport(library, {.exportPasswordItems = options.exportPasswordItems,
+                                         .exportEncryptedItems = options.exportEncryptedItems,
+                                         .listItems = options.listItems});
+  if (!plan) {
+    printLine(std::string(kProgramName) +
+              ": cannot read the library: " + zv::platform::toUtf8(plan.error().description));
+    return kExitFailure;
+  }
+  std::optional<zv::platform::URL> container;
+  if (options.containerFolder) {
+    container = zv::platform::URL::fileURLWithFileSystemPath(*options.containerFolder, true);
+  }
+  zv::exporter::planContainer(*plan, container, zv::exporter::freeSpaceOfFileSystem);
+  const std::string text = options.json ? zv::app::dryRunJson(*plan, options.listItems)
+                                        : zv::app::dryRunText(*plan, options.listItems);
+  if (const int failed = printToStandardOutput(text); failed != 0) {
+    return failed;
+  }
+  for (const std::u16string& problem : plan->problems) {
+    printLine(std::string(kProgramName) +
+              ": an export would not succeed: " + zv::platform::toUtf8(problem));
+  }
+  return plan->problems.empty() ? 0 : kExitFailure;
+}
+
 // --from-app: the checks of the desktop program on Zelvar, then the export from it. Quennet is
 // not looked for, since only the hand-over URL is printed.
 int exportFromApplication(const ExportOptions& options, TerminationSignals& signals) {
@@ -502,6 +537,9 @@ int exportFromApplication(const ExportOptions& options, TerminationSignals& sign
   if (const auto* alert = std::get_if<zv::app::Alert>(&checked)) {
     printLine(zv::app::alertLine(kProgramName, *alert));
     return kExitFailure;
+  }
+  if (options.dryRun) {
+    return runDryRun(*std::get<0>(checked), options);
   }
   return runExport(std::get<0>(std::move(checked)), options, signals);
 }
@@ -563,6 +601,9 @@ int main(int argc, char** argv) {
     printLine(std::string(kProgramName) + ": cannot open the library " + folder->string() + ": " +
               zv::platform::toUtf8(library.error().description));
     return kExitUsage;
+  }
+  if (options.dryRun) {
+    return runDryRun(**library, options);
   }
   return runExport(std::shared_ptr<zv::source::SourceLibrary>(std::move(*library)), options,
                    signals);

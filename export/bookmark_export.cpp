@@ -2,6 +2,7 @@
 #include "export/export_errors.h"
 #include "export/export_operation.h"
 #include "export/item_file_dates.h"
+#include "export/item_file_names.h"
 #include "export/root_folder_names.h"
 #include "export/source_call.h"
 #include "platform/file_attributes.h"
@@ -22,8 +23,10 @@ std::u16string nameOrIdentifier(const source::DatabaseItem& bookmark) {
   return bookmark.name.empty() ? bookmark.id : bookmark.name;
 }
 
-// The web link's title as a file name. A bookmark with neither name nor host would leave
-// nothing but the extension; it takes the name suggested for its URL instead.
+}  // namespace
+
+// A bookmark with neither name nor host would leave nothing but the extension; it takes the name
+// suggested for its URL instead.
 std::u16string fileNameForBookmark(const QNTWebLinkFile& link) {
   std::u16string base = sanitizedFileNameForTitle(link.title().value_or(u""));
   if (base.empty() && link.URL()) {
@@ -39,8 +42,6 @@ std::u16string fileNameForBookmark(const QNTWebLinkFile& link) {
   }
   return base + u"." + std::u16string(weblink::QNTWebLinkFileExtension);
 }
-
-}  // namespace
 
 bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
   if (!beginItemPhase(itemPhase(source::ItemKind::bookmark))) {

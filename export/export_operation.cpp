@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <numeric>
 
+#include "export/dry_run.h"
 #include "export/export_errors.h"
 #include "export/source_call.h"
 #include "platform/app_group_containers.h"
@@ -195,6 +196,9 @@ platform::Result<void> ZVExportOperation::createExportFolder() {
           formatLocalized(u"Cannot remove old export folder: %@", {removed.error().description}));
     }
   }
+  // Checked once the old export has made room, and before anything big is written: a disk
+  // that fills half-way leaves a broken export behind.
+  ZV_TRY(checkFreeSpaceForItems(*container));
   // One at a time and never adopting what is there: a folder that appeared since the removal is
   // not ours.
   for (const URL& folder : {exportFolder, rootFolder}) {
@@ -236,6 +240,22 @@ platform::Result<void> ZVExportOperation::checkLibraryOverlap(const URL& contain
                                            {exportPath, libraryPath}));
   }
   return {};
+}
+
+platform::Result<void> ZVExportOperation::checkFreeSpaceForItems(const URL& container) {
+  // Web archives count as copied whole: reading each to see whether it unwraps would cost more
+  // than the room it could save. Payloads are not asked for twice; a source that cannot tell
+  // their sizes otherwise gets room for the metadata only.
+  auto plan = planExport(*zelvarApp(), {.exportPasswordItems = exportPasswordItems_,
+                                        .exportEncryptedItems = exportEncryptedItems_,
+                                        .predictConversions = false,
+                                        .openPayloads = false});
+  if (!plan) {
+    return makeImportError(kSourceFailedErrorCode, plan.error().description);
+  }
+  ZV_ASSIGN_OR_RETURN(const std::int64_t available, freeSpaceSource_(container));
+  const std::int64_t needed = bytesNeededForExport(plan->payloadBytes, plan->exportedTotal());
+  return checkFreeSpace(container, needed, available);
 }
 
 bool ZVExportOperation::performExport(std::optional<Error>& error) {

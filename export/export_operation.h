@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "export/completed_items.h"
+#include "export/free_space.h"
 #include "export/metadata_records.h"
 #include "export/root_folder_names.h"
 #include "platform/file_lock.h"
@@ -86,6 +87,8 @@ class ZVExportOperation : public platform::Operation {
   /// The application-group container to export into; without one the platform's container of
   /// the target application is used.
   void setContainerURL(std::optional<platform::URL> url);
+  /// Where the export learns the container's free space; the file system's by default.
+  void setFreeSpaceSource(FreeSpaceSource source) { freeSpaceSource_ = std::move(source); }
 
   std::shared_ptr<source::SourceLibrary> zelvarApp() const;
   void setZelvarApp(std::shared_ptr<source::SourceLibrary> library);
@@ -110,6 +113,8 @@ class ZVExportOperation : public platform::Operation {
   // Fails when the library lies in the export folder that a run replaces, or the export
   // folder would lie in the library.
   platform::Result<void> checkLibraryOverlap(const platform::URL& container) const;
+  // Fails at once when the items' payloads and the metadata file would not fit in the container.
+  platform::Result<void> checkFreeSpaceForItems(const platform::URL& container);
   bool performExport(std::optional<platform::Error>& error);
   void updateProgressForItems();
   void endWithError(std::optional<platform::Error> error);
@@ -208,6 +213,7 @@ class ZVExportOperation : public platform::Operation {
   bool exportPasswordItems_ = false;
   bool exportEncryptedItems_ = false;
   bool ended_ = false;
+  FreeSpaceSource freeSpaceSource_ = freeSpaceOfFileSystem;
 
   std::shared_ptr<platform::Progress> exportProgress_;
   // Keeps other runs out of the container from the folder's removal until the end.

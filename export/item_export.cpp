@@ -3,6 +3,7 @@
 #include "export/export_errors.h"
 #include "export/export_operation.h"
 #include "export/item_file_dates.h"
+#include "export/item_file_names.h"
 #include "export/metadata_keys.h"
 #include "export/root_folder_names.h"
 #include "export/source_call.h"
@@ -47,8 +48,8 @@ std::u16string joinedTagNames(const std::vector<source::Tag>& tags) {
   return joined;
 }
 
-// The file name for an exported item, before it is made unique. Names are untrusted: whatever
-// they hold, the result is one non-empty name for a file directly in the root folder.
+}  // namespace
+
 std::u16string fileNameForItem(const DatabaseItem& item, std::u16string_view fileExtension) {
   std::u16string name = sanitizedFileNameForTitle(item.name);
   if (name.empty()) {
@@ -65,10 +66,11 @@ std::u16string fileNameForItem(const DatabaseItem& item, std::u16string_view fil
   return name;
 }
 
-// The extension of a file of this name, as its URL gives it.
 std::u16string extensionOfFileName(const URL& folder, std::u16string_view fileName) {
   return folder.appendingPathComponent(std::u16string(fileName)).pathExtension();
 }
+
+namespace {
 
 // What a web archive may be unwrapped into: documents and media, which open in a viewer.
 // Anything else (launchers, scripts, programs, libraries, installers, and the text types that
@@ -91,14 +93,8 @@ bool isDocumentOrMediaType(const platform::ContentType& type) {
   return false;
 }
 
-// A web archive's main resource as a file of its own.
-struct ConvertedWebArchive {
-  std::u16string fileName;
-  std::vector<std::uint8_t> data;
-};
+}  // namespace
 
-// What the web archive `bytes`, a file named fileName, unwraps into. Nothing when it stays a web
-// archive; when it cannot be converted, that is logged naming it `shownAs`.
 std::optional<ConvertedWebArchive> convertedWebArchive(std::span<const std::uint8_t> bytes,
                                                        std::u16string_view fileName,
                                                        std::u16string_view shownAs) {
@@ -155,8 +151,6 @@ bool isWebArchiveExtension(std::u16string_view extension) {
   auto type = platform::ContentType::withFilenameExtension(std::u16string(extension));
   return type && type->conformsTo(platform::ContentType::webArchive());
 }
-
-}  // namespace
 
 bool ZVExportOperation::exportNotes(std::optional<Error>& error) {
   return exportItemsOfKind(ItemKind::note, error);

@@ -53,6 +53,7 @@ class SnapshotSourceLibrary final : public SourceLibrary {
       const DatabaseItem& item, const platform::URL& directory) override;
   bool canOpenItemPayloads() const override { return true; }
   platform::Result<std::optional<ItemPayload>> openItemPayload(const DatabaseItem& item) override;
+  std::optional<std::int64_t> itemPayloadSize(const DatabaseItem& item) override;
   std::optional<platform::URL> libraryFolderURL() const override;
 
  private:

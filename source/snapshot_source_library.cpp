@@ -422,6 +422,25 @@ Result<std::optional<ItemPayload>> SnapshotSourceLibrary::openItemPayload(
   return openPayload(*contents_->folder, contents_->texts.text(record->file));
 }
 
+std::optional<std::int64_t> SnapshotSourceLibrary::itemPayloadSize(const DatabaseItem& item) {
+  const ItemRecord* record = recordOf(item);
+  if (record == nullptr || record->exportError.present() || !record->file.present()) {
+    return std::nullopt;
+  }
+  // Measured the way the export will open it, so that a link in the way is not measured.
+  Result<std::optional<ItemPayload>> payload =
+      openPayload(*contents_->folder, contents_->texts.text(record->file));
+  struct stat status {};
+  if (!payload) {
+    payload.ignoreError();
+    return std::nullopt;
+  }
+  if (!*payload || ::fstat((*payload)->file.get(), &status) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(status.st_size);
+}
+
 std::optional<platform::URL> SnapshotSourceLibrary::libraryFolderURL() const {
   return contents_->folderURL;
 }

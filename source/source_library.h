@@ -136,6 +136,13 @@ class SourceLibrary {
     return std::optional<ItemPayload>{};
   }
 
+  /// The size of the item's payload in bytes, for making room before an export; none when the
+  /// source cannot tell without handing the payload over.
+  virtual std::optional<std::int64_t> itemPayloadSize(const DatabaseItem& item) {
+    (void)item;
+    return std::nullopt;
+  }
+
   /// The folder on this machine that holds the library's data, when there is one: an export
   /// must neither replace it nor be put inside it.
   virtual std::optional<platform::URL> libraryFolderURL() const { return std::nullopt; }
