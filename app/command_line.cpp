@@ -78,22 +78,27 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
       options.verbose = true;
     } else if (name == "--no-log") {
       options.keepsLog = false;
-          name == "--from-app" || name == "--dry-run" || name == "--list" ||
-          name == "--json") {
+    } else if (name == "--from-app") {
+      options.fromApplication = true;
+    } else if (name == "--dry-run") {
+      options.dryRun = true;
+    } else if (name == "--list") {
+      options.listItems = true;
+    } else if (name == "--json") {
+      options.json = true;
+    } else {
+      return usageError("unrecognized option '" + argument + "'");
     }
-          else {
-            return usageError("unrecognized option '" + argument + "'");
-          }
-    }
-    // The two sources exclude each other; taking either silently would export the wrong library.
-    if (options.fromApplication && options.libraryFolder) {
-      return usageError("options '--from-app' and '--library' cannot be used together");
-    }
-    if ((options.listItems || options.json) && !options.dryRun) {
-      return usageError(std::string("option '") + (options.listItems ? "--list" : "--json") +
-                        "' requires '--dry-run'");
-    }
-    return commandLine;
   }
+  // The two sources exclude each other; taking either silently would export the wrong library.
+  if (options.fromApplication && options.libraryFolder) {
+    return usageError("options '--from-app' and '--library' cannot be used together");
+  }
+  if ((options.listItems || options.json) && !options.dryRun) {
+    return usageError(std::string("option '") + (options.listItems ? "--list" : "--json") +
+                      "' requires '--dry-run'");
+  }
+  return commandLine;
+}
 
 }  // namespace zv::app
