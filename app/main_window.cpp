@@ -105,6 +105,8 @@ ZVMainWindow::ZVMainWindow(AppDelegate& delegate, QWidget* parent)
 
   auto* buttons = new QHBoxLayout;
   buttons->setContentsMargins(16, 10, 16, 14);
+  // A nested layout takes its parent's spacing, and the text view sits flush on the buttons.
+  buttons->setSpacing(8);
   buttons->addWidget(optionsButton);
   buttons->addWidget(showLogsButton);
   buttons->addStretch();
