@@ -15,7 +15,6 @@
 namespace zv::app {
 namespace {
 
-using platform::URL;
 using testsupport::FakeWorkspace;
 using Outcome = std::variant<std::shared_ptr<source::SourceLibrary>, Alert>;
 constexpr const char16_t* kBase = platform::kZelvarBundleIdentifier;
