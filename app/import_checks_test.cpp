@@ -5,68 +5,20 @@
 
 #include <map>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "platform/bundle_info.h"
 #include "platform/run_loop_main_queue.h"
 #include "source/memory_source_library.h"
+#include "testsupport/fake_workspace.h"
 
 namespace zv::app {
 namespace {
 
-using platform::URL;
+using testsupport::FakeWorkspace;
 using Outcome = std::variant<std::shared_ptr<source::SourceLibrary>, Alert>;
 constexpr const char16_t* kBase = platform::kZelvarBundleIdentifier;
 constexpr const char16_t* kFour = platform::kZelvar4BundleIdentifier;
-
-URL applicationURL(std::u16string_view identifier) {
-  return URL::fileURLWithPath(u"/apps/" + std::u16string(identifier) + u".desktop");
-}
-
-// Installed applications and their versions from a table; the launch reports back from a thread
-// of its own, as a real workspace may.
-class FakeWorkspace final : public platform::Workspace {
- public:
-  std::map<std::u16string, std::optional<std::u16string>> versions;
-  bool launchSucceeds = true;
-  std::optional<platform::Error> launchError;
-  std::int32_t permission = 0;
-  std::vector<URL> opened;
-  bool activated = false;
-  bool permissionAskedOnMainThread = false;
-
-  ~FakeWorkspace() override {
-    for (std::thread& thread : threads_) {
-      thread.join();
-    }
-  }
-  std::optional<URL> URLForApplicationWithBundleIdentifier(std::u16string_view id) const override {
-    return versions.contains(std::u16string(id)) ? std::optional(applicationURL(id)) : std::nullopt;
-  }
-  std::optional<std::u16string> shortVersionStringOfApplicationAtURL(
-      const URL& url) const override {
-    return versions.at(url.deletingPathExtension().lastPathComponent());
-  }
-  void openApplicationAtURL(const URL& url, bool activates, OpenCompletion completion) override {
-    opened.push_back(url);
-    activated = activated || activates;
-    std::optional<platform::RunningApplication> application;
-    if (launchSucceeds) {
-      application = platform::RunningApplication{u"", "bus.name", 4242};
-    }
-    threads_.emplace_back([=, this] { completion(application, launchError); });
-  }
-  std::int32_t determinePermissionToAutomateTarget(const platform::RunningApplication&) override {
-    permissionAskedOnMainThread = platform::mainQueue()->isCurrentThreadMain();
-    return permission;
-  }
-  void openURLsWithApplicationAtURL(const std::vector<URL>&, const URL&, OpenCompletion) override {}
-  void selectFileInFileViewer(const URL&, const URL&) override {}
-
- private:
-  std::vector<std::thread> threads_;
-};
 
 class ImportChecksTest : public testing::Test {
  protected:
@@ -142,7 +94,7 @@ TEST_F(ImportChecksTest, EachFailedCheckEndsWithItsAlert) {
     }
     ASSERT_FALSE(std::holds_alternative<Alert>(outcome));
     EXPECT_EQ(std::get<0>(outcome), handles_[kBase]);
-    EXPECT_FALSE(workspace_.activated);
+    EXPECT_THAT(workspace_.launchActivations, testing::Each(false));
     EXPECT_TRUE(workspace_.permissionAskedOnMainThread);
   }
 }
@@ -154,7 +106,7 @@ TEST_F(ImportChecksTest, PrefersVersionFourWhenBothAreInstalled) {
   ASSERT_FALSE(std::holds_alternative<Alert>(outcome));
   EXPECT_EQ(std::get<0>(outcome), handles_[kFour]);
   EXPECT_THAT(asked_, testing::ElementsAre(kFour));
-  EXPECT_THAT(workspace_.opened, testing::ElementsAre(applicationURL(kFour)));
+  EXPECT_THAT(workspace_.launched, testing::ElementsAre(FakeWorkspace::applicationURL(kFour)));
   EXPECT_EQ(std::get<Alert>(checkQuennet(workspace_)),
             (Alert{u"Cannot start import.", u"Unable to locate the Quennet application."}));
 }

@@ -122,12 +122,6 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
          file.put('\x7f');
        },
        "differs from its payload"},
-      {"file renamed", false,
-       [](auto& t) { fs::rename(t.rootFile("Diary.rtf"), t.rootFile("Diary 2.rtf")); },
-       "\"Diary.rtf\" is missing"},
-      {"file renamed leaves an unrecorded one", false,
-       [](auto& t) { fs::rename(t.rootFile("Diary.rtf"), t.rootFile("Diary 2.rtf")); },
-       "\"Diary 2.rtf\" in the root folder has no item record"},
       {"extra file", false,
        [](auto& t) { writeBytes(t.rootFile("extra.txt"), testsupport::bytesOf("x")); },
        "\"extra.txt\" in the root folder has no item record"},
