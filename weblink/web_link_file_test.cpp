@@ -421,10 +421,6 @@ TEST_F(WebLinkFileTest, WrittenFilesReadBackThroughEveryEntryPoint) {
   expectSameStoredProperties(*read, fullLink());
   EXPECT_EQ(QNTWebLinkFile::URLFromWebLinkFileAtURL(target), fullLink().URL());
   EXPECT_EQ(contents(), std::vector<URL>{target}) << "no temporary file is left behind";
-
-  const URL webloc = at(u"Article.webloc");
-  ASSERT_TRUE(fullLink().writeToURL(webloc, QNTWebLinkFile::internetLocationFileType()));
-  EXPECT_THAT(testsupport::readFileText(webloc), testing::Optional(HasSubstr("<plist")));
 }
 
 TEST_F(WebLinkFileTest, NeverReplacesWhatItMustNotNorWritesThroughALink) {
