@@ -606,7 +606,7 @@ TEST_F(ExportOperationTest, WebArchivesAreUnwrappedOnlyIntoDocumentsAndMedia) {
       {u"audio/mpeg", u"Item.mp3"},
       {u"text/plain; charset=utf-8", u"Item.txt"},
       {u"text/html", u"Item.webarchive"},
-      {u"text/x-python", u"Item.webarchive"},
+      {u"text/x-python", u"Item.webarchive"},  // text, but no plain text
       {u"", u"Item.webarchive"},
   };
   source::LibraryContents contents;
