@@ -314,14 +314,18 @@ TEST_F(ExportOperationTest, EmptyLibraryWritesCompleteEmptyMetadataOnMainThreadO
   EXPECT_EQ(outcome.callbacks, 1);
   EXPECT_TRUE(outcome.callbackOnMainThread);
   ASSERT_EQ(outcome.metadataFile, metadataFile());
-  // The records' own keys are the records' tests' concern; here: every section, even empty.
+  // Every section, even empty, and what only the operation can fill in.
   PropertyList metadata = readMetadata(*outcome.metadataFile);
+  const auto& files = dict(metadata, u"Files");
+  EXPECT_EQ(*files.find(u"name")->asString(), u"Zelvar");
+  EXPECT_EQ(*files.find(u"folderURL")->asString(), rootFolder().absoluteString());
   EXPECT_THAT(itemRecords(metadata), IsEmpty());
   for (auto key : {u"Labels", u"Groups", u"Searches"}) {
     SCOPED_TRACE(platform::toUtf8(key));
     ASSERT_NE(metadata.asDictionary()->find(key), nullptr);
     EXPECT_TRUE(dict(metadata, key).empty());
   }
+  EXPECT_NE(dict(metadata, u"Exporter").find(u"CFBundleIdentifier"), nullptr);
   EXPECT_EQ(outcome.itemsTotal, 0);
   EXPECT_EQ(outcome.total, -1);  // the metadata step leaves it indeterminate
 }
