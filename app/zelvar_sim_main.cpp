@@ -210,7 +210,7 @@ int serve(const Options& options) {
   return 0;
 }
 
-// One argument of an Exec line as the Desktop Entry Specification quotes it, before the key
+// One argument of an Exec line as desktop entries quote it, before the key
 // file's own escaping: reserved characters in double quotes, with ", `, $ and \ escaped, and
 // "%" doubled since it starts a field code.
 std::string desktopExecArgument(const std::string& argument) {

@@ -134,14 +134,14 @@ constexpr std::size_t kSectionCount = 5;
 
 enum class FieldType { string, kind, boolean, date, behavior, tags, color, members };
 
-struct FieldSpec {
+struct FieldRule {
   std::string_view key;
   FieldType type;
 };
 
 // The fields of each section, in the order their faults are told: an element with several
 // faults names the first of them here, whatever its order in the file.
-constexpr FieldSpec kItemFields[] = {
+constexpr FieldRule kItemFields[] = {
     {"kind", FieldType::kind},
     {"name", FieldType::string},
     {"encrypted", FieldType::boolean},
@@ -174,12 +174,12 @@ enum ItemField : int {
   kItemFaultCount,
 };
 static_assert(kLabelExists == std::size(kItemFields), "one rank per item field, in table order");
-constexpr FieldSpec kLabelFields[] = {{"name", FieldType::string}, {"color", FieldType::color}};
-constexpr FieldSpec kFolderCollectionFields[] = {{"name", FieldType::string},
+constexpr FieldRule kLabelFields[] = {{"name", FieldType::string}, {"color", FieldType::color}};
+constexpr FieldRule kFolderCollectionFields[] = {{"name", FieldType::string},
                                                  {"items", FieldType::members}};
-constexpr FieldSpec kTagCollectionFields[] = {
+constexpr FieldRule kTagCollectionFields[] = {
     {"name", FieldType::string}, {"tags", FieldType::tags}, {"behavior", FieldType::behavior}};
-constexpr FieldSpec kApplicationFields[] = {{"bundleIdentifier", FieldType::string},
+constexpr FieldRule kApplicationFields[] = {{"bundleIdentifier", FieldType::string},
                                             {"version", FieldType::string}};
 constexpr std::size_t kMaximumFields = std::size(kItemFields);
 
@@ -187,7 +187,7 @@ struct SectionSpec {
   std::string_view key;
   // How faults name an element.
   const char* kind;
-  std::span<const FieldSpec> fields;
+  std::span<const FieldRule> fields;
 };
 constexpr SectionSpec kSections[kSectionCount] = {
     {"labels", "label", kLabelFields},
@@ -353,7 +353,7 @@ class DescriptionReader {
            (section == Section::items && pendingItem_) ||
            (section == Section::folderCollections && pendingCollection_);
   }
-  const FieldSpec& field() const {
+  const FieldRule& field() const {
     return kSections[static_cast<std::size_t>(element_.section)]
         .fields[static_cast<std::size_t>(field_)];
   }
@@ -542,34 +542,34 @@ bool DescriptionReader::fieldValue(const Value& value) {
   if (field_ == kUnknownField) {
     return false;
   }
-  const FieldSpec& spec = field();
+  const FieldRule& rule = field();
   const std::size_t at = static_cast<std::size_t>(field_);
   element.clearField(field_);
-  switch (spec.type) {
+  switch (rule.type) {
     case FieldType::string:
     case FieldType::date:
     case FieldType::behavior:
       if (value.type == Value::Type::null) {
-        if (spec.type == FieldType::behavior) {
+        if (rule.type == FieldType::behavior) {
           element.behavior = 0;
         }
         return false;
       }
       if (value.type != Value::Type::string) {
-        element.fail(field_, spec.key, "must be a string");
+        element.fail(field_, rule.key, "must be a string");
         return false;
       }
-      if (spec.type == FieldType::date) {
+      if (rule.type == FieldType::date) {
         if (auto date = platform::dateFromISO8601String(fromUtf8(*value.text))) {
           element.dates[at] = date->secondsSinceReferenceDate;
         } else {
-          element.fail(field_, spec.key, "is not an ISO 8601 date with a time zone");
+          element.fail(field_, rule.key, "is not an ISO 8601 date with a time zone");
         }
-      } else if (spec.type == FieldType::behavior) {
+      } else if (rule.type == FieldType::behavior) {
         if (auto code = fourCharCode(*value.text)) {
           element.behavior = *code;
         } else {
-          element.fail(field_, spec.key, "must be a four-character code such as \"TgAl\"");
+          element.fail(field_, rule.key, "must be a four-character code such as \"TgAl\"");
         }
       } else {
         element.strings[at] = contents_.texts.add(*value.text);
@@ -578,25 +578,25 @@ bool DescriptionReader::fieldValue(const Value& value) {
     case FieldType::kind:
       element.kindSeen = true;
       if (value.type == Value::Type::null) {
-        element.fail(field_, spec.key, "is missing");
+        element.fail(field_, rule.key, "is missing");
       } else if (value.type != Value::Type::string) {
-        element.fail(field_, spec.key, "must be a string");
+        element.fail(field_, rule.key, "must be a string");
       } else if (auto kind = itemKindFromName(fromUtf8(*value.text))) {
         element.kind = *kind;
       } else {
-        element.fail(field_, spec.key, "names no kind of item: \"" + *value.text + "\"");
+        element.fail(field_, rule.key, "names no kind of item: \"" + *value.text + "\"");
       }
       return false;
     case FieldType::boolean:
       if (value.type == Value::Type::boolean) {
         element.booleans[at] = value.boolean;
       } else {
-        element.fail(field_, spec.key, "must be true or false");
+        element.fail(field_, rule.key, "must be true or false");
       }
       return false;
     case FieldType::tags:
     case FieldType::members:
-      if (spec.type == FieldType::tags) {
+      if (rule.type == FieldType::tags) {
         element.tags.clear();
       } else {
         contents_.members.resize(element.firstMember);
@@ -606,7 +606,7 @@ bool DescriptionReader::fieldValue(const Value& value) {
         open_.push_back({Frame::fieldList, element.section});
         return true;
       }
-      element.fail(field_, spec.key, "must be a list");
+      element.fail(field_, rule.key, "must be a list");
       return false;
     case FieldType::color:
       element.color.reset();
@@ -619,7 +619,7 @@ bool DescriptionReader::fieldValue(const Value& value) {
         open_.push_back({Frame::fieldList, element.section});
         return true;
       }
-      element.fail(field_, spec.key, "must be [r, g, b] or [r, g, b, a]");
+      element.fail(field_, rule.key, "must be [r, g, b] or [r, g, b, a]");
       return false;
   }
   return false;
@@ -627,8 +627,8 @@ bool DescriptionReader::fieldValue(const Value& value) {
 
 void DescriptionReader::fieldListElement(const Value& value) {
   Element& element = element_;
-  const FieldSpec& spec = field();
-  switch (spec.type) {
+  const FieldRule& rule = field();
+  switch (rule.type) {
     case FieldType::tags:
       if (element.listStopped) {
         return;
@@ -638,7 +638,7 @@ void DescriptionReader::fieldListElement(const Value& value) {
       } else if (value.type == Value::Type::string) {
         element.tags.push_back(contents_.texts.add(*value.text));
       } else {
-        element.fail(field_, spec.key, "must hold strings or null");
+        element.fail(field_, rule.key, "must hold strings or null");
         element.listStopped = true;
       }
       return;
@@ -649,7 +649,7 @@ void DescriptionReader::fieldListElement(const Value& value) {
       if (value.type == Value::Type::string) {
         contents_.members.push_back(contents_.texts.add(*value.text));
       } else {
-        element.fail(field_, spec.key, "must hold item identifiers");
+        element.fail(field_, rule.key, "must hold item identifiers");
         element.listStopped = true;
       }
       return;
@@ -668,14 +668,14 @@ void DescriptionReader::fieldListElement(const Value& value) {
 
 void DescriptionReader::finishFieldList() {
   Element& element = element_;
-  const FieldSpec& spec = field();
-  if (spec.type != FieldType::color) {
+  const FieldRule& rule = field();
+  if (rule.type != FieldType::color) {
     return;
   }
   if (element.componentCount != 3 && element.componentCount != 4) {
-    element.fail(field_, spec.key, "must be [r, g, b] or [r, g, b, a]");
+    element.fail(field_, rule.key, "must be [r, g, b] or [r, g, b, a]");
   } else if (element.componentFault) {
-    element.fail(field_, spec.key, "components must be numbers from 0 to 1");
+    element.fail(field_, rule.key, "components must be numbers from 0 to 1");
   } else {
     const auto& c = element.components;
     element.color = DeviceRGBColor{c[0], c[1], c[2], element.componentCount == 4 ? c[3] : 1};
