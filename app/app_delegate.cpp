@@ -11,6 +11,7 @@
 #include "app/handover_url.h"
 #include "app/main_window.h"
 #include "app/options_window_controller.h"
+#include "app/qt_text.h"
 #include "app/run_log.h"
 #include "export/export_errors.h"
 #include "platform/bundle_info.h"
@@ -19,10 +20,6 @@
 
 namespace zv::app {
 namespace {
-
-QString toQString(const std::u16string& text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 constexpr int kInformativeTextWidth = 300;
 

@@ -10,16 +10,13 @@
 #include <climits>
 #include <utility>
 
+#include "app/qt_text.h"
 #include "export/export_operation.h"
 #include "platform/localization.h"
 #include "text/time_remaining.h"
 
 namespace zv::app {
 namespace {
-
-QString toQString(const std::u16string& text) {
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 double secondsNow() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -55,9 +52,9 @@ ZVExportProgressWindow::ZVExportProgressWindow(QWidget* parent)
       descriptionField_(new QLabel(this)),
       progressBar_(new QProgressBar(this)),
       additionalTextField_(new QLabel(this)),
-      cancelButton_(new QPushButton(toQString(platform::localized(u"Cancel")), this)) {
+      cancelButton_(new QPushButton(localizedQString(u"Cancel"), this)) {
   setObjectName(QStringLiteral("ExportProgressWindow"));
-  setWindowTitle(toQString(platform::localized(u"Importing from Zelvar")));
+  setWindowTitle(localizedQString(u"Importing from Zelvar"));
   setWindowModality(Qt::WindowModal);
 
   QFont bold = descriptionField_->font();

@@ -11,18 +11,9 @@
 
 #include "app/app_delegate.h"
 #include "app/attributed_text_document.h"
-#include "platform/localization.h"
+#include "app/qt_text.h"
 
 namespace zv::app {
-namespace {
-
-QString localizedText(std::u16string_view english) {
-  const std::u16string text = platform::localized(english);
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
-
 ZVInstructionsTextView::ZVInstructionsTextView(QWidget* parent) : QTextEdit(parent) {
   setReadOnly(true);
   setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -68,15 +59,15 @@ void ZVInstructionsTextView::render() {
 ZVMainWindow::ZVMainWindow(AppDelegate& delegate, QWidget* parent)
     : QMainWindow(parent), textView_(new ZVInstructionsTextView(this)) {
   setObjectName(QStringLiteral("MainWindow"));
-  setWindowTitle(localizedText(u"Zelvar Importer"));
+  setWindowTitle(localizedQString(u"Zelvar Importer"));
 
-  optionsAction_ = new QAction(localizedText(u"Options…"), this);
+  optionsAction_ = new QAction(localizedQString(u"Options…"), this);
   optionsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-  startImportAction_ = new QAction(localizedText(u"Start Import"), this);
+  startImportAction_ = new QAction(localizedQString(u"Start Import"), this);
   startImportAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
-  showLogFilesAction_ = new QAction(localizedText(u"Show Log Files"), this);
+  showLogFilesAction_ = new QAction(localizedQString(u"Show Log Files"), this);
   showLogFilesAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-  quitAction_ = new QAction(localizedText(u"Quit"), this);
+  quitAction_ = new QAction(localizedQString(u"Quit"), this);
   quitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   quitAction_->setMenuRole(QAction::QuitRole);
 
@@ -85,7 +76,7 @@ ZVMainWindow::ZVMainWindow(AppDelegate& delegate, QWidget* parent)
   connect(showLogFilesAction_, &QAction::triggered, &delegate, &AppDelegate::showLogFiles);
   connect(quitAction_, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
 
-  QMenu* fileMenu = menuBar()->addMenu(localizedText(u"&File"));
+  QMenu* fileMenu = menuBar()->addMenu(localizedQString(u"&File"));
   fileMenu->addAction(optionsAction_);
   fileMenu->addSeparator();
   fileMenu->addAction(startImportAction_);
@@ -98,9 +89,10 @@ ZVMainWindow::ZVMainWindow(AppDelegate& delegate, QWidget* parent)
     connect(button, &QPushButton::clicked, action, &QAction::trigger);
     return button;
   };
-  QPushButton* optionsButton = makeButton(optionsAction_, localizedText(u"Options…"));
-  QPushButton* showLogsButton = makeButton(showLogFilesAction_, localizedText(u"Show Log Files"));
-  QPushButton* startButton = makeButton(startImportAction_, localizedText(u"Start Import"));
+  QPushButton* optionsButton = makeButton(optionsAction_, localizedQString(u"Options…"));
+  QPushButton* showLogsButton =
+      makeButton(showLogFilesAction_, localizedQString(u"Show Log Files"));
+  QPushButton* startButton = makeButton(startImportAction_, localizedQString(u"Start Import"));
   startButton->setDefault(true);
 
   auto* buttons = new QHBoxLayout;

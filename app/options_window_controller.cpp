@@ -5,30 +5,21 @@
 #include <QVBoxLayout>
 #include <utility>
 
-#include "platform/localization.h"
+#include "app/qt_text.h"
 
 namespace zv::app {
-namespace {
-
-QString localizedText(std::u16string_view english) {
-  const std::u16string text = platform::localized(english);
-  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
-
 ZVOptionsWindowController::ZVOptionsWindowController(QWidget* parent)
     : QDialog(parent),
-      passwordItems_(new QCheckBox(localizedText(u"Export password items"), this)),
-      encryptedItems_(new QCheckBox(localizedText(u"Export encrypted items"), this)) {
+      passwordItems_(new QCheckBox(localizedQString(u"Export password items"), this)),
+      encryptedItems_(new QCheckBox(localizedQString(u"Export encrypted items"), this)) {
   setObjectName(QStringLiteral("OptionsWindow"));
-  setWindowTitle(localizedText(u"Options"));
+  setWindowTitle(localizedQString(u"Options"));
   setWindowModality(Qt::WindowModal);
 
-  auto* heading = new QLabel(localizedText(u"Choose what to import from Zelvar:"), this);
+  auto* heading = new QLabel(localizedQString(u"Choose what to import from Zelvar:"), this);
   auto* buttons = new QDialogButtonBox(this);
-  saveButton_ = buttons->addButton(localizedText(u"Save"), QDialogButtonBox::AcceptRole);
-  cancelButton_ = buttons->addButton(localizedText(u"Cancel"), QDialogButtonBox::RejectRole);
+  saveButton_ = buttons->addButton(localizedQString(u"Save"), QDialogButtonBox::AcceptRole);
+  cancelButton_ = buttons->addButton(localizedQString(u"Cancel"), QDialogButtonBox::RejectRole);
   saveButton_->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &ZVOptionsWindowController::save);
   connect(buttons, &QDialogButtonBox::rejected, this, &ZVOptionsWindowController::cancel);
