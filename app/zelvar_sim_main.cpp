@@ -9,17 +9,19 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/unicode.h"
+#include "platform/url.h"
 #include "source/dbus_library_protocol.h"
 #include "source/dbus_library_service.h"
 #include "source/library_snapshot.h"
@@ -282,29 +284,24 @@ std::string xmlEscaped(const std::string& text) {
   return escaped;
 }
 
-// Written beside its final name and renamed over it, so that a reader never sees half a file.
+// Written beside its final name and renamed over it, so that a reader never sees half a file;
+// a link planted at the name or in the folders on the way is refused, never followed.
 bool writeFile(const std::filesystem::path& path, const std::string& contents) {
-  std::error_code error;
-  std::filesystem::create_directories(path.parent_path(), error);
-  if (error) {
-    printError("cannot create " + path.parent_path().string() + ": " + error.message());
+  using zv::platform::URL;
+  const auto folder = zv::platform::createDirectoryAtURL(
+      URL::fileURLWithFileSystemPath(path.parent_path().string(), true), true, 0755);
+  if (!folder) {
+    printError("cannot create " + path.parent_path().string() + ": " +
+               zv::platform::toUtf8(folder.error().description));
     return false;
   }
-  const std::filesystem::path temporary = path.string() + ".new";
-  {
-    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-    stream << contents;
-    stream.close();
-    if (!stream) {
-      printError("cannot write " + temporary.string());
-      std::filesystem::remove(temporary, error);
-      return false;
-    }
-  }
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    printError("cannot write " + path.string() + ": " + error.message());
-    std::filesystem::remove(temporary, error);
+  const auto written = zv::platform::writeFileAtomicallyAtURL(
+      URL::fileURLWithFileSystemPath(path.string()),
+      {reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size()},
+      zv::platform::WriteMode::kReplaceExisting);
+  if (!written) {
+    printError("cannot write " + path.string() + ": " +
+               zv::platform::toUtf8(written.error().description));
     return false;
   }
   return true;
