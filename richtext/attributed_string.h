@@ -15,6 +15,10 @@
 #include "platform/keyed_archive.h"
 #include "platform/result.h"
 #include "platform/url.h"
+#include "richtext/color.h"
+#include "richtext/font.h"
+#include "richtext/paragraph_style.h"
+#include "richtext/presentation_intent.h"
 
 namespace zv::richtext {
 
@@ -29,40 +33,23 @@ inline constexpr char16_t NSStrikethroughStyleAttributeName[] = u"NSStrikethroug
 inline constexpr char16_t NSLinkAttributeName[] = u"NSLink";
 inline constexpr char16_t NSLigatureAttributeName[] = u"NSLigature";
 inline constexpr char16_t NSVerticalGlyphFormAttributeName[] = u"CTVerticalForms";
+inline constexpr char16_t NSPresentationIntentAttributeName[] = u"NSPresentationIntent";
+inline constexpr char16_t NSAttachmentAttributeName[] = u"NSAttachment";
+inline constexpr char16_t NSWritingDirectionAttributeName[] = u"NSWritingDirection";
+inline constexpr char16_t NSTextHighlightStyleAttributeName[] = u"NSTextHighlightStyle";
+inline constexpr char16_t NSTextHighlightColorSchemeAttributeName[] =
+    u"NSTextHighlightColorScheme";
 /// The program's own highlight mark: a boolean, true on highlighted text.
 inline constexpr char16_t QNTHighlightAttributeName[] = u"QNTHighlight";
 /// The identifier of the note text style a run was given.
 inline constexpr char16_t QNTNoteTextStyleIdentifierAttributeName[] = u"QNTNoteTextStyleIdentifier";
 
-/// A font by face name and point size.
-struct Font {
-  std::u16string name;
-  double pointSize = 0;
-
-  friend bool operator==(const Font&, const Font&) = default;
-};
-
-/// A colour as RGB components with alpha, each nominally 0 to 1.
-struct Color {
-  enum class Space : std::uint8_t {
-    /// The calibrated (generic) RGB space, the platform's usual one for archived text colours.
-    kCalibratedRGB,
-    kDeviceRGB,
-  };
-
-  Space space = Space::kCalibratedRGB;
-  double red = 0;
-  double green = 0;
-  double blue = 0;
-  double alpha = 1;
-
-  friend bool operator==(const Color&, const Color&) = default;
-};
-
 /// One attribute value: font, colour, URL, boolean, integer (underline and strikethrough
-/// styles, ligatures), real number or string (a link given as text, a style identifier).
+/// styles, ligatures), real number, string (a link given as text, a style identifier),
+/// paragraph style, presentation intent, or a list of integers (writing directions).
 using AttributeValue =
-    std::variant<Font, Color, platform::URL, bool, std::int64_t, double, std::u16string>;
+    std::variant<Font, Color, platform::URL, bool, std::int64_t, double, std::u16string,
+                 ParagraphStyle, PresentationIntent, std::vector<std::int64_t>>;
 
 /// The attributes of one run, by key.
 using Attributes = std::map<std::u16string, AttributeValue, std::less<>>;

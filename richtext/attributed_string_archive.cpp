@@ -225,6 +225,12 @@ ArchivedObject archivedValue(const AttributeValue& value) {
     ArchivedObject operator()(std::int64_t number) const { return ArchivedObject(number); }
     ArchivedObject operator()(double number) const { return ArchivedObject(number); }
     ArchivedObject operator()(const std::u16string& text) const { return ArchivedObject(text); }
+    // Not archived yet: their keys are not among archivableAttributeNames().
+    ArchivedObject operator()(const ParagraphStyle& /*style*/) const { return nullptr; }
+    ArchivedObject operator()(const PresentationIntent& /*intent*/) const { return nullptr; }
+    ArchivedObject operator()(const std::vector<std::int64_t>& /*directions*/) const {
+      return nullptr;
+    }
   };
   return std::visit(Visitor{}, value);
 }

@@ -1,0 +1,91 @@
+#include "richtext/presentation_intent.h"
+
+#include <optional>
+#include <utility>
+
+namespace zv::richtext {
+
+struct PresentationIntent::Node {
+  Kind kind = Kind::kParagraph;
+  std::int64_t identity = 0;
+  std::int64_t headerLevel = 0;
+  std::int64_t ordinal = 0;
+  std::u16string languageHint;
+  std::optional<PresentationIntent> parent;
+};
+
+namespace {
+
+std::optional<PresentationIntent> copyOf(const PresentationIntent* intent) {
+  return intent != nullptr ? std::optional<PresentationIntent>(*intent) : std::nullopt;
+}
+
+}  // namespace
+
+PresentationIntent::PresentationIntent(std::shared_ptr<const Node> node) : node_(std::move(node)) {}
+
+PresentationIntent PresentationIntent::paragraph(std::int64_t identity,
+                                                 const PresentationIntent* parent) {
+  return PresentationIntent(std::make_shared<const Node>(
+      Node{.kind = Kind::kParagraph, .identity = identity, .parent = copyOf(parent)}));
+}
+
+PresentationIntent PresentationIntent::header(std::int64_t level, std::int64_t identity,
+                                              const PresentationIntent* parent) {
+  return PresentationIntent(std::make_shared<const Node>(Node{
+      .kind = Kind::kHeader, .identity = identity, .headerLevel = level, .parent = copyOf(parent)}));
+}
+
+PresentationIntent PresentationIntent::codeBlock(std::u16string languageHint, std::int64_t identity,
+                                                 const PresentationIntent* parent) {
+  return PresentationIntent(std::make_shared<const Node>(Node{.kind = Kind::kCodeBlock,
+                                                              .identity = identity,
+                                                              .languageHint = std::move(languageHint),
+                                                              .parent = copyOf(parent)}));
+}
+
+PresentationIntent PresentationIntent::blockQuote(std::int64_t identity,
+                                                  const PresentationIntent* parent) {
+  return PresentationIntent(std::make_shared<const Node>(
+      Node{.kind = Kind::kBlockQuote, .identity = identity, .parent = copyOf(parent)}));
+}
+
+PresentationIntent PresentationIntent::orderedList(std::int64_t identity,
+                                                   const PresentationIntent* parent) {
+  return PresentationIntent(std::make_shared<const Node>(
+      Node{.kind = Kind::kOrderedList, .identity = identity, .parent = copyOf(parent)}));
+}
+
+PresentationIntent PresentationIntent::unorderedList(std::int64_t identity,
+                                                     const PresentationIntent* parent) {
+  return PresentationIntent(std::make_shared<const Node>(
+      Node{.kind = Kind::kUnorderedList, .identity = identity, .parent = copyOf(parent)}));
+}
+
+PresentationIntent PresentationIntent::listItem(std::int64_t ordinal, std::int64_t identity,
+                                                const PresentationIntent* parent) {
+  return PresentationIntent(std::make_shared<const Node>(Node{
+      .kind = Kind::kListItem, .identity = identity, .ordinal = ordinal, .parent = copyOf(parent)}));
+}
+
+PresentationIntent::Kind PresentationIntent::kind() const { return node_->kind; }
+std::int64_t PresentationIntent::identity() const { return node_->identity; }
+std::int64_t PresentationIntent::headerLevel() const { return node_->headerLevel; }
+std::int64_t PresentationIntent::ordinal() const { return node_->ordinal; }
+const std::u16string& PresentationIntent::languageHint() const { return node_->languageHint; }
+
+const PresentationIntent* PresentationIntent::parentIntent() const {
+  return node_->parent ? &*node_->parent : nullptr;
+}
+
+bool operator==(const PresentationIntent& a, const PresentationIntent& b) {
+  if (a.node_ == b.node_) {
+    return true;
+  }
+  const PresentationIntent::Node& x = *a.node_;
+  const PresentationIntent::Node& y = *b.node_;
+  return x.kind == y.kind && x.identity == y.identity && x.headerLevel == y.headerLevel &&
+         x.ordinal == y.ordinal && x.languageHint == y.languageHint && x.parent == y.parent;
+}
+
+}  // namespace zv::richtext
