@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zv::richtext {
 
@@ -25,6 +26,9 @@ inline constexpr double kStandardFontSize = 13.0;
 /// and weight describe the face (filled in by the font manager that made the font, empty and
 /// zero for a font built by hand) and do not take part in equality.
 struct Font {
+  Font() = default;
+  Font(std::u16string faceName, double size) : name(std::move(faceName)), pointSize(size) {}
+
   std::u16string name;
   double pointSize = 0;
   std::u16string family;

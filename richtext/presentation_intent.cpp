@@ -20,52 +20,59 @@ std::optional<PresentationIntent> copyOf(const PresentationIntent* intent) {
   return intent != nullptr ? std::optional<PresentationIntent>(*intent) : std::nullopt;
 }
 
+std::shared_ptr<PresentationIntent::Node> makeNode(PresentationIntent::Kind kind,
+                                                   std::int64_t identity,
+                                                   const PresentationIntent* parent) {
+  auto node = std::make_shared<PresentationIntent::Node>();
+  node->kind = kind;
+  node->identity = identity;
+  node->parent = copyOf(parent);
+  return node;
+}
+
 }  // namespace
 
 PresentationIntent::PresentationIntent(std::shared_ptr<const Node> node) : node_(std::move(node)) {}
 
 PresentationIntent PresentationIntent::paragraph(std::int64_t identity,
                                                  const PresentationIntent* parent) {
-  return PresentationIntent(std::make_shared<const Node>(
-      Node{.kind = Kind::kParagraph, .identity = identity, .parent = copyOf(parent)}));
+  return PresentationIntent(makeNode(Kind::kParagraph, identity, parent));
 }
 
 PresentationIntent PresentationIntent::header(std::int64_t level, std::int64_t identity,
                                               const PresentationIntent* parent) {
-  return PresentationIntent(std::make_shared<const Node>(Node{
-      .kind = Kind::kHeader, .identity = identity, .headerLevel = level, .parent = copyOf(parent)}));
+  auto node = makeNode(Kind::kHeader, identity, parent);
+  node->headerLevel = level;
+  return PresentationIntent(std::move(node));
 }
 
 PresentationIntent PresentationIntent::codeBlock(std::u16string languageHint, std::int64_t identity,
                                                  const PresentationIntent* parent) {
-  return PresentationIntent(std::make_shared<const Node>(Node{.kind = Kind::kCodeBlock,
-                                                              .identity = identity,
-                                                              .languageHint = std::move(languageHint),
-                                                              .parent = copyOf(parent)}));
+  auto node = makeNode(Kind::kCodeBlock, identity, parent);
+  node->languageHint = std::move(languageHint);
+  return PresentationIntent(std::move(node));
 }
 
 PresentationIntent PresentationIntent::blockQuote(std::int64_t identity,
                                                   const PresentationIntent* parent) {
-  return PresentationIntent(std::make_shared<const Node>(
-      Node{.kind = Kind::kBlockQuote, .identity = identity, .parent = copyOf(parent)}));
+  return PresentationIntent(makeNode(Kind::kBlockQuote, identity, parent));
 }
 
 PresentationIntent PresentationIntent::orderedList(std::int64_t identity,
                                                    const PresentationIntent* parent) {
-  return PresentationIntent(std::make_shared<const Node>(
-      Node{.kind = Kind::kOrderedList, .identity = identity, .parent = copyOf(parent)}));
+  return PresentationIntent(makeNode(Kind::kOrderedList, identity, parent));
 }
 
 PresentationIntent PresentationIntent::unorderedList(std::int64_t identity,
                                                      const PresentationIntent* parent) {
-  return PresentationIntent(std::make_shared<const Node>(
-      Node{.kind = Kind::kUnorderedList, .identity = identity, .parent = copyOf(parent)}));
+  return PresentationIntent(makeNode(Kind::kUnorderedList, identity, parent));
 }
 
 PresentationIntent PresentationIntent::listItem(std::int64_t ordinal, std::int64_t identity,
                                                 const PresentationIntent* parent) {
-  return PresentationIntent(std::make_shared<const Node>(Node{
-      .kind = Kind::kListItem, .identity = identity, .ordinal = ordinal, .parent = copyOf(parent)}));
+  auto node = makeNode(Kind::kListItem, identity, parent);
+  node->ordinal = ordinal;
+  return PresentationIntent(std::move(node));
 }
 
 PresentationIntent::Kind PresentationIntent::kind() const { return node_->kind; }

@@ -47,7 +47,10 @@ class PresentationIntent {
   friend bool operator==(const PresentationIntent& a, const PresentationIntent& b);
 
  private:
+ public:
   struct Node;
+
+ private:
   explicit PresentationIntent(std::shared_ptr<const Node> node);
   std::shared_ptr<const Node> node_;
 };
