@@ -37,8 +37,7 @@ inline constexpr char16_t NSPresentationIntentAttributeName[] = u"NSPresentation
 inline constexpr char16_t NSAttachmentAttributeName[] = u"NSAttachment";
 inline constexpr char16_t NSWritingDirectionAttributeName[] = u"NSWritingDirection";
 inline constexpr char16_t NSTextHighlightStyleAttributeName[] = u"NSTextHighlightStyle";
-inline constexpr char16_t NSTextHighlightColorSchemeAttributeName[] =
-    u"NSTextHighlightColorScheme";
+inline constexpr char16_t NSTextHighlightColorSchemeAttributeName[] = u"NSTextHighlightColorScheme";
 /// The program's own highlight mark: a boolean, true on highlighted text.
 inline constexpr char16_t QNTHighlightAttributeName[] = u"QNTHighlight";
 /// The identifier of the note text style a run was given.

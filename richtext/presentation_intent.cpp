@@ -75,11 +75,21 @@ PresentationIntent PresentationIntent::listItem(std::int64_t ordinal, std::int64
   return PresentationIntent(std::move(node));
 }
 
-PresentationIntent::Kind PresentationIntent::kind() const { return node_->kind; }
-std::int64_t PresentationIntent::identity() const { return node_->identity; }
-std::int64_t PresentationIntent::headerLevel() const { return node_->headerLevel; }
-std::int64_t PresentationIntent::ordinal() const { return node_->ordinal; }
-const std::u16string& PresentationIntent::languageHint() const { return node_->languageHint; }
+PresentationIntent::Kind PresentationIntent::kind() const {
+  return node_->kind;
+}
+std::int64_t PresentationIntent::identity() const {
+  return node_->identity;
+}
+std::int64_t PresentationIntent::headerLevel() const {
+  return node_->headerLevel;
+}
+std::int64_t PresentationIntent::ordinal() const {
+  return node_->ordinal;
+}
+const std::u16string& PresentationIntent::languageHint() const {
+  return node_->languageHint;
+}
 
 const PresentationIntent* PresentationIntent::parentIntent() const {
   return node_->parent ? &*node_->parent : nullptr;
