@@ -273,6 +273,7 @@ TEST_F(UserDefaultsTest, LaterDamageNeverReplacesAnEarlierCopyAside) {
       namesStartingWith(folder_.path(), "settings.plist.corrupt-");
   ASSERT_EQ(aside.size(), 3u);
   std::vector<std::string> contents;
+  contents.reserve(aside.size());
   for (const std::string& name : aside) {
     contents.push_back(testsupport::readFileText(folder_.path(name)).value_or(""));
   }
