@@ -13,6 +13,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/bundle_info.h"
@@ -367,6 +368,32 @@ TEST_F(UserDefaultsTest, LinkPlantedAtTheLockIsNotFollowed) {
               IsPlatformError(FileErrorCode::kSymbolicLink));
   EXPECT_FALSE(fs::exists(elsewhere));
   EXPECT_FALSE(fs::exists(file()));
+}
+
+TEST_F(UserDefaultsTest, ThreadsSharingOneObjectKeepEveryKey) {
+  constexpr int kThreads = 4;
+  constexpr int kKeysPerThread = 25;
+  UserDefaults defaults(file());
+  std::vector<std::thread> threads;
+  threads.reserve(kThreads);
+  for (int thread = 0; thread < kThreads; ++thread) {
+    threads.emplace_back([&defaults, thread] {
+      for (int index = 0; index < kKeysPerThread; ++index) {
+        const std::u16string key = fromUtf8(std::to_string(thread) + "-" + std::to_string(index));
+        EXPECT_THAT(defaults.setObject(PropertyList(index), key), IsOk());
+        EXPECT_TRUE(defaults.objectForKey(key));
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  const std::optional<std::vector<std::uint8_t>> bytes = readFileBytes(file());
+  ASSERT_TRUE(bytes);
+  Result<PropertyList> stored = readPropertyList(*bytes);
+  ASSERT_THAT(stored, IsOk());
+  ASSERT_NE(stored->asDictionary(), nullptr);
+  EXPECT_EQ(stored->asDictionary()->size(), std::size_t{kThreads * kKeysPerThread});
 }
 
 // Two processes add 200 keys each while this one reads the file in a loop: every read must
