@@ -393,7 +393,7 @@ TEST_F(UserDefaultsTest, ThreadsSharingOneObjectKeepEveryKey) {
   Result<PropertyList> stored = readPropertyList(*bytes);
   ASSERT_THAT(stored, IsOk());
   ASSERT_NE(stored->asDictionary(), nullptr);
-  EXPECT_EQ(stored->asDictionary()->size(), std::size_t{kThreads * kKeysPerThread});
+  EXPECT_EQ(stored->asDictionary()->size(), std::size_t{kThreads} * kKeysPerThread);
 }
 
 // Two processes add 200 keys each while this one reads the file in a loop: every read must
