@@ -228,6 +228,7 @@ class RunCursor {
  public:
   // position must lie inside the text.
   RunCursor(const RunNode* root, std::size_t position) {
+    path_.reserve(64);
     const RunNode* node = root;
     std::size_t offset = position;
     while (node != nullptr) {
@@ -302,6 +303,26 @@ class RunCursor {
   std::vector<const RunNode*> path_;
   std::size_t start_ = 0;
 };
+
+// The run holding position, which must lie inside the text, and where that run starts: a plain
+// descent for lookups that need no neighbours.
+std::pair<const RunNode*, std::size_t> runAt(const RunNode* root, std::size_t position) {
+  const RunNode* node = root;
+  std::size_t offset = position;
+  while (true) {
+    const std::size_t leftLength = totalLength(node->left);
+    if (offset < leftLength) {
+      node = node->left.get();
+      continue;
+    }
+    offset -= leftLength;
+    if (offset < node->length) {
+      return {node, position - offset};
+    }
+    offset -= node->length;
+    node = node->right.get();
+  }
+}
 
 std::vector<Run> runsOf(const RunTree& tree) {
   std::vector<Run> runs;
@@ -379,11 +400,11 @@ const Attributes& AttributedString::attributesAtIndex(std::size_t index,
     }
     return *noAttributes();
   }
-  const RunCursor cursor(runs_.get(), index);
+  const auto [run, start] = runAt(runs_.get(), index);
   if (effectiveRange != nullptr) {
-    *effectiveRange = {cursor.start(), cursor.run().length};
+    *effectiveRange = {start, run->length};
   }
-  return *cursor.run().attributes;
+  return *run->attributes;
 }
 
 const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key,
@@ -402,11 +423,11 @@ const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key
     }
     return nullptr;
   }
+  if (longestEffectiveRange == nullptr) {
+    return valueIn(*runAt(runs_.get(), index).first->attributes, key);
+  }
   const RunCursor cursor(runs_.get(), index);
   const AttributeValue* value = valueIn(*cursor.run().attributes, key);
-  if (longestEffectiveRange == nullptr) {
-    return value;
-  }
   const Range window = clamped(limit);
   if (index < window.location || index >= window.end()) {
     *longestEffectiveRange = {index, 0};
@@ -644,7 +665,7 @@ void MutableAttributedString::replaceCharactersInRange(Range range, std::u16stri
   if (!string_.empty()) {
     const std::size_t source = target.length > 0 || target.location == 0 ? target.location
                                                                           : target.location - 1;
-    attributes = RunCursor(runs_.get(), source).run().attributes;
+    attributes = runAt(runs_.get(), source).first->attributes;
   }
   string_.replace(target.location, target.length, text);
   editRuns(target, [&](std::vector<Run>& runs) {
@@ -688,7 +709,7 @@ void MutableAttributedString::appendString(std::u16string_view text,
   // Appending run by run with the same attributes shares one dictionary.
   SharedAttributes shared;
   if (!string_.empty()) {
-    const SharedAttributes& last = RunCursor(runs_.get(), string_.size() - 1).run().attributes;
+    const SharedAttributes& last = runAt(runs_.get(), string_.size() - 1).first->attributes;
     if (*last == attributes) {
       shared = last;
     }
