@@ -28,7 +28,9 @@ struct RunNode {
   RunTree right;
 };
 
-void RunNodeDeleter::operator()(RunNode* node) const { delete node; }
+void RunNodeDeleter::operator()(RunNode* node) const {
+  delete node;
+}
 
 }  // namespace detail
 
@@ -70,8 +72,12 @@ const AttributeValue* valueIn(const Attributes& attributes, std::u16string_view 
   return found == attributes.end() ? nullptr : &found->second;
 }
 
-std::size_t totalLength(const RunTree& tree) { return tree ? tree->totalLength : 0; }
-std::size_t countOf(const RunTree& tree) { return tree ? tree->count : 0; }
+std::size_t totalLength(const RunTree& tree) {
+  return tree ? tree->totalLength : 0;
+}
+std::size_t countOf(const RunTree& tree) {
+  return tree ? tree->count : 0;
+}
 
 void update(RunNode& node) {
   node.totalLength = node.chunkLength + totalLength(node.left) + totalLength(node.right);
@@ -213,8 +219,8 @@ RunTree build(std::vector<Run>& runs) {
     const auto first = runs.begin() + static_cast<std::ptrdiff_t>(runs.size() * chunk / chunks);
     const auto last =
         runs.begin() + static_cast<std::ptrdiff_t>(runs.size() * (chunk + 1) / chunks);
-    RunTree node = makeNode(std::vector<Run>(std::make_move_iterator(first),
-                                             std::make_move_iterator(last)));
+    RunTree node =
+        makeNode(std::vector<Run>(std::make_move_iterator(first), std::make_move_iterator(last)));
     while (!spine.empty() && spine.back()->priority < node->priority) {
       update(*spine.back());
       spine.pop_back();
@@ -254,7 +260,7 @@ void normalise(std::vector<Run>& runs) {
 // The node holding position, which must lie inside the text, with the offset of position in
 // its chunk.
 std::pair<const RunNode*, std::size_t> nodeAt(const RunNode* root, std::size_t position,
-                                             std::vector<const RunNode*>* path) {
+                                              std::vector<const RunNode*>* path) {
   const RunNode* node = root;
   std::size_t offset = position;
   while (true) {
@@ -422,7 +428,9 @@ AttributedString& AttributedString::operator=(AttributedString&& other) noexcept
 
 AttributedString::~AttributedString() = default;
 
-std::size_t AttributedString::runCount() const { return countOf(runs_); }
+std::size_t AttributedString::runCount() const {
+  return countOf(runs_);
+}
 
 std::vector<AttributeRun> AttributedString::runs() const {
   std::vector<AttributeRun> result;
@@ -456,14 +464,12 @@ const Attributes& AttributedString::attributesAtIndex(std::size_t index,
   return *run->attributes;
 }
 
-const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key,
-                                                         std::size_t index,
+const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key, std::size_t index,
                                                          Range* effectiveRange) const {
   return attributeAtIndex(key, index, effectiveRange, {0, string_.size()});
 }
 
-const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key,
-                                                         std::size_t index,
+const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key, std::size_t index,
                                                          Range* longestEffectiveRange,
                                                          Range limit) const {
   if (index >= string_.size()) {
@@ -503,8 +509,7 @@ void AttributedString::enumerateAttributesInRange(Range range,
   const Range window = clamped(range);
   std::optional<RunCursor> cursor;
   std::uint64_t seen = version_;
-  for (std::size_t position = window.location;
-       position < std::min(window.end(), string_.size());) {
+  for (std::size_t position = window.location; position < std::min(window.end(), string_.size());) {
     // Runs are always merged, so each node is one maximal run; after a change by the visitor
     // the path may be stale and is found again.
     if (cursor && seen == version_) {
@@ -530,8 +535,7 @@ void AttributedString::enumerateAttribute(std::u16string_view key, Range range,
   const Range window = clamped(range);
   std::optional<RunCursor> cursor;
   std::uint64_t seen = version_;
-  for (std::size_t position = window.location;
-       position < std::min(window.end(), string_.size());) {
+  for (std::size_t position = window.location; position < std::min(window.end(), string_.size());) {
     // An unchanged tree leaves the cursor on the run where the last stretch ended.
     if (!cursor || seen != version_) {
       cursor.emplace(runs_.get(), position);
@@ -578,10 +582,9 @@ AttributedString AttributedString::attributedStringKeepingAttributeNames(
   copy.string_ = string_;
   std::vector<Run> runs = runsOf(runs_);
   for (Run& run : runs) {
-    const bool keepsAll = std::all_of(run.attributes->begin(), run.attributes->end(),
-                                      [&names](const auto& entry) {
-                                        return names.contains(entry.first);
-                                      });
+    const bool keepsAll =
+        std::all_of(run.attributes->begin(), run.attributes->end(),
+                    [&names](const auto& entry) { return names.contains(entry.first); });
     if (keepsAll) {
       continue;
     }
@@ -709,8 +712,8 @@ void MutableAttributedString::replaceCharactersInRange(Range range, std::u16stri
   }
   SharedAttributes attributes = noAttributes();
   if (!string_.empty()) {
-    const std::size_t source = target.length > 0 || target.location == 0 ? target.location
-                                                                          : target.location - 1;
+    const std::size_t source =
+        target.length > 0 || target.location == 0 ? target.location : target.location - 1;
     attributes = runAt(runs_.get(), source).first->attributes;
   }
   string_.replace(target.location, target.length, text);
@@ -747,8 +750,7 @@ void MutableAttributedString::appendAttributedString(const AttributedString& tex
   replaceCharactersInRange(Range{string_.size(), 0}, text);
 }
 
-void MutableAttributedString::appendString(std::u16string_view text,
-                                           const Attributes& attributes) {
+void MutableAttributedString::appendString(std::u16string_view text, const Attributes& attributes) {
   if (text.empty()) {
     return;
   }

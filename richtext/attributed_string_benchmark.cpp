@@ -19,8 +19,8 @@ constexpr std::size_t kTextLength = std::size_t{1} << 19;
 std::vector<Attributes> attributePool() {
   std::vector<Attributes> pool;
   for (int i = 0; i < 8; ++i) {
-    Attributes attributes = {{NSFontAttributeName, Font{i % 2 == 0 ? u"Helvetica" : u"Menlo",
-                                                        12.0 + i}}};
+    Attributes attributes = {
+        {NSFontAttributeName, Font{i % 2 == 0 ? u"Helvetica" : u"Menlo", 12.0 + i}}};
     if (i % 3 != 0) {
       attributes.emplace(NSForegroundColorAttributeName,
                          Color{Color::Space::kSRGB, 0.1 * i, 0.2, 0.3, 1});
@@ -78,7 +78,8 @@ void BM_RunLookupAtRandomIndex(benchmark::State& state) {
   std::size_t next = 0;
   for (auto _ : state) {
     Range run;
-    benchmark::DoNotOptimize(&text.attributesAtIndex(ranges[next++ % ranges.size()].location, &run));
+    benchmark::DoNotOptimize(
+        &text.attributesAtIndex(ranges[next++ % ranges.size()].location, &run));
     benchmark::DoNotOptimize(run);
   }
   setRunCounters(state, text);
@@ -132,8 +133,8 @@ void BM_EnumerateAllRuns(benchmark::State& state) {
   const MutableAttributedString text = sampleText(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     std::size_t visited = 0;
-    text.enumerateAttributesInRange({0, text.length()}, [&visited](const Attributes&, Range,
-                                                                   bool&) { ++visited; });
+    text.enumerateAttributesInRange({0, text.length()},
+                                    [&visited](const Attributes&, Range, bool&) { ++visited; });
     benchmark::DoNotOptimize(visited);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(text.runCount()));
