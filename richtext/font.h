@@ -106,8 +106,9 @@ void setSharedFontManager(std::shared_ptr<const FontManager> manager);
 /// match for "monospace"; when fontconfig has no face at all they are fonts named
 /// "sans-serif" and "monospace" that nothing can draw, so callers still get a font.
 ///
-/// Lookups are cached (fontconfig is slow); one mutex guards the caches and every fontconfig
-/// call, so the manager may be used from any thread.
+/// The first lookup lists every installed face once and indexes it (fontconfig is slow, and
+/// compares PostScript names with case); faces installed later are not seen. One mutex guards
+/// the index and every fontconfig call, so the manager may be used from any thread.
 std::shared_ptr<const FontManager> makeFontconfigFontManager();
 
 /// Fontconfig's weight for a weight on the -1..1 scale, and back; exposed for tests.

@@ -7,7 +7,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -50,10 +49,6 @@ struct ConfigDeleter {
   void operator()(FcConfig* config) const { FcConfigDestroy(config); }
 };
 
-const FcChar8* fcString(const std::string& text) {
-  return reinterpret_cast<const FcChar8*>(text.c_str());
-}
-
 std::u16string stringProperty(FcPattern* pattern, const char* object) {
   FcChar8* value = nullptr;
   if (FcPatternGetString(pattern, object, 0, &value) != FcResultMatch || value == nullptr) {
@@ -88,14 +83,101 @@ FontFace faceOfPattern(FcPattern* pattern) {
   return face;
 }
 
+// Names compare without regard to case, as fontconfig's own family names do.
+std::u16string foldedName(std::u16string_view name) {
+  std::u16string folded(name);
+  for (char16_t& c : folded) {
+    if (c >= u'A' && c <= u'Z') {
+      c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+  }
+  return folded;
+}
+
+std::vector<std::u16string> stringProperties(FcPattern* pattern, const char* object) {
+  std::vector<std::u16string> values;
+  FcChar8* value = nullptr;
+  for (int index = 0; FcPatternGetString(pattern, object, index, &value) == FcResultMatch;
+       ++index) {
+    if (value != nullptr) {
+      values.push_back(platform::fromUtf8(reinterpret_cast<const char*>(value)));
+    }
+  }
+  return values;
+}
+
+// Every installed face by each of its names, and every family's faces, read with one listing:
+// fontconfig compares PostScript and full names with case, and answers each query slowly.
+struct FaceIndex {
+  std::map<std::u16string, FontFace, std::less<>> facesByName;
+  std::map<std::u16string, std::vector<FontFace>, std::less<>> facesByFamily;
+};
+
+FaceIndex indexFaces(FcConfig* config) {
+  FaceIndex index;
+  if (config == nullptr) {
+    return index;
+  }
+  Pattern all(FcPatternCreate());
+  std::unique_ptr<FcObjectSet, ObjectSetDeleter> objects(
+      FcObjectSetBuild(FC_FAMILY, FC_POSTSCRIPT_NAME, FC_FULLNAME, FC_WEIGHT, FC_SLANT, FC_SPACING,
+                       FC_WIDTH, nullptr));
+  FontSet set(FcFontList(config, all.get(), objects.get()));
+  if (!set) {
+    return index;
+  }
+  struct Listed {
+    FontFace face;
+    bool normalWidth;
+  };
+  std::map<std::u16string, std::vector<Listed>, std::less<>> families;
+  for (int position = 0; position < set->nfont; ++position) {
+    FcPattern* pattern = set->fonts[position];
+    FontFace face = faceOfPattern(pattern);
+    if (face.name.empty()) {
+      continue;
+    }
+    // PostScript names first: on a clash between one face's PostScript name and another's full
+    // name, the PostScript name wins whatever the listing order.
+    index.facesByName.insert_or_assign(foldedName(face.name), face);
+    int width = FC_WIDTH_NORMAL;
+    FcPatternGetInteger(pattern, FC_WIDTH, 0, &width);
+    for (const std::u16string& family : stringProperties(pattern, FC_FAMILY)) {
+      families[foldedName(family)].push_back({face, width == FC_WIDTH_NORMAL});
+    }
+  }
+  for (int position = 0; position < set->nfont; ++position) {
+    for (const std::u16string& fullName : stringProperties(set->fonts[position], FC_FULLNAME)) {
+      index.facesByName.try_emplace(foldedName(fullName), faceOfPattern(set->fonts[position]));
+    }
+  }
+  for (auto& [family, listed] : families) {
+    // Listing order depends on the cache files; sort so that answers do not, and put faces of
+    // normal width first so that ties choose them over condensed ones.
+    std::ranges::sort(listed, [](const Listed& a, const Listed& b) {
+      if (a.normalWidth != b.normalWidth) {
+        return a.normalWidth;
+      }
+      return a.face.name < b.face.name;
+    });
+    std::vector<FontFace>& faces = index.facesByFamily[family];
+    for (const Listed& entry : listed) {
+      if (faces.empty() || faces.back().name != entry.face.name) {
+        faces.push_back(entry.face);
+      }
+    }
+  }
+  return index;
+}
+
 class FontconfigFontManager final : public FontManager {
  public:
   FontconfigFontManager() : config_(FcInitLoadConfigAndFonts()) {}
 
   std::optional<Font> fontWithName(std::u16string_view name, double pointSize) const override {
     std::lock_guard lock(mutex_);
-    const std::optional<FontFace>& face = faceNamedLocked(name);
-    if (!face) {
+    const FontFace* face = faceNamedLocked(name);
+    if (face == nullptr) {
       return std::nullopt;
     }
     return face->fontOfSize(pointSize);
@@ -104,7 +186,12 @@ class FontconfigFontManager final : public FontManager {
   std::optional<Font> fontWithFamily(std::u16string_view family, FontTraitMask traits,
                                      double weight, double pointSize) const override {
     std::lock_guard lock(mutex_);
-    const FontFace* face = closestFontFace(facesOfFamilyLocked(family), traits, weight);
+    const FaceIndex& faces = indexLocked();
+    auto members = faces.facesByFamily.find(foldedName(family));
+    if (members == faces.facesByFamily.end()) {
+      return std::nullopt;
+    }
+    const FontFace* face = closestFontFace(members->second, traits, weight);
     if (face == nullptr) {
       return std::nullopt;
     }
@@ -113,14 +200,14 @@ class FontconfigFontManager final : public FontManager {
 
   FontTraitMask traitsOfFont(const Font& font) const override {
     std::lock_guard lock(mutex_);
-    const std::optional<FontFace>& face = faceNamedLocked(font.name);
-    return face ? face->traits : font.traits;
+    const FontFace* face = faceNamedLocked(font.name);
+    return face != nullptr ? face->traits : font.traits;
   }
 
   double weightOfFont(const Font& font) const override {
     std::lock_guard lock(mutex_);
-    const std::optional<FontFace>& face = faceNamedLocked(font.name);
-    return face ? face->weight : font.weight;
+    const FontFace* face = faceNamedLocked(font.name);
+    return face != nullptr ? face->weight : font.weight;
   }
 
   Font userFontOfSize(double pointSize) const override {
@@ -135,62 +222,17 @@ class FontconfigFontManager final : public FontManager {
   }
 
  private:
-  // Faces whose string property equals value; fontconfig's listing compares without case and
-  // never substitutes.
-  std::vector<FontFace> listFacesLocked(const char* object, const std::string& value) const {
-    if (!config_) {
-      return {};
+  const FaceIndex& indexLocked() const {
+    if (!index_) {
+      index_ = indexFaces(config_.get());
     }
-    Pattern pattern(FcPatternCreate());
-    FcPatternAddString(pattern.get(), object, fcString(value));
-    std::unique_ptr<FcObjectSet, ObjectSetDeleter> objects(
-        FcObjectSetBuild(FC_FAMILY, FC_POSTSCRIPT_NAME, FC_FULLNAME, FC_WEIGHT, FC_SLANT,
-                         FC_SPACING, FC_FILE, nullptr));
-    FontSet set(FcFontList(config_.get(), pattern.get(), objects.get()));
-    std::vector<FontFace> faces;
-    if (!set) {
-      return faces;
-    }
-    for (int index = 0; index < set->nfont; ++index) {
-      faces.push_back(faceOfPattern(set->fonts[index]));
-    }
-    // Listing order depends on the cache files; sort so that answers do not.
-    std::ranges::sort(faces, [](const FontFace& a, const FontFace& b) {
-      return std::tie(a.name, a.family) < std::tie(b.name, b.family);
-    });
-    faces.erase(std::unique(faces.begin(), faces.end()), faces.end());
-    return faces;
+    return *index_;
   }
 
-  const std::optional<FontFace>& faceNamedLocked(std::u16string_view name) const {
-    auto cached = facesByName_.find(name);
-    if (cached != facesByName_.end()) {
-      return cached->second;
-    }
-    std::optional<FontFace> found;
-    if (!name.empty()) {
-      const std::string utf8 = platform::toUtf8(name);
-      std::vector<FontFace> faces = listFacesLocked(FC_POSTSCRIPT_NAME, utf8);
-      if (faces.empty()) {
-        faces = listFacesLocked(FC_FULLNAME, utf8);
-      }
-      if (!faces.empty()) {
-        found = faces.front();
-      }
-    }
-    return facesByName_.emplace(std::u16string(name), std::move(found)).first->second;
-  }
-
-  const std::vector<FontFace>& facesOfFamilyLocked(std::u16string_view family) const {
-    auto cached = facesByFamily_.find(family);
-    if (cached != facesByFamily_.end()) {
-      return cached->second;
-    }
-    std::vector<FontFace> faces;
-    if (!family.empty()) {
-      faces = listFacesLocked(FC_FAMILY, platform::toUtf8(family));
-    }
-    return facesByFamily_.emplace(std::u16string(family), std::move(faces)).first->second;
+  const FontFace* faceNamedLocked(std::u16string_view name) const {
+    const FaceIndex& faces = indexLocked();
+    auto found = faces.facesByName.find(foldedName(name));
+    return found == faces.facesByName.end() ? nullptr : &found->second;
   }
 
   const FontFace& genericFaceLocked(std::optional<FontFace>& slot, const char* generic,
@@ -203,7 +245,7 @@ class FontconfigFontManager final : public FontManager {
       return *slot;
     }
     Pattern pattern(FcPatternCreate());
-    FcPatternAddString(pattern.get(), FC_FAMILY, fcString(generic));
+    FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(generic));
     FcConfigSubstitute(config_.get(), pattern.get(), FcMatchPattern);
     FcDefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
@@ -219,8 +261,7 @@ class FontconfigFontManager final : public FontManager {
 
   std::unique_ptr<FcConfig, ConfigDeleter> config_;
   mutable std::mutex mutex_;
-  mutable std::map<std::u16string, std::optional<FontFace>, std::less<>> facesByName_;
-  mutable std::map<std::u16string, std::vector<FontFace>, std::less<>> facesByFamily_;
+  mutable std::optional<FaceIndex> index_;
   mutable std::optional<FontFace> userFace_;
   mutable std::optional<FontFace> userFixedPitchFace_;
 };
