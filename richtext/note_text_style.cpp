@@ -9,6 +9,7 @@
 #include <cassert>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <ctime>
 #include <random>
 #include <thread>
@@ -601,7 +602,7 @@ Result<std::shared_ptr<const platform::Archivable>> QNTNoteTextStyle::initWithCo
   }
   ZV_ASSIGN_OR_RETURN(const ArchivedObject paragraphStyle,
                       coder.decodeObjectForKey(kParagraphStyleKey,
-                                                {u"NSParagraphStyle", u"NSMutableParagraphStyle"}));
+                                                {kParagraphStyleClassName, kMutableParagraphStyleClassName}));
   if (!paragraphStyle.isNil()) {
     style->paragraphStyle_ = paragraphStyleFromArchivedObject(paragraphStyle);
     if (!style->paragraphStyle_) {
@@ -691,7 +692,8 @@ std::optional<std::vector<QNTNoteTextStylePtr>> QNTNoteTextStyle::customStyles()
                [](const QNTNoteTextStylePtr& style) {
                  return style->type() == QNTNoteTextStyleTypeCustom;
                });
-  std::stable_sort(custom.begin(), custom.end(), NameOrder());
+  const NameOrder order;
+  std::stable_sort(custom.begin(), custom.end(), std::cref(order));
   state.custom = std::move(custom);
   return state.custom;
 }
