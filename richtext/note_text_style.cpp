@@ -342,6 +342,27 @@ QNTNoteTextStylePtr cachedStandardStyle(QNTNoteTextStyleType type) {
   return slot;
 }
 
+// The custom cache slot, filled from the store when empty; null when nothing can be read.
+const std::vector<QNTNoteTextStylePtr>* cachedCustomStyles() {
+  Catalogue& state = catalogue();
+  if (state.custom) {
+    return &*state.custom;
+  }
+  std::optional<std::vector<QNTNoteTextStylePtr>> saved = readSavedStyles();
+  if (!saved) {
+    return nullptr;
+  }
+  std::vector<QNTNoteTextStylePtr> custom;
+  std::copy_if(saved->begin(), saved->end(), std::back_inserter(custom),
+               [](const QNTNoteTextStylePtr& style) {
+                 return style->type() == QNTNoteTextStyleTypeCustom;
+               });
+  const NameOrder order;
+  std::stable_sort(custom.begin(), custom.end(), std::cref(order));
+  state.custom = std::move(custom);
+  return &*state.custom;
+}
+
 }  // namespace
 
 bool isStandardNoteTextStyleType(QNTNoteTextStyleType type) {
@@ -489,42 +510,66 @@ bool QNTNoteTextStyle::matchesAttributes(const Attributes& run,
   if (!anyKeyLeft) {
     return false;
   }
-  for (const auto& [key, styleValue] : attributes()) {
+  // The keys of attributes(), each compared by its own rule. The style's values are looked at
+  // only for keys the run has and not copied: matching runs over every style for every run.
+  const auto runValue = [&run, ignoring](std::u16string_view key) -> const AttributeValue* {
     if (contains(ignoring, key)) {
-      continue;
+      return nullptr;
     }
     const auto found = run.find(key);
-    if (found == run.end()) {
-      continue;
-    }
-    const AttributeValue& runValue = found->second;
-    if (key == NSForegroundColorAttributeName) {
-      const auto* a = std::get_if<Color>(&styleValue);
-      const auto* b = std::get_if<Color>(&runValue);
-      if (a && b &&
-          ((a->isBlackColor() && b->isBlackColor()) || (a->isWhiteColor() && b->isWhiteColor()))) {
-        continue;
-      }
-    }
-    if (key == NSUnderlineStyleAttributeName || key == NSStrikethroughStyleAttributeName) {
-      if (integerValue(styleValue) != integerValue(runValue) || !integerValue(runValue)) {
-        return false;
-      }
-      continue;
-    }
-    if (key == NSParagraphStyleAttributeName) {
-      const auto* a = std::get_if<ParagraphStyle>(&styleValue);
-      const auto* b = std::get_if<ParagraphStyle>(&runValue);
-      const bool matches = a && b &&
-                           (applyToParagraph_ ? a->isEqualToParagraphStyle(*b)
-                                              : a->lineSpacingMatchesStyle(*b));
-      if (!matches) {
-        return false;
-      }
-      continue;
-    }
-    if (!(styleValue == runValue)) {
+    return found == run.end() ? nullptr : &found->second;
+  };
+  if (const AttributeValue* value = runValue(NSFontAttributeName)) {
+    const auto* font = std::get_if<Font>(value);
+    if (!font || !(font_ ? *font_ == *font : this->font() == *font)) {
       return false;
+    }
+  }
+  if (const AttributeValue* value = runValue(NSParagraphStyleAttributeName)) {
+    const auto* paragraph = std::get_if<ParagraphStyle>(value);
+    const ParagraphStyle& own =
+        paragraphStyle_ ? *paragraphStyle_ : ParagraphStyle::defaultParagraphStyle();
+    if (!paragraph || !(applyToParagraph_ ? own.isEqualToParagraphStyle(*paragraph)
+                                          : own.lineSpacingMatchesStyle(*paragraph))) {
+      return false;
+    }
+  }
+  if (const AttributeValue* value = runValue(NSForegroundColorAttributeName)) {
+    const auto* color = std::get_if<Color>(value);
+    const Color own = foregroundColor();
+    const bool bothBlackOrWhite =
+        color && ((own.isBlackColor() && color->isBlackColor()) ||
+                  (own.isWhiteColor() && color->isWhiteColor()));
+    if (!bothBlackOrWhite && !(color && own == *color)) {
+      return false;
+    }
+  }
+  for (const auto& [key, own] : {std::pair{NSUnderlineStyleAttributeName, underlineStyle_},
+                                 std::pair{NSStrikethroughStyleAttributeName, strikethrough_}}) {
+    if (const AttributeValue* value = runValue(key)) {
+      if (integerValue(*value) != own) {
+        return false;
+      }
+    }
+  }
+  if (const AttributeValue* value = runValue(QNTNoteTextStyleIdentifierAttributeName)) {
+    const auto* text = std::get_if<std::u16string>(value);
+    const std::u16string_view own =
+        isStandardNoteTextStyleType(type_)
+            ? std::u16string_view(standardTypes()[static_cast<std::size_t>(type_)].identifier)
+            : customStyleIdentifier_ ? std::u16string_view(*customStyleIdentifier_)
+                                     : std::u16string_view();
+    const bool hasIdentifier = isStandardNoteTextStyleType(type_) || customStyleIdentifier_;
+    if (hasIdentifier && (!text || *text != own)) {
+      return false;
+    }
+  }
+  if (presentationIntent_) {
+    if (const AttributeValue* value = runValue(NSPresentationIntentAttributeName)) {
+      const auto* intent = std::get_if<PresentationIntent>(value);
+      if (!intent || !(*intent == *presentationIntent_)) {
+        return false;
+      }
     }
   }
   return true;
@@ -679,23 +724,8 @@ std::vector<QNTNoteTextStylePtr> QNTNoteTextStyle::standardStyles() {
 }
 
 std::optional<std::vector<QNTNoteTextStylePtr>> QNTNoteTextStyle::customStyles() {
-  Catalogue& state = catalogue();
-  if (state.custom) {
-    return state.custom;
-  }
-  std::optional<std::vector<QNTNoteTextStylePtr>> saved = readSavedStyles();
-  if (!saved) {
-    return std::nullopt;
-  }
-  std::vector<QNTNoteTextStylePtr> custom;
-  std::copy_if(saved->begin(), saved->end(), std::back_inserter(custom),
-               [](const QNTNoteTextStylePtr& style) {
-                 return style->type() == QNTNoteTextStyleTypeCustom;
-               });
-  const NameOrder order;
-  std::stable_sort(custom.begin(), custom.end(), std::cref(order));
-  state.custom = std::move(custom);
-  return state.custom;
+  const std::vector<QNTNoteTextStylePtr>* custom = cachedCustomStyles();
+  return custom ? std::optional(*custom) : std::nullopt;
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::titleNoteTextStyle() {
@@ -869,9 +899,17 @@ void QNTNoteTextStyle::reloadStylesFromDefaults() {
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::styleThatMatchesAttributes(const Attributes& run) {
-  for (QNTNoteTextStylePtr& style : allStyles()) {
+  // allStyles' order without its copy: this runs once per run of a text.
+  for (QNTNoteTextStylePtr& style : standardStyles()) {
     if (style->matchesAttributes(run)) {
       return std::move(style);
+    }
+  }
+  if (const std::vector<QNTNoteTextStylePtr>* custom = cachedCustomStyles()) {
+    for (const QNTNoteTextStylePtr& style : *custom) {
+      if (style->matchesAttributes(run)) {
+        return style;
+      }
     }
   }
   return nullptr;
