@@ -7,6 +7,7 @@
 #include "platform/localization.h"
 #include "platform/property_list_serialization.h"
 #include "richtext/attributed_string.h"
+#include "richtext/rich_text_archive.h"
 
 namespace zv::richtext {
 
@@ -28,6 +29,9 @@ const std::set<std::u16string, std::less<>>& archivableAttributeNames() {
       NSLinkAttributeName,
       NSLigatureAttributeName,
       NSVerticalGlyphFormAttributeName,
+      NSParagraphStyleAttributeName,
+      NSPresentationIntentAttributeName,
+      NSWritingDirectionAttributeName,
       QNTHighlightAttributeName,
       QNTNoteTextStyleIdentifierAttributeName,
   };
@@ -50,6 +54,22 @@ constexpr std::int64_t kCalibratedRGBColorSpace = 1;
 constexpr std::int64_t kDeviceRGBColorSpace = 2;
 constexpr std::int64_t kCalibratedWhiteColorSpace = 3;
 constexpr std::int64_t kDeviceWhiteColorSpace = 4;
+constexpr std::int64_t kCatalogColorSpace = 6;
+// The dynamic colours are the platform's catalog colours of the "System" catalog; beside the
+// name an archived catalog colour carries a fixed colour for readers without the catalog.
+constexpr char16_t kSystemCatalogName[] = u"System";
+struct CatalogColorName {
+  Color::Dynamic dynamic;
+  const char16_t* name;
+  Color (*make)();
+};
+constexpr std::array<CatalogColorName, 3> kCatalogColorNames = {{
+    {Color::Dynamic::kText, u"textColor", &Color::textColor},
+    {Color::Dynamic::kLabel, u"labelColor", &Color::labelColor},
+    {Color::Dynamic::kSecondaryLabel, u"secondaryLabelColor", &Color::secondaryLabelColor},
+}};
+// Writing directions nest one entry per embedding; more than this is not text.
+constexpr std::size_t kMaximumWritingDirections = 64;
 // The font flags the platform writes for an ordinary font.
 constexpr std::int64_t kFontFlags = 16;
 
@@ -137,6 +157,10 @@ class ArchivedColor final : public Archivable {
 
   std::u16string className() const override { return kColorClassName; }
   void encodeWithCoder(KeyedArchiver& coder) const override {
+    if (color_.isDynamic()) {
+      encodeCatalogColor(coder);
+      return;
+    }
     coder.encodeInt64(u"NSColorSpace", color_.space == Color::Space::kDeviceRGB
                                            ? kDeviceRGBColorSpace
                                            : kCalibratedRGBColorSpace);
@@ -152,6 +176,9 @@ class ArchivedColor final : public Archivable {
     Result<std::int64_t> space = coder.decodeInt64ForKey(u"NSColorSpace");
     if (!space) {
       return UndecodableObject::make();
+    }
+    if (*space == kCatalogColorSpace) {
+      return decodeCatalogColor(coder);
     }
     const bool isRGB = *space == kCalibratedRGBColorSpace || *space == kDeviceRGBColorSpace;
     const bool isWhite = *space == kCalibratedWhiteColorSpace || *space == kDeviceWhiteColorSpace;
@@ -177,6 +204,41 @@ class ArchivedColor final : public Archivable {
   }
 
  private:
+  void encodeCatalogColor(KeyedArchiver& coder) const {
+    coder.encodeInt64(u"NSColorSpace", kCatalogColorSpace);
+    coder.encodeObject(u"NSCatalogName", ArchivedObject(kSystemCatalogName));
+    for (const CatalogColorName& entry : kCatalogColorNames) {
+      if (entry.dynamic == color_.dynamic) {
+        coder.encodeObject(u"NSColorName", ArchivedObject(entry.name));
+      }
+    }
+    const Color fallback = color_.resolvedForAppearance(Appearance::kLight);
+    coder.encodeObject(u"NSColor", ArchivedObject(std::shared_ptr<const Archivable>(
+                                       std::make_shared<ArchivedColor>(fallback))));
+  }
+
+  // A catalog colour we know by name becomes the dynamic colour; any other is read as its
+  // fixed fallback colour.
+  static Decoded decodeCatalogColor(KeyedUnarchiver& coder) {
+    Result<std::optional<std::u16string>> catalog = coder.decodeStringForKey(u"NSCatalogName");
+    Result<std::optional<std::u16string>> name = coder.decodeStringForKey(u"NSColorName");
+    if (catalog && *catalog && **catalog == kSystemCatalogName && name && *name) {
+      for (const CatalogColorName& entry : kCatalogColorNames) {
+        if (**name == entry.name) {
+          return std::shared_ptr<const Archivable>(std::make_shared<ArchivedColor>(entry.make()));
+        }
+      }
+    }
+    Result<ArchivedObject> fallback =
+        coder.decodeObjectForKey(u"NSColor", {kColorClassName, kUndecodableClassName});
+    if (fallback) {
+      if (auto color = fallback->as<ArchivedColor>()) {
+        return std::shared_ptr<const Archivable>(color);
+      }
+    }
+    return UndecodableObject::make();
+  }
+
   Color color_;
 };
 
@@ -225,14 +287,33 @@ ArchivedObject archivedValue(const AttributeValue& value) {
     ArchivedObject operator()(std::int64_t number) const { return ArchivedObject(number); }
     ArchivedObject operator()(double number) const { return ArchivedObject(number); }
     ArchivedObject operator()(const std::u16string& text) const { return ArchivedObject(text); }
-    // Not archived yet: their keys are not among archivableAttributeNames().
-    ArchivedObject operator()(const ParagraphStyle& /*style*/) const { return nullptr; }
-    ArchivedObject operator()(const PresentationIntent& /*intent*/) const { return nullptr; }
-    ArchivedObject operator()(const std::vector<std::int64_t>& /*directions*/) const {
-      return nullptr;
+    ArchivedObject operator()(const ParagraphStyle& style) const {
+      return archivableParagraphStyle(style);
+    }
+    ArchivedObject operator()(const PresentationIntent& intent) const {
+      return archivablePresentationIntent(intent);
+    }
+    ArchivedObject operator()(const std::vector<std::int64_t>& directions) const {
+      ArchivedObject::Array numbers(directions.begin(), directions.end());
+      return ArchivedObject(std::move(numbers));
     }
   };
   return std::visit(Visitor{}, value);
+}
+
+std::optional<AttributeValue> writingDirections(const ArchivedObject::Array& numbers) {
+  if (numbers.size() > kMaximumWritingDirections) {
+    return std::nullopt;
+  }
+  std::vector<std::int64_t> directions;
+  for (const ArchivedObject& number : numbers) {
+    std::optional<std::int64_t> direction = number.asInt64();
+    if (!direction) {
+      return std::nullopt;
+    }
+    directions.push_back(*direction);
+  }
+  return directions;
 }
 
 std::optional<AttributeValue> attributeValue(const ArchivedObject& object) {
@@ -244,6 +325,15 @@ std::optional<AttributeValue> attributeValue(const ArchivedObject& object) {
   }
   if (auto url = object.as<ArchivedURL>()) {
     return url->url();
+  }
+  if (std::optional<ParagraphStyle> style = paragraphStyleFromArchivedObject(object)) {
+    return std::move(*style);
+  }
+  if (std::optional<PresentationIntent> intent = presentationIntentFromArchivedObject(object)) {
+    return std::move(*intent);
+  }
+  if (const ArchivedObject::Array* numbers = object.asArray()) {
+    return writingDirections(*numbers);
   }
   if (const std::u16string* text = object.asString()) {
     return *text;
@@ -300,6 +390,13 @@ std::size_t approximateSize(const Attributes& attributes) {
       size += font->name.size() * sizeof(char16_t);
     } else if (const auto* url = std::get_if<platform::URL>(&value)) {
       size += url->absoluteString().size() * sizeof(char16_t);
+    } else if (const auto* style = std::get_if<ParagraphStyle>(&value)) {
+      size += sizeof(ParagraphStyle) + style->tabStops.size() * sizeof(TextTab);
+      for (const TextList& list : style->textLists) {
+        size += sizeof(TextList) + list.markerFormat.size() * sizeof(char16_t);
+      }
+    } else if (const auto* directions = std::get_if<std::vector<std::int64_t>>(&value)) {
+      size += directions->size() * sizeof(std::int64_t);
     }
   }
   return size;
@@ -502,7 +599,7 @@ Result<void> registerAttributedStringClasses(KeyedArchiveClassRegistry& registry
   for (const Registration& registration : registrations) {
     ZV_TRY(registry.registerClass(registration.hierarchy, registration.decode));
   }
-  return {};
+  return registerRichTextValueClasses(registry);
 }
 
 std::shared_ptr<const Archivable> archivableAttributedString(const AttributedString& text) {

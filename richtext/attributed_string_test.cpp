@@ -251,6 +251,8 @@ TEST(AttributedStringArchiveTest, UnknownClassesAndShapesAreDroppedNotFatal) {
       {NSFontAttributeName, Font{u"Menlo", 12.5}},
       {NSForegroundColorAttributeName, Color{Color::Space::kCalibratedRGB, 0.5, 0.5, 0.5, 1}},
       {NSUnderlineStyleAttributeName, std::int64_t{1}},
+      // Natural alignment and no tab stops given: the default paragraph style.
+      {NSParagraphStyleAttributeName, ParagraphStyle::defaultParagraphStyle()},
   };
   EXPECT_EQ(*text, AttributedString(u"Hello", expected));
 }

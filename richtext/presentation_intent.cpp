@@ -75,6 +75,11 @@ PresentationIntent PresentationIntent::listItem(std::int64_t ordinal, std::int64
   return PresentationIntent(std::move(node));
 }
 
+PresentationIntent PresentationIntent::thematicBreak(std::int64_t identity,
+                                                     const PresentationIntent* parent) {
+  return PresentationIntent(makeNode(Kind::kThematicBreak, identity, parent));
+}
+
 PresentationIntent::Kind PresentationIntent::kind() const {
   return node_->kind;
 }

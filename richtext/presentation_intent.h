@@ -32,6 +32,7 @@ class PresentationIntent {
   static PresentationIntent unorderedList(std::int64_t identity, const PresentationIntent* parent);
   static PresentationIntent listItem(std::int64_t ordinal, std::int64_t identity,
                                      const PresentationIntent* parent);
+  static PresentationIntent thematicBreak(std::int64_t identity, const PresentationIntent* parent);
 
   Kind kind() const;
   std::int64_t identity() const;
