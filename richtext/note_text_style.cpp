@@ -9,8 +9,8 @@
 #include <cassert>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <ctime>
+#include <functional>
 #include <random>
 #include <thread>
 #include <utility>
@@ -113,8 +113,8 @@ Font helveticaNeueFont(FontTraitMask traits, double weight, double pointSize) {
   }
   Font userFont = fonts.userFontOfSize(pointSize);
   if (!userFont.family.empty()) {
-    if (std::optional<Font> font = fonts.fontWithFamily(userFont.family, traits, weight,
-                                                        pointSize)) {
+    if (std::optional<Font> font =
+            fonts.fontWithFamily(userFont.family, traits, weight, pointSize)) {
       return *font;
     }
   }
@@ -161,9 +161,12 @@ bool contains(std::span<const std::u16string> keys, std::u16string_view key) {
 const std::vector<std::u16string>& computedOtherAllowedAttributeNames(bool applyToParagraph) {
   const auto build = [](bool withParagraphStyle) {
     std::vector<std::u16string> names = {
-        NSLigatureAttributeName,          NSAttachmentAttributeName,
-        NSLinkAttributeName,              NSWritingDirectionAttributeName,
-        NSVerticalGlyphFormAttributeName, QNTHighlightAttributeName,
+        NSLigatureAttributeName,
+        NSAttachmentAttributeName,
+        NSLinkAttributeName,
+        NSWritingDirectionAttributeName,
+        NSVerticalGlyphFormAttributeName,
+        QNTHighlightAttributeName,
     };
     if (withParagraphStyle) {
       names.emplace_back(NSParagraphStyleAttributeName);
@@ -205,9 +208,9 @@ class NameOrder {
     const std::u16string right = b->name().value_or(u"");
     if (collator_) {
       UErrorCode status = U_ZERO_ERROR;
-      const UCollationResult order = collator_->compare(
-          left.data(), static_cast<std::int32_t>(left.size()), right.data(),
-          static_cast<std::int32_t>(right.size()), status);
+      const UCollationResult order =
+          collator_->compare(left.data(), static_cast<std::int32_t>(left.size()), right.data(),
+                             static_cast<std::int32_t>(right.size()), status);
       if (U_SUCCESS(status) && order != UCOL_EQUAL) {
         return order == UCOL_LESS;
       }
@@ -317,9 +320,8 @@ Result<std::optional<Color>> colorFromDictionary(const ArchivedObject& object) {
 }
 
 QNTNoteTextStylePtr newDefaultStyle(QNTNoteTextStyleType type, Font font, Color color,
-                                    const ParagraphStyle& paragraphStyle,
-                                    PresentationIntent intent, bool applyToParagraph,
-                                    bool resetOnNewLine) {
+                                    const ParagraphStyle& paragraphStyle, PresentationIntent intent,
+                                    bool applyToParagraph, bool resetOnNewLine) {
   auto style = std::make_shared<QNTNoteTextStyle>();
   style->setType(type);
   style->setFont(std::move(font));
@@ -353,10 +355,9 @@ const std::vector<QNTNoteTextStylePtr>* cachedCustomStyles() {
     return nullptr;
   }
   std::vector<QNTNoteTextStylePtr> custom;
-  std::copy_if(saved->begin(), saved->end(), std::back_inserter(custom),
-               [](const QNTNoteTextStylePtr& style) {
-                 return style->type() == QNTNoteTextStyleTypeCustom;
-               });
+  std::copy_if(
+      saved->begin(), saved->end(), std::back_inserter(custom),
+      [](const QNTNoteTextStylePtr& style) { return style->type() == QNTNoteTextStyleTypeCustom; });
   const NameOrder order;
   std::stable_sort(custom.begin(), custom.end(), std::cref(order));
   state.custom = std::move(custom);
@@ -537,9 +538,8 @@ bool QNTNoteTextStyle::matchesAttributes(const Attributes& run,
   if (const AttributeValue* value = runValue(NSForegroundColorAttributeName)) {
     const auto* color = std::get_if<Color>(value);
     const Color own = foregroundColor();
-    const bool bothBlackOrWhite =
-        color && ((own.isBlackColor() && color->isBlackColor()) ||
-                  (own.isWhiteColor() && color->isWhiteColor()));
+    const bool bothBlackOrWhite = color && ((own.isBlackColor() && color->isBlackColor()) ||
+                                            (own.isWhiteColor() && color->isWhiteColor()));
     if (!bothBlackOrWhite && !(color && own == *color)) {
       return false;
     }
@@ -557,8 +557,8 @@ bool QNTNoteTextStyle::matchesAttributes(const Attributes& run,
     const std::u16string_view own =
         isStandardNoteTextStyleType(type_)
             ? std::u16string_view(standardTypes()[static_cast<std::size_t>(type_)].identifier)
-            : customStyleIdentifier_ ? std::u16string_view(*customStyleIdentifier_)
-                                     : std::u16string_view();
+        : customStyleIdentifier_ ? std::u16string_view(*customStyleIdentifier_)
+                                 : std::u16string_view();
     const bool hasIdentifier = isStandardNoteTextStyleType(type_) || customStyleIdentifier_;
     if (hasIdentifier && (!text || *text != own)) {
       return false;
@@ -583,8 +583,7 @@ bool QNTNoteTextStyle::matchesAttributes(const Attributes& run) const {
       withColorKeys(computedOtherAllowedAttributeNames(true));
   static const std::vector<std::u16string> characterStyleIgnored =
       withColorKeys(computedOtherAllowedAttributeNames(false));
-  return matchesAttributes(run,
-                           applyToParagraph_ ? paragraphStyleIgnored : characterStyleIgnored);
+  return matchesAttributes(run, applyToParagraph_ ? paragraphStyleIgnored : characterStyleIgnored);
 }
 
 bool QNTNoteTextStyle::matchesStyle(const QNTNoteTextStyle& other) const {
@@ -615,10 +614,9 @@ void QNTNoteTextStyle::encodeWithCoder(KeyedArchiver& coder) const {
     coder.encodeObject(kFontNameKey, ArchivedObject(font_->name));
   }
   coder.encodeFloat(kFontSizeKey, font_ ? static_cast<float>(font_->pointSize) : 0.0F);
-  coder.encodeObject(kParagraphStyleKey, paragraphStyle_
-                                             ? ArchivedObject(archivableParagraphStyle(
-                                                   *paragraphStyle_))
-                                             : ArchivedObject());
+  coder.encodeObject(kParagraphStyleKey,
+                     paragraphStyle_ ? ArchivedObject(archivableParagraphStyle(*paragraphStyle_))
+                                     : ArchivedObject());
   coder.encodeInt64(kUnderlineStyleKey, underlineStyle_);
   coder.encodeInt64(kStrikethroughKey, strikethrough_);
   coder.encodeObject(kForegroundColorKey, colorDictionary(foregroundColor()));
@@ -645,9 +643,10 @@ Result<std::shared_ptr<const platform::Archivable>> QNTNoteTextStyle::initWithCo
   if (fontName) {
     style->font_ = archivedFont(*fontName, fontSize);
   }
-  ZV_ASSIGN_OR_RETURN(const ArchivedObject paragraphStyle,
-                      coder.decodeObjectForKey(kParagraphStyleKey,
-                                                {kParagraphStyleClassName, kMutableParagraphStyleClassName}));
+  ZV_ASSIGN_OR_RETURN(
+      const ArchivedObject paragraphStyle,
+      coder.decodeObjectForKey(kParagraphStyleKey,
+                               {kParagraphStyleClassName, kMutableParagraphStyleClassName}));
   if (!paragraphStyle.isNil()) {
     style->paragraphStyle_ = paragraphStyleFromArchivedObject(paragraphStyle);
     if (!style->paragraphStyle_) {
@@ -748,8 +747,8 @@ QNTNoteTextStylePtr QNTNoteTextStyle::defaultTitleNoteTextStyle() {
   ParagraphStyle paragraph = ParagraphStyle::defaultParagraphStyle();
   paragraph.headerLevel = 1;
   return newDefaultStyle(QNTNoteTextStyleTypeTitle, helveticaNeueFont(0, kFontWeightBold, 20),
-                         Color::labelColor(), paragraph,
-                         PresentationIntent::header(1, 0, nullptr), true, true);
+                         Color::labelColor(), paragraph, PresentationIntent::header(1, 0, nullptr),
+                         true, true);
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::defaultHeadingNoteTextStyle() {
@@ -757,17 +756,17 @@ QNTNoteTextStylePtr QNTNoteTextStyle::defaultHeadingNoteTextStyle() {
   paragraph.paragraphSpacing = 2.0;
   paragraph.headerLevel = 2;
   return newDefaultStyle(QNTNoteTextStyleTypeHeading, helveticaNeueFont(0, kFontWeightBold, 16),
-                         Color::labelColor(), paragraph,
-                         PresentationIntent::header(2, 0, nullptr), true, true);
+                         Color::labelColor(), paragraph, PresentationIntent::header(2, 0, nullptr),
+                         true, true);
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::defaultSubheadingNoteTextStyle() {
   ParagraphStyle paragraph = ParagraphStyle::defaultParagraphStyle();
   paragraph.paragraphSpacing = 2.0;
   paragraph.headerLevel = 3;
-  return newDefaultStyle(QNTNoteTextStyleTypeSubheading,
-                         helveticaNeueFont(0, kFontWeightBold, 13), Color::labelColor(), paragraph,
-                         PresentationIntent::header(3, 0, nullptr), true, true);
+  return newDefaultStyle(QNTNoteTextStyleTypeSubheading, helveticaNeueFont(0, kFontWeightBold, 13),
+                         Color::labelColor(), paragraph, PresentationIntent::header(3, 0, nullptr),
+                         true, true);
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::defaultBodyNoteTextStyle() {
