@@ -89,7 +89,7 @@ TEST(FakeFontManagerTest, AnswersFromItsFaces) {
   EXPECT_EQ(manager.fontWithFamily(u"Courier", 0, 0, 12), std::nullopt);
 }
 
-// These faces come with fonts-dejavu-core, which the build installs.
+// These faces come with fonts-dejavu-core and fonts-dejavu-extra, which install-deps installs.
 class FontconfigFontManagerTest : public testing::Test {
  protected:
   std::shared_ptr<const FontManager> manager_ = makeFontconfigFontManager();

@@ -64,8 +64,14 @@ FontFace faceOfPattern(FcPattern* pattern) {
     face.name = stringProperty(pattern, FC_FULLNAME);
   }
   face.family = stringProperty(pattern, FC_FAMILY);
+  // Weights are whole numbers, except on some variable faces.
   int weight = FC_WEIGHT_REGULAR;
-  FcPatternGetInteger(pattern, FC_WEIGHT, 0, &weight);
+  double fractionalWeight = 0;
+  if (FcPatternGetInteger(pattern, FC_WEIGHT, 0, &weight) != FcResultMatch) {
+    weight = FcPatternGetDouble(pattern, FC_WEIGHT, 0, &fractionalWeight) == FcResultMatch
+                 ? static_cast<int>(std::lround(fractionalWeight))
+                 : FC_WEIGHT_REGULAR;
+  }
   face.weight = weightForFontconfigWeight(weight);
   if (weight >= FC_WEIGHT_DEMIBOLD) {
     face.traits |= kBoldFontMask;
