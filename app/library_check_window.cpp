@@ -65,13 +65,8 @@ QString ZVLibraryCheckWindow::headline(const exporter::ExportPlan& plan) {
   for (const exporter::KindPlan& kind : plan.kinds) {
     skipped += kind.skippedTotal();
   }
-  if (skipped == 0) {
-    return toQString(platform::formatLocalized(u"An import would export all %ld items.",
-                                               {plan.exportedTotal()}));
-  }
-  return toQString(
-      platform::formatLocalized(u"An import would export %ld items and leave out %ld.",
-                                {plan.exportedTotal(), skipped}));
+  return toQString(platform::formatLocalized(u"An import would export %ld of %ld items.",
+                                             {plan.exportedTotal(), plan.exportedTotal() + skipped}));
 }
 
 QString ZVLibraryCheckWindow::summaryText(const exporter::ExportPlan& plan) {
