@@ -168,8 +168,8 @@ void AppDelegate::checkLibrary() {
 void AppDelegate::startLibraryCheck() {
   preparedProgressWindow()->showLibraryCheckSheetOnParentWindow(
       window_, zelvarApp_, exportPasswordItems_, exportEncryptedItems_,
-      [self = this, alive = std::weak_ptr<const int>(lifetime_)](
-          platform::Result<exporter::ExportPlan> plan) {
+      [self = this,
+       alive = std::weak_ptr<const int>(lifetime_)](platform::Result<exporter::ExportPlan> plan) {
         if (alive.expired()) {
           return;
         }
@@ -191,8 +191,7 @@ void AppDelegate::showLibraryCheckResult(platform::Result<exporter::ExportPlan> 
   }
   if (!plan->problems.empty()) {
     std::u16string problems;
-    for (std::size_t index = 0; index < plan->problems.size() && index < kProblemsShown;
-         ++index) {
+    for (std::size_t index = 0; index < plan->problems.size() && index < kProblemsShown; ++index) {
       problems += (index == 0 ? u"" : u"\n") + plan->problems[index];
     }
     if (plan->problems.size() > kProblemsShown) {

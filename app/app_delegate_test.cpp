@@ -60,9 +60,8 @@ std::shared_ptr<source::MemorySourceLibrary> makeSmallLibrary(
   }
   return std::make_shared<source::MemorySourceLibrary>(
       std::move(contents),
-      [whileWriting = std::move(whileWriting)](
-          const source::DatabaseItem& item,
-          const URL& folder) -> platform::Result<std::optional<URL>> {
+      [whileWriting = std::move(whileWriting)](const source::DatabaseItem& item, const URL& folder)
+          -> platform::Result<std::optional<URL>> {
         if (whileWriting) {
           whileWriting(item);
         }

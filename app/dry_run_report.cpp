@@ -103,10 +103,10 @@ std::vector<std::string> dryRunSummaryLines(const ExportPlan& plan) {
     if (!reasons.empty()) {
       reasons += u")";
     }
-    lines.push_back(toUtf8(platform::formatLocalized(
-        u"%@: %ld to export, %ld converted, %ld skipped%@",
-        {platform::localized(names.pluralName), kind.exported, kind.converted,
-         kind.skippedTotal(), reasons})));
+    lines.push_back(
+        toUtf8(platform::formatLocalized(u"%@: %ld to export, %ld converted, %ld skipped%@",
+                                         {platform::localized(names.pluralName), kind.exported,
+                                          kind.converted, kind.skippedTotal(), reasons})));
   }
   lines.push_back(
       toUtf8(platform::formatLocalized(u"Items: %ld to export, %ld converted, %ld skipped",

@@ -15,9 +15,7 @@
 namespace zv::app {
 
 ZVLibraryCheckWindow::ZVLibraryCheckWindow(QWidget* parent)
-    : QDialog(parent),
-      headlineField_(new QLabel(this)),
-      summaryView_(new QPlainTextEdit(this)) {
+    : QDialog(parent), headlineField_(new QLabel(this)), summaryView_(new QPlainTextEdit(this)) {
   setObjectName(QStringLiteral("LibraryCheckWindow"));
   setWindowTitle(localizedQString(u"Library Check"));
   setWindowModality(Qt::WindowModal);
@@ -65,8 +63,9 @@ QString ZVLibraryCheckWindow::headline(const exporter::ExportPlan& plan) {
   for (const exporter::KindPlan& kind : plan.kinds) {
     skipped += kind.skippedTotal();
   }
-  return toQString(platform::formatLocalized(u"An import would export %ld of %ld items.",
-                                             {plan.exportedTotal(), plan.exportedTotal() + skipped}));
+  return toQString(
+      platform::formatLocalized(u"An import would export %ld of %ld items.",
+                                {plan.exportedTotal(), plan.exportedTotal() + skipped}));
 }
 
 QString ZVLibraryCheckWindow::summaryText(const exporter::ExportPlan& plan) {
