@@ -532,7 +532,7 @@ TEST_F(AppDelegateTest, CancelWhileVerifyingHandsNothingOverAndShowsNoAlert) {
   bool stopped = false;
   verifier_ = [&](const std::filesystem::path& folder, const exporter::VerifyOptions& options) {
     visibleWhenCancelled = clickCancelOnTheSheet();
-    const exporter::VerifyReport report = exporter::verifyExport(folder, options);
+    exporter::VerifyReport report = exporter::verifyExport(folder, options);
     stopped = report.stopped;
     return report;
   };
