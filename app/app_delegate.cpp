@@ -168,25 +168,27 @@ void AppDelegate::checkLibrary() {
 void AppDelegate::startLibraryCheck() {
   preparedProgressWindow()->showLibraryCheckSheetOnParentWindow(
       window_, zelvarApp_, exportPasswordItems_, exportEncryptedItems_,
-      [self = this,
-       alive = std::weak_ptr<const int>(lifetime_)](platform::Result<exporter::ExportPlan> plan) {
+      [self = this, alive = std::weak_ptr<const int>(lifetime_)](
+          std::optional<platform::Error> error, std::optional<exporter::ExportPlan> plan) {
         if (alive.expired()) {
           return;
         }
         self->libraryCheckUnderWay_ = false;
-        self->showLibraryCheckResult(std::move(plan));
+        self->showLibraryCheckResult(error, plan);
       });
 }
 
-void AppDelegate::showLibraryCheckResult(platform::Result<exporter::ExportPlan> plan) {
-  if (!plan) {
-    const platform::Error& error = plan.error();
-    if (error.domain == platform::kCocoaErrorDomain &&
-        error.code == platform::kUserCancelledErrorCode) {
+void AppDelegate::showLibraryCheckResult(const std::optional<platform::Error>& error,
+                                         const std::optional<exporter::ExportPlan>& plan) {
+  if (error || !plan) {
+    if (error && error->domain == platform::kCocoaErrorDomain &&
+        error->code == platform::kUserCancelledErrorCode) {
       return;
     }
-    showAlert(Alert{platform::localized(u"Cannot check the library."), error.description},
-              AlertStyle::kSheet);
+    showAlert(
+        Alert{platform::localized(u"Cannot check the library."),
+              error ? error->description : platform::localized(u"The library could not be read.")},
+        AlertStyle::kSheet);
     return;
   }
   if (!plan->problems.empty()) {

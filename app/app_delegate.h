@@ -114,7 +114,8 @@ class AppDelegate : public QObject {
 
  private:
   void showAlert(const Alert& alert, AlertStyle style);
-  void showLibraryCheckResult(platform::Result<exporter::ExportPlan> plan);
+  void showLibraryCheckResult(const std::optional<platform::Error>& error,
+                              const std::optional<exporter::ExportPlan>& plan);
   ZVExportProgressWindow* preparedProgressWindow();
 
   bool exportPasswordItems_ = true;

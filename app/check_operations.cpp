@@ -140,13 +140,22 @@ ZVLibraryCheckOperation::ZVLibraryCheckOperation(std::shared_ptr<source::SourceL
 
 void ZVLibraryCheckOperation::start() {
   platform::Result<exporter::ExportPlan> outcome = check();
+  std::optional<Error> error;
+  std::optional<exporter::ExportPlan> plan;
   if (isCancelled()) {
-    outcome = cancelledByTheUser();
+    // Whatever a read cut short found, it is not what an import would do.
+    outcome.ignoreError();
+    error = cancelledByTheUser();
+  } else if (outcome) {
+    plan = *std::move(outcome);
+  } else {
+    error = outcome.error();
   }
   platform::addOperationWithBlockAndWaitUntilFinished(
-      mainQueue_, [completion = completion_, outcome = std::move(outcome)]() mutable {
+      mainQueue_,
+      [completion = completion_, error = std::move(error), plan = std::move(plan)]() mutable {
         if (completion) {
-          completion(std::move(outcome));
+          completion(std::move(error), std::move(plan));
         }
       });
 }

@@ -25,9 +25,10 @@ namespace zv::app {
 /// Cancelling makes the source calls that follow fail, so that a long read ends soon.
 class ZVLibraryCheckOperation : public platform::Operation {
  public:
-  /// Receives exactly once, on the main thread, the plan or the error (the user-cancelled error
-  /// when cancelled).
-  using CompletionBlock = std::function<void(platform::Result<exporter::ExportPlan>)>;
+  /// Receives exactly once, on the main thread, either the error (the user-cancelled error when
+  /// cancelled) or the plan.
+  using CompletionBlock =
+      std::function<void(std::optional<platform::Error>, std::optional<exporter::ExportPlan>)>;
 
   ZVLibraryCheckOperation(std::shared_ptr<source::SourceLibrary> library,
                           platform::MainQueue& mainQueue);

@@ -168,13 +168,13 @@ void ZVExportProgressWindow::showLibraryCheckSheetOnParentWindow(
   cancelRequested_ = false;
   observe(operation->progress());
   operation->setCheckCompletionBlock(
-      [sheet = this, alive = std::weak_ptr<const int>(lifetime_),
-       handler = std::move(handler)](platform::Result<exporter::ExportPlan> plan) {
+      [sheet = this, alive = std::weak_ptr<const int>(lifetime_), handler = std::move(handler)](
+          std::optional<platform::Error> error, std::optional<exporter::ExportPlan> plan) {
         if (!alive.expired()) {
           sheet->endSheet();
         }
         if (handler) {
-          handler(std::move(plan));
+          handler(std::move(error), std::move(plan));
         }
       });
   operationQueue_->addOperation(operation);

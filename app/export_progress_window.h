@@ -31,8 +31,8 @@ class ZVExportProgressWindow : public QDialog {
   using CompletionHandler =
       std::function<void(std::optional<platform::Error>, std::optional<platform::URL>)>;
 
-  /// Receives, on the main thread, the library check's plan or its error.
-  using LibraryCheckHandler = std::function<void(platform::Result<exporter::ExportPlan>)>;
+  /// Receives, on the main thread, either the library check's error or its plan.
+  using LibraryCheckHandler = ZVLibraryCheckOperation::CompletionBlock;
 
   explicit ZVExportProgressWindow(QWidget* parent = nullptr);
   /// Cancels a running export and waits for it to end.
