@@ -169,7 +169,8 @@ void AppDelegate::startLibraryCheck() {
   preparedProgressWindow()->showLibraryCheckSheetOnParentWindow(
       window_, zelvarApp_, exportPasswordItems_, exportEncryptedItems_,
       [self = this, alive = std::weak_ptr<const int>(lifetime_)](
-          std::optional<platform::Error> error, std::optional<exporter::ExportPlan> plan) {
+          const std::optional<platform::Error>& error,
+          const std::optional<exporter::ExportPlan>& plan) {
         if (alive.expired()) {
           return;
         }
