@@ -22,6 +22,8 @@ namespace zv::app {
 namespace {
 
 constexpr int kInformativeTextWidth = 300;
+// The problems of a library check that its alert names; the rest are counted.
+constexpr std::size_t kProblemsShown = 5;
 
 class MessageBoxAlertPresenter final : public AlertPresenter {
  public:
@@ -84,6 +86,9 @@ AppDelegate::~AppDelegate() {
   if (progressWindow_ && progressWindow_->parent() == nullptr) {
     delete progressWindow_.data();
   }
+  if (libraryCheckWindow_ && libraryCheckWindow_->parent() == nullptr) {
+    delete libraryCheckWindow_.data();
+  }
 }
 
 void AppDelegate::setWindow(QWidget* window, ZVInstructionsTextView* textView) {
@@ -130,11 +135,95 @@ void AppDelegate::showOptions() {
 void AppDelegate::startImport() {
   // The checks wait for Zelvar to launch; a second start meanwhile would run a second export
   // into the same folder after the first one.
-  if (importUnderWay_) {
+  if (importUnderWay_ || libraryCheckUnderWay_) {
     return;
   }
   importUnderWay_ = true;
   checkZelvar();
+}
+
+void AppDelegate::checkLibrary() {
+  if (importUnderWay_ || libraryCheckUnderWay_) {
+    return;
+  }
+  libraryCheckUnderWay_ = true;
+  // The same checks as an import's, so that the library read is the one an import would read.
+  app::checkZelvar(*environment_.workspace, environment_.makeSource,
+                   [self = this, alive = std::weak_ptr<const int>(lifetime_)](
+                       std::variant<std::shared_ptr<source::SourceLibrary>, Alert> outcome) {
+                     if (alive.expired()) {
+                       return;
+                     }
+                     if (const auto* alert = std::get_if<Alert>(&outcome)) {
+                       self->libraryCheckUnderWay_ = false;
+                       self->showAlert(*alert, AlertStyle::kApplicationModal);
+                       return;
+                     }
+                     self->zelvarApp_ =
+                         std::get<std::shared_ptr<source::SourceLibrary>>(std::move(outcome));
+                     self->startLibraryCheck();
+                   });
+}
+
+void AppDelegate::startLibraryCheck() {
+  preparedProgressWindow()->showLibraryCheckSheetOnParentWindow(
+      window_, zelvarApp_, exportPasswordItems_, exportEncryptedItems_,
+      [self = this, alive = std::weak_ptr<const int>(lifetime_)](
+          const std::optional<platform::Error>& error,
+          const std::optional<exporter::ExportPlan>& plan) {
+        if (alive.expired()) {
+          return;
+        }
+        self->libraryCheckUnderWay_ = false;
+        self->showLibraryCheckResult(error, plan);
+      });
+}
+
+void AppDelegate::showLibraryCheckResult(const std::optional<platform::Error>& error,
+                                         const std::optional<exporter::ExportPlan>& plan) {
+  if (error || !plan) {
+    if (error && error->domain == platform::kCocoaErrorDomain &&
+        error->code == platform::kUserCancelledErrorCode) {
+      return;
+    }
+    showAlert(
+        Alert{platform::localized(u"Cannot check the library."),
+              error ? error->description : platform::localized(u"The library could not be read.")},
+        AlertStyle::kSheet);
+    return;
+  }
+  if (!plan->problems.empty()) {
+    std::u16string problems;
+    for (std::size_t index = 0; index < plan->problems.size() && index < kProblemsShown; ++index) {
+      problems += (index == 0 ? u"" : u"\n") + plan->problems[index];
+    }
+    if (plan->problems.size() > kProblemsShown) {
+      problems += u"\n" + platform::formatLocalized(
+                              u"And %ld more.",
+                              {static_cast<std::int64_t>(plan->problems.size() - kProblemsShown)});
+    }
+    showAlert(Alert{platform::localized(u"An import would not succeed."), problems},
+              AlertStyle::kSheet);
+    return;
+  }
+  if (!libraryCheckWindow_) {
+    libraryCheckWindow_ = new ZVLibraryCheckWindow(window_);
+  }
+  libraryCheckWindow_->showPlanOnParentWindow(window_, *plan);
+}
+
+ZVExportProgressWindow* AppDelegate::preparedProgressWindow() {
+  if (!progressWindow_) {
+    progressWindow_ = new ZVExportProgressWindow(window_);
+  }
+  progressWindow_->setContainerURL(environment_.containerURL);
+  if (environment_.freeSpace) {
+    progressWindow_->setFreeSpaceSource(environment_.freeSpace);
+  }
+  if (environment_.verifyExport) {
+    progressWindow_->setExportVerifier(environment_.verifyExport);
+  }
+  return progressWindow_;
 }
 
 void AppDelegate::checkZelvar() {
@@ -166,11 +255,7 @@ void AppDelegate::checkQuennet() {
 }
 
 void AppDelegate::startExportOperation() {
-  if (!progressWindow_) {
-    progressWindow_ = new ZVExportProgressWindow(window_);
-  }
-  progressWindow_->setContainerURL(environment_.containerURL);
-  progressWindow_->showExportSheetOnParentWindow(
+  preparedProgressWindow()->showExportSheetOnParentWindow(
       window_, zelvarApp_, exportPasswordItems_, exportEncryptedItems_,
       [self = this, alive = std::weak_ptr<const int>(lifetime_)](
           std::optional<platform::Error> error, std::optional<platform::URL> metadataFileURL) {

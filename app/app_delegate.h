@@ -10,6 +10,7 @@
 
 #include "app/export_progress_window.h"
 #include "app/import_checks.h"
+#include "app/library_check_window.h"
 #include "app/options_window_controller.h"
 #include "platform/result.h"
 #include "platform/url.h"
@@ -56,13 +57,18 @@ struct AppEnvironment {
   std::function<std::optional<richtext::AttributedString>()> readInstructions;
   /// The app-group container to export into; none means the platform's container.
   std::optional<platform::URL> containerURL;
+  /// Where exports and library checks learn the container's free space; empty: the file system.
+  exporter::FreeSpaceSource freeSpace;
+  /// What checks a finished export before the hand-over; empty: the verifier of zelvar-verify.
+  ExportVerifier verifyExport;
   /// Ends the program; defaults to QCoreApplication::quit.
   std::function<void()> terminate;
 };
 
-/// The controller of the main window: prepares it at launch, answers its three actions, and runs
-/// an import as a chain of checks followed by the export and the hand-over to Quennet. Every
-/// method runs on the main thread.
+/// The controller of the main window: prepares it at launch, answers its four actions, and runs
+/// an import as a chain of checks followed by the export, the check of what it wrote and the
+/// hand-over to Quennet. The library check runs the same checks of Zelvar, then reads the library
+/// as an export would and shows what an import would do. Every method runs on the main thread.
 class AppDelegate : public QObject {
   Q_OBJECT
 
@@ -79,6 +85,7 @@ class AppDelegate : public QObject {
   void checkZelvar();
   void checkQuennet();
   void startExportOperation();
+  void startLibraryCheck();
   void reportError(const platform::Error& error);
   void openQuennetToImportMetadataFileAtURL(const platform::URL& metadataFileURL);
   void redirectStandardOutputToLogFile();
@@ -92,17 +99,24 @@ class AppDelegate : public QObject {
   std::shared_ptr<source::SourceLibrary> zelvarApp() const { return zelvarApp_; }
   ZVOptionsWindowController* optionsWindow() const { return optionsWindow_; }
   ZVExportProgressWindow* progressWindow() const { return progressWindow_; }
+  ZVLibraryCheckWindow* libraryCheckWindow() const { return libraryCheckWindow_; }
   std::optional<platform::URL> logFileURL() const { return logFileURL_; }
   /// True from a start until the attempt has ended (or the program quits after a hand-over).
   bool isImportUnderWay() const { return importUnderWay_; }
+  /// True from a library check's start until its result or alert is shown.
+  bool isLibraryCheckUnderWay() const { return libraryCheckUnderWay_; }
 
  public slots:
   void showOptions();
   void startImport();
+  void checkLibrary();
   void showLogFiles();
 
  private:
   void showAlert(const Alert& alert, AlertStyle style);
+  void showLibraryCheckResult(const std::optional<platform::Error>& error,
+                              const std::optional<exporter::ExportPlan>& plan);
+  ZVExportProgressWindow* preparedProgressWindow();
 
   bool exportPasswordItems_ = true;
   bool exportEncryptedItems_ = true;
@@ -111,6 +125,7 @@ class AppDelegate : public QObject {
   std::shared_ptr<source::SourceLibrary> zelvarApp_;
   QPointer<ZVOptionsWindowController> optionsWindow_;
   QPointer<ZVExportProgressWindow> progressWindow_;
+  QPointer<ZVLibraryCheckWindow> libraryCheckWindow_;
   bool logFileOpen_ = false;
   std::optional<platform::URL> logFileURL_;
   AppEnvironment environment_;
@@ -119,6 +134,8 @@ class AppDelegate : public QObject {
   std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
   // Set while a check or an export is under way, so that a second start does not run beside it.
   bool importUnderWay_ = false;
+  // Both read the source on the sheet's thread; neither starts while the other runs.
+  bool libraryCheckUnderWay_ = false;
 };
 
 }  // namespace zv::app

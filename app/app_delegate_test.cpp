@@ -12,6 +12,7 @@
 #include "app/handover_url.h"
 #include "app/main_window.h"
 #include "app/options_window_controller.h"
+#include "export/verify_export.h"
 #include "platform/bundle_info.h"
 #include "platform/files.h"
 #include "platform/operation_queue.h"
@@ -43,8 +44,10 @@ class RecordingAlertPresenter final : public AlertPresenter {
   std::vector<std::pair<Alert, AlertStyle>> shown;
 };
 
-// A plain note, an encrypted note and a password, each written as a small file.
-std::shared_ptr<source::MemorySourceLibrary> makeSmallLibrary() {
+// A plain note, an encrypted note and a password, each written as a small file; whileWriting
+// runs as each is written.
+std::shared_ptr<source::MemorySourceLibrary> makeSmallLibrary(
+    std::function<void(const source::DatabaseItem&)> whileWriting = {}) {
   source::LibraryContents contents;
   for (auto [kind, name, encrypted] : {std::tuple{source::ItemKind::note, u"Plain", false},
                                        {source::ItemKind::note, u"Secret", true},
@@ -57,8 +60,11 @@ std::shared_ptr<source::MemorySourceLibrary> makeSmallLibrary() {
   }
   return std::make_shared<source::MemorySourceLibrary>(
       std::move(contents),
-      [](const source::DatabaseItem& item,
-         const URL& folder) -> platform::Result<std::optional<URL>> {
+      [whileWriting = std::move(whileWriting)](const source::DatabaseItem& item, const URL& folder)
+          -> platform::Result<std::optional<URL>> {
+        if (whileWriting) {
+          whileWriting(item);
+        }
         URL file = folder.appendingPathComponent(item.name + u".txt");
         ZV_TRY(platform::writeFileAtURL(file, testsupport::bytesOf("x"),
                                         platform::WriteMode::kCreateNew));
@@ -101,6 +107,8 @@ class AppDelegateTest : public testsupport::TemporaryFolderTest {
     environment.runLog = std::move(runLog);
     environment.readInstructions = std::move(instructions);
     environment.containerURL = at(u"container", true);
+    environment.freeSpace = freeSpace_;
+    environment.verifyExport = verifier_;
     environment.terminate = [this] { ++terminations_; };
     delegate_ = std::make_unique<AppDelegate>(std::move(environment));
     window_ = std::make_unique<ZVMainWindow>(*delegate_);
@@ -116,10 +124,33 @@ class AppDelegateTest : public testsupport::TemporaryFolderTest {
 
   URL metadataFileURL() const { return at(u"container/Zelvar/Zelvar.plist"); }
 
+  // Runs the library check the way its shortcut does, until its result or alert is up.
+  void runLibraryCheck() {
+    window_->checkLibraryAction()->trigger();
+    testing::processEventsUntil([this] { return !delegate_->isLibraryCheckUnderWay(); });
+  }
+
+  // Asks the sheet to cancel from the main thread, the way its button does; false when the
+  // sheet was already gone.
+  bool clickCancelOnTheSheet(QString* description = nullptr) {
+    bool visible = false;
+    platform::addOperationWithBlockAndWaitUntilFinished(*platform::mainQueue(), [&] {
+      ZVExportProgressWindow* sheet = delegate_->progressWindow();
+      visible = sheet->isVisible();
+      if (description != nullptr) {
+        *description = sheet->descriptionField()->text();
+      }
+      sheet->cancelButton()->click();
+    });
+    return visible;
+  }
+
   std::unique_ptr<FakeWorkspace> workspace_;
   std::shared_ptr<FaultInjectingSourceLibrary> library_;
   std::shared_ptr<RecordingAlertPresenter> alerts_ = std::make_shared<RecordingAlertPresenter>();
   int terminations_ = 0;
+  exporter::FreeSpaceSource freeSpace_;
+  ExportVerifier verifier_;
   std::unique_ptr<AppDelegate> delegate_;
   std::unique_ptr<ZVMainWindow> window_;
 };
@@ -316,6 +347,205 @@ TEST_F(AppDelegateTest, ASecondStartWhileTheChecksRunIsIgnored) {
 
   EXPECT_EQ(workspace_->launchActivations.size(), 1U);
   EXPECT_EQ(workspace_->handedOverURLs.size(), 1U);
+}
+
+TEST_F(AppDelegateTest, CheckLibraryShowsWhatAnImportWouldDoAndWritesNothing) {
+  struct Case {
+    const char* name;
+    bool passwords;
+    bool encrypted;
+    QString headline;
+    std::vector<std::string> inSummary;
+    std::vector<std::string> notInSummary;
+  } const cases[] = {
+      {"everything exported",
+       true,
+       true,
+       QStringLiteral("An import would export 3 of 3 items."),
+       {"notes: 2 to export, 0 converted, 0 skipped", "No item would be left out."},
+       {"Left out:"}},
+      {"passwords and encrypted items left out",
+       false,
+       false,
+       QStringLiteral("An import would export 1 of 3 items."),
+       {"notes: 1 to export, 0 converted, 1 skipped (encrypted 1)",
+        "passwords: 0 to export, 0 converted, 1 skipped (passwords left out 1)",
+        "Items: 1 to export, 0 converted, 2 skipped", "Space: ", "Left out:",
+        "Secret: encrypted (notes)", "Login: passwords left out (passwords)"},
+       {"Plain:"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    startOver();
+    std::filesystem::remove_all(folder_.path("container"));
+    launch();
+    window_->optionsAction()->trigger();
+    delegate_->optionsWindow()->setExportPasswordItems(c.passwords);
+    delegate_->optionsWindow()->setExportEncryptedItems(c.encrypted);
+    delegate_->optionsWindow()->save();
+
+    runLibraryCheck();
+
+    EXPECT_TRUE(alerts_->shown.empty());
+    ZVLibraryCheckWindow* sheet = delegate_->libraryCheckWindow();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_FALSE(delegate_->progressWindow()->isVisible());
+    EXPECT_EQ(sheet->headlineField()->text(), c.headline);
+    const std::string summary = sheet->summaryView()->toPlainText().toStdString();
+    for (const std::string& text : c.inSummary) {
+      EXPECT_THAT(summary, HasSubstr(text));
+    }
+    for (const std::string& text : c.notInSummary) {
+      EXPECT_THAT(summary, ::testing::Not(HasSubstr(text)));
+    }
+    // A check writes nothing, hands nothing over, and leaves the way open for an import.
+    EXPECT_FALSE(std::filesystem::exists(folder_.path("container/Zelvar")));
+    EXPECT_TRUE(workspace_->handedOverURLs.empty());
+    sheet->doneButton()->click();
+    EXPECT_FALSE(sheet->isVisible());
+    runImport();
+    EXPECT_EQ(terminations_, 1);
+  }
+}
+
+TEST_F(AppDelegateTest, ACheckOfTheLibraryThatCannotEndWellShowsWhyInAnAlert) {
+  const FlowCase cases[] = {
+      {"zelvar not installed",
+       [](FakeWorkspace& w, auto&) { w.versions.erase(platform::kZelvarBundleIdentifier); },
+       kCannotStart, u"Unable to locate the Zelvar application."},
+      {"zelvar fails a call",
+       [](auto&, FaultInjectingSourceLibrary& l) {
+         l.failCall(SourceCall::forEachItem, u"Zelvar stopped answering.", 1);
+       },
+       u"Cannot check the library.", u"Zelvar stopped answering.", AlertStyle::kSheet},
+      {"not enough space", [](auto&, auto&) {}, u"An import would not succeed.",
+       u"Not enough free space in", AlertStyle::kSheet},
+      {"cancelled", [](auto&, auto&) {}},
+  };
+  for (const FlowCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    startOver();
+    c.arrange(*workspace_, *library_);
+    freeSpace_ = {};
+    if (std::string_view(c.name) == "not enough space") {
+      freeSpace_ = [](const URL&) -> platform::Result<std::int64_t> { return 1000; };
+    }
+    bool visibleWhenCancelled = false;
+    if (std::string_view(c.name) == "cancelled") {
+      library_->setBeforeItem(
+          [&](const source::DatabaseItem&) { visibleWhenCancelled = clickCancelOnTheSheet(); });
+    }
+    launch();
+
+    runLibraryCheck();
+
+    EXPECT_FALSE(delegate_->progressWindow() && delegate_->progressWindow()->isVisible());
+    EXPECT_FALSE(delegate_->libraryCheckWindow() && delegate_->libraryCheckWindow()->isVisible());
+    if (c.message.empty()) {
+      EXPECT_TRUE(visibleWhenCancelled);
+      EXPECT_TRUE(alerts_->shown.empty());
+      continue;
+    }
+    ASSERT_EQ(alerts_->shown.size(), 1U);
+    EXPECT_EQ(utf8(alerts_->shown[0].first.messageText), utf8(c.message));
+    EXPECT_THAT(utf8(alerts_->shown[0].first.informativeText), HasSubstr(utf8(c.informative)));
+    EXPECT_EQ(alerts_->shown[0].second, c.style);
+  }
+}
+
+TEST_F(AppDelegateTest, AnExportIsHandedOverOnlyAfterItsCheckFoundNothingWrong) {
+  struct Case {
+    const char* name;
+    // Plants a fault in the export as the library writes its files.
+    std::function<void(const source::DatabaseItem&)> plant;
+    // Stands in for the verifier; none: the real one alone.
+    ExportVerifier verifier;
+    std::vector<std::string> informative;  // empty: handed over
+  } const cases[] = {
+      {"clean export", {}, {}, {}},
+      {"an extra file in the root folder",
+       [this](const source::DatabaseItem& item) {
+         if (item.name == u"Plain") {
+           ASSERT_TRUE(platform::writeFileAtURL(at(u"container/Zelvar/Zelvar/planted.bin"),
+                                                testsupport::bytesOf("?"),
+                                                platform::WriteMode::kCreateNew));
+         }
+       },
+       {},
+       {"found a problem: the file \"planted.bin\" in the root folder has no item record.",
+        "Nothing was handed over"}},
+      {"many problems",
+       {},
+       [](const std::filesystem::path&, const exporter::VerifyOptions&) {
+         exporter::VerifyReport report;
+         report.problems = {"one", "two", "three", "four"};
+         report.problemCount = 12;
+         return report;
+       },
+       {"found 12 problems: one; two; three; and 9 more."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    startOver();
+    library_ = std::make_shared<FaultInjectingSourceLibrary>(
+        makeSmallLibrary([&c](const source::DatabaseItem& item) {
+          if (c.plant) {
+            c.plant(item);
+          }
+        }));
+    QString description;
+    std::filesystem::path checkedFolder;
+    verifier_ = [&](const std::filesystem::path& folder, const exporter::VerifyOptions& options) {
+      checkedFolder = folder;
+      platform::addOperationWithBlockAndWaitUntilFinished(*platform::mainQueue(), [&] {
+        description = delegate_->progressWindow()->descriptionField()->text();
+      });
+      return c.verifier ? c.verifier(folder, options) : exporter::verifyExport(folder, options);
+    };
+    launch();
+
+    runImport();
+
+    EXPECT_EQ(description, QStringLiteral("Verifying…"));
+    EXPECT_TRUE(std::filesystem::equivalent(checkedFolder, folder_.path("container/Zelvar")));
+    EXPECT_FALSE(delegate_->progressWindow()->isVisible());
+    if (c.informative.empty()) {
+      EXPECT_TRUE(alerts_->shown.empty());
+      EXPECT_EQ(workspace_->handedOverURLs.size(), 1U);
+      EXPECT_EQ(terminations_, 1);
+      continue;
+    }
+    EXPECT_TRUE(workspace_->handedOverURLs.empty());
+    EXPECT_EQ(terminations_, 0);
+    ASSERT_EQ(alerts_->shown.size(), 1U);
+    EXPECT_EQ(utf8(alerts_->shown[0].first.messageText), "Cannot export from Zelvar.");
+    EXPECT_EQ(alerts_->shown[0].second, AlertStyle::kSheet);
+    for (const std::string& text : c.informative) {
+      EXPECT_THAT(utf8(alerts_->shown[0].first.informativeText), HasSubstr(text));
+    }
+  }
+}
+
+TEST_F(AppDelegateTest, CancelWhileVerifyingHandsNothingOverAndShowsNoAlert) {
+  bool visibleWhenCancelled = false;
+  bool stopped = false;
+  verifier_ = [&](const std::filesystem::path& folder, const exporter::VerifyOptions& options) {
+    visibleWhenCancelled = clickCancelOnTheSheet();
+    exporter::VerifyReport report = exporter::verifyExport(folder, options);
+    stopped = report.stopped;
+    return report;
+  };
+  launch();
+
+  runImport();
+
+  EXPECT_TRUE(visibleWhenCancelled);
+  EXPECT_TRUE(stopped);
+  EXPECT_FALSE(delegate_->progressWindow()->isVisible());
+  EXPECT_TRUE(alerts_->shown.empty());
+  EXPECT_TRUE(workspace_->handedOverURLs.empty());
+  EXPECT_EQ(terminations_, 0);
 }
 
 TEST_F(AppDelegateTest, LaunchShowsTheInstructionsInThePaletteTextColour) {

@@ -83,8 +83,8 @@ std::string quoted(std::u16string_view text) {
 
 }  // namespace
 
-std::string dryRunText(const ExportPlan& plan, bool listItems) {
-  std::string text = toUtf8(platform::localized(u"Dry run: nothing was written.")) + "\n";
+std::vector<std::string> dryRunSummaryLines(const ExportPlan& plan) {
+  std::vector<std::string> lines;
   std::int64_t converted = 0;
   std::int64_t skippedItems = 0;
   for (const source::ItemKindNames& names : source::kItemKindNames) {
@@ -103,28 +103,47 @@ std::string dryRunText(const ExportPlan& plan, bool listItems) {
     if (!reasons.empty()) {
       reasons += u")";
     }
-    text += toUtf8(platform::formatLocalized(u"%@: %ld to export, %ld converted, %ld skipped%@",
-                                             {platform::localized(names.pluralName), kind.exported,
-                                              kind.converted, kind.skippedTotal(), reasons})) +
-            "\n";
+    lines.push_back(
+        toUtf8(platform::formatLocalized(u"%@: %ld to export, %ld converted, %ld skipped%@",
+                                         {platform::localized(names.pluralName), kind.exported,
+                                          kind.converted, kind.skippedTotal(), reasons})));
   }
-  text += toUtf8(platform::formatLocalized(u"Items: %ld to export, %ld converted, %ld skipped",
-                                           {plan.exportedTotal(), converted, skippedItems})) +
-          "\n";
-  text += toUtf8(platform::formatLocalized(
-              plan.payloadSizesKnown ? u"Payloads: %@"
-                                     : u"Payloads: %@ (the source does not tell their sizes)",
-              {exporter::formattedByteCount(plan.payloadBytes)})) +
-          "\n";
+  lines.push_back(
+      toUtf8(platform::formatLocalized(u"Items: %ld to export, %ld converted, %ld skipped",
+                                       {plan.exportedTotal(), converted, skippedItems})));
+  lines.push_back(toUtf8(platform::formatLocalized(
+      plan.payloadSizesKnown ? u"Payloads: %@"
+                             : u"Payloads: %@ (the source does not tell their sizes)",
+      {exporter::formattedByteCount(plan.payloadBytes)})));
   if (plan.container) {
-    text += "Container: " + shown(plan.container->path()) + "\n";
+    lines.push_back(shown(platform::formatLocalized(u"Container: %@", {plan.container->path()})));
   }
-  text += toUtf8(platform::formatLocalized(
-              u"Space: %@ needed, %@ available",
-              {exporter::formattedByteCount(plan.bytesNeeded),
-               plan.bytesAvailable ? exporter::formattedByteCount(*plan.bytesAvailable)
-                                   : platform::localized(u"unknown")})) +
-          "\n";
+  lines.push_back(toUtf8(platform::formatLocalized(
+      u"Space: %@ needed, %@ available",
+      {exporter::formattedByteCount(plan.bytesNeeded),
+       plan.bytesAvailable ? exporter::formattedByteCount(*plan.bytesAvailable)
+                           : platform::localized(u"unknown")})));
+  return lines;
+}
+
+std::vector<std::string> dryRunSkippedItemLines(const ExportPlan& plan) {
+  std::vector<std::string> lines;
+  for (const PlannedItem& item : plan.items) {
+    if (!item.skipReason) {
+      continue;
+    }
+    lines.push_back(shown(platform::formatLocalized(
+        u"%@: %@ (%@)", {item.id, platform::localized(exporter::skipReasonText(*item.skipReason)),
+                         platform::localized(source::itemKindNames(item.kind).pluralName)})));
+  }
+  return lines;
+}
+
+std::string dryRunText(const ExportPlan& plan, bool listItems) {
+  std::string text = toUtf8(platform::localized(u"Dry run: nothing was written.")) + "\n";
+  for (const std::string& line : dryRunSummaryLines(plan)) {
+    text += line + "\n";
+  }
   if (listItems) {
     for (const PlannedItem& item : plan.items) {
       std::string line = toUtf8(source::itemKindName(item.kind)) + "\t" + shown(item.id) + "\t" +

@@ -103,6 +103,8 @@ void ZVExportProgressWindow::showExportSheetOnParentWindow(
   operation->setExportEncryptedItems(exportEncrypted);
   operation->setExportPasswordItems(exportPasswords);
   operation->setContainerURL(containerURL_);
+  operation->setFreeSpaceSource(freeSpace_);
+  cancelRequested_ = false;
   observe(operation->progress());
 
   // The operation, and this block with it, may be let go on the export thread: the block holds
@@ -111,16 +113,81 @@ void ZVExportProgressWindow::showExportSheetOnParentWindow(
       [sheet = this, alive = std::weak_ptr<const int>(lifetime_),
        handler = std::move(completionHandler)](std::optional<platform::Error> error,
                                                std::optional<platform::URL> metadataFileURL) {
-        if (!alive.expired()) {
-          sheet->done(QDialog::Accepted);
-          sheet->hide();
+        if (alive.expired()) {
+          // Nothing is left to check it with: an export that cannot be checked is not handed on.
+          if (handler) {
+            handler(error ? std::move(error) : platform::makeUserCancelledError(), std::nullopt);
+          }
+          return;
         }
+        if (!error && metadataFileURL && !sheet->cancelRequested_) {
+          sheet->verifyExport(*metadataFileURL, handler);
+          return;
+        }
+        if (!error && sheet->cancelRequested_) {
+          error = platform::makeUserCancelledError();
+          metadataFileURL.reset();
+        }
+        sheet->endSheet();
         if (handler) {
           handler(std::move(error), std::move(metadataFileURL));
         }
       });
   operationQueue_->addOperation(operation);
+  showOnParentWindow(parent, localizedQString(u"Importing from Zelvar"));
+}
 
+void ZVExportProgressWindow::verifyExport(const platform::URL& metadataFileURL,
+                                          CompletionHandler handler) {
+  auto operation =
+      std::make_shared<ZVVerifyExportOperation>(metadataFileURL, *platform::mainQueue());
+  operation->setVerifier(verifier_);
+  observe(operation->progress());
+  operation->setVerificationCompletionBlock(
+      [sheet = this, alive = std::weak_ptr<const int>(lifetime_), handler = std::move(handler)](
+          std::optional<platform::Error> error, std::optional<platform::URL> url) {
+        if (!alive.expired()) {
+          sheet->endSheet();
+        }
+        if (handler) {
+          handler(std::move(error), std::move(url));
+        }
+      });
+  operationQueue_->addOperation(operation);
+}
+
+void ZVExportProgressWindow::showLibraryCheckSheetOnParentWindow(
+    QWidget* parent, std::shared_ptr<source::SourceLibrary> zelvarApp, bool exportPasswords,
+    bool exportEncrypted, LibraryCheckHandler handler) {
+  auto operation =
+      std::make_shared<ZVLibraryCheckOperation>(std::move(zelvarApp), *platform::mainQueue());
+  operation->setExportPasswordItems(exportPasswords);
+  operation->setExportEncryptedItems(exportEncrypted);
+  operation->setContainerURL(containerURL_);
+  operation->setFreeSpaceSource(freeSpace_);
+  cancelRequested_ = false;
+  observe(operation->progress());
+  operation->setCheckCompletionBlock(
+      [sheet = this, alive = std::weak_ptr<const int>(lifetime_), handler = std::move(handler)](
+          std::optional<platform::Error> error, std::optional<exporter::ExportPlan> plan) {
+        if (!alive.expired()) {
+          sheet->endSheet();
+        }
+        if (handler) {
+          handler(std::move(error), std::move(plan));
+        }
+      });
+  operationQueue_->addOperation(operation);
+  showOnParentWindow(parent, localizedQString(u"Checking the Library"));
+}
+
+void ZVExportProgressWindow::endSheet() {
+  done(QDialog::Accepted);
+  hide();
+}
+
+void ZVExportProgressWindow::showOnParentWindow(QWidget* parent, const QString& title) {
+  setWindowTitle(title);
   if (parent != nullptr && parentWidget() != parent) {
     setParent(parent, windowFlags());
   }
@@ -129,6 +196,7 @@ void ZVExportProgressWindow::showExportSheetOnParentWindow(
 }
 
 void ZVExportProgressWindow::cancel() {
+  cancelRequested_ = true;
   operationQueue_->cancelAllOperations();
 }
 

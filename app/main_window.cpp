@@ -65,6 +65,8 @@ ZVMainWindow::ZVMainWindow(AppDelegate& delegate, QWidget* parent)
   optionsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
   startImportAction_ = new QAction(localizedQString(u"Start Import"), this);
   startImportAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+  checkLibraryAction_ = new QAction(localizedQString(u"Check Library…"), this);
+  checkLibraryAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
   showLogFilesAction_ = new QAction(localizedQString(u"Show Log Files"), this);
   showLogFilesAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   quitAction_ = new QAction(localizedQString(u"Quit"), this);
@@ -73,12 +75,14 @@ ZVMainWindow::ZVMainWindow(AppDelegate& delegate, QWidget* parent)
 
   connect(optionsAction_, &QAction::triggered, &delegate, &AppDelegate::showOptions);
   connect(startImportAction_, &QAction::triggered, &delegate, &AppDelegate::startImport);
+  connect(checkLibraryAction_, &QAction::triggered, &delegate, &AppDelegate::checkLibrary);
   connect(showLogFilesAction_, &QAction::triggered, &delegate, &AppDelegate::showLogFiles);
   connect(quitAction_, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
 
   QMenu* fileMenu = menuBar()->addMenu(localizedQString(u"&File"));
   fileMenu->addAction(optionsAction_);
   fileMenu->addSeparator();
+  fileMenu->addAction(checkLibraryAction_);
   fileMenu->addAction(startImportAction_);
   fileMenu->addAction(showLogFilesAction_);
   fileMenu->addSeparator();
@@ -92,6 +96,7 @@ ZVMainWindow::ZVMainWindow(AppDelegate& delegate, QWidget* parent)
   QPushButton* optionsButton = makeButton(optionsAction_, localizedQString(u"Options…"));
   QPushButton* showLogsButton =
       makeButton(showLogFilesAction_, localizedQString(u"Show Log Files"));
+  QPushButton* checkButton = makeButton(checkLibraryAction_, localizedQString(u"Check Library…"));
   QPushButton* startButton = makeButton(startImportAction_, localizedQString(u"Start Import"));
   startButton->setDefault(true);
 
@@ -102,6 +107,7 @@ ZVMainWindow::ZVMainWindow(AppDelegate& delegate, QWidget* parent)
   buttons->addWidget(optionsButton);
   buttons->addWidget(showLogsButton);
   buttons->addStretch();
+  buttons->addWidget(checkButton);
   buttons->addWidget(startButton);
 
   auto* central = new QWidget(this);

@@ -38,7 +38,7 @@ class ZVInstructionsTextView : public QTextEdit {
   std::optional<richtext::AttributedString> text_;
 };
 
-/// The one main window: the instructions and the three actions as buttons and menu items.
+/// The one main window: the instructions and the four actions as buttons and menu items.
 class ZVMainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -48,6 +48,7 @@ class ZVMainWindow : public QMainWindow {
   ZVInstructionsTextView* textView() const { return textView_; }
   QAction* optionsAction() const { return optionsAction_; }
   QAction* startImportAction() const { return startImportAction_; }
+  QAction* checkLibraryAction() const { return checkLibraryAction_; }
   QAction* showLogFilesAction() const { return showLogFilesAction_; }
   QAction* quitAction() const { return quitAction_; }
 
@@ -55,6 +56,7 @@ class ZVMainWindow : public QMainWindow {
   ZVInstructionsTextView* textView_;
   QAction* optionsAction_;
   QAction* startImportAction_;
+  QAction* checkLibraryAction_;
   QAction* showLogFilesAction_;
   QAction* quitAction_;
 };

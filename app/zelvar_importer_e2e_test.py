@@ -68,21 +68,32 @@ class ImporterEndToEndTest(unittest.TestCase):
         self.display = XvfbDisplay()
         self.addCleanup(self.display.close)
 
-    def run_importer_and_press(self, keys):
+    def run_importer_and_press(self, keys, then='wait "$pid"\n'):
         env = dict(os.environ, DISPLAY=self.display.name, QT_QPA_PLATFORM="xcb",
                    XDG_DATA_HOME=self.home, XDG_DATA_DIRS=os.path.join(self.prefix, "share"))
         env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         # One shell inside the private bus: it starts the program, presses the keys once the
-        # window is there and reports how the program ended.
+        # window is there and, by default, reports how the program ended.
         script = (
             '"$1" & pid=$!\n'
             'window=$(xdotool search --sync --onlyvisible --name "^Zelvar Importer$" | head -n 1)\n'
             'xdotool windowfocus --sync "$window"\n'
-            'xdotool key --clearmodifiers "$2"\n'
-            'wait "$pid"\n')
+            'xdotool key --clearmodifiers "$2"\n' + then)
         return subprocess.run(
             ["dbus-run-session", "--", "sh", "-c", script, "sh", ZELVAR_IMPORTER, keys],
             env=env, capture_output=True, text=True, timeout=TIMEOUT)
+
+    def test_ctrl_k_shows_the_library_check_and_writes_nothing(self):
+        # The summary sheet appears once the library has been read; the program is then ended.
+        result = self.run_importer_and_press(
+            "ctrl+k",
+            'timeout 60 xdotool search --sync --onlyvisible --name "^Library Check$" >/dev/null\n'
+            'shown=$?\n'
+            'kill "$pid"; wait "$pid"\n'
+            'exit "$shown"\n')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.home, QUENNET_GROUP, "Zelvar")))
+        self.assertFalse(os.path.exists(self.handover))
 
     def test_ctrl_i_exports_hands_over_and_quits(self):
         result = self.run_importer_and_press("ctrl+i")

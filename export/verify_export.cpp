@@ -155,7 +155,11 @@ std::optional<std::vector<std::uint8_t>> readWhole(int descriptor, std::size_t m
 
 class Verifier {
  public:
+  explicit Verifier(std::function<bool(std::size_t, std::size_t)> progress = {})
+      : progress_(std::move(progress)) {}
+
   VerifyReport takeReport() { return std::move(report_); }
+  bool stopped() const { return report_.stopped; }
 
   void problem(std::string text) {
     ++report_.problemCount;
@@ -196,7 +200,12 @@ class Verifier {
                           const RecordedFile& file);
   void compareBookmark(const source::DatabaseItem& item, const RecordedFile& file);
 
+  // False once the check is to stop; says so once.
+  bool keepGoing(std::size_t checked);
+
   VerifyReport report_;
+  std::function<bool(std::size_t, std::size_t)> progress_;
+  std::size_t filesChecked_ = 0;
   bool metadataLoaded_ = false;
   std::u16string folderPath_;  // of "folderURL", without a trailing "/"
   // By identifier; the identifiers listed in labels and groups are looked up here.
@@ -208,6 +217,18 @@ class Verifier {
   std::optional<FolderHandle> exportFolder_;
   std::vector<unsigned char> hashBuffer_ = std::vector<unsigned char>(kHashChunkSize);
 };
+
+bool Verifier::keepGoing(std::size_t checked) {
+  if (report_.stopped) {
+    return false;
+  }
+  if (!progress_ || progress_(checked, records_.size())) {
+    return true;
+  }
+  report_.stopped = true;
+  problem("the check was stopped before its end");
+  return false;
+}
 
 void Verifier::checkKeys(const Dictionary& dictionary,
                          std::initializer_list<std::u16string_view> known,
@@ -572,6 +593,9 @@ void Verifier::checkRootFolderFiles(const FolderHandle& exportFolder) {
   std::unordered_set<std::string> recorded;
   recorded.reserve(records_.size());
   for (const RecordedFile& file : records_) {
+    if (!keepGoing(filesChecked_++)) {
+      return;
+    }
     if (file.name.empty()) {
       continue;
     }
@@ -636,11 +660,17 @@ void Verifier::checkLibrary(const std::filesystem::path& libraryFolder) {
   for (source::ItemKind kind : source::kAllItemKinds) {
     platform::Result<void> visited =
         (*library)->forEachItem(kind, [&](const source::DatabaseItem& item) {
+          if (!keepGoing(filesChecked_)) {
+            return false;
+          }
           checkLibraryItem(**library, item);
           return true;
         });
     if (!visited) {
       problem("the library's items cannot be read: " + describe(visited.error()));
+      return;
+    }
+    if (report_.stopped) {
       return;
     }
   }
@@ -750,9 +780,9 @@ void Verifier::compareBookmark(const source::DatabaseItem& item, const RecordedF
 }  // namespace
 
 VerifyReport verifyExport(const std::filesystem::path& exportFolder, const VerifyOptions& options) {
-  Verifier verifier;
+  Verifier verifier(options.progress);
   verifier.checkExportFolder(exportFolder);
-  if (options.libraryFolder) {
+  if (options.libraryFolder && !verifier.stopped()) {
     verifier.checkLibrary(*options.libraryFolder);
   }
   return verifier.takeReport();

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,6 +19,10 @@ namespace zv::exporter {
 struct VerifyOptions {
   /// A library snapshot folder: every item that should have been exported must be there.
   std::optional<std::filesystem::path> libraryFolder;
+  /// Hears, now and then on the checking thread, how many item records' files have been checked
+  /// of how many; the library comparison asks it too, with the last figures. Answering false
+  /// stops the check, which then reports it as a problem.
+  std::function<bool(std::size_t checked, std::size_t total)> progress;
 };
 
 /// Counts of what was checked; problems are listed apart.
@@ -54,6 +59,8 @@ struct VerifyReport {
   /// Every problem found, listed or not.
   std::size_t problemCount = 0;
   VerifySummary summary;
+  /// The progress callback stopped the check before its end.
+  bool stopped = false;
 
   /// A hostile export could make millions of problems; the count stays exact.
   static constexpr std::size_t kMaximumListedProblems = 10'000;

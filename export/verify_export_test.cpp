@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -224,6 +227,55 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
     const VerifyReport report = verify(fault.withLibrary);
     EXPECT_FALSE(report.complete());
     EXPECT_THAT(report.problems, Contains(HasSubstr(fault.expectedProblem)));
+  }
+}
+
+TEST_F(VerifyExportTest, TheProgressCallbackCountsAndCanStopTheCheck) {
+  struct Case {
+    const char* name;
+    bool withLibrary;
+    std::size_t stopAt;  // the first call that answers false; past the end: never
+  } const cases[] = {
+      {"runs to the end", true, SIZE_MAX},
+      {"stopped at the first file", false, 0},
+      {"stopped in the library comparison", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    VerifyOptions options;
+    if (c.withLibrary) {
+      options.libraryFolder = kDemoLibrary;
+    }
+    std::vector<std::size_t> checked;
+    std::size_t total = 0;
+    std::size_t calls = 0;
+    options.progress = [&](std::size_t done, std::size_t of) {
+      checked.push_back(done);
+      total = of;
+      return calls++ != c.stopAt;
+    };
+    // The library comparison is reached only when the files check went on; stop there then.
+    if (c.withLibrary && c.stopAt == 0) {
+      options.progress = [&](std::size_t done, std::size_t of) {
+        checked.push_back(done);
+        total = of;
+        return done < of;
+      };
+    }
+    const VerifyReport report = verifyExport(exportFolder_, options);
+    const bool stops = c.stopAt != SIZE_MAX;
+    EXPECT_EQ(report.stopped, stops);
+    EXPECT_EQ(report.complete(), !stops);
+    EXPECT_EQ(total, report.summary.itemRecords);
+    ASSERT_FALSE(checked.empty());
+    EXPECT_TRUE(std::is_sorted(checked.begin(), checked.end()));
+    if (stops) {
+      EXPECT_THAT(report.problems, Contains(HasSubstr("stopped")));
+      EXPECT_EQ(report.summary.libraryItems, 0U);
+    } else {
+      EXPECT_EQ(checked.back(), total);
+      EXPECT_GT(report.summary.libraryItems, 0U);
+    }
   }
 }
 
