@@ -579,13 +579,17 @@ std::u16string hyperlinkTarget(std::u16string_view instruction) {
       break;
     }
     instruction.remove_prefix(begin);
-    std::u16string_view argument;
+    std::u16string argument;
     if (instruction.front() == u'"') {
-      const auto close = instruction.find(u'"', 1);
-      argument = instruction.substr(1, close == std::u16string_view::npos ? std::u16string_view::npos
-                                                                          : close - 1);
-      instruction.remove_prefix(close == std::u16string_view::npos ? instruction.size()
-                                                                   : close + 1);
+      // Inside quotes a backslash takes the next character as it is (\" and \\).
+      std::size_t index = 1;
+      for (; index < instruction.size() && instruction[index] != u'"'; ++index) {
+        if (instruction[index] == u'\\' && index + 1 < instruction.size()) {
+          ++index;
+        }
+        argument += instruction[index];
+      }
+      instruction.remove_prefix(std::min(instruction.size(), index + 1));
     } else {
       const auto end = instruction.find_first_of(u" \t\n");
       argument = instruction.substr(0, end);
@@ -982,9 +986,11 @@ class Reader {
       return;
     }
     if (control.action == Action::kUnicode && state.destination != Destination::kText) {
-      if (state.destination != Destination::kFontTable) {
-        std::u16string unit;
-        appendUnicode(parameter.value_or(0), unit);
+      std::u16string unit;
+      appendUnicode(parameter.value_or(0), unit);
+      if (state.destination == Destination::kFontTable) {
+        appendFontNameCharacters(unit);
+      } else {
         for (char16_t character : unit) {
           appendToSideText(character);
         }
@@ -1387,16 +1393,35 @@ class Reader {
     }
   }
 
-  void endFontEntry() {
+  // Decodes the name's bytes so far in the font's code page.
+  void flushFontNameBytes() {
+    if (fontEntry_) {
+      const int codePage = fontEntry_->second.codePage;
+      decoder_.decode(codePage != 0 ? codePage : documentCodePage_, fontNameBytes_, fontName_);
+    }
+    fontNameBytes_.clear();
+  }
+
+  void appendFontNameCharacters(std::u16string_view characters) {
     if (!fontEntry_) {
+      return;
+    }
+    flushFontNameBytes();
+    if (fontName_.size() < kMaximumFontNameBytes) {
+      fontName_ += characters;
+    }
+  }
+
+  void endFontEntry() {
+    flushFontNameBytes();
+    if (!fontEntry_) {
+      fontName_.clear();
       return;
     }
     auto [number, entry] = std::move(*fontEntry_);
     fontEntry_.reset();
-    std::u16string name;
-    decoder_.decode(entry.codePage != 0 ? entry.codePage : documentCodePage_, fontNameBytes_, name);
-    fontNameBytes_.clear();
-    entry.name = trimmed(name).substr(0, kMaximumFontNameLength);
+    entry.name = trimmed(fontName_).substr(0, kMaximumFontNameLength);
+    fontName_.clear();
     if (fonts_.size() < kMaximumTableEntries || fonts_.contains(number)) {
       fonts_.insert_or_assign(number, std::move(entry));
     }
@@ -1571,6 +1596,7 @@ class Reader {
   std::map<int, FontEntry> fonts_;
   std::optional<std::pair<int, FontEntry>> fontEntry_;
   std::vector<std::uint8_t> fontNameBytes_;
+  std::u16string fontName_;
   bool fontTableRead_ = false;
   std::vector<std::optional<Color>> colors_;
   Color colorEntry_;
