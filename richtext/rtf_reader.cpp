@@ -565,7 +565,7 @@ std::u16string hyperlinkTarget(std::u16string_view instruction) {
   instruction.remove_prefix(start);
   if (instruction.size() < kHyperlink.size() ||
       !std::equal(kHyperlink.begin(), kHyperlink.end(), instruction.begin(),
-                  [](char16_t a, char16_t b) { return a == b || a == b + 32; })) {
+                  [](char16_t upper, char16_t c) { return c == upper || c == upper + 32; })) {
     return {};
   }
   instruction.remove_prefix(kHyperlink.size());
