@@ -998,6 +998,12 @@ class Reader {
       skipRemaining_ = static_cast<std::size_t>(state.unicodeSkipCount);
       return;
     }
+    if (state.destination != Destination::kText &&
+        (control.action == Action::kCharacter || control.action == Action::kParagraphEnd)) {
+      appendToSideText(control.action == Action::kCharacter ? static_cast<char16_t>(control.value)
+                                                            : u'\n');
+      return;
+    }
     switch (state.destination) {
       case Destination::kFontTable:
         fontTableWord(control, parameter);
