@@ -115,8 +115,8 @@ std::string asUtf8(std::span<const std::uint8_t> bytes, std::string_view encodin
   std::u16string text(bytes.size() + 1, u'\0');
   status = U_ZERO_ERROR;
   const std::int32_t length =
-      ucnv_toUChars(converter.get(), text.data(), static_cast<std::int32_t>(text.size()), raw.data(),
-                    static_cast<std::int32_t>(raw.size()), &status);
+      ucnv_toUChars(converter.get(), text.data(), static_cast<std::int32_t>(text.size()),
+                    raw.data(), static_cast<std::int32_t>(raw.size()), &status);
   if (U_FAILURE(status)) {
     return std::string(raw);
   }
@@ -136,9 +136,9 @@ constexpr std::size_t kMaximumNesting = 512;
 
 // Elements that never stay open, or that the next sibling closes, and so add no depth.
 constexpr auto kUnnestedElements = std::to_array<std::string_view>({
-    "area", "base", "br",   "col",   "dd",   "dt",   "embed",  "hr",    "img",
-    "input", "li",  "link", "meta",  "option", "p",  "param",  "source", "tbody", "td",
-    "tfoot", "th",  "thead", "tr",   "track", "wbr", "html",   "head",  "body",
+    "area", "base",  "br",   "col",    "dd",  "dt",    "embed",  "hr",    "img", "input",
+    "li",   "link",  "meta", "option", "p",   "param", "source", "tbody", "td",  "tfoot",
+    "th",   "thead", "tr",   "track",  "wbr", "html",  "head",   "body",
 });
 
 // Elements whose content is text up to their end tag, whatever it looks like.
@@ -205,11 +205,11 @@ struct NamedColor {
 
 // The colours pages name most; others are ignored, leaving the inherited colour.
 constexpr auto kNamedColors = std::to_array<NamedColor>({
-    {"aqua", 0x00FFFF},   {"black", 0x000000},  {"blue", 0x0000FF},   {"cyan", 0x00FFFF},
-    {"fuchsia", 0xFF00FF}, {"gray", 0x808080},  {"green", 0x008000},  {"grey", 0x808080},
-    {"lime", 0x00FF00},   {"magenta", 0xFF00FF}, {"maroon", 0x800000}, {"navy", 0x000080},
-    {"olive", 0x808000},  {"orange", 0xFFA500}, {"purple", 0x800080}, {"red", 0xFF0000},
-    {"silver", 0xC0C0C0}, {"teal", 0x008080},   {"white", 0xFFFFFF},  {"yellow", 0xFFFF00},
+    {"aqua", 0x00FFFF},    {"black", 0x000000},   {"blue", 0x0000FF},   {"cyan", 0x00FFFF},
+    {"fuchsia", 0xFF00FF}, {"gray", 0x808080},    {"green", 0x008000},  {"grey", 0x808080},
+    {"lime", 0x00FF00},    {"magenta", 0xFF00FF}, {"maroon", 0x800000}, {"navy", 0x000080},
+    {"olive", 0x808000},   {"orange", 0xFFA500},  {"purple", 0x800080}, {"red", 0xFF0000},
+    {"silver", 0xC0C0C0},  {"teal", 0x008080},    {"white", 0xFFFFFF},  {"yellow", 0xFFFF00},
 });
 
 Color colorFromRGB(double red, double green, double blue, double alpha = 1) {
@@ -239,8 +239,8 @@ std::optional<std::pair<double, std::string>> dimension(std::string_view text) {
   if (error != std::errc() || !std::isfinite(value)) {
     return std::nullopt;
   }
-  return std::make_pair(value, loweredString(trimmedView(
-                                   text.substr(static_cast<std::size_t>(end - text.data())))));
+  return std::make_pair(
+      value, loweredString(trimmedView(text.substr(static_cast<std::size_t>(end - text.data())))));
 }
 
 // Nothing for a colour we do not understand; a transparent colour is a colour that is no
@@ -609,7 +609,8 @@ std::optional<platform::URL> resolvedURL(const std::u16string& reference,
     return std::nullopt;
   }
   // The platform's parser percent-encodes what may not stand in a URL, which uriparser needs.
-  const std::optional<platform::URL> relative = platform::URL::fromStringAllowingRelative(reference);
+  const std::optional<platform::URL> relative =
+      platform::URL::fromStringAllowingRelative(reference);
   if (!relative) {
     return std::nullopt;
   }
@@ -744,7 +745,8 @@ class Reader {
       applyRow(*row, style);
     }
     applyAttributes(element, style);
-    if (const char* css = attribute(element, "style"); css != nullptr && applyInlineStyle(style, css)) {
+    if (const char* css = attribute(element, "style");
+        css != nullptr && applyInlineStyle(style, css)) {
       return std::nullopt;
     }
     switch (kind) {
@@ -1095,7 +1097,8 @@ platform::Result<AttributedString> attributedStringFromWebArchive(
   if (const platform::PropertyList* mimeType = resource.find(u"WebResourceMIMEType")) {
     const std::u16string* type = mimeType->asString();
     if (type == nullptr || (*type != u"text/html" && *type != u"application/xhtml+xml")) {
-      return htmlError(HTMLReaderErrorCode::kNotHTML, u"The web archive's main resource is no HTML.");
+      return htmlError(HTMLReaderErrorCode::kNotHTML,
+                       u"The web archive's main resource is no HTML.");
     }
   }
   std::string encoding = "utf-8";

@@ -34,7 +34,8 @@ platform::Result<AttributedString> read(std::string_view html, const char16_t* b
 
 std::string hexColor(const Color& color) {
   char hex[16];
-  std::snprintf(hex, sizeof hex, "#%02x%02x%02x", static_cast<unsigned>(std::lround(color.red * 255)),
+  std::snprintf(hex, sizeof hex, "#%02x%02x%02x",
+                static_cast<unsigned>(std::lround(color.red * 255)),
                 static_cast<unsigned>(std::lround(color.green * 255)),
                 static_cast<unsigned>(std::lround(color.blue * 255)));
   return hex;
@@ -145,7 +146,8 @@ TEST(HTMLReaderTest, ReadsTheFormatting) {
        "<b>a</b><i>b</i><u>c</u><s>d</s><strong><em>e</em></strong><code>f</code>",
        {"a|Times-Bold 12", "b|Times-Italic 12", "c|Times 12 ul", "d|Times 12 st",
         "e|Times-BoldItalic 12", "f|Courier 12"}},
-      {"headings", "<h1>T</h1><h3>S</h3>",
+      {"headings",
+       "<h1>T</h1><h3>S</h3>",
        {"T\n|Times-Bold 24 P[h1]", "S\n|Times-Bold 14.04 P[h3]"}},
       {"font family and sizes",
        "<span style=\"font-family: 'Gill Sans', sans-serif; font-size: 20px\">a</span>"
@@ -164,13 +166,16 @@ TEST(HTMLReaderTest, ReadsTheFormatting) {
        "<span style=\"color:red\"><span style=\"color:transparent\">f</span></span>",
        {"a|Times 12 #ff8800", "b|Times 12 #0080ff", "c|Times 12 bg#ffff00", "d|Times 12 #ff0000",
         "ef|Times 12"}},
-      {"decorations", "<u style=\"text-decoration:none\">a</u>"
-                      "<span style=\"text-decoration: underline line-through\">b</span>",
+      {"decorations",
+       "<u style=\"text-decoration:none\">a</u>"
+       "<span style=\"text-decoration: underline line-through\">b</span>",
        {"a|Times 12", "b|Times 12 ul st"}},
-      {"font element", "<font face=\"Courier\" size=\"+2\" color=\"#00f\">a</font>"
-                       "<font size=\"1\">b</font>",
+      {"font element",
+       "<font face=\"Courier\" size=\"+2\" color=\"#00f\">a</font>"
+       "<font size=\"1\">b</font>",
        {"a|Courier 18 #0000ff", "b|Times 7.5"}},
-      {"alignment", "<p align=\"center\">a</p><div style=\"text-align:right\">b</div>",
+      {"alignment",
+       "<p align=\"center\">a</p><div style=\"text-align:right\">b</div>",
        {"a\n|Times 12 P[a2]", "b\n|Times 12 P[a1]"}},
       {"lists: one text list per level, outermost first",
        "<ul><li>a<ol start=\"3\"><li>b</li></ol></li></ul>c",
@@ -195,8 +200,8 @@ TEST(HTMLReaderTest, ResolvesLinks) {
   const Case cases[] = {
       {"absolute", "<a href=\"https://example.com/a\">x</a>", nullptr,
        "x|Times 12 url=https://example.com/a"},
-      {"relative to the base URL", "<a href=\"../b c?q=1#f\">x</a>", u"https://example.com/d/e/f.html",
-       "x|Times 12 url=https://example.com/d/b%20c?q=1#f"},
+      {"relative to the base URL", "<a href=\"../b c?q=1#f\">x</a>",
+       u"https://example.com/d/e/f.html", "x|Times 12 url=https://example.com/d/b%20c?q=1#f"},
       {"relative to a base element",
        "<head><base href=\"https://other.org/x/\"></head><a href=\"y\">x</a>",
        u"https://example.com/", "x|Times 12 url=https://other.org/x/y"},
@@ -204,8 +209,8 @@ TEST(HTMLReaderTest, ResolvesLinks) {
        "x|Times 12 url=https://example.com/p#top"},
       {"relative without a base stays text", "<a href=\"notes/a\">x</a>", nullptr,
        "x|Times 12 link=notes/a"},
-      {"script links are dropped", "<a href=\" JavaScript:alert(1)\">x</a>", u"https://example.com/",
-       "x|Times 12"},
+      {"script links are dropped", "<a href=\" JavaScript:alert(1)\">x</a>",
+       u"https://example.com/", "x|Times 12"},
       {"anchor without href", "<a name=\"n\">x</a>", nullptr, "x|Times 12"},
   };
   for (const Case& c : cases) {
@@ -238,8 +243,8 @@ TEST(HTMLReaderTest, ReadsAWebArchivesMainResource) {
   const auto text = attributedStringFromWebArchive(bytesOf(archive));
   ASSERT_THAT(text, IsOk());
   EXPECT_THAT(describeRuns(*text),
-              ::testing::ElementsAre("caf\u00e9 |Times 12", "l|Times 12 url=https://example.com/a/b",
-                                     "\n|Times 12"));
+              ::testing::ElementsAre("caf\u00e9 |Times 12",
+                                     "l|Times 12 url=https://example.com/a/b", "\n|Times 12"));
 
   const std::string utf8 = testsupport::webArchive(u"text/html", "caf\xc3\xa9");
   const auto defaulted = attributedStringFromWebArchive(bytesOf(utf8));

@@ -15,8 +15,8 @@ namespace {
 // links, list items and the odd non-ASCII word, changing formatting every few words.
 AttributedString noteText(std::size_t targetLength) {
   static constexpr std::u16string_view kWords[] = {
-      u"note ", u"library ", u"import ", u"caf\u00e9 ", u"Stra\u00dfe ", u"\u65e5\u672c ",
-      u"{braces} ", u"back\\slash ", u"the ", u"and ", u"\U0001F4DD ", u"quennet "};
+      u"note ",     u"library ",     u"import ", u"caf\u00e9 ", u"Stra\u00dfe ", u"\u65e5\u672c ",
+      u"{braces} ", u"back\\slash ", u"the ",    u"and ",       u"\U0001F4DD ",  u"quennet "};
   static constexpr std::u16string_view kFaces[] = {u"Helvetica", u"Helvetica-Bold",
                                                    u"Times New Roman-Italic", u"Menlo"};
   std::mt19937 random(7);
@@ -28,7 +28,9 @@ AttributedString noteText(std::size_t targetLength) {
   centred.paragraphSpacing = 6;
   AttributedString text;
   while (text.length() < targetLength) {
-    const ParagraphStyle* style = random() % 4 == 0 ? &list : random() % 4 == 0 ? &centred : nullptr;
+    const ParagraphStyle* style = random() % 4 == 0   ? &list
+                                  : random() % 4 == 0 ? &centred
+                                                      : nullptr;
     for (int run = 0, runs = 1 + static_cast<int>(random() % 8); run < runs; ++run) {
       Attributes attributes{
           {NSFontAttributeName, Font(std::u16string(kFaces[random() % 4]), 10 + (random() % 8))}};

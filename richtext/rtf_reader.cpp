@@ -744,10 +744,8 @@ class Reader {
       case Destination::kParagraphNumbering:
         if (groups_.size() >= 2 && (numbering_.bullet || numbering_.body)) {
           TextList list;
-          list.markerFormat =
-              numbering_.bullet
-                  ? std::u16string(TextList::kMarkerDisc)
-                  : markerFormatForLevelFormat(numbering_.format, {});
+          list.markerFormat = numbering_.bullet ? std::u16string(TextList::kMarkerDisc)
+                                                : markerFormatForLevelFormat(numbering_.format, {});
           list.startingItemNumber = numbering_.start;
           groups_[groups_.size() - 2].paragraph.numbering = std::move(list);
         }
@@ -1045,9 +1043,8 @@ class Reader {
             std::exchange(listTableRead_, true) ? Destination::kSkip : Destination::kListTable;
         return true;
       case Action::kListOverrideTable:
-        destination = std::exchange(listOverrideTableRead_, true)
-                          ? Destination::kSkip
-                          : Destination::kListOverrideTable;
+        destination = std::exchange(listOverrideTableRead_, true) ? Destination::kSkip
+                                                                  : Destination::kListOverrideTable;
         return true;
       default:
         return false;
@@ -1218,8 +1215,7 @@ class Reader {
         defaultFont_ = parameter.value_or(0);
         return;
       case Action::kFieldInstruction:
-        state.destination =
-            state.field >= 0 ? Destination::kFieldInstruction : Destination::kSkip;
+        state.destination = state.field >= 0 ? Destination::kFieldInstruction : Destination::kSkip;
         return;
       case Action::kParagraphNumbering:
         state.destination = Destination::kParagraphNumbering;
@@ -1436,8 +1432,7 @@ class Reader {
   void endColorEntry() {
     // An entry without components is the automatic colour: text in it gets no colour.
     if (colors_.size() < kMaximumTableEntries) {
-      colors_.push_back(colorEntryHasComponent_ ? std::optional<Color>(colorEntry_)
-                                                : std::nullopt);
+      colors_.push_back(colorEntryHasComponent_ ? std::optional<Color>(colorEntry_) : std::nullopt);
     }
     colorEntry_ = Color{};
     colorEntryHasComponent_ = false;
@@ -1466,8 +1461,8 @@ class Reader {
     const std::u16string_view name =
         font != nullptr && !font->name.empty() ? std::u16string_view(font->name) : kDefaultFontName;
     Attributes attributes;
-    attributes.emplace(NSFontAttributeName, faceFont(name, state.bold, state.italic,
-                                                     state.fontSizeHalfPoints / 2.0));
+    attributes.emplace(NSFontAttributeName,
+                       faceFont(name, state.bold, state.italic, state.fontSizeHalfPoints / 2.0));
     if (const Color* color = colorAt(state.foregroundColor)) {
       attributes.emplace(NSForegroundColorAttributeName, *color);
     }

@@ -50,8 +50,7 @@ FontFace fontFace(const Attributes& attributes) {
   const auto found = attributes.find(NSFontAttributeName);
   const Font* font = found == attributes.end() ? nullptr : std::get_if<Font>(&found->second);
   if (font == nullptr) {
-    return {std::u16string(kDefaultFontName), false, false,
-            static_cast<int>(kDefaultFontSize * 2)};
+    return {std::u16string(kDefaultFontName), false, false, static_cast<int>(kDefaultFontSize * 2)};
   }
   FontFace face;
   face.family = font->name.empty() ? std::u16string(kDefaultFontName) : font->name;
@@ -178,8 +177,6 @@ class Writer {
     bool strikethrough = false;
     int foregroundColor = 0;
     int backgroundColor = 0;
-
-    friend bool operator==(const CharacterState&, const CharacterState&) = default;
   };
 
   void collectTables() {
@@ -189,8 +186,8 @@ class Writer {
         fonts_.emplace(family, static_cast<int>(fontOrder_.size()));
         fontOrder_.push_back(family);
       }
-      for (std::u16string_view key : {NSForegroundColorAttributeName,
-                                      NSBackgroundColorAttributeName}) {
+      for (std::u16string_view key :
+           {NSForegroundColorAttributeName, NSBackgroundColorAttributeName}) {
         if (std::optional<RGB> rgb = rgbOfColor(attributeValue(run.attributes, key));
             rgb && !colors_.contains(*rgb)) {
           // Entry 0 is the automatic colour.
@@ -229,7 +226,7 @@ class Writer {
     raw("{\\colortbl;");
     for (const RGB& rgb : colorOrder_) {
       raw("\\red" + std::to_string(rgb[0]) + "\\green" + std::to_string(rgb[1]) + "\\blue" +
-              std::to_string(rgb[2]) + ";");
+          std::to_string(rgb[2]) + ";");
     }
     raw("}\n");
   }
@@ -271,9 +268,9 @@ class Writer {
     const int levelFormat = kind == nullptr ? 23 : kind->levelFormat;
     const std::string nfc = std::to_string(levelFormat);
     raw("{\\listlevel\\levelnfc" + nfc + "\\levelnfcn" + nfc +
-            "\\leveljc0\\leveljcn0\\levelfollow0\\levelstartat" +
-            std::to_string(std::max<std::int64_t>(0, list.startingItemNumber)) +
-            "\\levelspace360\\levelindent0{\\*\\levelmarker ");
+        "\\leveljc0\\leveljcn0\\levelfollow0\\levelstartat" +
+        std::to_string(std::max<std::int64_t>(0, list.startingItemNumber)) +
+        "\\levelspace360\\levelindent0{\\*\\levelmarker ");
     writeText(format);
     raw("}{\\leveltext\\leveltemplateid" + std::to_string(level + 1) + " ");
     std::string numbers;
@@ -292,7 +289,7 @@ class Writer {
       numbers = hexByte(prefix.size() + 1);
     }
     raw(";}{\\levelnumbers" + numbers + ";}\\fi-360\\li" + std::to_string(720 * (level + 1)) +
-            "\\lin" + std::to_string(720 * (level + 1)) + " }");
+        "\\lin" + std::to_string(720 * (level + 1)) + " }");
   }
 
   static std::string hexByte(std::size_t value) {
@@ -378,7 +375,7 @@ class Writer {
   void writeLineHeight(const ParagraphStyle& style) {
     if (style.lineHeightMultiple > 0) {
       word("\\sl" + std::to_string(std::lround(std::min(style.lineHeightMultiple, 100.0) * 240)) +
-              "\\slmult1");
+           "\\slmult1");
       writeMeasure("\\slminimum", style.minimumLineHeight);
       writeMeasure("\\slmaximum", style.maximumLineHeight);
       return;
@@ -408,8 +405,7 @@ class Writer {
     }
     const std::size_t closing = string.find(u'\t', start + 1);
     if (closing == std::u16string::npos || closing >= end ||
-        closing - start - 1 > kMaximumMarkerLength ||
-        string.find(u'\n', start) < closing) {
+        closing - start - 1 > kMaximumMarkerLength || string.find(u'\n', start) < closing) {
       return start;
     }
     Range run;
@@ -427,7 +423,8 @@ class Writer {
   }
 
   void writePiece(const Attributes& attributes, std::size_t start, std::size_t end) {
-    const std::u16string_view piece = std::u16string_view(text_.string()).substr(start, end - start);
+    const std::u16string_view piece =
+        std::u16string_view(text_.string()).substr(start, end - start);
     const std::optional<std::u16string> link = linkTarget(attributes);
     if (!link) {
       writeCharacterState(attributes);

@@ -69,8 +69,8 @@ TEST(RTFWriterTest, WhatItWritesReadsBackTheSame) {
   layout.firstLineHeadIndent = 18;
   layout.tailIndent = -9;
   layout.lineSpacing = 2;
-  layout.tabStops = {{TextAlignment::kLeft, 36}, {TextAlignment::kRight, 72.5},
-                     {TextAlignment::kCenter, 144}};
+  layout.tabStops = {
+      {TextAlignment::kLeft, 36}, {TextAlignment::kRight, 72.5}, {TextAlignment::kCenter, 144}};
   ParagraphStyle exact;
   exact.minimumLineHeight = exact.maximumLineHeight = 14;
   ParagraphStyle atLeast;
@@ -90,44 +90,45 @@ TEST(RTFWriterTest, WhatItWritesReadsBackTheSame) {
   };
   const Case cases[] = {
       {"empty", AttributedString()},
-      {"fonts, faces and sizes",
-       text({{u"a", withFont(u"Helvetica", 12)}, {u"b", withFont(u"Helvetica-Bold", 18)},
-             {u"c", withFont(u"Times New Roman-Italic", 9.5)},
-             {u"d", withFont(u"Helvetica-BoldItalic", 12)}})},
+      {"fonts, faces and sizes", text({{u"a", withFont(u"Helvetica", 12)},
+                                       {u"b", withFont(u"Helvetica-Bold", 18)},
+                                       {u"c", withFont(u"Times New Roman-Italic", 9.5)},
+                                       {u"d", withFont(u"Helvetica-BoldItalic", 12)}})},
       {"characters that RTF escapes or cannot write as bytes",
        text({{u"\\{x}\ttab \u00e9\u20ac\u4e2d\U0001F600 \u2028 \u0001 end\n", body}})},
       {"colours, underline, strikethrough",
-       text({{u"red", withFont(u"Helvetica", 12,
-                               {{NSForegroundColorAttributeName, rgb(255, 0, 0)}})},
+       text({{u"red",
+              withFont(u"Helvetica", 12, {{NSForegroundColorAttributeName, rgb(255, 0, 0)}})},
              {u"marked", withFont(u"Helvetica", 12,
                                   {{NSBackgroundColorAttributeName, rgb(255, 255, 0)},
                                    {NSUnderlineStyleAttributeName, std::int64_t{1}}})},
-             {u"thick", withFont(u"Helvetica", 12, {{NSUnderlineStyleAttributeName, std::int64_t{2}}})},
-             {u"double", withFont(u"Helvetica", 12, {{NSUnderlineStyleAttributeName, std::int64_t{9}}})},
+             {u"thick",
+              withFont(u"Helvetica", 12, {{NSUnderlineStyleAttributeName, std::int64_t{2}}})},
+             {u"double",
+              withFont(u"Helvetica", 12, {{NSUnderlineStyleAttributeName, std::int64_t{9}}})},
              {u"gone", withFont(u"Helvetica", 12,
                                 {{NSStrikethroughStyleAttributeName, std::int64_t{1}},
                                  {NSForegroundColorAttributeName, rgb(0, 128, 255)}})},
              {u"plain", body}})},
       {"links: URL and string, with quotes and backslashes",
-       text({{u"site", withFont(u"Helvetica", 12,
-                                {{NSLinkAttributeName,
-                                  *platform::URL::fromString(u"https://example.com/a?b=1#c")}})},
-             {u" and ", body},
-             {u"note", withFont(u"Helvetica-Bold", 12,
-                                {{NSLinkAttributeName, std::u16string(u"say \"hi\" \\ there")}})}})},
-      {"paragraph layouts", text({{u"centred\n", withFont(u"Helvetica", 12,
-                                                         {{NSParagraphStyleAttributeName, layout}})},
-                                  {u"exact\n", withFont(u"Helvetica", 12,
-                                                       {{NSParagraphStyleAttributeName, exact}})},
-                                  {u"at least\n",
-                                   withFont(u"Helvetica", 12,
-                                            {{NSParagraphStyleAttributeName, atLeast}})},
-                                  {u"Title\n", withFont(u"Helvetica-Bold", 16,
-                                                       {{NSParagraphStyleAttributeName, header}})},
-                                  {u"plain", body}})},
+       text(
+           {{u"site", withFont(u"Helvetica", 12,
+                               {{NSLinkAttributeName,
+                                 *platform::URL::fromString(u"https://example.com/a?b=1#c")}})},
+            {u" and ", body},
+            {u"note", withFont(u"Helvetica-Bold", 12,
+                               {{NSLinkAttributeName, std::u16string(u"say \"hi\" \\ there")}})}})},
+      {"paragraph layouts",
+       text(
+           {{u"centred\n", withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, layout}})},
+            {u"exact\n", withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, exact}})},
+            {u"at least\n", withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, atLeast}})},
+            {u"Title\n",
+             withFont(u"Helvetica-Bold", 16, {{NSParagraphStyleAttributeName, header}})},
+            {u"plain", body}})},
       {"lists with their markers in the text",
-       text({{u"\t\u2022\t", withFont(u"Helvetica", 12,
-                                      {{NSParagraphStyleAttributeName, listStyle({disc})}})},
+       text({{u"\t\u2022\t",
+              withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, listStyle({disc})}})},
              {u"one\n", withFont(u"Helvetica-Bold", 12,
                                  {{NSParagraphStyleAttributeName, listStyle({disc})}})},
              {u"\t3.\tnested\n",
@@ -157,8 +158,7 @@ TEST(RTFWriterTest, WritesWhatRTFCannotCarryAsTheNearest) {
       {"no font: the reader's default", text({{u"a", {}}}), text({{u"a", body}})},
       {"size 0: the standard size", text({{u"a", withFont(u"Helvetica", 0)}}),
        text({{u"a", withFont(u"Helvetica", kStandardFontSize)}})},
-      {"bold by traits names the bold face",
-       text({{u"a", {{NSFontAttributeName, boldByTraits}}}}),
+      {"bold by traits names the bold face", text({{u"a", {{NSFontAttributeName, boldByTraits}}}}),
        text({{u"a", withFont(u"Georgia-Bold", 12)}})},
       {"dynamic colour: the automatic colour",
        text({{u"a", withFont(u"Helvetica", 12,
@@ -168,8 +168,8 @@ TEST(RTFWriterTest, WritesWhatRTFCannotCarryAsTheNearest) {
        text({{u"a", withFont(u"Helvetica", 12,
                              {{NSForegroundColorAttributeName,
                                Color{.red = 0.5, .green = 2, .blue = -1, .alpha = 0.5}}})}}),
-       text({{u"a", withFont(u"Helvetica", 12,
-                             {{NSForegroundColorAttributeName, rgb(128, 255, 0)}})}})},
+       text({{u"a",
+              withFont(u"Helvetica", 12, {{NSForegroundColorAttributeName, rgb(128, 255, 0)}})}})},
       {"NUL characters are left out", text({{std::u16string_view(u"a\0b", 3), body}}),
        text({{u"ab", body}})},
       {"a semicolon cannot stand in a font name", text({{u"a", withFont(u"A;B", 12)}}),
@@ -184,8 +184,8 @@ TEST(RTFWriterTest, WritesWhatRTFCannotCarryAsTheNearest) {
 TEST(RTFWriterTest, WritesListMarkersForReadersWithoutLists) {
   const TextList disc{TextList::kMarkerDisc, 1};
   const AttributedString item =
-      text({{u"\t\u2022\titem", withFont(u"Helvetica", 12,
-                                         {{NSParagraphStyleAttributeName, listStyle({disc})}})}});
+      text({{u"\t\u2022\titem",
+             withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, listStyle({disc})}})}});
   const std::string rtf = written(item);
   EXPECT_THAT(rtf, ::testing::HasSubstr("{\\listtext"));
   EXPECT_THAT(rtf, ::testing::HasSubstr("\\ls1\\ilvl0"));
@@ -225,8 +225,8 @@ class RandomText {
 
   std::u16string string() {
     static constexpr std::u16string_view kPieces[] = {
-        u"a", u"Word", u" ", u"\n", u"\t", u"\\", u"{", u"}", u"\u00e9", u"\u20ac",
-        u"\u4e2d", u"\U0001F600", u";", u"\"", u"?", u"1"};
+        u"a",      u"Word",   u" ",      u"\n",         u"\t", u"\\", u"{", u"}",
+        u"\u00e9", u"\u20ac", u"\u4e2d", u"\U0001F600", u";",  u"\"", u"?", u"1"};
     std::u16string result;
     const int count = pick(1, 6);
     for (int index = 0; index < count; ++index) {
@@ -236,10 +236,8 @@ class RandomText {
   }
 
   Attributes attributes() {
-    static constexpr std::u16string_view kFamilies[] = {u"Helvetica", u"Times New Roman",
-                                                        u"Menlo"};
-    static constexpr std::u16string_view kSuffixes[] = {u"", u"-Bold", u"-Italic",
-                                                        u"-BoldItalic"};
+    static constexpr std::u16string_view kFamilies[] = {u"Helvetica", u"Times New Roman", u"Menlo"};
+    static constexpr std::u16string_view kSuffixes[] = {u"", u"-Bold", u"-Italic", u"-BoldItalic"};
     Attributes result;
     std::u16string face(kFamilies[pick(0, 2)]);
     face += kSuffixes[pick(0, 3)];
