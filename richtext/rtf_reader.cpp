@@ -1588,36 +1588,37 @@ class Reader {
   std::vector<GroupState> groups_;
   // Fallback characters still to drop after a \u.
   std::size_t skipRemaining_ = 0;
-  // The group that a \* marked (its depth; 0 for none), and what it was before.
+  // The group that a \* marked (its depth; 0 for none); starredFrom_ is what it was before.
   std::size_t starredDepth_ = 0;
-  Destination starredFrom_ = Destination::kText;
 
-  int documentCodePage_ = kDefaultCodePage;
-  int defaultFont_ = 0;
   std::map<int, FontEntry> fonts_;
   std::optional<std::pair<int, FontEntry>> fontEntry_;
   std::vector<std::uint8_t> fontNameBytes_;
   std::u16string fontName_;
-  bool fontTableRead_ = false;
   std::vector<std::optional<Color>> colors_;
   Color colorEntry_;
-  bool colorEntryHasComponent_ = false;
-  bool colorTableRead_ = false;
 
   std::vector<Field> fields_;
   std::map<int, std::vector<TextList>> lists_;  // by list identifier
   std::optional<ListDefinition> list_;
-  bool listTableRead_ = false;
   std::map<int, int> overrides_;  // list identifiers by override number
-  int overrideListIdentifier_ = 0;
-  bool listOverrideTableRead_ = false;
-  Numbering numbering_;
 
   CodePageDecoder decoder_;
   std::vector<std::uint8_t> pendingBytes_;
   std::u16string pendingText_;
   std::vector<std::pair<std::u16string, Attributes>> paragraphRuns_;
   AttributedString result_;
+
+  int documentCodePage_ = kDefaultCodePage;
+  int defaultFont_ = 0;
+  int overrideListIdentifier_ = 0;
+  Numbering numbering_;
+  Destination starredFrom_ = Destination::kText;
+  bool fontTableRead_ = false;
+  bool colorEntryHasComponent_ = false;
+  bool colorTableRead_ = false;
+  bool listTableRead_ = false;
+  bool listOverrideTableRead_ = false;
 };
 
 }  // namespace
