@@ -10,10 +10,11 @@
 
 #include "platform/files.h"
 #include "platform/localization.h"
+#include "platform/retry_on_interrupt.h"
 
 namespace zv::platform {
 
-Result<std::optional<FileLock>> FileLock::tryLockAtURL(const URL& url) {
+Result<FileLock> FileLock::openLockFile(const URL& url) {
   if (!url.isFileURL()) {
     return makeFileError(FileErrorCode::kNotAFileURL,
                          formatLocalized(u"Not a file URL: %@", {url.absoluteString()}));
@@ -41,15 +42,28 @@ Result<std::optional<FileLock>> FileLock::tryLockAtURL(const URL& url) {
     return makeFileError(FileErrorCode::kNotARegularFile,
                          formatLocalized(u"Not a regular file: %@", {url.path()}));
   }
-  while (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+  return lock;
+}
+
+Result<std::optional<FileLock>> FileLock::tryLockAtURL(const URL& url) {
+  ZV_ASSIGN_OR_RETURN(FileLock lock, openLockFile(url));
+  while (::flock(lock.descriptor_, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
       return std::optional<FileLock>();
     }
     if (errno != EINTR) {
-      return makeFileErrorFromErrno(errno, path);
+      return makeFileErrorFromErrno(errno, url.fileSystemPath());
     }
   }
   return std::optional<FileLock>(std::move(lock));
+}
+
+Result<FileLock> FileLock::lockAtURL(const URL& url) {
+  ZV_ASSIGN_OR_RETURN(FileLock lock, openLockFile(url));
+  if (retryOnInterrupt([&] { return ::flock(lock.descriptor_, LOCK_EX); }) != 0) {
+    return makeFileErrorFromErrno(errno, url.fileSystemPath());
+  }
+  return lock;
 }
 
 FileLock::FileLock(FileLock&& other) noexcept : descriptor_(std::exchange(other.descriptor_, -1)) {}

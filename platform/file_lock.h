@@ -17,6 +17,8 @@ class FileLock {
   /// someone else holds the lock; an error when the file cannot serve as a lock (a symbolic
   /// link or anything but a regular file stands there, or it cannot be opened).
   static Result<std::optional<FileLock>> tryLockAtURL(const URL& url);
+  /// Like tryLockAtURL, but waits for as long as someone else holds the lock.
+  static Result<FileLock> lockAtURL(const URL& url);
 
   FileLock(FileLock&& other) noexcept;
   FileLock& operator=(FileLock&& other) noexcept;
@@ -26,6 +28,7 @@ class FileLock {
 
  private:
   explicit FileLock(int descriptor) : descriptor_(descriptor) {}
+  static Result<FileLock> openLockFile(const URL& url);
 
   int descriptor_ = -1;
 };

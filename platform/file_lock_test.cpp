@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/files.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/temporary_folder.h"
@@ -42,6 +45,27 @@ TEST_F(FileLockTest, RefusesWhatIsNoPlainFile) {
   EXPECT_FALSE(itemIsReachableAtURL(at(u"target")));
   EXPECT_THAT(FileLock::tryLockAtURL(at(u"fifo.lock")),
               testsupport::IsPlatformError(FileErrorCode::kNotARegularFile));
+  EXPECT_THAT(FileLock::lockAtURL(at(u"link.lock")),
+              testsupport::IsPlatformError(FileErrorCode::kSymbolicLink));
+  EXPECT_THAT(FileLock::lockAtURL(at(u"fifo.lock")),
+              testsupport::IsPlatformError(FileErrorCode::kNotARegularFile));
+}
+
+TEST_F(FileLockTest, WaitingLockComesOnlyAfterTheHolderLetsGo) {
+  const URL file = at(u"defaults.lock");
+  auto holder = FileLock::tryLockAtURL(file);
+  ASSERT_THAT(holder, IsOk());
+  ASSERT_TRUE(holder->has_value());
+  std::atomic<bool> released = false;
+  std::atomic<bool> releasedBeforeTaken = false;
+  std::thread waiter([&] {
+    auto lock = FileLock::lockAtURL(file);
+    releasedBeforeTaken = lock.ok() && released.load();
+  });
+  released = true;
+  holder->reset();
+  waiter.join();
+  EXPECT_TRUE(releasedBeforeTaken);
 }
 
 }  // namespace

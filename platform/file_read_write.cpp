@@ -104,13 +104,14 @@ Result<void> takeOverMetadata(int replaced, const struct stat& status, int file,
 
 // Writes the temporary file in full; the caller removes it when this fails.
 Result<void> writeTemporaryFile(int file, std::span<const std::uint8_t> bytes, int replaced,
-                                const struct stat& replacedStatus, const std::string& path) {
+                                const struct stat& replacedStatus, bool durable,
+                                const std::string& path) {
   ZV_TRY(writeAll(file, bytes, path));
   if (replaced >= 0) {
     ZV_TRY(takeOverMetadata(replaced, replacedStatus, file, path));
-    if (::fsync(file) != 0) {
-      return makeFileErrorFromErrno(errno, path);
-    }
+  }
+  if (durable && ::fsync(file) != 0) {
+    return makeFileErrorFromErrno(errno, path);
   }
   return {};
 }
@@ -237,7 +238,8 @@ Result<void> writeFileAtURL(const URL& url, int content, WriteMode mode, mode_t 
 }
 
 Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8_t> bytes,
-                                      WriteMode mode, mode_t permissions) {
+                                      WriteMode mode, mode_t permissions,
+                                      WriteDurability durability) {
   ZV_ASSIGN_OR_RETURN(const std::string path, checkedPath(url));
   const auto [parent, name] = splitParentAndName(path);
   if (name.empty()) {
@@ -274,7 +276,9 @@ Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8
     return makeFileErrorFromErrno(EEXIST, parent);
   }
   ScopedDescriptor file(descriptor);
-  Result<void> result = writeTemporaryFile(file.get(), bytes, replaced.get(), replacedStatus, path);
+  const bool durable = replaced.valid() || durability == WriteDurability::kAlways;
+  Result<void> result =
+      writeTemporaryFile(file.get(), bytes, replaced.get(), replacedStatus, durable, path);
   if (::close(file.release()) != 0 && result) {
     result = makeFileErrorFromErrno(errno, path);
   }
@@ -285,7 +289,7 @@ Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8
     ::unlinkat(folder.get(), temporary.c_str(), 0);
     return result;
   }
-  if (replaced.valid()) {
+  if (durable) {
     // The rename reaches the disk with the folder. The new file is in place already, so a
     // failure here is no reason to report the write as failed.
     static_cast<void>(::fsync(folder.get()));

@@ -162,9 +162,12 @@ Result<void> writeFileAtURL(const URL& url, int content, WriteMode mode, mode_t 
 /// user extended attributes, and reaches the disk before and after the rename, so that after a
 /// crash the path holds the old content or the new, whole; a symbolic link or a non-regular file
 /// at the path is refused. A failed write leaves what stood at the path untouched and no
-/// temporary file behind.
+/// temporary file behind. With kAlways, a new file reaches the disk the same way, for files
+/// whose loss after a crash costs the user more than the wait does (settings, not exports).
+enum class WriteDurability { kWhenReplacing, kAlways };
 Result<void> writeFileAtomicallyAtURL(const URL& url, std::span<const std::uint8_t> bytes,
-                                      WriteMode mode, mode_t permissions = 0644);
+                                      WriteMode mode, mode_t permissions = 0644,
+                                      WriteDurability durability = WriteDurability::kWhenReplacing);
 
 struct DirectoryListingOptions {
   /// Descends into subfolders (never through symbolic links).

@@ -1,0 +1,466 @@
+#include "platform/user_defaults.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/bundle_info.h"
+#include "platform/files.h"
+#include "platform/log.h"
+#include "platform/property_list_serialization.h"
+#include "platform/unicode.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/result_matchers.h"
+#include "testsupport/temporary_folder.h"
+
+namespace zv::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testsupport::bytesOf;
+using testsupport::IsOk;
+using testsupport::IsPlatformError;
+using testsupport::readFileBytes;
+
+// Sends log lines to a file for the life of the object.
+class CapturedLog {
+ public:
+  explicit CapturedLog(const fs::path& file)
+      : file_(file),
+        descriptor_(::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)),
+        previous_(setLogFileDescriptor(descriptor_)) {}
+  CapturedLog(const CapturedLog&) = delete;
+  CapturedLog& operator=(const CapturedLog&) = delete;
+  ~CapturedLog() {
+    setLogFileDescriptor(previous_);
+    ::close(descriptor_);
+  }
+  std::string text() const { return testsupport::readFileText(file_).value_or(""); }
+
+ private:
+  fs::path file_;
+  int descriptor_;
+  int previous_;
+};
+
+// The names in a folder that start with prefix.
+std::vector<std::string> namesStartingWith(const fs::path& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(prefix)) {
+      names.push_back(name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> binaryPropertyList(const PropertyList& value) {
+  Result<std::vector<std::uint8_t>> bytes = writePropertyList(value, PropertyListFormat::kBinary);
+  EXPECT_THAT(bytes, IsOk());
+  return bytes ? *bytes : std::vector<std::uint8_t>();
+}
+
+class UserDefaultsTest : public testsupport::TemporaryFolderTest {
+ protected:
+  fs::path file() const { return folder_.path("settings.plist"); }
+  fs::path logFile() const { return folder_.path("log.txt"); }
+};
+
+TEST_F(UserDefaultsTest, EveryPropertyListTypeComesBackFromTheFile) {
+  PropertyList::Dictionary nested;
+  nested.set(u"inner", PropertyList(PropertyList::Array{PropertyList(1), PropertyList(u"two")}));
+  const struct Case {
+    const char* name;
+    PropertyList value;
+  } cases[] = {
+      {"string", PropertyList(u"caf\u00e9 \U0001F600")},
+      {"empty_string", PropertyList(u"")},
+      {"negative_integer", PropertyList(std::int64_t{-5})},
+      {"integer_above_int64", PropertyList(std::numeric_limits<std::uint64_t>::max())},
+      {"real", PropertyList(0.1)},
+      {"true", PropertyList(true)},
+      {"false", PropertyList(false)},
+      {"date", PropertyList(Date{-1234.5})},
+      {"data", PropertyList(PropertyList::Data{0, 1, 0xff})},
+      {"empty_data", PropertyList(PropertyList::Data{})},
+      {"array", PropertyList(PropertyList::Array{PropertyList(u"a"), PropertyList(2.5)})},
+      {"dictionary", PropertyList(nested)},
+      {"uid", PropertyList(PropertyListUid{7})},
+  };
+  {
+    UserDefaults writer(file());
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      EXPECT_THAT(writer.setObject(c.value, fromUtf8(c.name)), IsOk());
+    }
+  }
+  UserDefaults reader(file());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(reader.objectForKey(fromUtf8(c.name)), std::optional<PropertyList>(c.value));
+  }
+  EXPECT_EQ(reader.objectForKey(u"absent"), std::nullopt);
+}
+
+TEST_F(UserDefaultsTest, BoolForKeyReadsBooleansAndNumbers) {
+  const struct Case {
+    const char* name;
+    std::optional<PropertyList> value;
+    bool expected;
+  } cases[] = {
+      {"absent", std::nullopt, false},
+      {"yes", PropertyList(true), true},
+      {"no", PropertyList(false), false},
+      {"zero", PropertyList(0), false},
+      {"minus_one", PropertyList(-1), true},
+      {"huge", PropertyList(std::numeric_limits<std::uint64_t>::max()), true},
+      {"real_zero", PropertyList(0.0), false},
+      {"real_half", PropertyList(0.5), true},
+      {"string_yes", PropertyList(u"YES"), false},
+      {"data", PropertyList(PropertyList::Data{1}), false},
+  };
+  UserDefaults defaults(file());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.value) {
+      ASSERT_THAT(defaults.setObject(*c.value, fromUtf8(c.name)), IsOk());
+    }
+    EXPECT_EQ(defaults.boolForKey(fromUtf8(c.name)), c.expected);
+  }
+}
+
+TEST_F(UserDefaultsTest, WritesAPrivateBinaryFileInAPrivateNewFolder) {
+  const fs::path nestedFile = folder_.path("config/deeper/settings.plist");
+  UserDefaults defaults(nestedFile);
+  EXPECT_FALSE(fs::exists(nestedFile.parent_path())) << "reading must not create anything";
+  EXPECT_EQ(defaults.objectForKey(u"key"), std::nullopt);
+  EXPECT_FALSE(fs::exists(nestedFile.parent_path()));
+
+  ASSERT_THAT(defaults.setObject(PropertyList(u"value"), u"key"), IsOk());
+  struct stat status {};
+  ASSERT_EQ(::stat(nestedFile.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(nestedFile.parent_path().c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0077, 0u);
+  const std::optional<std::vector<std::uint8_t>> bytes = readFileBytes(nestedFile);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 8), "bplist00");
+  EXPECT_EQ(namesStartingWith(nestedFile.parent_path(), ".zv-write"), std::vector<std::string>{});
+}
+
+TEST_F(UserDefaultsTest, RemovingTakesTheKeyOutOfTheFile) {
+  UserDefaults defaults(file());
+  ASSERT_THAT(defaults.setObject(PropertyList(1), u"kept"), IsOk());
+  ASSERT_THAT(defaults.setObject(PropertyList(2), u"removed"), IsOk());
+  ASSERT_THAT(defaults.removeObjectForKey(u"removed"), IsOk());
+  ASSERT_THAT(defaults.removeObjectForKey(u"never there"), IsOk());
+  EXPECT_EQ(defaults.objectForKey(u"removed"), std::nullopt);
+  UserDefaults reader(file());
+  EXPECT_EQ(reader.objectForKey(u"removed"), std::nullopt);
+  EXPECT_EQ(reader.objectForKey(u"kept"), std::optional<PropertyList>(PropertyList(1)));
+}
+
+TEST_F(UserDefaultsTest, ArchivedObjectIsStoredAsDataThatDecodesSecurely) {
+  const ArchivedObject styles = ArchivedObject::Array{u"first", u"second"};
+  UserDefaults defaults(file());
+  ASSERT_THAT(defaults.archiveObject(styles, u"QNTNoteTextStyles"), IsOk());
+  const std::optional<PropertyList> stored =
+      UserDefaults(file()).objectForKey(u"QNTNoteTextStyles");
+  ASSERT_TRUE(stored);
+  ASSERT_NE(stored->asData(), nullptr);
+  const KeyedArchiveClassRegistry registry;
+  Result<ArchivedObject> decoded =
+      unarchivedObject(*stored->asData(), {u"NSArray", u"NSString"}, registry);
+  ASSERT_THAT(decoded, IsOk());
+  EXPECT_EQ(*decoded, styles);
+}
+
+TEST_F(UserDefaultsTest, AChangeKeepsWhatAnotherWriterStoredMeanwhile) {
+  UserDefaults first(file());
+  UserDefaults second(file());
+  ASSERT_THAT(first.setObject(PropertyList(1), u"a"), IsOk());
+  EXPECT_EQ(second.objectForKey(u"a"), std::optional<PropertyList>(PropertyList(1)));
+  ASSERT_THAT(first.setObject(PropertyList(2), u"b"), IsOk());
+  EXPECT_EQ(second.objectForKey(u"b"), std::nullopt) << "read at first use, kept until reload";
+  ASSERT_THAT(second.setObject(PropertyList(3), u"c"), IsOk());
+  EXPECT_EQ(second.objectForKey(u"b"), std::optional<PropertyList>(PropertyList(2)));
+
+  UserDefaults reader(file());
+  for (const char16_t* key : {u"a", u"b", u"c"}) {
+    EXPECT_TRUE(reader.objectForKey(key)) << toUtf8(key);
+  }
+  ASSERT_THAT(first.removeObjectForKey(u"c"), IsOk());
+  second.reload();
+  EXPECT_EQ(second.objectForKey(u"c"), std::nullopt);
+}
+
+TEST_F(UserDefaultsTest, DamagedFileIsKeptAsideWhole) {
+  PropertyList::Array rootArray{PropertyList(u"not a dictionary")};
+  const struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::string logged;
+  } cases[] = {
+      {"not_a_property_list", bytesOf("{\"json\": true}"), "damaged"},
+      {"empty", {}, "damaged"},
+      {"truncated", bytesOf("bplist00\xd1\x01\x02"), "damaged"},
+      {"root_is_an_array", binaryPropertyList(PropertyList(rootArray)), "not a dictionary"},
+  };
+  const CapturedLog log(logFile());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = folder_.path(std::string(c.name) + ".plist");
+    writeBytes(path, c.bytes);
+    UserDefaults defaults(path);
+    EXPECT_EQ(defaults.objectForKey(u"key"), std::nullopt);
+    const std::vector<std::string> aside =
+        namesStartingWith(folder_.path(), std::string(c.name) + ".plist.corrupt-");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readFileBytes(folder_.path(aside[0])), c.bytes);
+    EXPECT_FALSE(fs::exists(path)) << "nothing written before a change";
+
+    ASSERT_THAT(defaults.setObject(PropertyList(true), u"key"), IsOk());
+    EXPECT_EQ(UserDefaults(path).objectForKey(u"key"), std::optional<PropertyList>(true));
+    EXPECT_EQ(readFileBytes(folder_.path(aside[0])), c.bytes);
+    EXPECT_THAT(log.text(), HasSubstr(c.logged));
+    EXPECT_THAT(log.text(), HasSubstr(aside[0]));
+  }
+}
+
+TEST_F(UserDefaultsTest, DamageFoundByAChangeIsKeptAsideToo) {
+  const CapturedLog log(logFile());
+  UserDefaults defaults(file());
+  ASSERT_THAT(defaults.setObject(PropertyList(1), u"before"), IsOk());
+  writeBytes(file(), bytesOf("garbage"));
+  ASSERT_THAT(defaults.setObject(PropertyList(2), u"after"), IsOk());
+  const std::vector<std::string> aside =
+      namesStartingWith(folder_.path(), "settings.plist.corrupt-");
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_EQ(readFileBytes(folder_.path(aside[0])), bytesOf("garbage"));
+  UserDefaults reader(file());
+  EXPECT_EQ(reader.objectForKey(u"before"), std::nullopt);
+  EXPECT_EQ(reader.objectForKey(u"after"), std::optional<PropertyList>(2));
+}
+
+TEST_F(UserDefaultsTest, LaterDamageNeverReplacesAnEarlierCopyAside) {
+  const CapturedLog log(logFile());
+  for (const char* content : {"first damage", "second damage", "third damage"}) {
+    writeBytes(file(), bytesOf(content));
+    UserDefaults(file()).objectForKey(u"key");
+  }
+  const std::vector<std::string> aside =
+      namesStartingWith(folder_.path(), "settings.plist.corrupt-");
+  ASSERT_EQ(aside.size(), 3u);
+  std::vector<std::string> contents;
+  contents.reserve(aside.size());
+  for (const std::string& name : aside) {
+    contents.push_back(testsupport::readFileText(folder_.path(name)).value_or(""));
+  }
+  std::sort(contents.begin(), contents.end());
+  EXPECT_EQ(contents, (std::vector<std::string>{"first damage", "second damage", "third damage"}));
+}
+
+TEST_F(UserDefaultsTest, OversizedFileIsTakenForDamagedWithoutBeingRead) {
+  const CapturedLog log(logFile());
+  { std::ofstream create(file()); }
+  // Sparse: costs no disk.
+  fs::resize_file(file(), UserDefaults::kMaximumFileSize + 1);
+  UserDefaults defaults(file());
+  EXPECT_EQ(defaults.objectForKey(u"key"), std::nullopt);
+  const std::vector<std::string> aside =
+      namesStartingWith(folder_.path(), "settings.plist.corrupt-");
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_EQ(fs::file_size(folder_.path(aside[0])), UserDefaults::kMaximumFileSize + 1);
+  EXPECT_THAT(log.text(), HasSubstr("larger than"));
+}
+
+TEST_F(UserDefaultsTest, UnreadableFileIsNeitherMovedNorReplaced) {
+  const std::vector<std::uint8_t> sound = [] {
+    PropertyList::Dictionary values;
+    values.set(u"precious", PropertyList(u"data"));
+    return binaryPropertyList(PropertyList(values));
+  }();
+  const struct Case {
+    const char* name;
+    bool needsUnprivilegedUser;
+    void (*make)(const fs::path& path, const std::vector<std::uint8_t>& bytes);
+  } cases[] = {
+      {"no_permission", true,
+       [](const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+         writeBytes(path, bytes);
+         fs::permissions(path, fs::perms::none);
+       }},
+      {"folder_at_the_path", false,
+       [](const fs::path& path, const std::vector<std::uint8_t>&) { fs::create_directory(path); }},
+      {"fifo_at_the_path", false,
+       [](const fs::path& path, const std::vector<std::uint8_t>&) {
+         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+       }},
+  };
+  const CapturedLog log(logFile());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needsUnprivilegedUser && ::geteuid() == 0) {
+      continue;  // root reads whatever the permissions say
+    }
+    const fs::path path = folder_.path(std::string(c.name) + ".plist");
+    c.make(path, sound);
+    const fs::file_status before = fs::symlink_status(path);
+    UserDefaults defaults(path);
+    EXPECT_EQ(defaults.objectForKey(u"precious"), std::nullopt);
+    EXPECT_THAT(defaults.setObject(PropertyList(1), u"new"), Not(IsOk()));
+    EXPECT_THAT(defaults.removeObjectForKey(u"precious"), Not(IsOk()));
+    EXPECT_EQ(fs::symlink_status(path).type(), before.type());
+    EXPECT_EQ(namesStartingWith(folder_.path(), std::string(c.name) + ".plist.corrupt"),
+              std::vector<std::string>{});
+    if (c.needsUnprivilegedUser) {
+      fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+      EXPECT_EQ(readFileBytes(path), sound);
+    }
+  }
+}
+
+TEST_F(UserDefaultsTest, LinkPlantedAtThePathIsNotFollowed) {
+  PropertyList::Dictionary values;
+  values.set(u"secret", PropertyList(u"elsewhere"));
+  const std::vector<std::uint8_t> victimBytes = binaryPropertyList(PropertyList(values));
+  const fs::path victim = folder_.path("victim.plist");
+  writeBytes(victim, victimBytes);
+  fs::create_symlink(victim, file());
+
+  UserDefaults defaults(file());
+  EXPECT_EQ(defaults.objectForKey(u"secret"), std::nullopt);
+  EXPECT_THAT(defaults.setObject(PropertyList(1), u"key"),
+              IsPlatformError(FileErrorCode::kSymbolicLink));
+  EXPECT_TRUE(fs::is_symlink(file()));
+  EXPECT_EQ(readFileBytes(victim), victimBytes);
+  EXPECT_EQ(namesStartingWith(folder_.path(), "settings.plist.corrupt"),
+            std::vector<std::string>{});
+}
+
+TEST_F(UserDefaultsTest, LinkPlantedAtTheLockIsNotFollowed) {
+  const fs::path elsewhere = folder_.path("elsewhere");
+  fs::create_symlink(elsewhere, folder_.path("settings.plist.lock"));
+  UserDefaults defaults(file());
+  EXPECT_THAT(defaults.setObject(PropertyList(1), u"key"),
+              IsPlatformError(FileErrorCode::kSymbolicLink));
+  EXPECT_FALSE(fs::exists(elsewhere));
+  EXPECT_FALSE(fs::exists(file()));
+}
+
+// Two processes add 200 keys each while this one reads the file in a loop: every read must
+// parse, and every key must survive.
+TEST_F(UserDefaultsTest, TwoProcessesWritingKeepBothSetsOfKeysAndNeverTearTheFile) {
+  constexpr int kWriters = 2;
+  constexpr int kKeysPerWriter = 200;
+  auto keyName = [](int writer, int index) {
+    return fromUtf8("writer" + std::to_string(writer) + "-" + std::to_string(index));
+  };
+  std::vector<pid_t> children;
+  for (int writer = 0; writer < kWriters; ++writer) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      UserDefaults defaults(file());
+      for (int index = 0; index < kKeysPerWriter; ++index) {
+        if (!defaults.setObject(PropertyList(index), keyName(writer, index))) {
+          ::_exit(1);
+        }
+      }
+      ::_exit(0);
+    }
+    children.push_back(child);
+  }
+  int reads = 0;
+  int tornReads = 0;
+  int running = kWriters;
+  std::vector<int> statuses;
+  while (running > 0) {
+    if (const std::optional<std::vector<std::uint8_t>> bytes = readFileBytes(file())) {
+      ++reads;
+      Result<PropertyList> parsed = readPropertyList(*bytes);
+      if (!parsed || parsed->asDictionary() == nullptr) {
+        ++tornReads;
+      }
+    }
+    for (pid_t& child : children) {
+      int status = 0;
+      if (child > 0 && ::waitpid(child, &status, WNOHANG) == child) {
+        statuses.push_back(status);
+        child = 0;
+        --running;
+      }
+    }
+  }
+  for (const int status : statuses) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(tornReads, 0);
+  UserDefaults reader(file());
+  for (int writer = 0; writer < kWriters; ++writer) {
+    for (int index = 0; index < kKeysPerWriter; ++index) {
+      ASSERT_EQ(reader.objectForKey(keyName(writer, index)),
+                std::optional<PropertyList>(PropertyList(index)))
+          << toUtf8(keyName(writer, index));
+    }
+  }
+  EXPECT_EQ(namesStartingWith(folder_.path(), ".zv-write"), std::vector<std::string>{});
+}
+
+TEST(UserDefaultsPath, FollowsTheConfigurationHomeWhenItIsAbsolute) {
+  const std::string fileName = toUtf8(kBundleIdentifier) + ".plist";
+  const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
+  const std::optional<std::string> restoreConfig =
+      savedConfig ? std::optional<std::string>(savedConfig) : std::nullopt;
+  const char* savedHome = std::getenv("HOME");
+  const std::optional<std::string> restoreHome =
+      savedHome ? std::optional<std::string>(savedHome) : std::nullopt;
+  ::setenv("HOME", "/home/tester", 1);
+  const struct Case {
+    const char* name;
+    const char* configHome;  // null: unset
+    std::string expected;
+  } cases[] = {
+      {"absolute", "/srv/config", "/srv/config/" + fileName},
+      {"relative_is_ignored", "relative/config", "/home/tester/.config/" + fileName},
+      {"empty_is_ignored", "", "/home/tester/.config/" + fileName},
+      {"unset", nullptr, "/home/tester/.config/" + fileName},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.configHome != nullptr) {
+      ::setenv("XDG_CONFIG_HOME", c.configHome, 1);
+    } else {
+      ::unsetenv("XDG_CONFIG_HOME");
+    }
+    EXPECT_EQ(UserDefaults::standardUserDefaultsPath(), fs::path(c.expected));
+  }
+  restoreConfig ? ::setenv("XDG_CONFIG_HOME", restoreConfig->c_str(), 1)
+                : ::unsetenv("XDG_CONFIG_HOME");
+  restoreHome ? ::setenv("HOME", restoreHome->c_str(), 1) : ::unsetenv("HOME");
+}
+
+}  // namespace
+}  // namespace zv::platform
