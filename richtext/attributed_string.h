@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -70,47 +71,130 @@ struct AttributeRun {
   friend bool operator==(const AttributeRun&, const AttributeRun&) = default;
 };
 
+namespace detail {
+struct RunNode;
+struct RunNodeDeleter {
+  void operator()(RunNode* node) const;
+};
+using RunTree = std::unique_ptr<RunNode, RunNodeDeleter>;
+}  // namespace detail
+
 /// Rich text: a UTF-16 string plus runs of attribute dictionaries. The runs always cover the
 /// whole string in order, none is empty, and no two neighbours carry equal attributes, so two
-/// texts that look the same compare equal.
+/// texts that look the same compare equal, and the run at an index is always the longest
+/// stretch around it with the same attributes.
+///
+/// Runs live in a balanced tree keyed by their lengths: finding the run at an index costs
+/// O(log n) in the number of runs, and visiting k runs from there O(k) more. Runs share their
+/// dictionaries, so splitting a run copies no attributes.
+///
+/// Indices and ranges count UTF-16 code units. Ranges are clamped, never refused: a range that
+/// starts past the end means the empty range at the end, one that reaches past the end is cut
+/// there. References and pointers into the attributes stay valid until the next change.
 class AttributedString {
  public:
-  AttributedString() = default;
+  AttributedString();
   explicit AttributedString(std::u16string string, Attributes attributes = {});
+  AttributedString(const AttributedString& other);
+  AttributedString(AttributedString&& other) noexcept;
+  AttributedString& operator=(const AttributedString& other);
+  AttributedString& operator=(AttributedString&& other) noexcept;
+  ~AttributedString();
 
   const std::u16string& string() const { return string_; }
   std::size_t length() const { return string_.size(); }
   bool empty() const { return string_.empty(); }
-  const std::vector<AttributeRun>& runs() const { return runs_; }
 
-  /// The attributes at a position inside the string (an empty dictionary outside it); range,
-  /// when given, receives the extent of the run that holds the position.
-  const Attributes& attributesAtIndex(std::size_t index, Range* range = nullptr) const;
+  /// The number of runs, in constant time.
+  std::size_t runCount() const;
+  /// Every run in order, as a copy: for archives and tests; prefer enumeration elsewhere.
+  std::vector<AttributeRun> runs() const;
 
-  /// Ranges reaching past the end are cut at the end of the string.
-  void setAttributes(const Attributes& attributes, Range range);
-  void addAttribute(std::u16string_view key, const AttributeValue& value, Range range);
-  void removeAttribute(std::u16string_view key, Range range);
+  /// The attributes at a position inside the string (an empty dictionary outside it);
+  /// effectiveRange, when given, receives the run that holds the position, which is also the
+  /// longest stretch with these attributes ({length(), 0} outside the string).
+  const Attributes& attributesAtIndex(std::size_t index, Range* effectiveRange = nullptr) const;
 
-  void append(const AttributedString& other);
-  void appendString(std::u16string_view text, const Attributes& attributes = {});
+  /// The value of one attribute at a position, null when the run there lacks it or the
+  /// position is outside the string. effectiveRange, when given, receives the longest stretch
+  /// around the position where the attribute has this value (or is absent throughout).
+  const AttributeValue* attributeAtIndex(std::u16string_view key, std::size_t index,
+                                         Range* effectiveRange = nullptr) const;
+  /// As attributeAtIndex, with the effective range searched only inside limit.
+  const AttributeValue* attributeAtIndex(std::u16string_view key, std::size_t index,
+                                         Range* longestEffectiveRange, Range limit) const;
+
+  using AttributesVisitor = std::function<void(const Attributes&, Range, bool& stop)>;
+  using AttributeVisitor = std::function<void(const AttributeValue*, Range, bool& stop)>;
+
+  /// Visits the runs inside range in text order, each cut to the range; setting stop ends the
+  /// visit. The visitor may read this text and may change attributes anywhere in it, the
+  /// visited run included: the visit goes on after the visited range, with the attributes as
+  /// they are then. It may also change characters; the visit then goes on at the index where
+  /// the visited range ended, cut to the new length, without following moved text.
+  void enumerateAttributesInRange(Range range, const AttributesVisitor& visitor) const;
+  /// Visits the runs of one attribute inside range: the longest stretches in which it has one
+  /// value, stretches without it included (the visitor then gets null). Same rules for the
+  /// visitor as enumerateAttributesInRange.
+  void enumerateAttribute(std::u16string_view key, Range range,
+                          const AttributeVisitor& visitor) const;
+
+  /// The characters and attributes inside range.
+  AttributedString attributedSubstringFromRange(Range range) const;
 
   /// A copy that keeps only the attributes whose keys are in names.
   AttributedString attributedStringKeepingAttributeNames(
       const std::set<std::u16string, std::less<>>& names) const;
 
-  friend bool operator==(const AttributedString&, const AttributedString&) = default;
+  friend bool operator==(const AttributedString& a, const AttributedString& b);
 
  private:
+  friend class MutableAttributedString;
+
   Range clamped(Range range) const;
-  // Splits the run containing position so that a run starts there; returns that run's index.
-  std::size_t splitAt(std::size_t position);
-  void mergeNeighbours();
-  template <typename Change>
-  void changeAttributes(Range range, Change change);
+  // Counts changes, so that an enumeration knows whether its place in the tree still holds.
+  void changed() { ++version_; }
 
   std::u16string string_;
-  std::vector<AttributeRun> runs_;
+  detail::RunTree runs_;
+  std::uint64_t version_ = 0;
+};
+
+/// Rich text that can change in place. Every change keeps the run invariants of
+/// AttributedString and costs O(log n + k) for the k runs it touches, plus moving the
+/// characters after a change of length.
+class MutableAttributedString : public AttributedString {
+ public:
+  MutableAttributedString() = default;
+  explicit MutableAttributedString(std::u16string string, Attributes attributes = {})
+      : AttributedString(std::move(string), std::move(attributes)) {}
+  explicit MutableAttributedString(AttributedString text) : AttributedString(std::move(text)) {}
+
+  /// Gives the range exactly these attributes.
+  void setAttributes(const Attributes& attributes, Range range);
+  /// Sets one attribute (or several) over the range, keeping the others of each run.
+  void addAttribute(std::u16string_view key, const AttributeValue& value, Range range);
+  void addAttributes(const Attributes& attributes, Range range);
+  void removeAttribute(std::u16string_view key, Range range);
+
+  /// Replaces the characters in range. The new characters take the attributes of the first
+  /// replaced character; replacing an empty range, those of the character before it, or at the
+  /// start those of the first character; in an empty string, none.
+  void replaceCharactersInRange(Range range, std::u16string_view text);
+  /// Replaces the characters in range with text, attributes and all.
+  void replaceCharactersInRange(Range range, const AttributedString& text);
+  /// Inserts text before index (clamped to the end).
+  void insertAttributedString(const AttributedString& text, std::size_t index);
+  void deleteCharactersInRange(Range range);
+  void appendAttributedString(const AttributedString& text);
+  /// Appends text with exactly the given attributes.
+  void appendString(std::u16string_view text, const Attributes& attributes = {});
+
+ private:
+  template <typename Edit>
+  void editRuns(Range range, Edit edit);
+  template <typename Change>
+  void changeAttributes(Range range, Change change);
 };
 
 /// The attribute keys that are archived with rich text shared with the target application.

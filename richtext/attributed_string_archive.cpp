@@ -440,7 +440,7 @@ class ArchivedAttributedString final : public Archivable {
 // integers.
 void ArchivedAttributedString::encodeWithCoder(KeyedArchiver& coder) const {
   coder.encodeObject(u"NSString", ArchivedObject(text_.string()));
-  const std::vector<AttributeRun>& runs = text_.runs();
+  const std::vector<AttributeRun> runs = text_.runs();
   if (runs.empty()) {
     return;
   }
@@ -501,7 +501,7 @@ Decoded ArchivedAttributedString::decode(KeyedUnarchiver& coder) {
   std::vector<std::optional<std::pair<Attributes, std::size_t>>> converted(dictionaries->size());
   const std::size_t budget = (std::size_t{1} << 24) + characters.size() * 256;
   std::size_t spent = 0;
-  AttributedString text;
+  MutableAttributedString text;
   std::size_t offset = 0;
   while (text.length() < characters.size()) {
     const std::optional<std::uint64_t> length = readVarint(*runData, offset);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -35,39 +37,39 @@ std::vector<AttributeRun> runsOf(std::initializer_list<std::pair<Range, Attribut
 TEST(AttributedStringRunsTest, ChangesKeepRunsCoveringAndMerged) {
   struct Case {
     const char* name;
-    std::function<void(AttributedString&)> change;
+    std::function<void(MutableAttributedString&)> change;
     std::vector<AttributeRun> expected;
   };
   const std::vector<Case> cases = {
       {"middle of one run splits it in three",
-       [](AttributedString& text) {
+       [](MutableAttributedString& text) {
          text.setAttributes(kBold, {2, 3});
        },
        runsOf({{{0, 2}, {}}, {{2, 3}, kBold}, {{5, 5}, {}}})},
       {"range past the end is cut",
-       [](AttributedString& text) {
+       [](MutableAttributedString& text) {
          text.setAttributes(kBold, {8, 100});
        },
        runsOf({{{0, 8}, {}}, {{8, 2}, kBold}})},
       {"range starting past the end changes nothing",
-       [](AttributedString& text) {
+       [](MutableAttributedString& text) {
          text.setAttributes(kBold, {10, 3});
        },
        runsOf({{{0, 10}, {}}})},
       {"equal neighbours merge",
-       [](AttributedString& text) {
+       [](MutableAttributedString& text) {
          text.setAttributes(kBold, {0, 4});
          text.setAttributes(kBold, {4, 6});
        },
        runsOf({{{0, 10}, kBold}})},
       {"removing the only difference merges",
-       [](AttributedString& text) {
+       [](MutableAttributedString& text) {
          text.addAttribute(NSUnderlineStyleAttributeName, std::int64_t{1}, {3, 2});
          text.removeAttribute(NSUnderlineStyleAttributeName, {0, 10});
        },
        runsOf({{{0, 10}, {}}})},
       {"adding keeps other keys of each run",
-       [](AttributedString& text) {
+       [](MutableAttributedString& text) {
          text.setAttributes(kBold, {0, 5});
          text.addAttribute(NSForegroundColorAttributeName, kRed.begin()->second, {3, 4});
        },
@@ -78,29 +80,434 @@ TEST(AttributedStringRunsTest, ChangesKeepRunsCoveringAndMerged) {
                {{5, 2}, kRed},
                {{7, 3}, {}}})},
       {"appending equal attributes extends the last run",
-       [](AttributedString& text) {
+       [](MutableAttributedString& text) {
          text.appendString(u"abc");
-         text.append(AttributedString(u"de", kBold));
+         text.appendAttributedString(AttributedString(u"de", kBold));
        },
        runsOf({{{0, 13}, {}}, {{13, 2}, kBold}})},
       {"keeping names drops the others and merges",
-       [](AttributedString& text) {
+       [](MutableAttributedString& text) {
          text.setAttributes(kBold, {0, 10});
          text.addAttribute(u"NSToolTip", std::u16string(u"tip"), {0, 3});
-         text = text.attributedStringKeepingAttributeNames(archivableAttributeNames());
+         text = MutableAttributedString(
+             text.attributedStringKeepingAttributeNames(archivableAttributeNames()));
        },
        runsOf({{{0, 10}, kBold}})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    AttributedString text(u"0123456789");
+    MutableAttributedString text(u"0123456789");
     c.change(text);
     EXPECT_EQ(text.runs(), c.expected);
   }
 }
 
+// The plain model the tree must agree with: one dictionary per code unit.
+struct Reference {
+  std::u16string text;
+  std::vector<Attributes> attributes;
+
+  Range clamped(Range range) const {
+    const std::size_t start = std::min(range.location, text.size());
+    return {start, std::min(range.length, text.size() - start)};
+  }
+  void change(Range range, const std::function<void(Attributes&)>& edit) {
+    const Range target = clamped(range);
+    for (std::size_t i = target.location; i < target.end(); ++i) {
+      edit(attributes[i]);
+    }
+  }
+  void replace(Range range, std::u16string_view characters, const Reference* given) {
+    const Range target = clamped(range);
+    std::vector<Attributes> inserted;
+    if (given != nullptr) {
+      inserted = given->attributes;
+    } else if (!text.empty()) {
+      const std::size_t source =
+          target.length > 0 || target.location == 0 ? target.location : target.location - 1;
+      inserted.assign(characters.size(), attributes[source]);
+    } else {
+      inserted.assign(characters.size(), Attributes{});
+    }
+    text.replace(target.location, target.length, characters);
+    const auto at = attributes.begin() + static_cast<std::ptrdiff_t>(target.location);
+    attributes.erase(at, at + static_cast<std::ptrdiff_t>(target.length));
+    attributes.insert(attributes.begin() + static_cast<std::ptrdiff_t>(target.location),
+                      inserted.begin(), inserted.end());
+  }
+  std::vector<AttributeRun> runs() const {
+    std::vector<AttributeRun> result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (!result.empty() && result.back().attributes == attributes[i]) {
+        ++result.back().range.length;
+      } else {
+        result.push_back({{i, 1}, attributes[i]});
+      }
+    }
+    return result;
+  }
+  // The stretches of one attribute, as enumerateAttribute must report them.
+  std::vector<std::pair<Range, std::optional<AttributeValue>>> stretches(std::u16string_view key,
+                                                                         Range range) const {
+    std::vector<std::pair<Range, std::optional<AttributeValue>>> result;
+    const Range target = clamped(range);
+    for (std::size_t i = target.location; i < target.end(); ++i) {
+      auto found = attributes[i].find(key);
+      std::optional<AttributeValue> value;
+      if (found != attributes[i].end()) {
+        value = found->second;
+      }
+      if (!result.empty() && result.back().second == value) {
+        ++result.back().first.length;
+      } else {
+        result.push_back({{i, 1}, value});
+      }
+    }
+    return result;
+  }
+};
+
+// A small vocabulary, so that random edits often make neighbours equal.
+struct RandomText {
+  std::mt19937 random;
+  const std::u16string keys[3] = {NSFontAttributeName, NSForegroundColorAttributeName,
+                                  QNTHighlightAttributeName};
+
+  std::size_t below(std::size_t bound) { return bound == 0 ? 0 : random() % bound; }
+  const std::u16string& key() { return keys[below(3)]; }
+  AttributeValue value(std::u16string_view forKey) {
+    if (forKey == NSFontAttributeName) {
+      return Font{below(2) == 0 ? u"A" : u"B", 12};
+    }
+    if (forKey == NSForegroundColorAttributeName) {
+      return Color{Color::Space::kSRGB, below(2) == 0 ? 1.0 : 0.0, 0, 1, 1};
+    }
+    return true;
+  }
+  Attributes attributes() {
+    Attributes result;
+    for (const std::u16string& name : keys) {
+      if (below(2) == 0) {
+        result.emplace(name, value(name));
+      }
+    }
+    return result;
+  }
+  std::u16string characters(std::size_t maximum) {
+    std::u16string result(below(maximum + 1), u'a');
+    for (char16_t& unit : result) {
+      unit = static_cast<char16_t>(u'a' + below(26));
+    }
+    return result;
+  }
+  Range range(std::size_t length) {
+    // Now and then a range that starts or reaches past the end.
+    const std::size_t location = below(length + 3);
+    const std::size_t size = below(6) == 0 ? below(length + 10) : below(8);
+    return {location, size};
+  }
+};
+
+// Applies one random edit to both the tree and the reference; returns its name for tracing.
+std::string randomEdit(RandomText& random, MutableAttributedString& text, Reference& expected) {
+  const Range range = random.range(expected.text.size());
+  switch (random.below(9)) {
+    case 0: {
+      const Attributes attributes = random.attributes();
+      text.setAttributes(attributes, range);
+      expected.change(range, [&](Attributes& current) { current = attributes; });
+      return "setAttributes";
+    }
+    case 1: {
+      const std::u16string key = random.key();
+      const AttributeValue value = random.value(key);
+      text.addAttribute(key, value, range);
+      expected.change(range, [&](Attributes& current) { current.insert_or_assign(key, value); });
+      return "addAttribute";
+    }
+    case 2: {
+      const Attributes attributes = random.attributes();
+      text.addAttributes(attributes, range);
+      expected.change(range, [&](Attributes& current) {
+        for (const auto& [key, value] : attributes) {
+          current.insert_or_assign(key, value);
+        }
+      });
+      return "addAttributes";
+    }
+    case 3: {
+      const std::u16string key = random.key();
+      text.removeAttribute(key, range);
+      expected.change(range, [&](Attributes& current) { current.erase(key); });
+      return "removeAttribute";
+    }
+    case 4: {
+      const std::u16string characters = random.characters(5);
+      text.replaceCharactersInRange(range, characters);
+      expected.replace(range, characters, nullptr);
+      return "replaceCharactersInRange";
+    }
+    case 5: {
+      Reference piece{random.characters(6), {}};
+      MutableAttributedString inserted;
+      for (char16_t unit : piece.text) {
+        piece.attributes.push_back(random.below(3) == 0 ? random.attributes() : Attributes{});
+        inserted.appendString(std::u16string(1, unit), piece.attributes.back());
+      }
+      text.replaceCharactersInRange(range, inserted);
+      expected.replace(range, piece.text, &piece);
+      return "replaceCharactersInRange attributed";
+    }
+    case 6: {
+      text.deleteCharactersInRange(range);
+      expected.replace(range, u"", nullptr);
+      return "deleteCharactersInRange";
+    }
+    case 7: {
+      const std::u16string characters = random.characters(4);
+      const Attributes attributes = random.below(2) == 0 ? random.attributes() : Attributes{};
+      text.appendString(characters, attributes);
+      expected.text += characters;
+      expected.attributes.insert(expected.attributes.end(), characters.size(), attributes);
+      return "appendString";
+    }
+    default: {
+      const Range cut = expected.clamped(range);
+      Reference piece{expected.text.substr(cut.location, cut.length),
+                      {expected.attributes.begin() + static_cast<std::ptrdiff_t>(cut.location),
+                       expected.attributes.begin() + static_cast<std::ptrdiff_t>(cut.end())}};
+      const AttributedString substring = text.attributedSubstringFromRange(range);
+      const std::size_t index = random.below(expected.text.size() + 1);
+      text.insertAttributedString(substring, index);
+      expected.replace({index, 0}, piece.text, &piece);
+      return "insertAttributedString of a substring";
+    }
+  }
+}
+
+// Reads the text back every way it can be read and compares with the reference.
+void expectAgrees(RandomText& random, const AttributedString& text, const Reference& expected) {
+  ASSERT_EQ(text.string(), expected.text);
+  const std::vector<AttributeRun> runs = expected.runs();
+  ASSERT_EQ(text.runs(), runs);
+  ASSERT_EQ(text.runCount(), runs.size());
+  const std::size_t index = random.below(expected.text.size() + 1);
+  Range effective;
+  const Attributes& attributes = text.attributesAtIndex(index, &effective);
+  if (index < expected.text.size()) {
+    EXPECT_EQ(attributes, expected.attributes[index]);
+    EXPECT_TRUE(std::any_of(runs.begin(), runs.end(),
+                            [&](const AttributeRun& run) { return run.range == effective; }));
+  }
+  const Range window = random.range(expected.text.size());
+  const std::u16string key = random.key();
+  std::vector<std::pair<Range, std::optional<AttributeValue>>> visited;
+  text.enumerateAttribute(key, window, [&](const AttributeValue* value, Range range, bool&) {
+    visited.emplace_back(range, value ? std::optional(*value) : std::nullopt);
+  });
+  const auto stretches = expected.stretches(key, window);
+  EXPECT_EQ(visited, stretches);
+  for (const auto& [range, value] : stretches) {
+    // Every index of a stretch reports the stretch, limited to the window.
+    const std::size_t inside = range.location + random.below(range.length);
+    Range longest;
+    const AttributeValue* found = text.attributeAtIndex(key, inside, &longest, window);
+    EXPECT_EQ(found ? std::optional(*found) : std::nullopt, value);
+    EXPECT_EQ(longest, range);
+  }
+}
+
+TEST(AttributedStringModelTest, RandomEditsAgreeWithPerCharacterModel) {
+  struct Case {
+    const char* name;
+    unsigned seed;
+    std::size_t initialLength;
+    int edits;
+  };
+  const std::vector<Case> cases = {
+      {"from empty", 1, 0, 400},
+      {"short text", 2, 12, 400},
+      {"longer text, deeper tree", 3, 400, 1500},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RandomText random{std::mt19937(c.seed)};
+    Reference expected{random.characters(0), {}};
+    expected.text.assign(c.initialLength, u'x');
+    expected.attributes.assign(c.initialLength, Attributes{});
+    MutableAttributedString text(expected.text);
+    std::optional<std::pair<AttributedString, Reference>> copy;
+    for (int step = 0; step < c.edits; ++step) {
+      const std::string edit = randomEdit(random, text, expected);
+      SCOPED_TRACE("step " + std::to_string(step) + ": " + edit);
+      expectAgrees(random, text, expected);
+      if (HasFatalFailure() || HasFailure()) {
+        return;
+      }
+      // A copy taken earlier must not see later edits.
+      if (step % 50 == 0) {
+        if (copy) {
+          expectAgrees(random, copy->first, copy->second);
+        }
+        copy.emplace(text, expected);
+      }
+    }
+  }
+}
+
+TEST(AttributedStringModelTest, ReplacedCharactersTakeSensibleAttributes) {
+  // "ab" bold, "cd" red, "ef" bold, "gh" plain.
+  const auto sample = [] {
+    MutableAttributedString text(u"abcdefgh");
+    text.setAttributes(kBold, {0, 2});
+    text.setAttributes(kRed, {2, 2});
+    text.setAttributes(kBold, {4, 2});
+    return text;
+  };
+  struct Case {
+    const char* name;
+    Range range;
+    std::u16string replacement;
+    std::vector<AttributeRun> expected;
+  };
+  const std::vector<Case> cases = {
+      {"first replaced character decides", {3, 2}, u"XYZ",
+       runsOf({{{0, 2}, kBold}, {{2, 4}, kRed}, {{6, 1}, kBold}, {{7, 2}, {}}})},
+      {"insertion takes the character before", {4, 0}, u"X",
+       runsOf({{{0, 2}, kBold}, {{2, 3}, kRed}, {{5, 2}, kBold}, {{7, 2}, {}}})},
+      {"insertion at the start takes the first character", {0, 0}, u"X",
+       runsOf({{{0, 3}, kBold}, {{3, 2}, kRed}, {{5, 2}, kBold}, {{7, 2}, {}}})},
+      {"insertion at the end takes the last character", {8, 0}, u"X",
+       runsOf({{{0, 2}, kBold}, {{2, 2}, kRed}, {{4, 2}, kBold}, {{6, 3}, {}}})},
+      {"deleting a run merges its equal neighbours", {2, 2}, u"",
+       runsOf({{{0, 4}, kBold}, {{4, 2}, {}}})},
+      {"range past the end is cut", {5, 100}, u"X", runsOf({{{0, 2}, kBold}, {{2, 2}, kRed},
+                                                          {{4, 2}, kBold}})},
+      {"location past the end appends", {100, 3}, u"X",
+       runsOf({{{0, 2}, kBold}, {{2, 2}, kRed}, {{4, 2}, kBold}, {{6, 3}, {}}})},
+      {"replacing everything keeps the first attributes", {0, 8}, u"XY", runsOf({{{0, 2}, kBold}})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MutableAttributedString text = sample();
+    text.replaceCharactersInRange(c.range, c.replacement);
+    EXPECT_EQ(text.runs(), c.expected);
+  }
+
+  MutableAttributedString empty;
+  empty.replaceCharactersInRange({0, 0}, u"new");
+  EXPECT_EQ(empty, AttributedString(u"new"));
+
+  MutableAttributedString twice = sample();
+  twice.insertAttributedString(twice, 2);
+  EXPECT_EQ(twice.string(), u"ababcdefghcdefgh");
+  EXPECT_EQ(twice.runs(), runsOf({{{0, 4}, kBold},
+                                  {{4, 2}, kRed},
+                                  {{6, 2}, kBold},
+                                  {{8, 2}, {}},
+                                  {{10, 2}, kRed},
+                                  {{12, 2}, kBold},
+                                  {{14, 2}, {}}}));
+}
+
+TEST(AttributedStringModelTest, EnumerationVisitsMaximalRuns) {
+  // Font A over "abcde", red over "de" and "hi"; "fg" plain.
+  MutableAttributedString text(u"abcdefghi");
+  const AttributeValue font = Font{u"A", 12};
+  text.addAttribute(NSFontAttributeName, font, {0, 5});
+  text.addAttributes(kRed, {3, 2});
+  text.addAttributes(kRed, {7, 2});
+  const AttributeValue red = kRed.begin()->second;
+  struct Case {
+    const char* name;
+    std::u16string key;  // empty: all attributes
+    Range range;
+    bool stopAfterFirst;
+    std::vector<std::pair<Range, bool>> expected;  // visited range, attribute present
+  };
+  const std::vector<Case> cases = {
+      {"font spans runs that differ elsewhere",
+       NSFontAttributeName,
+       {0, 9},
+       false,
+       {{{0, 5}, true}, {{5, 4}, false}}},
+      {"stretches without the colour are runs too",
+       NSForegroundColorAttributeName,
+       {0, 9},
+       false,
+       {{{0, 3}, false}, {{3, 2}, true}, {{5, 2}, false}, {{7, 2}, true}}},
+      {"cut to the range", NSFontAttributeName, {1, 6}, false, {{{1, 4}, true}, {{5, 2}, false}}},
+      {"all attributes", u"", {1, 7}, false,
+       {{{1, 2}, true}, {{3, 2}, true}, {{5, 2}, false}, {{7, 1}, true}}},
+      {"stop ends the visit", NSForegroundColorAttributeName, {0, 9}, true, {{{0, 3}, false}}},
+      {"range past the end", NSForegroundColorAttributeName, {8, 50}, false, {{{8, 1}, true}}},
+      {"empty range", u"", {4, 0}, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::pair<Range, bool>> visited;
+    if (c.key.empty()) {
+      text.enumerateAttributesInRange(c.range, [&](const Attributes& attributes, Range range,
+                                                   bool& stop) {
+        visited.emplace_back(range, !attributes.empty());
+        stop = c.stopAfterFirst;
+      });
+    } else {
+      text.enumerateAttribute(c.key, c.range, [&](const AttributeValue* value, Range range,
+                                                  bool& stop) {
+        visited.emplace_back(range, value != nullptr);
+        stop = c.stopAfterFirst;
+      });
+    }
+    EXPECT_EQ(visited, c.expected);
+  }
+
+  Range longest;
+  EXPECT_EQ(text.attributeAtIndex(NSForegroundColorAttributeName, 6, &longest), nullptr);
+  EXPECT_EQ(longest, (Range{5, 2}));
+  EXPECT_EQ(*text.attributeAtIndex(NSFontAttributeName, 4, &longest, {2, 9}), font);
+  EXPECT_EQ(longest, (Range{2, 3}));
+  EXPECT_EQ(*text.attributeAtIndex(NSForegroundColorAttributeName, 8, &longest), red);
+  EXPECT_EQ(longest, (Range{7, 2}));
+}
+
+TEST(AttributedStringModelTest, EnumerationToleratesEditsByTheVisitor) {
+  // Colour stretches alternate with plain ones; the visitor turns each coloured stretch into a
+  // font, which merges it with what was visited before.
+  MutableAttributedString text(u"0123456789");
+  for (std::size_t location : {1u, 4u, 7u}) {
+    text.addAttributes(kRed, {location, 2});
+  }
+  std::vector<Range> visited;
+  text.enumerateAttribute(NSForegroundColorAttributeName, {0, 10},
+                          [&](const AttributeValue* value, Range range, bool&) {
+                            visited.push_back(range);
+                            text.removeAttribute(NSForegroundColorAttributeName, range);
+                            if (value != nullptr) {
+                              text.addAttributes(kBold, range);
+                            }
+                          });
+  EXPECT_EQ(visited, (std::vector<Range>{{0, 1}, {1, 2}, {3, 1}, {4, 2}, {6, 1}, {7, 2}, {9, 1}}));
+  EXPECT_EQ(text.runs(), runsOf({{{0, 1}, {}},
+                                 {{1, 2}, kBold},
+                                 {{3, 1}, {}},
+                                 {{4, 2}, kBold},
+                                 {{6, 1}, {}},
+                                 {{7, 2}, kBold},
+                                 {{9, 1}, {}}}));
+
+  // Removing characters under the visit ends it at the new end, without reading freed runs.
+  std::vector<Range> cut;
+  text.enumerateAttributesInRange({0, 10}, [&](const Attributes&, Range range, bool&) {
+    cut.push_back(range);
+    text.deleteCharactersInRange({range.end(), 5});
+  });
+  EXPECT_EQ(cut, (std::vector<Range>{{0, 1}, {1, 1}}));
+  EXPECT_EQ(text.string(), u"06");
+}
+
 AttributedString richSample() {
-  AttributedString text(u"Plain, bold, red link, plain again \U0001F600");
+  MutableAttributedString text(u"Plain, bold, red link, plain again \U0001F600");
   text.setAttributes(kBold, {7, 4});
   text.setAttributes(
       {{NSForegroundColorAttributeName, Color{Color::Space::kDeviceRGB, 1, 0.25, 0.1, 0.5}},
@@ -144,7 +551,7 @@ const PropertyList& objectAt(const PropertyList& archive, const PropertyList* re
 }
 
 TEST(AttributedStringArchiveTest, RunsAreStoredAsThePlatformStoresThem) {
-  AttributedString text(u"aaabbccc");
+  MutableAttributedString text(u"aaabbccc");
   text.setAttributes(kBold, {3, 2});
   auto data = archivedDataWithAttributedString(text);
   ASSERT_TRUE(data);
@@ -295,9 +702,10 @@ TEST(AttributedStringArchiveTest, HostileRunsCannotMultiplyAttributes) {
   auto text = attributedStringWithArchivedData(archive.bytes(std::u16string(20000, u'a'), info));
   ASSERT_TRUE(text);
   EXPECT_EQ(text->string().size(), 20000u);
-  const auto styled =
-      std::count_if(text->runs().begin(), text->runs().end(),
-                    [](const AttributeRun& run) { return !run.attributes.empty(); });
+  const std::vector<AttributeRun> runs = text->runs();
+  const auto styled = std::count_if(runs.begin(), runs.end(), [](const AttributeRun& run) {
+    return !run.attributes.empty();
+  });
   EXPECT_GT(styled, 0);
   EXPECT_LT(styled, 1000);
 }

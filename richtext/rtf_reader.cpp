@@ -399,7 +399,7 @@ class Reader {
       return rtfError(RTFReaderErrorCode::kNotRTF, u"The document is not RTF.");
     }
     while (position_ < input_.size()) {
-      if (result_.runs().size() > kMaximumRuns) {
+      if (result_.runCount() > kMaximumRuns) {
         return tooManyRuns();
       }
       const std::uint8_t byte = input_[position_++];
@@ -421,7 +421,7 @@ class Reader {
     if (!groups_.empty()) {
       flushText();
     }
-    if (result_.runs().size() > kMaximumRuns) {
+    if (result_.runCount() > kMaximumRuns) {
       return tooManyRuns();
     }
     return std::move(result_);
@@ -878,7 +878,7 @@ class Reader {
   CodePageDecoder decoder_;
   std::vector<std::uint8_t> pendingBytes_;
   std::u16string pendingText_;
-  AttributedString result_;
+  MutableAttributedString result_;
 };
 
 }  // namespace

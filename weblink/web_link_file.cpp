@@ -77,7 +77,7 @@ richtext::AttributedString writableRichText(const richtext::AttributedString& te
     return text;
   }
   const std::u16string characters = writableText(text.string());
-  richtext::AttributedString repaired;
+  richtext::MutableAttributedString repaired;
   for (const richtext::AttributeRun& run : text.runs()) {
     repaired.appendString(
         std::u16string_view(characters).substr(run.range.location, run.range.length),

@@ -64,7 +64,7 @@ QNTWebLinkFile fullLink() {
   link.setSiteName(u"Example");
   link.setByline(u"A. Writer");
   link.setDatePublished(platform::Date{730000000.5});
-  richtext::AttributedString article(u"Body text with a link.");
+  richtext::MutableAttributedString article(u"Body text with a link.");
   article.addAttribute(richtext::NSFontAttributeName, richtext::Font{u"Georgia", 15}, {0, 4});
   article.addAttribute(richtext::NSLinkAttributeName, url(u"https://example.com/"), {17, 4});
   link.setArticleText(article);
