@@ -24,9 +24,17 @@ enum class RTFReaderErrorCode : std::int64_t {
 };
 
 /// Reads an RTF document into an attributed string: the text with its fonts (face and size,
-/// bold and italic as the face's variants), foreground colours, underlines and strikethrough;
-/// paragraphs and line breaks end with a line feed. Unknown control words and destinations are
-/// skipped; a document nested too deeply or too large is an error, never a crash.
+/// bold and italic as the face's variants and traits), foreground and background colours
+/// (\cb, \highlight), underlines and strikethrough, links (HYPERLINK fields: a URL when the
+/// target parses as an absolute one, else the target as a string), and paragraph styles
+/// (alignment, spacing, indents, tab stops, text lists from the list table or the older \pn
+/// numbering, and the outline level as header level); paragraphs and line breaks end with a line
+/// feed. A paragraph's settings as they stand at its end hold for the whole paragraph, its line
+/// feed included; a paragraph whose settings are all the defaults gets no paragraph style.
+/// Measurements in twips become points (1/20). A list item's marker text written for readers
+/// without lists ({\listtext}) stays in the text, as the platform keeps it; the marker of the
+/// older numbering ({\pntext}) does not. Unknown control words and destinations are skipped; a
+/// document nested too deeply or too large is an error, never a crash.
 ///
 /// Every run carries a font. Its name is the font table's name as it stands for upright,
 /// regular text; for bold or italic text a style suffix that the name already carries ("-Bold",
