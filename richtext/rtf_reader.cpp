@@ -565,7 +565,7 @@ std::u16string hyperlinkTarget(std::u16string_view instruction) {
   instruction.remove_prefix(start);
   if (instruction.size() < kHyperlink.size() ||
       !std::equal(kHyperlink.begin(), kHyperlink.end(), instruction.begin(),
-                  [](char16_t a, char16_t b) { return a == b || a == b + 32; })) {
+                  [](char16_t upper, char16_t c) { return c == upper || c == upper + 32; })) {
     return {};
   }
   instruction.remove_prefix(kHyperlink.size());
@@ -996,6 +996,12 @@ class Reader {
         }
       }
       skipRemaining_ = static_cast<std::size_t>(state.unicodeSkipCount);
+      return;
+    }
+    if (state.destination != Destination::kText &&
+        (control.action == Action::kCharacter || control.action == Action::kParagraphEnd)) {
+      appendToSideText(control.action == Action::kCharacter ? static_cast<char16_t>(control.value)
+                                                            : u'\n');
       return;
     }
     switch (state.destination) {

@@ -26,6 +26,44 @@ platform::Result<AttributedString> read(std::string_view rtf) {
       std::span(reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()));
 }
 
+// The fields of a paragraph style that differ from the default, as "P[name=value ...]".
+std::string describeParagraphStyle(const ParagraphStyle& style) {
+  std::string out = "P[";
+  auto field = [&out](const char* name, double value, double unset = 0) {
+    if (value != unset) {
+      char text[48];
+      std::snprintf(text, sizeof text, "%s=%g ", name, value);
+      out += text;
+    }
+  };
+  field("align", static_cast<double>(style.alignment),
+        static_cast<double>(TextAlignment::kNatural));
+  field("before", style.paragraphSpacingBefore);
+  field("after", style.paragraphSpacing);
+  field("leading", style.lineSpacing);
+  field("multiple", style.lineHeightMultiple);
+  field("min", style.minimumLineHeight);
+  field("max", style.maximumLineHeight);
+  field("head", style.headIndent);
+  field("first", style.firstLineHeadIndent);
+  field("tail", style.tailIndent);
+  field("header", static_cast<double>(style.headerLevel));
+  for (const TextTab& tab : style.tabStops) {
+    field(tab.alignment == TextAlignment::kRight    ? "tabR"
+          : tab.alignment == TextAlignment::kCenter ? "tabC"
+                                                    : "tab",
+          tab.location, -1);
+  }
+  for (const TextList& list : style.textLists) {
+    out += "list=" + platform::toUtf8(list.markerFormat) + std::to_string(list.startingItemNumber) +
+           " ";
+  }
+  if (out.back() == ' ') {
+    out.pop_back();
+  }
+  return out + "]";
+}
+
 // One run as "text|face size" plus " ul", " st" and " #rrggbb" for underline, strikethrough and
 // colour, so a table can list what a reader sees.
 std::string describeRun(const AttributedString& text, const AttributeRun& run) {
@@ -52,6 +90,27 @@ std::string describeRun(const AttributedString& text, const AttributeRun& run) {
                   static_cast<unsigned>(std::lround(value.green * 255)),
                   static_cast<unsigned>(std::lround(value.blue * 255)));
     out += hex;
+  }
+  if (auto color = run.attributes.find(NSBackgroundColorAttributeName);
+      color != run.attributes.end()) {
+    const auto& value = std::get<Color>(color->second);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, " bg#%02x%02x%02x",
+                  static_cast<unsigned>(std::lround(value.red * 255)),
+                  static_cast<unsigned>(std::lround(value.green * 255)),
+                  static_cast<unsigned>(std::lround(value.blue * 255)));
+    out += hex;
+  }
+  if (auto link = run.attributes.find(NSLinkAttributeName); link != run.attributes.end()) {
+    if (const auto* url = std::get_if<platform::URL>(&link->second)) {
+      out += " url=" + platform::toUtf8(url->absoluteString());
+    } else {
+      out += " link=" + platform::toUtf8(std::get<std::u16string>(link->second));
+    }
+  }
+  if (auto style = run.attributes.find(NSParagraphStyleAttributeName);
+      style != run.attributes.end()) {
+    out += " " + describeParagraphStyle(std::get<ParagraphStyle>(style->second));
   }
   return out;
 }
@@ -183,6 +242,183 @@ TEST(RTFReaderTest, ReadsTheFormatting) {
     ASSERT_THAT(text, IsOk());
     EXPECT_THAT(describeRuns(*text), ::testing::ElementsAreArray(c.expected));
   }
+}
+
+TEST(RTFReaderTest, ReadsParagraphStyles) {
+  struct Case {
+    const char* name;
+    std::string_view rtf;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"alignment and spacing in points",
+       "{\\rtf1 \\pard\\qc\\sb120\\sa250 a\\par\\pard b}",
+       {"a\n|Helvetica 12 P[align=2 before=6 after=12.5]", "b|Helvetica 12"}},
+      {"the settings at the paragraph's end hold for all of it",
+       "{\\rtf1 a{\\b b}\\qr c\\par}",
+       {"a|Helvetica 12 P[align=1]", "b|Helvetica-Bold 12 P[align=1]", "c\n|Helvetica 12 P[align=1]"}},
+      {"a group's paragraph settings end with it",
+       "{\\rtf1 {\\qj a\\par}b}", {"a\n|Helvetica 12 P[align=3]", "b|Helvetica 12"}},
+      {"pard resets", "{\\rtf1 \\qc\\li100 a\\par\\pard b\\par}",
+       {"a\n|Helvetica 12 P[align=2 head=5 first=5]", "b\n|Helvetica 12"}},
+      {"plain keeps the paragraph", "{\\rtf1 \\qc\\b a\\plain b}",
+       {"a|Helvetica-Bold 12 P[align=2]", "b|Helvetica 12 P[align=2]"}},
+      {"line height multiple", "{\\rtf1 \\sl360\\slmult1 a}",
+       {"a|Helvetica 12 P[multiple=1.5]"}},
+      {"at least and exactly", "{\\rtf1 \\sl280\\slmult0 a\\par\\pard\\sl-240 b}",
+       {"a\n|Helvetica 12 P[min=14]", "b|Helvetica 12 P[min=12 max=12]"}},
+      {"leading, minimum and maximum words", "{\\rtf1 \\slleading60\\slminimum200\\slmaximum400 a}",
+       {"a|Helvetica 12 P[leading=3 min=10 max=20]"}},
+      {"indents: first line relative to the left, right from the margin",
+       "{\\rtf1 \\li720\\fi-360\\ri360 a}", {"a|Helvetica 12 P[head=36 first=18 tail=-18]"}},
+      {"tab stops with their alignment", "{\\rtf1 \\tx720\\tqr\\tx1440\\tqc\\tqdec\\tx2880 a}",
+       {"a|Helvetica 12 P[tab=36 tabR=72 tabR=144]"}},
+      {"outline level is the header level", "{\\rtf1 \\outlinelevel0 T\\par\\pard b}",
+       {"T\n|Helvetica 12 P[header=1]", "b|Helvetica 12"}},
+      {"explicit defaults give no paragraph style", "{\\rtf1 \\pard\\ql0\\sb0 a}",
+       {"a|Helvetica 12 P[align=0]"}},
+      {"line break is no paragraph end", "{\\rtf1 a\\line\\qc b\\par}",
+       {"a\nb\n|Helvetica 12 P[align=2]"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto text = read(c.rtf);
+    ASSERT_THAT(text, IsOk());
+    EXPECT_THAT(describeRuns(*text), ::testing::ElementsAreArray(c.expected));
+  }
+}
+
+constexpr std::string_view kWordListTable =
+    "{\\*\\listtable"
+    "{\\list\\listtemplateid7{\\listlevel\\levelnfc23\\levelstartat1{\\leveltext\\'01\\u8226 ?;}"
+    "{\\levelnumbers;}}{\\listlevel\\levelnfc0\\levelstartat3{\\leveltext\\'02\\'01.;}"
+    "{\\levelnumbers\\'01;}}{\\listname ;}\\listid7}"
+    "{\\list{\\listlevel\\levelnfc23{\\leveltext\\'01-;}}\\listid8}"
+    "{\\list{\\listlevel\\levelnfc4\\levelstartat2{\\*\\levelmarker \\{decimal\\}.}}\\listid9}}"
+    "{\\*\\listoverridetable{\\listoverride\\listid7\\listoverridecount0\\ls1}"
+    "{\\listoverride\\listid8\\ls2}{\\listoverride\\listid9\\ls3}}";
+
+TEST(RTFReaderTest, ReadsTextLists) {
+  struct Case {
+    const char* name;
+    std::string body;
+    std::vector<std::string> expected;
+  };
+  const std::string table(kWordListTable);
+  const Case cases[] = {
+      {"bullet list with its marker text kept",
+       table + "\\pard\\ls1 {\\listtext\\tab \\u8226 ?\\tab}a\\par",
+       {"\t\u2022\ta\n|Helvetica 12 P[list={disc}1]"}},
+      {"second level: both lists, outermost first", table + "\\pard\\ls1\\ilvl1 a\\par",
+       {"a\n|Helvetica 12 P[list={disc}1 list={decimal}3]"}},
+      {"a level beyond the list's gives all it has", table + "\\pard\\ls1\\ilvl8 a",
+       {"a|Helvetica 12 P[list={disc}1 list={decimal}3]"}},
+      {"hyphen bullet", table + "\\pard\\ls2 a", {"a|Helvetica 12 P[list={hyphen}1]"}},
+      {"the marker format a writer gave wins", table + "\\pard\\ls3 a",
+       {"a|Helvetica 12 P[list={decimal}.2]"}},
+      {"unknown override gives no list", table + "\\pard\\ls4 a", {"a|Helvetica 12"}},
+      {"override without a table gives no list", "\\pard\\ls1 a", {"a|Helvetica 12"}},
+      {"old numbering: marker skipped, decimal list",
+       "{\\pntext\\f0 1.\\tab}{\\*\\pn\\pnlvlbody\\pndec\\pnstart4{\\pntxta .}}a\\par",
+       {"a\n|Helvetica 12 P[list={decimal}4]"}},
+      {"old bullets", "{\\pntext \\'b7\\tab}{\\*\\pn\\pnlvlblt{\\pntxtb \\'b7}}a",
+       {"a|Helvetica 12 P[list={disc}1]"}},
+      {"pard ends old numbering", "{\\*\\pn\\pnlvlblt}a\\par\\pard b",
+       {"a\n|Helvetica 12 P[list={disc}1]", "b|Helvetica 12"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto text = read("{\\rtf1 " + c.body + "}");
+    ASSERT_THAT(text, IsOk());
+    EXPECT_THAT(describeRuns(*text), ::testing::ElementsAreArray(c.expected));
+  }
+}
+
+TEST(RTFReaderTest, ReadsLinksAndBackgrounds) {
+  struct Case {
+    const char* name;
+    std::string_view rtf;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"URL link on the result only",
+       "{\\rtf1 {\\field{\\*\\fldinst{HYPERLINK \"https://example.com/a\"}}{\\fldrslt x}} y}",
+       {"x|Helvetica 12 url=https://example.com/a", " y|Helvetica 12"}},
+      {"target that is no URL stays a string",
+       "{\\rtf1 {\\field{\\*\\fldinst HYPERLINK \"notes/a b\"}{\\fldrslt x}}}",
+       {"x|Helvetica 12 link=notes/a b"}},
+      {"bookmark becomes a fragment",
+       "{\\rtf1 {\\field{\\*\\fldinst HYPERLINK \\\\l \"top\"}{\\fldrslt x}}"
+       "{\\field{\\*\\fldinst HYPERLINK \"http://a.org/\" \\\\l \"s\"}{\\fldrslt y}}}",
+       {"x|Helvetica 12 link=#top", "y|Helvetica 12 url=http://a.org/#s"}},
+      {"switches and their arguments are no address",
+       "{\\rtf1 {\\field{\\*\\fldinst hyperlink \\\\o \"tip\" \"http://a.org/\"}{\\fldrslt x}}}",
+       {"x|Helvetica 12 url=http://a.org/"}},
+      {"escaped quote inside the target",
+       "{\\rtf1 {\\field{\\*\\fldinst HYPERLINK \"a\\\\\"b\"}{\\fldrslt x}}}",
+       {"x|Helvetica 12 link=a\"b"}},
+      {"other fields give no link",
+       "{\\rtf1 {\\field{\\*\\fldinst PAGE}{\\fldrslt 3}}}", {"3|Helvetica 12"}},
+      {"an instruction outside a field is skipped", "{\\rtf1 a{\\*\\fldinst HYPERLINK \"x\"}b}",
+       {"ab|Helvetica 12"}},
+      {"formatting inside the result",
+       "{\\rtf1 {\\field{\\*\\fldinst{HYPERLINK \"http://a.org/\"}}{\\fldrslt{\\b x}\\plain y}}}",
+       {"x|Helvetica-Bold 12 url=http://a.org/", "y|Helvetica 12 url=http://a.org/"}},
+      {"background from cb, highlight and chcbpat",
+       "{\\rtf1{\\colortbl;\\red255\\green255\\blue0;}\\cb1 a\\cb0 b\\highlight1 c\\plain "
+       "d\\chcbpat1 e}",
+       {"a|Helvetica 12 bg#ffff00", "b|Helvetica 12", "c|Helvetica 12 bg#ffff00",
+        "d|Helvetica 12", "e|Helvetica 12 bg#ffff00"}},
+      {"starred destinations we do not read stay skipped",
+       "{\\rtf1 a{\\*\\levelmarker x}{\\*\\listtext y}b}", {"ab|Helvetica 12"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto text = read(c.rtf);
+    ASSERT_THAT(text, IsOk());
+    EXPECT_THAT(describeRuns(*text), ::testing::ElementsAreArray(c.expected));
+  }
+}
+
+TEST(RTFReaderTest, GivesFontsTheirTraits) {
+  struct Case {
+    const char* name;
+    std::string_view rtf;
+    FontTraitMask traits;
+    double weight;
+  };
+  const Case cases[] = {
+      {"regular", "{\\rtf1 a}", 0, kFontWeightRegular},
+      {"bold", "{\\rtf1 \\b a}", kBoldFontMask, kFontWeightBold},
+      {"italic", "{\\rtf1 \\i a}", kItalicFontMask, kFontWeightRegular},
+      {"italic from the face name, bold from the text",
+       "{\\rtf1{\\fonttbl\\f0 Helvetica-Oblique;}\\b a}", kBoldFontMask | kItalicFontMask,
+       kFontWeightBold},
+      {"bold face name without bold text", "{\\rtf1{\\fonttbl\\f0 Helvetica-Bold;}a}",
+       kBoldFontMask, kFontWeightBold},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto text = read(c.rtf);
+    ASSERT_THAT(text, IsOk());
+    const auto& font = std::get<Font>(text->attributesAtIndex(0).at(NSFontAttributeName));
+    EXPECT_EQ(font.traits, c.traits);
+    EXPECT_EQ(font.weight, c.weight);
+  }
+}
+
+TEST(RTFReaderTest, BoundsWhatParagraphsAndFieldsCarry) {
+  // Every tab stop is copied into every paragraph, so a document that sets many costs memory
+  // per paragraph; the instruction text is kept once but must not grow without end either.
+  const auto text = read("{\\rtf1 " + repeated("\\tx100", 1000) + " a\\par" +
+                         "{\\field{\\*\\fldinst HYPERLINK \"http://a.org/" +
+                         std::string(100000, 'x') + "\"}{\\fldrslt b}}}");
+  ASSERT_THAT(text, IsOk());
+  const auto& style =
+      std::get<ParagraphStyle>(text->attributesAtIndex(0).at(NSParagraphStyleAttributeName));
+  EXPECT_EQ(style.tabStops.size(), 64U);
+  const auto& link = text->attributesAtIndex(2).at(NSLinkAttributeName);
+  EXPECT_LE(std::get<platform::URL>(link).absoluteString().size(), 4096U);
 }
 
 TEST(RTFReaderTest, RefusesDamagedAndHostileDocuments) {

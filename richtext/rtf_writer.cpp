@@ -485,7 +485,9 @@ class Writer {
       word("\\cf" + std::to_string(next.foregroundColor));
     }
     if (next.backgroundColor != current_.backgroundColor) {
-      word("\\cb" + std::to_string(next.backgroundColor));
+      // Cocoa reads \cb, word processors the shading \chcbpat.
+      const std::string index = std::to_string(next.backgroundColor);
+      word("\\cb" + index + "\\chcbpat" + index);
     }
     current_ = next;
   }

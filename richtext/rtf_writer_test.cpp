@@ -1,13 +1,325 @@
 #include "richtext/rtf_writer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/unicode.h"
 #include "richtext/rtf_reader.h"
+#include "testsupport/result_matchers.h"
 
 namespace zv::richtext {
 namespace {
 
-TEST(RTFWriterTest, Placeholder) {}
+using testsupport::IsOk;
+
+Attributes withFont(std::u16string_view face, double size, Attributes more = {}) {
+  more.insert_or_assign(std::u16string(NSFontAttributeName), Font(std::u16string(face), size));
+  return more;
+}
+
+Color rgb(int red, int green, int blue) {
+  return Color{.red = red / 255.0, .green = green / 255.0, .blue = blue / 255.0};
+}
+
+ParagraphStyle listStyle(std::vector<TextList> lists) {
+  ParagraphStyle style;
+  style.textLists = std::move(lists);
+  return style;
+}
+
+std::string written(const AttributedString& text) {
+  const auto data = rtfDataFromAttributedString(text);
+  EXPECT_THAT(data, IsOk());
+  return data ? std::string(data->begin(), data->end()) : std::string();
+}
+
+// Writes and reads back; the RTF goes into the failure message.
+void expectReadBackAs(const AttributedString& text, const AttributedString& expected) {
+  const std::string rtf = written(text);
+  const auto back =
+      attributedStringFromRTF({reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()});
+  ASSERT_THAT(back, IsOk()) << rtf;
+  EXPECT_EQ(platform::toUtf8(back->string()), platform::toUtf8(expected.string())) << rtf;
+  EXPECT_TRUE(back->runs() == expected.runs()) << rtf;
+}
+
+AttributedString text(std::initializer_list<std::pair<std::u16string_view, Attributes>> runs) {
+  AttributedString result;
+  for (const auto& [string, attributes] : runs) {
+    result.appendString(string, attributes);
+  }
+  return result;
+}
+
+TEST(RTFWriterTest, WhatItWritesReadsBackTheSame) {
+  ParagraphStyle layout;
+  layout.alignment = TextAlignment::kCenter;
+  layout.paragraphSpacingBefore = 6;
+  layout.paragraphSpacing = 12.5;
+  layout.lineHeightMultiple = 1.5;
+  layout.maximumLineHeight = 30;
+  layout.headIndent = 36;
+  layout.firstLineHeadIndent = 18;
+  layout.tailIndent = -9;
+  layout.lineSpacing = 2;
+  layout.tabStops = {{TextAlignment::kLeft, 36}, {TextAlignment::kRight, 72.5},
+                     {TextAlignment::kCenter, 144}};
+  ParagraphStyle exact;
+  exact.minimumLineHeight = exact.maximumLineHeight = 14;
+  ParagraphStyle atLeast;
+  atLeast.minimumLineHeight = 14;
+  atLeast.alignment = TextAlignment::kJustified;
+  ParagraphStyle header;
+  header.headerLevel = 2;
+  header.alignment = TextAlignment::kLeft;
+  const TextList disc{TextList::kMarkerDisc, 1};
+  const TextList decimal{u"{decimal}.", 3};
+  const TextList hyphen{TextList::kMarkerHyphen, 1};
+  const Attributes body = withFont(u"Helvetica", 12);
+
+  struct Case {
+    const char* name;
+    AttributedString text;
+  };
+  const Case cases[] = {
+      {"empty", AttributedString()},
+      {"fonts, faces and sizes",
+       text({{u"a", withFont(u"Helvetica", 12)}, {u"b", withFont(u"Helvetica-Bold", 18)},
+             {u"c", withFont(u"Times New Roman-Italic", 9.5)},
+             {u"d", withFont(u"Helvetica-BoldItalic", 12)}})},
+      {"characters that RTF escapes or cannot write as bytes",
+       text({{u"\\{x}\ttab \u00e9\u20ac\u4e2d\U0001F600 \u2028 \u0001 end\n", body}})},
+      {"colours, underline, strikethrough",
+       text({{u"red", withFont(u"Helvetica", 12,
+                               {{NSForegroundColorAttributeName, rgb(255, 0, 0)}})},
+             {u"marked", withFont(u"Helvetica", 12,
+                                  {{NSBackgroundColorAttributeName, rgb(255, 255, 0)},
+                                   {NSUnderlineStyleAttributeName, std::int64_t{1}}})},
+             {u"thick", withFont(u"Helvetica", 12, {{NSUnderlineStyleAttributeName, std::int64_t{2}}})},
+             {u"double", withFont(u"Helvetica", 12, {{NSUnderlineStyleAttributeName, std::int64_t{9}}})},
+             {u"gone", withFont(u"Helvetica", 12,
+                                {{NSStrikethroughStyleAttributeName, std::int64_t{1}},
+                                 {NSForegroundColorAttributeName, rgb(0, 128, 255)}})},
+             {u"plain", body}})},
+      {"links: URL and string, with quotes and backslashes",
+       text({{u"site", withFont(u"Helvetica", 12,
+                                {{NSLinkAttributeName,
+                                  *platform::URL::fromString(u"https://example.com/a?b=1#c")}})},
+             {u" and ", body},
+             {u"note", withFont(u"Helvetica-Bold", 12,
+                                {{NSLinkAttributeName, std::u16string(u"say \"hi\" \\ there")}})}})},
+      {"paragraph layouts", text({{u"centred\n", withFont(u"Helvetica", 12,
+                                                         {{NSParagraphStyleAttributeName, layout}})},
+                                  {u"exact\n", withFont(u"Helvetica", 12,
+                                                       {{NSParagraphStyleAttributeName, exact}})},
+                                  {u"at least\n",
+                                   withFont(u"Helvetica", 12,
+                                            {{NSParagraphStyleAttributeName, atLeast}})},
+                                  {u"Title\n", withFont(u"Helvetica-Bold", 16,
+                                                       {{NSParagraphStyleAttributeName, header}})},
+                                  {u"plain", body}})},
+      {"lists with their markers in the text",
+       text({{u"\t\u2022\t", withFont(u"Helvetica", 12,
+                                      {{NSParagraphStyleAttributeName, listStyle({disc})}})},
+             {u"one\n", withFont(u"Helvetica-Bold", 12,
+                                 {{NSParagraphStyleAttributeName, listStyle({disc})}})},
+             {u"\t3.\tnested\n",
+              withFont(u"Helvetica", 12,
+                       {{NSParagraphStyleAttributeName, listStyle({disc, decimal})}})},
+             {u"no marker\n",
+              withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, listStyle({hyphen})}})},
+             {u"after", body}})},
+      {"empty paragraphs and a trailing line feed", text({{u"\n\na\n\n", body}})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    expectReadBackAs(c.text, c.text);
+  }
+}
+
+TEST(RTFWriterTest, WritesWhatRTFCannotCarryAsTheNearest) {
+  const Attributes body = withFont(u"Helvetica", 12);
+  struct Case {
+    const char* name;
+    AttributedString text;
+    AttributedString expected;
+  };
+  Font boldByTraits(u"Georgia", 12);
+  boldByTraits.traits = kBoldFontMask;
+  const Case cases[] = {
+      {"no font: the reader's default", text({{u"a", {}}}), text({{u"a", body}})},
+      {"size 0: the standard size", text({{u"a", withFont(u"Helvetica", 0)}}),
+       text({{u"a", withFont(u"Helvetica", kStandardFontSize)}})},
+      {"bold by traits names the bold face",
+       text({{u"a", {{NSFontAttributeName, boldByTraits}}}}),
+       text({{u"a", withFont(u"Georgia-Bold", 12)}})},
+      {"dynamic colour: the automatic colour",
+       text({{u"a", withFont(u"Helvetica", 12,
+                             {{NSForegroundColorAttributeName, Color::labelColor()}})}}),
+       text({{u"a", body}})},
+      {"components to 8 bits, alpha dropped",
+       text({{u"a", withFont(u"Helvetica", 12,
+                             {{NSForegroundColorAttributeName,
+                               Color{.red = 0.5, .green = 2, .blue = -1, .alpha = 0.5}}})}}),
+       text({{u"a", withFont(u"Helvetica", 12,
+                             {{NSForegroundColorAttributeName, rgb(128, 255, 0)}})}})},
+      {"NUL characters are left out", text({{std::u16string_view(u"a\0b", 3), body}}),
+       text({{u"ab", body}})},
+      {"a semicolon cannot stand in a font name", text({{u"a", withFont(u"A;B", 12)}}),
+       text({{u"a", withFont(u"AB", 12)}})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    expectReadBackAs(c.text, c.expected);
+  }
+}
+
+TEST(RTFWriterTest, WritesListMarkersForReadersWithoutLists) {
+  const TextList disc{TextList::kMarkerDisc, 1};
+  const AttributedString item =
+      text({{u"\t\u2022\titem", withFont(u"Helvetica", 12,
+                                         {{NSParagraphStyleAttributeName, listStyle({disc})}})}});
+  const std::string rtf = written(item);
+  EXPECT_THAT(rtf, ::testing::HasSubstr("{\\listtext"));
+  EXPECT_THAT(rtf, ::testing::HasSubstr("\\ls1\\ilvl0"));
+  EXPECT_THAT(rtf, ::testing::HasSubstr("{\\*\\levelmarker \\{disc\\}}"));
+}
+
+// Random texts from what the writer promises to carry: read(write(x)) must give x's runs.
+class RandomText {
+ public:
+  explicit RandomText(std::uint32_t seed) : random_(seed) {}
+
+  AttributedString make() {
+    AttributedString result;
+    const int runs = pick(1, 12);
+    for (int run = 0; run < runs; ++run) {
+      result.appendString(string(), attributes());
+    }
+    // Paragraph styles hold for whole paragraphs; the first character's is the paragraph's.
+    std::size_t start = 0;
+    const std::u16string& string = result.string();
+    while (start < string.size()) {
+      const std::size_t lineFeed = string.find(u'\n', start);
+      const std::size_t end = lineFeed == std::u16string::npos ? string.size() : lineFeed + 1;
+      if (std::optional<ParagraphStyle> style = paragraphStyle()) {
+        result.addAttribute(NSParagraphStyleAttributeName, *style, {start, end - start});
+      } else {
+        result.removeAttribute(NSParagraphStyleAttributeName, {start, end - start});
+      }
+      start = end;
+    }
+    return result;
+  }
+
+ private:
+  int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+  bool chance(int percent) { return pick(1, 100) <= percent; }
+
+  std::u16string string() {
+    static constexpr std::u16string_view kPieces[] = {
+        u"a", u"Word", u" ", u"\n", u"\t", u"\\", u"{", u"}", u"\u00e9", u"\u20ac",
+        u"\u4e2d", u"\U0001F600", u";", u"\"", u"?", u"1"};
+    std::u16string result;
+    const int count = pick(1, 6);
+    for (int index = 0; index < count; ++index) {
+      result += kPieces[pick(0, std::size(kPieces) - 1)];
+    }
+    return result;
+  }
+
+  Attributes attributes() {
+    static constexpr std::u16string_view kFamilies[] = {u"Helvetica", u"Times New Roman",
+                                                        u"Menlo"};
+    static constexpr std::u16string_view kSuffixes[] = {u"", u"-Bold", u"-Italic",
+                                                        u"-BoldItalic"};
+    Attributes result;
+    std::u16string face(kFamilies[pick(0, 2)]);
+    face += kSuffixes[pick(0, 3)];
+    result.emplace(NSFontAttributeName, Font(face, pick(8, 72) / 2.0));
+    if (chance(30)) {
+      result.emplace(NSForegroundColorAttributeName, rgb(pick(0, 255), pick(0, 255), 0));
+    }
+    if (chance(20)) {
+      result.emplace(NSBackgroundColorAttributeName, rgb(255, pick(0, 255), pick(0, 255)));
+    }
+    if (chance(20)) {
+      static constexpr std::int64_t kUnderlines[] = {1, 2, 9};
+      result.emplace(NSUnderlineStyleAttributeName, kUnderlines[pick(0, 2)]);
+    }
+    if (chance(15)) {
+      result.emplace(NSStrikethroughStyleAttributeName, std::int64_t{1});
+    }
+    if (chance(15)) {
+      if (chance(50)) {
+        result.emplace(NSLinkAttributeName,
+                       *platform::URL::fromString(u"https://example.com/" +
+                                                  std::u16string(1, u'a' + pick(0, 3))));
+      } else {
+        result.emplace(NSLinkAttributeName, std::u16string(u"note ") + string());
+      }
+    }
+    return result;
+  }
+
+  std::optional<ParagraphStyle> paragraphStyle() {
+    if (chance(40)) {
+      return std::nullopt;
+    }
+    ParagraphStyle style;
+    style.alignment = static_cast<TextAlignment>(pick(0, 4));
+    style.paragraphSpacingBefore = pick(0, 40) / 2.0;
+    style.paragraphSpacing = pick(0, 40) / 4.0;
+    if (chance(30)) {
+      style.lineHeightMultiple = pick(4, 12) / 4.0;
+    } else if (chance(30)) {
+      style.minimumLineHeight = pick(10, 30);
+      style.maximumLineHeight = chance(50) ? style.minimumLineHeight : 0;
+    }
+    style.headIndent = pick(0, 8) * 9;
+    style.firstLineHeadIndent = style.headIndent + (pick(0, 4) * 4.5);
+    style.tailIndent = -pick(0, 4) * 9.0;
+    for (int tab = pick(0, 3); tab > 0; --tab) {
+      static constexpr TextAlignment kTabs[] = {TextAlignment::kLeft, TextAlignment::kRight,
+                                                TextAlignment::kCenter};
+      style.tabStops.push_back({kTabs[pick(0, 2)], pick(1, 60) * 7.5});
+    }
+    if (chance(20)) {
+      style.headerLevel = pick(1, 6);
+    }
+    static const TextList kLists[] = {{TextList::kMarkerDisc, 1},
+                                      {TextList::kMarkerHyphen, 1},
+                                      {TextList::kMarkerDecimal, 1},
+                                      {u"({lower-roman})", 4}};
+    for (int level = chance(40) ? pick(1, 3) : 0; level > 0; --level) {
+      style.textLists.push_back(kLists[pick(0, 3)]);
+    }
+    if (style == ParagraphStyle{}) {
+      return std::nullopt;
+    }
+    return style;
+  }
+
+  std::mt19937 random_;
+};
+
+TEST(RTFWriterTest, RandomTextsReadBackTheSame) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    SCOPED_TRACE(seed);
+    const AttributedString original = RandomText(seed).make();
+    expectReadBackAs(original, original);
+    if (HasFailure()) {
+      break;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace zv::richtext
