@@ -254,8 +254,9 @@ zv::platform::Result<std::vector<std::uint8_t>> savedStylesData() {
   }
   const zv::platform::PropertyList::Data* data = stored->asData();
   if (!data) {
-    return zv::platform::makePlatformError(zv::platform::PlatformErrorCode::kKeyedArchiveReadCorrupt,
-                                           u"The saved note styles are not an archive.");
+    return zv::platform::makePlatformError(
+        zv::platform::PlatformErrorCode::kKeyedArchiveReadCorrupt,
+        u"The saved note styles are not an archive.");
   }
   ZV_TRY(zv::richtext::noteTextStylesWithArchivedData(*data));
   return *data;
@@ -313,7 +314,8 @@ int importStyles(const std::string& path) {
   if (!imported) {
     return failure(path + " holds no note text styles", imported.error());
   }
-  zv::platform::Result<void> saved = QNTNoteTextStyle::saveStylesToDefaults(mergedStyles(*imported));
+  zv::platform::Result<void> saved =
+      QNTNoteTextStyle::saveStylesToDefaults(mergedStyles(*imported));
   if (!saved) {
     return failure("cannot save the note text styles", saved.error());
   }

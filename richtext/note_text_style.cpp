@@ -9,8 +9,8 @@
 #include <cassert>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <ctime>
+#include <functional>
 #include <random>
 #include <thread>
 #include <utility>
@@ -113,8 +113,8 @@ Font helveticaNeueFont(FontTraitMask traits, double weight, double pointSize) {
   }
   Font userFont = fonts.userFontOfSize(pointSize);
   if (!userFont.family.empty()) {
-    if (std::optional<Font> font = fonts.fontWithFamily(userFont.family, traits, weight,
-                                                        pointSize)) {
+    if (std::optional<Font> font =
+            fonts.fontWithFamily(userFont.family, traits, weight, pointSize)) {
       return *font;
     }
   }
@@ -161,9 +161,12 @@ bool contains(std::span<const std::u16string> keys, std::u16string_view key) {
 const std::vector<std::u16string>& computedOtherAllowedAttributeNames(bool applyToParagraph) {
   const auto build = [](bool withParagraphStyle) {
     std::vector<std::u16string> names = {
-        NSLigatureAttributeName,          NSAttachmentAttributeName,
-        NSLinkAttributeName,              NSWritingDirectionAttributeName,
-        NSVerticalGlyphFormAttributeName, QNTHighlightAttributeName,
+        NSLigatureAttributeName,
+        NSAttachmentAttributeName,
+        NSLinkAttributeName,
+        NSWritingDirectionAttributeName,
+        NSVerticalGlyphFormAttributeName,
+        QNTHighlightAttributeName,
     };
     if (withParagraphStyle) {
       names.emplace_back(NSParagraphStyleAttributeName);
@@ -205,9 +208,9 @@ class NameOrder {
     const std::u16string right = b->name().value_or(u"");
     if (collator_) {
       UErrorCode status = U_ZERO_ERROR;
-      const UCollationResult order = collator_->compare(
-          left.data(), static_cast<std::int32_t>(left.size()), right.data(),
-          static_cast<std::int32_t>(right.size()), status);
+      const UCollationResult order =
+          collator_->compare(left.data(), static_cast<std::int32_t>(left.size()), right.data(),
+                             static_cast<std::int32_t>(right.size()), status);
       if (U_SUCCESS(status) && order != UCOL_EQUAL) {
         return order == UCOL_LESS;
       }
@@ -317,9 +320,8 @@ Result<std::optional<Color>> colorFromDictionary(const ArchivedObject& object) {
 }
 
 QNTNoteTextStylePtr newDefaultStyle(QNTNoteTextStyleType type, Font font, Color color,
-                                    const ParagraphStyle& paragraphStyle,
-                                    PresentationIntent intent, bool applyToParagraph,
-                                    bool resetOnNewLine) {
+                                    const ParagraphStyle& paragraphStyle, PresentationIntent intent,
+                                    bool applyToParagraph, bool resetOnNewLine) {
   auto style = std::make_shared<QNTNoteTextStyle>();
   style->setType(type);
   style->setFont(std::move(font));
@@ -340,6 +342,26 @@ QNTNoteTextStylePtr cachedStandardStyle(QNTNoteTextStyleType type) {
     }
   }
   return slot;
+}
+
+// The custom cache slot, filled from the store when empty; null when nothing can be read.
+const std::vector<QNTNoteTextStylePtr>* cachedCustomStyles() {
+  Catalogue& state = catalogue();
+  if (state.custom) {
+    return &*state.custom;
+  }
+  std::optional<std::vector<QNTNoteTextStylePtr>> saved = readSavedStyles();
+  if (!saved) {
+    return nullptr;
+  }
+  std::vector<QNTNoteTextStylePtr> custom;
+  std::copy_if(
+      saved->begin(), saved->end(), std::back_inserter(custom),
+      [](const QNTNoteTextStylePtr& style) { return style->type() == QNTNoteTextStyleTypeCustom; });
+  const NameOrder order;
+  std::stable_sort(custom.begin(), custom.end(), std::cref(order));
+  state.custom = std::move(custom);
+  return &*state.custom;
 }
 
 }  // namespace
@@ -489,42 +511,65 @@ bool QNTNoteTextStyle::matchesAttributes(const Attributes& run,
   if (!anyKeyLeft) {
     return false;
   }
-  for (const auto& [key, styleValue] : attributes()) {
+  // The keys of attributes(), each compared by its own rule. The style's values are looked at
+  // only for keys the run has and not copied: matching runs over every style for every run.
+  const auto runValue = [&run, ignoring](std::u16string_view key) -> const AttributeValue* {
     if (contains(ignoring, key)) {
-      continue;
+      return nullptr;
     }
     const auto found = run.find(key);
-    if (found == run.end()) {
-      continue;
-    }
-    const AttributeValue& runValue = found->second;
-    if (key == NSForegroundColorAttributeName) {
-      const auto* a = std::get_if<Color>(&styleValue);
-      const auto* b = std::get_if<Color>(&runValue);
-      if (a && b &&
-          ((a->isBlackColor() && b->isBlackColor()) || (a->isWhiteColor() && b->isWhiteColor()))) {
-        continue;
-      }
-    }
-    if (key == NSUnderlineStyleAttributeName || key == NSStrikethroughStyleAttributeName) {
-      if (integerValue(styleValue) != integerValue(runValue) || !integerValue(runValue)) {
-        return false;
-      }
-      continue;
-    }
-    if (key == NSParagraphStyleAttributeName) {
-      const auto* a = std::get_if<ParagraphStyle>(&styleValue);
-      const auto* b = std::get_if<ParagraphStyle>(&runValue);
-      const bool matches = a && b &&
-                           (applyToParagraph_ ? a->isEqualToParagraphStyle(*b)
-                                              : a->lineSpacingMatchesStyle(*b));
-      if (!matches) {
-        return false;
-      }
-      continue;
-    }
-    if (!(styleValue == runValue)) {
+    return found == run.end() ? nullptr : &found->second;
+  };
+  if (const AttributeValue* value = runValue(NSFontAttributeName)) {
+    const auto* font = std::get_if<Font>(value);
+    if (!font || !(font_ ? *font_ == *font : this->font() == *font)) {
       return false;
+    }
+  }
+  if (const AttributeValue* value = runValue(NSParagraphStyleAttributeName)) {
+    const auto* paragraph = std::get_if<ParagraphStyle>(value);
+    const ParagraphStyle& own =
+        paragraphStyle_ ? *paragraphStyle_ : ParagraphStyle::defaultParagraphStyle();
+    if (!paragraph || !(applyToParagraph_ ? own.isEqualToParagraphStyle(*paragraph)
+                                          : own.lineSpacingMatchesStyle(*paragraph))) {
+      return false;
+    }
+  }
+  if (const AttributeValue* value = runValue(NSForegroundColorAttributeName)) {
+    const auto* color = std::get_if<Color>(value);
+    const Color own = foregroundColor();
+    const bool bothBlackOrWhite = color && ((own.isBlackColor() && color->isBlackColor()) ||
+                                            (own.isWhiteColor() && color->isWhiteColor()));
+    if (!bothBlackOrWhite && !(color && own == *color)) {
+      return false;
+    }
+  }
+  for (const auto& [key, own] : {std::pair{NSUnderlineStyleAttributeName, underlineStyle_},
+                                 std::pair{NSStrikethroughStyleAttributeName, strikethrough_}}) {
+    if (const AttributeValue* value = runValue(key)) {
+      if (integerValue(*value) != own) {
+        return false;
+      }
+    }
+  }
+  if (const AttributeValue* value = runValue(QNTNoteTextStyleIdentifierAttributeName)) {
+    const auto* text = std::get_if<std::u16string>(value);
+    const std::u16string_view own =
+        isStandardNoteTextStyleType(type_)
+            ? std::u16string_view(standardTypes()[static_cast<std::size_t>(type_)].identifier)
+        : customStyleIdentifier_ ? std::u16string_view(*customStyleIdentifier_)
+                                 : std::u16string_view();
+    const bool hasIdentifier = isStandardNoteTextStyleType(type_) || customStyleIdentifier_;
+    if (hasIdentifier && (!text || *text != own)) {
+      return false;
+    }
+  }
+  if (presentationIntent_) {
+    if (const AttributeValue* value = runValue(NSPresentationIntentAttributeName)) {
+      const auto* intent = std::get_if<PresentationIntent>(value);
+      if (!intent || !(*intent == *presentationIntent_)) {
+        return false;
+      }
     }
   }
   return true;
@@ -538,8 +583,7 @@ bool QNTNoteTextStyle::matchesAttributes(const Attributes& run) const {
       withColorKeys(computedOtherAllowedAttributeNames(true));
   static const std::vector<std::u16string> characterStyleIgnored =
       withColorKeys(computedOtherAllowedAttributeNames(false));
-  return matchesAttributes(run,
-                           applyToParagraph_ ? paragraphStyleIgnored : characterStyleIgnored);
+  return matchesAttributes(run, applyToParagraph_ ? paragraphStyleIgnored : characterStyleIgnored);
 }
 
 bool QNTNoteTextStyle::matchesStyle(const QNTNoteTextStyle& other) const {
@@ -570,10 +614,9 @@ void QNTNoteTextStyle::encodeWithCoder(KeyedArchiver& coder) const {
     coder.encodeObject(kFontNameKey, ArchivedObject(font_->name));
   }
   coder.encodeFloat(kFontSizeKey, font_ ? static_cast<float>(font_->pointSize) : 0.0F);
-  coder.encodeObject(kParagraphStyleKey, paragraphStyle_
-                                             ? ArchivedObject(archivableParagraphStyle(
-                                                   *paragraphStyle_))
-                                             : ArchivedObject());
+  coder.encodeObject(kParagraphStyleKey,
+                     paragraphStyle_ ? ArchivedObject(archivableParagraphStyle(*paragraphStyle_))
+                                     : ArchivedObject());
   coder.encodeInt64(kUnderlineStyleKey, underlineStyle_);
   coder.encodeInt64(kStrikethroughKey, strikethrough_);
   coder.encodeObject(kForegroundColorKey, colorDictionary(foregroundColor()));
@@ -600,9 +643,10 @@ Result<std::shared_ptr<const platform::Archivable>> QNTNoteTextStyle::initWithCo
   if (fontName) {
     style->font_ = archivedFont(*fontName, fontSize);
   }
-  ZV_ASSIGN_OR_RETURN(const ArchivedObject paragraphStyle,
-                      coder.decodeObjectForKey(kParagraphStyleKey,
-                                                {kParagraphStyleClassName, kMutableParagraphStyleClassName}));
+  ZV_ASSIGN_OR_RETURN(
+      const ArchivedObject paragraphStyle,
+      coder.decodeObjectForKey(kParagraphStyleKey,
+                               {kParagraphStyleClassName, kMutableParagraphStyleClassName}));
   if (!paragraphStyle.isNil()) {
     style->paragraphStyle_ = paragraphStyleFromArchivedObject(paragraphStyle);
     if (!style->paragraphStyle_) {
@@ -679,23 +723,8 @@ std::vector<QNTNoteTextStylePtr> QNTNoteTextStyle::standardStyles() {
 }
 
 std::optional<std::vector<QNTNoteTextStylePtr>> QNTNoteTextStyle::customStyles() {
-  Catalogue& state = catalogue();
-  if (state.custom) {
-    return state.custom;
-  }
-  std::optional<std::vector<QNTNoteTextStylePtr>> saved = readSavedStyles();
-  if (!saved) {
-    return std::nullopt;
-  }
-  std::vector<QNTNoteTextStylePtr> custom;
-  std::copy_if(saved->begin(), saved->end(), std::back_inserter(custom),
-               [](const QNTNoteTextStylePtr& style) {
-                 return style->type() == QNTNoteTextStyleTypeCustom;
-               });
-  const NameOrder order;
-  std::stable_sort(custom.begin(), custom.end(), std::cref(order));
-  state.custom = std::move(custom);
-  return state.custom;
+  const std::vector<QNTNoteTextStylePtr>* custom = cachedCustomStyles();
+  return custom ? std::optional(*custom) : std::nullopt;
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::titleNoteTextStyle() {
@@ -718,8 +747,8 @@ QNTNoteTextStylePtr QNTNoteTextStyle::defaultTitleNoteTextStyle() {
   ParagraphStyle paragraph = ParagraphStyle::defaultParagraphStyle();
   paragraph.headerLevel = 1;
   return newDefaultStyle(QNTNoteTextStyleTypeTitle, helveticaNeueFont(0, kFontWeightBold, 20),
-                         Color::labelColor(), paragraph,
-                         PresentationIntent::header(1, 0, nullptr), true, true);
+                         Color::labelColor(), paragraph, PresentationIntent::header(1, 0, nullptr),
+                         true, true);
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::defaultHeadingNoteTextStyle() {
@@ -727,17 +756,17 @@ QNTNoteTextStylePtr QNTNoteTextStyle::defaultHeadingNoteTextStyle() {
   paragraph.paragraphSpacing = 2.0;
   paragraph.headerLevel = 2;
   return newDefaultStyle(QNTNoteTextStyleTypeHeading, helveticaNeueFont(0, kFontWeightBold, 16),
-                         Color::labelColor(), paragraph,
-                         PresentationIntent::header(2, 0, nullptr), true, true);
+                         Color::labelColor(), paragraph, PresentationIntent::header(2, 0, nullptr),
+                         true, true);
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::defaultSubheadingNoteTextStyle() {
   ParagraphStyle paragraph = ParagraphStyle::defaultParagraphStyle();
   paragraph.paragraphSpacing = 2.0;
   paragraph.headerLevel = 3;
-  return newDefaultStyle(QNTNoteTextStyleTypeSubheading,
-                         helveticaNeueFont(0, kFontWeightBold, 13), Color::labelColor(), paragraph,
-                         PresentationIntent::header(3, 0, nullptr), true, true);
+  return newDefaultStyle(QNTNoteTextStyleTypeSubheading, helveticaNeueFont(0, kFontWeightBold, 13),
+                         Color::labelColor(), paragraph, PresentationIntent::header(3, 0, nullptr),
+                         true, true);
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::defaultBodyNoteTextStyle() {
@@ -869,9 +898,17 @@ void QNTNoteTextStyle::reloadStylesFromDefaults() {
 }
 
 QNTNoteTextStylePtr QNTNoteTextStyle::styleThatMatchesAttributes(const Attributes& run) {
-  for (QNTNoteTextStylePtr& style : allStyles()) {
+  // allStyles' order without its copy: this runs once per run of a text.
+  for (QNTNoteTextStylePtr& style : standardStyles()) {
     if (style->matchesAttributes(run)) {
       return std::move(style);
+    }
+  }
+  if (const std::vector<QNTNoteTextStylePtr>* custom = cachedCustomStyles()) {
+    for (const QNTNoteTextStylePtr& style : *custom) {
+      if (style->matchesAttributes(run)) {
+        return style;
+      }
     }
   }
   return nullptr;

@@ -206,7 +206,8 @@ class QNTNoteTextStyle final : public platform::Archivable {
   /// posts the change notification once more (observers hear two notifications per save).
   /// Saved styles that cannot be read are first kept aside (see the key prefix above); when
   /// that fails nothing is replaced and the error is answered.
-  static platform::Result<void> saveStylesToDefaults(const std::vector<QNTNoteTextStylePtr>& styles);
+  static platform::Result<void> saveStylesToDefaults(
+      const std::vector<QNTNoteTextStylePtr>& styles);
   /// Saves allStyles with the style appended.
   static platform::Result<void> addCustomStyle(const QNTNoteTextStylePtr& style);
   /// Empties all six caches and posts the change notification.

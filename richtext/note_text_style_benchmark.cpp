@@ -1,5 +1,4 @@
 #include <benchmark/benchmark.h>
-
 #include <stdlib.h>
 
 #include <cstdint>
@@ -51,8 +50,8 @@ std::vector<QNTNoteTextStylePtr> customStyles(std::size_t count) {
     style->setType(QNTNoteTextStyleTypeCustom);
     style->setName(u"Style " + platform::fromUtf8(std::to_string(i)));
     style->setFont(Font(faces[i % std::size(faces)], 10 + static_cast<double>(i % 17)));
-    style->setForegroundColor(Color{Color::Space::kSRGB, 0.1 * static_cast<double>(i % 10), 0.2,
-                                    0.3, 1});
+    style->setForegroundColor(
+        Color{Color::Space::kSRGB, 0.1 * static_cast<double>(i % 10), 0.2, 0.3, 1});
     style->setApplyToParagraph(i % 3 == 0);
     styles.push_back(std::move(style));
   }

@@ -24,9 +24,9 @@ namespace zv::richtext {
 namespace {
 
 using platform::PropertyList;
-using testsupport::IsOk;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testsupport::IsOk;
 
 const Color kRed{Color::Space::kCalibratedRGB, 1, 0, 0, 1};
 
@@ -216,16 +216,51 @@ TEST_F(NoteTextStyleTest, BuiltInDefaultsFollowTheirTable) {
   };
   using Kind = PresentationIntent::Kind;
   const std::vector<Case> cases = {
-      {1, {u"HelveticaNeue-Bold", 20}, {u"DejaVuSans-Bold", 20}, Color::labelColor(), 1, 0,
-       Kind::kHeader, true, true},
-      {2, {u"HelveticaNeue-Bold", 16}, {u"DejaVuSans-Bold", 16}, Color::labelColor(), 2, 2,
-       Kind::kHeader, true, true},
-      {4, {u"HelveticaNeue-Bold", 13}, {u"DejaVuSans-Bold", 13}, Color::labelColor(), 3, 2,
-       Kind::kHeader, true, true},
-      {0, {u"HelveticaNeue", 13}, {u"DejaVuSans", 13}, Color::labelColor(), 0, 0,
-       Kind::kParagraph, false, false},
-      {3, {u"Menlo-Regular", 13}, {u"DejaVuSansMono", 13}, Color::secondaryLabelColor(), 0, 0,
-       Kind::kCodeBlock, true, false},
+      {1,
+       {u"HelveticaNeue-Bold", 20},
+       {u"DejaVuSans-Bold", 20},
+       Color::labelColor(),
+       1,
+       0,
+       Kind::kHeader,
+       true,
+       true},
+      {2,
+       {u"HelveticaNeue-Bold", 16},
+       {u"DejaVuSans-Bold", 16},
+       Color::labelColor(),
+       2,
+       2,
+       Kind::kHeader,
+       true,
+       true},
+      {4,
+       {u"HelveticaNeue-Bold", 13},
+       {u"DejaVuSans-Bold", 13},
+       Color::labelColor(),
+       3,
+       2,
+       Kind::kHeader,
+       true,
+       true},
+      {0,
+       {u"HelveticaNeue", 13},
+       {u"DejaVuSans", 13},
+       Color::labelColor(),
+       0,
+       0,
+       Kind::kParagraph,
+       false,
+       false},
+      {3,
+       {u"Menlo-Regular", 13},
+       {u"DejaVuSansMono", 13},
+       Color::secondaryLabelColor(),
+       0,
+       0,
+       Kind::kCodeBlock,
+       true,
+       false},
   };
   for (bool helveticaNeue : {true, false}) {
     setSharedFontManager(helveticaNeue ? std::make_shared<FakeFontManager>()
@@ -265,7 +300,9 @@ TEST_F(NoteTextStyleTest, ArchivedFacesFallBackAtTheArchivedSize) {
   const std::vector<Case> cases = {
       {"installed face", true, u"Menlo-Bold", {u"Menlo-Bold", 17}},
       {"unknown face, Helvetica Neue here", true, u"NoSuchFace", {u"HelveticaNeue", 17}},
-      {"Mac face on Linux keeps its weight", false, u"HelveticaNeue-Bold",
+      {"Mac face on Linux keeps its weight",
+       false,
+       u"HelveticaNeue-Bold",
        {u"DejaVuSans-Bold", 17}},
       {"unknown face on Linux", false, u"NoSuchFace", {u"DejaVuSans", 17}},
   };
@@ -322,8 +359,8 @@ TEST_F(NoteTextStyleTest, LookupsOutsideTheirRangeAnswerNothing) {
     std::int64_t setting;
     double points;
   };
-  for (const Size& c : std::vector<Size>{
-           {1, 12}, {2, 13}, {3, 14}, {4, 15}, {0, 11}, {5, 11}, {-1, 11}}) {
+  for (const Size& c :
+       std::vector<Size>{{1, 12}, {2, 13}, {3, 14}, {4, 15}, {0, 11}, {5, 11}, {-1, 11}}) {
     EXPECT_EQ(QNTNoteTextStyle::bodyPointSizeForNoteTextSize(c.setting), c.points) << c.setting;
   }
   EXPECT_FALSE(QNTNoteTextStyle::styleWithIdentifier(u"qntnotestyleidentifierbody"));
@@ -342,9 +379,9 @@ TEST_F(NoteTextStyleTest, AccessorsAnswerTheCachedObjectUntilReload) {
 }
 
 TEST_F(NoteTextStyleTest, OnlyChangedStandardStylesAreSaved) {
-  ASSERT_THAT(defaults_->setObject(PropertyList(PropertyList::Data{1, 2, 3}),
-                                   QNTNoteTextStylesDefaultsKey),
-              IsOk());
+  ASSERT_THAT(
+      defaults_->setObject(PropertyList(PropertyList::Data{1, 2, 3}), QNTNoteTextStylesDefaultsKey),
+      IsOk());
   ASSERT_THAT(QNTNoteTextStyle::saveStylesToDefaults(QNTNoteTextStyle::standardStyles()), IsOk());
   EXPECT_FALSE(defaults_->objectForKey(QNTNoteTextStylesDefaultsKey))
       << "five unchanged styles remove the key";
@@ -407,9 +444,9 @@ TEST_F(NoteTextStyleTest, AddedCustomStyleTakesItsSortedPlaceAndNotifiesTwice) {
                                    QNTNoteTextStyleDefaultIdentifierDefaultsKey),
               IsOk());
   EXPECT_EQ(QNTNoteTextStyle::defaultStyle(), all[5]);
-  ASSERT_THAT(defaults_->setObject(PropertyList(u"gone"),
-                                   QNTNoteTextStyleDefaultIdentifierDefaultsKey),
-              IsOk());
+  ASSERT_THAT(
+      defaults_->setObject(PropertyList(u"gone"), QNTNoteTextStyleDefaultIdentifierDefaultsKey),
+      IsOk());
   EXPECT_EQ(QNTNoteTextStyle::defaultStyle(), QNTNoteTextStyle::bodyNoteTextStyle());
 }
 
@@ -444,8 +481,8 @@ TEST_F(NoteTextStyleTest, UnreadableStoreIsLoggedAndKeptAsideBeforeASave) {
   }
   ASSERT_EQ(keys.size(), 2U) << "an earlier copy is never overwritten";
   EXPECT_NE(keys[0], keys[1]);
-  EXPECT_THAT(asideCopies, ::testing::UnorderedElementsAre(PropertyList(damaged),
-                                                           PropertyList(PropertyList::Data{4, 5, 6})));
+  EXPECT_THAT(asideCopies, ::testing::UnorderedElementsAre(
+                               PropertyList(damaged), PropertyList(PropertyList::Data{4, 5, 6})));
   EXPECT_THAT(logText(), HasSubstr("Kept unreadable saved note styles under"));
   const std::vector<QNTNoteTextStylePtr> stored = storedStyles();
   ASSERT_EQ(stored.size(), 1U) << "the second damaged store held only its own bytes";
@@ -536,8 +573,7 @@ TEST_F(NoteTextStyleTest, TamperedArchivesFailAndAreLogged) {
       {"element is a string", ArchivedObject(ArchivedObject::Array{ArchivedObject(u"x")})},
       {"face name is a number",
        forged([](KeyedArchiver& coder) { coder.encodeInt64(u"fontName", 3); })},
-      {"font size is infinite",
-       forged([](KeyedArchiver& coder) {
+      {"font size is infinite", forged([](KeyedArchiver& coder) {
          coder.encodeString(u"fontName", u"Menlo-Bold");
          coder.encodeFloat(u"fontSize", std::numeric_limits<float>::infinity());
        })},
@@ -545,10 +581,10 @@ TEST_F(NoteTextStyleTest, TamperedArchivesFailAndAreLogged) {
        forged([](KeyedArchiver& coder) { coder.encodeFloat(u"fontSize", -4); })},
       {"paragraph style is a string",
        forged([](KeyedArchiver& coder) { coder.encodeString(u"paragraphStyle", u"centred"); })},
-      {"colour component is text",
-       forged([](KeyedArchiver& coder) {
-         coder.encodeObject(u"foregroundColor",
-                            ArchivedObject(ArchivedObject::Dictionary{{u"red", ArchivedObject(u"1")}}));
+      {"colour component is text", forged([](KeyedArchiver& coder) {
+         coder.encodeObject(
+             u"foregroundColor",
+             ArchivedObject(ArchivedObject::Dictionary{{u"red", ArchivedObject(u"1")}}));
        })},
       {"type is a string",
        forged([](KeyedArchiver& coder) { coder.encodeString(u"type", u"9999"); })},
@@ -610,7 +646,9 @@ TEST_F(NoteTextStyleTest, MatchingRunsAgainstStandardStyles) {
       {"body font, title identifier",
        {{NSFontAttributeName, bodyFont}, {QNTNoteTextStyleIdentifierAttributeName, title}},
        {}},
-      {"body font underlined", {{NSFontAttributeName, bodyFont}, {NSUnderlineStyleAttributeName, std::int64_t{1}}}, {}},
+      {"body font underlined",
+       {{NSFontAttributeName, bodyFont}, {NSUnderlineStyleAttributeName, std::int64_t{1}}},
+       {}},
       {"underline 0 as a real number",
        {{NSFontAttributeName, bodyFont}, {NSUnderlineStyleAttributeName, 0.0}},
        {body}},
@@ -652,7 +690,7 @@ TEST_F(NoteTextStyleTest, StylesMatchTheirDefaultsUntilChanged) {
 
 TEST_F(NoteTextStyleTest, OtherAllowedAttributesAndTheirOverride) {
   const std::vector<std::u16string> head = {
-      NSLigatureAttributeName,          NSAttachmentAttributeName, NSLinkAttributeName,
+      NSLigatureAttributeName,         NSAttachmentAttributeName,        NSLinkAttributeName,
       NSWritingDirectionAttributeName, NSVerticalGlyphFormAttributeName, QNTHighlightAttributeName};
   std::vector<std::u16string> body = head;
   body.emplace_back(NSParagraphStyleAttributeName);
@@ -670,8 +708,8 @@ TEST_F(NoteTextStyleTest, OtherAllowedAttributesAndTheirOverride) {
   style->setOtherAllowedAttributeNames(std::vector<std::u16string>{NSFontAttributeName});
   EXPECT_EQ(style->otherAllowedAttributeNames(), std::vector<std::u16string>{NSFontAttributeName});
   EXPECT_FALSE(style->matchesAttributes(run)) << "nothing left to compare";
-  EXPECT_TRUE(style->matchesAttributes(
-      {{NSFontAttributeName, Font(u"Menlo-Bold", 9)}, {NSUnderlineStyleAttributeName, std::int64_t{0}}}));
+  EXPECT_TRUE(style->matchesAttributes({{NSFontAttributeName, Font(u"Menlo-Bold", 9)},
+                                        {NSUnderlineStyleAttributeName, std::int64_t{0}}}));
 }
 
 TEST_F(NoteTextStyleTest, ApplyingAStyleKeepsOnlyAllowedAttributes) {
@@ -713,9 +751,11 @@ TEST_F(NoteTextStyleTest, FindingAndMakingTheStyleOfARun) {
     std::optional<std::u16string> expected;
   };
   const std::vector<Case> cases = {
-      {"standard wins a tie", {{NSFontAttributeName, Font(u"HelveticaNeue", 13)}},
+      {"standard wins a tie",
+       {{NSFontAttributeName, Font(u"HelveticaNeue", 13)}},
        u"QNTNoteStyleIdentifierBody"},
-      {"first custom by name wins", {{NSFontAttributeName, Font(u"Menlo-Bold", 11)}},
+      {"first custom by name wins",
+       {{NSFontAttributeName, Font(u"Menlo-Bold", 11)}},
        first->identifier()},
       {"identifier picks its style",
        {{NSFontAttributeName, Font(u"Menlo-Bold", 11)},
