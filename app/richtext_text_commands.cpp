@@ -130,9 +130,9 @@ InputKind inputKind(std::span<const std::uint8_t> bytes) {
 }
 
 platform::Result<MutableAttributedString> readRichText(const std::string& path) {
-  ZV_ASSIGN_OR_RETURN(std::vector<std::uint8_t> bytes,
-                      platform::readFileAtURL(platform::URL::fileURLWithFileSystemPath(path),
-                                              kMaximumInputSize));
+  ZV_ASSIGN_OR_RETURN(
+      std::vector<std::uint8_t> bytes,
+      platform::readFileAtURL(platform::URL::fileURLWithFileSystemPath(path), kMaximumInputSize));
   switch (inputKind(bytes)) {
     case InputKind::kRTF: {
       ZV_ASSIGN_OR_RETURN(AttributedString text, richtext::attributedStringFromRTF(bytes));
@@ -169,7 +169,8 @@ int writeRichText(const AttributedString& text, const Arguments& arguments) {
       arguments.force ? platform::WriteMode::kReplaceExisting : platform::WriteMode::kCreateNew,
       0600);
   if (!written) {
-    if (written.error().code == static_cast<std::int64_t>(platform::PlatformErrorCode::kFileExists)) {
+    if (written.error().code ==
+        static_cast<std::int64_t>(platform::PlatformErrorCode::kFileExists)) {
       return failure(path + " exists already; give --force to replace it");
     }
     return failure("cannot write " + path + ": " + platform::toUtf8(written.error().description));
@@ -180,7 +181,7 @@ int writeRichText(const AttributedString& text, const Arguments& arguments) {
 // Parses, reads IN (the last operand), changes it and writes it.
 template <typename Change>
 int transformFile(std::span<const std::string> raw, std::span<const std::string_view> switches,
-              std::size_t leadingOperands, std::string_view usage, Change change) {
+                  std::size_t leadingOperands, std::string_view usage, Change change) {
   platform::Result<Arguments> arguments = parse(raw, switches, true);
   if (!arguments) {
     return usageError(platform::toUtf8(arguments.error().description));
@@ -234,8 +235,8 @@ std::string colorDescription(const richtext::Color& color) {
 }
 
 std::string intentDescription(const richtext::PresentationIntent& intent) {
-  static constexpr const char* kKinds[] = {"paragraph",     "header",   "orderedList",
-                                           "unorderedList", "listItem", "codeBlock",
+  static constexpr const char* kKinds[] = {"paragraph",     "header",       "orderedList",
+                                           "unorderedList", "listItem",     "codeBlock",
                                            "blockQuote",    "thematicBreak"};
   const auto kind = static_cast<std::size_t>(intent.kind());
   std::string text = kind < std::size(kKinds) ? kKinds[kind] : "intent" + std::to_string(kind);
@@ -328,10 +329,10 @@ int cleanWeb(std::span<const std::string> raw) {
 
 int applyStyles(std::span<const std::string> raw) {
   return transformFile(raw, {}, 0, "apply-styles needs exactly one IN",
-                   [](MutableAttributedString& text, const Arguments&) -> std::optional<int> {
-                     richtext::identifyAndApplyMatchingStylesDefaultingToBody(text, true);
-                     return std::nullopt;
-                   });
+                       [](MutableAttributedString& text, const Arguments&) -> std::optional<int> {
+                         richtext::identifyAndApplyMatchingStylesDefaultingToBody(text, true);
+                         return std::nullopt;
+                       });
 }
 
 int scale(std::span<const std::string> raw) {

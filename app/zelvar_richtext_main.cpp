@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/richtext_text_commands.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/property_list.h"
@@ -20,7 +21,6 @@
 #include "platform/unicode.h"
 #include "platform/url.h"
 #include "platform/user_defaults.h"
-#include "app/richtext_text_commands.h"
 #include "richtext/note_text_style.h"
 
 namespace {
@@ -63,7 +63,8 @@ constexpr char kDescription[] =
     "  clean-web       clean up text taken from a web page: the body font's family; with\n"
     "                  --newlines unified line breaks, with --sizes fonts at three quarters,\n"
     "                  with --colors the label colour and no backgrounds. Without any of the\n"
-    "                  three, the user defaults QNTCleanUpWebPageNewLines, QNTCleanUpWebPageFontSizes\n"
+    "                  three, the user defaults QNTCleanUpWebPageNewLines, "
+    "QNTCleanUpWebPageFontSizes\n"
     "                  and QNTCleanUpWebPageColors decide\n"
     "  apply-styles    give every run the saved note text style it matches, others the body's\n"
     "  scale FACTOR    every font size and paragraph measure times FACTOR (a positive number)\n"

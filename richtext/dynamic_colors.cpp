@@ -46,14 +46,14 @@ void convertToDynamicColors(MutableAttributedString& text) {
 void convertFromDynamicColors(MutableAttributedString& text) {
   const Color black = Color::blackColor();
   const Color dynamicText = Color::textColor();
-  text.enumerateAttribute(NSForegroundColorAttributeName, {0, text.length()},
-                          [&](const AttributeValue* value, Range run, bool&) {
-                            const Color* color = colorOf(value);
-                            if (color != nullptr &&
-                                color->isEqualToColorQuennetVersion(dynamicText)) {
-                              text.addAttribute(NSForegroundColorAttributeName, black, run);
-                            }
-                          });
+  text.enumerateAttribute(
+      NSForegroundColorAttributeName, {0, text.length()},
+      [&](const AttributeValue* value, Range run, bool&) {
+        const Color* color = colorOf(value);
+        if (color != nullptr && color->isEqualToColorQuennetVersion(dynamicText)) {
+          text.addAttribute(NSForegroundColorAttributeName, black, run);
+        }
+      });
 }
 
 AttributedString attributedStringConvertedToDynamicColors(const AttributedString& text) {

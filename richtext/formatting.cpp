@@ -9,7 +9,9 @@ namespace zv::richtext::formatting {
 
 namespace {
 
-Range wholeRange(const AttributedString& text) { return {0, text.length()}; }
+Range wholeRange(const AttributedString& text) {
+  return {0, text.length()};
+}
 
 // The family to move runs to: a font made by hand knows only its face, so ask for the face.
 std::u16string familyOfFont(const FontManager& manager, const Font& font) {
@@ -26,6 +28,35 @@ std::u16string familyOfFont(const FontManager& manager, const Font& font) {
 
 }  // namespace
 
+namespace {
+
+Font movedFont(const FontManager& manager, std::u16string_view family, const Font& font,
+               const Font* own, bool preservingPointSize) {
+  FontTraitMask traits = 0;
+  double weight = kFontWeightRegular;
+  double size = font.pointSize;
+  if (own != nullptr) {
+    traits = manager.traitsOfFont(*own);
+    weight = manager.weightOfFont(*own);
+    if (preservingPointSize) {
+      size = own->pointSize;
+    }
+  }
+  if (std::optional<Font> moved = manager.fontWithFamily(family, traits, weight, size)) {
+    return *moved;
+  }
+  Font fallback = font;
+  fallback.pointSize = size;
+  return fallback;
+}
+
+}  // namespace
+
+Font fontChangedTo(const Font& font, const Font* own, bool preservingPointSize) {
+  const FontManager& manager = sharedFontManager();
+  return movedFont(manager, familyOfFont(manager, font), font, own, preservingPointSize);
+}
+
 void changeFont(MutableAttributedString& text, const Font& font, bool preservingPointSize,
                 Range range) {
   const FontManager& manager = sharedFontManager();
@@ -33,22 +64,8 @@ void changeFont(MutableAttributedString& text, const Font& font, bool preserving
   text.enumerateAttribute(
       NSFontAttributeName, range, [&](const AttributeValue* value, Range run, bool&) {
         const Font* own = value != nullptr ? std::get_if<Font>(value) : nullptr;
-        FontTraitMask traits = 0;
-        double weight = kFontWeightRegular;
-        double size = font.pointSize;
-        if (own != nullptr) {
-          traits = manager.traitsOfFont(*own);
-          weight = manager.weightOfFont(*own);
-          if (preservingPointSize) {
-            size = own->pointSize;
-          }
-        }
-        std::optional<Font> moved = manager.fontWithFamily(family, traits, weight, size);
-        if (!moved) {
-          moved = font;
-          moved->pointSize = size;
-        }
-        text.addAttribute(NSFontAttributeName, *moved, run);
+        text.addAttribute(NSFontAttributeName,
+                          movedFont(manager, family, font, own, preservingPointSize), run);
       });
 }
 

@@ -15,6 +15,9 @@ namespace zv::richtext::formatting {
 void changeFont(MutableAttributedString& text, const Font& font, bool preservingPointSize,
                 Range range);
 
+/// The font changeFont gives a run whose font is own (null for a run without one).
+Font fontChangedTo(const Font& font, const Font* own, bool preservingPointSize);
+
 /// The label colour for all text in range, and no background colour there, highlighted text
 /// included.
 void cleanupTextColorsInRange(MutableAttributedString& text, Range range);

@@ -89,29 +89,58 @@ TEST_F(NoteTextStyleApplicationTest, IdentifiesEachRunByThePrecedenceOfTheRules)
     std::optional<Font> font;
     std::optional<PresentationIntent::Kind> intent;
   } cases[] = {
-      {"title font", {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)}}, false, kTitle,
-       fontNamed(u"HelveticaNeue-Bold", 20), PresentationIntent::Kind::kHeader},
+      {"title font",
+       {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)}},
+       false,
+       kTitle,
+       fontNamed(u"HelveticaNeue-Bold", 20),
+       PresentationIntent::Kind::kHeader},
       {"other monospace",
        {{NSFontAttributeName, fontNamed(u"Courier-Bold", 10)},
         {NSForegroundColorAttributeName, kRed},
         {NSUnderlineStyleAttributeName, std::int64_t{1}}},
-       false, kMonospace, fontNamed(u"Menlo-Bold", 13), PresentationIntent::Kind::kCodeBlock},
+       false,
+       kMonospace,
+       fontNamed(u"Menlo-Bold", 13),
+       PresentationIntent::Kind::kCodeBlock},
       {"attachment with title font",
        {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)},
         {NSAttachmentAttributeName, std::u16string(u"image.png")}},
-       true, kBody, fontNamed(u"HelveticaNeue-Bold", 13), PresentationIntent::Kind::kParagraph},
-      {"quote, body", {{NSPresentationIntentAttributeName, quote}}, true, kBody,
-       fontNamed(u"HelveticaNeue", 13), PresentationIntent::Kind::kBlockQuote},
-      {"quote, no body", {{NSPresentationIntentAttributeName, quote}}, false, u"", std::nullopt,
+       true,
+       kBody,
+       fontNamed(u"HelveticaNeue-Bold", 13),
+       PresentationIntent::Kind::kParagraph},
+      {"quote, body",
+       {{NSPresentationIntentAttributeName, quote}},
+       true,
+       kBody,
+       fontNamed(u"HelveticaNeue", 13),
        PresentationIntent::Kind::kBlockQuote},
-      {"header 2 from layout", {{NSParagraphStyleAttributeName, headerTwo}}, false, kHeading,
-       fontNamed(u"HelveticaNeue-Bold", 16), PresentationIntent::Kind::kHeader},
+      {"quote, no body",
+       {{NSPresentationIntentAttributeName, quote}},
+       false,
+       u"",
+       std::nullopt,
+       PresentationIntent::Kind::kBlockQuote},
+      {"header 2 from layout",
+       {{NSParagraphStyleAttributeName, headerTwo}},
+       false,
+       kHeading,
+       fontNamed(u"HelveticaNeue-Bold", 16),
+       PresentationIntent::Kind::kHeader},
       {"intent overrides layout",
        {{NSParagraphStyleAttributeName, headerTwo},
         {NSPresentationIntentAttributeName, PresentationIntent::paragraph(5, nullptr)}},
-       false, u"", std::nullopt, PresentationIntent::Kind::kParagraph},
-      {"header 4", {{NSParagraphStyleAttributeName, headerFour}}, true, kBody,
-       fontNamed(u"HelveticaNeue", 13), PresentationIntent::Kind::kParagraph},
+       false,
+       u"",
+       std::nullopt,
+       PresentationIntent::Kind::kParagraph},
+      {"header 4",
+       {{NSParagraphStyleAttributeName, headerFour}},
+       true,
+       kBody,
+       fontNamed(u"HelveticaNeue", 13),
+       PresentationIntent::Kind::kParagraph},
   };
   for (const auto& c : cases) {
     MutableAttributedString text(u"words", c.attributes);
@@ -130,7 +159,8 @@ TEST_F(NoteTextStyleApplicationTest, IdentifiesEachRunByThePrecedenceOfTheRules)
 }
 
 TEST_F(NoteTextStyleApplicationTest, TitleMatchKeepsNothingElseAndCodeKeepsItsUnderline) {
-  MutableAttributedString text(u"Title", {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)}});
+  MutableAttributedString text(u"Title",
+                               {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)}});
   text.appendString(u"code", {{NSFontAttributeName, fontNamed(u"Courier-Bold", 10)},
                               {NSForegroundColorAttributeName, kRed},
                               {NSUnderlineStyleAttributeName, std::int64_t{1}}});
@@ -139,8 +169,7 @@ TEST_F(NoteTextStyleApplicationTest, TitleMatchKeepsNothingElseAndCodeKeepsItsUn
   EXPECT_EQ(std::get<ParagraphStyle>(*text.attributeAtIndex(NSParagraphStyleAttributeName, 0))
                 .headerLevel,
             1);
-  EXPECT_EQ(*valueAt<Color>(text, NSForegroundColorAttributeName, 5),
-            Color::secondaryLabelColor());
+  EXPECT_EQ(*valueAt<Color>(text, NSForegroundColorAttributeName, 5), Color::secondaryLabelColor());
   EXPECT_EQ(*valueAt<std::int64_t>(text, NSUnderlineStyleAttributeName, 5), 1);
 }
 
@@ -150,10 +179,14 @@ TEST_F(NoteTextStyleApplicationTest, OnlyTheStartingItemsMarkerCountsAsListMarke
   const Font code = fontNamed(u"Courier", 12);
   const Font prose = fontNamed(u"Helvetica", 12);
   MutableAttributedString text;
-  text.appendString(u"\t1.\t", {{NSFontAttributeName, code}, {NSParagraphStyleAttributeName, listed}});
-  text.appendString(u"One\n", {{NSFontAttributeName, prose}, {NSParagraphStyleAttributeName, listed}});
-  text.appendString(u"\t2.\t", {{NSFontAttributeName, code}, {NSParagraphStyleAttributeName, listed}});
-  text.appendString(u"Two", {{NSFontAttributeName, prose}, {NSParagraphStyleAttributeName, listed}});
+  text.appendString(u"\t1.\t",
+                    {{NSFontAttributeName, code}, {NSParagraphStyleAttributeName, listed}});
+  text.appendString(u"One\n",
+                    {{NSFontAttributeName, prose}, {NSParagraphStyleAttributeName, listed}});
+  text.appendString(u"\t2.\t",
+                    {{NSFontAttributeName, code}, {NSParagraphStyleAttributeName, listed}});
+  text.appendString(u"Two",
+                    {{NSFontAttributeName, prose}, {NSParagraphStyleAttributeName, listed}});
   identifyAndApplyMatchingStylesDefaultingToBody(text, true);
   EXPECT_EQ(tagAt(text, 0), kBody);
   EXPECT_EQ(tagAt(text, 8), kMonospace);
@@ -166,8 +199,8 @@ TEST_F(NoteTextStyleApplicationTest, OnlyTheStartingItemsMarkerCountsAsListMarke
 }
 
 TEST_F(NoteTextStyleApplicationTest, BackgroundSurvivesOnlyWhereAHighlightMarkBeginsTheRun) {
-  MutableAttributedString text(u"mark", {{NSBackgroundColorAttributeName, kGrey},
-                                         {QNTHighlightAttributeName, true}});
+  MutableAttributedString text(
+      u"mark", {{NSBackgroundColorAttributeName, kGrey}, {QNTHighlightAttributeName, true}});
   text.appendString(u"rest", {{NSBackgroundColorAttributeName, kGrey}});
   text.appendString(u"bare", {{NSBackgroundColorAttributeName, kRed}});
   applyFontColorsAndSpacingFromStyle(text, *QNTNoteTextStyle::bodyNoteTextStyle());
@@ -179,7 +212,8 @@ TEST_F(NoteTextStyleApplicationTest, BackgroundSurvivesOnlyWhereAHighlightMarkBe
 }
 
 TEST_F(NoteTextStyleApplicationTest, RefreshesFollowChangedStylesAndKeepBlocks) {
-  MutableAttributedString text(u"Head", {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 16)}});
+  MutableAttributedString text(u"Head",
+                               {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 16)}});
   identifyAndApplyMatchingStylesDefaultingToBody(text, false);
   ASSERT_EQ(tagAt(text, 0), kHeading);
   text.addAttribute(NSLinkAttributeName, std::u16string(u"https://example.org"), {0, 2});
@@ -189,9 +223,9 @@ TEST_F(NoteTextStyleApplicationTest, RefreshesFollowChangedStylesAndKeepBlocks) 
   text.appendString(u"x = 1", {{QNTNoteTextStyleIdentifierAttributeName, kBody},
                                {NSPresentationIntentAttributeName, code},
                                {NSFontAttributeName, fontNamed(u"Menlo-Bold", 11)}});
-  text.appendString(u"gone", {{QNTNoteTextStyleIdentifierAttributeName,
-                               std::u16string(u"deleted-style")},
-                              {NSForegroundColorAttributeName, kRed}});
+  text.appendString(u"gone",
+                    {{QNTNoteTextStyleIdentifierAttributeName, std::u16string(u"deleted-style")},
+                     {NSForegroundColorAttributeName, kRed}});
   text.appendString(u"free", {{NSForegroundColorAttributeName, kRed}});
 
   MutableAttributedString wholly = text;
@@ -203,8 +237,7 @@ TEST_F(NoteTextStyleApplicationTest, RefreshesFollowChangedStylesAndKeepBlocks) 
 
   updateFixedAttributesOfNoteStyles(text);
   // Family and size from the style, bold from the run.
-  EXPECT_EQ(*valueAt<Font>(text, NSFontAttributeName, 0),
-            fontNamed(u"HelveticaNeue-Bold", 18));
+  EXPECT_EQ(*valueAt<Font>(text, NSFontAttributeName, 0), fontNamed(u"HelveticaNeue-Bold", 18));
   EXPECT_EQ(*valueAt<Font>(text, NSFontAttributeName, 4), fontNamed(u"HelveticaNeue-Bold", 13));
   EXPECT_EQ(*valueAt<Color>(text, NSForegroundColorAttributeName, 4),
             QNTNoteTextStyle::bodyNoteTextStyle()->foregroundColor());
@@ -223,8 +256,9 @@ TEST_F(NoteTextStyleApplicationTest, AStyleWithoutIdentifierIsRefused) {
   applyStyle(text, anonymous, {0, 4});
   applyFontColorsAndSpacingFromStyle(text, anonymous);
   EXPECT_EQ(text, before);
-  EXPECT_NE(testsupport::readFileText(folder_.path("log.txt")).value_or("").find("without an identifier"),
-            std::string::npos);
+  EXPECT_NE(
+      testsupport::readFileText(folder_.path("log.txt")).value_or("").find("without an identifier"),
+      std::string::npos);
 }
 
 // No operation changes the characters or the length, whatever the runs carry.
@@ -256,10 +290,11 @@ TEST_F(NoteTextStyleApplicationTest, OperationsKeepTheCharactersOnRandomTexts) {
         applyStyle(t, *QNTNoteTextStyle::titleNoteTextStyle(), {1, t.length()});
       },
       [](MutableAttributedString& t) {
-        applyFontColorsAndSpacingFromStyle(t, *QNTNoteTextStyle::monospacedNoteTextStyle(),
-                                           {2, 5});
+        applyFontColorsAndSpacingFromStyle(t, *QNTNoteTextStyle::monospacedNoteTextStyle(), {2, 5});
       },
-      [](MutableAttributedString& t) { fixTextListsInRange(t, {0, t.length()}); },
+      [](MutableAttributedString& t) {
+        fixTextListsInRange(t, {0, t.length()});
+      },
       [](MutableAttributedString& t) { updateNoteStyles(t); },
       [](MutableAttributedString& t) { updateFixedAttributesOfNoteStyles(t); },
   };

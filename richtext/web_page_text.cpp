@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -119,9 +119,8 @@ std::optional<TextList> listForLine(std::u16string_view line, icu::RegexMatcher&
 std::u16string htmlNewlinesCleanedUp(std::u16string_view text) {
   std::u16string result;
   result.reserve(text.size());
-  unifyNewlines(text, 0, text.size(), [&](std::size_t, char16_t character) {
-    result.push_back(character);
-  });
+  unifyNewlines(text, 0, text.size(),
+                [&](std::size_t, char16_t character) { result.push_back(character); });
   return result;
 }
 
@@ -203,14 +202,14 @@ void cleanupWebPageText(MutableAttributedString& text, platform::UserDefaults* d
 
 void checkForTextListsAndConvertIfNecessary(MutableAttributedString& text) {
   std::vector<Range> candidates;
-  text.enumerateAttribute(NSParagraphStyleAttributeName, {0, text.length()},
-                          [&](const AttributeValue* value, Range run, bool&) {
-                            const ParagraphStyle* style = paragraphStyleOf(value);
-                            if (style != nullptr && style->textLists.empty() &&
-                                style->isListParagraphStyle()) {
-                              candidates.push_back(run);
-                            }
-                          });
+  text.enumerateAttribute(
+      NSParagraphStyleAttributeName, {0, text.length()},
+      [&](const AttributeValue* value, Range run, bool&) {
+        const ParagraphStyle* style = paragraphStyleOf(value);
+        if (style != nullptr && style->textLists.empty() && style->isListParagraphStyle()) {
+          candidates.push_back(run);
+        }
+      });
   if (candidates.empty()) {
     return;
   }
@@ -220,8 +219,7 @@ void checkForTextListsAndConvertIfNecessary(MutableAttributedString& text) {
   if (U_FAILURE(status)) {
     return;
   }
-  const std::unique_ptr<icu::RegexMatcher> matcher(
-      pattern->matcher(icu::UnicodeString(), status));
+  const std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(icu::UnicodeString(), status));
   if (U_FAILURE(status)) {
     return;
   }

@@ -48,8 +48,9 @@ void checkForTextListsAndConvertIfNecessary(MutableAttributedString& text);
 ///   - of three or more LFs in a row (after the above), only two stay: one blank line at most.
 /// Only characters inside range are changed, and LFs outside it do not count towards a row; a
 /// CR that ends the range and is followed by a LF outside it is deleted, so that the pair stays
-/// one break instead of becoming a blank line. Every character kept keeps its own attributes (a CR LF pair keeps the CR's).
-/// Answers the range the same stretch of text covers afterwards: same location, new length.
+/// one break instead of becoming a blank line. Every character kept keeps its own attributes (a CR
+/// LF pair keeps the CR's). Answers the range the same stretch of text covers afterwards: same
+/// location, new length.
 Range cleanupHTMLNewlinesInRange(MutableAttributedString& text, Range range);
 
 /// The rule of cleanupHTMLNewlinesInRange on a plain string.

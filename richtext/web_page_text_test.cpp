@@ -80,12 +80,18 @@ TEST_F(WebPageTextTest, NewlinesAreUnified) {
     std::u16string in;
     std::u16string out;
   } cases[] = {
-      {u"a\r\nb", u"a\nb"},           {u"a\rb", u"a\nb"},
-      {u"a\u2028b", u"a\nb"},         {u"a\u2029b", u"a\nb"},
-      {u"a\n\n\nb", u"a\n\nb"},       {u"a\r\n\r\n\r\nb", u"a\n\nb"},
-      {u"\n\n\n\n\n", u"\n\n"},       {u"a\n\nb", u"a\n\nb"},
-      {u"a\r\r\nb", u"a\n\nb"},       {u"\u2029\n\r", u"\n\n"},
-      {u"", u""},                     {u"no breaks", u"no breaks"},
+      {u"a\r\nb", u"a\nb"},
+      {u"a\rb", u"a\nb"},
+      {u"a\u2028b", u"a\nb"},
+      {u"a\u2029b", u"a\nb"},
+      {u"a\n\n\nb", u"a\n\nb"},
+      {u"a\r\n\r\n\r\nb", u"a\n\nb"},
+      {u"\n\n\n\n\n", u"\n\n"},
+      {u"a\n\nb", u"a\n\nb"},
+      {u"a\r\r\nb", u"a\n\nb"},
+      {u"\u2029\n\r", u"\n\n"},
+      {u"", u""},
+      {u"no breaks", u"no breaks"},
   };
   for (const auto& [in, out] : cases) {
     MutableAttributedString text(in, {{NSForegroundColorAttributeName, kRed}});
@@ -210,8 +216,8 @@ TEST_F(WebPageTextTest, ScalingRoundsHalvesAwayFromZeroAndRefusesSenselessFactor
     text.appendString(u"b", {});
     formatting::scaleWithFactor(text, factor);
     EXPECT_EQ(fontAt(text, 0)->pointSize, scaled) << factor;
-    const auto& style = std::get<ParagraphStyle>(
-        *text.attributeAtIndex(NSParagraphStyleAttributeName, 0));
+    const auto& style =
+        std::get<ParagraphStyle>(*text.attributeAtIndex(NSParagraphStyleAttributeName, 0));
     EXPECT_EQ(style, paragraph.scaledParagraphStyle(factor)) << factor;
     EXPECT_TRUE(text.attributesAtIndex(1).empty());
   }
@@ -229,10 +235,11 @@ TEST_F(WebPageTextTest, CleanupFollowsTheDefaults) {
           web_page_text::QNTCleanUpWebPageColorsKey}) {
       ASSERT_THAT(defaults_->setObject(platform::PropertyList(c.keys), key), IsOk());
     }
-    MutableAttributedString text(u" \t\u00a0Hi", {{NSFontAttributeName, fontNamed(u"Helvetica-Bold", 16)},
-                                                  {NSForegroundColorAttributeName, kRed}});
-    text.appendString(u"\r\n\n\n\t there \t", {{NSBackgroundColorAttributeName, kGrey},
-                                                {QNTHighlightAttributeName, true}});
+    MutableAttributedString text(u" \t\u00a0Hi",
+                                 {{NSFontAttributeName, fontNamed(u"Helvetica-Bold", 16)},
+                                  {NSForegroundColorAttributeName, kRed}});
+    text.appendString(u"\r\n\n\n\t there \t",
+                      {{NSBackgroundColorAttributeName, kGrey}, {QNTHighlightAttributeName, true}});
     web_page_text::cleanupWebPageText(text, defaults_.get());
     EXPECT_EQ(text.string(), c.out);
     EXPECT_EQ(*fontAt(text, 0), Font(u"HelveticaNeue-Bold", c.size));
@@ -302,8 +309,8 @@ TEST_F(WebPageTextTest, DynamicColorConversions) {
   };
   for (const auto& c : cases) {
     MutableAttributedString text(u"a", {{NSForegroundColorAttributeName, kGrey}});
-    text.appendString(u"bc", c.in ? Attributes{{NSForegroundColorAttributeName, *c.in}}
-                                  : Attributes{});
+    text.appendString(u"bc",
+                      c.in ? Attributes{{NSForegroundColorAttributeName, *c.in}} : Attributes{});
     const AttributedString original = text;
     EXPECT_EQ(colorOf(dynamic_colors::attributedStringConvertedToDynamicColors(text)), c.to);
     EXPECT_EQ(colorOf(dynamic_colors::attributedStringConvertedFromDynamicColors(text)), c.from);
@@ -316,16 +323,16 @@ TEST_F(WebPageTextTest, DynamicColorConversions) {
 }
 
 TEST_F(WebPageTextTest, TheTwoColorCleanupsDifferOnHighlightedBackgrounds) {
-  MutableAttributedString text(u"marked", {{NSBackgroundColorAttributeName, kYellow},
-                                           {QNTHighlightAttributeName, true}});
+  MutableAttributedString text(
+      u"marked", {{NSBackgroundColorAttributeName, kYellow}, {QNTHighlightAttributeName, true}});
   text.appendString(u"plain", {{NSBackgroundColorAttributeName, kGrey}});
-  text.appendString(u"false", {{NSBackgroundColorAttributeName, kGrey},
-                               {QNTHighlightAttributeName, false}});
+  text.appendString(u"false",
+                    {{NSBackgroundColorAttributeName, kGrey}, {QNTHighlightAttributeName, false}});
   MutableAttributedString formatted = text;
   dynamic_colors::cleanupTextColorsInRange(text, {0, text.length()});
   formatting::cleanupTextColorsInRange(formatted, {0, formatted.length()});
-  for (const AttributedString* cleaned : {static_cast<AttributedString*>(&text),
-                                          static_cast<AttributedString*>(&formatted)}) {
+  for (const AttributedString* cleaned :
+       {static_cast<AttributedString*>(&text), static_cast<AttributedString*>(&formatted)}) {
     for (std::size_t at : {0, 6, 11}) {
       EXPECT_EQ(*colorAt(*cleaned, NSForegroundColorAttributeName, at), Color::labelColor());
     }
