@@ -120,6 +120,7 @@ void identifyAndApplyMatchingStylesDefaultingToBody(
   text.enumerateAttributesInRange(wholeRange(text), [&](const Attributes& runAttributes, Range run,
                                                         bool&) {
     // A copy: the dictionary the visitor got goes away with the first change.
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
     const Attributes attributes = runAttributes;
     const PresentationIntent* intent =
         valueOf<PresentationIntent>(attributes, NSPresentationIntentAttributeName);
