@@ -58,12 +58,13 @@ void setAttributedStringOnDocument(QTextDocument& document, const richtext::Attr
   document.clear();
   QTextCursor cursor(&document);
   const std::u16string& string = text.string();
-  for (const richtext::AttributeRun& run : text.runs()) {
-    const QString piece = QString::fromUtf16(string.data() + run.range.location,
-                                             static_cast<qsizetype>(run.range.length));
+  text.enumerateAttributesInRange({0, text.length()}, [&](const richtext::Attributes& attributes,
+                                                          richtext::Range range, bool&) {
+    const QString piece =
+        QString::fromUtf16(string.data() + range.location, static_cast<qsizetype>(range.length));
     // insertText turns each line feed into a new paragraph.
-    cursor.insertText(piece, charFormatForAttributes(run.attributes, textColor));
-  }
+    cursor.insertText(piece, charFormatForAttributes(attributes, textColor));
+  });
 }
 
 }  // namespace zv::app

@@ -10,32 +10,39 @@ namespace zv::richtext {
 
 namespace detail {
 
-// One run in the tree. The tree is a treap ordered by text position: each node carries its
-// run and the totals of its subtree, so positions are found by descending on lengths.
-struct RunNode {
+struct Run {
   std::size_t length = 0;
-  std::size_t totalLength = 0;
-  std::size_t count = 1;
-  std::uint32_t priority = 0;
   std::shared_ptr<const Attributes> attributes;
+};
+
+// A chunk of neighbouring runs in the tree. The tree is a treap ordered by text position: each
+// node carries its chunk and the totals of its subtree, so positions are found by descending on
+// lengths. Chunks keep the tree small enough that a descent mostly stays in the cache.
+struct RunNode {
+  std::vector<Run> runs;
+  std::size_t chunkLength = 0;
+  std::size_t totalLength = 0;
+  std::size_t count = 0;
+  std::uint32_t priority = 0;
   RunTree left;
   RunTree right;
 };
 
-void RunNodeDeleter::operator()(RunNode* node) const { delete node; }
+void RunNodeDeleter::operator()(RunNode* node) const {
+  delete node;
+}
 
 }  // namespace detail
 
 namespace {
 
+using detail::Run;
 using detail::RunNode;
 using detail::RunTree;
 using SharedAttributes = std::shared_ptr<const Attributes>;
 
-struct Run {
-  std::size_t length = 0;
-  SharedAttributes attributes;
-};
+// Runs per chunk that a rebuild aims at; a chunk never holds more.
+constexpr std::size_t kChunkRuns = 16;
 
 // The generator is seeded unpredictably, so no text, however its runs are laid out, can line
 // priorities up into a deep tree.
@@ -65,20 +72,26 @@ const AttributeValue* valueIn(const Attributes& attributes, std::u16string_view 
   return found == attributes.end() ? nullptr : &found->second;
 }
 
-std::size_t totalLength(const RunTree& tree) { return tree ? tree->totalLength : 0; }
-std::size_t countOf(const RunTree& tree) { return tree ? tree->count : 0; }
-
-void update(RunNode& node) {
-  node.totalLength = node.length + totalLength(node.left) + totalLength(node.right);
-  node.count = 1 + countOf(node.left) + countOf(node.right);
+std::size_t totalLength(const RunTree& tree) {
+  return tree ? tree->totalLength : 0;
+}
+std::size_t countOf(const RunTree& tree) {
+  return tree ? tree->count : 0;
 }
 
-RunTree makeNode(std::size_t length, SharedAttributes attributes) {
+void update(RunNode& node) {
+  node.totalLength = node.chunkLength + totalLength(node.left) + totalLength(node.right);
+  node.count = node.runs.size() + countOf(node.left) + countOf(node.right);
+}
+
+RunTree makeNode(std::vector<Run> runs) {
   RunTree node(new RunNode);
-  node->length = length;
-  node->totalLength = length;
+  node->runs = std::move(runs);
+  for (const Run& run : node->runs) {
+    node->chunkLength += run.length;
+  }
   node->priority = randomPriority();
-  node->attributes = std::move(attributes);
+  update(*node);
   return node;
 }
 
@@ -87,11 +100,11 @@ RunTree clone(const RunNode* node) {
     return {};
   }
   RunTree copy(new RunNode);
-  copy->length = node->length;
+  copy->runs = node->runs;
+  copy->chunkLength = node->chunkLength;
   copy->totalLength = node->totalLength;
   copy->count = node->count;
   copy->priority = node->priority;
-  copy->attributes = node->attributes;
   copy->left = clone(node->left.get());
   copy->right = clone(node->right.get());
   return copy;
@@ -116,7 +129,7 @@ RunTree merge(RunTree first, RunTree second) {
 }
 
 // Cuts a tree at a text position; a run across the position becomes two runs that share its
-// attributes.
+// attributes, and its chunk two chunks.
 std::pair<RunTree, RunTree> split(RunTree tree, std::size_t position) {
   if (!tree) {
     return {};
@@ -128,46 +141,62 @@ std::pair<RunTree, RunTree> split(RunTree tree, std::size_t position) {
     update(*tree);
     return {std::move(before), std::move(tree)};
   }
-  const std::size_t end = leftLength + tree->length;
+  const std::size_t end = leftLength + tree->chunkLength;
   if (position >= end) {
     auto [before, after] = split(std::move(tree->right), position - end);
     tree->right = std::move(before);
     update(*tree);
     return {std::move(tree), std::move(after)};
   }
-  RunTree tail = makeNode(end - position, tree->attributes);
-  tree->length = position - leftLength;
-  RunTree after = merge(std::move(tail), std::move(tree->right));
+  std::size_t offset = position - leftLength;
+  std::size_t index = 0;
+  while (offset >= tree->runs[index].length) {
+    offset -= tree->runs[index].length;
+    ++index;
+  }
+  std::vector<Run> tail;
+  if (offset > 0) {
+    Run& cut = tree->runs[index];
+    tail.push_back({cut.length - offset, cut.attributes});
+    cut.length = offset;
+    ++index;
+  }
+  const auto from = tree->runs.begin() + static_cast<std::ptrdiff_t>(index);
+  std::move(from, tree->runs.end(), std::back_inserter(tail));
+  tree->runs.erase(from, tree->runs.end());
+  tree->chunkLength = position - leftLength;
+  RunTree after = merge(makeNode(std::move(tail)), std::move(tree->right));
   update(*tree);
   return {std::move(tree), std::move(after)};
 }
 
-std::optional<Run> popFirst(RunTree& tree) {
+// Takes the first (or last) chunk out of a tree.
+std::vector<Run> popFirst(RunTree& tree) {
   if (!tree) {
-    return std::nullopt;
+    return {};
   }
   if (!tree->left) {
-    Run run{tree->length, std::move(tree->attributes)};
+    std::vector<Run> runs = std::move(tree->runs);
     tree = std::move(tree->right);
-    return run;
+    return runs;
   }
-  std::optional<Run> run = popFirst(tree->left);
+  std::vector<Run> runs = popFirst(tree->left);
   update(*tree);
-  return run;
+  return runs;
 }
 
-std::optional<Run> popLast(RunTree& tree) {
+std::vector<Run> popLast(RunTree& tree) {
   if (!tree) {
-    return std::nullopt;
+    return {};
   }
   if (!tree->right) {
-    Run run{tree->length, std::move(tree->attributes)};
+    std::vector<Run> runs = std::move(tree->runs);
     tree = std::move(tree->left);
-    return run;
+    return runs;
   }
-  std::optional<Run> run = popLast(tree->right);
+  std::vector<Run> runs = popLast(tree->right);
   update(*tree);
-  return run;
+  return runs;
 }
 
 void collect(const RunNode* node, std::vector<Run>& runs) {
@@ -175,17 +204,23 @@ void collect(const RunNode* node, std::vector<Run>& runs) {
     return;
   }
   collect(node->left.get(), runs);
-  runs.push_back({node->length, node->attributes});
+  runs.insert(runs.end(), node->runs.begin(), node->runs.end());
   collect(node->right.get(), runs);
 }
 
-// Builds the treap of runs in linear time, keeping the right spine on a stack: each new run
-// climbs the spine past the nodes of lower priority and takes them as its left subtree.
+// Builds the treap of runs in linear time, cut into chunks of even size, keeping the right
+// spine on a stack: each new chunk climbs the spine past the nodes of lower priority and takes
+// them as its left subtree.
 RunTree build(std::vector<Run>& runs) {
   RunTree root;
   std::vector<RunNode*> spine;
-  for (Run& run : runs) {
-    RunTree node = makeNode(run.length, std::move(run.attributes));
+  const std::size_t chunks = (runs.size() + kChunkRuns - 1) / kChunkRuns;
+  for (std::size_t chunk = 0; chunk < chunks; ++chunk) {
+    const auto first = runs.begin() + static_cast<std::ptrdiff_t>(runs.size() * chunk / chunks);
+    const auto last =
+        runs.begin() + static_cast<std::ptrdiff_t>(runs.size() * (chunk + 1) / chunks);
+    RunTree node =
+        makeNode(std::vector<Run>(std::make_move_iterator(first), std::make_move_iterator(last)));
     while (!spine.empty() && spine.back()->priority < node->priority) {
       update(*spine.back());
       spine.pop_back();
@@ -222,32 +257,63 @@ void normalise(std::vector<Run>& runs) {
   runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(kept), runs.end());
 }
 
+// The node holding position, which must lie inside the text, with the offset of position in
+// its chunk.
+std::pair<const RunNode*, std::size_t> nodeAt(const RunNode* root, std::size_t position,
+                                              std::vector<const RunNode*>* path) {
+  const RunNode* node = root;
+  std::size_t offset = position;
+  while (true) {
+    if (path != nullptr) {
+      path->push_back(node);
+    }
+    const std::size_t leftLength = totalLength(node->left);
+    if (offset < leftLength) {
+      node = node->left.get();
+      continue;
+    }
+    offset -= leftLength;
+    if (offset < node->chunkLength) {
+      return {node, offset};
+    }
+    offset -= node->chunkLength;
+    node = node->right.get();
+  }
+}
+
+// The index in node's chunk of the run at offset, and where that run starts in the chunk.
+std::pair<std::size_t, std::size_t> runInChunk(const RunNode& node, std::size_t offset) {
+  std::size_t index = 0;
+  std::size_t start = 0;
+  while (offset >= start + node.runs[index].length) {
+    start += node.runs[index].length;
+    ++index;
+  }
+  return {index, start};
+}
+
+// The run holding position, which must lie inside the text, and where that run starts: a plain
+// descent for lookups that need no neighbours.
+std::pair<const Run*, std::size_t> runAt(const RunNode* root, std::size_t position) {
+  const auto [node, offset] = nodeAt(root, position, nullptr);
+  const auto [index, start] = runInChunk(*node, offset);
+  return {&node->runs[index], position - offset + start};
+}
+
 // A place in the tree: the path from the root to one run, so that neighbours are found in
 // amortised constant time. Valid only while the tree does not change.
 class RunCursor {
  public:
   // position must lie inside the text.
   RunCursor(const RunNode* root, std::size_t position) {
-    const RunNode* node = root;
-    std::size_t offset = position;
-    while (node != nullptr) {
-      path_.push_back(node);
-      const std::size_t leftLength = totalLength(node->left);
-      if (offset < leftLength) {
-        node = node->left.get();
-        continue;
-      }
-      offset -= leftLength;
-      if (offset < node->length) {
-        start_ = position - offset;
-        return;
-      }
-      offset -= node->length;
-      node = node->right.get();
-    }
+    path_.reserve(64);
+    const auto [node, offset] = nodeAt(root, position, &path_);
+    const auto [index, start] = runInChunk(*node, offset);
+    index_ = index;
+    start_ = position - offset + start;
   }
 
-  const RunNode& run() const { return *path_.back(); }
+  const Run& run() const { return path_.back()->runs[index_]; }
   std::size_t start() const { return start_; }
   std::size_t end() const { return start_ + run().length; }
 
@@ -255,7 +321,11 @@ class RunCursor {
     if (end() >= path_.front()->totalLength) {
       return false;
     }
-    const std::size_t after = end();
+    start_ = end();
+    if (index_ + 1 < path_.back()->runs.size()) {
+      ++index_;
+      return true;
+    }
     const RunNode* node = path_.back();
     if (node->right) {
       node = node->right.get();
@@ -271,7 +341,7 @@ class RunCursor {
         path_.pop_back();
       } while (path_.back()->left.get() != child);
     }
-    start_ = after;
+    index_ = 0;
     return true;
   }
 
@@ -279,20 +349,25 @@ class RunCursor {
     if (start_ == 0) {
       return false;
     }
-    const RunNode* node = path_.back();
-    if (node->left) {
-      node = node->left.get();
-      path_.push_back(node);
-      while (node->right) {
-        node = node->right.get();
-        path_.push_back(node);
-      }
+    if (index_ > 0) {
+      --index_;
     } else {
-      const RunNode* child = nullptr;
-      do {
-        child = path_.back();
-        path_.pop_back();
-      } while (path_.back()->right.get() != child);
+      const RunNode* node = path_.back();
+      if (node->left) {
+        node = node->left.get();
+        path_.push_back(node);
+        while (node->right) {
+          node = node->right.get();
+          path_.push_back(node);
+        }
+      } else {
+        const RunNode* child = nullptr;
+        do {
+          child = path_.back();
+          path_.pop_back();
+        } while (path_.back()->right.get() != child);
+      }
+      index_ = path_.back()->runs.size() - 1;
     }
     start_ -= run().length;
     return true;
@@ -300,6 +375,7 @@ class RunCursor {
 
  private:
   std::vector<const RunNode*> path_;
+  std::size_t index_ = 0;
   std::size_t start_ = 0;
 };
 
@@ -317,7 +393,7 @@ AttributedString::AttributedString() = default;
 AttributedString::AttributedString(std::u16string string, Attributes attributes)
     : string_(std::move(string)) {
   if (!string_.empty()) {
-    runs_ = makeNode(string_.size(), std::make_shared<const Attributes>(std::move(attributes)));
+    runs_ = makeNode({{string_.size(), std::make_shared<const Attributes>(std::move(attributes))}});
   }
 }
 
@@ -352,7 +428,9 @@ AttributedString& AttributedString::operator=(AttributedString&& other) noexcept
 
 AttributedString::~AttributedString() = default;
 
-std::size_t AttributedString::runCount() const { return countOf(runs_); }
+std::size_t AttributedString::runCount() const {
+  return countOf(runs_);
+}
 
 std::vector<AttributeRun> AttributedString::runs() const {
   std::vector<AttributeRun> result;
@@ -379,21 +457,19 @@ const Attributes& AttributedString::attributesAtIndex(std::size_t index,
     }
     return *noAttributes();
   }
-  const RunCursor cursor(runs_.get(), index);
+  const auto [run, start] = runAt(runs_.get(), index);
   if (effectiveRange != nullptr) {
-    *effectiveRange = {cursor.start(), cursor.run().length};
+    *effectiveRange = {start, run->length};
   }
-  return *cursor.run().attributes;
+  return *run->attributes;
 }
 
-const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key,
-                                                         std::size_t index,
+const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key, std::size_t index,
                                                          Range* effectiveRange) const {
   return attributeAtIndex(key, index, effectiveRange, {0, string_.size()});
 }
 
-const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key,
-                                                         std::size_t index,
+const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key, std::size_t index,
                                                          Range* longestEffectiveRange,
                                                          Range limit) const {
   if (index >= string_.size()) {
@@ -402,11 +478,11 @@ const AttributeValue* AttributedString::attributeAtIndex(std::u16string_view key
     }
     return nullptr;
   }
+  if (longestEffectiveRange == nullptr) {
+    return valueIn(*runAt(runs_.get(), index).first->attributes, key);
+  }
   const RunCursor cursor(runs_.get(), index);
   const AttributeValue* value = valueIn(*cursor.run().attributes, key);
-  if (longestEffectiveRange == nullptr) {
-    return value;
-  }
   const Range window = clamped(limit);
   if (index < window.location || index >= window.end()) {
     *longestEffectiveRange = {index, 0};
@@ -433,8 +509,7 @@ void AttributedString::enumerateAttributesInRange(Range range,
   const Range window = clamped(range);
   std::optional<RunCursor> cursor;
   std::uint64_t seen = version_;
-  for (std::size_t position = window.location;
-       position < std::min(window.end(), string_.size());) {
+  for (std::size_t position = window.location; position < std::min(window.end(), string_.size());) {
     // Runs are always merged, so each node is one maximal run; after a change by the visitor
     // the path may be stale and is found again.
     if (cursor && seen == version_) {
@@ -460,8 +535,7 @@ void AttributedString::enumerateAttribute(std::u16string_view key, Range range,
   const Range window = clamped(range);
   std::optional<RunCursor> cursor;
   std::uint64_t seen = version_;
-  for (std::size_t position = window.location;
-       position < std::min(window.end(), string_.size());) {
+  for (std::size_t position = window.location; position < std::min(window.end(), string_.size());) {
     // An unchanged tree leaves the cursor on the run where the last stretch ended.
     if (!cursor || seen != version_) {
       cursor.emplace(runs_.get(), position);
@@ -508,10 +582,9 @@ AttributedString AttributedString::attributedStringKeepingAttributeNames(
   copy.string_ = string_;
   std::vector<Run> runs = runsOf(runs_);
   for (Run& run : runs) {
-    const bool keepsAll = std::all_of(run.attributes->begin(), run.attributes->end(),
-                                      [&names](const auto& entry) {
-                                        return names.contains(entry.first);
-                                      });
+    const bool keepsAll =
+        std::all_of(run.attributes->begin(), run.attributes->end(),
+                    [&names](const auto& entry) { return names.contains(entry.first); });
     if (keepsAll) {
       continue;
     }
@@ -549,15 +622,12 @@ void MutableAttributedString::editRuns(Range range, Edit edit) {
   std::vector<Run> edited = runsOf(middle);
   middle.reset();
   edit(edited);
-  std::vector<Run> joined;
-  joined.reserve(edited.size() + 2);
-  if (std::optional<Run> last = popLast(before)) {
-    joined.push_back(std::move(*last));
-  }
+  // The chunks on either side are rebuilt with the edited runs, so that edits do not leave ever
+  // smaller chunks behind.
+  std::vector<Run> joined = popLast(before);
   std::move(edited.begin(), edited.end(), std::back_inserter(joined));
-  if (std::optional<Run> first = popFirst(after)) {
-    joined.push_back(std::move(*first));
-  }
+  std::vector<Run> first = popFirst(after);
+  std::move(first.begin(), first.end(), std::back_inserter(joined));
   normalise(joined);
   runs_ = merge(merge(std::move(before), build(joined)), std::move(after));
   changed();
@@ -642,9 +712,9 @@ void MutableAttributedString::replaceCharactersInRange(Range range, std::u16stri
   }
   SharedAttributes attributes = noAttributes();
   if (!string_.empty()) {
-    const std::size_t source = target.length > 0 || target.location == 0 ? target.location
-                                                                          : target.location - 1;
-    attributes = RunCursor(runs_.get(), source).run().attributes;
+    const std::size_t source =
+        target.length > 0 || target.location == 0 ? target.location : target.location - 1;
+    attributes = runAt(runs_.get(), source).first->attributes;
   }
   string_.replace(target.location, target.length, text);
   editRuns(target, [&](std::vector<Run>& runs) {
@@ -680,15 +750,14 @@ void MutableAttributedString::appendAttributedString(const AttributedString& tex
   replaceCharactersInRange(Range{string_.size(), 0}, text);
 }
 
-void MutableAttributedString::appendString(std::u16string_view text,
-                                           const Attributes& attributes) {
+void MutableAttributedString::appendString(std::u16string_view text, const Attributes& attributes) {
   if (text.empty()) {
     return;
   }
   // Appending run by run with the same attributes shares one dictionary.
   SharedAttributes shared;
   if (!string_.empty()) {
-    const SharedAttributes& last = RunCursor(runs_.get(), string_.size() - 1).run().attributes;
+    const SharedAttributes& last = runAt(runs_.get(), string_.size() - 1).first->attributes;
     if (*last == attributes) {
       shared = last;
     }

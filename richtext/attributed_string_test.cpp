@@ -371,19 +371,33 @@ TEST(AttributedStringModelTest, ReplacedCharactersTakeSensibleAttributes) {
     std::vector<AttributeRun> expected;
   };
   const std::vector<Case> cases = {
-      {"first replaced character decides", {3, 2}, u"XYZ",
+      {"first replaced character decides",
+       {3, 2},
+       u"XYZ",
        runsOf({{{0, 2}, kBold}, {{2, 4}, kRed}, {{6, 1}, kBold}, {{7, 2}, {}}})},
-      {"insertion takes the character before", {4, 0}, u"X",
+      {"insertion takes the character before",
+       {4, 0},
+       u"X",
        runsOf({{{0, 2}, kBold}, {{2, 3}, kRed}, {{5, 2}, kBold}, {{7, 2}, {}}})},
-      {"insertion at the start takes the first character", {0, 0}, u"X",
+      {"insertion at the start takes the first character",
+       {0, 0},
+       u"X",
        runsOf({{{0, 3}, kBold}, {{3, 2}, kRed}, {{5, 2}, kBold}, {{7, 2}, {}}})},
-      {"insertion at the end takes the last character", {8, 0}, u"X",
+      {"insertion at the end takes the last character",
+       {8, 0},
+       u"X",
        runsOf({{{0, 2}, kBold}, {{2, 2}, kRed}, {{4, 2}, kBold}, {{6, 3}, {}}})},
-      {"deleting a run merges its equal neighbours", {2, 2}, u"",
+      {"deleting a run merges its equal neighbours",
+       {2, 2},
+       u"",
        runsOf({{{0, 4}, kBold}, {{4, 2}, {}}})},
-      {"range past the end is cut", {5, 100}, u"X", runsOf({{{0, 2}, kBold}, {{2, 2}, kRed},
-                                                          {{4, 2}, kBold}})},
-      {"location past the end appends", {100, 3}, u"X",
+      {"range past the end is cut",
+       {5, 100},
+       u"X",
+       runsOf({{{0, 2}, kBold}, {{2, 2}, kRed}, {{4, 2}, kBold}})},
+      {"location past the end appends",
+       {100, 3},
+       u"X",
        runsOf({{{0, 2}, kBold}, {{2, 2}, kRed}, {{4, 2}, kBold}, {{6, 3}, {}}})},
       {"replacing everything keeps the first attributes", {0, 8}, u"XY", runsOf({{{0, 2}, kBold}})},
   };
@@ -437,7 +451,10 @@ TEST(AttributedStringModelTest, EnumerationVisitsMaximalRuns) {
        false,
        {{{0, 3}, false}, {{3, 2}, true}, {{5, 2}, false}, {{7, 2}, true}}},
       {"cut to the range", NSFontAttributeName, {1, 6}, false, {{{1, 4}, true}, {{5, 2}, false}}},
-      {"all attributes", u"", {1, 7}, false,
+      {"all attributes",
+       u"",
+       {1, 7},
+       false,
        {{{1, 2}, true}, {{3, 2}, true}, {{5, 2}, false}, {{7, 1}, true}}},
       {"stop ends the visit", NSForegroundColorAttributeName, {0, 9}, true, {{{0, 3}, false}}},
       {"range past the end", NSForegroundColorAttributeName, {8, 50}, false, {{{8, 1}, true}}},
@@ -447,17 +464,17 @@ TEST(AttributedStringModelTest, EnumerationVisitsMaximalRuns) {
     SCOPED_TRACE(c.name);
     std::vector<std::pair<Range, bool>> visited;
     if (c.key.empty()) {
-      text.enumerateAttributesInRange(c.range, [&](const Attributes& attributes, Range range,
-                                                   bool& stop) {
-        visited.emplace_back(range, !attributes.empty());
-        stop = c.stopAfterFirst;
-      });
+      text.enumerateAttributesInRange(c.range,
+                                      [&](const Attributes& attributes, Range range, bool& stop) {
+                                        visited.emplace_back(range, !attributes.empty());
+                                        stop = c.stopAfterFirst;
+                                      });
     } else {
-      text.enumerateAttribute(c.key, c.range, [&](const AttributeValue* value, Range range,
-                                                  bool& stop) {
-        visited.emplace_back(range, value != nullptr);
-        stop = c.stopAfterFirst;
-      });
+      text.enumerateAttribute(c.key, c.range,
+                              [&](const AttributeValue* value, Range range, bool& stop) {
+                                visited.emplace_back(range, value != nullptr);
+                                stop = c.stopAfterFirst;
+                              });
     }
     EXPECT_EQ(visited, c.expected);
   }
@@ -703,9 +720,8 @@ TEST(AttributedStringArchiveTest, HostileRunsCannotMultiplyAttributes) {
   ASSERT_TRUE(text);
   EXPECT_EQ(text->string().size(), 20000u);
   const std::vector<AttributeRun> runs = text->runs();
-  const auto styled = std::count_if(runs.begin(), runs.end(), [](const AttributeRun& run) {
-    return !run.attributes.empty();
-  });
+  const auto styled = std::count_if(
+      runs.begin(), runs.end(), [](const AttributeRun& run) { return !run.attributes.empty(); });
   EXPECT_GT(styled, 0);
   EXPECT_LT(styled, 1000);
 }
