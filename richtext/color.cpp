@@ -19,8 +19,12 @@ Color fixedColor(double red, double green, double blue, double alpha) {
   return Color{Color::Space::kCalibratedRGB, red, green, blue, alpha, Color::Dynamic::kNone};
 }
 
+// The components keep their defaults, so a dynamic colour built field by field equals these.
 Color dynamicColor(Color::Dynamic which) {
-  return Color{Color::Space::kDynamic, 0, 0, 0, 0, which};
+  Color color;
+  color.space = Color::Space::kDynamic;
+  color.dynamic = which;
+  return color;
 }
 
 // What the dynamic colours show: black or white ink at the platform's opacities.

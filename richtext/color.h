@@ -12,13 +12,15 @@ enum class Appearance : std::uint8_t { kLight, kDark };
 
 /// A colour: RGB components with alpha, each nominally 0 to 1, in a colour space; or one of the
 /// platform's dynamic (semantic) colours, whose components depend on the appearance.
-struct Color {
+// The fields stay in the order callers initialise them in ({space, red, green, blue, alpha}).
+struct Color {  // NOLINT(clang-analyzer-optin.performance.Padding)
   enum class Space : std::uint8_t {
     /// The calibrated (generic) RGB space, the platform's usual one for archived text colours.
     kCalibratedRGB,
     kDeviceRGB,
     kSRGB,
-    /// A dynamic colour: `dynamic` names it, the components are unused (zero).
+    /// A dynamic colour: `dynamic` names it, the components are unused (left at their
+    /// defaults, so that == compares dynamic colours by name).
     kDynamic,
   };
   enum class Dynamic : std::uint8_t { kNone, kText, kLabel, kSecondaryLabel };

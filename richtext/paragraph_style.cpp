@@ -1,8 +1,10 @@
 #include "richtext/paragraph_style.h"
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 namespace zv::richtext {
@@ -60,20 +62,28 @@ constexpr std::array kScaledMembers = {
     &ParagraphStyle::defaultTabInterval,
 };
 
-void appendDecimal(std::u16string& out, std::int64_t number) {
-  for (char digit : std::to_string(number)) {
-    out.push_back(static_cast<char16_t>(digit));
+void appendInBase(std::u16string& out, std::int64_t number, int base, bool upper) {
+  std::array<char, 72> digits{};
+  const auto [end, failure] =
+      std::to_chars(digits.data(), digits.data() + digits.size(), number, base);
+  for (const char* digit = digits.data(); failure == std::errc() && digit != end; ++digit) {
+    const char c =
+        upper && *digit >= 'a' && *digit <= 'z' ? static_cast<char>(*digit - 'a' + 'A') : *digit;
+    out.push_back(static_cast<char16_t>(c));
   }
 }
 
 // Letters count like a spreadsheet's columns: a..z, aa, ab...
-void appendAlphabetic(std::u16string& out, std::int64_t number, char16_t first) {
+void appendAlphabetic(std::u16string& out, std::int64_t number, bool upper) {
   std::u16string letters;
+  const char16_t first = upper ? u'A' : u'a';
   for (std::int64_t rest = number; rest > 0; rest = (rest - 1) / 26) {
     letters.insert(letters.begin(), static_cast<char16_t>(first + (rest - 1) % 26));
   }
   out += letters;
 }
+
+constexpr std::int64_t kLargestRomanNumber = 3999;
 
 void appendRoman(std::u16string& out, std::int64_t number, bool upper) {
   static constexpr std::pair<int, std::string_view> kNumerals[] = {
@@ -89,6 +99,50 @@ void appendRoman(std::u16string& out, std::int64_t number, bool upper) {
   }
 }
 
+enum class Counting : std::uint8_t { kDecimal, kOctal, kHexadecimal, kAlphabetic, kRoman };
+
+struct CountingToken {
+  std::u16string_view token;
+  Counting counting;
+  bool upper;
+};
+constexpr CountingToken kCountingTokens[] = {
+    {u"decimal", Counting::kDecimal, false},
+    {u"octal", Counting::kOctal, false},
+    {u"lower-hexadecimal", Counting::kHexadecimal, false},
+    {u"upper-hexadecimal", Counting::kHexadecimal, true},
+    {u"lower-alpha", Counting::kAlphabetic, false},
+    {u"lower-latin", Counting::kAlphabetic, false},
+    {u"upper-alpha", Counting::kAlphabetic, true},
+    {u"upper-latin", Counting::kAlphabetic, true},
+    {u"lower-roman", Counting::kRoman, false},
+    {u"upper-roman", Counting::kRoman, true},
+};
+
+void appendCounted(std::u16string& out, const CountingToken& entry, std::int64_t itemNumber) {
+  // Letters and numerals have no zero or negatives, numerals nothing from 4000 on: such items
+  // count in decimal.
+  switch (entry.counting) {
+    case Counting::kOctal:
+      return appendInBase(out, itemNumber, 8, false);
+    case Counting::kHexadecimal:
+      return appendInBase(out, itemNumber, 16, entry.upper);
+    case Counting::kAlphabetic:
+      if (itemNumber > 0) {
+        return appendAlphabetic(out, itemNumber, entry.upper);
+      }
+      break;
+    case Counting::kRoman:
+      if (itemNumber > 0 && itemNumber <= kLargestRomanNumber) {
+        return appendRoman(out, itemNumber, entry.upper);
+      }
+      break;
+    case Counting::kDecimal:
+      break;
+  }
+  appendInBase(out, itemNumber, 10, false);
+}
+
 // Appends the marker of a token such as "disc"; false for a token we do not know.
 bool appendMarker(std::u16string& out, std::u16string_view token, std::int64_t itemNumber) {
   static constexpr std::pair<std::u16string_view, std::u16string_view> kBullets[] = {
@@ -101,25 +155,13 @@ bool appendMarker(std::u16string& out, std::u16string_view token, std::int64_t i
       return true;
     }
   }
-  // Letters and numerals have no zero or negatives; such items count in decimal.
-  const bool positive = itemNumber > 0;
-  if (token == u"decimal" || token == u"octal" || token == u"hexadecimal") {
-    appendDecimal(out, itemNumber);
-  } else if ((token == u"lower-alpha" || token == u"lower-latin") && positive) {
-    appendAlphabetic(out, itemNumber, u'a');
-  } else if ((token == u"upper-alpha" || token == u"upper-latin") && positive) {
-    appendAlphabetic(out, itemNumber, u'A');
-  } else if (token == u"lower-roman" && positive && itemNumber < 4000) {
-    appendRoman(out, itemNumber, false);
-  } else if (token == u"upper-roman" && positive && itemNumber < 4000) {
-    appendRoman(out, itemNumber, true);
-  } else if (token == u"lower-alpha" || token == u"upper-alpha" || token == u"lower-latin" ||
-             token == u"upper-latin" || token == u"lower-roman" || token == u"upper-roman") {
-    appendDecimal(out, itemNumber);
-  } else {
-    return false;
+  for (const CountingToken& entry : kCountingTokens) {
+    if (token == entry.token) {
+      appendCounted(out, entry, itemNumber);
+      return true;
+    }
   }
-  return true;
+  return false;
 }
 
 }  // namespace

@@ -34,8 +34,9 @@ struct TextList {
 
   /// The marker text of an item: each "{token}" of the format replaced by its marker ("{disc}"
   /// gives "•", "{hyphen}" "-", "{decimal}." for item 3 "3."; also circle, square, check,
-  /// diamond, box, lower-/upper-alpha and -roman, which count in decimal below 1); tokens we do
-  /// not know and the rest of the format stay as written.
+  /// diamond, box, octal, lower-/upper-hexadecimal, -alpha, -latin and -roman; letters and
+  /// numerals count in decimal where they cannot count); tokens we do not know and the rest of
+  /// the format stay as written.
   std::u16string markerForItemNumber(std::int64_t itemNumber) const;
 
   friend bool operator==(const TextList&, const TextList&) = default;

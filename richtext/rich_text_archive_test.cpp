@@ -156,13 +156,13 @@ std::vector<std::uint8_t> tamperedArchive(const AttributedString& text, std::u16
   return *tampered;
 }
 
-Change setTo(std::u16string key, PropertyList value) {
+Change setTo(const std::u16string& key, const PropertyList& value) {
   return [key, value](PropertyList::Dictionary& object, PropertyList::Array&) {
     object.set(key, value);
   };
 }
 
-Change referTo(std::u16string key, PropertyList value) {
+Change referTo(const std::u16string& key, const PropertyList& value) {
   return [key, value](PropertyList::Dictionary& object, PropertyList::Array& objects) {
     objects.push_back(value);
     object.set(key, PropertyListUid{objects.size() - 1});
