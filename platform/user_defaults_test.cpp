@@ -13,6 +13,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/bundle_info.h"
@@ -169,18 +170,6 @@ TEST_F(UserDefaultsTest, WritesAPrivateBinaryFileInAPrivateNewFolder) {
   EXPECT_EQ(namesStartingWith(nestedFile.parent_path(), ".zv-write"), std::vector<std::string>{});
 }
 
-TEST_F(UserDefaultsTest, RemovingTakesTheKeyOutOfTheFile) {
-  UserDefaults defaults(file());
-  ASSERT_THAT(defaults.setObject(PropertyList(1), u"kept"), IsOk());
-  ASSERT_THAT(defaults.setObject(PropertyList(2), u"removed"), IsOk());
-  ASSERT_THAT(defaults.removeObjectForKey(u"removed"), IsOk());
-  ASSERT_THAT(defaults.removeObjectForKey(u"never there"), IsOk());
-  EXPECT_EQ(defaults.objectForKey(u"removed"), std::nullopt);
-  UserDefaults reader(file());
-  EXPECT_EQ(reader.objectForKey(u"removed"), std::nullopt);
-  EXPECT_EQ(reader.objectForKey(u"kept"), std::optional<PropertyList>(PropertyList(1)));
-}
-
 TEST_F(UserDefaultsTest, ArchivedObjectIsStoredAsDataThatDecodesSecurely) {
   const ArchivedObject styles = ArchivedObject::Array{u"first", u"second"};
   UserDefaults defaults(file());
@@ -211,8 +200,10 @@ TEST_F(UserDefaultsTest, AChangeKeepsWhatAnotherWriterStoredMeanwhile) {
     EXPECT_TRUE(reader.objectForKey(key)) << toUtf8(key);
   }
   ASSERT_THAT(first.removeObjectForKey(u"c"), IsOk());
+  ASSERT_THAT(first.removeObjectForKey(u"never there"), IsOk());
   second.reload();
   EXPECT_EQ(second.objectForKey(u"c"), std::nullopt);
+  EXPECT_EQ(second.objectForKey(u"a"), std::optional<PropertyList>(PropertyList(1)));
 }
 
 TEST_F(UserDefaultsTest, DamagedFileIsKeptAsideWhole) {
@@ -367,6 +358,32 @@ TEST_F(UserDefaultsTest, LinkPlantedAtTheLockIsNotFollowed) {
               IsPlatformError(FileErrorCode::kSymbolicLink));
   EXPECT_FALSE(fs::exists(elsewhere));
   EXPECT_FALSE(fs::exists(file()));
+}
+
+TEST_F(UserDefaultsTest, ThreadsSharingOneObjectKeepEveryKey) {
+  constexpr int kThreads = 4;
+  constexpr int kKeysPerThread = 25;
+  UserDefaults defaults(file());
+  std::vector<std::thread> threads;
+  threads.reserve(kThreads);
+  for (int thread = 0; thread < kThreads; ++thread) {
+    threads.emplace_back([&defaults, thread] {
+      for (int index = 0; index < kKeysPerThread; ++index) {
+        const std::u16string key = fromUtf8(std::to_string(thread) + "-" + std::to_string(index));
+        EXPECT_THAT(defaults.setObject(PropertyList(index), key), IsOk());
+        EXPECT_TRUE(defaults.objectForKey(key));
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  const std::optional<std::vector<std::uint8_t>> bytes = readFileBytes(file());
+  ASSERT_TRUE(bytes);
+  Result<PropertyList> stored = readPropertyList(*bytes);
+  ASSERT_THAT(stored, IsOk());
+  ASSERT_NE(stored->asDictionary(), nullptr);
+  EXPECT_EQ(stored->asDictionary()->size(), std::size_t{kThreads} * kKeysPerThread);
 }
 
 // Two processes add 200 keys each while this one reads the file in a loop: every read must
