@@ -303,8 +303,12 @@ Result<std::optional<Color>> colorFromDictionary(const ArchivedObject& object) {
   if (object.isNil()) {
     return std::optional<Color>();
   }
+  const ArchivedObject::Dictionary* entries = object.asDictionary();
+  if (!entries) {
+    return corruptStyle(u"the colour is no dictionary");
+  }
   Color::PropertyListRepresentation representation;
-  for (const platform::ArchivedDictionaryEntry& entry : *object.asDictionary()) {
+  for (const platform::ArchivedDictionaryEntry& entry : *entries) {
     std::optional<double> number = entry.value.asReal();
     if (!number) {
       if (std::optional<std::int64_t> integer = entry.value.asInt64()) {
@@ -446,7 +450,7 @@ void QNTNoteTextStyle::setForegroundColor(std::optional<Color> color) {
   if (color && (color->isBlackColor() || color->isWhiteColor())) {
     color.reset();
   }
-  foregroundColor_ = std::move(color);
+  foregroundColor_ = color;
 }
 
 ParagraphStyle QNTNoteTextStyle::paragraphStyle() const {
@@ -660,7 +664,7 @@ Result<std::shared_ptr<const platform::Archivable>> QNTNoteTextStyle::initWithCo
       coder.decodeObjectForKey(kForegroundColorKey, {u"NSDictionary", u"NSString", u"NSNumber"}));
   if (!colorObject.isNil()) {
     ZV_ASSIGN_OR_RETURN(std::optional<Color> color, colorFromDictionary(colorObject));
-    style->setForegroundColor(std::move(color));
+    style->setForegroundColor(color);
   }
   ZV_ASSIGN_OR_RETURN(style->resetOnNewLine_, coder.decodeBoolForKey(kResetOnNewLineKey));
   ZV_ASSIGN_OR_RETURN(style->applyToParagraph_, coder.decodeBoolForKey(kApplyToParagraphKey));

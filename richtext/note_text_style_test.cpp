@@ -92,6 +92,7 @@ class NoteTextStyleTest : public ::testing::Test {
 
   static std::vector<std::u16string> identifiersOf(const std::vector<QNTNoteTextStylePtr>& styles) {
     std::vector<std::u16string> identifiers;
+    identifiers.reserve(styles.size());
     for (const auto& style : styles) {
       identifiers.push_back(style->identifier().value_or(u"(none)"));
     }
@@ -586,6 +587,8 @@ TEST_F(NoteTextStyleTest, TamperedArchivesFailAndAreLogged) {
              u"foregroundColor",
              ArchivedObject(ArchivedObject::Dictionary{{u"red", ArchivedObject(u"1")}}));
        })},
+      {"colour is a string",
+       forged([](KeyedArchiver& coder) { coder.encodeString(u"foregroundColor", u"red"); })},
       {"type is a string",
        forged([](KeyedArchiver& coder) { coder.encodeString(u"type", u"9999"); })},
   };
