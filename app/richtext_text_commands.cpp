@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -23,6 +24,7 @@
 #include "richtext/attributed_string.h"
 #include "richtext/dynamic_colors.h"
 #include "richtext/formatting.h"
+#include "richtext/html_reader.h"
 #include "richtext/note_text_style_application.h"
 #include "richtext/rtf_reader.h"
 #include "richtext/rtf_writer.h"
@@ -126,6 +128,15 @@ InputKind inputKind(std::span<const std::uint8_t> bytes) {
   if (text.starts_with("<")) {
     return InputKind::kHTML;
   }
+  // A page that begins with text still names its elements early.
+  std::string head(text.substr(0, 4096));
+  std::transform(head.begin(), head.end(), head.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (const std::string_view tag : {"<html", "<body", "<!doctype html"}) {
+    if (head.find(tag) != std::string::npos) {
+      return InputKind::kHTML;
+    }
+  }
   return InputKind::kUnknown;
 }
 
@@ -138,11 +149,15 @@ platform::Result<MutableAttributedString> readRichText(const std::string& path) 
       ZV_ASSIGN_OR_RETURN(AttributedString text, richtext::attributedStringFromRTF(bytes));
       return MutableAttributedString(std::move(text));
     }
-    case InputKind::kWebArchive:
-    case InputKind::kHTML:
-      return platform::makePlatformError(
-          platform::PlatformErrorCode::kInvalidValue,
-          u"HTML and web archives cannot be read yet; convert the page to RTF first.");
+    case InputKind::kWebArchive: {
+      ZV_ASSIGN_OR_RETURN(AttributedString text, richtext::attributedStringFromWebArchive(bytes));
+      return MutableAttributedString(std::move(text));
+    }
+    case InputKind::kHTML: {
+      ZV_ASSIGN_OR_RETURN(AttributedString text,
+                          richtext::attributedStringFromHTML(bytes, nullptr));
+      return MutableAttributedString(std::move(text));
+    }
     case InputKind::kUnknown:
       break;
   }

@@ -86,6 +86,24 @@ class RichTextCommandsTest(unittest.TestCase):
         self.assertTrue(newlines_only.startswith('0+'), newlines_only)
         self.assertIn('"Big red', newlines_only, "leading blanks trimmed")
 
+    def test_html_and_web_archives_are_told_by_content(self):
+        page = (b"<!DOCTYPE html><html><body><p style='font-size:16px'>Hello <b>bold</b></p>"
+                b"<ul><li>one</li></ul></body></html>")
+        archive = plistlib.dumps({"WebMainResource": {
+            "WebResourceData": page, "WebResourceMIMEType": "text/html",
+            "WebResourceTextEncodingName": "UTF-8", "WebResourceURL": "https://example.org/",
+            "WebResourceFrameName": ""}}, fmt=plistlib.FMT_BINARY)
+        for name, data in (("page.rtf", page), ("page.html", archive)):
+            path = self.write(name, data)
+            dump = self.dump(path)
+            self.assertIn('"Hello ', dump, name)
+            self.assertIn("list {disc}@1", dump, name)
+            cleaned = self.transformed("clean-web", path, "--sizes")
+            self.assertIn("Hello", cleaned, name)
+            # 16 px are 12 pt, and three quarters of those 9.
+            self.assertEqual(self.sizes(dump)[0], 12.0, name)
+            self.assertEqual(self.sizes(cleaned)[0], 9.0, name)
+
     def test_scale_and_its_refusals(self):
         self.assertEqual(self.sizes(self.transformed("scale", "1.25", self.input)), [20, 16])
         for factor in ("0", "-2", "nan", "inf", "x", ""):

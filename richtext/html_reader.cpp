@@ -1035,7 +1035,7 @@ class Reader {
   std::optional<Attributes> pendingSpace_;
   // After a list marker or cell tab, whitespace in the source shows nothing.
   bool suppressSpace_ = false;
-  AttributedString result_;
+  MutableAttributedString result_;
 };
 
 Result<AttributedString> readHTML(std::span<const std::uint8_t> html, std::string_view encoding,
