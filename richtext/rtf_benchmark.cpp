@@ -26,7 +26,7 @@ AttributedString noteText(std::size_t targetLength) {
   ParagraphStyle centred;
   centred.alignment = TextAlignment::kCenter;
   centred.paragraphSpacing = 6;
-  AttributedString text;
+  MutableAttributedString text;
   while (text.length() < targetLength) {
     const ParagraphStyle* style = random() % 4 == 0 ? &list : random() % 4 == 0 ? &centred : nullptr;
     for (int run = 0, runs = 1 + static_cast<int>(random() % 8); run < runs; ++run) {
