@@ -51,7 +51,7 @@ void expectReadBackAs(const AttributedString& text, const AttributedString& expe
 }
 
 AttributedString text(std::initializer_list<std::pair<std::u16string_view, Attributes>> runs) {
-  AttributedString result;
+  MutableAttributedString result;
   for (const auto& [string, attributes] : runs) {
     result.appendString(string, attributes);
   }
@@ -198,7 +198,7 @@ class RandomText {
   explicit RandomText(std::uint32_t seed) : random_(seed) {}
 
   AttributedString make() {
-    AttributedString result;
+    MutableAttributedString result;
     const int runs = pick(1, 12);
     for (int run = 0; run < runs; ++run) {
       result.appendString(string(), attributes());
