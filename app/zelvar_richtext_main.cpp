@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/richtext_text_commands.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/property_list.h"
@@ -36,13 +37,16 @@ constexpr int kUsageError = 2;
 // A styles file is a few kilobytes per style; anything far larger is not one of ours.
 constexpr std::size_t kMaximumStylesFileSize = std::size_t{64} << 20;
 
-constexpr char kUsage[] =
+constexpr char kStylesUsage[] =
     "Usage: zelvar-richtext styles [list]\n"
     "       zelvar-richtext styles show ID\n"
     "       zelvar-richtext styles export FILE [--force]\n"
-    "       zelvar-richtext styles import FILE\n"
+    "       zelvar-richtext styles import FILE\n";
+
+constexpr char kDescription[] =
     "\n"
-    "Shows the note text styles (standard and custom) and moves the saved ones between machines.\n"
+    "Shows the note text styles (standard and custom) and moves the saved ones between machines;\n"
+    "cleans up, styles, scales, recolours and shows rich text.\n"
     "Reads and writes the program's user defaults ($XDG_CONFIG_HOME, by default ~/.config).\n"
     "\n"
     "Commands of styles:\n"
@@ -53,7 +57,26 @@ constexpr char kUsage[] =
     "  import FILE   save the styles of such a file: its standard styles replace those of the\n"
     "                same type, its custom styles those with the same identifier; other custom\n"
     "                styles stay\n"
-    "  --help        this text\n";
+    "\n"
+    "Commands on rich text: IN is RTF, HTML or a web archive, told apart by content; the result\n"
+    "is RTF, written to OUT (kept when it exists, unless --force is given) or to standard output.\n"
+    "  clean-web       clean up text taken from a web page: the body font's family; with\n"
+    "                  --newlines unified line breaks, with --sizes fonts at three quarters,\n"
+    "                  with --colors the label colour and no backgrounds. Without any of the\n"
+    "                  three, the user defaults QNTCleanUpWebPageNewLines, "
+    "QNTCleanUpWebPageFontSizes\n"
+    "                  and QNTCleanUpWebPageColors decide\n"
+    "  apply-styles    give every run the saved note text style it matches, others the body's\n"
+    "  scale FACTOR    every font size and paragraph measure times FACTOR (a positive number)\n"
+    "  dynamic-colors  to: black and uncoloured text follows the appearance; from: back to black\n"
+    "  dump            one line per run: its place, text and attributes\n"
+    "  --help          this text\n"
+    "\n"
+    "Exit status: 0 on success, 1 if reading or writing failed, 2 for a usage error.\n";
+
+std::string usage() {
+  return std::string(kStylesUsage) + zv::app::richtext_commands::kUsage + kDescription;
+}
 
 // Names and other texts come from a store or file the user may have been given: a terminal
 // must never obey escape sequences in them.
@@ -63,7 +86,7 @@ std::string shown(std::u16string_view text) {
 
 int usageError(std::string_view message) {
   std::cerr << "zelvar-richtext: " << zv::platform::escapedControlCharacters(message) << "\n\n"
-            << kUsage;
+            << usage();
   return kUsageError;
 }
 
@@ -305,7 +328,7 @@ int importStyles(const std::string& path) {
 int styles(std::span<const std::string> arguments) {
   if (std::any_of(arguments.begin(), arguments.end(),
                   [](const std::string& argument) { return isHelpOption(argument); })) {
-    std::cout << kUsage;
+    std::cout << usage();
     return 0;
   }
   const std::string command = arguments.empty() ? "list" : arguments.front();
@@ -345,6 +368,11 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"styles", &styles},
+    {"clean-web", &zv::app::richtext_commands::cleanWeb},
+    {"apply-styles", &zv::app::richtext_commands::applyStyles},
+    {"scale", &zv::app::richtext_commands::scale},
+    {"dynamic-colors", &zv::app::richtext_commands::dynamicColors},
+    {"dump", &zv::app::richtext_commands::dump},
 };
 
 }  // namespace
@@ -355,7 +383,7 @@ int main(int argc, char** argv) {
     return usageError("no command given");
   }
   if (isHelpOption(arguments.front())) {
-    std::cout << kUsage;
+    std::cout << usage();
     return 0;
   }
   for (const Command& command : kCommands) {
