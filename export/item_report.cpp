@@ -666,8 +666,9 @@ platform::Error ItemReportReader::damaged(const std::string& why) const {
 platform::Result<std::optional<std::string>> ItemReportReader::nextLine() {
   std::string line;
   bool quoted = false;
-  ++lineNumber_;
-  const std::uint64_t firstLine = lineNumber_;
+  // Errors name the line the record begins on; a CSV field may hold line breaks.
+  lineNumber_ = nextLineNumber_;
+  std::uint64_t lines = 1;
   for (;;) {
     std::optional<char> character = input_->get();
     if (!character) {
@@ -684,11 +685,11 @@ platform::Result<std::optional<std::string>> ItemReportReader::nextLine() {
       quoted = !quoted;
     }
     if (*character == '\n' && !quoted) {
-      lineNumber_ = firstLine;
+      nextLineNumber_ = lineNumber_ + lines;
       return std::optional<std::string>(std::move(line));
     }
     if (*character == '\n') {
-      ++lineNumber_;
+      ++lines;
     }
     if (line.size() == kMaximumReportLineLength) {
       return damaged("a line is longer than " +

@@ -135,6 +135,7 @@ class ItemReportReader {
   std::unique_ptr<Input> input_;
   ReportFormat format_;
   std::uint64_t lineNumber_ = 0;
+  std::uint64_t nextLineNumber_ = 1;
 };
 
 }  // namespace zv::exporter
