@@ -286,8 +286,15 @@ platform::Result<void> ItemReportWriter::finish(const std::optional<platform::Er
   if (std::exchange(finished_, true)) {
     return reportError(u"the report was finished already");
   }
-  std::optional<std::u16string> incomplete =
-      exportError ? std::optional(exportError->description) : failure_;
+  std::optional<std::u16string> incomplete = failure_;
+  if (exportError) {
+    // The cancellation's error carries no words of its own.
+    const bool cancelled = exportError->domain == platform::kCocoaErrorDomain &&
+                           exportError->code == platform::kUserCancelledErrorCode;
+    incomplete = cancelled                           ? u"Export cancelled."
+                 : exportError->description.empty() ? u"The export failed."
+                                                     : exportError->description;
+  }
   const std::string error = incomplete ? platform::toUtf8(*incomplete) : std::string();
   if (format_ == ReportFormat::csv) {
     writeRecord(csvRow({"end", "", "", "", incomplete ? "incomplete" : "complete", error, "",
