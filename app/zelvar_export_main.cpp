@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -458,13 +458,15 @@ bool liesInExportFolder(const std::filesystem::path& file,
   std::error_code error;
   const std::filesystem::path exportFolder =
       std::filesystem::weakly_canonical(container->fileSystemPath(), error) / "Zelvar";
-  const std::filesystem::path real = std::filesystem::weakly_canonical(
-      std::filesystem::absolute(file, error).parent_path(), error) / file.filename();
+  const std::filesystem::path real =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(file, error).parent_path(),
+                                        error) /
+      file.filename();
   if (error) {
     return false;
   }
-  return std::mismatch(exportFolder.begin(), exportFolder.end(), real.begin(), real.end())
-             .first == exportFolder.end();
+  return std::mismatch(exportFolder.begin(), exportFolder.end(), real.begin(), real.end()).first ==
+         exportFolder.end();
 }
 
 // The report's writer, begun before the export so that a report that cannot be written stops
@@ -561,8 +563,8 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
   }
   const int status = report(*outcome, summary, signals.firstSignal());
   if (!reportFinished) {
-    printLine(std::string(kProgramName) +
-              ": the report is not whole: " + zv::platform::toUtf8(reportFinished.error().description));
+    printLine(std::string(kProgramName) + ": the report is not whole: " +
+              zv::platform::toUtf8(reportFinished.error().description));
     return status == 0 ? kExitFailure : status;
   }
   return status;

@@ -140,8 +140,7 @@ platform::Result<std::shared_ptr<ItemReportWriter>> ItemReportWriter::create(
   }
   const std::filesystem::path folderPath =
       reportFile.has_parent_path() ? reportFile.parent_path() : std::filesystem::path(".");
-  platform::ScopedDescriptor folder(
-      ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  platform::ScopedDescriptor folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder.valid()) {
     return platform::makeFileErrorFromErrno(errno, folderPath.string());
   }
@@ -153,8 +152,8 @@ platform::Result<std::shared_ptr<ItemReportWriter>> ItemReportWriter::create(
   // Hidden and named after its report and this process, so that it is seen as what it is; a
   // name that is taken (a link planted in its place included) is never opened, the next is.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string temporaryName = "." + name + "." + std::to_string(::getpid()) + "-" +
-                                      std::to_string(attempt) + ".partial";
+    const std::string temporaryName =
+        "." + name + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".partial";
     platform::ScopedDescriptor file(::openat(folder.get(), temporaryName.c_str(),
                                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                              0600));
@@ -170,9 +169,9 @@ platform::Result<std::shared_ptr<ItemReportWriter>> ItemReportWriter::create(
       writer->writeRecord(jsonObject({{kHeadingReportKey, jsonString(kHeadingReportValue)},
                                       {kVersionKey, std::to_string(kReportVersion)}}));
     } else {
-      writer->writeRecord(std::string(kCsvHeading) + "\n" +
-                          csvRow({kVersionKey, std::to_string(kReportVersion), "", "", "", "",
-                                  "", "", ""}));
+      writer->writeRecord(
+          std::string(kCsvHeading) + "\n" +
+          csvRow({kVersionKey, std::to_string(kReportVersion), "", "", "", "", "", "", ""}));
     }
     if (writer->failure_) {
       return reportError(*writer->failure_);
@@ -206,13 +205,13 @@ void ItemReportWriter::writeRecord(const std::string& record) {
   // One write per record: a run that a crash ends leaves every record written before it.
   std::string_view rest = record;
   while (!rest.empty()) {
-    const ssize_t written = platform::retryOnInterrupt(
-        [&] { return ::write(file_.get(), rest.data(), rest.size()); });
+    const ssize_t written =
+        platform::retryOnInterrupt([&] { return ::write(file_.get(), rest.data(), rest.size()); });
     if (written <= 0) {
-      noteFailure(u"the report could not be written: " +
-                  platform::makeFileErrorFromErrno(written < 0 ? errno : EIO,
-                                                   temporaryPath_.string())
-                      .description);
+      noteFailure(
+          u"the report could not be written: " +
+          platform::makeFileErrorFromErrno(written < 0 ? errno : EIO, temporaryPath_.string())
+              .description);
       return;
     }
     rest.remove_prefix(static_cast<std::size_t>(written));
@@ -230,8 +229,7 @@ void ItemReportWriter::itemExported(const source::DatabaseItem& item, PlannedOut
   // never pass by where they could be hashed on the way, and the file was just closed, so its
   // pages are still cached.
   std::optional<FileDigest> digest;
-  const platform::ScopedDescriptor opened(
-      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  const platform::ScopedDescriptor opened(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (opened.valid()) {
     digest = digestOfFile(opened.get(), hashBuffer_);
   }
@@ -291,9 +289,9 @@ platform::Result<void> ItemReportWriter::finish(const std::optional<platform::Er
     // The cancellation's error carries no words of its own.
     const bool cancelled = exportError->domain == platform::kCocoaErrorDomain &&
                            exportError->code == platform::kUserCancelledErrorCode;
-    incomplete = cancelled                           ? u"Export cancelled."
+    incomplete = cancelled                          ? u"Export cancelled."
                  : exportError->description.empty() ? u"The export failed."
-                                                     : exportError->description;
+                                                    : exportError->description;
   }
   const std::string error = incomplete ? platform::toUtf8(*incomplete) : std::string();
   if (format_ == ReportFormat::csv) {
@@ -316,8 +314,8 @@ platform::Result<void> ItemReportWriter::finish(const std::optional<platform::Er
   }
   file_.reset();
   // Never over a file that appeared at the report's place meanwhile: that one is not ours.
-  int moved = ::renameat2(folder_.get(), temporaryName_.c_str(), folder_.get(),
-                          finalName_.c_str(), RENAME_NOREPLACE);
+  int moved = ::renameat2(folder_.get(), temporaryName_.c_str(), folder_.get(), finalName_.c_str(),
+                          RENAME_NOREPLACE);
   if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
     moved = ::linkat(folder_.get(), temporaryName_.c_str(), folder_.get(), finalName_.c_str(), 0);
     if (moved == 0) {
@@ -429,8 +427,8 @@ class JsonLine {
   }
 
   void skipSpace() {
-    while (position_ < text_.size() && (text_[position_] == ' ' || text_[position_] == '\t' ||
-                                        text_[position_] == '\r')) {
+    while (position_ < text_.size() &&
+           (text_[position_] == ' ' || text_[position_] == '\t' || text_[position_] == '\r')) {
       ++position_;
     }
   }
@@ -462,9 +460,13 @@ class JsonLine {
       value.string = std::move(*text);
       return value;
     }
-    if (consumeWord("true") || consumeWord("false")) {
+    if (consumeWord("true")) {
       value.type = Value::Type::boolean;
-      value.boolean = text_[position_ - 1] == 'e' && text_[position_ - 2] == 'u';
+      value.boolean = true;
+      return value;
+    }
+    if (consumeWord("false")) {
+      value.type = Value::Type::boolean;
       return value;
     }
     if (consumeWord("null")) {
@@ -699,8 +701,8 @@ platform::Result<std::optional<std::string>> ItemReportReader::nextLine() {
       ++lines;
     }
     if (line.size() == kMaximumReportLineLength) {
-      return damaged("a line is longer than " +
-                     std::to_string(kMaximumReportLineLength >> 10) + " KiB");
+      return damaged("a line is longer than " + std::to_string(kMaximumReportLineLength >> 10) +
+                     " KiB");
     }
     line += *character;
   }
@@ -758,8 +760,7 @@ platform::Result<std::optional<ReportRecord>> ItemReportReader::next() {
         record.size = value.number;
       } else if (key == kItemsKey && isNumber) {
         record.items = value.number;
-      } else if ((key == kExportedKey || key == kConvertedKey || key == kSkippedKey) &&
-                 isNumber) {
+      } else if ((key == kExportedKey || key == kConvertedKey || key == kSkippedKey) && isNumber) {
         // Counts for people and scripts; the verifier counts the records itself.
       } else if (value.type != Type::string) {
         return damaged("its " + jsonString(key) + " has the wrong type");
@@ -804,9 +805,8 @@ platform::Result<std::optional<ReportRecord>> ItemReportReader::next() {
     }
   }
   if (record.type == ReportRecord::Type::item &&
-      (record.id.empty() ||
-       (record.outcome != "exported" && record.outcome != "converted" &&
-        record.outcome != "skipped"))) {
+      (record.id.empty() || (record.outcome != "exported" && record.outcome != "converted" &&
+                             record.outcome != "skipped"))) {
     return damaged("an item has no identifier or no known outcome");
   }
   return std::optional<ReportRecord>(std::move(record));

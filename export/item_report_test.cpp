@@ -223,8 +223,12 @@ TEST_F(ItemReportTest, CancelledExportLeavesWhatWasDoneMarkedIncomplete) {
 
 TEST_F(ItemReportTest, HostileNamesComeBackAsTheyWere) {
   const std::u16string names[] = {
-      u"plain",        u"comma, and \"quotes\"", u"line\nbreak\r\nand\ttab",
-      u"back\\slash",  u"\u0001\u001f\u007f",   u"季度会议 🙂",
+      u"plain",
+      u"comma, and \"quotes\"",
+      u"line\nbreak\r\nand\ttab",
+      u"back\\slash",
+      u"\u0001\u001f\u007f",
+      u"季度会议 🙂",
       u"=cmd|' /C calc'!A0",
       u"",
   };

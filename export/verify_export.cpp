@@ -621,8 +621,7 @@ void Verifier::checkLibrary(source::SourceLibrary& library) {
   }
 }
 
-void Verifier::checkLibraryItem(source::SourceLibrary& library,
-                                const source::DatabaseItem& item) {
+void Verifier::checkLibraryItem(source::SourceLibrary& library, const source::DatabaseItem& item) {
   ++report_.summary.libraryItems;
   const bool isBookmark = item.kind == source::ItemKind::bookmark;
   const unsigned traits = kItemKindTraits[static_cast<std::size_t>(item.kind)];
@@ -663,8 +662,8 @@ void Verifier::checkLibraryItem(source::SourceLibrary& library,
   }
 }
 
-void Verifier::compareWithPayload(source::SourceLibrary& library,
-                                  const source::DatabaseItem& item, const RecordedFile& file) {
+void Verifier::compareWithPayload(source::SourceLibrary& library, const source::DatabaseItem& item,
+                                  const RecordedFile& file) {
   const std::string where = "item " + shown(item.id) + ": its file " + shown(file.name);
   // A source that only writes files itself hands over nothing to compare with.
   if (!library.canOpenItemPayloads()) {
@@ -728,8 +727,8 @@ void Verifier::checkReport(const std::filesystem::path& reportFile) {
   }
   platform::Result<ItemReportReader> reader = ItemReportReader::open(reportFile);
   if (!reader) {
-    problem("the report " + shown(reportFile.string()) + " cannot be used: " +
-            describe(reader.error()));
+    problem("the report " + shown(reportFile.string()) +
+            " cannot be used: " + describe(reader.error()));
     return;
   }
   bytesCheckedByReport_ = true;
@@ -756,8 +755,9 @@ void Verifier::checkReport(const std::filesystem::path& reportFile) {
     checkReportItem(**record);
   }
   if (!end) {
-    problem("the report is incomplete: it has no last line (the export was interrupted, or the "
-            "report was cut short)");
+    problem(
+        "the report is incomplete: it has no last line (the export was interrupted, or the "
+        "report was cut short)");
   } else if (!end->complete) {
     problem("the report is marked incomplete: " +
             platform::escapedControlCharacters(end->error.substr(0, kMaximumShownLength)));
