@@ -109,10 +109,13 @@ void printSummary(const zv::exporter::VerifyReport& report, const Arguments& arg
               << "  exported files compared by size and SHA-256 with the report: "
               << s.comparedWithReport << "\n";
   }
+  if (s.bytesHashed > 0) {
+    std::cout << "Bytes read for SHA-256: " << s.bytesHashed << "\n";
+  }
   if (arguments.options.libraryFolder || arguments.options.library) {
     std::cout << "Library: " << s.libraryItems << " items\n"
-              << "  compared by size and SHA-256: " << s.comparedByContent << " (" << s.bytesHashed
-              << " bytes read)\n"
+              << "  compared by size and SHA-256: " << s.comparedByContent
+              << (arguments.options.reportFile ? " (the report answers for the bytes)\n" : "\n")
               << "  checked for presence only (bookmarks by URL, converted web archives): "
               << s.comparedByPresence << "\n"
               << "  encrypted items and passwords not exported: " << s.encryptedLeftOut
