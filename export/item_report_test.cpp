@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -219,6 +220,78 @@ TEST_F(ItemReportTest, CancelledExportLeavesWhatWasDoneMarkedIncomplete) {
       EXPECT_FALSE(entry.path().string().ends_with(".partial")) << entry.path();
     }
   }
+}
+
+// The demo library, whose password items cannot be gone through after the first time (the
+// export's space check); everything else works.
+class PasswordsListedOnce final : public source::SourceLibrary {
+ public:
+  explicit PasswordsListedOnce(std::unique_ptr<source::SourceLibrary> library)
+      : library_(std::move(library)) {}
+  platform::Result<void> forEachItem(
+      source::ItemKind kind,
+      const std::function<bool(const source::DatabaseItem&)>& visit) override {
+    if (kind == source::ItemKind::password && passwordListings_++ > 0) {
+      return platform::Error{source::kSourceErrorDomain, source::kSourceCallFailedErrorCode,
+                             u"gone"};
+    }
+    return library_->forEachItem(kind, visit);
+  }
+  platform::Result<std::int64_t> countItems(source::ItemKind kind) override {
+    return library_->countItems(kind);
+  }
+  platform::Result<std::vector<source::DatabaseItem>> getItems(source::ItemKind kind) override {
+    return library_->getItems(kind);
+  }
+  platform::Result<std::int64_t> countLabels() override { return library_->countLabels(); }
+  platform::Result<std::vector<source::Label>> getLabels() override {
+    return library_->getLabels();
+  }
+  platform::Result<std::int64_t> countFolderCollections() override {
+    return library_->countFolderCollections();
+  }
+  platform::Result<std::vector<source::FolderCollection>> getFolderCollections() override {
+    return library_->getFolderCollections();
+  }
+  platform::Result<std::int64_t> countTagCollections() override {
+    return library_->countTagCollections();
+  }
+  platform::Result<std::vector<source::TagCollection>> getTagCollections() override {
+    return library_->getTagCollections();
+  }
+  platform::Result<std::optional<platform::URL>> exportItem(
+      const source::DatabaseItem& item, const platform::URL& directory) override {
+    return library_->exportItem(item, directory);
+  }
+  bool canOpenItemPayloads() const override { return library_->canOpenItemPayloads(); }
+  platform::Result<std::optional<source::ItemPayload>> openItemPayload(
+      const source::DatabaseItem& item) override {
+    return library_->openItemPayload(item);
+  }
+
+ private:
+  std::unique_ptr<source::SourceLibrary> library_;
+  int passwordListings_ = 0;
+};
+
+TEST_F(ItemReportTest, ItemsThatCannotBeListedMakeTheReportIncompleteNotTheExport) {
+  auto library = source::openLibrarySnapshot(kDemoLibrary);
+  ASSERT_TRUE(library);
+  platform::RunLoopMainQueue mainQueue;
+  auto operation = std::make_shared<ZVExportOperation>(
+      std::make_shared<PasswordsListedOnce>(std::move(*library)), mainQueue);
+  operation->setExportPasswordItems(false);
+  operation->setContainerURL(at(u"container", true));
+  auto writer = ItemReportWriter::create(folder_.path("r.jsonl"), ReportFormat::jsonLines);
+  ASSERT_TRUE(writer);
+  operation->setItemObserver(*writer);
+  const ExportRun run = runExportToEnd(operation, mainQueue, pathOf(u"log.txt"));
+  EXPECT_FALSE(run.error);
+  EXPECT_FALSE((*writer)->finish(run.error));
+  const std::vector<ReportRecord> records = readAll(folder_.path("r.jsonl"));
+  ASSERT_FALSE(records.empty());
+  EXPECT_FALSE(records.back().complete);
+  EXPECT_EQ(records.back().error, "the passwords left out could not be listed: gone");
 }
 
 TEST_F(ItemReportTest, HostileNamesComeBackAsTheyWere) {
