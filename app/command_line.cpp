@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "export/item_report.h"
 #include "platform/unicode.h"
 
 namespace zv::app {
@@ -36,6 +37,17 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
       inlineValue = argument.substr(equals + 1);
     }
 
+    if (name == "--report") {
+      if (!inlineValue && index + 1 == arguments.size()) {
+        return usageError("option '--report' requires a file");
+      }
+      std::string value = inlineValue ? *inlineValue : arguments[++index];
+      if (!exporter::reportFormatForPath(value)) {
+        return usageError("the report file '" + value + "' must end in .jsonl or .csv");
+      }
+      options.reportFile = std::move(value);
+      continue;
+    }
     if (name == "--library" || name == "--container") {
       std::string value;
       if (inlineValue) {
@@ -93,6 +105,9 @@ platform::Result<CommandLine> parseCommandLine(const std::vector<std::string>& a
   // The two sources exclude each other; taking either silently would export the wrong library.
   if (options.fromApplication && options.libraryFolder) {
     return usageError("options '--from-app' and '--library' cannot be used together");
+  }
+  if (options.reportFile && options.dryRun) {
+    return usageError("option '--report' cannot be used with '--dry-run', which writes nothing");
   }
   if ((options.listItems || options.json) && !options.dryRun) {
     return usageError(std::string("option '") + (options.listItems ? "--list" : "--json") +

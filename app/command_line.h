@@ -30,6 +30,9 @@ struct ExportOptions {
   bool dryRun = false;
   bool listItems = false;
   bool json = false;
+  /// Where the per-item report goes (file-system bytes); its extension, ".jsonl" or ".csv",
+  /// chooses the format.
+  std::optional<std::string> reportFile{};
 };
 
 enum class CommandLineAction { exportLibrary, showHelp, showVersion };

@@ -41,6 +41,9 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
       {{"--json", "--dry-run", "--list"},
        CommandLineAction::exportLibrary,
        {{}, {}, true, true, false, true, false, true, true, true}},
+      {{"--report", "out/items.jsonl", "--report=items.csv"},
+       CommandLineAction::exportLibrary,
+       {{}, {}, true, true, false, true, false, false, false, false, "items.csv"}},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testing::PrintToString(testCase.arguments));
@@ -58,6 +61,7 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
     EXPECT_EQ(options.dryRun, testCase.options.dryRun);
     EXPECT_EQ(options.listItems, testCase.options.listItems);
     EXPECT_EQ(options.json, testCase.options.json);
+    EXPECT_EQ(options.reportFile, testCase.options.reportFile);
   }
 }
 
@@ -86,6 +90,12 @@ TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
        "options '--from-app' and '--library' cannot be used together"},
       {{"--library=l", "--from-app"},
        "options '--from-app' and '--library' cannot be used together"},
+      {{"--report"}, "option '--report' requires a file"},
+      {{"--report", "items.txt"}, "the report file 'items.txt' must end in .jsonl or .csv"},
+      {{"--report=items.json"}, "the report file 'items.json' must end in .jsonl or .csv"},
+      {{"--report=items"}, "the report file 'items' must end in .jsonl or .csv"},
+      {{"--dry-run", "--report", "r.csv"},
+       "option '--report' cannot be used with '--dry-run', which writes nothing"},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testing::PrintToString(testCase.arguments));

@@ -89,6 +89,44 @@ class FromAppTest(unittest.TestCase):
         self.assertTrue(output.splitlines()[-1].startswith("quennet://library?location=file"))
         self.assertTrue(os.path.isfile(os.path.join(self.scratch, "box", "Zelvar", "Zelvar.plist")))
 
+    def test_verify_from_the_app_with_and_without_the_report(self):
+        self.install("org.example.zelvar", "1.4.2")
+        report = os.path.join(self.scratch, "r.csv")
+        box = os.path.join(self.scratch, "box")
+        result = subprocess.run(
+            [EXPORT, "--from-app", "--container", box, "--no-log", "--report", report],
+            capture_output=True, text=True, env=self.env, timeout=TIMEOUT)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        verify = os.path.join(os.path.dirname(EXPORT), "zelvar-verify")
+
+        def check(*options):
+            checked = subprocess.run([verify, os.path.join(box, "Zelvar"), "--from-app", *options],
+                                     capture_output=True, text=True, env=self.env,
+                                     timeout=TIMEOUT)
+            return checked.returncode, checked.stdout + checked.stderr
+
+        for options in ((), ("--report", report)):
+            with self.subTest(options=options):
+                code, output = check(*options)
+                self.assertEqual(code, 0, output)
+                self.assertIn("Library: 25 items", output)
+        with open(os.path.join(box, "Zelvar", "Zelvar", "Diary.rtf"), "r+b") as diary:
+            diary.seek(5)
+            diary.write(b"X")
+        for options, problem in (((), '"Diary.rtf" differs from its payload (SHA-256)'),
+                                 (("--report", report),
+                                  '"Diary.rtf" differs from the report (SHA-256)')):
+            with self.subTest(options=options):
+                code, output = check(*options)
+                self.assertEqual(code, 1, output)
+                self.assertIn(problem, output)
+        # Without Zelvar there is nothing to compare with: the alert, and exit status 1.
+        os.remove(os.path.join(self.share, "dbus-1", "services", "org.example.zelvar.service"))
+        shutil.rmtree(os.path.join(self.share, "applications"), ignore_errors=True)
+        code, output = check()
+        self.assertEqual(code, 1, output)
+        self.assertIn("zelvar-verify: Cannot start import. ", output)
+
 
 if __name__ == "__main__":
     EXPORT, SIM, SOURCE_DIR = sys.argv[1:4]

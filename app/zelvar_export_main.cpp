@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -32,6 +33,7 @@
 #include "app/run_log.h"
 #include "export/export_errors.h"
 #include "export/export_operation.h"
+#include "export/item_report.h"
 #include "platform/app_group_containers.h"
 #include "platform/bundle_info.h"
 #include "platform/log.h"
@@ -78,6 +80,9 @@ constexpr char kUsage[] =
     "  --dry-run         tell what an export would do, and write nothing anywhere\n"
     "  --list            with --dry-run: each item with the file name it would get\n"
     "  --json            with --dry-run: print one JSON document (version 1)\n"
+    "  --report FILE     write a record of every item (outcome, file, size, SHA-256) to FILE,\n"
+    "                    JSON Lines for FILE.jsonl, CSV for FILE.csv (version 1); never\n"
+    "                    replaces a file, never in the export folder\n"
     "  --help            display this help and exit\n"
     "  --version         output version information and exit\n"
     "\n"
@@ -438,8 +443,63 @@ std::optional<zv::app::NewLogFile> beginRunLog(const ExportOptions& options) {
   return std::move(*file);
 }
 
+// True when `file` would lie in the export folder of `container` (the platform's when none),
+// which every export removes and whose every file Quennet imports.
+bool liesInExportFolder(const std::filesystem::path& file,
+                        const std::optional<std::string>& containerFolder) {
+  auto container = containerFolder
+                       ? zv::platform::Result<zv::platform::URL>(
+                             zv::platform::URL::fileURLWithFileSystemPath(*containerFolder, true))
+                       : zv::platform::containerURLForSecurityApplicationGroupIdentifier(
+                             zv::platform::kQuennetApplicationGroupIdentifier);
+  if (!container) {
+    return false;  // The export cannot start either, and says why.
+  }
+  std::error_code error;
+  const std::filesystem::path exportFolder =
+      std::filesystem::weakly_canonical(container->fileSystemPath(), error) / "Zelvar";
+  const std::filesystem::path real =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(file, error).parent_path(),
+                                        error) /
+      file.filename();
+  if (error) {
+    return false;
+  }
+  return std::mismatch(exportFolder.begin(), exportFolder.end(), real.begin(), real.end()).first ==
+         exportFolder.end();
+}
+
+// The report's writer, begun before the export so that a report that cannot be written stops
+// the run before anything is removed. Exit status 2 in `failed` when it cannot.
+std::shared_ptr<zv::exporter::ItemReportWriter> beginReport(const ExportOptions& options,
+                                                            int& failed) {
+  if (!options.reportFile) {
+    return nullptr;
+  }
+  const std::filesystem::path file = *options.reportFile;
+  if (liesInExportFolder(file, options.containerFolder)) {
+    failed = usageError("the report " + file.string() +
+                        " would lie in the export folder, which Quennet imports whole");
+    return nullptr;
+  }
+  auto writer =
+      zv::exporter::ItemReportWriter::create(file, *zv::exporter::reportFormatForPath(file));
+  if (!writer) {
+    failed = usageError("cannot begin the report " + file.string() + ": " +
+                        zv::platform::toUtf8(writer.error().description));
+    return nullptr;
+  }
+  return *writer;
+}
+
 int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOptions& options,
               TerminationSignals& signals) {
+  int reportFailed = 0;
+  const std::shared_ptr<zv::exporter::ItemReportWriter> reportWriter =
+      beginReport(options, reportFailed);
+  if (reportFailed != 0) {
+    return reportFailed;
+  }
   const std::optional<zv::app::NewLogFile> runLog = beginRunLog(options);
   zv::platform::RunLoopMainQueue mainQueue;
   zv::platform::setMainQueue(&mainQueue);
@@ -462,6 +522,7 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
     auto operation = std::make_shared<zv::exporter::ZVExportOperation>(library, mainQueue);
     operation->setExportEncryptedItems(options.exportEncryptedItems);
     operation->setExportPasswordItems(options.exportPasswordItems);
+    operation->setItemObserver(reportWriter);
     if (options.containerFolder) {
       operation->setContainerURL(
           zv::platform::URL::fileURLWithFileSystemPath(*options.containerFolder, true));
@@ -495,7 +556,18 @@ int runExport(std::shared_ptr<zv::source::SourceLibrary> library, const ExportOp
     printLine(std::string(kProgramName) + ": the export ended without reporting");
     return kExitFailure;
   }
-  return report(*outcome, summary, signals.firstSignal());
+  // Finished however the export ended: what was done so far is kept, marked incomplete.
+  zv::platform::Result<void> reportFinished;
+  if (reportWriter) {
+    reportFinished = reportWriter->finish(outcome->error);
+  }
+  const int status = report(*outcome, summary, signals.firstSignal());
+  if (!reportFinished) {
+    printLine(std::string(kProgramName) + ": the report is not whole: " +
+              zv::platform::toUtf8(reportFinished.error().description));
+    return status == 0 ? kExitFailure : status;
+  }
+  return status;
 }
 
 // Reads the library as an export would and tells what it would do; no log, lock or folder.

@@ -56,7 +56,7 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
     if (!bookmark.location || bookmark.location->empty()) {
       platform::logFormat(u"Skipping bookmark\u00A0%@, because it has no location",
                           {nameOrIdentifier(bookmark)});
-      skipItem(bookmark);
+      skipItem(bookmark, SkipReason::noLocation);
       return true;
     }
     QNTWebLinkFile link;
@@ -95,6 +95,9 @@ bool ZVExportOperation::exportBookmarks(std::optional<Error>& error) {
     addInfoForItem(bookmark, *fileURL, false, false);
     ++summary_.exported[bookmark.kind];
     addCompletedItem(bookmark);
+    if (itemObserver_) {
+      itemObserver_->itemExported(bookmark, PlannedOutcome::exported, *fileURL);
+    }
     return true;
   };
   sourceValue(zelvarApp()->forEachItem(source::ItemKind::bookmark, exportBookmark));

@@ -341,9 +341,31 @@ void ZVExportOperation::flushCompletedCount() {
   completedCountShownAt_ = std::chrono::steady_clock::now();
 }
 
-void ZVExportOperation::skipItem(const source::DatabaseItem& item) {
+void ZVExportOperation::skipItem(const source::DatabaseItem& item, SkipReason reason) {
   ++summary_.skipped[item.kind];
   addCompletedItem(item);
+  if (itemObserver_) {
+    itemObserver_->itemSkipped(item, reason);
+  }
+}
+
+void ZVExportOperation::reportKindLeftOut(source::ItemKind kind, SkipReason reason) {
+  if (!itemObserver_) {
+    return;
+  }
+  // Going through the kind costs a source call that the export itself does not make, so it is
+  // made for the observer only, and its failure is the observer's to hear, not the run's.
+  platform::Result<void> listed =
+      zelvarApp()->forEachItem(kind, [&](const source::DatabaseItem& item) {
+        if (isCancelled()) {
+          return false;
+        }
+        itemObserver_->itemSkipped(item, reason);
+        return true;
+      });
+  if (!listed) {
+    itemObserver_->itemsNotListed(kind, listed.error());
+  }
 }
 
 void ZVExportOperation::setProgressDescription(std::u16string_view description, bool wait) {

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "export/completed_items.h"
+#include "export/dry_run.h"
+#include "export/export_observer.h"
 #include "export/free_space.h"
 #include "export/metadata_records.h"
 #include "export/root_folder_names.h"
@@ -89,6 +91,10 @@ class ZVExportOperation : public platform::Operation {
   void setContainerURL(std::optional<platform::URL> url);
   /// Where the export learns the container's free space; the file system's by default.
   void setFreeSpaceSource(FreeSpaceSource source) { freeSpaceSource_ = std::move(source); }
+  /// Hears every item's outcome; none by default.
+  void setItemObserver(std::shared_ptr<ExportItemObserver> observer) {
+    itemObserver_ = std::move(observer);
+  }
 
   std::shared_ptr<source::SourceLibrary> zelvarApp() const;
   void setZelvarApp(std::shared_ptr<source::SourceLibrary> library);
@@ -119,7 +125,9 @@ class ZVExportOperation : public platform::Operation {
   void updateProgressForItems();
   void endWithError(std::optional<platform::Error> error);
   void addCompletedItem(const source::DatabaseItem& item);
-  void skipItem(const source::DatabaseItem& item);
+  void skipItem(const source::DatabaseItem& item, SkipReason reason);
+  // Tells the observer, when there is one, of each item of a kind whose phase does not run.
+  void reportKindLeftOut(source::ItemKind kind, SkipReason reason);
   // Shows the completed count, when it changed since it was last shown.
   void flushCompletedCount();
   void setProgressDescription(std::u16string_view description, bool wait);
@@ -140,6 +148,8 @@ class ZVExportOperation : public platform::Operation {
   struct PlacedFile {
     platform::URL url;
     bool datesRestored = false;
+    // A web archive that became its main resource.
+    bool converted = false;
   };
   enum class ItemFileOutcome { kPlaced, kNotReturned, kCancelled, kFailed };
   // The source writes the item into the temporary folder; the file is then moved into the root
@@ -214,6 +224,7 @@ class ZVExportOperation : public platform::Operation {
   bool exportEncryptedItems_ = false;
   bool ended_ = false;
   FreeSpaceSource freeSpaceSource_ = freeSpaceOfFileSystem;
+  std::shared_ptr<ExportItemObserver> itemObserver_;
 
   std::shared_ptr<platform::Progress> exportProgress_;
   // Keeps other runs out of the container from the folder's removal until the end.

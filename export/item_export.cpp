@@ -187,6 +187,7 @@ bool ZVExportOperation::exportItemsOfKind(ItemKind kind, std::optional<Error>& e
 bool ZVExportOperation::beginItemPhase(const ItemPhase& phase) {
   if (phase.needsPasswordOption && !exportPasswordItems_) {
     platform::log(u"Skipping export of passwords");
+    reportKindLeftOut(phase.kind, SkipReason::passwordsLeftOut);
     return false;
   }
   if (isCancelled()) {
@@ -254,12 +255,12 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(ItemKind kind, bool convertTo
     const bool encrypted = alwaysEncrypt || item.encrypted.value_or(false);
     if (encrypted && !exportEncryptedItems_) {
       logFormat(u"Skipping encrypted item: %@", {item.id});
-      skipItem(item);
+      skipItem(item, SkipReason::encrypted);
       return true;
     }
     if (item.name.empty()) {
       logFormat(u"Skipping item %@, because it has no name.", {item.id});
-      skipItem(item);
+      skipItem(item, SkipReason::noName);
       return true;
     }
     logFormat(u"Exporting item: %@", {item.id});
@@ -276,7 +277,7 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(ItemKind kind, bool convertTo
       case ItemFileOutcome::kNotReturned:
         if (encrypted) {
           logFormat(u"Skipping encrypted item that wasn't returned: %@", {item.id});
-          skipItem(item);
+          skipItem(item, SkipReason::encryptedNotReturned);
           return true;
         }
         error = makeImportError(
@@ -292,6 +293,11 @@ bool ZVExportOperation::exportDatabaseItemsAsFiles(ItemKind kind, bool convertTo
     addInfoForItem(item, placed->url, convertToNotes, encrypted);
     ++summary_.exported[item.kind];
     addCompletedItem(item);
+    if (itemObserver_) {
+      itemObserver_->itemExported(
+          item, placed->converted ? PlannedOutcome::converted : PlannedOutcome::exported,
+          placed->url);
+    }
     logFormat(u"Finished exporting item: %@", {item.id});
     return true;
   };
@@ -307,6 +313,7 @@ ZVExportOperation::ItemFileOutcome ZVExportOperation::exportItemThroughFolder(
     return ItemFileOutcome::kNotReturned;
   }
   URL fileURL = convertedFileURLForExportedFileURL(*exported);
+  const bool converted = fileURL != *exported;
 
   const platform::Result<bool> datesRestored = restoreItemDatesAtURL(item, fileURL);
   if (!datesRestored) {
@@ -324,7 +331,7 @@ ZVExportOperation::ItemFileOutcome ZVExportOperation::exportItemThroughFolder(
         formatLocalized(u"Cannot move exported file: %@", {destination.error().description}));
     return ItemFileOutcome::kFailed;
   }
-  placed = PlacedFile{*destination, datesRestored.ok() && *datesRestored};
+  placed = PlacedFile{*destination, datesRestored.ok() && *datesRestored, converted};
   return ItemFileOutcome::kPlaced;
 }
 
@@ -397,6 +404,8 @@ ZVExportOperation::ItemFileOutcome ZVExportOperation::writeItemPayload(
     if (!*result) {
       logFormat(u"Couldn't save converted file: %@", {result->error().description});
       result.reset();
+    } else {
+      (*result)->converted = true;
     }
   }
   if (!result) {

@@ -1,6 +1,5 @@
 #include "export/verify_export.h"
 
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "export/file_digest.h"
+#include "export/item_report.h"
 #include "export/metadata_keys.h"
 #include "platform/binary_property_list.h"
 #include "platform/files.h"
@@ -40,7 +41,6 @@ constexpr char16_t kRootFolderName16[] = u"Zelvar";
 // Web link files hold a URL, a title and perhaps a page archive; anything this large is not one
 // the exporter wrote, and reading it whole would let a hostile export fill memory.
 constexpr std::size_t kMaximumWebLinkSize = std::size_t{64} << 20;
-constexpr std::size_t kHashChunkSize = std::size_t{256} << 10;
 // Identifiers and names are shown in problems; a megabyte-long one would drown the output.
 constexpr std::size_t kMaximumShownLength = 200;
 
@@ -86,50 +86,8 @@ struct RecordedFile {
   bool wasNote = false;
   bool wasEncrypted = false;
   bool seenInLibrary = false;
+  bool seenInReport = false;
 };
-
-// One open file's SHA-256 and size, read from its start in chunks.
-struct FileDigest {
-  std::uint64_t size = 0;
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned int digestLength = 0;
-
-  friend bool operator==(const FileDigest& a, const FileDigest& b) {
-    return a.size == b.size && a.digestLength == b.digestLength &&
-           std::equal(a.digest.begin(), a.digest.begin() + a.digestLength, b.digest.begin());
-  }
-};
-
-// `buffer` is the caller's, reused: a fresh one per file would cost more than hashing a small one.
-std::optional<FileDigest> digestOfFile(int descriptor, std::vector<unsigned char>& buffer) {
-  struct ContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-  };
-  const std::unique_ptr<EVP_MD_CTX, ContextDeleter> context(EVP_MD_CTX_new());
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-    return std::nullopt;
-  }
-  FileDigest result;
-  for (off_t offset = 0;;) {
-    const ssize_t count = platform::retryOnInterrupt(
-        [&] { return ::pread(descriptor, buffer.data(), buffer.size(), offset); });
-    if (count < 0) {
-      return std::nullopt;
-    }
-    if (count == 0) {
-      break;
-    }
-    if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count)) != 1) {
-      return std::nullopt;
-    }
-    offset += count;
-    result.size += static_cast<std::uint64_t>(count);
-  }
-  if (EVP_DigestFinal_ex(context.get(), result.digest.data(), &result.digestLength) != 1) {
-    return std::nullopt;
-  }
-  return result;
-}
 
 // The whole content of an open regular file no larger than maximumSize.
 std::optional<std::vector<std::uint8_t>> readWhole(int descriptor, std::size_t maximumSize) {
@@ -171,6 +129,8 @@ class Verifier {
   void checkMetadata(std::span<const std::uint8_t> bytes);
   void checkExportFolder(const std::filesystem::path& exportFolder);
   void checkLibrary(const std::filesystem::path& libraryFolder);
+  void checkLibrary(source::SourceLibrary& library);
+  void checkReport(const std::filesystem::path& reportFile);
 
  private:
   // Shape helpers: each reports what it finds wrong and answers null then.
@@ -195,8 +155,9 @@ class Verifier {
   void checkRootFolderFiles(const FolderHandle& exportFolder);
   void checkRecordedFile(const FolderHandle& exportFolder, const std::u16string& identifier,
                          const RecordedFile& file, FolderHandle::EntryKind kind);
-  void checkLibraryItem(source::SnapshotSourceLibrary& library, const source::DatabaseItem& item);
-  void compareWithPayload(source::SnapshotSourceLibrary& library, const source::DatabaseItem& item,
+  void checkReportItem(const ReportRecord& item);
+  void checkLibraryItem(source::SourceLibrary& library, const source::DatabaseItem& item);
+  void compareWithPayload(source::SourceLibrary& library, const source::DatabaseItem& item,
                           const RecordedFile& file);
   void compareBookmark(const source::DatabaseItem& item, const RecordedFile& file);
 
@@ -207,6 +168,8 @@ class Verifier {
   std::function<bool(std::size_t, std::size_t)> progress_;
   std::size_t filesChecked_ = 0;
   bool metadataLoaded_ = false;
+  // The report answers for the files' bytes; payloads are not read again.
+  bool bytesCheckedByReport_ = false;
   std::u16string folderPath_;  // of "folderURL", without a trailing "/"
   // By identifier; the identifiers listed in labels and groups are looked up here.
   // In the file's order, so that problems come out in the same order every time.
@@ -215,7 +178,7 @@ class Verifier {
   std::unordered_set<std::u16string> labelIdentifiers_;
   std::vector<std::pair<std::u16string, std::u16string>> itemLabels_;  // identifier, label
   std::optional<FolderHandle> exportFolder_;
-  std::vector<unsigned char> hashBuffer_ = std::vector<unsigned char>(kHashChunkSize);
+  std::vector<unsigned char> hashBuffer_ = std::vector<unsigned char>(kDigestChunkSize);
 };
 
 bool Verifier::keepGoing(std::size_t checked) {
@@ -657,13 +620,20 @@ void Verifier::checkLibrary(const std::filesystem::path& libraryFolder) {
     problem("the library cannot be read: " + describe(library.error()));
     return;
   }
+  checkLibrary(**library);
+}
+
+void Verifier::checkLibrary(source::SourceLibrary& library) {
+  if (!metadataLoaded_) {
+    return;
+  }
   for (source::ItemKind kind : source::kAllItemKinds) {
     platform::Result<void> visited =
-        (*library)->forEachItem(kind, [&](const source::DatabaseItem& item) {
+        library.forEachItem(kind, [&](const source::DatabaseItem& item) {
           if (!keepGoing(filesChecked_)) {
             return false;
           }
-          checkLibraryItem(**library, item);
+          checkLibraryItem(library, item);
           return true;
         });
     if (!visited) {
@@ -681,8 +651,7 @@ void Verifier::checkLibrary(const std::filesystem::path& libraryFolder) {
   }
 }
 
-void Verifier::checkLibraryItem(source::SnapshotSourceLibrary& library,
-                                const source::DatabaseItem& item) {
+void Verifier::checkLibraryItem(source::SourceLibrary& library, const source::DatabaseItem& item) {
   ++report_.summary.libraryItems;
   const bool isBookmark = item.kind == source::ItemKind::bookmark;
   const unsigned traits = kItemKindTraits[static_cast<std::size_t>(item.kind)];
@@ -718,14 +687,19 @@ void Verifier::checkLibraryItem(source::SnapshotSourceLibrary& library,
   }
   if (isBookmark) {
     compareBookmark(item, file);
-  } else {
+  } else if (!bytesCheckedByReport_) {
     compareWithPayload(library, item, file);
   }
 }
 
-void Verifier::compareWithPayload(source::SnapshotSourceLibrary& library,
-                                  const source::DatabaseItem& item, const RecordedFile& file) {
+void Verifier::compareWithPayload(source::SourceLibrary& library, const source::DatabaseItem& item,
+                                  const RecordedFile& file) {
   const std::string where = "item " + shown(item.id) + ": its file " + shown(file.name);
+  // A source that only writes files itself hands over nothing to compare with.
+  if (!library.canOpenItemPayloads()) {
+    ++report_.summary.comparedByPresence;
+    return;
+  }
   platform::Result<std::optional<source::ItemPayload>> payload = library.openItemPayload(item);
   if (!payload || !*payload) {
     problem(where + " has no payload in the library to compare with");
@@ -753,7 +727,7 @@ void Verifier::compareWithPayload(source::SnapshotSourceLibrary& library,
   if (expected->size != actual->size) {
     problem(where + " has " + std::to_string(actual->size) + " bytes, its payload " +
             std::to_string(expected->size));
-  } else if (!(*expected == *actual)) {
+  } else if (*expected != *actual) {
     problem(where + " differs from its payload (SHA-256)");
   }
 }
@@ -777,13 +751,120 @@ void Verifier::compareBookmark(const source::DatabaseItem& item, const RecordedF
   }
 }
 
+void Verifier::checkReport(const std::filesystem::path& reportFile) {
+  if (!metadataLoaded_ || !exportFolder_) {
+    return;
+  }
+  platform::Result<ItemReportReader> reader = ItemReportReader::open(reportFile);
+  if (!reader) {
+    problem("the report " + shown(reportFile.string()) +
+            " cannot be used: " + describe(reader.error()));
+    return;
+  }
+  bytesCheckedByReport_ = true;
+  std::optional<ReportRecord> end;
+  std::uint64_t items = 0;
+  for (;;) {
+    platform::Result<std::optional<ReportRecord>> record = reader->next();
+    if (!record) {
+      problem(describe(record.error()));
+      return;
+    }
+    if (!*record) {
+      break;
+    }
+    if (end) {
+      problem("the report goes on after its last line");
+      return;
+    }
+    if ((*record)->type == ReportRecord::Type::end) {
+      end = std::move(**record);
+      continue;
+    }
+    ++items;
+    checkReportItem(**record);
+  }
+  if (!end) {
+    problem(
+        "the report is incomplete: it has no last line (the export was interrupted, or the "
+        "report was cut short)");
+  } else if (!end->complete) {
+    problem("the report is marked incomplete: " +
+            platform::escapedControlCharacters(end->error.substr(0, kMaximumShownLength)));
+  } else if (end->items && *end->items != items) {
+    problem("the report's last line counts " + std::to_string(*end->items) +
+            " items, but it lists " + std::to_string(items));
+  }
+  for (const RecordedFile& file : records_) {
+    if (!file.seenInReport) {
+      problem("item " + shown(file.identifier) + " has a record but is not in the report as " +
+              "exported");
+    }
+  }
+}
+
+void Verifier::checkReportItem(const ReportRecord& item) {
+  ++report_.summary.reportItems;
+  const std::u16string id = platform::fromUtf8(item.id);
+  const std::string where = "item " + shown(id);
+  auto found = recordIndex_.find(id);
+  if (item.outcome == "skipped") {
+    if (found != recordIndex_.end()) {
+      problem(where + " is in the export, but the report says it was skipped");
+    }
+    return;
+  }
+  if (found == recordIndex_.end()) {
+    problem(where + " is in the report as exported, but has no item record");
+    return;
+  }
+  RecordedFile& file = records_[found->second];
+  if (std::exchange(file.seenInReport, true)) {
+    problem(where + " is in the report twice");
+    return;
+  }
+  const std::string recorded = std::string(kRootFolderName) + "/" + file.name;
+  if (file.name.empty() || item.file != recorded) {
+    problem(where + ": the report names the file " + shown(item.file) + ", its record " +
+            shown(recorded));
+    return;
+  }
+  if (!item.size || !item.sha256) {
+    problem(where + ": the report has no size and SHA-256 for its file");
+    return;
+  }
+  platform::Result<platform::ScopedDescriptor> exported =
+      exportFolder_->openForReadingWithoutLinks(recorded);
+  if (!exported) {
+    return;  // Already reported as missing or not a regular file.
+  }
+  const std::optional<FileDigest> actual = digestOfFile(exported->get(), hashBuffer_);
+  if (!actual) {
+    problem(where + ": its file " + shown(file.name) + " cannot be read");
+    return;
+  }
+  ++report_.summary.comparedWithReport;
+  report_.summary.bytesHashed += actual->size;
+  if (actual->size != *item.size) {
+    problem(where + ": its file " + shown(file.name) + " has " + std::to_string(actual->size) +
+            " bytes, the report says " + std::to_string(*item.size));
+  } else if (actual->sha256 != *item.sha256) {
+    problem(where + ": its file " + shown(file.name) + " differs from the report (SHA-256)");
+  }
+}
+
 }  // namespace
 
 VerifyReport verifyExport(const std::filesystem::path& exportFolder, const VerifyOptions& options) {
   Verifier verifier(options.progress);
   verifier.checkExportFolder(exportFolder);
+  if (options.reportFile && !verifier.stopped()) {
+    verifier.checkReport(*options.reportFile);
+  }
   if (options.libraryFolder && !verifier.stopped()) {
     verifier.checkLibrary(*options.libraryFolder);
+  } else if (options.library && !verifier.stopped()) {
+    verifier.checkLibrary(*options.library);
   }
   return verifier.takeReport();
 }

@@ -8,10 +8,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "source/source_library.h"
 
 namespace zv::exporter {
 
@@ -23,6 +26,12 @@ struct VerifyOptions {
   /// of how many; the library comparison asks it too, with the last figures. Answering false
   /// stops the check, which then reports it as a problem.
   std::function<bool(std::size_t checked, std::size_t total)> progress;
+  /// The library to compare with when no folder is given: the running application, say. Used
+  /// on the calling thread only.
+  std::shared_ptr<source::SourceLibrary> library;
+  /// The export's own report: each exported file's size and SHA-256 are checked against it
+  /// instead of against the payload, and the report must list exactly the exported items.
+  std::optional<std::filesystem::path> reportFile;
 };
 
 /// Counts of what was checked; problems are listed apart.
@@ -36,10 +45,16 @@ struct VerifySummary {
   /// Group members without an item record: skipped items stay in their groups, so this is allowed.
   std::size_t groupMembersNotExported = 0;
 
+  // With a report only.
+  std::size_t reportItems = 0;
+  /// Exported files whose size and SHA-256 equal the report's.
+  std::size_t comparedWithReport = 0;
+
   // With a library only.
   std::size_t libraryItems = 0;
   /// Compared by size and SHA-256 against the payload.
   std::size_t comparedByContent = 0;
+  /// Read to compare with payloads or the report.
   std::uint64_t bytesHashed = 0;
   /// Files the export made from their payload (a converted web archive) or bookmarks, whose URL
   /// is compared instead of bytes.

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "export/export_run_for_testing.h"
+#include "export/item_report.h"
 #include "platform/binary_property_list.h"
 #include "platform/run_loop_main_queue.h"
 #include "source/library_snapshot.h"
@@ -53,9 +54,30 @@ class VerifyExportTest : public testsupport::TemporaryFolderTest {
     operation->setExportPasswordItems(true);
     operation->setExportEncryptedItems(true);
     operation->setContainerURL(at(u"container", true));
+    reportFile_ = pathOf(u"report.jsonl");
+    fs::remove(reportFile_);
+    auto writer = ItemReportWriter::create(reportFile_, ReportFormat::jsonLines);
+    ASSERT_TRUE(writer);
+    operation->setItemObserver(*writer);
     const ExportRun run = runExportToEnd(operation, mainQueue, pathOf(u"log.txt"));
     ASSERT_FALSE(run.error);
+    ASSERT_TRUE((*writer)->finish(run.error));
     exportFolder_ = pathOf(u"container/Zelvar");
+  }
+
+  // Rewrites the report line by line; `edit` may change, drop or add lines.
+  void editReport(const std::function<void(std::vector<std::string>&)>& edit) const {
+    std::vector<std::string> lines;
+    std::ifstream in(reportFile_);
+    for (std::string line; std::getline(in, line);) {
+      lines.push_back(line);
+    }
+    edit(lines);
+    std::string text;
+    for (const std::string& line : lines) {
+      text += line + "\n";
+    }
+    writeBytes(reportFile_, testsupport::bytesOf(text));
   }
 
   fs::path rootFile(const std::string& name) const { return exportFolder_ / "Zelvar" / name; }
@@ -68,27 +90,103 @@ class VerifyExportTest : public testsupport::TemporaryFolderTest {
     writeBytes(metadataFile(), *platform::writeBinaryPropertyList(*root));
   }
 
-  VerifyReport verify(bool withLibrary) const {
+  VerifyReport verify(bool withLibrary, bool withReport = false) const {
     VerifyOptions options;
     if (withLibrary) {
       options.libraryFolder = kDemoLibrary;
+    }
+    if (withReport) {
+      options.reportFile = reportFile_;
     }
     return verifyExport(exportFolder_, options);
   }
 
   fs::path exportFolder_;
+  fs::path reportFile_;
 };
 
 TEST_F(VerifyExportTest, CleanExportIsComplete) {
   for (bool withLibrary : {false, true}) {
-    SCOPED_TRACE(withLibrary);
-    const VerifyReport report = verify(withLibrary);
-    EXPECT_THAT(report.problems, IsEmpty());
-    EXPECT_TRUE(report.complete());
-    EXPECT_EQ(report.summary.itemRecords, report.summary.filesInRootFolder);
-    if (withLibrary) {
-      EXPECT_GT(report.summary.comparedByContent, 0U);
+    for (bool withReport : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "library " << withLibrary << ", report " << withReport);
+      const VerifyReport report = verify(withLibrary, withReport);
+      EXPECT_THAT(report.problems, IsEmpty());
+      EXPECT_TRUE(report.complete());
+      EXPECT_EQ(report.summary.itemRecords, report.summary.filesInRootFolder);
+      // The report answers for the bytes when it is given; the payloads are not read again.
+      EXPECT_EQ(report.summary.comparedByContent > 0, withLibrary && !withReport);
+      EXPECT_EQ(report.summary.comparedWithReport, withReport ? report.summary.itemRecords : 0U);
     }
+  }
+}
+
+struct ReportFault {
+  const char* name;
+  std::function<void(VerifyExportTest&)> plant;
+  const char* expectedProblem;
+};
+
+TEST_F(VerifyExportTest, ReportCatchesWhatChangedAfterTheExport) {
+  auto replaceInReport = [](std::string from, std::string to) {
+    return [from, to](VerifyExportTest& t) {
+      t.editReport([&](std::vector<std::string>& lines) {
+        for (std::string& line : lines) {
+          if (const std::size_t at = line.find(from); at != std::string::npos) {
+            line.replace(at, from.size(), to);
+            return;
+          }
+        }
+        FAIL() << "nothing to replace: " << from;
+      });
+    };
+  };
+  const ReportFault faults[] = {
+      {"file altered in place",
+       [](auto& t) {
+         std::fstream file(t.rootFile("Diary.rtf"),
+                           std::ios::in | std::ios::out | std::ios::binary);
+         file.seekp(20);
+         file.put('\x7f');
+       },
+       "\"Diary.rtf\" differs from the report (SHA-256)"},
+      {"file truncated", [](auto& t) { fs::resize_file(t.rootFile("Diary.rtf"), 10); },
+       "\"Diary.rtf\" has 10 bytes, the report says"},
+      {"report cut after an item",
+       [](auto& t) { t.editReport([](auto& lines) { lines.pop_back(); }); },
+       "the report is incomplete: it has no last line"},
+      {"report marked incomplete",
+       replaceInReport("{\"complete\":true", "{\"complete\":false,\"error\":\"disk full\""),
+       "the report is marked incomplete: disk full"},
+      {"report line damaged", replaceInReport("\"id\":\"N6\"", "\"id\":N6"),
+       "the report is damaged at line"},
+      {"item left out of the report",
+       [](auto& t) {
+         t.editReport([](auto& lines) {
+           std::erase_if(lines, [](const std::string& line) {
+             return line.find("\"id\":\"N6\"") != std::string::npos;
+           });
+         });
+       },
+       "item \"N6\" has a record but is not in the report as exported"},
+      {"exported item reported skipped",
+       replaceInReport("\"outcome\":\"exported\"", "\"outcome\":\"skipped\""),
+       "is in the export, but the report says it was skipped"},
+      {"report naming another file", replaceInReport("Zelvar/Diary.rtf", "Zelvar/Other.rtf"),
+       "the report names the file \"Zelvar/Other.rtf\""},
+      {"report replaced by a link",
+       [](auto& t) {
+         fs::rename(t.reportFile_, t.reportFile_.string() + ".real");
+         fs::create_symlink(t.reportFile_.string() + ".real", t.reportFile_);
+       },
+       "cannot be used"},
+  };
+  for (const ReportFault& fault : faults) {
+    SCOPED_TRACE(fault.name);
+    SetUp();
+    fault.plant(*this);
+    const VerifyReport report = verify(false, true);
+    EXPECT_FALSE(report.complete());
+    EXPECT_THAT(report.problems, Contains(HasSubstr(fault.expectedProblem)));
   }
 }
 

@@ -1,0 +1,416 @@
+#include "export/item_report.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "export/dry_run.h"
+#include "export/export_run_for_testing.h"
+#include "platform/run_loop_main_queue.h"
+#include "platform/scoped_descriptor.h"
+#include "platform/unicode.h"
+#include "source/library_snapshot.h"
+#include "testsupport/file_contents.h"
+#include "testsupport/temporary_folder.h"
+
+namespace zv::exporter {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+const fs::path kDemoLibrary = fs::path(ZV_SOURCE_DIR) / "data/demo-library";
+
+void writeText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// Every record of a report, the end included; the reader's error fails the test.
+std::vector<ReportRecord> readAll(const fs::path& path) {
+  auto reader = ItemReportReader::open(path);
+  EXPECT_TRUE(reader) << platform::toUtf8(reader.error().description);
+  std::vector<ReportRecord> records;
+  if (!reader) {
+    return records;
+  }
+  for (;;) {
+    auto record = reader->next();
+    EXPECT_TRUE(record) << platform::toUtf8(record.error().description);
+    if (!record || !*record) {
+      return records;
+    }
+    records.push_back(std::move(**record));
+  }
+}
+
+std::optional<FileDigest> digestOfPath(const fs::path& path) {
+  const platform::ScopedDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  std::vector<unsigned char> buffer(7);  // smaller than any file: several reads per file
+  return file.valid() ? digestOfFile(file.get(), buffer) : std::nullopt;
+}
+
+TEST(FileDigest, MatchesKnownDigests) {
+  const struct {
+    const char* content;
+    const char* sha256;
+  } cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+  };
+  testsupport::TemporaryFolder folder;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content);
+    writeText(folder.path("file"), c.content);
+    const std::optional<FileDigest> digest = digestOfPath(folder.path("file"));
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(digest->hexadecimal(), c.sha256);
+    EXPECT_EQ(digest->size, std::string(c.content).size());
+    EXPECT_EQ(sha256FromHexadecimal(c.sha256), digest->sha256);
+  }
+  EXPECT_FALSE(sha256FromHexadecimal(std::string(63, 'a')));
+  EXPECT_FALSE(sha256FromHexadecimal(std::string(63, 'a') + "g"));
+  EXPECT_FALSE(sha256FromHexadecimal(std::string(63, 'a') + "A"));
+}
+
+// An observer that cancels the run once it has heard of `after` items.
+class CancellingObserver : public ExportItemObserver {
+ public:
+  CancellingObserver(std::shared_ptr<ExportItemObserver> next, int after)
+      : next_(std::move(next)), left_(after) {}
+  void setOperation(ZVExportOperation* operation) { operation_ = operation; }
+
+  void itemExported(const source::DatabaseItem& item, PlannedOutcome outcome,
+                    const platform::URL& file) override {
+    next_->itemExported(item, outcome, file);
+    heard();
+  }
+  void itemSkipped(const source::DatabaseItem& item, SkipReason reason) override {
+    next_->itemSkipped(item, reason);
+    heard();
+  }
+  void itemsNotListed(source::ItemKind kind, const platform::Error& error) override {
+    next_->itemsNotListed(kind, error);
+  }
+
+ private:
+  void heard() {
+    if (--left_ == 0) {
+      operation_->cancel();
+    }
+  }
+  std::shared_ptr<ExportItemObserver> next_;
+  ZVExportOperation* operation_ = nullptr;
+  int left_;
+};
+
+class ItemReportTest : public testsupport::TemporaryFolderTest {
+ protected:
+  // Exports the demo library with the report observing; `cancelAfter` items, when not 0, cancel.
+  ExportRun exportWithReport(const fs::path& report, bool passwords, bool encrypted,
+                             int cancelAfter = 0) {
+    auto library = source::openLibrarySnapshot(kDemoLibrary);
+    EXPECT_TRUE(library);
+    platform::RunLoopMainQueue mainQueue;
+    auto operation = std::make_shared<ZVExportOperation>(
+        std::shared_ptr<source::SourceLibrary>(std::move(*library)), mainQueue);
+    operation->setExportPasswordItems(passwords);
+    operation->setExportEncryptedItems(encrypted);
+    operation->setContainerURL(at(u"container", true));
+    auto writer = ItemReportWriter::create(report, *reportFormatForPath(report));
+    EXPECT_TRUE(writer);
+    std::shared_ptr<ExportItemObserver> observer = *writer;
+    if (cancelAfter > 0) {
+      auto cancelling = std::make_shared<CancellingObserver>(*writer, cancelAfter);
+      cancelling->setOperation(operation.get());
+      observer = cancelling;
+    }
+    operation->setItemObserver(observer);
+    ExportRun run = runExportToEnd(operation, mainQueue, pathOf(u"log.txt"));
+    EXPECT_TRUE((*writer)->finish(run.error));
+    return run;
+  }
+};
+
+TEST_F(ItemReportTest, ListsEveryItemAsTheExportTreatedIt) {
+  const struct {
+    const char* report;
+    bool passwords;
+    bool encrypted;
+  } cases[] = {
+      {"all.jsonl", true, true},
+      {"all.csv", true, true},
+      {"no-passwords.csv", false, true},
+      {"no-encrypted.jsonl", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    const fs::path reportPath = folder_.path(c.report);
+    const ExportRun run = exportWithReport(reportPath, c.passwords, c.encrypted);
+    ASSERT_FALSE(run.error);
+    // What the dry run predicts for the same options, item by item and name by name.
+    auto library = source::openLibrarySnapshot(kDemoLibrary);
+    ASSERT_TRUE(library);
+    auto plan = planExport(**library, {.exportPasswordItems = c.passwords,
+                                       .exportEncryptedItems = c.encrypted,
+                                       .listItems = true});
+    ASSERT_TRUE(plan);
+
+    std::vector<ReportRecord> records = readAll(reportPath);
+    ASSERT_FALSE(records.empty());
+    const ReportRecord end = records.back();
+    records.pop_back();
+    EXPECT_EQ(end.type, ReportRecord::Type::end);
+    EXPECT_TRUE(end.complete);
+    EXPECT_EQ(end.items, records.size());
+    ASSERT_EQ(records.size(), plan->items.size());
+    std::int64_t exported = 0;
+    for (std::size_t index = 0; index < records.size(); ++index) {
+      const ReportRecord& record = records[index];
+      const PlannedItem& planned = plan->items[index];
+      SCOPED_TRACE(record.id);
+      EXPECT_EQ(record.type, ReportRecord::Type::item);
+      EXPECT_EQ(record.id, platform::toUtf8(planned.id));
+      EXPECT_EQ(record.kind, platform::toUtf8(source::itemKindNames(planned.kind).snapshotName));
+      if (planned.skipReason) {
+        EXPECT_EQ(record.outcome, "skipped");
+        EXPECT_EQ(record.reason, platform::toUtf8(skipReasonText(*planned.skipReason)));
+        EXPECT_EQ(record.file, "");
+        continue;
+      }
+      ++exported;
+      EXPECT_EQ(record.outcome,
+                planned.outcome == PlannedOutcome::converted ? "converted" : "exported");
+      EXPECT_EQ(record.file, "Zelvar/" + platform::toUtf8(*planned.fileName));
+      const std::optional<FileDigest> digest =
+          digestOfPath(folder_.path("container/Zelvar") / record.file);
+      ASSERT_TRUE(digest);
+      EXPECT_EQ(record.size, digest->size);
+      EXPECT_EQ(record.sha256, digest->sha256);
+    }
+    EXPECT_EQ(exported, run.summary.exportedTotal());
+    const auto mode = fs::status(reportPath).permissions();
+    EXPECT_EQ(mode & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  }
+}
+
+TEST_F(ItemReportTest, CancelledExportLeavesWhatWasDoneMarkedIncomplete) {
+  for (const char* name : {"cancelled.jsonl", "cancelled.csv"}) {
+    SCOPED_TRACE(name);
+    const ExportRun run = exportWithReport(folder_.path(name), true, true, 3);
+    ASSERT_TRUE(run.error);
+    std::vector<ReportRecord> records = readAll(folder_.path(name));
+    ASSERT_EQ(records.size(), 4U);
+    EXPECT_EQ(records.back().type, ReportRecord::Type::end);
+    EXPECT_FALSE(records.back().complete);
+    EXPECT_EQ(records.back().error, "Export cancelled.");
+    EXPECT_EQ(records.back().items, 3U);
+    // The temporary file became the report.
+    for (const auto& entry : fs::directory_iterator(folder_.path())) {
+      EXPECT_FALSE(entry.path().string().ends_with(".partial")) << entry.path();
+    }
+  }
+}
+
+// The demo library, whose password items cannot be gone through after the first time (the
+// export's space check); everything else works.
+class PasswordsListedOnce final : public source::SourceLibrary {
+ public:
+  explicit PasswordsListedOnce(std::unique_ptr<source::SourceLibrary> library)
+      : library_(std::move(library)) {}
+  platform::Result<void> forEachItem(
+      source::ItemKind kind,
+      const std::function<bool(const source::DatabaseItem&)>& visit) override {
+    if (kind == source::ItemKind::password && passwordListings_++ > 0) {
+      return platform::Error{source::kSourceErrorDomain, source::kSourceCallFailedErrorCode,
+                             u"gone"};
+    }
+    return library_->forEachItem(kind, visit);
+  }
+  platform::Result<std::int64_t> countItems(source::ItemKind kind) override {
+    return library_->countItems(kind);
+  }
+  platform::Result<std::vector<source::DatabaseItem>> getItems(source::ItemKind kind) override {
+    return library_->getItems(kind);
+  }
+  platform::Result<std::int64_t> countLabels() override { return library_->countLabels(); }
+  platform::Result<std::vector<source::Label>> getLabels() override {
+    return library_->getLabels();
+  }
+  platform::Result<std::int64_t> countFolderCollections() override {
+    return library_->countFolderCollections();
+  }
+  platform::Result<std::vector<source::FolderCollection>> getFolderCollections() override {
+    return library_->getFolderCollections();
+  }
+  platform::Result<std::int64_t> countTagCollections() override {
+    return library_->countTagCollections();
+  }
+  platform::Result<std::vector<source::TagCollection>> getTagCollections() override {
+    return library_->getTagCollections();
+  }
+  platform::Result<std::optional<platform::URL>> exportItem(
+      const source::DatabaseItem& item, const platform::URL& directory) override {
+    return library_->exportItem(item, directory);
+  }
+  bool canOpenItemPayloads() const override { return library_->canOpenItemPayloads(); }
+  platform::Result<std::optional<source::ItemPayload>> openItemPayload(
+      const source::DatabaseItem& item) override {
+    return library_->openItemPayload(item);
+  }
+
+ private:
+  std::unique_ptr<source::SourceLibrary> library_;
+  int passwordListings_ = 0;
+};
+
+TEST_F(ItemReportTest, ItemsThatCannotBeListedMakeTheReportIncompleteNotTheExport) {
+  auto library = source::openLibrarySnapshot(kDemoLibrary);
+  ASSERT_TRUE(library);
+  platform::RunLoopMainQueue mainQueue;
+  auto operation = std::make_shared<ZVExportOperation>(
+      std::make_shared<PasswordsListedOnce>(std::move(*library)), mainQueue);
+  operation->setExportPasswordItems(false);
+  operation->setContainerURL(at(u"container", true));
+  auto writer = ItemReportWriter::create(folder_.path("r.jsonl"), ReportFormat::jsonLines);
+  ASSERT_TRUE(writer);
+  operation->setItemObserver(*writer);
+  const ExportRun run = runExportToEnd(operation, mainQueue, pathOf(u"log.txt"));
+  EXPECT_FALSE(run.error);
+  EXPECT_FALSE((*writer)->finish(run.error));
+  const std::vector<ReportRecord> records = readAll(folder_.path("r.jsonl"));
+  ASSERT_FALSE(records.empty());
+  EXPECT_FALSE(records.back().complete);
+  EXPECT_EQ(records.back().error, "the passwords left out could not be listed: gone");
+}
+
+TEST_F(ItemReportTest, HostileNamesComeBackAsTheyWere) {
+  const std::u16string names[] = {
+      u"plain",
+      u"comma, and \"quotes\"",
+      u"line\nbreak\r\nand\ttab",
+      u"back\\slash",
+      u"\u0001\u001f\u007f",
+      u"季度会议 🙂",
+      u"=cmd|' /C calc'!A0",
+      u"",
+  };
+  for (const char* file : {"names.jsonl", "names.csv"}) {
+    SCOPED_TRACE(file);
+    auto writer = ItemReportWriter::create(folder_.path(file), *reportFormatForPath(file));
+    ASSERT_TRUE(writer);
+    for (const std::u16string& name : names) {
+      source::DatabaseItem item;
+      item.kind = source::ItemKind::bookmark;
+      item.id = u"id," + name;
+      item.name = name;
+      (*writer)->itemSkipped(item, SkipReason::noLocation);
+    }
+    ASSERT_TRUE((*writer)->finish(std::nullopt));
+    const std::vector<ReportRecord> records = readAll(folder_.path(file));
+    ASSERT_EQ(records.size(), std::size(names) + 1);
+    for (std::size_t index = 0; index < std::size(names); ++index) {
+      EXPECT_EQ(records[index].name, platform::toUtf8(names[index]));
+      EXPECT_EQ(records[index].id, "id," + platform::toUtf8(names[index]));
+      EXPECT_EQ(records[index].reason, "no location");
+    }
+  }
+}
+
+TEST_F(ItemReportTest, NeverReplacesOrFollowsWhatStandsAtItsPlace) {
+  writeText(folder_.path("there.csv"), "mine");
+  fs::create_symlink(folder_.path("elsewhere.csv"), folder_.path("link.csv"));
+  for (const char* name : {"there.csv", "link.csv"}) {
+    SCOPED_TRACE(name);
+    auto writer = ItemReportWriter::create(folder_.path(name), ReportFormat::csv);
+    ASSERT_FALSE(writer);
+    EXPECT_THAT(platform::toUtf8(writer.error().description), HasSubstr("exists already"));
+  }
+  EXPECT_EQ(testsupport::readFileText(folder_.path("there.csv")), "mine");
+  EXPECT_FALSE(fs::exists(folder_.path("elsewhere.csv")));
+  // A file that appears at the report's place while the export runs is kept; the report stays
+  // beside it under its temporary name.
+  auto writer = ItemReportWriter::create(folder_.path("late.jsonl"), ReportFormat::jsonLines);
+  ASSERT_TRUE(writer);
+  writeText(folder_.path("late.jsonl"), "theirs");
+  EXPECT_FALSE((*writer)->finish(std::nullopt));
+  EXPECT_EQ(testsupport::readFileText(folder_.path("late.jsonl")), "theirs");
+  EXPECT_TRUE(fs::is_regular_file((*writer)->temporaryPath()));
+}
+
+TEST_F(ItemReportTest, DamagedReportsAreRefusedNamingTheLine) {
+  const std::string kHeading = "{\"report\":\"zelvar-export\",\"version\":1}\n";
+  const std::string kCsvHeading = "record,id,kind,name,outcome,reason,file,size,sha256\n";
+  const std::string kItem =
+      "{\"id\":\"N1\",\"kind\":\"note\",\"name\":\"n\",\"outcome\":\"exported\",\"file\":"
+      "\"Zelvar/n.rtf\",\"size\":3,\"sha256\":\"" +
+      std::string(64, 'a') + "\"}\n";
+  const struct {
+    const char* name;
+    const char* file;
+    std::string content;
+    const char* expected;  // in the error of open() or of the first failing next()
+  } cases[] = {
+      {"empty", "a.jsonl", "", "does not begin as a zelvar-export report"},
+      {"another version", "a.jsonl", "{\"report\":\"zelvar-export\",\"version\":2}\n",
+       "not a version 1 report"},
+      {"csv of another version", "a.csv", kCsvHeading + "version,2,,,,,,,\n",
+       "not a version 1 report"},
+      {"not json", "a.jsonl", kHeading + "{\"id\":\n", "line 2: it is not a JSON object"},
+      {"unknown key", "a.jsonl", kHeading + "{\"id\":\"N1\",\"evil\":\"x\"}\n",
+       "unknown key \"evil\""},
+      {"bad digest", "a.jsonl",
+       kHeading + "{\"id\":\"N1\",\"outcome\":\"exported\",\"sha256\":\"zz\"}\n",
+       "not 64 hexadecimal digits"},
+      {"size overflowing", "a.jsonl",
+       kHeading + "{\"id\":\"N1\",\"outcome\":\"exported\",\"size\":99999999999999999999}\n",
+       "line 2"},
+      {"unknown outcome", "a.jsonl", kHeading + "{\"id\":\"N1\",\"outcome\":\"lost\"}\n",
+       "no known outcome"},
+      {"cut short", "a.jsonl", kHeading + kItem.substr(0, 20), "line 2: its last line is cut"},
+      {"line too long", "a.jsonl", kHeading + kItem + std::string(2 << 20, ' '),
+       "line 3: a line is longer than"},
+      {"csv columns missing", "a.csv", kCsvHeading + "version,1,,,,,,,\nitem,N1,note\n",
+       "line 3: it does not have 9 columns"},
+      {"csv quote never closed", "a.csv", kCsvHeading + "version,1,,,,,,,\nitem,\"N1,\n",
+       "line 3: its last line is cut short"},
+      {"csv row of no type", "a.csv", kCsvHeading + "version,1,,,,,,,\nboom,,,,,,,,\n",
+       "neither an item nor the end"},
+      {"wrong extension", "a.txt", kHeading, "ends in .jsonl or .csv"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = folder_.path(c.file);
+    writeText(path, c.content);
+    std::string error;
+    auto reader = ItemReportReader::open(path);
+    if (!reader) {
+      error = platform::toUtf8(reader.error().description);
+    } else {
+      for (;;) {
+        auto record = reader->next();
+        if (!record) {
+          error = platform::toUtf8(record.error().description);
+          break;
+        }
+        if (!*record) {
+          break;
+        }
+      }
+    }
+    EXPECT_THAT(error, HasSubstr(c.expected));
+  }
+}
+
+}  // namespace
+}  // namespace zv::exporter
