@@ -12,6 +12,7 @@
 #include <ctime>
 #include <functional>
 #include <random>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -194,7 +195,13 @@ class NameOrder {
  public:
   NameOrder() {
     UErrorCode status = U_ZERO_ERROR;
-    collator_.reset(icu::Collator::createInstance(icu::Locale::getDefault(), status));
+    // The POSIX locale (an unset or C LANG) collates ASCII by code point and so would tell case
+    // apart; the root locale stands in for it.
+    icu::Locale locale = icu::Locale::getDefault();
+    if (std::string_view(locale.getVariant()) == "POSIX") {
+      locale = icu::Locale::getRoot();
+    }
+    collator_.reset(icu::Collator::createInstance(locale, status));
     if (U_FAILURE(status) || !collator_) {
       collator_.reset();
       return;
