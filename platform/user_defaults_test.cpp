@@ -1,6 +1,5 @@
 #include "platform/user_defaults.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -18,9 +17,9 @@
 
 #include "platform/bundle_info.h"
 #include "platform/files.h"
-#include "platform/log.h"
 #include "platform/property_list_serialization.h"
 #include "platform/unicode.h"
+#include "testsupport/captured_log.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/temporary_folder.h"
@@ -32,30 +31,10 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testsupport::bytesOf;
+using testsupport::CapturedLog;
 using testsupport::IsOk;
 using testsupport::IsPlatformError;
 using testsupport::readFileBytes;
-
-// Sends log lines to a file for the life of the object.
-class CapturedLog {
- public:
-  explicit CapturedLog(const fs::path& file)
-      : file_(file),
-        descriptor_(::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600)),
-        previous_(setLogFileDescriptor(descriptor_)) {}
-  CapturedLog(const CapturedLog&) = delete;
-  CapturedLog& operator=(const CapturedLog&) = delete;
-  ~CapturedLog() {
-    setLogFileDescriptor(previous_);
-    ::close(descriptor_);
-  }
-  std::string text() const { return testsupport::readFileText(file_).value_or(""); }
-
- private:
-  fs::path file_;
-  int descriptor_;
-  int previous_;
-};
 
 // The names in a folder that start with prefix.
 std::vector<std::string> namesStartingWith(const fs::path& folder, const std::string& prefix) {
@@ -239,33 +218,22 @@ TEST_F(UserDefaultsTest, DamagedFileIsKeptAsideWhole) {
   }
 }
 
-TEST_F(UserDefaultsTest, DamageFoundByAChangeIsKeptAsideToo) {
+// Damage found by a change is kept aside too, and later damage never replaces an earlier copy.
+TEST_F(UserDefaultsTest, LaterDamageIsKeptAsideBesideEarlierCopies) {
   const CapturedLog log(logFile());
   UserDefaults defaults(file());
   ASSERT_THAT(defaults.setObject(PropertyList(1), u"before"), IsOk());
-  writeBytes(file(), bytesOf("garbage"));
+  writeBytes(file(), bytesOf("first damage"));
   ASSERT_THAT(defaults.setObject(PropertyList(2), u"after"), IsOk());
-  const std::vector<std::string> aside =
-      namesStartingWith(folder_.path(), "settings.plist.corrupt-");
-  ASSERT_EQ(aside.size(), 1u);
-  EXPECT_EQ(readFileBytes(folder_.path(aside[0])), bytesOf("garbage"));
   UserDefaults reader(file());
   EXPECT_EQ(reader.objectForKey(u"before"), std::nullopt);
   EXPECT_EQ(reader.objectForKey(u"after"), std::optional<PropertyList>(2));
-}
-
-TEST_F(UserDefaultsTest, LaterDamageNeverReplacesAnEarlierCopyAside) {
-  const CapturedLog log(logFile());
-  for (const char* content : {"first damage", "second damage", "third damage"}) {
+  for (const char* content : {"second damage", "third damage"}) {
     writeBytes(file(), bytesOf(content));
     UserDefaults(file()).objectForKey(u"key");
   }
-  const std::vector<std::string> aside =
-      namesStartingWith(folder_.path(), "settings.plist.corrupt-");
-  ASSERT_EQ(aside.size(), 3u);
   std::vector<std::string> contents;
-  contents.reserve(aside.size());
-  for (const std::string& name : aside) {
+  for (const std::string& name : namesStartingWith(folder_.path(), "settings.plist.corrupt-")) {
     contents.push_back(testsupport::readFileText(folder_.path(name)).value_or(""));
   }
   std::sort(contents.begin(), contents.end());
@@ -332,32 +300,25 @@ TEST_F(UserDefaultsTest, UnreadableFileIsNeitherMovedNorReplaced) {
   }
 }
 
-TEST_F(UserDefaultsTest, LinkPlantedAtThePathIsNotFollowed) {
+// A link planted at the file or at its lock is refused and left as it is.
+TEST_F(UserDefaultsTest, PlantedLinksAreNotFollowed) {
   PropertyList::Dictionary values;
   values.set(u"secret", PropertyList(u"elsewhere"));
   const std::vector<std::uint8_t> victimBytes = binaryPropertyList(PropertyList(values));
-  const fs::path victim = folder_.path("victim.plist");
-  writeBytes(victim, victimBytes);
-  fs::create_symlink(victim, file());
-
-  UserDefaults defaults(file());
-  EXPECT_EQ(defaults.objectForKey(u"secret"), std::nullopt);
-  EXPECT_THAT(defaults.setObject(PropertyList(1), u"key"),
-              IsPlatformError(FileErrorCode::kSymbolicLink));
-  EXPECT_TRUE(fs::is_symlink(file()));
-  EXPECT_EQ(readFileBytes(victim), victimBytes);
-  EXPECT_EQ(namesStartingWith(folder_.path(), "settings.plist.corrupt"),
-            std::vector<std::string>{});
-}
-
-TEST_F(UserDefaultsTest, LinkPlantedAtTheLockIsNotFollowed) {
-  const fs::path elsewhere = folder_.path("elsewhere");
-  fs::create_symlink(elsewhere, folder_.path("settings.plist.lock"));
-  UserDefaults defaults(file());
-  EXPECT_THAT(defaults.setObject(PropertyList(1), u"key"),
-              IsPlatformError(FileErrorCode::kSymbolicLink));
-  EXPECT_FALSE(fs::exists(elsewhere));
-  EXPECT_FALSE(fs::exists(file()));
+  for (const char* linked : {"settings.plist", "settings.plist.lock"}) {
+    SCOPED_TRACE(linked);
+    const fs::path folder = folder_.path(linked).concat(".case");
+    fs::create_directory(folder);
+    writeBytes(folder / "victim", victimBytes);
+    fs::create_symlink(folder / "victim", folder / linked);
+    UserDefaults defaults(folder / "settings.plist");
+    EXPECT_EQ(defaults.objectForKey(u"secret"), std::nullopt);
+    EXPECT_THAT(defaults.setObject(PropertyList(1), u"key"),
+                IsPlatformError(FileErrorCode::kSymbolicLink));
+    EXPECT_TRUE(fs::is_symlink(folder / linked));
+    EXPECT_EQ(readFileBytes(folder / "victim"), victimBytes);
+    EXPECT_EQ(namesStartingWith(folder, "settings.plist.corrupt"), std::vector<std::string>{});
+  }
 }
 
 TEST_F(UserDefaultsTest, ThreadsSharingOneObjectKeepEveryKey) {
@@ -448,12 +409,15 @@ TEST_F(UserDefaultsTest, TwoProcessesWritingKeepBothSetsOfKeysAndNeverTearTheFil
 
 TEST(UserDefaultsPath, FollowsTheConfigurationHomeWhenItIsAbsolute) {
   const std::string fileName = toUtf8(kBundleIdentifier) + ".plist";
-  const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
-  const std::optional<std::string> restoreConfig =
-      savedConfig ? std::optional<std::string>(savedConfig) : std::nullopt;
-  const char* savedHome = std::getenv("HOME");
-  const std::optional<std::string> restoreHome =
-      savedHome ? std::optional<std::string>(savedHome) : std::nullopt;
+  const auto setOrUnset = [](const char* name, const char* value) {
+    value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+  };
+  const auto saved = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+  };
+  const std::optional<std::string> restoreConfig = saved("XDG_CONFIG_HOME");
+  const std::optional<std::string> restoreHome = saved("HOME");
   ::setenv("HOME", "/home/tester", 1);
   const struct Case {
     const char* name;
@@ -467,16 +431,11 @@ TEST(UserDefaultsPath, FollowsTheConfigurationHomeWhenItIsAbsolute) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.configHome != nullptr) {
-      ::setenv("XDG_CONFIG_HOME", c.configHome, 1);
-    } else {
-      ::unsetenv("XDG_CONFIG_HOME");
-    }
+    setOrUnset("XDG_CONFIG_HOME", c.configHome);
     EXPECT_EQ(UserDefaults::standardUserDefaultsPath(), fs::path(c.expected));
   }
-  restoreConfig ? ::setenv("XDG_CONFIG_HOME", restoreConfig->c_str(), 1)
-                : ::unsetenv("XDG_CONFIG_HOME");
-  restoreHome ? ::setenv("HOME", restoreHome->c_str(), 1) : ::unsetenv("HOME");
+  setOrUnset("XDG_CONFIG_HOME", restoreConfig ? restoreConfig->c_str() : nullptr);
+  setOrUnset("HOME", restoreHome ? restoreHome->c_str() : nullptr);
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 #include "richtext/note_text_style_application.h"
 
-#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <functional>
 #include <memory>
@@ -10,10 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/log.h"
-#include "platform/url.h"
 #include "richtext/fake_font_manager.h"
-#include "testsupport/file_contents.h"
+#include "testsupport/captured_log.h"
 #include "testsupport/temporary_folder.h"
 
 namespace zv::richtext {
@@ -53,21 +50,15 @@ class NoteTextStyleApplicationTest : public ::testing::Test {
     setSharedFontManager(fonts());
     defaults_ = std::make_unique<platform::UserDefaults>(folder_.path("defaults.plist"));
     QNTNoteTextStyle::setUserDefaults(defaults_.get());
-    logDescriptor_ = ::open(folder_.path("log.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(logDescriptor_, 0);
-    previousLog_ = platform::setLogFileDescriptor(logDescriptor_);
   }
   void TearDown() override {
-    platform::setLogFileDescriptor(previousLog_);
-    ::close(logDescriptor_);
     QNTNoteTextStyle::setUserDefaults(nullptr);
     setSharedFontManager(nullptr);
   }
 
   testsupport::TemporaryFolder folder_;
+  testsupport::CapturedLog log_{folder_.path("log.txt")};
   std::unique_ptr<platform::UserDefaults> defaults_;
-  int logDescriptor_ = -1;
-  int previousLog_ = -1;
 };
 
 const std::u16string kBody = u"QNTNoteStyleIdentifierBody";
@@ -80,67 +71,37 @@ TEST_F(NoteTextStyleApplicationTest, IdentifiesEachRunByThePrecedenceOfTheRules)
   headerTwo.headerLevel = 2;
   ParagraphStyle headerFour = headerTwo;
   headerFour.headerLevel = 4;
-  const PresentationIntent quote = PresentationIntent::blockQuote(7, nullptr);
+  using Kind = PresentationIntent::Kind;
+  const Attributes title = {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)}};
+  const Attributes code = {{NSFontAttributeName, fontNamed(u"Courier-Bold", 10)},
+                           {NSForegroundColorAttributeName, kRed},
+                           {NSUnderlineStyleAttributeName, std::int64_t{1}}};
+  Attributes attachment = title;
+  attachment[NSAttachmentAttributeName] = std::u16string(u"image.png");
+  const Attributes quote = {
+      {NSPresentationIntentAttributeName, PresentationIntent::blockQuote(7, nullptr)}};
+  const Attributes levelTwo = {{NSParagraphStyleAttributeName, headerTwo}};
+  Attributes paragraphIntent = levelTwo;
+  paragraphIntent[NSPresentationIntentAttributeName] = PresentationIntent::paragraph(5, nullptr);
+  const Attributes levelFour = {{NSParagraphStyleAttributeName, headerFour}};
   const struct {
     const char* what;
     Attributes attributes;
     bool toBody;
     std::u16string tag;
-    std::optional<Font> font;
-    std::optional<PresentationIntent::Kind> intent;
+    std::u16string face;  // empty: no font
+    double size;
+    Kind intent;
   } cases[] = {
-      {"title font",
-       {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)}},
-       false,
-       kTitle,
-       fontNamed(u"HelveticaNeue-Bold", 20),
-       PresentationIntent::Kind::kHeader},
-      {"other monospace",
-       {{NSFontAttributeName, fontNamed(u"Courier-Bold", 10)},
-        {NSForegroundColorAttributeName, kRed},
-        {NSUnderlineStyleAttributeName, std::int64_t{1}}},
-       false,
-       kMonospace,
-       fontNamed(u"Menlo-Bold", 13),
-       PresentationIntent::Kind::kCodeBlock},
-      {"attachment with title font",
-       {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)},
-        {NSAttachmentAttributeName, std::u16string(u"image.png")}},
-       true,
-       kBody,
-       fontNamed(u"HelveticaNeue-Bold", 13),
-       PresentationIntent::Kind::kParagraph},
-      {"quote, body",
-       {{NSPresentationIntentAttributeName, quote}},
-       true,
-       kBody,
-       fontNamed(u"HelveticaNeue", 13),
-       PresentationIntent::Kind::kBlockQuote},
-      {"quote, no body",
-       {{NSPresentationIntentAttributeName, quote}},
-       false,
-       u"",
-       std::nullopt,
-       PresentationIntent::Kind::kBlockQuote},
-      {"header 2 from layout",
-       {{NSParagraphStyleAttributeName, headerTwo}},
-       false,
-       kHeading,
-       fontNamed(u"HelveticaNeue-Bold", 16),
-       PresentationIntent::Kind::kHeader},
-      {"intent overrides layout",
-       {{NSParagraphStyleAttributeName, headerTwo},
-        {NSPresentationIntentAttributeName, PresentationIntent::paragraph(5, nullptr)}},
-       false,
-       u"",
-       std::nullopt,
-       PresentationIntent::Kind::kParagraph},
-      {"header 4",
-       {{NSParagraphStyleAttributeName, headerFour}},
-       true,
-       kBody,
-       fontNamed(u"HelveticaNeue", 13),
-       PresentationIntent::Kind::kParagraph},
+      {"title font", title, false, kTitle, u"HelveticaNeue-Bold", 20, Kind::kHeader},
+      {"other monospace", code, false, kMonospace, u"Menlo-Bold", 13, Kind::kCodeBlock},
+      {"attachment, title font", attachment, true, kBody, u"HelveticaNeue-Bold", 13,
+       Kind::kParagraph},
+      {"quote, body", quote, true, kBody, u"HelveticaNeue", 13, Kind::kBlockQuote},
+      {"quote, no body", quote, false, u"", u"", 0, Kind::kBlockQuote},
+      {"header 2 from layout", levelTwo, false, kHeading, u"HelveticaNeue-Bold", 16, Kind::kHeader},
+      {"intent overrides layout", paragraphIntent, false, u"", u"", 0, Kind::kParagraph},
+      {"header 4", levelFour, true, kBody, u"HelveticaNeue", 13, Kind::kParagraph},
   };
   for (const auto& c : cases) {
     MutableAttributedString text(u"words", c.attributes);
@@ -148,29 +109,25 @@ TEST_F(NoteTextStyleApplicationTest, IdentifiesEachRunByThePrecedenceOfTheRules)
     EXPECT_EQ(text.string(), u"words");
     EXPECT_EQ(tagAt(text, 0), c.tag) << c.what;
     const Font* font = valueAt<Font>(text, NSFontAttributeName, 0);
-    EXPECT_EQ(font != nullptr ? std::optional<Font>(*font) : std::nullopt, c.font) << c.what;
+    EXPECT_EQ(font != nullptr ? std::optional<Font>(*font) : std::nullopt,
+              c.face.empty() ? std::nullopt : std::optional<Font>(fontNamed(c.face, c.size)))
+        << c.what;
     const auto* intent = valueAt<PresentationIntent>(text, NSPresentationIntentAttributeName, 0);
     ASSERT_NE(intent, nullptr) << c.what;
     EXPECT_EQ(intent->kind(), c.intent) << c.what;
-    if (*c.intent == PresentationIntent::Kind::kBlockQuote) {
+    if (c.intent == Kind::kBlockQuote) {
       EXPECT_EQ(*intent, PresentationIntent::blockQuote(0, nullptr)) << "a fresh quote";
     }
+    if (c.tag == kTitle) {
+      EXPECT_EQ(text.attributesAtIndex(0), QNTNoteTextStyle::titleNoteTextStyle()->attributes())
+          << "a matched title keeps nothing else";
+    }
+    if (c.tag == kMonospace) {
+      EXPECT_EQ(*valueAt<Color>(text, NSForegroundColorAttributeName, 0),
+                Color::secondaryLabelColor());
+      EXPECT_EQ(*valueAt<std::int64_t>(text, NSUnderlineStyleAttributeName, 0), 1);
+    }
   }
-}
-
-TEST_F(NoteTextStyleApplicationTest, TitleMatchKeepsNothingElseAndCodeKeepsItsUnderline) {
-  MutableAttributedString text(u"Title",
-                               {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)}});
-  text.appendString(u"code", {{NSFontAttributeName, fontNamed(u"Courier-Bold", 10)},
-                              {NSForegroundColorAttributeName, kRed},
-                              {NSUnderlineStyleAttributeName, std::int64_t{1}}});
-  identifyAndApplyMatchingStylesDefaultingToBody(text, true);
-  EXPECT_EQ(text.attributesAtIndex(0), QNTNoteTextStyle::titleNoteTextStyle()->attributes());
-  EXPECT_EQ(std::get<ParagraphStyle>(*text.attributeAtIndex(NSParagraphStyleAttributeName, 0))
-                .headerLevel,
-            1);
-  EXPECT_EQ(*valueAt<Color>(text, NSForegroundColorAttributeName, 5), Color::secondaryLabelColor());
-  EXPECT_EQ(*valueAt<std::int64_t>(text, NSUnderlineStyleAttributeName, 5), 1);
 }
 
 TEST_F(NoteTextStyleApplicationTest, OnlyTheStartingItemsMarkerCountsAsListMarker) {
@@ -256,9 +213,7 @@ TEST_F(NoteTextStyleApplicationTest, AStyleWithoutIdentifierIsRefused) {
   applyStyle(text, anonymous, {0, 4});
   applyFontColorsAndSpacingFromStyle(text, anonymous);
   EXPECT_EQ(text, before);
-  EXPECT_NE(
-      testsupport::readFileText(folder_.path("log.txt")).value_or("").find("without an identifier"),
-      std::string::npos);
+  EXPECT_THAT(log_.text(), ::testing::HasSubstr("without an identifier"));
 }
 
 // No operation changes the characters or the length, whatever the runs carry.

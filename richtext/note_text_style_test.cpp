@@ -1,9 +1,7 @@
 #include "richtext/note_text_style.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <limits>
@@ -11,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/log.h"
 #include "platform/notification_center.h"
 #include "platform/property_list_serialization.h"
 #include "platform/unicode.h"
 #include "richtext/fake_font_manager.h"
+#include "testsupport/captured_log.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/temporary_folder.h"
@@ -26,6 +24,7 @@ namespace {
 using platform::PropertyList;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
 using testsupport::IsOk;
 
 const Color kRed{Color::Space::kCalibratedRGB, 1, 0, 0, 1};
@@ -47,9 +46,6 @@ class NoteTextStyleTest : public ::testing::Test {
     setSharedFontManager(std::make_shared<FakeFontManager>());
     defaults_ = std::make_unique<platform::UserDefaults>(folder_.path("defaults.plist"));
     QNTNoteTextStyle::setUserDefaults(defaults_.get());
-    logDescriptor_ = ::open(folder_.path("log.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(logDescriptor_, 0);
-    previousLog_ = platform::setLogFileDescriptor(logDescriptor_);
     observer_ = platform::NotificationCenter::defaultCenter().addObserver(
         QNTNoteTextStyleDefaultsDidChangeNotification,
         [this](std::u16string_view) { ++notifications_; });
@@ -57,14 +53,8 @@ class NoteTextStyleTest : public ::testing::Test {
 
   void TearDown() override {
     platform::NotificationCenter::defaultCenter().removeObserver(observer_);
-    platform::setLogFileDescriptor(previousLog_);
-    ::close(logDescriptor_);
     QNTNoteTextStyle::setUserDefaults(nullptr);
     setSharedFontManager(nullptr);
-  }
-
-  std::string logText() const {
-    return testsupport::readFileText(folder_.path("log.txt")).value_or("");
   }
 
   void storeData(std::vector<std::uint8_t> bytes) {
@@ -90,19 +80,9 @@ class NoteTextStyleTest : public ::testing::Test {
     return style;
   }
 
-  static std::vector<std::u16string> identifiersOf(const std::vector<QNTNoteTextStylePtr>& styles) {
-    std::vector<std::u16string> identifiers;
-    identifiers.reserve(styles.size());
-    for (const auto& style : styles) {
-      identifiers.push_back(style->identifier().value_or(u"(none)"));
-    }
-    return identifiers;
-  }
-
   testsupport::TemporaryFolder folder_;
+  testsupport::CapturedLog log_{folder_.path("log.txt")};
   std::unique_ptr<platform::UserDefaults> defaults_;
-  int logDescriptor_ = -1;
-  int previousLog_ = -1;
   platform::NotificationCenter::ObserverToken observer_ = 0;
   int notifications_ = 0;
 };
@@ -142,17 +122,8 @@ TEST_F(NoteTextStyleTest, CustomTypeGetsOneUpperCaseVersion4UUID) {
   style.setType(QNTNoteTextStyleTypeCustom);
   const std::optional<std::u16string> first = style.customStyleIdentifier();
   ASSERT_TRUE(first);
-  ASSERT_EQ(first->size(), 36U);
-  for (std::size_t i = 0; i < first->size(); ++i) {
-    const char16_t c = (*first)[i];
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      EXPECT_EQ(c, u'-');
-    } else {
-      EXPECT_TRUE((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F')) << i;
-    }
-  }
-  EXPECT_EQ((*first)[14], u'4');
-  EXPECT_NE(std::u16string(u"89AB").find((*first)[19]), std::u16string::npos);
+  EXPECT_THAT(platform::toUtf8(*first),
+              MatchesRegex("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}"));
   EXPECT_EQ(style.identifier(), first);
 
   style.setType(QNTNoteTextStyleTypeCustom);
@@ -204,64 +175,27 @@ TEST_F(NoteTextStyleTest, FontSettersLookTheFaceUpAndFallBackToTheUserFont) {
 // --- Built-in defaults and the Helvetica Neue fallback ---
 
 TEST_F(NoteTextStyleTest, BuiltInDefaultsFollowTheirTable) {
+  using Kind = PresentationIntent::Kind;
+  const Color label = Color::labelColor();
   struct Case {
     QNTNoteTextStyleType type;
-    Font withHelveticaNeue;
-    Font withoutHelveticaNeue;
+    const char16_t* withHelveticaNeue;
+    const char16_t* withoutHelveticaNeue;
+    double size;
     Color color;
     std::int64_t headerLevel;
     double paragraphSpacing;
-    PresentationIntent::Kind intent;
+    Kind intent;
     bool applyToParagraph;
     bool resetOnNewLine;
   };
-  using Kind = PresentationIntent::Kind;
   const std::vector<Case> cases = {
-      {1,
-       {u"HelveticaNeue-Bold", 20},
-       {u"DejaVuSans-Bold", 20},
-       Color::labelColor(),
-       1,
-       0,
-       Kind::kHeader,
-       true,
-       true},
-      {2,
-       {u"HelveticaNeue-Bold", 16},
-       {u"DejaVuSans-Bold", 16},
-       Color::labelColor(),
-       2,
-       2,
-       Kind::kHeader,
-       true,
-       true},
-      {4,
-       {u"HelveticaNeue-Bold", 13},
-       {u"DejaVuSans-Bold", 13},
-       Color::labelColor(),
-       3,
-       2,
-       Kind::kHeader,
-       true,
-       true},
-      {0,
-       {u"HelveticaNeue", 13},
-       {u"DejaVuSans", 13},
-       Color::labelColor(),
-       0,
-       0,
-       Kind::kParagraph,
-       false,
-       false},
-      {3,
-       {u"Menlo-Regular", 13},
-       {u"DejaVuSansMono", 13},
-       Color::secondaryLabelColor(),
-       0,
-       0,
-       Kind::kCodeBlock,
-       true,
-       false},
+      {1, u"HelveticaNeue-Bold", u"DejaVuSans-Bold", 20, label, 1, 0, Kind::kHeader, true, true},
+      {2, u"HelveticaNeue-Bold", u"DejaVuSans-Bold", 16, label, 2, 2, Kind::kHeader, true, true},
+      {4, u"HelveticaNeue-Bold", u"DejaVuSans-Bold", 13, label, 3, 2, Kind::kHeader, true, true},
+      {0, u"HelveticaNeue", u"DejaVuSans", 13, label, 0, 0, Kind::kParagraph, false, false},
+      {3, u"Menlo-Regular", u"DejaVuSansMono", 13, Color::secondaryLabelColor(), 0, 0,
+       Kind::kCodeBlock, true, false},
   };
   for (bool helveticaNeue : {true, false}) {
     setSharedFontManager(helveticaNeue ? std::make_shared<FakeFontManager>()
@@ -271,7 +205,8 @@ TEST_F(NoteTextStyleTest, BuiltInDefaultsFollowTheirTable) {
       QNTNoteTextStylePtr style = QNTNoteTextStyle::defaultStyleForType(c.type);
       ASSERT_TRUE(style);
       EXPECT_EQ(style->type(), c.type);
-      EXPECT_EQ(style->storedFont(), helveticaNeue ? c.withHelveticaNeue : c.withoutHelveticaNeue);
+      EXPECT_EQ(style->storedFont(),
+                Font(helveticaNeue ? c.withHelveticaNeue : c.withoutHelveticaNeue, c.size));
       EXPECT_EQ(style->foregroundColor(), c.color);
       EXPECT_EQ(style->paragraphStyle().headerLevel, c.headerLevel);
       EXPECT_EQ(style->paragraphStyle().paragraphSpacing, c.paragraphSpacing);
@@ -325,10 +260,11 @@ TEST_F(NoteTextStyleTest, ArchivedFacesFallBackAtTheArchivedSize) {
 // --- The catalogue ---
 
 TEST_F(NoteTextStyleTest, EmptyStoreAnswersTheFiveBuiltInStyles) {
-  EXPECT_THAT(identifiersOf(QNTNoteTextStyle::allStyles()),
-              ElementsAre(u"QNTNoteStyleIdentifierTitle", u"QNTNoteStyleIdentifierHeading",
-                          u"QNTNoteStyleIdentifierSubheading", u"QNTNoteStyleIdentifierBody",
-                          u"QNTNoteStyleIdentifierMonospace"));
+  std::vector<QNTNoteTextStyleType> types;
+  for (const auto& style : QNTNoteTextStyle::allStyles()) {
+    types.push_back(style->type());
+  }
+  EXPECT_THAT(types, ElementsAre(1, 2, 4, 0, 3)) << "title, heading, subheading, body, monospaced";
   EXPECT_FALSE(QNTNoteTextStyle::customStyles());
   EXPECT_EQ(QNTNoteTextStyle::defaultStyle(), QNTNoteTextStyle::bodyNoteTextStyle());
 }
@@ -344,25 +280,20 @@ TEST_F(NoteTextStyleTest, LookupsOutsideTheirRangeAnswerNothing) {
     ASSERT_TRUE(QNTNoteTextStyle::styleForType(type));
     EXPECT_EQ(QNTNoteTextStyle::styleForType(type)->type(), type);
   }
-  struct Level {
-    std::int64_t level;
-    QNTNoteTextStylePtr expected;
-  };
-  for (const Level& c : std::vector<Level>{{0, nullptr},
-                                           {1, QNTNoteTextStyle::titleNoteTextStyle()},
-                                           {2, QNTNoteTextStyle::headingNoteTextStyle()},
-                                           {3, QNTNoteTextStyle::subheadingNoteTextStyle()},
-                                           {4, nullptr},
-                                           {-1, nullptr}}) {
-    EXPECT_EQ(QNTNoteTextStyle::styleForParagraphHeaderLevel(c.level), c.expected) << c.level;
+  const std::pair<std::int64_t, QNTNoteTextStylePtr> levels[] = {
+      {0, nullptr},
+      {1, QNTNoteTextStyle::titleNoteTextStyle()},
+      {2, QNTNoteTextStyle::headingNoteTextStyle()},
+      {3, QNTNoteTextStyle::subheadingNoteTextStyle()},
+      {4, nullptr},
+      {-1, nullptr}};
+  for (const auto& [level, expected] : levels) {
+    EXPECT_EQ(QNTNoteTextStyle::styleForParagraphHeaderLevel(level), expected) << level;
   }
-  struct Size {
-    std::int64_t setting;
-    double points;
-  };
-  for (const Size& c :
-       std::vector<Size>{{1, 12}, {2, 13}, {3, 14}, {4, 15}, {0, 11}, {5, 11}, {-1, 11}}) {
-    EXPECT_EQ(QNTNoteTextStyle::bodyPointSizeForNoteTextSize(c.setting), c.points) << c.setting;
+  const std::pair<std::int64_t, double> sizes[] = {{1, 12}, {2, 13}, {3, 14}, {4, 15},
+                                                   {0, 11}, {5, 11}, {-1, 11}};
+  for (const auto& [setting, points] : sizes) {
+    EXPECT_EQ(QNTNoteTextStyle::bodyPointSizeForNoteTextSize(setting), points) << setting;
   }
   EXPECT_FALSE(QNTNoteTextStyle::styleWithIdentifier(u"qntnotestyleidentifierbody"));
   EXPECT_FALSE(QNTNoteTextStyle::savedStyleForType(QNTNoteTextStyleTypeCustom));
@@ -401,32 +332,20 @@ TEST_F(NoteTextStyleTest, OnlyChangedStandardStylesAreSaved) {
   EXPECT_EQ(notifications_, 4) << "two notifications per save";
 }
 
+// Numbers by value, case ignored, digits before letters.
 TEST_F(NoteTextStyleTest, CustomStylesSortByNameNumbersByValue) {
-  struct Case {
-    const char* name;
-    std::vector<std::u16string> names;
-    std::vector<std::u16string> sorted;
-  };
-  const std::vector<Case> cases = {
-      {"numbers by value", {u"Style 10", u"Style 9"}, {u"Style 9", u"Style 10"}},
-      {"case ignored", {u"beta", u"Alpha", u"gamma"}, {u"Alpha", u"beta", u"gamma"}},
-      {"digits before letters", {u"Notes", u"2 Notes"}, {u"2 Notes", u"Notes"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<QNTNoteTextStylePtr> styles;
-    for (const std::u16string& name : c.names) {
-      styles.push_back(customStyle(name));
-    }
-    ASSERT_THAT(QNTNoteTextStyle::saveStylesToDefaults(styles), IsOk());
-    std::optional<std::vector<QNTNoteTextStylePtr>> custom = QNTNoteTextStyle::customStyles();
-    ASSERT_TRUE(custom);
-    std::vector<std::u16string> names;
-    for (const auto& style : *custom) {
-      names.push_back(style->name().value_or(u""));
-    }
-    EXPECT_EQ(names, c.sorted);
+  std::vector<QNTNoteTextStylePtr> styles;
+  for (const char16_t* name : {u"Style 10", u"beta", u"Notes", u"Style 9", u"Alpha", u"2 Notes"}) {
+    styles.push_back(customStyle(name));
   }
+  ASSERT_THAT(QNTNoteTextStyle::saveStylesToDefaults(styles), IsOk());
+  std::optional<std::vector<QNTNoteTextStylePtr>> custom = QNTNoteTextStyle::customStyles();
+  ASSERT_TRUE(custom);
+  std::vector<std::u16string> names;
+  for (const auto& style : *custom) {
+    names.push_back(style->name().value_or(u""));
+  }
+  EXPECT_THAT(names, ElementsAre(u"2 Notes", u"Alpha", u"beta", u"Notes", u"Style 9", u"Style 10"));
 }
 
 TEST_F(NoteTextStyleTest, AddedCustomStyleTakesItsSortedPlaceAndNotifiesTwice) {
@@ -456,7 +375,7 @@ TEST_F(NoteTextStyleTest, UnreadableStoreIsLoggedAndKeptAsideBeforeASave) {
   storeData(damaged);
   EXPECT_FALSE(QNTNoteTextStyle::customStyles());
   EXPECT_EQ(QNTNoteTextStyle::titleNoteTextStyle()->storedFont(), Font(u"HelveticaNeue-Bold", 20));
-  EXPECT_THAT(logText(), HasSubstr("Error unarchiving saved note styles: "));
+  EXPECT_THAT(log_.text(), HasSubstr("Error unarchiving saved note styles: "));
   EXPECT_EQ(defaults_->objectForKey(QNTNoteTextStylesDefaultsKey), PropertyList(damaged))
       << "reading leaves the data in the store";
 
@@ -484,7 +403,7 @@ TEST_F(NoteTextStyleTest, UnreadableStoreIsLoggedAndKeptAsideBeforeASave) {
   EXPECT_NE(keys[0], keys[1]);
   EXPECT_THAT(asideCopies, ::testing::UnorderedElementsAre(
                                PropertyList(damaged), PropertyList(PropertyList::Data{4, 5, 6})));
-  EXPECT_THAT(logText(), HasSubstr("Kept unreadable saved note styles under"));
+  EXPECT_THAT(log_.text(), HasSubstr("Kept unreadable saved note styles under"));
   const std::vector<QNTNoteTextStylePtr> stored = storedStyles();
   ASSERT_EQ(stored.size(), 1U) << "the second damaged store held only its own bytes";
   EXPECT_EQ(stored[0]->name(), u"Second");
@@ -601,7 +520,7 @@ TEST_F(NoteTextStyleTest, TamperedArchivesFailAndAreLogged) {
     EXPECT_FALSE(QNTNoteTextStyle::customStyles());
     EXPECT_FALSE(QNTNoteTextStyle::savedStyleForType(QNTNoteTextStyleTypeBody));
   }
-  EXPECT_THAT(logText(), HasSubstr("Error unarchiving saved note styles: "));
+  EXPECT_THAT(log_.text(), HasSubstr("Error unarchiving saved note styles: "));
 
   // Truncations of a good archive never decode into something else silently or crash.
   auto good = archivedDataWithNoteTextStyles({customStyle(u"A")});

@@ -102,14 +102,6 @@ TEST_F(WebPageTextTest, NewlinesAreUnified) {
   }
 }
 
-TEST_F(WebPageTextTest, NewlinesOnlyInsideTheRangeAndPairsAcrossItsEndStayOneBreak) {
-  MutableAttributedString text(u"x\n\n\na\r\n\r\n\r\nb\r\n\n\ny");
-  // Range "a\r\n\r\n\r\nb\r": the CR at its end pairs with the LF after it.
-  const Range range = web_page_text::cleanupHTMLNewlinesInRange(text, {4, 9});
-  EXPECT_EQ(text.string(), u"x\n\n\na\n\nb\n\n\ny");
-  EXPECT_EQ(range, (Range{4, 4}));
-}
-
 TEST_F(WebPageTextTest, NewlinesKeepEachKeptCharactersAttributes) {
   MutableAttributedString text(u"a", {{NSForegroundColorAttributeName, kRed}});
   text.appendString(u"\r", {{NSForegroundColorAttributeName, kGrey}});
@@ -120,6 +112,7 @@ TEST_F(WebPageTextTest, NewlinesKeepEachKeptCharactersAttributes) {
   EXPECT_EQ(*colorAt(text, NSForegroundColorAttributeName, 2), kYellow);
 }
 
+// Only the range changes, and a CR ending it before an LF outside stays one break with that LF.
 TEST_F(WebPageTextTest, NewlinesRangeCoversTheSameStretchOnRandomTexts) {
   std::mt19937 random(16);
   const char16_t alphabet[] = {u'a', u'\n', u'\r', u'\u2028', u'\u2029'};
