@@ -373,7 +373,6 @@ TEST_F(UserDefaultsTest, TwoProcessesWritingKeepBothSetsOfKeysAndNeverTearTheFil
   int reads = 0;
   int tornReads = 0;
   int running = kWriters;
-  std::vector<int> statuses;
   while (running > 0) {
     if (const std::optional<std::vector<std::uint8_t>> bytes = readFileBytes(file())) {
       ++reads;
@@ -385,14 +384,11 @@ TEST_F(UserDefaultsTest, TwoProcessesWritingKeepBothSetsOfKeysAndNeverTearTheFil
     for (pid_t& child : children) {
       int status = 0;
       if (child > 0 && ::waitpid(child, &status, WNOHANG) == child) {
-        statuses.push_back(status);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         child = 0;
         --running;
       }
     }
-  }
-  for (const int status : statuses) {
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   EXPECT_GT(reads, 0);
   EXPECT_EQ(tornReads, 0);
