@@ -80,10 +80,6 @@ TEST(ColorTest, DynamicColoursResolveAgainstTheAppearance) {
   EXPECT_TRUE(Color::textColor().resolvedForAppearance(Appearance::kDark).isWhiteColor());
   const Color red = rgb(1, 0, 0);
   EXPECT_EQ(red.resolvedForAppearance(Appearance::kDark), red);
-  Color byHand;
-  byHand.space = Color::Space::kDynamic;
-  byHand.dynamic = Color::Dynamic::kLabel;
-  EXPECT_EQ(byHand, Color::labelColor());
 }
 
 TEST(ColorTest, PropertyListRepresentationRoundTripsExactly) {

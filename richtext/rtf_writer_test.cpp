@@ -71,14 +71,6 @@ TEST(RTFWriterTest, WhatItWritesReadsBackTheSame) {
   layout.lineSpacing = 2;
   layout.tabStops = {
       {TextAlignment::kLeft, 36}, {TextAlignment::kRight, 72.5}, {TextAlignment::kCenter, 144}};
-  ParagraphStyle exact;
-  exact.minimumLineHeight = exact.maximumLineHeight = 14;
-  ParagraphStyle atLeast;
-  atLeast.minimumLineHeight = 14;
-  atLeast.alignment = TextAlignment::kJustified;
-  ParagraphStyle header;
-  header.headerLevel = 2;
-  header.alignment = TextAlignment::kLeft;
   const TextList disc{TextList::kMarkerDisc, 1};
   const TextList decimal{u"{decimal}.", 3};
   const TextList hyphen{TextList::kMarkerHyphen, 1};
@@ -92,14 +84,9 @@ TEST(RTFWriterTest, WhatItWritesReadsBackTheSame) {
       {"empty", AttributedString()},
       {"characters that RTF escapes or cannot write as bytes",
        text({{u"\\{x}\ttab \u00e9\u20ac\u4e2d\U0001F600 \u2028 \u0001 end\n", body}})},
-      {"paragraph layouts",
-       text(
-           {{u"centred\n", withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, layout}})},
-            {u"exact\n", withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, exact}})},
-            {u"at least\n", withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, atLeast}})},
-            {u"Title\n",
-             withFont(u"Helvetica-Bold", 16, {{NSParagraphStyleAttributeName, header}})},
-            {u"plain", body}})},
+      {"every paragraph layout field at once",
+       text({{u"centred\n", withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, layout}})},
+             {u"plain", body}})},
       {"lists with their markers in the text",
        text({{u"\t\u2022\t",
               withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, listStyle({disc})}})},
