@@ -153,7 +153,6 @@ TEST_F(ItemReportTest, ListsEveryItemAsTheExportTreatedIt) {
     bool passwords;
     bool encrypted;
   } cases[] = {
-      {"all.jsonl", true, true},
       {"all.csv", true, true},
       {"no-passwords.csv", false, true},
       {"no-encrypted.jsonl", true, false},
