@@ -461,9 +461,19 @@ TEST_F(AppDelegateTest, AnExportIsHandedOverOnlyAfterItsCheckFoundNothingWrong) 
     std::function<void(const source::DatabaseItem&)> plant;
     // Stands in for the verifier; none: the real one alone.
     ExportVerifier verifier;
-    std::vector<std::string> informative;  // empty: handed over
+    std::vector<std::string> informative;  // empty: no alert
+    bool handedOver = false;
   } const cases[] = {
-      {"clean export", {}, {}, {}},
+      {"clean export", {}, {}, {}, true},
+      {"cancelled while verifying",
+       {},
+       [this](const std::filesystem::path& folder, const exporter::VerifyOptions& options) {
+         EXPECT_TRUE(clickCancelOnTheSheet());
+         exporter::VerifyReport report = exporter::verifyExport(folder, options);
+         EXPECT_TRUE(report.stopped);
+         return report;
+       },
+       {}},
       {"an extra file in the root folder",
        [this](const source::DatabaseItem& item) {
          if (item.name == u"Plain") {
@@ -510,14 +520,12 @@ TEST_F(AppDelegateTest, AnExportIsHandedOverOnlyAfterItsCheckFoundNothingWrong) 
     EXPECT_EQ(description, QStringLiteral("Verifying…"));
     EXPECT_TRUE(std::filesystem::equivalent(checkedFolder, folder_.path("container/Zelvar")));
     EXPECT_FALSE(delegate_->progressWindow()->isVisible());
+    EXPECT_EQ(workspace_->handedOverURLs.size(), c.handedOver ? 1U : 0U);
+    EXPECT_EQ(terminations_, c.handedOver ? 1 : 0);
     if (c.informative.empty()) {
       EXPECT_TRUE(alerts_->shown.empty());
-      EXPECT_EQ(workspace_->handedOverURLs.size(), 1U);
-      EXPECT_EQ(terminations_, 1);
       continue;
     }
-    EXPECT_TRUE(workspace_->handedOverURLs.empty());
-    EXPECT_EQ(terminations_, 0);
     ASSERT_EQ(alerts_->shown.size(), 1U);
     EXPECT_EQ(utf8(alerts_->shown[0].first.messageText), "Cannot export from Zelvar.");
     EXPECT_EQ(alerts_->shown[0].second, AlertStyle::kSheet);
@@ -525,27 +533,6 @@ TEST_F(AppDelegateTest, AnExportIsHandedOverOnlyAfterItsCheckFoundNothingWrong) 
       EXPECT_THAT(utf8(alerts_->shown[0].first.informativeText), HasSubstr(text));
     }
   }
-}
-
-TEST_F(AppDelegateTest, CancelWhileVerifyingHandsNothingOverAndShowsNoAlert) {
-  bool visibleWhenCancelled = false;
-  bool stopped = false;
-  verifier_ = [&](const std::filesystem::path& folder, const exporter::VerifyOptions& options) {
-    visibleWhenCancelled = clickCancelOnTheSheet();
-    exporter::VerifyReport report = exporter::verifyExport(folder, options);
-    stopped = report.stopped;
-    return report;
-  };
-  launch();
-
-  runImport();
-
-  EXPECT_TRUE(visibleWhenCancelled);
-  EXPECT_TRUE(stopped);
-  EXPECT_FALSE(delegate_->progressWindow()->isVisible());
-  EXPECT_TRUE(alerts_->shown.empty());
-  EXPECT_TRUE(workspace_->handedOverURLs.empty());
-  EXPECT_EQ(terminations_, 0);
 }
 
 TEST_F(AppDelegateTest, LaunchShowsTheInstructionsInThePaletteTextColour) {

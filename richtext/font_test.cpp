@@ -77,18 +77,6 @@ TEST(FontTest, SharedManagerCanBeReplacedAndRestored) {
   EXPECT_NE(&sharedFontManager(), &fake);
 }
 
-TEST(FakeFontManagerTest, AnswersFromItsFaces) {
-  const FakeFontManager manager;
-  EXPECT_EQ(manager.fontWithName(u"Helvetica Neue", 12), std::nullopt);
-  std::optional<Font> bold = manager.fontWithFamily(u"helvetica neue", kBoldFontMask, 0, 20);
-  ASSERT_TRUE(bold.has_value());
-  EXPECT_EQ(*bold, Font(u"HelveticaNeue-Bold", 20));
-  EXPECT_EQ(manager.traitsOfFont(*bold), kBoldFontMask);
-  EXPECT_EQ(manager.weightOfFont(Font(u"Menlo-Bold", 9)), kFontWeightBold);
-  EXPECT_EQ(manager.traitsOfFont(Font(u"Unknown", 9)), 0U);
-  EXPECT_EQ(manager.fontWithFamily(u"Courier", 0, 0, 12), std::nullopt);
-}
-
 // These faces come with fonts-dejavu-core and fonts-dejavu-extra, which install-deps installs.
 class FontconfigFontManagerTest : public testing::Test {
  protected:

@@ -88,12 +88,10 @@ TEST(ParagraphStyleTest, ApplyingLineSpacingKeepsListsIndentsAndHeaderLevel) {
   });
   ParagraphStyle applied = list;
   applied.applyLineSpacingFromStyle(body);
-  EXPECT_EQ(applied.lineHeightMultiple, 1.2);
-  EXPECT_EQ(applied.paragraphSpacing, 4);
-  EXPECT_EQ(applied.textLists, list.textLists);
-  EXPECT_EQ(applied.headIndent, list.headIndent);
-  EXPECT_EQ(applied.tabStops, list.tabStops);
-  EXPECT_EQ(applied.headerLevel, 2);
+  ParagraphStyle expected = list;
+  expected.lineHeightMultiple = 1.2;
+  expected.paragraphSpacing = 4;
+  EXPECT_EQ(applied, expected);
 }
 
 TEST(ParagraphStyleTest, ListLayoutIsRecognisedWithAndWithoutATextList) {

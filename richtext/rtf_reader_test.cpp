@@ -81,25 +81,17 @@ std::string describeRun(const AttributedString& text, const AttributeRun& run) {
   if (run.attributes.contains(NSStrikethroughStyleAttributeName)) {
     out += " st";
   }
-  if (auto color = run.attributes.find(NSForegroundColorAttributeName);
-      color != run.attributes.end()) {
-    const auto& value = std::get<Color>(color->second);
-    char hex[16];
-    std::snprintf(hex, sizeof hex, " #%02x%02x%02x",
-                  static_cast<unsigned>(std::lround(value.red * 255)),
-                  static_cast<unsigned>(std::lround(value.green * 255)),
-                  static_cast<unsigned>(std::lround(value.blue * 255)));
-    out += hex;
-  }
-  if (auto color = run.attributes.find(NSBackgroundColorAttributeName);
-      color != run.attributes.end()) {
-    const auto& value = std::get<Color>(color->second);
-    char hex[16];
-    std::snprintf(hex, sizeof hex, " bg#%02x%02x%02x",
-                  static_cast<unsigned>(std::lround(value.red * 255)),
-                  static_cast<unsigned>(std::lround(value.green * 255)),
-                  static_cast<unsigned>(std::lround(value.blue * 255)));
-    out += hex;
+  for (const auto& [name, prefix] : {std::pair{NSForegroundColorAttributeName, " #"},
+                                     {NSBackgroundColorAttributeName, " bg#"}}) {
+    if (auto color = run.attributes.find(name); color != run.attributes.end()) {
+      const auto& value = std::get<Color>(color->second);
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%s%02x%02x%02x", prefix,
+                    static_cast<unsigned>(std::lround(value.red * 255)),
+                    static_cast<unsigned>(std::lround(value.green * 255)),
+                    static_cast<unsigned>(std::lround(value.blue * 255)));
+      out += hex;
+    }
   }
   if (auto link = run.attributes.find(NSLinkAttributeName); link != run.attributes.end()) {
     if (const auto* url = std::get_if<platform::URL>(&link->second)) {
@@ -191,10 +183,21 @@ TEST(RTFReaderTest, ReadsTheText) {
   }
 }
 
+constexpr std::string_view kWordListTable =
+    "{\\*\\listtable"
+    "{\\list\\listtemplateid7{\\listlevel\\levelnfc23\\levelstartat1{\\leveltext\\'01\\u8226 ?;}"
+    "{\\levelnumbers;}}{\\listlevel\\levelnfc0\\levelstartat3{\\leveltext\\'02\\'01.;}"
+    "{\\levelnumbers\\'01;}}{\\listname ;}\\listid7}"
+    "{\\list{\\listlevel\\levelnfc23{\\leveltext\\'01-;}}\\listid8}"
+    "{\\list{\\listlevel\\levelnfc4\\levelstartat2{\\*\\levelmarker \\{decimal\\}.}}\\listid9}}"
+    "{\\*\\listoverridetable{\\listoverride\\listid7\\listoverridecount0\\ls1}"
+    "{\\listoverride\\listid8\\ls2}{\\listoverride\\listid9\\ls3}}";
+
 TEST(RTFReaderTest, ReadsTheFormatting) {
+  const std::string lists = "{\\rtf1 " + std::string(kWordListTable);
   struct Case {
     const char* name;
-    std::string_view rtf;
+    std::string rtf;
     std::vector<std::string> expected;
   };
   const Case cases[] = {
@@ -235,22 +238,6 @@ TEST(RTFReaderTest, ReadsTheFormatting) {
       {"colour components are clamped",
        "{\\rtf1{\\colortbl;\\red999\\green-5\\blue128;}\\cf1 a}",
        {"a|Helvetica 12 #ff0080"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto text = read(c.rtf);
-    ASSERT_THAT(text, IsOk());
-    EXPECT_THAT(describeRuns(*text), ::testing::ElementsAreArray(c.expected));
-  }
-}
-
-TEST(RTFReaderTest, ReadsParagraphStyles) {
-  struct Case {
-    const char* name;
-    std::string_view rtf;
-    std::vector<std::string> expected;
-  };
-  const Case cases[] = {
       {"alignment and spacing in points",
        "{\\rtf1 \\pard\\qc\\sb120\\sa250 a\\par\\pard b}",
        {"a\n|Helvetica 12 P[align=2 before=6 after=12.5]", "b|Helvetica 12"}},
@@ -289,73 +276,30 @@ TEST(RTFReaderTest, ReadsParagraphStyles) {
       {"line break is no paragraph end",
        "{\\rtf1 a\\line\\qc b\\par}",
        {"a\nb\n|Helvetica 12 P[align=2]"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto text = read(c.rtf);
-    ASSERT_THAT(text, IsOk());
-    EXPECT_THAT(describeRuns(*text), ::testing::ElementsAreArray(c.expected));
-  }
-}
-
-constexpr std::string_view kWordListTable =
-    "{\\*\\listtable"
-    "{\\list\\listtemplateid7{\\listlevel\\levelnfc23\\levelstartat1{\\leveltext\\'01\\u8226 ?;}"
-    "{\\levelnumbers;}}{\\listlevel\\levelnfc0\\levelstartat3{\\leveltext\\'02\\'01.;}"
-    "{\\levelnumbers\\'01;}}{\\listname ;}\\listid7}"
-    "{\\list{\\listlevel\\levelnfc23{\\leveltext\\'01-;}}\\listid8}"
-    "{\\list{\\listlevel\\levelnfc4\\levelstartat2{\\*\\levelmarker \\{decimal\\}.}}\\listid9}}"
-    "{\\*\\listoverridetable{\\listoverride\\listid7\\listoverridecount0\\ls1}"
-    "{\\listoverride\\listid8\\ls2}{\\listoverride\\listid9\\ls3}}";
-
-TEST(RTFReaderTest, ReadsTextLists) {
-  struct Case {
-    const char* name;
-    std::string body;
-    std::vector<std::string> expected;
-  };
-  const std::string table(kWordListTable);
-  const Case cases[] = {
       {"bullet list with its marker text kept",
-       table + "\\pard\\ls1 {\\listtext\\tab \\u8226 ?\\tab}a\\par",
+       lists + "\\pard\\ls1 {\\listtext\\tab \\u8226 ?\\tab}a\\par}",
        {"\t\u2022\ta\n|Helvetica 12 P[list={disc}1]"}},
       {"second level: both lists, outermost first",
-       table + "\\pard\\ls1\\ilvl1 a\\par",
+       lists + "\\pard\\ls1\\ilvl1 a\\par}",
        {"a\n|Helvetica 12 P[list={disc}1 list={decimal}3]"}},
       {"a level beyond the list's gives all it has",
-       table + "\\pard\\ls1\\ilvl8 a",
+       lists + "\\pard\\ls1\\ilvl8 a}",
        {"a|Helvetica 12 P[list={disc}1 list={decimal}3]"}},
-      {"hyphen bullet", table + "\\pard\\ls2 a", {"a|Helvetica 12 P[list={hyphen}1]"}},
+      {"hyphen bullet", lists + "\\pard\\ls2 a}", {"a|Helvetica 12 P[list={hyphen}1]"}},
       {"the marker format a writer gave wins",
-       table + "\\pard\\ls3 a",
+       lists + "\\pard\\ls3 a}",
        {"a|Helvetica 12 P[list={decimal}.2]"}},
-      {"unknown override gives no list", table + "\\pard\\ls4 a", {"a|Helvetica 12"}},
-      {"override without a table gives no list", "\\pard\\ls1 a", {"a|Helvetica 12"}},
+      {"unknown override gives no list", lists + "\\pard\\ls4 a}", {"a|Helvetica 12"}},
+      {"override without a table gives no list", "{\\rtf1 \\pard\\ls1 a}", {"a|Helvetica 12"}},
       {"old numbering: marker skipped, decimal list",
-       "{\\pntext\\f0 1.\\tab}{\\*\\pn\\pnlvlbody\\pndec\\pnstart4{\\pntxta .}}a\\par",
+       "{\\rtf1 {\\pntext\\f0 1.\\tab}{\\*\\pn\\pnlvlbody\\pndec\\pnstart4{\\pntxta .}}a\\par}",
        {"a\n|Helvetica 12 P[list={decimal}4]"}},
       {"old bullets",
-       "{\\pntext \\'b7\\tab}{\\*\\pn\\pnlvlblt{\\pntxtb \\'b7}}a",
+       "{\\rtf1 {\\pntext \\'b7\\tab}{\\*\\pn\\pnlvlblt{\\pntxtb \\'b7}}a}",
        {"a|Helvetica 12 P[list={disc}1]"}},
       {"pard ends old numbering",
-       "{\\*\\pn\\pnlvlblt}a\\par\\pard b",
+       "{\\rtf1 {\\*\\pn\\pnlvlblt}a\\par\\pard b}",
        {"a\n|Helvetica 12 P[list={disc}1]", "b|Helvetica 12"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto text = read("{\\rtf1 " + c.body + "}");
-    ASSERT_THAT(text, IsOk());
-    EXPECT_THAT(describeRuns(*text), ::testing::ElementsAreArray(c.expected));
-  }
-}
-
-TEST(RTFReaderTest, ReadsLinksAndBackgrounds) {
-  struct Case {
-    const char* name;
-    std::string_view rtf;
-    std::vector<std::string> expected;
-  };
-  const Case cases[] = {
       {"URL link on the result only",
        "{\\rtf1 {\\field{\\*\\fldinst{HYPERLINK \"https://example.com/a\"}}{\\fldrslt x}} y}",
        {"x|Helvetica 12 url=https://example.com/a", " y|Helvetica 12"}},
