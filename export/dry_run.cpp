@@ -155,11 +155,15 @@ class Planner {
       return {};
     }
     const source::ItemPayload& payload = **opened;
-    struct stat status {};
-    if (::fstat(payload.file.get(), &status) != 0) {
-      plan_.problems.push_back(
-          formatLocalized(u"The file “%@” cannot be read.", {payload.displayName}));
-      return {};
+    std::optional<std::int64_t> size = payload.size;
+    // Measured again only where the source did not measure it as it opened the file.
+    if (struct stat status{}; !size) {
+      if (::fstat(payload.file.get(), &status) != 0) {
+        plan_.problems.push_back(
+            formatLocalized(u"The file “%@” cannot be read.", {payload.displayName}));
+        return {};
+      }
+      size = static_cast<std::int64_t>(status.st_size);
     }
     const std::u16string extension = extensionOfFileName(kFolder, payload.fileName);
     if (options_.predictConversions && isWebArchiveExtension(extension)) {
@@ -178,8 +182,7 @@ class Planner {
       }
     }
     add(item, PlannedOutcome::exported, std::nullopt,
-        options_.listItems ? fileNameForItem(item, extension) : std::u16string(),
-        static_cast<std::int64_t>(status.st_size));
+        options_.listItems ? fileNameForItem(item, extension) : std::u16string(), *size);
     return {};
   }
 

@@ -286,7 +286,8 @@ Result<std::optional<ItemPayload>> openPayload(const LibraryFolder& library,
       quick) {
     if (::fstat(quick->get(), &status) == 0 && S_ISREG(status.st_mode)) {
       return std::optional<ItemPayload>(ItemPayload{
-          std::move(*quick), fromUtf8(std::filesystem::path(relative).filename().string()), file});
+          std::move(*quick), fromUtf8(std::filesystem::path(relative).filename().string()), file,
+          static_cast<std::int64_t>(status.st_size)});
     }
   } else {
     // It only says that the quick way cannot vouch for the path; the careful way answers.
@@ -312,8 +313,9 @@ Result<std::optional<ItemPayload>> openPayload(const LibraryFolder& library,
   if (!S_ISREG(status.st_mode)) {
     return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
   }
-  return std::optional<ItemPayload>(
-      ItemPayload{std::move(opened), fromUtf8(path.resolved->filename().string()), file});
+  return std::optional<ItemPayload>(ItemPayload{std::move(opened),
+                                                fromUtf8(path.resolved->filename().string()), file,
+                                                static_cast<std::int64_t>(status.st_size)});
 }
 
 }  // namespace
@@ -430,15 +432,11 @@ std::optional<std::int64_t> SnapshotSourceLibrary::itemPayloadSize(const Databas
   // Measured the way the export will open it, so that a link in the way is not measured.
   Result<std::optional<ItemPayload>> payload =
       openPayload(*contents_->folder, contents_->texts.text(record->file));
-  struct stat status {};
   if (!payload) {
     payload.ignoreError();
     return std::nullopt;
   }
-  if (!*payload || ::fstat((*payload)->file.get(), &status) != 0) {
-    return std::nullopt;
-  }
-  return static_cast<std::int64_t>(status.st_size);
+  return *payload ? (*payload)->size : std::nullopt;
 }
 
 std::optional<platform::URL> SnapshotSourceLibrary::libraryFolderURL() const {

@@ -90,6 +90,9 @@ struct ItemPayload {
   std::u16string fileName;
   /// How the library names the payload, for messages.
   std::u16string displayName;
+  /// The open file's size in bytes, when the source measured it as it opened the file; none
+  /// when it came from elsewhere and only the file itself can tell.
+  std::optional<std::int64_t> size = std::nullopt;
 };
 
 /// The source application's library as the export sees it. Every call may fail; the error's
