@@ -43,8 +43,9 @@ class AttributePool {
 
   // The pooled dictionary equal to candidate, candidate itself when there is none yet.
   Shared intern(Shared candidate);
-  // As intern, copying attributes only when no equal dictionary is pooled.
-  Shared intern(const Attributes& attributes);
+  // As intern, copying or moving attributes only when no equal dictionary is pooled.
+  template <typename Given>
+  Shared intern(Given&& attributes) requires std::is_same_v<std::remove_cvref_t<Given>, Attributes>;
 
  private:
   const Shared* find(std::size_t hash, const Attributes& attributes) const;
@@ -554,7 +555,9 @@ AttributePool::Shared AttributePool::intern(Shared candidate) {
   return candidate;
 }
 
-AttributePool::Shared AttributePool::intern(const Attributes& attributes) {
+template <typename Given>
+AttributePool::Shared AttributePool::intern(
+    Given&& attributes) requires std::is_same_v<std::remove_cvref_t<Given>, Attributes> {
   if (attributes.empty()) {
     return noAttributes();
   }
@@ -562,7 +565,7 @@ AttributePool::Shared AttributePool::intern(const Attributes& attributes) {
   if (const Shared* pooled = find(hash, attributes)) {
     return *pooled;
   }
-  auto shared = std::make_shared<const Attributes>(attributes);
+  auto shared = std::make_shared<const Attributes>(std::forward<Given>(attributes));
   add(hash, shared);
   return shared;
 }
@@ -598,7 +601,7 @@ AttributedString::AttributedString() = default;
 AttributedString::AttributedString(std::u16string string, Attributes attributes)
     : string_(std::move(string)) {
   if (!string_.empty()) {
-    runs_ = makeNode({{string_.size(), pool().intern(attributes)}});
+    runs_ = makeNode({{string_.size(), pool().intern(std::move(attributes))}});
   }
 }
 
@@ -811,7 +814,7 @@ AttributedString AttributedString::attributedStringKeepingAttributeNames(
         }
       }
       entry->second = kept.size() == run.attributes->size() ? copy.pool().intern(run.attributes)
-                                                            : copy.pool().intern(kept);
+                                                            : copy.pool().intern(std::move(kept));
     }
     run.attributes = entry->second;
   }
