@@ -1,9 +1,13 @@
 #include "richtext/attributed_string.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <functional>
 #include <optional>
 #include <random>
+#include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 namespace zv::richtext {
@@ -32,17 +36,122 @@ void RunNodeDeleter::operator()(RunNode* node) const {
   delete node;
 }
 
+// The dictionaries of one text, by hash of their contents; equal dictionaries are kept once.
+class AttributePool {
+ public:
+  using Shared = std::shared_ptr<const Attributes>;
+
+  // The pooled dictionary equal to candidate, candidate itself when there is none yet.
+  Shared intern(Shared candidate);
+  // As intern, copying or moving attributes only when no equal dictionary is pooled.
+  template <typename Given>
+  Shared intern(Given&& attributes) requires std::is_same_v<std::remove_cvref_t<Given>, Attributes>;
+
+ private:
+  const Shared* find(std::size_t hash, const Attributes& attributes) const;
+  void add(std::size_t hash, Shared attributes);
+
+  // Below this size a pool is never swept: a sweep would cost more than it frees.
+  static constexpr std::size_t kFirstSweep = 256;
+
+  std::unordered_multimap<std::size_t, Shared> entries_;
+  std::size_t sweepAt_ = kFirstSweep;
+};
+
+void AttributePoolDeleter::operator()(AttributePool* pool) const {
+  delete pool;
+}
+
 }  // namespace detail
 
 namespace {
 
+using detail::AttributePool;
 using detail::Run;
 using detail::RunNode;
 using detail::RunTree;
 using SharedAttributes = std::shared_ptr<const Attributes>;
 
+std::size_t combine(std::size_t seed, std::size_t value) {
+  return seed ^ (value + 0x9e3779b97f4a7c15ULL + (seed << 6U) + (seed >> 2U));
+}
+
+// -0.0 equals +0.0, so both hash as +0.0; NaN equals nothing, so any hash will do.
+std::size_t hashDouble(double value) {
+  return std::hash<std::uint64_t>{}(std::bit_cast<std::uint64_t>(value == 0.0 ? 0.0 : value));
+}
+
+std::size_t hashString(std::u16string_view text) {
+  return std::hash<std::u16string_view>{}(text);
+}
+
+std::size_t hashOf(const Font& font) {
+  // Family, traits and weight take no part in equality.
+  return combine(hashString(font.name), hashDouble(font.pointSize));
+}
+
+std::size_t hashOf(const Color& color) {
+  std::size_t hash = static_cast<std::size_t>(color.space);
+  for (const double component : {color.red, color.green, color.blue, color.alpha}) {
+    hash = combine(hash, hashDouble(component));
+  }
+  return combine(hash, static_cast<std::size_t>(color.dynamic));
+}
+
+std::size_t hashOf(const platform::URL& url) {
+  return hashString(url.absoluteString());
+}
+
+std::size_t hashOf(const ParagraphStyle& style) {
+  // A few telling fields are enough: equal styles agree on all of them.
+  std::size_t hash = static_cast<std::size_t>(style.alignment);
+  for (const double measure : {style.lineSpacing, style.paragraphSpacing, style.headIndent,
+                               style.firstLineHeadIndent, style.defaultTabInterval}) {
+    hash = combine(hash, hashDouble(measure));
+  }
+  hash = combine(hash, style.tabStops.size());
+  hash = combine(hash, style.textLists.size());
+  return combine(hash, static_cast<std::size_t>(style.headerLevel));
+}
+
+std::size_t hashOf(const PresentationIntent& intent) {
+  std::size_t hash = 0;
+  for (const PresentationIntent* level = &intent; level != nullptr; level = level->parentIntent()) {
+    hash = combine(hash, static_cast<std::size_t>(level->kind()));
+    hash = combine(hash, static_cast<std::size_t>(level->identity()));
+    hash = combine(hash, static_cast<std::size_t>(level->headerLevel()));
+    hash = combine(hash, static_cast<std::size_t>(level->ordinal()));
+    hash = combine(hash, hashString(level->languageHint()));
+  }
+  return hash;
+}
+
+std::size_t hashOf(const std::vector<std::int64_t>& values) {
+  std::size_t hash = values.size();
+  for (const std::int64_t value : values) {
+    hash = combine(hash, static_cast<std::size_t>(value));
+  }
+  return hash;
+}
+
+std::size_t hashOf(bool value) {
+  return value ? 1 : 0;
+}
+std::size_t hashOf(std::int64_t value) {
+  return static_cast<std::size_t>(value);
+}
+std::size_t hashOf(double value) {
+  return hashDouble(value);
+}
+std::size_t hashOf(const std::u16string& value) {
+  return hashString(value);
+}
+
 // Runs per chunk that a rebuild aims at; a chunk never holds more.
 constexpr std::size_t kChunkRuns = 16;
+
+// Changes of attributes over at most this many runs try to stay in place.
+constexpr std::size_t kInPlaceRuns = 8;
 
 // The generator is seeded unpredictably, so no text, however its runs are laid out, can line
 // priorities up into a deep tree.
@@ -61,8 +170,11 @@ bool sameAttributes(const SharedAttributes& a, const SharedAttributes& b) {
 }
 
 bool sameValue(const AttributeValue* a, const AttributeValue* b) {
+  if (a == b) {
+    return true;
+  }
   if (a == nullptr || b == nullptr) {
-    return a == b;
+    return false;
   }
   return *a == *b;
 }
@@ -307,6 +419,12 @@ class RunCursor {
   // position must lie inside the text.
   RunCursor(const RunNode* root, std::size_t position) {
     path_.reserve(64);
+    reset(root, position);
+  }
+
+  // Moves to another position, reusing the path's storage.
+  void reset(const RunNode* root, std::size_t position) {
+    path_.clear();
     const auto [node, offset] = nodeAt(root, position, &path_);
     const auto [index, start] = runInChunk(*node, offset);
     index_ = index;
@@ -314,6 +432,8 @@ class RunCursor {
   }
 
   const Run& run() const { return path_.back()->runs[index_]; }
+  // The run itself, for a text that changes its own tree in place.
+  Run& mutableRun() const { return const_cast<Run&>(run()); }
   std::size_t start() const { return start_; }
   std::size_t end() const { return start_ + run().length; }
 
@@ -388,20 +508,112 @@ std::vector<Run> runsOf(const RunTree& tree) {
 
 }  // namespace
 
+std::size_t hashAttributeValue(const AttributeValue& value) {
+  return combine(value.index(), std::visit([](const auto& held) { return hashOf(held); }, value));
+}
+
+std::size_t hashAttributes(const Attributes& attributes) {
+  std::size_t hash = attributes.size();
+  for (const auto& [key, value] : attributes) {
+    hash = combine(hash, hashString(key));
+    hash = combine(hash, hashAttributeValue(value));
+  }
+  return hash;
+}
+
+namespace detail {
+
+const AttributePool::Shared* AttributePool::find(std::size_t hash,
+                                                 const Attributes& attributes) const {
+  const auto [first, last] = entries_.equal_range(hash);
+  for (auto entry = first; entry != last; ++entry) {
+    if (*entry->second == attributes) {
+      return &entry->second;
+    }
+  }
+  return nullptr;
+}
+
+void AttributePool::add(std::size_t hash, Shared attributes) {
+  if (entries_.size() >= sweepAt_) {
+    // Only the pool still holds these; no run of this text (or of any copy) uses them.
+    std::erase_if(entries_, [](const auto& entry) { return entry.second.use_count() == 1; });
+    sweepAt_ = std::max(kFirstSweep, 2 * entries_.size());
+  }
+  entries_.emplace(hash, std::move(attributes));
+}
+
+AttributePool::Shared AttributePool::intern(Shared candidate) {
+  if (candidate->empty()) {
+    return noAttributes();
+  }
+  const std::size_t hash = hashAttributes(*candidate);
+  if (const Shared* pooled = find(hash, *candidate)) {
+    return *pooled;
+  }
+  add(hash, candidate);
+  return candidate;
+}
+
+template <typename Given>
+AttributePool::Shared AttributePool::intern(
+    Given&& attributes) requires std::is_same_v<std::remove_cvref_t<Given>, Attributes> {
+  if (attributes.empty()) {
+    return noAttributes();
+  }
+  const std::size_t hash = hashAttributes(attributes);
+  if (const Shared* pooled = find(hash, attributes)) {
+    return *pooled;
+  }
+  auto shared = std::make_shared<const Attributes>(std::forward<Given>(attributes));
+  add(hash, shared);
+  return shared;
+}
+
+}  // namespace detail
+
+namespace {
+
+// Interns the runs' dictionaries, hashing each distinct one once: runs of another text share
+// their dictionaries already.
+void internRuns(AttributePool& pool, std::vector<Run>& runs) {
+  std::unordered_map<const Attributes*, SharedAttributes> interned;
+  for (Run& run : runs) {
+    auto [entry, added] = interned.try_emplace(run.attributes.get());
+    if (added) {
+      entry->second = pool.intern(run.attributes);
+    }
+    run.attributes = entry->second;
+  }
+}
+
+}  // namespace
+
+detail::AttributePool& AttributedString::pool() {
+  if (!pool_) {
+    pool_.reset(new detail::AttributePool);
+  }
+  return *pool_;
+}
+
 AttributedString::AttributedString() = default;
 
 AttributedString::AttributedString(std::u16string string, Attributes attributes)
     : string_(std::move(string)) {
   if (!string_.empty()) {
-    runs_ = makeNode({{string_.size(), std::make_shared<const Attributes>(std::move(attributes))}});
+    runs_ = makeNode({{string_.size(), pool().intern(std::move(attributes))}});
   }
 }
 
 AttributedString::AttributedString(const AttributedString& other)
-    : string_(other.string_), runs_(clone(other.runs_.get())) {}
+    : string_(other.string_),
+      runs_(clone(other.runs_.get())),
+      pool_(other.pool_ ? new detail::AttributePool(*other.pool_) : nullptr) {}
 
 AttributedString::AttributedString(AttributedString&& other) noexcept
-    : string_(std::move(other.string_)), runs_(std::move(other.runs_)) {
+    : string_(std::move(other.string_)),
+      runs_(std::move(other.runs_)),
+      pool_(std::move(other.pool_)) {
   other.string_.clear();
   other.changed();
 }
@@ -410,6 +622,7 @@ AttributedString& AttributedString::operator=(const AttributedString& other) {
   if (this != &other) {
     string_ = other.string_;
     runs_ = clone(other.runs_.get());
+    pool_.reset(other.pool_ ? new detail::AttributePool(*other.pool_) : nullptr);
     changed();
   }
   return *this;
@@ -419,6 +632,7 @@ AttributedString& AttributedString::operator=(AttributedString&& other) noexcept
   if (this != &other) {
     string_ = std::move(other.string_);
     runs_ = std::move(other.runs_);
+    pool_ = std::move(other.pool_);
     other.string_.clear();
     other.changed();
     changed();
@@ -514,6 +728,9 @@ void AttributedString::enumerateAttributesInRange(Range range,
     // the path may be stale and is found again.
     if (cursor && seen == version_) {
       cursor->next();
+    } else if (cursor) {
+      cursor->reset(runs_.get(), position);
+      seen = version_;
     } else {
       cursor.emplace(runs_.get(), position);
       seen = version_;
@@ -537,8 +754,11 @@ void AttributedString::enumerateAttribute(std::u16string_view key, Range range,
   std::uint64_t seen = version_;
   for (std::size_t position = window.location; position < std::min(window.end(), string_.size());) {
     // An unchanged tree leaves the cursor on the run where the last stretch ended.
-    if (!cursor || seen != version_) {
+    if (!cursor) {
       cursor.emplace(runs_.get(), position);
+      seen = version_;
+    } else if (seen != version_) {
+      cursor->reset(runs_.get(), position);
       seen = version_;
     }
     const std::size_t limit = std::min(window.end(), string_.size());
@@ -572,6 +792,7 @@ AttributedString AttributedString::attributedSubstringFromRange(Range range) con
     const std::size_t end = std::min(cursor.end(), window.end());
     runs.push_back({end - begin, cursor.run().attributes});
   } while (cursor.end() < window.end() && cursor.next());
+  internRuns(result.pool(), runs);
   result.runs_ = build(runs);
   return result;
 }
@@ -581,20 +802,21 @@ AttributedString AttributedString::attributedStringKeepingAttributeNames(
   AttributedString copy;
   copy.string_ = string_;
   std::vector<Run> runs = runsOf(runs_);
+  // Each distinct dictionary is filtered once.
+  std::unordered_map<const Attributes*, SharedAttributes> filtered;
   for (Run& run : runs) {
-    const bool keepsAll =
-        std::all_of(run.attributes->begin(), run.attributes->end(),
-                    [&names](const auto& entry) { return names.contains(entry.first); });
-    if (keepsAll) {
-      continue;
-    }
-    auto kept = std::make_shared<Attributes>();
-    for (const auto& [key, value] : *run.attributes) {
-      if (names.contains(key)) {
-        kept->emplace(key, value);
+    auto [entry, added] = filtered.try_emplace(run.attributes.get());
+    if (added) {
+      Attributes kept;
+      for (const auto& [key, value] : *run.attributes) {
+        if (names.contains(key)) {
+          kept.emplace(key, value);
+        }
       }
+      entry->second = kept.size() == run.attributes->size() ? copy.pool().intern(run.attributes)
+                                                            : copy.pool().intern(std::move(kept));
     }
-    run.attributes = std::move(kept);
+    run.attributes = entry->second;
   }
   normalise(runs);
   copy.runs_ = build(runs);
@@ -633,15 +855,78 @@ void MutableAttributedString::editRuns(Range range, Edit edit) {
   changed();
 }
 
+// Changes the dictionaries of the few whole runs that make up range without cutting the tree,
+// when no changed run comes to equal a neighbour (which would have to merge). Dictionaries are
+// pooled, so equal means the same pointer. False, with nothing changed, when this does not apply.
+template <typename Change>
+bool MutableAttributedString::changeInPlace(Range range, Change change) {
+  RunCursor cursor(runs_.get(), range.location);
+  if (cursor.start() != range.location) {
+    return false;
+  }
+  const Attributes* before =
+      range.location > 0 ? runAt(runs_.get(), range.location - 1).first->attributes.get() : nullptr;
+  std::array<std::pair<Run*, SharedAttributes>, kInPlaceRuns> changes;
+  std::size_t count = 0;
+  while (true) {
+    if (count == kInPlaceRuns || cursor.end() > range.end()) {
+      return false;
+    }
+    SharedAttributes result = change(cursor.run().attributes);
+    if (result.get() == before) {
+      return false;
+    }
+    before = result.get();
+    changes[count++] = {&cursor.mutableRun(), std::move(result)};
+    if (cursor.end() == range.end()) {
+      break;
+    }
+    cursor.next();
+  }
+  if (cursor.next() && cursor.run().attributes.get() == before) {
+    return false;
+  }
+  for (std::size_t index = 0; index < count; ++index) {
+    changes[index].first->attributes = std::move(changes[index].second);
+  }
+  return true;
+}
+
 template <typename Change>
 void MutableAttributedString::changeAttributes(Range range, Change change) {
   const Range target = clamped(range);
   if (target.length == 0) {
     return;
   }
-  editRuns(target, [&change](std::vector<Run>& runs) {
+  AttributePool& attributes = pool();
+  if (changeInPlace(target, [&change, &attributes](const SharedAttributes& current) {
+        SharedAttributes result = change(current);
+        return result == current ? result : attributes.intern(std::move(result));
+      })) {
+    changed();
+    return;
+  }
+  editRuns(target, [&change, &attributes](std::vector<Run>& runs) {
+    if (runs.size() <= kInPlaceRuns) {
+      for (Run& run : runs) {
+        SharedAttributes result = change(run.attributes);
+        run.attributes =
+            result == run.attributes ? std::move(result) : attributes.intern(std::move(result));
+      }
+      return;
+    }
+    // Runs that share a dictionary share its changed one too, which is worked out once. The
+    // original is held, so that its address stays its own while the map uses it.
+    std::unordered_map<const Attributes*, std::pair<SharedAttributes, SharedAttributes>> results;
     for (Run& run : runs) {
-      run.attributes = change(run.attributes);
+      auto [entry, added] = results.try_emplace(run.attributes.get());
+      if (added) {
+        SharedAttributes result = change(run.attributes);
+        entry->second = {run.attributes, result == run.attributes
+                                             ? std::move(result)
+                                             : attributes.intern(std::move(result))};
+      }
+      run.attributes = entry->second.second;
     }
   });
 }
@@ -651,7 +936,7 @@ void MutableAttributedString::setAttributes(const Attributes& attributes, Range 
   if (target.length == 0) {
     return;
   }
-  const SharedAttributes shared = std::make_shared<const Attributes>(attributes);
+  const SharedAttributes shared = pool().intern(attributes);
   editRuns(target, [&](std::vector<Run>& runs) { runs.assign(1, Run{target.length, shared}); });
 }
 
@@ -733,6 +1018,7 @@ void MutableAttributedString::replaceCharactersInRange(Range range, const Attrib
     return;
   }
   std::vector<Run> inserted = runsOf(text.runs_);
+  internRuns(pool(), inserted);
   string_.replace(target.location, target.length, text.string_);
   editRuns(target, [&inserted](std::vector<Run>& runs) { runs = std::move(inserted); });
 }
@@ -754,7 +1040,7 @@ void MutableAttributedString::appendString(std::u16string_view text, const Attri
   if (text.empty()) {
     return;
   }
-  // Appending run by run with the same attributes shares one dictionary.
+  // Appending run by run with the same attributes skips the pool.
   SharedAttributes shared;
   if (!string_.empty()) {
     const SharedAttributes& last = runAt(runs_.get(), string_.size() - 1).first->attributes;
@@ -763,7 +1049,7 @@ void MutableAttributedString::appendString(std::u16string_view text, const Attri
     }
   }
   if (!shared) {
-    shared = std::make_shared<const Attributes>(attributes);
+    shared = pool().intern(attributes);
   }
   const Range end{string_.size(), 0};
   string_ += text;

@@ -71,12 +71,23 @@ struct AttributeRun {
   friend bool operator==(const AttributeRun&, const AttributeRun&) = default;
 };
 
+/// A hash of an attribute value that agrees with its ==: values that compare equal hash
+/// equal (a font by face and size only, -0.0 as +0.0).
+std::size_t hashAttributeValue(const AttributeValue& value);
+/// A hash of a whole dictionary, keys and values, agreeing with its ==.
+std::size_t hashAttributes(const Attributes& attributes);
+
 namespace detail {
 struct RunNode;
 struct RunNodeDeleter {
   void operator()(RunNode* node) const;
 };
 using RunTree = std::unique_ptr<RunNode, RunNodeDeleter>;
+class AttributePool;
+struct AttributePoolDeleter {
+  void operator()(AttributePool* pool) const;
+};
+using AttributePoolPtr = std::unique_ptr<AttributePool, AttributePoolDeleter>;
 }  // namespace detail
 
 /// Rich text: a UTF-16 string plus runs of attribute dictionaries. The runs always cover the
@@ -88,6 +99,14 @@ using RunTree = std::unique_ptr<RunNode, RunNodeDeleter>;
 /// O(log n) in the number of runs, and visiting k runs from there O(k) more. Runs share their
 /// dictionaries, so splitting a run copies no attributes, and copying a text costs O(n) in its
 /// runs plus its characters.
+///
+/// Each text keeps its dictionaries in a pool, found by a hash of their contents, so that equal
+/// dictionaries anywhere in the text are one allocation: a text of many runs but few styles
+/// stays small and its lookups stay in the cache, and within one text equal dictionaries are the
+/// same pointer. The pool belongs to the text rather than to the process, so that texts on
+/// different threads share no mutable state and need no lock; copies of a text share the
+/// dictionaries themselves (they are immutable) and copy only the pool's index. Dictionaries no
+/// run uses any more are swept from the pool once it has doubled since the last sweep.
 ///
 /// Indices and ranges count UTF-16 code units. Ranges are clamped, never refused: a range that
 /// starts past the end means the empty range at the end, one that reaches past the end is cut
@@ -153,11 +172,13 @@ class AttributedString {
   friend class MutableAttributedString;
 
   Range clamped(Range range) const;
+  detail::AttributePool& pool();
   // Counts changes, so that an enumeration knows whether its place in the tree still holds.
   void changed() { ++version_; }
 
   std::u16string string_;
   detail::RunTree runs_;
+  detail::AttributePoolPtr pool_;
   std::uint64_t version_ = 0;
 };
 
@@ -194,6 +215,8 @@ class MutableAttributedString : public AttributedString {
  private:
   template <typename Edit>
   void editRuns(Range range, Edit edit);
+  template <typename Change>
+  bool changeInPlace(Range range, Change change);
   template <typename Change>
   void changeAttributes(Range range, Change change);
 };

@@ -210,7 +210,15 @@ struct RandomText {
 
 // Applies one random edit to both the tree and the reference; returns its name for tracing.
 std::string randomEdit(RandomText& random, MutableAttributedString& text, Reference& expected) {
-  const Range range = random.range(expected.text.size());
+  Range range = random.range(expected.text.size());
+  // Often whole runs, which changes may handle without cutting any.
+  if (random.below(3) == 0 && range.location < text.length()) {
+    Range first;
+    Range last;
+    text.attributesAtIndex(range.location, &first);
+    text.attributesAtIndex(std::min(range.end(), text.length()) - 1, &last);
+    range = {first.location, std::max(last.end(), first.end()) - first.location};
+  }
   switch (random.below(9)) {
     case 0: {
       const Attributes attributes = random.attributes();
@@ -521,6 +529,79 @@ TEST(AttributedStringModelTest, EnumerationToleratesEditsByTheVisitor) {
   });
   EXPECT_EQ(cut, (std::vector<Range>{{0, 1}, {1, 1}}));
   EXPECT_EQ(text.string(), u"06");
+}
+
+TEST(AttributedStringSharingTest, EqualValuesHashEqual) {
+  Font named{u"Helvetica", 12};
+  Font described = named;
+  described.family = u"Helvetica";
+  described.weight = 0.4;
+  const PresentationIntent quote = PresentationIntent::blockQuote(1, nullptr);
+  const PresentationIntent quoteAgain = PresentationIntent::blockQuote(1, nullptr);
+  ParagraphStyle indented;
+  indented.headIndent = 0.0;
+  ParagraphStyle negativeZero;
+  negativeZero.headIndent = -0.0;
+  const struct {
+    const char* name;
+    AttributeValue a;
+    AttributeValue b;
+  } cases[] = {
+      {"signed zeros", 0.0, -0.0},
+      {"font family and weight", named, described},
+      {"colour with signed zero", Color{Color::Space::kSRGB, 0.0, 1, 1, 1},
+       Color{Color::Space::kSRGB, -0.0, 1, 1, 1}},
+      {"paragraph with signed zero", indented, negativeZero},
+      {"intents built apart", quote, quoteAgain},
+      {"urls parsed apart", *platform::URL::fromString(u"https://example.com/a"),
+       *platform::URL::fromString(u"https://example.com/a")},
+  };
+  for (const auto& check : cases) {
+    SCOPED_TRACE(check.name);
+    ASSERT_EQ(check.a, check.b);
+    EXPECT_EQ(hashAttributeValue(check.a), hashAttributeValue(check.b));
+    EXPECT_EQ(hashAttributes({{NSFontAttributeName, check.a}}),
+              hashAttributes({{NSFontAttributeName, check.b}}));
+  }
+}
+
+TEST(AttributedStringSharingTest, EqualDictionariesBuiltApartAreOneAllocation) {
+  Attributes boldAgain = {{NSFontAttributeName, Font{u"Helvetica-Bold", 14}}};
+  std::get<Font>(boldAgain.at(NSFontAttributeName)).family = u"Helvetica";
+  MutableAttributedString text(u"0123456789abcdefghij");
+  text.setAttributes(kBold, {0, 2});
+  text.setAttributes(kRed, {2, 2});
+  text.setAttributes(boldAgain, {4, 2});
+  text.addAttributes(kBold, {8, 2});
+  MutableAttributedString other(u"xy", kBold);
+  text.replaceCharactersInRange({12, 2}, other);
+  text.appendString(u"zz", kRed);
+  text.appendString(u"ww", boldAgain);
+  const Attributes* bold = &text.attributesAtIndex(0);
+  for (const std::size_t index : {4, 8, 12, 22}) {
+    EXPECT_EQ(&text.attributesAtIndex(index), bold) << index;
+  }
+  EXPECT_EQ(&text.attributesAtIndex(20), &text.attributesAtIndex(2));
+  // Sharing survives copies and the text still compares by contents.
+  const AttributedString copy = text;
+  EXPECT_EQ(&copy.attributesAtIndex(4), &copy.attributesAtIndex(0));
+  EXPECT_EQ(copy, text);
+}
+
+TEST(AttributedStringSharingTest, SweepingUnusedDictionariesKeepsThoseInUse) {
+  MutableAttributedString text(std::u16string(64, u'x'));
+  text.setAttributes(kBold, {0, 1});
+  // Far more distinct dictionaries come and go than the pool holds before it sweeps.
+  for (std::int64_t round = 0; round < 4000; ++round) {
+    text.addAttribute(NSUnderlineStyleAttributeName, round,
+                      {1 + static_cast<std::size_t>(round % 63), 1});
+  }
+  text.setAttributes(kBold, {62, 1});
+  EXPECT_EQ(&text.attributesAtIndex(62), &text.attributesAtIndex(0));
+  text.setAttributes(kBold, {1, 61});
+  EXPECT_EQ(
+      text.runs(),
+      runsOf({{{0, 63}, kBold}, {{63, 1}, {{NSUnderlineStyleAttributeName, std::int64_t{3968}}}}}));
 }
 
 AttributedString richSample() {

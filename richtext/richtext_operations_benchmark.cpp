@@ -43,9 +43,14 @@ class Setting {
   std::unique_ptr<platform::UserDefaults> defaults_;
 };
 
+// Distinct dictionaries in a text made with few styles; a page has a few hundred at most.
+constexpr std::size_t kFewStyles = 420;
+
 // A 1 MB web-like text of `runs` runs: lines with CR LF and blank-line runs, list-marked lines,
-// fonts, colours, backgrounds, list layouts, intents and style tags mixed.
-MutableAttributedString webText(std::size_t runs) {
+// fonts, colours, backgrounds, list layouts, intents and style tags mixed. With all styles,
+// their periods make up to 60,060 distinct dictionaries, the worst case for sharing them; with
+// few, the pattern repeats every kFewStyles runs.
+MutableAttributedString webText(std::size_t runs, bool fewStyles) {
   const FontManager& fonts = sharedFontManager();
   const Font faces[] = {
       *fonts.fontWithName(u"Helvetica", 16), *fonts.fontWithName(u"Helvetica-Bold", 20),
@@ -63,19 +68,20 @@ MutableAttributedString webText(std::size_t runs) {
       piece += pieces[(i + piece.size()) % std::size(pieces)];
     }
     piece.resize(runLength);
-    Attributes attributes = {{NSFontAttributeName, faces[i % std::size(faces)]},
-                             {NSForegroundColorAttributeName, colors[i % std::size(colors)]}};
-    if (i % 5 == 0) {
+    const std::size_t style = fewStyles ? i % kFewStyles : i;
+    Attributes attributes = {{NSFontAttributeName, faces[style % std::size(faces)]},
+                             {NSForegroundColorAttributeName, colors[style % std::size(colors)]}};
+    if (style % 5 == 0) {
       attributes.emplace(NSBackgroundColorAttributeName, colors[2]);
     }
-    if (i % 7 < 3) {
+    if (style % 7 < 3) {
       attributes.emplace(NSParagraphStyleAttributeName, listLayout);
     }
-    if (i % 11 == 0) {
+    if (style % 11 == 0) {
       attributes.emplace(QNTNoteTextStyleIdentifierAttributeName,
                          std::u16string(u"QNTNoteStyleIdentifierBody"));
     }
-    if (i % 13 == 0) {
+    if (style % 13 == 0) {
       attributes.emplace(NSPresentationIntentAttributeName,
                          PresentationIntent::blockQuote(1, nullptr));
     }
@@ -84,10 +90,11 @@ MutableAttributedString webText(std::size_t runs) {
   return text;
 }
 
-void runOperation(benchmark::State& state,
+void runOperation(benchmark::State& state, bool fewStyles,
                   const std::function<void(MutableAttributedString&)>& operation) {
   const Setting setting;
-  const MutableAttributedString original = webText(static_cast<std::size_t>(state.range(0)));
+  const MutableAttributedString original =
+      webText(static_cast<std::size_t>(state.range(0)), fewStyles);
   // Copying the text and freeing the changed one stay outside the timing.
   MutableAttributedString text;
   for (auto _ : state) {
@@ -101,11 +108,15 @@ void runOperation(benchmark::State& state,
                           static_cast<std::int64_t>(kTextLength * 2));
 }
 
-#define ZV_RICHTEXT_OPERATION_BENCHMARK(name, body)                   \
-  void BM_##name(benchmark::State& state) {                           \
-    runOperation(state, [](MutableAttributedString& text) { body; }); \
-  }                                                                   \
-  BENCHMARK(BM_##name)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond)
+#define ZV_RICHTEXT_OPERATION_BENCHMARK(name, body)                               \
+  void BM_##name(benchmark::State& state) {                                       \
+    runOperation(state, false, [](MutableAttributedString& text) { body; });      \
+  }                                                                               \
+  BENCHMARK(BM_##name)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond); \
+  void BM_##name##FewStyles(benchmark::State& state) {                            \
+    runOperation(state, true, [](MutableAttributedString& text) { body; });       \
+  }                                                                               \
+  BENCHMARK(BM_##name##FewStyles)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond)
 
 ZV_RICHTEXT_OPERATION_BENCHMARK(CleanupWebPageText,
                                 web_page_text::cleanupWebPageText(text, true, true, true));
