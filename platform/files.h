@@ -129,6 +129,11 @@ class FolderHandle {
     return openWithoutLinks(relativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY);
   }
 
+  /// Opens the folder at a path relative to this one only to look names up in it (O_PATH).
+  Result<ScopedDescriptor> openFolderWithoutLinks(const std::string& relativePath) const {
+    return openWithoutLinks(relativePath, O_PATH | O_DIRECTORY);
+  }
+
  private:
   explicit FolderHandle(ScopedDescriptor descriptor) : descriptor_(std::move(descriptor)) {}
   // An open descriptor for the file at the path, or one of the lookup errors above.

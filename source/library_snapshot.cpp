@@ -62,34 +62,24 @@ std::optional<std::uint32_t> fourCharCode(std::string_view text) {
 }
 
 // Whether payload paths may be used: each must stay inside the library folder. A missing file
-// is not a fault until the item is exported. A payload's folder, opened without following links,
-// vouches for a name in it that is no link, which spares resolving each path; anything it cannot
-// vouch for (a link, an unusual path) is resolved the careful way. Nothing is kept per payload,
+// is not a fault until the item is exported. Where the payload's folder cannot vouch for a name
+// (a link, an unusual path), the path is resolved the careful way. Nothing is kept per payload,
 // so that a million of them cost no memory.
 class PayloadPathChecker {
  public:
-  explicit PayloadPathChecker(const LibraryFolder& library) : library_(library) {}
+  explicit PayloadPathChecker(LibraryFolder& library) : library_(library) {}
 
   std::optional<std::string> problem(std::string_view relative) {
-    const std::size_t slash = relative.rfind('/');
-    const std::string_view parent =
-        slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
-    const std::string name(relative.substr(slash == std::string_view::npos ? 0 : slash + 1));
-    if (!name.empty() && name != "." && name != ".." && vouchesFor(parent, name)) {
+    if (const std::optional<PayloadFolders::Place> place = PayloadFolders::placeOf(relative);
+        place && vouchesFor(*place)) {
       return std::nullopt;
     }
     return resolvePayloadPath(library_.root, relative, false).problem;
   }
 
  private:
-  struct Folder {
-    // Invalid where the folder could not be opened without following a link.
-    platform::ScopedDescriptor descriptor;
-    bool missing = false;
-  };
-
-  bool vouchesFor(std::string_view parent, const std::string& name) {
-    const Folder& folder = folderAt(parent);
+  bool vouchesFor(const PayloadFolders::Place& place) {
+    const PayloadFolders::Folder& folder = library_.payloadFolders.at(library_, place.folder);
     if (folder.missing) {
       return true;
     }
@@ -97,35 +87,12 @@ class PayloadPathChecker {
     // A name it lacks is left to the careful way too: on a file system that ignores case it may
     // still name a link.
     return folder.descriptor.valid() &&
-           ::fstatat(folder.descriptor.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstatat(folder.descriptor.get(), place.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) ==
+               0 &&
            !S_ISLNK(status.st_mode);
   }
 
-  const Folder& folderAt(std::string_view parent) {
-    auto found = folders_.find(std::string(parent));
-    if (found != folders_.end()) {
-      return found->second;
-    }
-    // Payloads mostly sit in a few folders; a library with one per payload must not hold a
-    // descriptor for each.
-    if (folders_.size() >= kMaximumOpenFolders) {
-      folders_.clear();
-    }
-    Folder folder;
-    if (parent.empty()) {
-      folder.descriptor.reset(::open(library_.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    } else if (auto opened = library_.handle.openForReadingWithoutLinks(std::string(parent))) {
-      folder.descriptor = std::move(*opened);
-    } else {
-      folder.missing =
-          platform::isFileError(opened.error(), platform::FileErrorCode::kFileNotFound);
-    }
-    return folders_.emplace(std::string(parent), std::move(folder)).first->second;
-  }
-
-  static constexpr std::size_t kMaximumOpenFolders = 16;
-  const LibraryFolder& library_;
-  std::unordered_map<std::string, Folder> folders_;
+  LibraryFolder& library_;
 };
 
 // The lists of a description, and the header's "application" read the same way.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/files.h"
@@ -82,10 +83,39 @@ struct CollectionRecord {
   std::uint32_t memberCount = 0;
 };
 
+struct LibraryFolder;
+
+/// The folders payloads sit in, held open by their path relative to the library, a few at a
+/// time. Opened without following links, a folder vouches for a name in it that is no link, which
+/// spares resolving each payload's whole path again.
+class PayloadFolders {
+ public:
+  struct Folder {
+    // Invalid where the folder could not be opened without following a link.
+    platform::ScopedDescriptor descriptor;
+    bool missing = false;
+  };
+  struct Place {
+    std::string_view folder;
+    std::string name;
+  };
+
+  /// The folder of a payload path ("" for the library's own) and the payload's name in it; none
+  /// where no folder can vouch for the path: absolute, empty, with "." or ".." or a NUL.
+  static std::optional<Place> placeOf(std::string_view relative);
+
+  const Folder& at(const LibraryFolder& library, std::string_view folder);
+
+ private:
+  static constexpr std::size_t kMaximumOpenFolders = 16;
+  std::unordered_map<std::string, Folder> folders_;
+};
+
 /// The library folder, by its resolved path and held open.
 struct LibraryFolder {
   std::filesystem::path root;
   platform::FolderHandle handle;
+  PayloadFolders payloadFolders = {};
 };
 
 /// Where a payload path leads: relative, without "..", resolved through every symbolic link

@@ -171,6 +171,44 @@ PayloadPath resolvePayloadPath(const std::filesystem::path& root, std::string_vi
   return {resolved, std::nullopt};
 }
 
+std::optional<PayloadFolders::Place> PayloadFolders::placeOf(std::string_view relative) {
+  const std::size_t slash = relative.rfind('/');
+  // The folder's own path is checked as it is opened; the rest here. A NUL would end the name
+  // early, at a file other than the one named.
+  if (slash == 0 || relative.find('\0') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  Place place{slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash),
+              std::string(relative.substr(slash == std::string_view::npos ? 0 : slash + 1))};
+  if (place.name.empty() || place.name == "." || place.name == "..") {
+    return std::nullopt;
+  }
+  return place;
+}
+
+const PayloadFolders::Folder& PayloadFolders::at(const LibraryFolder& library,
+                                                 std::string_view folder) {
+  auto found = folders_.find(std::string(folder));
+  if (found != folders_.end()) {
+    return found->second;
+  }
+  // Payloads mostly sit in a few folders; a library with one per payload must not hold a
+  // descriptor for each.
+  if (folders_.size() >= kMaximumOpenFolders) {
+    folders_.clear();
+  }
+  Folder opened;
+  if (folder.empty()) {
+    opened.descriptor.reset(::open(library.root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  } else if (auto descriptor = library.handle.openFolderWithoutLinks(std::string(folder))) {
+    opened.descriptor = std::move(*descriptor);
+  } else {
+    opened.missing =
+        platform::isFileError(descriptor.error(), platform::FileErrorCode::kFileNotFound);
+  }
+  return folders_.emplace(std::string(folder), std::move(opened)).first->second;
+}
+
 namespace {
 
 // Copies a payload into the export directory under the given name; a name already taken there
@@ -277,21 +315,24 @@ Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
 // Opens a payload for reading the way copyPayloadOnce copies it: straight from the open library
 // folder where no link stands in the way, otherwise resolved the careful way. Named as its copy
 // would be before numbering.
-Result<std::optional<ItemPayload>> openPayload(const LibraryFolder& library,
+Result<std::optional<ItemPayload>> openPayload(LibraryFolder& library,
                                                const std::u16string& file) {
   const std::string relative = platform::toUtf8(file);
   struct stat status {};
-  if (Result<platform::ScopedDescriptor> quick =
-          library.handle.openForReadingWithoutLinks(relative);
-      quick) {
-    if (::fstat(quick->get(), &status) == 0 && S_ISREG(status.st_mode)) {
-      return std::optional<ItemPayload>(ItemPayload{
-          std::move(*quick), fromUtf8(std::filesystem::path(relative).filename().string()), file,
-          static_cast<std::int64_t>(status.st_size)});
+  // Any failure here only says that the quick way cannot vouch for the path; the careful way
+  // answers.
+  if (const std::optional<PayloadFolders::Place> place = PayloadFolders::placeOf(relative)) {
+    const PayloadFolders::Folder& folder = library.payloadFolders.at(library, place->folder);
+    if (folder.descriptor.valid()) {
+      platform::ScopedDescriptor quick(
+          ::openat(folder.descriptor.get(), place->name.c_str(),
+                   O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+      if (quick.valid() && ::fstat(quick.get(), &status) == 0 && S_ISREG(status.st_mode)) {
+        return std::optional<ItemPayload>(ItemPayload{std::move(quick), fromUtf8(place->name),
+                                                      file,
+                                                      static_cast<std::int64_t>(status.st_size)});
+      }
     }
-  } else {
-    // It only says that the quick way cannot vouch for the path; the careful way answers.
-    quick.ignoreError();
   }
   // Resolved again now: the library may have changed since it was read.
   PayloadPath path = resolvePayloadPath(library.root, relative, true);
