@@ -60,6 +60,10 @@ class SnapshotSourceLibrary final : public SourceLibrary {
   const ItemRecord* recordOf(const DatabaseItem& item) const;
 
   std::unique_ptr<Contents> contents_;
+  // The item forEachItem is handing out and its record, while the visitor holds it: asked about
+  // that very item, the library needs no look-up by identifier.
+  const DatabaseItem* visitedItem_ = nullptr;
+  const ItemRecord* visitedRecord_ = nullptr;
 };
 
 /// Opens a library snapshot folder. The whole description is checked first; any fault is an

@@ -109,6 +109,7 @@ class PayloadFolders {
  private:
   static constexpr std::size_t kMaximumOpenFolders = 16;
   std::unordered_map<std::string, Folder> folders_;
+  const std::pair<const std::string, Folder>* last_ = nullptr;
 };
 
 /// The library folder, by its resolved path and held open.

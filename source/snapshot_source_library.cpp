@@ -188,13 +188,19 @@ std::optional<PayloadFolders::Place> PayloadFolders::placeOf(std::string_view re
 
 const PayloadFolders::Folder& PayloadFolders::at(const LibraryFolder& library,
                                                  std::string_view folder) {
+  // Payloads of one folder mostly come one after another.
+  if (last_ != nullptr && folder == last_->first) {
+    return last_->second;
+  }
   auto found = folders_.find(std::string(folder));
   if (found != folders_.end()) {
+    last_ = &*found;
     return found->second;
   }
   // Payloads mostly sit in a few folders; a library with one per payload must not hold a
   // descriptor for each.
   if (folders_.size() >= kMaximumOpenFolders) {
+    last_ = nullptr;
     folders_.clear();
   }
   Folder opened;
@@ -206,7 +212,8 @@ const PayloadFolders::Folder& PayloadFolders::at(const LibraryFolder& library,
     opened.missing =
         platform::isFileError(descriptor.error(), platform::FileErrorCode::kFileNotFound);
   }
-  return folders_.emplace(std::string(folder), std::move(opened)).first->second;
+  last_ = &*folders_.emplace(std::string(folder), std::move(opened)).first;
+  return last_->second;
 }
 
 namespace {
@@ -391,10 +398,23 @@ Result<std::vector<DatabaseItem>> SnapshotSourceLibrary::getItems(ItemKind kind)
 Result<void> SnapshotSourceLibrary::forEachItem(
     ItemKind kind, const std::function<bool(const DatabaseItem&)>& visit) {
   // One item is made at a time: a million of them as objects would not fit beside the export.
-  for (const ItemRecord& record : contents_->items[static_cast<std::size_t>(kind)]) {
-    if (!visit(contents_->databaseItem(kind, record))) {
-      break;
+  // Past its visit, even one left by an exception, the item's address may hold another one.
+  struct Restore {
+    SnapshotSourceLibrary& library;
+    const DatabaseItem* item;
+    const ItemRecord* record;
+    ~Restore() {
+      library.visitedItem_ = item;
+      library.visitedRecord_ = record;
     }
+  } restore{*this, visitedItem_, visitedRecord_};
+  bool more = true;
+  for (auto record = contents_->items[static_cast<std::size_t>(kind)].begin();
+       more && record != contents_->items[static_cast<std::size_t>(kind)].end(); ++record) {
+    const DatabaseItem item = contents_->databaseItem(kind, *record);
+    visitedItem_ = &item;
+    visitedRecord_ = &*record;
+    more = visit(item);
   }
   return {};
 }
@@ -437,6 +457,9 @@ Result<std::vector<TagCollection>> SnapshotSourceLibrary::getTagCollections() {
 
 // The record of an item of this library; none for an item it does not hold.
 const ItemRecord* SnapshotSourceLibrary::recordOf(const DatabaseItem& item) const {
+  if (&item == visitedItem_) {
+    return visitedRecord_;
+  }
   const std::optional<ItemReference> found = contents_->findItem(platform::toUtf8(item.id));
   return found ? &contents_->record(*found) : nullptr;
 }
