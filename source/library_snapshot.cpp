@@ -1,5 +1,6 @@
 #include "source/library_snapshot.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
@@ -68,6 +69,9 @@ std::optional<std::uint32_t> fourCharCode(std::string_view text) {
 class PayloadPathChecker {
  public:
   explicit PayloadPathChecker(LibraryFolder& library) : library_(library) {}
+  ~PayloadPathChecker() { library_.payloadFolders.forgetListings(); }
+  PayloadPathChecker(const PayloadPathChecker&) = delete;
+  PayloadPathChecker& operator=(const PayloadPathChecker&) = delete;
 
   std::optional<std::string> problem(std::string_view relative) {
     if (const std::optional<PayloadFolders::Place> place = PayloadFolders::placeOf(relative);
@@ -79,8 +83,14 @@ class PayloadPathChecker {
 
  private:
   bool vouchesFor(const PayloadFolders::Place& place) {
-    const PayloadFolders::Folder& folder = library_.payloadFolders.at(library_, place.folder);
+    PayloadFolders::Folder& folder = library_.payloadFolders.at(library_, place.folder);
     if (folder.missing) {
+      return true;
+    }
+    if (folder.descriptor.valid() && ++folder.lookups == kLookupsBeforeListing) {
+      folder.plainNames = plainNamesIn(folder.descriptor.get());
+    }
+    if (folder.plainNames && folder.plainNames->contains(place.name)) {
       return true;
     }
     struct stat status {};
@@ -92,6 +102,36 @@ class PayloadPathChecker {
            !S_ISLNK(status.st_mode);
   }
 
+  // The names in a folder that are no link, as far as the listing tells; none where it cannot
+  // be listed. A folder of more names than a listing may hold is listed only in part, since
+  // names beyond it are still looked up one by one.
+  static std::optional<NameSet> plainNamesIn(int folder) {
+    platform::ScopedDescriptor listed(
+        ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
+    DIR* stream = listed.valid() ? ::fdopendir(listed.get()) : nullptr;
+    if (stream == nullptr) {
+      return std::nullopt;
+    }
+    static_cast<void>(listed.release());  // the stream owns it now
+    NameSet names;
+    while (names.size() < kMaximumListedNames) {
+      const dirent* entry = ::readdir(stream);
+      if (entry == nullptr) {
+        break;
+      }
+      // An entry of unknown type may be a link; it is looked up alone.
+      if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
+        names.add(entry->d_name);
+      }
+    }
+    ::closedir(stream);
+    return names;
+  }
+
+  // A folder holding a few payloads is not worth listing.
+  static constexpr std::size_t kLookupsBeforeListing = 64;
+  // About 40 MB of names at most, held only while the library is read.
+  static constexpr std::size_t kMaximumListedNames = std::size_t{1} << 20;
   LibraryFolder& library_;
 };
 

@@ -85,6 +85,23 @@ struct CollectionRecord {
 
 struct LibraryFolder;
 
+/// Names in one buffer, found by their hash: a folder's hundred thousand names without an
+/// allocation each.
+class NameSet {
+ public:
+  void add(std::string_view name);
+  bool contains(std::string_view name) const;
+  std::size_t size() const { return count_; }
+
+ private:
+  // Where a name starts in bytes_, plus one; 0 is a free slot.
+  std::size_t slotOf(std::string_view name) const;
+
+  std::string bytes_;  // each name ends with a NUL, which no name holds
+  std::vector<std::uint32_t> slots_;
+  std::size_t count_ = 0;
+};
+
 /// The folders payloads sit in, held open by their path relative to the library, a few at a
 /// time. Opened without following links, a folder vouches for a name in it that is no link, which
 /// spares resolving each payload's whole path again.
@@ -94,6 +111,10 @@ class PayloadFolders {
     // Invalid where the folder could not be opened without following a link.
     platform::ScopedDescriptor descriptor;
     bool missing = false;
+    // While a library is read: how often names were asked for, and once that is often, the
+    // names the folder held then that are no link, from one listing rather than a look-up each.
+    std::size_t lookups = 0;
+    std::optional<NameSet> plainNames;
   };
   struct Place {
     std::string_view folder;
@@ -104,12 +125,15 @@ class PayloadFolders {
   /// where no folder can vouch for the path: absolute, empty, with "." or ".." or a NUL.
   static std::optional<Place> placeOf(std::string_view relative);
 
-  const Folder& at(const LibraryFolder& library, std::string_view folder);
+  Folder& at(const LibraryFolder& library, std::string_view folder);
+
+  /// Frees the listings, once the library has been read.
+  void forgetListings();
 
  private:
   static constexpr std::size_t kMaximumOpenFolders = 16;
   std::unordered_map<std::string, Folder> folders_;
-  const std::pair<const std::string, Folder>* last_ = nullptr;
+  std::pair<const std::string, Folder>* last_ = nullptr;
 };
 
 /// The library folder, by its resolved path and held open.

@@ -171,6 +171,51 @@ PayloadPath resolvePayloadPath(const std::filesystem::path& root, std::string_vi
   return {resolved, std::nullopt};
 }
 
+std::size_t NameSet::slotOf(std::string_view name) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = std::hash<std::string_view>()(name) & mask;; at = (at + 1) & mask) {
+    const std::uint32_t start = slots_[at];
+    if (start == 0 || std::string_view(bytes_.c_str() + start - 1) == name) {
+      return at;
+    }
+  }
+}
+
+void NameSet::add(std::string_view name) {
+  // At most half full, so that probes stay short.
+  if ((count_ + 1) * 2 > slots_.size()) {
+    std::vector<std::uint32_t> old(std::max<std::size_t>(slots_.size() * 2, 1024), 0);
+    old.swap(slots_);
+    for (std::uint32_t start : old) {
+      if (start != 0) {
+        slots_[slotOf(std::string_view(bytes_.c_str() + start - 1))] = start;
+      }
+    }
+  }
+  const std::size_t at = slotOf(name);
+  if (slots_[at] != 0) {
+    return;
+  }
+  if (bytes_.size() + name.size() + 1 >= UINT32_MAX) {
+    throw std::length_error("too many names");
+  }
+  slots_[at] = static_cast<std::uint32_t>(bytes_.size() + 1);
+  bytes_.append(name);
+  bytes_.push_back('\0');
+  ++count_;
+}
+
+bool NameSet::contains(std::string_view name) const {
+  return !slots_.empty() && name.find('\0') == std::string_view::npos &&
+         slots_[slotOf(name)] != 0;
+}
+
+void PayloadFolders::forgetListings() {
+  for (auto& [path, folder] : folders_) {
+    folder.plainNames.reset();
+  }
+}
+
 std::optional<PayloadFolders::Place> PayloadFolders::placeOf(std::string_view relative) {
   const std::size_t slash = relative.rfind('/');
   // The folder's own path is checked as it is opened; the rest here. A NUL would end the name
@@ -186,8 +231,7 @@ std::optional<PayloadFolders::Place> PayloadFolders::placeOf(std::string_view re
   return place;
 }
 
-const PayloadFolders::Folder& PayloadFolders::at(const LibraryFolder& library,
-                                                 std::string_view folder) {
+PayloadFolders::Folder& PayloadFolders::at(const LibraryFolder& library, std::string_view folder) {
   // Payloads of one folder mostly come one after another.
   if (last_ != nullptr && folder == last_->first) {
     return last_->second;
