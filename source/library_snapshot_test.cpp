@@ -18,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::toUtf8;
+using ::testing::AllOf;
 using ::testing::Eq;
 using ::testing::HasSubstr;
 using testsupport::IsError;
@@ -96,6 +97,11 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
       {R"({"format":1,"x":"\ud800"})", "not valid JSON"},
       {R"({"format":1,"items":[{"kind":"note","id":"A","file":"payload/a.rtf\u0000x"}]})",
        "\"file\" must not contain a NUL character"},
+      // Not vouched for by the same name at the library's top.
+      {R"({"format":1,"items":[{"kind":"note","id":"A","file":"/payload"}]})",
+       "\"file\" must be a relative path"},
+      {R"({"format":1,"items":[{"kind":"note","id":"A","file":"payload\u0000x"}]})",
+       "\"file\" must not contain a NUL character"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json.substr(0, 100));
@@ -144,6 +150,34 @@ TEST_F(LibrarySnapshotTest, AnUnreadableOrHugeDescriptionNamesTheFile) {
     EXPECT_THAT(openLibrarySnapshot(library_),
                 IsError(kLibrarySnapshotErrorDomain, kSnapshotUnreadable, Eq(c.expectedMessage)));
     fs::remove(description);
+  }
+}
+
+// A folder of many payloads is listed once rather than asked about each name; a link among
+// them is refused all the same, wherever it stands in the list.
+TEST_F(LibrarySnapshotTest, ALinkAmongManyPayloadsIsRefused) {
+  write(folder_.path("secret.txt"), "outside");
+  constexpr int kPayloads = 200;
+  for (int at : {0, 63, 64, 150, kPayloads - 1}) {
+    SCOPED_TRACE(at);
+    fs::remove_all(library_ / "payload");
+    fs::create_directories(library_ / "payload");
+    std::string json = R"({"format": 1, "items": [)";
+    for (int i = 0; i < kPayloads; ++i) {
+      const fs::path payload = library_ / "payload" / ("p" + std::to_string(i) + ".rtf");
+      if (i == at) {
+        fs::create_symlink(folder_.path("secret.txt"), payload);
+      } else {
+        write(payload, "x");
+      }
+      json += std::string(i == 0 ? "" : ",") + R"({"kind": "note", "id": "I)" + std::to_string(i) +
+              R"(", "file": "payload/p)" + std::to_string(i) + R"(.rtf"})";
+    }
+    json += "]}";
+    EXPECT_THAT(parseLibrarySnapshot(json, library_),
+                IsError(kLibrarySnapshotErrorDomain, kSnapshotMalformed,
+                        AllOf(HasSubstr("item " + std::to_string(at + 1) + " "),
+                              HasSubstr("leads out of the library folder"))));
   }
 }
 

@@ -206,8 +206,7 @@ void NameSet::add(std::string_view name) {
 }
 
 bool NameSet::contains(std::string_view name) const {
-  return !slots_.empty() && name.find('\0') == std::string_view::npos &&
-         slots_[slotOf(name)] != 0;
+  return !slots_.empty() && name.find('\0') == std::string_view::npos && slots_[slotOf(name)] != 0;
 }
 
 void PayloadFolders::forgetListings() {
@@ -366,8 +365,7 @@ Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
 // Opens a payload for reading the way copyPayloadOnce copies it: straight from the open library
 // folder where no link stands in the way, otherwise resolved the careful way. Named as its copy
 // would be before numbering.
-Result<std::optional<ItemPayload>> openPayload(LibraryFolder& library,
-                                               const std::u16string& file) {
+Result<std::optional<ItemPayload>> openPayload(LibraryFolder& library, const std::u16string& file) {
   const std::string relative = platform::toUtf8(file);
   struct stat status {};
   // Any failure here only says that the quick way cannot vouch for the path; the careful way
@@ -379,8 +377,7 @@ Result<std::optional<ItemPayload>> openPayload(LibraryFolder& library,
           ::openat(folder.descriptor.get(), place->name.c_str(),
                    O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
       if (quick.valid() && ::fstat(quick.get(), &status) == 0 && S_ISREG(status.st_mode)) {
-        return std::optional<ItemPayload>(ItemPayload{std::move(quick), fromUtf8(place->name),
-                                                      file,
+        return std::optional<ItemPayload>(ItemPayload{std::move(quick), fromUtf8(place->name), file,
                                                       static_cast<std::int64_t>(status.st_size)});
       }
     }
