@@ -148,21 +148,7 @@ void AppDelegate::checkLibrary() {
   }
   libraryCheckUnderWay_ = true;
   // The same checks as an import's, so that the library read is the one an import would read.
-  app::checkZelvar(*environment_.workspace, environment_.makeSource,
-                   [self = this, alive = std::weak_ptr<const int>(lifetime_)](
-                       std::variant<std::shared_ptr<source::SourceLibrary>, Alert> outcome) {
-                     if (alive.expired()) {
-                       return;
-                     }
-                     if (const auto* alert = std::get_if<Alert>(&outcome)) {
-                       self->libraryCheckUnderWay_ = false;
-                       self->showAlert(*alert, AlertStyle::kApplicationModal);
-                       return;
-                     }
-                     self->zelvarApp_ =
-                         std::get<std::shared_ptr<source::SourceLibrary>>(std::move(outcome));
-                     self->startLibraryCheck();
-                   });
+  checkZelvarThen(libraryCheckUnderWay_, &AppDelegate::startLibraryCheck);
 }
 
 void AppDelegate::startLibraryCheck() {
@@ -227,20 +213,24 @@ ZVExportProgressWindow* AppDelegate::preparedProgressWindow() {
 }
 
 void AppDelegate::checkZelvar() {
+  checkZelvarThen(importUnderWay_, &AppDelegate::checkQuennet);
+}
+
+void AppDelegate::checkZelvarThen(bool& underWay, void (AppDelegate::*next)()) {
   app::checkZelvar(*environment_.workspace, environment_.makeSource,
-                   [self = this, alive = std::weak_ptr<const int>(lifetime_)](
+                   [self = this, &underWay, next, alive = std::weak_ptr<const int>(lifetime_)](
                        std::variant<std::shared_ptr<source::SourceLibrary>, Alert> outcome) {
                      if (alive.expired()) {
                        return;
                      }
                      if (const auto* alert = std::get_if<Alert>(&outcome)) {
-                       self->importUnderWay_ = false;
+                       underWay = false;
                        self->showAlert(*alert, AlertStyle::kApplicationModal);
                        return;
                      }
                      self->zelvarApp_ =
                          std::get<std::shared_ptr<source::SourceLibrary>>(std::move(outcome));
-                     self->checkQuennet();
+                     (self->*next)();
                    });
 }
 

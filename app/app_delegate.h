@@ -83,6 +83,8 @@ class AppDelegate : public QObject {
   void applicationWillTerminate();
 
   void checkZelvar();
+  // Checks Zelvar, then calls next; a failed check clears underWay (a member) and alerts.
+  void checkZelvarThen(bool& underWay, void (AppDelegate::*next)());
   void checkQuennet();
   void startExportOperation();
   void startLibraryCheck();

@@ -1,8 +1,7 @@
 #include "app/dry_run_report.h"
 
-#include <cstdio>
-
 #include "export/free_space.h"
+#include "export/item_report.h"
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/unicode.h"
@@ -59,26 +58,8 @@ std::string shown(std::u16string_view text) {
   return platform::escapedControlCharacters(toUtf8(text));
 }
 
-std::string quoted(std::string_view utf8) {
-  std::string out = "\"";
-  for (const char character : utf8) {
-    const auto byte = static_cast<unsigned char>(character);
-    if (character == '"' || character == '\\') {
-      out += '\\';
-      out += character;
-    } else if (byte < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += character;
-    }
-  }
-  return out + "\"";
-}
-
-std::string quoted(std::u16string_view text) {
-  return quoted(toUtf8(text));
+std::string jsonQuoted(std::u16string_view text) {
+  return exporter::jsonString(toUtf8(text));
 }
 
 }  // namespace
@@ -165,13 +146,13 @@ std::string dryRunJson(const ExportPlan& plan, bool listItems) {
   json += plan.problems.empty() ? "true" : "false";
   json += ",\"problems\":[";
   for (std::size_t index = 0; index < plan.problems.size(); ++index) {
-    json += (index == 0 ? "" : ",") + quoted(plan.problems[index]);
+    json += (index == 0 ? "" : ",") + jsonQuoted(plan.problems[index]);
   }
   json += "],\"kinds\":{";
   bool first = true;
   for (const source::ItemKindNames& names : source::kItemKindNames) {
     const KindPlan& kind = plan.kind(names.kind);
-    json += (first ? "" : ",") + quoted(names.snapshotName) +
+    json += (first ? "" : ",") + jsonQuoted(names.snapshotName) +
             ":{\"exported\":" + number(kind.exported) + ",\"converted\":" + number(kind.converted) +
             ",\"skipped\":{";
     first = false;
@@ -183,7 +164,7 @@ std::string dryRunJson(const ExportPlan& plan, bool listItems) {
   }
   json += "},\"payloadBytes\":" + number(plan.payloadBytes);
   json += ",\"payloadSizesKnown\":" + std::string(plan.payloadSizesKnown ? "true" : "false");
-  json += ",\"container\":" + (plan.container ? quoted(plan.container->path()) : "null");
+  json += ",\"container\":" + (plan.container ? jsonQuoted(plan.container->path()) : "null");
   json += ",\"bytesNeeded\":" + number(plan.bytesNeeded);
   json += ",\"bytesAvailable\":" + (plan.bytesAvailable ? number(*plan.bytesAvailable) : "null");
   if (listItems) {
@@ -191,12 +172,12 @@ std::string dryRunJson(const ExportPlan& plan, bool listItems) {
     for (std::size_t index = 0; index < plan.items.size(); ++index) {
       const PlannedItem& item = plan.items[index];
       json += (index == 0 ? "{\"kind\":" : ",{\"kind\":") +
-              quoted(source::itemKindName(item.kind)) + ",\"id\":" + quoted(item.id) +
+              jsonQuoted(source::itemKindName(item.kind)) + ",\"id\":" + jsonQuoted(item.id) +
               ",\"outcome\":\"" + outcomeKey(item.outcome) + "\"";
       if (item.skipReason) {
         json += ",\"reason\":\"" + std::string(skipReasonKey(*item.skipReason)) + "\"";
       }
-      json += ",\"fileName\":" + (item.fileName ? quoted(*item.fileName) : "null");
+      json += ",\"fileName\":" + (item.fileName ? jsonQuoted(*item.fileName) : "null");
       json += ",\"bytes\":" + (item.bytes ? number(*item.bytes) : "null") + "}";
     }
     json += "]";

@@ -61,24 +61,6 @@ std::string outcomeText(PlannedOutcome outcome) {
   return {};
 }
 
-std::string jsonString(std::string_view text) {
-  std::string quoted = "\"";
-  for (const char character : text) {
-    const auto byte = static_cast<unsigned char>(character);
-    if (character == '"' || character == '\\') {
-      quoted += '\\';
-      quoted += character;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      quoted += escaped;
-    } else {
-      quoted += character;
-    }
-  }
-  return quoted + "\"";
-}
-
 std::string csvField(std::string_view text) {
   if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
     return std::string(text);
@@ -120,6 +102,24 @@ std::string csvRow(std::initializer_list<std::string_view> columns) {
 }
 
 }  // namespace
+
+std::string jsonString(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (character == '"' || character == '\\') {
+      quoted += '\\';
+      quoted += character;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      quoted += escaped;
+    } else {
+      quoted += character;
+    }
+  }
+  return quoted + "\"";
+}
 
 std::optional<ReportFormat> reportFormatForPath(const std::filesystem::path& path) {
   const std::string extension = path.extension().string();

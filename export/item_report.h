@@ -138,4 +138,7 @@ class ItemReportReader {
   std::uint64_t nextLineNumber_ = 1;
 };
 
+/// text (UTF-8) as a JSON string, quotes included; control characters and DEL are escaped.
+std::string jsonString(std::string_view text);
+
 }  // namespace zv::exporter
