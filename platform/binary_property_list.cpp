@@ -100,7 +100,7 @@ class BinaryWriter {
   }
 
   bool internString(const std::u16string& text, std::uint64_t hash, std::uint32_t& index) {
-    strings_.reserveOneMore(stringText());
+    strings_.reserveOneMore();
     StringTable::Slot& slot = strings_.find(text, hash, stringText());
     if (slot.numberPlusOne != 0) {
       index = slot.numberPlusOne - 1;

@@ -191,7 +191,7 @@ struct BinaryPropertyListStreamWriter::State {
           .substr(sharedSpans[index].first, sharedSpans[index].second);
     };
     const std::uint64_t hash = hashText(text);
-    sharedTable.reserveOneMore(textOf);
+    sharedTable.reserveOneMore();
     StringTable::Slot& slot = sharedTable.find(text, hash, textOf);
     if (slot.numberPlusOne != 0) {
       return sharedNumbers[slot.numberPlusOne - 1];
