@@ -81,21 +81,16 @@ class BinaryWriter {
     return internString(text, hashText(text), index);
   }
 
-  // Records of one shape repeat the same few keys: a small cache keyed by length and end units
-  // finds them again with one comparison, without hashing or probing the string table.
   bool flattenKey(const std::u16string& key, std::uint32_t& index) {
-    const std::size_t size = key.size();
-    const std::size_t line =
-        (size * 31 + (size == 0 ? 0 : key.front() * 7 + key.back())) % kKeyCacheLines;
-    CachedKey& cached = keyCache_[line];
-    if (cached.numberPlusOne != 0 && sameText(stringAt(cached.numberPlusOne - 1), key)) {
-      index = cached.numberPlusOne - 1;
+    std::uint32_t& recent = recentKeys_.line(key);
+    if (recent != 0 && sameText(stringAt(recent - 1), key)) {
+      index = recent - 1;
       return true;
     }
     if (!flattenString(key, index)) {
       return false;
     }
-    cached.numberPlusOne = index + 1;
+    recent = index + 1;
     return true;
   }
 
@@ -353,13 +348,9 @@ class BinaryWriter {
   std::vector<std::uint32_t> refs_;
   std::size_t objectBytes_ = 0;
   std::size_t lastObjectBytes_ = 0;
-  struct CachedKey {
-    std::uint32_t numberPlusOne = 0;
-  };
-  static constexpr std::size_t kKeyCacheLines = 64;
   // Hashed, not searched: a linear look-up per value makes writing quadratic.
   StringTable strings_;
-  std::array<CachedKey, kKeyCacheLines> keyCache_{};
+  RecentStrings recentKeys_;
   std::unordered_map<std::uint64_t, std::uint32_t> integers_;
   std::unordered_map<std::uint64_t, std::uint32_t> unsignedIntegers_;
   std::unordered_map<std::uint64_t, std::uint32_t> reals_;

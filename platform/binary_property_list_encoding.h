@@ -5,6 +5,7 @@
 // that finds equal strings. Internal to the property-list component.
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -331,6 +332,24 @@ class StringTable {
 
   std::vector<Slot> slots_;
   std::size_t count_ = 0;
+};
+
+/// The last string of each shape (length and end units) that a table took: records of one shape
+/// repeat the same few keys, and this finds them again with one comparison, without hashing or
+/// probing the table.
+class RecentStrings {
+ public:
+  /// The line where a string like text is remembered: its number plus one, 0 while there is
+  /// none. Whoever reads it compares the text; whoever stores a string may write it.
+  std::uint32_t& line(std::u16string_view text) {
+    const std::size_t size = text.size();
+    const std::size_t shape = size * 31 + (size == 0 ? 0 : text.front() * 7 + text.back());
+    return lines_[shape % kLines];
+  }
+
+ private:
+  static constexpr std::size_t kLines = 64;
+  std::array<std::uint32_t, kLines> lines_{};
 };
 
 }  // namespace zv::platform::bplist
