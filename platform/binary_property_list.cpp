@@ -43,19 +43,21 @@ class BinaryWriter {
   }
 
  private:
-  // Strings (values and keys alike) point at the text itself, everything else at its value.
+  // Strings (values and keys alike) point at their code units, everything else at its value.
   // Strings are encoded as they are found, containers need only their reference count: writing
   // them out then never reaches back into the tree, whose text is long out of the cache.
   enum class Kind : std::uint8_t { kValue, kString, kArray, kDictionary };
 
   // One object of the file in index order. Containers take their references from refs_ in the
-  // same order, refCount each.
+  // same order, `count` each; a string's count is its length, so that comparing one reads the
+  // units and nothing on the way to them, except past kLongString, when item is the string.
   struct Object {
     const void* item;
-    std::uint32_t refCount;
+    std::uint32_t count;
     Kind kind;
     bool ascii;
   };
+  static constexpr std::uint32_t kLongString = std::numeric_limits<std::uint32_t>::max();
 
   std::uint32_t addObject(Object object, std::size_t encodedSize) {
     objects_.push_back(object);
@@ -64,13 +66,21 @@ class BinaryWriter {
     return static_cast<std::uint32_t>(objects_.size() - 1);
   }
 
+  static std::uint32_t referenceCount(const Object& object) {
+    return object.kind == Kind::kArray || object.kind == Kind::kDictionary ? object.count : 0;
+  }
+
   bool fail(std::u16string description) {
     error_ = writeError(std::move(description));
     return false;
   }
 
-  const std::u16string& stringAt(std::uint32_t index) const {
-    return *static_cast<const std::u16string*>(objects_[index].item);
+  std::u16string_view stringAt(std::uint32_t index) const {
+    const Object& object = objects_[index];
+    if (object.count == kLongString) [[unlikely]] {
+      return *static_cast<const std::u16string*>(object.item);
+    }
+    return {static_cast<const char16_t*>(object.item), object.count};
   }
 
   auto stringText() const {
@@ -107,7 +117,11 @@ class BinaryWriter {
       return fail(localized(u"Property list string is not valid UTF-16."));
     }
     const std::size_t size = stringSize(text.size(), ascii);
-    index = addObject({&text, 0, Kind::kString, ascii}, size);
+    index = text.size() < kLongString
+                ? addObject(
+                      {text.data(), static_cast<std::uint32_t>(text.size()), Kind::kString, ascii},
+                      size)
+                : addObject({&text, kLongString, Kind::kString, ascii}, size);
     const std::size_t at = stringBytes_.size();
     stringBytes_.resize(at + size);
     bplist::putString(stringBytes_.data() + at, text, ascii);
@@ -266,8 +280,8 @@ class BinaryWriter {
       case Kind::kArray:
       case Kind::kDictionary:
         putMarker(object.kind == Kind::kArray ? kArrayMarker : kDictionaryMarker,
-                  object.kind == Kind::kArray ? object.refCount : object.refCount / 2);
-        for (std::uint32_t i = 0; i < object.refCount; ++i) {
+                  object.kind == Kind::kArray ? object.count : object.count / 2);
+        for (std::uint32_t i = 0; i < object.count; ++i) {
           putBigEndian(refs_[nextRef_++], refWidth);
         }
         return;
@@ -318,8 +332,8 @@ class BinaryWriter {
     const unsigned refWidth = widthFor(objectCount - 1);
     const std::uint64_t offsetTableOffset = kHeaderSize + objectBytes_ + refs_.size() * refWidth;
     // The last object starts at the largest offset.
-    const std::uint64_t lastOffset =
-        offsetTableOffset - lastObjectBytes_ - std::uint64_t{objects_.back().refCount} * refWidth;
+    const std::uint64_t lastOffset = offsetTableOffset - lastObjectBytes_ -
+                                     std::uint64_t{referenceCount(objects_.back())} * refWidth;
     const unsigned offsetWidth = widthFor(lastOffset);
     // The whole file in one allocation, objects and offset table filled side by side.
     out_.resize(offsetTableOffset + objectCount * offsetWidth + kTrailerSize);
