@@ -43,19 +43,21 @@ class BinaryWriter {
   }
 
  private:
-  // Strings (values and keys alike) point at the text itself, everything else at its value.
+  // Strings (values and keys alike) point at their code units, everything else at its value.
   // Strings are encoded as they are found, containers need only their reference count: writing
   // them out then never reaches back into the tree, whose text is long out of the cache.
   enum class Kind : std::uint8_t { kValue, kString, kArray, kDictionary };
 
   // One object of the file in index order. Containers take their references from refs_ in the
-  // same order, refCount each.
+  // same order, `count` each; a string's count is its length, so that comparing one reads the
+  // units and nothing on the way to them, except past kLongString, when item is the string.
   struct Object {
     const void* item;
-    std::uint32_t refCount;
+    std::uint32_t count;
     Kind kind;
     bool ascii;
   };
+  static constexpr std::uint32_t kLongString = std::numeric_limits<std::uint32_t>::max();
 
   std::uint32_t addObject(Object object, std::size_t encodedSize) {
     objects_.push_back(object);
@@ -64,13 +66,21 @@ class BinaryWriter {
     return static_cast<std::uint32_t>(objects_.size() - 1);
   }
 
+  static std::uint32_t referenceCount(const Object& object) {
+    return object.kind == Kind::kArray || object.kind == Kind::kDictionary ? object.count : 0;
+  }
+
   bool fail(std::u16string description) {
     error_ = writeError(std::move(description));
     return false;
   }
 
-  const std::u16string& stringAt(std::uint32_t index) const {
-    return *static_cast<const std::u16string*>(objects_[index].item);
+  std::u16string_view stringAt(std::uint32_t index) const {
+    const Object& object = objects_[index];
+    if (object.count == kLongString) [[unlikely]] {
+      return *static_cast<const std::u16string*>(object.item);
+    }
+    return {static_cast<const char16_t*>(object.item), object.count};
   }
 
   auto stringText() const {
@@ -81,26 +91,21 @@ class BinaryWriter {
     return internString(text, hashText(text), index);
   }
 
-  // Records of one shape repeat the same few keys: a small cache keyed by length and end units
-  // finds them again with one comparison, without hashing or probing the string table.
   bool flattenKey(const std::u16string& key, std::uint32_t& index) {
-    const std::size_t size = key.size();
-    const std::size_t line =
-        (size * 31 + (size == 0 ? 0 : key.front() * 7 + key.back())) % kKeyCacheLines;
-    CachedKey& cached = keyCache_[line];
-    if (cached.numberPlusOne != 0 && sameText(stringAt(cached.numberPlusOne - 1), key)) {
-      index = cached.numberPlusOne - 1;
+    std::uint32_t& recent = recentKeys_.line(key);
+    if (recent != 0 && sameText(stringAt(recent - 1), key)) {
+      index = recent - 1;
       return true;
     }
     if (!flattenString(key, index)) {
       return false;
     }
-    cached.numberPlusOne = index + 1;
+    recent = index + 1;
     return true;
   }
 
   bool internString(const std::u16string& text, std::uint64_t hash, std::uint32_t& index) {
-    strings_.reserveOneMore(stringText());
+    strings_.reserveOneMore();
     StringTable::Slot& slot = strings_.find(text, hash, stringText());
     if (slot.numberPlusOne != 0) {
       index = slot.numberPlusOne - 1;
@@ -112,7 +117,11 @@ class BinaryWriter {
       return fail(localized(u"Property list string is not valid UTF-16."));
     }
     const std::size_t size = stringSize(text.size(), ascii);
-    index = addObject({&text, 0, Kind::kString, ascii}, size);
+    index = text.size() < kLongString
+                ? addObject(
+                      {text.data(), static_cast<std::uint32_t>(text.size()), Kind::kString, ascii},
+                      size)
+                : addObject({&text, kLongString, Kind::kString, ascii}, size);
     const std::size_t at = stringBytes_.size();
     stringBytes_.resize(at + size);
     bplist::putString(stringBytes_.data() + at, text, ascii);
@@ -271,8 +280,8 @@ class BinaryWriter {
       case Kind::kArray:
       case Kind::kDictionary:
         putMarker(object.kind == Kind::kArray ? kArrayMarker : kDictionaryMarker,
-                  object.kind == Kind::kArray ? object.refCount : object.refCount / 2);
-        for (std::uint32_t i = 0; i < object.refCount; ++i) {
+                  object.kind == Kind::kArray ? object.count : object.count / 2);
+        for (std::uint32_t i = 0; i < object.count; ++i) {
           putBigEndian(refs_[nextRef_++], refWidth);
         }
         return;
@@ -323,8 +332,8 @@ class BinaryWriter {
     const unsigned refWidth = widthFor(objectCount - 1);
     const std::uint64_t offsetTableOffset = kHeaderSize + objectBytes_ + refs_.size() * refWidth;
     // The last object starts at the largest offset.
-    const std::uint64_t lastOffset =
-        offsetTableOffset - lastObjectBytes_ - std::uint64_t{objects_.back().refCount} * refWidth;
+    const std::uint64_t lastOffset = offsetTableOffset - lastObjectBytes_ -
+                                     std::uint64_t{referenceCount(objects_.back())} * refWidth;
     const unsigned offsetWidth = widthFor(lastOffset);
     // The whole file in one allocation, objects and offset table filled side by side.
     out_.resize(offsetTableOffset + objectCount * offsetWidth + kTrailerSize);
@@ -353,13 +362,9 @@ class BinaryWriter {
   std::vector<std::uint32_t> refs_;
   std::size_t objectBytes_ = 0;
   std::size_t lastObjectBytes_ = 0;
-  struct CachedKey {
-    std::uint32_t numberPlusOne = 0;
-  };
-  static constexpr std::size_t kKeyCacheLines = 64;
   // Hashed, not searched: a linear look-up per value makes writing quadratic.
   StringTable strings_;
-  std::array<CachedKey, kKeyCacheLines> keyCache_{};
+  RecentStrings recentKeys_;
   std::unordered_map<std::uint64_t, std::uint32_t> integers_;
   std::unordered_map<std::uint64_t, std::uint32_t> unsignedIntegers_;
   std::unordered_map<std::uint64_t, std::uint32_t> reals_;

@@ -5,6 +5,7 @@
 // that finds equal strings. Internal to the property-list component.
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -270,8 +271,10 @@ inline std::uint64_t hashText(std::u16string_view text) {
 }
 
 /// Finds equal strings by open addressing. Each slot holds the string's number plus one (0: free)
-/// beside 32 bits of its hash, so a probe reads only the table and looks at a string only when
-/// the bits match: probing through pointers to the strings was most of the writer's time.
+/// beside 32 bits of its hash, which also place it: a probe reads only the table and looks at a
+/// string only when the bits match, and growing the table never reads a string again. Reaching
+/// back into strings scattered over a large tree, at every probe and again at every growth, was
+/// most of the writer's time.
 class StringTable {
  public:
   struct Slot {
@@ -284,8 +287,8 @@ class StringTable {
   template <typename TextOf>
   Slot& find(std::u16string_view text, std::uint64_t hash, TextOf&& textOf) {
     const std::size_t mask = slots_.size() - 1;
-    const auto tag = static_cast<std::uint32_t>(hash >> 32);
-    for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
+    const std::uint32_t tag = tagOf(hash);
+    for (std::size_t index = tag & mask;; index = (index + 1) & mask) {
       Slot& slot = slots_[index];
       if (slot.numberPlusOne == 0 ||
           (slot.tag == tag && sameText(textOf(slot.numberPlusOne - 1), text))) {
@@ -296,13 +299,12 @@ class StringTable {
 
   /// Fills the free slot that find() returned.
   void store(Slot& slot, std::uint32_t number, std::uint64_t hash) {
-    slot = {number + 1, static_cast<std::uint32_t>(hash >> 32)};
+    slot = {number + 1, tagOf(hash)};
     ++count_;
   }
 
   /// Keeps the table at most half full; grows it when one more string would pass that.
-  template <typename TextOf>
-  void reserveOneMore(TextOf&& textOf) {
+  void reserveOneMore() {
     if ((count_ + 1) * 2 <= slots_.size()) {
       return;
     }
@@ -313,7 +315,7 @@ class StringTable {
       if (moved.numberPlusOne == 0) {
         continue;
       }
-      std::size_t index = hashText(textOf(moved.numberPlusOne - 1)) & mask;
+      std::size_t index = moved.tag & mask;
       while (slots_[index].numberPlusOne != 0) {
         index = (index + 1) & mask;
       }
@@ -325,8 +327,29 @@ class StringTable {
   std::size_t memoryBytes() const { return slots_.capacity() * sizeof(Slot); }
 
  private:
+  // The high half: the last steps of hashText() mix every input bit into it.
+  static std::uint32_t tagOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
+
   std::vector<Slot> slots_;
   std::size_t count_ = 0;
+};
+
+/// The last string of each shape (length and end units) that a table took: records of one shape
+/// repeat the same few keys, and this finds them again with one comparison, without hashing or
+/// probing the table.
+class RecentStrings {
+ public:
+  /// The line where a string like text is remembered: its number plus one, 0 while there is
+  /// none. Whoever reads it compares the text; whoever stores a string may write it.
+  std::uint32_t& line(std::u16string_view text) {
+    const std::size_t size = text.size();
+    const std::size_t shape = size * 31 + (size == 0 ? 0 : text.front() * 7 + text.back());
+    return lines_[shape % kLines];
+  }
+
+ private:
+  static constexpr std::size_t kLines = 64;
+  std::array<std::uint32_t, kLines> lines_{};
 };
 
 }  // namespace zv::platform::bplist

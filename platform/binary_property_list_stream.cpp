@@ -93,6 +93,7 @@ struct BinaryPropertyListStreamWriter::State {
   std::uint64_t spilled = 0;
   // Shared strings: their text in one arena, found through the table by their index here.
   StringTable sharedTable;
+  RecentStrings recentShared;
   std::u16string sharedText;
   std::vector<std::pair<std::size_t, std::size_t>> sharedSpans;
   std::vector<ObjectNumber> sharedNumbers;
@@ -190,14 +191,20 @@ struct BinaryPropertyListStreamWriter::State {
       return std::u16string_view(sharedText)
           .substr(sharedSpans[index].first, sharedSpans[index].second);
     };
+    std::uint32_t& recent = recentShared.line(text);
+    if (recent != 0 && sameText(textOf(recent - 1), text)) {
+      return sharedNumbers[recent - 1];
+    }
     const std::uint64_t hash = hashText(text);
-    sharedTable.reserveOneMore(textOf);
+    sharedTable.reserveOneMore();
     StringTable::Slot& slot = sharedTable.find(text, hash, textOf);
     if (slot.numberPlusOne != 0) {
+      recent = slot.numberPlusOne;
       return sharedNumbers[slot.numberPlusOne - 1];
     }
     ZV_ASSIGN_OR_RETURN(const ObjectNumber number, addString(text));
     if (sharedSpans.size() < kMaximumSharedStrings) {
+      recent = static_cast<std::uint32_t>(sharedSpans.size()) + 1;
       sharedTable.store(slot, static_cast<std::uint32_t>(sharedSpans.size()), hash);
       sharedSpans.emplace_back(sharedText.size(), text.size());
       sharedText.append(text);

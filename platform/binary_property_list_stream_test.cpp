@@ -5,10 +5,14 @@
 #include <unistd.h>
 
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/binary_property_list.h"
+#include "platform/binary_property_list_encoding.h"
 #include "platform/platform_errors.h"
+#include "platform/unicode.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/temporary_folder.h"
 
@@ -86,6 +90,42 @@ TEST_F(BinaryPropertyListStreamTest, MisuseFailsAsAnEncodingErrorAndStaysFailed)
   ASSERT_THAT(writer, IsOk());
   EXPECT_THAT(writer->addString(std::u16string(1, char16_t{0xD800})), invalid);
   EXPECT_THAT(writer->finish(0), invalid);
+}
+
+// Two different strings whose hashes agree in the bits the string tables keep; found by a
+// birthday search, which needs about 2^16 candidates.
+std::pair<std::u16string, std::u16string> stringsWithCollidingHashes() {
+  std::unordered_map<std::uint32_t, std::u16string> seen;
+  for (int i = 0; i < 2'000'000; ++i) {
+    std::u16string text = fromUtf8("item-" + std::to_string(i));
+    const auto tag = static_cast<std::uint32_t>(bplist::hashText(text) >> 32);
+    auto [found, inserted] = seen.try_emplace(tag, text);
+    if (!inserted) {
+      return {found->second, text};
+    }
+  }
+  return {};
+}
+
+TEST_F(BinaryPropertyListStreamTest, StringsWhoseHashesCollideStayApart) {
+  const auto [first, second] = stringsWithCollidingHashes();
+  ASSERT_FALSE(first.empty()) << "no colliding pair found";
+  const PropertyList value(PropertyList::Array{first, second, first, second});
+
+  auto tree = writeBinaryPropertyList(value);
+  ASSERT_THAT(tree, IsOk());
+  auto read = readBinaryPropertyList(*tree);
+  ASSERT_THAT(read, IsOk());
+  EXPECT_EQ(*read, value);
+
+  auto writer = makeWriter(10);
+  ASSERT_THAT(writer, IsOk());
+  auto root = writer->addValue(value);
+  ASSERT_THAT(root, IsOk());
+  ASSERT_THAT(writer->finish(*root), IsOk());
+  read = readBinaryPropertyList(written());
+  ASSERT_THAT(read, IsOk());
+  EXPECT_EQ(*read, value);
 }
 
 }  // namespace

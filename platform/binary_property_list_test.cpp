@@ -70,6 +70,9 @@ TEST(BinaryPropertyListTest, EdgeValuesSurviveARoundTrip) {
   const PropertyList cases[] = {
       PropertyList(PropertyList::Array{PropertyListUid{UINT64_MAX}, u""}),
       nested(kPropertyListMaximumDepth),
+      // The last object, a string, starts past 65,535 but ends less than its length beyond:
+      // offsets must widen for where it starts.
+      PropertyList(PropertyList::Array{std::u16string(65'530, u'a'), std::u16string(100, u'b')}),
   };
   for (const PropertyList& value : cases) {
     SCOPED_TRACE(toUtf8(propertyListTypeName(value.type())));
