@@ -9,7 +9,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/binary_property_list.h"
 #include "platform/unicode.h"
 #include "richtext/run_description.h"
 #include "testsupport/result_matchers.h"
@@ -148,25 +147,9 @@ TEST(HTMLReaderTest, ReadsTheFormattingAndResolvesLinks) {
   }
 }
 
-std::string archiveWith(std::string_view data, std::u16string_view mimeType,
-                        std::u16string_view encoding, std::u16string_view url) {
-  using platform::PropertyList;
-  PropertyList::Dictionary resource;
-  resource.set(u"WebResourceMIMEType", std::u16string(mimeType));
-  resource.set(u"WebResourceData", PropertyList::Data(data.begin(), data.end()));
-  if (!encoding.empty()) {
-    resource.set(u"WebResourceTextEncodingName", std::u16string(encoding));
-  }
-  resource.set(u"WebResourceURL", std::u16string(url));
-  PropertyList::Dictionary archive;
-  archive.set(u"WebMainResource", std::move(resource));
-  auto bytes = platform::writeBinaryPropertyList(PropertyList(std::move(archive)));
-  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
-}
-
 TEST(HTMLReaderTest, ReadsAWebArchivesMainResource) {
-  const std::string archive = archiveWith("<p>caf\xe9 <a href=\"b\">l</a></p>", u"text/html",
-                                          u"iso-8859-1", u"https://example.com/a/");
+  const std::string archive = testsupport::webArchive(
+      u"text/html", "<p>caf\xe9 <a href=\"b\">l</a></p>", u"iso-8859-1", u"https://example.com/a/");
   const auto text = attributedStringFromWebArchive(bytesOf(archive));
   ASSERT_THAT(text, IsOk());
   EXPECT_THAT(describeRuns(*text),
