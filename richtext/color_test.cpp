@@ -92,7 +92,9 @@ TEST(ColorTest, PropertyListRepresentationRoundTripsExactly) {
       rgb(1.0 / 3, 2.0 / 3, 0.7, 1, Color::Space::kDeviceRGB),
       rgb(-0.25, 1.5, 0.5, 1, Color::Space::kSRGB),  // extended range
   };
-  for (const Color& color : colors) {
+  for (std::size_t index = 0; index < std::size(colors); ++index) {
+    SCOPED_TRACE(testing::Message() << "colour " << index);
+    const Color& color = colors[index];
     std::optional<Color> back =
         Color::colorFromPropertyListRepresentation(color.propertyListRepresentation());
     ASSERT_TRUE(back.has_value());
@@ -130,7 +132,9 @@ TEST(ColorTest, DamagedRepresentationsGiveNoColour) {
       {{u"colorSpace", 3}, {u"dynamicColor", 4}},
       {{u"colorSpace", 3}, {u"dynamicColor", nan}},
   };
-  for (const Representation& representation : damaged) {
+  for (std::size_t index = 0; index < std::size(damaged); ++index) {
+    SCOPED_TRACE(testing::Message() << "damaged representation " << index);
+    const Representation& representation = damaged[index];
     EXPECT_EQ(Color::colorFromPropertyListRepresentation(representation), std::nullopt);
   }
 }

@@ -3,16 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/binary_property_list.h"
 #include "platform/unicode.h"
+#include "richtext/run_description.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/web_archive.h"
 
@@ -30,71 +28,6 @@ platform::Result<AttributedString> read(std::string_view html, const char16_t* b
   const std::optional<platform::URL> baseURL =
       base == nullptr ? std::nullopt : platform::URL::fromString(base);
   return attributedStringFromHTML(bytesOf(html), baseURL ? &*baseURL : nullptr);
-}
-
-std::string hexColor(const Color& color) {
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "#%02x%02x%02x",
-                static_cast<unsigned>(std::lround(color.red * 255)),
-                static_cast<unsigned>(std::lround(color.green * 255)),
-                static_cast<unsigned>(std::lround(color.blue * 255)));
-  return hex;
-}
-
-// One run as "text|face size" and what else it carries, so that a table can list what a page
-// becomes.
-std::string describeRun(const AttributedString& text, const AttributeRun& run) {
-  std::string out = platform::toUtf8(
-      std::u16string_view(text.string()).substr(run.range.location, run.range.length));
-  const auto& font = std::get<Font>(run.attributes.at(NSFontAttributeName));
-  char size[32];
-  std::snprintf(size, sizeof size, "%g", font.pointSize);
-  out += "|" + platform::toUtf8(font.name) + " " + size;
-  if (run.attributes.contains(NSUnderlineStyleAttributeName)) {
-    out += " ul";
-  }
-  if (run.attributes.contains(NSStrikethroughStyleAttributeName)) {
-    out += " st";
-  }
-  if (auto color = run.attributes.find(NSForegroundColorAttributeName);
-      color != run.attributes.end()) {
-    out += " " + hexColor(std::get<Color>(color->second));
-  }
-  if (auto color = run.attributes.find(NSBackgroundColorAttributeName);
-      color != run.attributes.end()) {
-    out += " bg" + hexColor(std::get<Color>(color->second));
-  }
-  if (auto link = run.attributes.find(NSLinkAttributeName); link != run.attributes.end()) {
-    if (const auto* url = std::get_if<platform::URL>(&link->second)) {
-      out += " url=" + platform::toUtf8(url->absoluteString());
-    } else {
-      out += " link=" + platform::toUtf8(std::get<std::u16string>(link->second));
-    }
-  }
-  if (auto style = run.attributes.find(NSParagraphStyleAttributeName);
-      style != run.attributes.end()) {
-    const auto& paragraph = std::get<ParagraphStyle>(style->second);
-    out += " P[";
-    if (paragraph.headerLevel != 0) {
-      out += "h" + std::to_string(paragraph.headerLevel);
-    }
-    if (paragraph.alignment != TextAlignment::kNatural) {
-      out += "a" + std::to_string(static_cast<int>(paragraph.alignment));
-    }
-    for (const TextList& list : paragraph.textLists) {
-      out += platform::toUtf8(list.markerFormat) + std::to_string(list.startingItemNumber);
-    }
-    out += "]";
-  }
-  return out;
-}
-
-std::vector<std::string> describeRuns(const AttributedString& text) {
-  std::vector<std::string> runs;
-  for (const AttributeRun& run : text.runs()) {
-    runs.push_back(describeRun(text, run));
-  }
-  return runs;
 }
 
 TEST(HTMLReaderTest, ShowsTheTextAsABrowserLaysItOut) {
@@ -149,7 +82,7 @@ TEST(HTMLReaderTest, ReadsTheFormattingAndResolvesLinks) {
         "e|Times-BoldItalic 12", "f|Courier 12"}},
       {"headings",
        "<h1>T</h1><h3>S</h3>",
-       {"T\n|Times-Bold 24 P[h1]", "S\n|Times-Bold 14.04 P[h3]"}},
+       {"T\n|Times-Bold 24 P[header=1]", "S\n|Times-Bold 14.04 P[header=3]"}},
       {"font family and sizes",
        "<span style=\"font-family: 'Gill Sans', sans-serif; font-size: 20px\">a</span>"
        "<span style=\"font-size:14pt\">b<span style=\"font-size:1.5em\">c</span></span>"
@@ -177,11 +110,11 @@ TEST(HTMLReaderTest, ReadsTheFormattingAndResolvesLinks) {
        {"a|Courier 18 #0000ff", "b|Times 7.5"}},
       {"alignment",
        "<p align=\"center\">a</p><div style=\"text-align:right\">b</div>",
-       {"a\n|Times 12 P[a2]", "b\n|Times 12 P[a1]"}},
+       {"a\n|Times 12 P[align=2]", "b\n|Times 12 P[align=1]"}},
       {"lists: one text list per level, outermost first",
        "<ul><li>a<ol start=\"3\"><li>b</li></ol></li></ul>c",
-       {"\t\u2022\ta\n|Times 12 P[{disc}1]", "\t3.\tb\n|Times 12 P[{disc}1{decimal}.3]",
-        "c|Times 12"}},
+       {"\t\u2022\ta\n|Times 12 P[head=36 tab=11 tab=36 list={disc}1]",
+        "\t3.\tb\n|Times 12 P[head=36 tab=11 tab=36 list={disc}1 list={decimal}.3]", "c|Times 12"}},
       {"link absolute",
        "<a href=\"https://example.com/a\">x</a>",
        {"x|Times 12 url=https://example.com/a"}},
@@ -214,25 +147,9 @@ TEST(HTMLReaderTest, ReadsTheFormattingAndResolvesLinks) {
   }
 }
 
-std::string archiveWith(std::string_view data, std::u16string_view mimeType,
-                        std::u16string_view encoding, std::u16string_view url) {
-  using platform::PropertyList;
-  PropertyList::Dictionary resource;
-  resource.set(u"WebResourceMIMEType", std::u16string(mimeType));
-  resource.set(u"WebResourceData", PropertyList::Data(data.begin(), data.end()));
-  if (!encoding.empty()) {
-    resource.set(u"WebResourceTextEncodingName", std::u16string(encoding));
-  }
-  resource.set(u"WebResourceURL", std::u16string(url));
-  PropertyList::Dictionary archive;
-  archive.set(u"WebMainResource", std::move(resource));
-  auto bytes = platform::writeBinaryPropertyList(PropertyList(std::move(archive)));
-  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
-}
-
 TEST(HTMLReaderTest, ReadsAWebArchivesMainResource) {
-  const std::string archive = archiveWith("<p>caf\xe9 <a href=\"b\">l</a></p>", u"text/html",
-                                          u"iso-8859-1", u"https://example.com/a/");
+  const std::string archive = testsupport::webArchive(
+      u"text/html", "<p>caf\xe9 <a href=\"b\">l</a></p>", u"iso-8859-1", u"https://example.com/a/");
   const auto text = attributedStringFromWebArchive(bytesOf(archive));
   ASSERT_THAT(text, IsOk());
   EXPECT_THAT(describeRuns(*text),

@@ -104,17 +104,17 @@ TEST_F(NoteTextStyleApplicationTest, IdentifiesEachRunByThePrecedenceOfTheRules)
       {"header 4", levelFour, true, kBody, u"HelveticaNeue", 13, Kind::kParagraph},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     MutableAttributedString text(u"words", c.attributes);
     identifyAndApplyMatchingStylesDefaultingToBody(text, c.toBody);
     EXPECT_EQ(text.string(), u"words");
-    EXPECT_EQ(tagAt(text, 0), c.tag) << c.what;
+    EXPECT_EQ(tagAt(text, 0), c.tag);
     const Font* font = valueAt<Font>(text, NSFontAttributeName, 0);
     EXPECT_EQ(font != nullptr ? std::optional<Font>(*font) : std::nullopt,
-              c.face.empty() ? std::nullopt : std::optional<Font>(fontNamed(c.face, c.size)))
-        << c.what;
+              c.face.empty() ? std::nullopt : std::optional<Font>(fontNamed(c.face, c.size)));
     const auto* intent = valueAt<PresentationIntent>(text, NSPresentationIntentAttributeName, 0);
-    ASSERT_NE(intent, nullptr) << c.what;
-    EXPECT_EQ(intent->kind(), c.intent) << c.what;
+    ASSERT_NE(intent, nullptr);
+    EXPECT_EQ(intent->kind(), c.intent);
     if (c.intent == Kind::kBlockQuote) {
       EXPECT_EQ(*intent, PresentationIntent::blockQuote(0, nullptr)) << "a fresh quote";
     }

@@ -78,22 +78,6 @@ TEST(ParagraphStyleTest, ComparisonsSeeTheFieldsTheyPromise) {
   }
 }
 
-TEST(ParagraphStyleTest, ApplyingLineSpacingKeepsListsIndentsAndHeaderLevel) {
-  ParagraphStyle list = ParagraphStyle::listParagraphStyle();
-  list.textLists = {{TextList::kMarkerHyphen, 1}};
-  list.headerLevel = 2;
-  const ParagraphStyle body = changed([](ParagraphStyle& s) {
-    s.lineHeightMultiple = 1.2;
-    s.paragraphSpacing = 4;
-  });
-  ParagraphStyle applied = list;
-  applied.applyLineSpacingFromStyle(body);
-  ParagraphStyle expected = list;
-  expected.lineHeightMultiple = 1.2;
-  expected.paragraphSpacing = 4;
-  EXPECT_EQ(applied, expected);
-}
-
 TEST(ParagraphStyleTest, ListLayoutIsRecognisedWithAndWithoutATextList) {
   struct Case {
     const char* name;

@@ -98,7 +98,9 @@ TEST(RichTextArchiveTest, PresentationIntentsRoundTripWithTheirParents) {
       PresentationIntent::thematicBreak(9, &quote),
       PresentationIntent::paragraph(5, &item),
   };
-  for (const PresentationIntent& intent : intents) {
+  for (std::size_t index = 0; index < std::size(intents); ++index) {
+    SCOPED_TRACE(testing::Message() << "intent " << index);
+    const PresentationIntent& intent = intents[index];
     auto decoded = roundTrip(archivablePresentationIntent(intent), {kPresentationIntentClassName});
     ASSERT_THAT(decoded, IsOk());
     std::optional<PresentationIntent> back = presentationIntentFromArchivedObject(*decoded);
@@ -290,6 +292,7 @@ TEST(RichTextArchiveTest, HostileSizesAreBounded) {
 TEST(RichTextArchiveTest, DynamicColoursTravelAsSystemCatalogColours) {
   for (const Color& color :
        {Color::textColor(), Color::labelColor(), Color::secondaryLabelColor()}) {
+    SCOPED_TRACE(testing::Message() << "dynamic colour " << static_cast<int>(color.dynamic));
     const AttributedString text(u"Hi", {{NSForegroundColorAttributeName, color}});
     auto bytes = archivedDataWithAttributedString(text);
     ASSERT_THAT(bytes, IsOk());

@@ -94,10 +94,11 @@ TEST_F(WebPageTextTest, NewlinesAreUnified) {
       {u"no breaks", u"no breaks"},
   };
   for (const auto& [in, out] : cases) {
+    SCOPED_TRACE(platform::toUtf8(in));
     MutableAttributedString text(in, {{NSForegroundColorAttributeName, kRed}});
     const Range range = web_page_text::cleanupHTMLNewlinesInRange(text, {0, in.size()});
-    EXPECT_EQ(text.string(), out) << platform::toUtf8(in);
-    EXPECT_EQ(range, (Range{0, out.size()})) << platform::toUtf8(in);
+    EXPECT_EQ(text.string(), out);
+    EXPECT_EQ(range, (Range{0, out.size()}));
     EXPECT_EQ(newlinesByReplacement(in), out);
   }
 }
@@ -154,10 +155,11 @@ TEST_F(WebPageTextTest, WebFontSizesShrinkToThreeQuartersRoundedUp) {
     double out;
   } cases[] = {{16, 12}, {13, 10}, {11, 9}, {9, 7}, {12.5, 10}};
   for (const auto& [in, out] : cases) {
+    SCOPED_TRACE(in);
     MutableAttributedString text(u"ab", {{NSFontAttributeName, fontNamed(u"Helvetica", in)}});
     text.appendString(u"c", {{NSUnderlineStyleAttributeName, std::int64_t{1}}});
     web_page_text::adjustWebPageFontSizesInRange(text, {0, 2});
-    EXPECT_EQ(fontAt(text, 0)->pointSize, out) << in;
+    EXPECT_EQ(fontAt(text, 0)->pointSize, out);
     EXPECT_EQ(fontAt(text, 2), nullptr);
   }
 }
@@ -177,13 +179,14 @@ TEST_F(WebPageTextTest, ChangeFontKeepsTraitsAndChoosesTheSize) {
       {false, std::nullopt, u"HelveticaNeue", 13},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << platform::toUtf8(c.name) << " preserving " << c.preserving);
     Attributes attributes = {{NSForegroundColorAttributeName, kRed}};
     if (c.own) {
       attributes[NSFontAttributeName] = *c.own;
     }
     MutableAttributedString text(u"text", attributes);
     formatting::changeFont(text, target, c.preserving, {1, 2});
-    EXPECT_EQ(*fontAt(text, 1), Font(c.name, c.size)) << platform::toUtf8(c.name);
+    EXPECT_EQ(*fontAt(text, 1), Font(c.name, c.size));
     EXPECT_EQ(*colorAt(text, NSForegroundColorAttributeName, 1), kRed);
     EXPECT_EQ(text.attributesAtIndex(0), attributes);
   }
@@ -202,16 +205,17 @@ TEST_F(WebPageTextTest, ScalingRoundsHalvesAwayFromZeroAndRefusesSenselessFactor
   } cases[] = {{1.5, 12, 18}, {1.25, 10, 13}, {1.25, 13, 16}, {0.5, 9, 5},
                {0, 12, 12},   {-2, 12, 12},   {nan, 12, 12}};
   for (const auto& [factor, size, scaled] : cases) {
+    SCOPED_TRACE(testing::Message() << "factor " << factor << " size " << size);
     ParagraphStyle paragraph;
     paragraph.headIndent = 10;
     MutableAttributedString text(u"a", {{NSFontAttributeName, fontNamed(u"Helvetica", size)},
                                         {NSParagraphStyleAttributeName, paragraph}});
     text.appendString(u"b", {});
     formatting::scaleWithFactor(text, factor);
-    EXPECT_EQ(fontAt(text, 0)->pointSize, scaled) << factor;
+    EXPECT_EQ(fontAt(text, 0)->pointSize, scaled);
     const auto& style =
         std::get<ParagraphStyle>(*text.attributeAtIndex(NSParagraphStyleAttributeName, 0));
-    EXPECT_EQ(style, paragraph.scaledParagraphStyle(factor)) << factor;
+    EXPECT_EQ(style, paragraph.scaledParagraphStyle(factor));
     EXPECT_TRUE(text.attributesAtIndex(1).empty());
   }
 }
@@ -223,6 +227,7 @@ TEST_F(WebPageTextTest, CleanupFollowsTheDefaults) {
     double size;
   } cases[] = {{false, u"Hi\r\n\n\n\t there", 16}, {true, u"Hi\n\n\t there", 12}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys ? "every cleanup on" : "every cleanup off");
     for (const char16_t* key :
          {web_page_text::QNTCleanUpWebPageNewLinesKey, web_page_text::QNTCleanUpWebPageFontSizesKey,
           web_page_text::QNTCleanUpWebPageColorsKey}) {
@@ -269,11 +274,11 @@ TEST_F(WebPageTextTest, TabMarkedLinesBecomeTextLists) {
   web_page_text::checkForTextListsAndConvertIfNecessary(text);
   std::size_t at = 0;
   for (const auto& [line, list] : lines) {
+    SCOPED_TRACE(platform::toUtf8(line));
     Range effective;
     const auto& style = std::get<ParagraphStyle>(
         *text.attributeAtIndex(NSParagraphStyleAttributeName, at, &effective));
-    EXPECT_EQ(style.textLists, list ? std::vector<TextList>{*list} : std::vector<TextList>{})
-        << platform::toUtf8(line);
+    EXPECT_EQ(style.textLists, list ? std::vector<TextList>{*list} : std::vector<TextList>{});
     if (list) {
       EXPECT_EQ(effective, (Range{at, line.size()})) << "the line end keeps its style";
     }
@@ -285,22 +290,26 @@ TEST_F(WebPageTextTest, TabMarkedLinesBecomeTextLists) {
 
 TEST_F(WebPageTextTest, DynamicColorConversions) {
   const struct {
+    const char* name;
     std::optional<Color> in;
     std::optional<Color> to;
     std::optional<Color> from;
     std::optional<Color> roundTrip;
   } cases[] = {
-      {Color::blackColor(), Color::textColor(), Color::blackColor(), Color::blackColor()},
-      {std::nullopt, Color::textColor(), std::nullopt, Color::blackColor()},
-      {kRed, kRed, kRed, kRed},
-      {Color::textColor(), Color::textColor(), Color::blackColor(), Color::blackColor()},
-      {Color::labelColor(), Color::labelColor(), Color::labelColor(), Color::labelColor()},
+      {"black", Color::blackColor(), Color::textColor(), Color::blackColor(), Color::blackColor()},
+      {"no colour", std::nullopt, Color::textColor(), std::nullopt, Color::blackColor()},
+      {"red", kRed, kRed, kRed, kRed},
+      {"text colour", Color::textColor(), Color::textColor(), Color::blackColor(),
+       Color::blackColor()},
+      {"label colour", Color::labelColor(), Color::labelColor(), Color::labelColor(),
+       Color::labelColor()},
   };
   auto colorOf = [](const AttributedString& text) -> std::optional<Color> {
     const Color* color = colorAt(text, NSForegroundColorAttributeName, 1);
     return color != nullptr ? std::optional<Color>(*color) : std::nullopt;
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     MutableAttributedString text(u"a", {{NSForegroundColorAttributeName, kGrey}});
     text.appendString(u"bc",
                       c.in ? Attributes{{NSForegroundColorAttributeName, *c.in}} : Attributes{});
