@@ -2,7 +2,9 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "platform/localization.h"
 #include "platform/property_list_serialization.h"
@@ -448,16 +450,23 @@ void ArchivedAttributedString::encodeWithCoder(KeyedArchiver& coder) const {
     coder.encodeObject(u"NSAttributes", archivedAttributes(runs.front().attributes));
     return;
   }
+  // By hash, so that a text with many distinct dictionaries is not searched run by run.
+  std::unordered_multimap<std::size_t, std::size_t> dictionaryByHash;
   std::vector<const Attributes*> distinct;
   ArchivedObject::Array dictionaries;
   std::vector<std::uint8_t> info;
   for (const AttributeRun& run : runs) {
-    auto found = std::find_if(distinct.begin(), distinct.end(),
-                              [&run](const Attributes* known) { return *known == run.attributes; });
-    const std::size_t index = static_cast<std::size_t>(found - distinct.begin());
-    if (found == distinct.end()) {
+    const std::size_t hash = hashAttributes(run.attributes);
+    const auto [first, last] = dictionaryByHash.equal_range(hash);
+    const auto found = std::find_if(
+        first, last, [&](const auto& entry) { return *distinct[entry.second] == run.attributes; });
+    std::size_t index = distinct.size();
+    if (found == last) {
+      dictionaryByHash.emplace(hash, index);
       distinct.push_back(&run.attributes);
       dictionaries.push_back(archivedAttributes(run.attributes));
+    } else {
+      index = found->second;
     }
     appendVarint(info, run.range.length);
     appendVarint(info, index);

@@ -155,5 +155,21 @@ void BM_EnumerateOneAttribute(benchmark::State& state) {
 }
 BENCHMARK(BM_EnumerateOneAttribute)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMicrosecond);
 
+// Every run with a dictionary of its own (a font size per run), the archive's worst case.
+void BM_ArchiveDistinctDictionaries(benchmark::State& state) {
+  const auto runCount = static_cast<std::size_t>(state.range(0));
+  MutableAttributedString text;
+  for (std::size_t i = 0; i < runCount; ++i) {
+    text.appendString(u"run ", {{NSFontAttributeName, Font{u"Helvetica", 8.0 + 0.001 * i}}});
+  }
+  for (auto _ : state) {
+    auto data = archivedDataWithAttributedString(text);
+    benchmark::DoNotOptimize(data);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(runCount));
+  setRunCounters(state, text);
+}
+BENCHMARK(BM_ArchiveDistinctDictionaries)->Arg(1'000)->Arg(10'000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace zv::richtext
