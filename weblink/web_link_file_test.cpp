@@ -233,18 +233,15 @@ TEST(WebLinkReadTest, FailuresLeaveTheLinkUnchanged) {
   }
 }
 
+// A URL that does not parse at all reads as absent (next test).
 TEST(WebLinkReadTest, URLsWithoutASchemeAreKeptAsTheyStand) {
   struct Case {
     std::u16string text;
-    bool parses;
     std::optional<std::u16string> title;
   };
   const std::vector<Case> cases = {
-      {u"www.example.com/page", true, std::nullopt},
-      {u"//example.com/a", true, u"example.com"},
-      {u"", false, std::nullopt},
-      {u"1http://example.com", false, std::nullopt},
-      {u"http://[::1", false, std::nullopt},
+      {u"www.example.com/page", std::nullopt},
+      {u"//example.com/a", u"example.com"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::toUtf8(c.text));
@@ -252,15 +249,8 @@ TEST(WebLinkReadTest, URLsWithoutASchemeAreKeptAsTheyStand) {
     webloc.set(u"URL", c.text);
     QNTWebLinkFile link;
     ASSERT_TRUE(link.readFromData(bytesOf(PropertyList(webloc), PropertyListFormat::kXml)));
-    ASSERT_EQ(link.URL().has_value(), c.parses);
+    ASSERT_TRUE(link.URL().has_value());
     EXPECT_EQ(link.title(), c.title);
-    platform::Error error;
-    auto bytes = link.webLinkDataForType(QNTWebLinkFile::fileType(), &error);
-    if (!c.parses) {
-      EXPECT_EQ(error.code, kWebLinkFileNoURLErrorCode);
-      continue;
-    }
-    ASSERT_TRUE(bytes);
     const PropertyList::Dictionary written = writtenDictionary(link);
     EXPECT_EQ(*written.find(u"URL")->asString(), c.text);
     EXPECT_EQ(written.find(u"Title") != nullptr, c.title.has_value());
