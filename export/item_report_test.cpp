@@ -284,15 +284,11 @@ TEST_F(ItemReportTest, HostileNamesComeBackAsTheyWere) {
 }
 
 TEST_F(ItemReportTest, NeverReplacesOrFollowsWhatStandsAtItsPlace) {
-  writeText(folder_.path("there.csv"), "mine");
+  // A file of the user's at the place is the command line's end-to-end test; a planted link:
   fs::create_symlink(folder_.path("elsewhere.csv"), folder_.path("link.csv"));
-  for (const char* name : {"there.csv", "link.csv"}) {
-    SCOPED_TRACE(name);
-    auto writer = ItemReportWriter::create(folder_.path(name), ReportFormat::csv);
-    ASSERT_FALSE(writer);
-    EXPECT_THAT(platform::toUtf8(writer.error().description), HasSubstr("exists already"));
-  }
-  EXPECT_EQ(testsupport::readFileText(folder_.path("there.csv")), "mine");
+  auto planted = ItemReportWriter::create(folder_.path("link.csv"), ReportFormat::csv);
+  ASSERT_FALSE(planted);
+  EXPECT_THAT(platform::toUtf8(planted.error().description), HasSubstr("exists already"));
   EXPECT_FALSE(fs::exists(folder_.path("elsewhere.csv")));
   // A file that appears at the report's place while the export runs is kept; the report stays
   // beside it under its temporary name.
