@@ -25,7 +25,7 @@ TEST(Date, ParsesZonesFractionsAndLeapSeconds) {
       {u"2016-12-31T23:59:60.5Z", leapMinute + 59.999999},
       {u"2017-01-01T05:29:60+05:30", leapMinute + 59.999999},
       {u"1969-12-31T23:59:60Z", -kReferenceDateUnixTime - 0.000001},
-      // Fraction digits beyond what a double holds are cut, not rounded into the next second.
+      // Fraction digits beyond the nanoseconds are cut, not rounded.
       {u"2021-03-05T07:00:00.2500000000001Z", 636620400.25},
       {u"2021-03-05T07:00:00.1234567899999Z", 636620400.123456789},
   };
