@@ -41,15 +41,9 @@ TEST(SplitFileNameExtension, SplitsAtALastDotThatNeitherStartsNorEndsTheName) {
     FileNameParts parts = splitFileNameExtension(c.name);
     EXPECT_EQ(parts.base, c.base);
     EXPECT_EQ(parts.extension, c.extension);
-  }
-}
-
-TEST(SplitFileNameExtension, URLPathExtensionFollowsTheSameRule) {
-  for (const Case& c : kCases) {
-    if (c.name.empty() || c.name == u"." || c.name == u"..") {
+    if (c.name.empty() || c.name == u".") {
       continue;  // not a name a file URL can end in
     }
-    SCOPED_TRACE(toUtf8(c.name));
     URL file = URL::fileURLWithPath(u"/tmp/" + c.name);
     EXPECT_EQ(file.pathExtension(), c.extension);
     EXPECT_EQ(file.deletingPathExtension().lastPathComponent(), c.base);

@@ -1,6 +1,5 @@
 #include "platform/log.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -11,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -34,6 +34,22 @@ std::string readUntilClosed(int descriptor) {
     text.append(buffer, static_cast<std::size_t>(count));
   }
   return text;
+}
+
+// What `write` logs, through a pipe read while it runs: the kernel keeps a long write to a pipe
+// whole only up to its atomic size, so beyond that only our own locking keeps lines apart.
+std::string loggedBy(const std::function<void()>& write) {
+  int pipeEnds[2];
+  EXPECT_EQ(::pipe(pipeEnds), 0);
+  std::string received;
+  std::thread reader([&received, readEnd = pipeEnds[0]] { received = readUntilClosed(readEnd); });
+  const int previous = setLogFileDescriptor(pipeEnds[1]);
+  write();
+  setLogFileDescriptor(previous);
+  ::close(pipeEnds[1]);
+  reader.join();
+  ::close(pipeEnds[0]);
+  return received;
 }
 
 TEST(FormatLogLine, DecoratesMessageAndKeepsItOnOneLine) {
@@ -91,34 +107,24 @@ TEST(EscapedControlCharacters, LeavesNothingATerminalWouldObey) {
 }
 
 TEST(Log, LinesFromManyThreadsStayWhole) {
-  // A pipe, because the kernel keeps a long write to it whole only up to its atomic size; beyond
-  // that only our own locking keeps lines apart.
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
-  std::string received;
-  std::thread reader([&received, readEnd = pipeEnds[0]] { received = readUntilClosed(readEnd); });
-  const int previous = setLogFileDescriptor(pipeEnds[1]);
-
   constexpr int kThreads = 8;
   constexpr int kLinesPerThread = 100;
   const std::u16string padding(std::size_t{3} * PIPE_BUF, u'x');
-  std::vector<std::thread> threads;
-  threads.reserve(kThreads);
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &padding] {
-      for (int i = 0; i < kLinesPerThread; ++i) {
-        logFormat(u"thread %ld line %ld of %ld %@",
-                  {std::int64_t{t}, std::int64_t{i}, std::int64_t{::gettid()}, padding});
-      }
-    });
-  }
-  for (auto& thread : threads) {
-    thread.join();
-  }
-  setLogFileDescriptor(previous);
-  ::close(pipeEnds[1]);
-  reader.join();
-  ::close(pipeEnds[0]);
+  const std::string received = loggedBy([&padding] {
+    std::vector<std::thread> threads;
+    threads.reserve(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([t, &padding] {
+        for (int i = 0; i < kLinesPerThread; ++i) {
+          logFormat(u"thread %ld line %ld of %ld %@",
+                    {std::int64_t{t}, std::int64_t{i}, std::int64_t{::gettid()}, padding});
+        }
+      });
+    }
+    for (auto& thread : threads) {
+      thread.join();
+    }
+  });
 
   const std::regex shape(
       R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} Zelvar Importer\[(\d+):(\d+)\] (thread \d+ line \d+) of (\d+))");
@@ -141,41 +147,29 @@ TEST(Log, LinesFromManyThreadsStayWhole) {
 }
 
 TEST(Log, NegativeDescriptorDiscardsLines) {
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe2(pipeEnds, O_NONBLOCK), 0);
-  const int previous = setLogFileDescriptor(-1);
-  log(u"dropped");
-  logFormat(u"dropped %@", {u"too"});
-  setLogFileDescriptor(pipeEnds[1]);
-  log(u"kept");
-  setLogFileDescriptor(previous);
-  char buffer[256];
-  const ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
-  ::close(pipeEnds[0]);
-  ::close(pipeEnds[1]);
-  ASSERT_GT(count, 0);
-  const std::string written(buffer, static_cast<std::size_t>(count));
+  const std::string written = loggedBy([] {
+    const int pipe = setLogFileDescriptor(-1);
+    log(u"dropped");
+    logFormat(u"dropped %@", {u"too"});
+    setLogFileDescriptor(pipe);
+    log(u"kept");
+  });
   EXPECT_THAT(written, ::testing::Not(::testing::HasSubstr("dropped")));
   EXPECT_THAT(written, ::testing::EndsWith("] kept\n"));
 }
 
 TEST(Log, AForkedChildNamesItself) {
-  int pipeEnds[2];
-  ASSERT_EQ(::pipe(pipeEnds), 0);
-  const int previous = setLogFileDescriptor(pipeEnds[1]);
-  log(u"parent");  // the parent's numbers are known from here on
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    log(u"child");
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  setLogFileDescriptor(previous);
-  ::close(pipeEnds[1]);
-  const std::string written = readUntilClosed(pipeEnds[0]);
-  ::close(pipeEnds[0]);
+  pid_t child = -1;
+  const std::string written = loggedBy([&child] {
+    log(u"parent");  // the parent's numbers are known from here on
+    child = ::fork();
+    if (child == 0) {
+      log(u"child");
+      ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+  });
+  ASSERT_GT(child, 0);
   // The forking thread is the child's only thread, so its number is the child's process number.
   const std::string expected =
       "[" + std::to_string(child) + ":" + std::to_string(child) + "] child";

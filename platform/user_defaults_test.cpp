@@ -67,6 +67,7 @@ class UserDefaultsTest : public testsupport::TemporaryFolderTest {
   fs::path logFile() const { return folder_.path("log.txt"); }
 };
 
+// Each type once: the encodings' own edge cases are the property list tests'.
 TEST_F(UserDefaultsTest, EveryPropertyListTypeComesBackFromTheFile) {
   PropertyList::Dictionary nested;
   nested.set(u"inner", PropertyList(PropertyList::Array{PropertyList(1), PropertyList(u"two")}));
@@ -75,15 +76,11 @@ TEST_F(UserDefaultsTest, EveryPropertyListTypeComesBackFromTheFile) {
     PropertyList value;
   } cases[] = {
       {"string", PropertyList(u"caf\u00e9 \U0001F600")},
-      {"empty_string", PropertyList(u"")},
-      {"negative_integer", PropertyList(std::int64_t{-5})},
       {"integer_above_int64", PropertyList(std::numeric_limits<std::uint64_t>::max())},
       {"real", PropertyList(0.1)},
       {"true", PropertyList(true)},
-      {"false", PropertyList(false)},
       {"date", PropertyList(Date{-1234.5})},
       {"data", PropertyList(PropertyList::Data{0, 1, 0xff})},
-      {"empty_data", PropertyList(PropertyList::Data{})},
       {"array", PropertyList(PropertyList::Array{PropertyList(u"a"), PropertyList(2.5)})},
       {"dictionary", PropertyList(nested)},
       {"uid", PropertyList(PropertyListUid{7})},

@@ -42,7 +42,11 @@ class FaultInjectingSourceLibrary final : public source::SourceLibrary {
 
   /// Makes `call` fail with `reason` from its use number `fromUse` on (0: the first).
   void failCall(SourceCall call, std::u16string reason, int fromUse = 0) {
-    failures_[index(call)] = Failure{std::move(reason), fromUse};
+    failures_[index(call)] = Failure{std::move(reason), fromUse, std::nullopt, 0};
+  }
+  /// The same for the uses of `call` that go through the items of `kind`, counted among those.
+  void failCall(SourceCall call, source::ItemKind kind, std::u16string reason, int fromUse = 0) {
+    failures_[index(call)] = Failure{std::move(reason), fromUse, kind, 0};
   }
 
   /// Runs `hook` on the calling thread as each call begins, for a test to act at that point.
@@ -54,22 +58,27 @@ class FaultInjectingSourceLibrary final : public source::SourceLibrary {
   }
 
   platform::Result<std::int64_t> countItems(source::ItemKind kind) override {
-    return forward(SourceCall::countItems, [&] { return wrapped_->countItems(kind); });
+    return forward(
+        SourceCall::countItems, [&] { return wrapped_->countItems(kind); }, kind);
   }
   platform::Result<std::vector<source::DatabaseItem>> getItems(source::ItemKind kind) override {
-    return forward(SourceCall::getItems, [&] { return wrapped_->getItems(kind); });
+    return forward(
+        SourceCall::getItems, [&] { return wrapped_->getItems(kind); }, kind);
   }
   platform::Result<void> forEachItem(
       source::ItemKind kind,
       const std::function<bool(const source::DatabaseItem&)>& visit) override {
-    return forward(SourceCall::forEachItem, [&] {
-      return wrapped_->forEachItem(kind, [&](const source::DatabaseItem& item) {
-        if (beforeItem_) {
-          beforeItem_(item);
-        }
-        return visit(item);
-      });
-    });
+    return forward(
+        SourceCall::forEachItem,
+        [&] {
+          return wrapped_->forEachItem(kind, [&](const source::DatabaseItem& item) {
+            if (beforeItem_) {
+              beforeItem_(item);
+            }
+            return visit(item);
+          });
+        },
+        kind);
   }
   platform::Result<std::int64_t> countLabels() override {
     return forward(SourceCall::countLabels, [&] { return wrapped_->countLabels(); });
@@ -109,17 +118,23 @@ class FaultInjectingSourceLibrary final : public source::SourceLibrary {
   struct Failure {
     std::u16string reason;
     int fromUse = 0;
+    std::optional<source::ItemKind> kind;  // none: every use counts
+    int usesOfKind = 0;
   };
 
   static constexpr std::size_t index(SourceCall call) { return static_cast<std::size_t>(call); }
 
   template <typename Call>
-  auto forward(SourceCall call, Call&& wrappedCall) -> decltype(wrappedCall()) {
+  auto forward(SourceCall call, Call&& wrappedCall,
+               std::optional<source::ItemKind> kind = std::nullopt) -> decltype(wrappedCall()) {
     if (beforeCall_) {
       beforeCall_(call);
     }
-    const int use = uses_[index(call)]++;
-    const std::optional<Failure>& failure = failures_[index(call)];
+    int use = uses_[index(call)]++;
+    std::optional<Failure>& failure = failures_[index(call)];
+    if (failure && failure->kind) {
+      use = kind == failure->kind ? failure->usesOfKind++ : -1;
+    }
     if (failure && use >= failure->fromUse) {
       return platform::Error{source::kSourceErrorDomain, source::kSourceCallFailedErrorCode,
                              failure->reason};
