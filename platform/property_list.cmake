@@ -3,6 +3,8 @@ zv_library(zv_platform_property_list
   SOURCES
     property_list.cpp
     binary_property_list.cpp
+    binary_property_list_reader.cpp
+    binary_property_list_view.cpp
     binary_property_list_stream.cpp
     xml_property_list.cpp
     property_list_serialization.cpp
@@ -13,6 +15,7 @@ zv_test(zv_platform_property_list_tests
   SOURCES
     property_list_test.cpp
     binary_property_list_test.cpp
+    binary_property_list_view_test.cpp
     binary_property_list_stream_test.cpp
     xml_property_list_test.cpp
     property_list_interop_test.cpp
