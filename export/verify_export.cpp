@@ -9,7 +9,9 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -17,7 +19,7 @@
 #include "export/file_digest.h"
 #include "export/item_report.h"
 #include "export/metadata_keys.h"
-#include "platform/binary_property_list.h"
+#include "platform/binary_property_list_view.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/property_list.h"
@@ -33,7 +35,8 @@ namespace {
 
 using platform::FolderHandle;
 using platform::PropertyList;
-using Dictionary = platform::PropertyList::Dictionary;
+using Value = platform::BinaryPropertyListView::Value;
+using ViewString = platform::PropertyListViewString;
 
 constexpr char kMetadataFileName[] = "Zelvar.plist";
 constexpr char kRootFolderName[] = "Zelvar";
@@ -89,6 +92,25 @@ struct RecordedFile {
   bool seenInReport = false;
 };
 
+// Hashes and compares record numbers by one text of their records, so that a set of numbers
+// finds a record by that text without a second copy of every text.
+template <auto kText>
+struct ByRecordText {
+  using is_transparent = void;
+  using Text = std::basic_string_view<
+      typename std::remove_cvref_t<decltype(std::declval<RecordedFile>().*kText)>::value_type>;
+
+  const std::vector<RecordedFile>* records;
+
+  Text text(std::size_t index) const { return (*records)[index].*kText; }
+  static Text text(Text value) { return value; }
+  std::size_t operator()(const auto& key) const { return std::hash<Text>{}(text(key)); }
+  bool operator()(const auto& a, const auto& b) const { return text(a) == text(b); }
+};
+
+template <auto kText>
+using RecordSet = std::unordered_set<std::size_t, ByRecordText<kText>, ByRecordText<kText>>;
+
 // The whole content of an open regular file no larger than maximumSize.
 std::optional<std::vector<std::uint8_t>> readWhole(int descriptor, std::size_t maximumSize) {
   struct stat status {};
@@ -115,6 +137,9 @@ class Verifier {
  public:
   explicit Verifier(std::function<bool(std::size_t, std::size_t)> progress = {})
       : progress_(std::move(progress)) {}
+  // The record sets point at records_.
+  Verifier(const Verifier&) = delete;
+  Verifier& operator=(const Verifier&) = delete;
 
   VerifyReport takeReport() { return std::move(report_); }
   bool stopped() const { return report_.stopped; }
@@ -133,25 +158,25 @@ class Verifier {
   void checkReport(const std::filesystem::path& reportFile);
 
  private:
-  // Shape helpers: each reports what it finds wrong and answers null then.
-  void checkKeys(const Dictionary& dictionary, std::initializer_list<std::u16string_view> known,
+  // Shape helpers: each reports what it finds wrong and answers nothing then.
+  void checkKeys(const Value& dictionary, std::initializer_list<std::u16string_view> known,
                  const std::string& where);
-  const PropertyList* required(const Dictionary& dictionary, std::u16string_view key,
-                               PropertyList::Type type, const std::string& where);
-  const PropertyList* optional(const Dictionary& dictionary, std::u16string_view key,
-                               PropertyList::Type type, const std::string& where);
-  void checkIdentifierMatchesKey(const Dictionary& record, std::u16string_view key,
+  std::optional<Value> required(const Value& dictionary, std::u16string_view key,
+                                PropertyList::Type type, const std::string& where);
+  std::optional<Value> optional(const Value& dictionary, std::u16string_view key,
+                                PropertyList::Type type, const std::string& where);
+  void checkIdentifierMatchesKey(const Value& record, const ViewString& key,
                                  const std::string& where);
 
-  void checkFiles(const Dictionary& files);
-  void checkItemRecord(const PropertyList& value, std::size_t index);
-  void checkLabels(const Dictionary& labels);
-  void checkGroups(const Dictionary& groups);
+  void checkFiles(const Value& files);
+  void checkItemRecord(const Value& record, std::size_t index);
+  void checkLabels(const Value& labels);
+  void checkGroups(const Value& groups);
   /// The record's member list: strings naming item records; withoutRecord hears the others.
-  void checkMembers(const Dictionary& record, const std::string& where,
+  void checkMembers(const Value& record, const std::string& where,
                     const std::function<void(const std::u16string&)>& withoutRecord);
-  void checkSearches(const Dictionary& searches);
-  void checkExporter(const Dictionary& exporter);
+  void checkSearches(const Value& searches);
+  void checkExporter(const Value& exporter);
   void checkRootFolderFiles(const FolderHandle& exportFolder);
   void checkRecordedFile(const FolderHandle& exportFolder, const std::u16string& identifier,
                          const RecordedFile& file, FolderHandle::EntryKind kind);
@@ -171,12 +196,15 @@ class Verifier {
   // The report answers for the files' bytes; payloads are not read again.
   bool bytesCheckedByReport_ = false;
   std::u16string folderPath_;  // of "folderURL", without a trailing "/"
-  // By identifier; the identifiers listed in labels and groups are looked up here.
   // In the file's order, so that problems come out in the same order every time.
   std::vector<RecordedFile> records_;
-  std::unordered_map<std::u16string, std::size_t> recordIndex_;
+  // records_ by identifier; the identifiers listed in labels and groups are looked up here.
+  RecordSet<&RecordedFile::identifier> recordIndex_{
+      0, ByRecordText<&RecordedFile::identifier>{&records_},
+      ByRecordText<&RecordedFile::identifier>{&records_}};
   std::unordered_set<std::u16string> labelIdentifiers_;
-  std::vector<std::pair<std::u16string, std::u16string>> itemLabels_;  // identifier, label
+  // Records that name a label the labels record lacks, told after the records' own problems.
+  std::vector<std::pair<std::size_t, std::u16string>> unknownLabels_;
   std::optional<FolderHandle> exportFolder_;
   std::vector<unsigned char> hashBuffer_ = std::vector<unsigned char>(kDigestChunkSize);
 };
@@ -193,97 +221,104 @@ bool Verifier::keepGoing(std::size_t checked) {
   return false;
 }
 
-void Verifier::checkKeys(const Dictionary& dictionary,
-                         std::initializer_list<std::u16string_view> known,
+void Verifier::checkKeys(const Value& dictionary, std::initializer_list<std::u16string_view> known,
                          const std::string& where) {
-  for (const auto& entry : dictionary) {
-    if (std::find(known.begin(), known.end(), std::u16string_view(entry.key)) == known.end()) {
-      problem(where + ": unexpected key " + shown(entry.key));
+  for (std::size_t i = 0; i < dictionary.size(); ++i) {
+    const ViewString key = dictionary.key(i);
+    if (std::none_of(known.begin(), known.end(),
+                     [&](std::u16string_view name) { return key == name; })) {
+      problem(where + ": unexpected key " + shown(key.decoded()));
     }
   }
 }
 
-const PropertyList* Verifier::optional(const Dictionary& dictionary, std::u16string_view key,
-                                       PropertyList::Type type, const std::string& where) {
-  const PropertyList* value = dictionary.find(key);
-  if (value != nullptr && value->type() != type) {
+std::optional<Value> Verifier::optional(const Value& dictionary, std::u16string_view key,
+                                        PropertyList::Type type, const std::string& where) {
+  std::optional<Value> value = dictionary.find(key);
+  if (value && value->type() != type) {
     problem(where + ": " + shown(key) + " has the wrong type");
-    return nullptr;
+    return std::nullopt;
   }
   return value;
 }
 
-const PropertyList* Verifier::required(const Dictionary& dictionary, std::u16string_view key,
-                                       PropertyList::Type type, const std::string& where) {
-  if (!dictionary.contains(key)) {
+std::optional<Value> Verifier::required(const Value& dictionary, std::u16string_view key,
+                                        PropertyList::Type type, const std::string& where) {
+  std::optional<Value> value = dictionary.find(key);
+  if (!value) {
     problem(where + ": " + shown(key) + " is missing");
-    return nullptr;
+    return std::nullopt;
   }
-  return optional(dictionary, key, type, where);
+  if (value->type() != type) {
+    problem(where + ": " + shown(key) + " has the wrong type");
+    return std::nullopt;
+  }
+  return value;
 }
 
-void Verifier::checkIdentifierMatchesKey(const Dictionary& record, std::u16string_view key,
+void Verifier::checkIdentifierMatchesKey(const Value& record, const ViewString& key,
                                          const std::string& where) {
-  const PropertyList* identifier =
+  const std::optional<Value> identifier =
       required(record, kIdentifierKey, PropertyList::Type::kString, where);
-  if (identifier != nullptr && *identifier->asString() != key) {
+  if (identifier && !(*identifier->asString() == key)) {
     problem(where + ": \"identifier\" differs from its key");
   }
 }
 
 void Verifier::checkMetadata(std::span<const std::uint8_t> bytes) {
-  platform::Result<PropertyList> root = platform::readBinaryPropertyList(bytes);
-  if (!root) {
-    problem(std::string("the metadata file does not load: ") + describe(root.error()));
+  // Read in place: a tree of a library-sized file costs ten times the file.
+  platform::Result<platform::BinaryPropertyListView> view =
+      platform::BinaryPropertyListView::open(bytes);
+  if (!view) {
+    problem(std::string("the metadata file does not load: ") + describe(view.error()));
     return;
   }
-  const Dictionary* top = root->asDictionary();
-  if (top == nullptr) {
+  const Value top = view->root();
+  if (!top.isDictionary()) {
     problem("the metadata file does not hold a dictionary");
     return;
   }
   metadataLoaded_ = true;
-  checkKeys(*top, {kFilesKey, kLabelsKey, kGroupsKey, kSearchesKey, kExporterKey},
+  checkKeys(top, {kFilesKey, kLabelsKey, kGroupsKey, kSearchesKey, kExporterKey},
             "the metadata file");
-  auto section = [&](std::u16string_view key) -> const Dictionary* {
-    const PropertyList* value =
-        required(*top, key, PropertyList::Type::kDictionary, "the metadata file");
-    return value == nullptr ? nullptr : value->asDictionary();
+  auto section = [&](std::u16string_view key) {
+    return required(top, key, PropertyList::Type::kDictionary, "the metadata file");
   };
   // Labels first: item records name them.
-  const Dictionary* labels = section(kLabelsKey);
-  if (labels != nullptr) {
-    for (const auto& entry : *labels) {
-      labelIdentifiers_.insert(entry.key);
+  const std::optional<Value> labels = section(kLabelsKey);
+  if (labels) {
+    for (std::size_t i = 0; i < labels->size(); ++i) {
+      labelIdentifiers_.insert(labels->key(i).decoded());
     }
   }
-  if (const Dictionary* files = section(kFilesKey)) {
+  if (const std::optional<Value> files = section(kFilesKey)) {
     checkFiles(*files);
   }
-  if (labels != nullptr) {
+  if (labels) {
     checkLabels(*labels);
   }
-  if (const Dictionary* groups = section(kGroupsKey)) {
+  if (const std::optional<Value> groups = section(kGroupsKey)) {
     checkGroups(*groups);
   }
-  if (const Dictionary* searches = section(kSearchesKey)) {
+  if (const std::optional<Value> searches = section(kSearchesKey)) {
     checkSearches(*searches);
   }
-  if (const Dictionary* exporter = section(kExporterKey)) {
+  if (const std::optional<Value> exporter = section(kExporterKey)) {
     checkExporter(*exporter);
   }
 }
 
-void Verifier::checkFiles(const Dictionary& files) {
+void Verifier::checkFiles(const Value& files) {
   const std::string where = "the root folder record";
   checkKeys(files, {kNameKey, kItemsKey, kFolderURLKey}, where);
-  if (const PropertyList* name = required(files, kNameKey, PropertyList::Type::kString, where);
-      name != nullptr && *name->asString() != kRootFolderName16) {
-    problem(where + ": \"name\" is " + shown(*name->asString()) + ", not \"Zelvar\"");
+  if (const std::optional<Value> name =
+          required(files, kNameKey, PropertyList::Type::kString, where);
+      name && !(*name->asString() == kRootFolderName16)) {
+    problem(where + ": \"name\" is " + shown(name->asString()->decoded()) + ", not \"Zelvar\"");
   }
-  if (const PropertyList* folder =
+  if (const std::optional<Value> folder =
           required(files, kFolderURLKey, PropertyList::Type::kString, where)) {
-    std::optional<platform::URL> url = platform::URL::fromString(*folder->asString());
+    std::optional<platform::URL> url = platform::URL::fromString(folder->asString()->decoded());
     if (!url || !url->isFileURL()) {
       problem(where + ": \"folderURL\" is no file URL");
     } else {
@@ -293,75 +328,84 @@ void Verifier::checkFiles(const Dictionary& files) {
       }
     }
   }
-  const PropertyList* items = required(files, kItemsKey, PropertyList::Type::kArray, where);
-  if (items == nullptr) {
+  const std::optional<Value> items = required(files, kItemsKey, PropertyList::Type::kArray, where);
+  if (!items) {
     return;
   }
-  records_.reserve(items->asArray()->size());
-  recordIndex_.reserve(items->asArray()->size());
-  std::unordered_map<std::string, std::u16string> claimed;  // file name -> first identifier
-  std::size_t index = 0;
-  for (const PropertyList& item : *items->asArray()) {
-    checkItemRecord(item, index++);
+  records_.reserve(items->size());
+  recordIndex_.reserve(items->size());
+  for (std::size_t index = 0; index < items->size(); ++index) {
+    checkItemRecord(items->element(index), index);
   }
-  for (const RecordedFile& file : records_) {
-    if (file.name.empty()) {
-      continue;
-    }
-    auto [first, isNew] = claimed.try_emplace(file.name, file.identifier);
-    if (!isNew) {
-      problem("the file " + shown(file.name) + " is claimed by the records " +
-              shown(first->second) + " and " + shown(file.identifier));
+  {
+    // Each name with the first record that claims it.
+    RecordSet<&RecordedFile::name> claimed(records_.size(),
+                                           ByRecordText<&RecordedFile::name>{&records_},
+                                           ByRecordText<&RecordedFile::name>{&records_});
+    for (std::size_t index = 0; index < records_.size(); ++index) {
+      const RecordedFile& file = records_[index];
+      if (file.name.empty()) {
+        continue;
+      }
+      auto [first, isNew] = claimed.insert(index);
+      if (!isNew) {
+        problem("the file " + shown(file.name) + " is claimed by the records " +
+                shown(records_[*first].identifier) + " and " + shown(file.identifier));
+      }
     }
   }
-  for (const auto& [identifier, label] : itemLabels_) {
-    if (!labelIdentifiers_.contains(label)) {
-      problem("item " + shown(identifier) + " names the label " + shown(label) +
-              ", which does not exist");
-    }
+  for (const auto& [index, label] : unknownLabels_) {
+    problem("item " + shown(records_[index].identifier) + " names the label " + shown(label) +
+            ", which does not exist");
   }
-  itemLabels_.clear();
-  itemLabels_.shrink_to_fit();
+  unknownLabels_.clear();
+  unknownLabels_.shrink_to_fit();
 }
 
-void Verifier::checkItemRecord(const PropertyList& value, std::size_t index) {
+void Verifier::checkItemRecord(const Value& record, std::size_t index) {
   std::string where = "item record " + std::to_string(index);
-  const Dictionary* record = value.asDictionary();
-  if (record == nullptr) {
+  if (!record.isDictionary()) {
     problem(where + " is not a dictionary");
     return;
   }
   ++report_.summary.itemRecords;
-  const PropertyList* identifier =
-      required(*record, kIdentifierKey, PropertyList::Type::kString, where);
-  if (identifier == nullptr) {
+  const std::optional<Value> identifier =
+      required(record, kIdentifierKey, PropertyList::Type::kString, where);
+  if (!identifier) {
     return;
   }
-  const std::u16string& id = *identifier->asString();
+  std::u16string id = identifier->asString()->decoded();
   where += " (" + shown(id) + ")";
-  checkKeys(*record,
+  checkKeys(record,
             {kIdentifierKey, kFileURLKey, kWasEncryptedKey, kIsFavoriteKey, kWasNoteKey,
              kCommentsKey, kLabelKey, kTagsKey},
             where);
   RecordedFile file;
-  if (const PropertyList* p =
-          required(*record, kWasEncryptedKey, PropertyList::Type::kBoolean, where)) {
+  if (const std::optional<Value> p =
+          required(record, kWasEncryptedKey, PropertyList::Type::kBoolean, where)) {
     file.wasEncrypted = *p->asBoolean();
   }
-  required(*record, kIsFavoriteKey, PropertyList::Type::kBoolean, where);
-  required(*record, kTagsKey, PropertyList::Type::kString, where);
-  optional(*record, kCommentsKey, PropertyList::Type::kString, where);
-  if (const PropertyList* p = optional(*record, kWasNoteKey, PropertyList::Type::kBoolean, where)) {
+  required(record, kIsFavoriteKey, PropertyList::Type::kBoolean, where);
+  required(record, kTagsKey, PropertyList::Type::kString, where);
+  optional(record, kCommentsKey, PropertyList::Type::kString, where);
+  if (const std::optional<Value> p =
+          optional(record, kWasNoteKey, PropertyList::Type::kBoolean, where)) {
     file.wasNote = *p->asBoolean();
     if (!file.wasNote) {
       problem(where + ": \"wasNote\" is false; the exporter writes it only as true");
     }
   }
-  if (const PropertyList* p = optional(*record, kLabelKey, PropertyList::Type::kString, where)) {
-    itemLabels_.emplace_back(id, *p->asString());
+  std::optional<std::u16string> unknownLabel;
+  if (const std::optional<Value> p =
+          optional(record, kLabelKey, PropertyList::Type::kString, where)) {
+    std::u16string label = p->asString()->decoded();
+    if (!labelIdentifiers_.contains(label)) {
+      unknownLabel = std::move(label);
+    }
   }
-  if (const PropertyList* p = required(*record, kFileURLKey, PropertyList::Type::kString, where)) {
-    std::optional<platform::URL> url = platform::URL::fromString(*p->asString());
+  if (const std::optional<Value> p =
+          required(record, kFileURLKey, PropertyList::Type::kString, where)) {
+    std::optional<platform::URL> url = platform::URL::fromString(p->asString()->decoded());
     std::u16string path = url && url->isFileURL() ? url->path() : std::u16string();
     const std::size_t slash = path.rfind(u'/');
     const std::u16string name = slash == std::u16string::npos ? u"" : path.substr(slash + 1);
@@ -374,113 +418,130 @@ void Verifier::checkItemRecord(const PropertyList& value, std::size_t index) {
       file.name = platform::toUtf8(name);
     }
   }
-  if (!recordIndex_.try_emplace(id, records_.size()).second) {
+  file.identifier = std::move(id);
+  records_.push_back(std::move(file));
+  if (!recordIndex_.insert(records_.size() - 1).second) {
     problem(where + ": a second record for the same identifier");
+    // A label problem is told of the first record with this identifier, which holds it.
+    if (unknownLabel) {
+      unknownLabels_.emplace_back(*recordIndex_.find(records_.back().identifier),
+                                  std::move(*unknownLabel));
+    }
+    records_.pop_back();
     return;
   }
-  file.identifier = id;
-  records_.push_back(std::move(file));
+  if (unknownLabel) {
+    unknownLabels_.emplace_back(records_.size() - 1, std::move(*unknownLabel));
+  }
 }
 
-void Verifier::checkLabels(const Dictionary& labels) {
-  for (const auto& entry : labels) {
+void Verifier::checkLabels(const Value& labels) {
+  for (std::size_t i = 0; i < labels.size(); ++i) {
     ++report_.summary.labels;
-    const std::string where = "label " + shown(entry.key);
-    const Dictionary* label = entry.value.asDictionary();
-    if (label == nullptr) {
+    const ViewString key = labels.key(i);
+    const std::string where = "label " + shown(key.decoded());
+    const Value label = labels.value(i);
+    if (!label.isDictionary()) {
       problem(where + " is not a dictionary");
       continue;
     }
-    checkKeys(*label,
+    checkKeys(label,
               {kNameKey, kIdentifierKey, kRedComponentKey, kGreenComponentKey, kBlueComponentKey,
                kAlphaComponentKey, kItemsKey},
               where);
-    optional(*label, kNameKey, PropertyList::Type::kString, where);
-    checkIdentifierMatchesKey(*label, entry.key, where);
-    for (std::u16string_view key :
+    optional(label, kNameKey, PropertyList::Type::kString, where);
+    checkIdentifierMatchesKey(label, key, where);
+    for (std::u16string_view component :
          {kRedComponentKey, kGreenComponentKey, kBlueComponentKey, kAlphaComponentKey}) {
-      const PropertyList* component = required(*label, key, PropertyList::Type::kReal, where);
-      if (component != nullptr && !(*component->asReal() >= 0 && *component->asReal() <= 1)) {
-        problem(where + ": " + shown(key) + " lies outside 0 to 1");
+      const std::optional<Value> value =
+          required(label, component, PropertyList::Type::kReal, where);
+      if (value && !(*value->asReal() >= 0 && *value->asReal() <= 1)) {
+        problem(where + ": " + shown(component) + " lies outside 0 to 1");
       }
     }
-    checkMembers(*label, where, [&](const std::u16string& id) {
+    checkMembers(label, where, [&](const std::u16string& id) {
       problem(where + ": the member " + shown(id) + " has no item record");
     });
   }
 }
 
-void Verifier::checkMembers(const Dictionary& record, const std::string& where,
+void Verifier::checkMembers(const Value& record, const std::string& where,
                             const std::function<void(const std::u16string&)>& withoutRecord) {
-  const PropertyList* items = required(record, kItemsKey, PropertyList::Type::kArray, where);
-  if (items == nullptr) {
+  const std::optional<Value> items = required(record, kItemsKey, PropertyList::Type::kArray, where);
+  if (!items) {
     return;
   }
-  for (const PropertyList& member : *items->asArray()) {
-    const std::u16string* id = member.asString();
-    if (id == nullptr) {
+  std::u16string id;
+  for (std::size_t i = 0; i < items->size(); ++i) {
+    const std::optional<ViewString> member = items->element(i).asString();
+    if (!member) {
       problem(where + ": a member is not a string");
-    } else if (!recordIndex_.contains(*id)) {
-      withoutRecord(*id);
+      continue;
+    }
+    id = member->decoded();
+    if (!recordIndex_.contains(std::u16string_view(id))) {
+      withoutRecord(id);
     }
   }
 }
 
-void Verifier::checkGroups(const Dictionary& groups) {
-  for (const auto& entry : groups) {
+void Verifier::checkGroups(const Value& groups) {
+  for (std::size_t i = 0; i < groups.size(); ++i) {
     ++report_.summary.groups;
-    const std::string where = "group " + shown(entry.key);
-    const Dictionary* group = entry.value.asDictionary();
-    if (group == nullptr) {
+    const ViewString key = groups.key(i);
+    const std::string where = "group " + shown(key.decoded());
+    const Value group = groups.value(i);
+    if (!group.isDictionary()) {
       problem(where + " is not a dictionary");
       continue;
     }
-    checkKeys(*group, {kNameKey, kIdentifierKey, kItemsKey}, where);
-    required(*group, kNameKey, PropertyList::Type::kString, where);
-    checkIdentifierMatchesKey(*group, entry.key, where);
+    checkKeys(group, {kNameKey, kIdentifierKey, kItemsKey}, where);
+    required(group, kNameKey, PropertyList::Type::kString, where);
+    checkIdentifierMatchesKey(group, key, where);
     // A folder collection may hold items the export skipped: they are counted, not wrong.
-    checkMembers(*group, where,
+    checkMembers(group, where,
                  [&](const std::u16string&) { ++report_.summary.groupMembersNotExported; });
   }
 }
 
-void Verifier::checkSearches(const Dictionary& searches) {
-  for (const auto& entry : searches) {
+void Verifier::checkSearches(const Value& searches) {
+  for (std::size_t i = 0; i < searches.size(); ++i) {
     ++report_.summary.searches;
-    const std::string where = "saved search " + shown(entry.key);
-    const Dictionary* search = entry.value.asDictionary();
-    if (search == nullptr) {
+    const ViewString key = searches.key(i);
+    const std::string where = "saved search " + shown(key.decoded());
+    const Value search = searches.value(i);
+    if (!search.isDictionary()) {
       problem(where + " is not a dictionary");
       continue;
     }
-    checkKeys(*search, {kNameKey, kIdentifierKey, kMatchAllKey, kSearchOptionsKey}, where);
-    optional(*search, kNameKey, PropertyList::Type::kString, where);
-    checkIdentifierMatchesKey(*search, entry.key, where);
-    required(*search, kMatchAllKey, PropertyList::Type::kBoolean, where);
-    const PropertyList* options =
-        required(*search, kSearchOptionsKey, PropertyList::Type::kArray, where);
-    if (options == nullptr) {
+    checkKeys(search, {kNameKey, kIdentifierKey, kMatchAllKey, kSearchOptionsKey}, where);
+    optional(search, kNameKey, PropertyList::Type::kString, where);
+    checkIdentifierMatchesKey(search, key, where);
+    required(search, kMatchAllKey, PropertyList::Type::kBoolean, where);
+    const std::optional<Value> options =
+        required(search, kSearchOptionsKey, PropertyList::Type::kArray, where);
+    if (!options) {
       continue;
     }
-    for (const PropertyList& value : *options->asArray()) {
-      const Dictionary* option = value.asDictionary();
-      if (option == nullptr) {
+    for (std::size_t j = 0; j < options->size(); ++j) {
+      const Value option = options->element(j);
+      if (!option.isDictionary()) {
         problem(where + ": a search option is not a dictionary");
         continue;
       }
-      checkKeys(*option, {kSearchOptionKeyKey, kSearchOptionStringValueKey}, where);
-      required(*option, kSearchOptionStringValueKey, PropertyList::Type::kString, where);
-      const PropertyList* key =
-          required(*option, kSearchOptionKeyKey, PropertyList::Type::kString, where);
-      if (key != nullptr && *key->asString() != kTagNameSearchKey) {
-        problem(where + ": a search option matches " + shown(*key->asString()) +
+      checkKeys(option, {kSearchOptionKeyKey, kSearchOptionStringValueKey}, where);
+      required(option, kSearchOptionStringValueKey, PropertyList::Type::kString, where);
+      const std::optional<Value> matched =
+          required(option, kSearchOptionKeyKey, PropertyList::Type::kString, where);
+      if (matched && !(*matched->asString() == kTagNameSearchKey)) {
+        problem(where + ": a search option matches " + shown(matched->asString()->decoded()) +
                 ", not \"tags.name\"");
       }
     }
   }
 }
 
-void Verifier::checkExporter(const Dictionary& exporter) {
+void Verifier::checkExporter(const Value& exporter) {
   const std::string where = "the exporter record";
   checkKeys(exporter, {u"CFBundleIdentifier", u"CFBundleVersion", u"CFBundleShortVersionString"},
             where);
@@ -553,16 +614,18 @@ void Verifier::checkRootFolderFiles(const FolderHandle& exportFolder) {
     return;
   }
   report_.summary.filesInRootFolder = entries->entries.size();
-  std::unordered_set<std::string> recorded;
-  recorded.reserve(records_.size());
-  for (const RecordedFile& file : records_) {
+  RecordSet<&RecordedFile::name> recorded(records_.size(),
+                                          ByRecordText<&RecordedFile::name>{&records_},
+                                          ByRecordText<&RecordedFile::name>{&records_});
+  for (std::size_t index = 0; index < records_.size(); ++index) {
+    const RecordedFile& file = records_[index];
     if (!keepGoing(filesChecked_++)) {
       return;
     }
     if (file.name.empty()) {
       continue;
     }
-    recorded.insert(file.name);
+    recorded.insert(index);
     auto found = entries->entries.find(file.name);
     if (found == entries->entries.end()) {
       problem("item " + shown(file.identifier) + ": its file " + shown(file.name) + " is missing");
@@ -572,7 +635,7 @@ void Verifier::checkRootFolderFiles(const FolderHandle& exportFolder) {
   }
   std::vector<std::string> unrecorded;
   for (const auto& [name, kind] : entries->entries) {
-    if (!recorded.contains(name)) {
+    if (!recorded.contains(std::string_view(name))) {
       unrecorded.push_back(name);
     }
   }
@@ -671,7 +734,7 @@ void Verifier::checkLibraryItem(source::SourceLibrary& library, const source::Da
     }
     return;
   }
-  RecordedFile& file = records_[found->second];
+  RecordedFile& file = records_[*found];
   if (file.seenInLibrary) {
     return;  // A library listing one identifier twice; the record answers for the first.
   }
@@ -818,7 +881,7 @@ void Verifier::checkReportItem(const ReportRecord& item) {
     problem(where + " is in the report as exported, but has no item record");
     return;
   }
-  RecordedFile& file = records_[found->second];
+  RecordedFile& file = records_[*found];
   if (std::exchange(file.seenInReport, true)) {
     problem(where + " is in the report twice");
     return;
