@@ -12,7 +12,6 @@
 #include <optional>
 #include <string_view>
 #include <type_traits>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 

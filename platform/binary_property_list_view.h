@@ -68,9 +68,9 @@ class BinaryPropertyListView {
   /// The top object. Values stay valid while the view lives, moved or not.
   Value root() const;
 
+ private:
   struct File;
 
- private:
   explicit BinaryPropertyListView(std::unique_ptr<File> file);
 
   std::unique_ptr<File> file_;
@@ -105,7 +105,6 @@ class BinaryPropertyListView::Value {
  private:
   friend class BinaryPropertyListView;
   Value(const File* file, std::uint64_t ref);
-
   // Reference index of a container (raw: keys, then values, for a dictionary).
   std::uint64_t reference(std::uint64_t index) const;
   // The raw key index and value index of entry index of a dictionary.

@@ -120,8 +120,7 @@ class Generator {
                                     u"caf\u00e9",
                                     u"\U0001F600x",
                                     u"a string longer than fifteen units",
-                                    u"\u00e9t\u00e9 long "
-                                    u"enough to need a count"};
+                                    u"\u00e9t\u00e9, long enough for a count"};
     return texts[pick(std::size(texts))];
   }
 
