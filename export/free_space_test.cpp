@@ -20,6 +20,7 @@ namespace zv::exporter {
 namespace {
 
 using platform::URL;
+using testsupport::IsError;
 using testsupport::IsOk;
 
 TEST(FreeSpace, ByteCountsAreDecimalWithTheExactCountOnceRounded) {
@@ -101,17 +102,16 @@ TEST_F(SpaceCheckTest, ExportChecksTheSpaceOfWhatItWouldCopyUnderItsOptions) {
     const ExportRun run = runExport(testCase.encryptedItems, testCase.available);
     ASSERT_EQ(askedFor_, container_);
     if (!testCase.fails) {
-      EXPECT_FALSE(run.error.has_value());
+      EXPECT_THAT(run.error, IsOk());
       continue;
     }
-    ASSERT_TRUE(run.error.has_value());
-    EXPECT_EQ(run.error->domain, kZVImportErrorDomain);
-    EXPECT_EQ(run.error->code, kFileExportErrorCode);
-    EXPECT_EQ(
-        platform::toUtf8(run.error->description),
-        platform::toUtf8(u"Not enough free space in " + container_.path() + u": " +
-                         formattedByteCount(testCase.encryptedItems ? with : without) +
-                         u" needed, " + formattedByteCount(testCase.available) + u" available."));
+    EXPECT_THAT(
+        run.error,
+        IsError(kZVImportErrorDomain, kFileExportErrorCode,
+                platform::toUtf8(u"Not enough free space in " + container_.path() + u": " +
+                                 formattedByteCount(testCase.encryptedItems ? with : without) +
+                                 u" needed, " + formattedByteCount(testCase.available) +
+                                 u" available.")));
     // Failed before any item went out.
     EXPECT_EQ(run.summary.exportedTotal(), 0);
     EXPECT_FALSE(std::filesystem::exists(folder_.path("container/Zelvar")));

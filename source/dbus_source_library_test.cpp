@@ -84,24 +84,14 @@ std::unique_ptr<SourceLibrary> edgeCaseLibrary() {
   return std::make_unique<MemorySourceLibrary>(std::move(contents), nullptr);
 }
 
-std::string contentOf(int descriptor) {
-  std::string content;
-  char buffer[4096];
-  for (ssize_t read = 0; (read = ::pread(descriptor, buffer, sizeof buffer,
-                                         static_cast<off_t>(content.size()))) > 0;) {
-    content.append(buffer, static_cast<std::size_t>(read));
-  }
-  return content;
-}
-
 // What a reader sees of a payload: its failure, its absence, or its name and content.
 std::string describe(const platform::Result<std::optional<ItemPayload>>& payload) {
   if (!payload) {
     return "failed: " + platform::toUtf8(payload.error().description);
   }
-  return *payload
-             ? platform::toUtf8((*payload)->fileName) + ": " + contentOf((*payload)->file.get())
-             : "none";
+  return *payload ? platform::toUtf8((*payload)->fileName) + ": " +
+                        testsupport::readDescriptorText((*payload)->file.get()).value_or("unread")
+                  : "none";
 }
 
 std::unique_ptr<SourceLibrary> demoLibrary() {
@@ -204,8 +194,9 @@ TEST_F(DBusSourceLibraryTest, ItemsAreWrittenIntoTheCallersFolderUnderNewNames) 
   std::unique_ptr<SourceLibrary> read = client();
   DatabaseItem note;
   note.id = u"N1";
-  const std::string content = contentOf((*served->openItemPayload(note))->file.get());
-  EXPECT_FALSE(content.empty());
+  const auto content =
+      testsupport::readDescriptorText((*served->openItemPayload(note))->file.get());
+  ASSERT_THAT(content, ::testing::Optional(::testing::Not(::testing::IsEmpty())));
   // Written twice into one folder: the second copy takes a name of its own.
   std::vector<std::string> written;
   for (int time = 0; time < 2; ++time) {

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -247,9 +246,7 @@ TEST_F(LibrarySnapshotTest, PayloadsAreCopiedFromInsideTheLibraryOnly) {
     EXPECT_EQ((*payload)->displayName, platform::fromUtf8(c.file));
     // Measured as it was opened, by the quick way and the careful one alike.
     EXPECT_EQ((*payload)->size, std::optional<std::int64_t>(std::string_view(c.content).size()));
-    std::string read(16, '\0');
-    read.resize(static_cast<size_t>(::read((*payload)->file.get(), read.data(), read.size())));
-    EXPECT_EQ(read, c.content);
+    EXPECT_EQ(testsupport::readDescriptorText((*payload)->file.get()), c.content);
     EXPECT_EQ((*copied)->lastPathComponent(), platform::fromUtf8(c.name));
     EXPECT_EQ(readFileText(**copied), c.content);
     EXPECT_FALSE(fs::is_symlink((*copied)->fileSystemPath()));

@@ -44,6 +44,23 @@ std::optional<std::string> readFileText(const platform::URL& url) {
   return readFileText(std::filesystem::path(url.fileSystemPath()));
 }
 
+std::optional<std::string> readDescriptorText(int descriptor) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = platform::retryOnInterrupt([&] {
+      return ::pread(descriptor, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+    });
+    if (count < 0) {
+      return std::nullopt;
+    }
+    if (count == 0) {
+      return text;
+    }
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+}
+
 bool writeFileText(const std::filesystem::path& path, std::string_view text) {
   platform::ScopedDescriptor file(
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));

@@ -19,6 +19,10 @@ std::optional<std::vector<std::uint8_t>> readFileBytes(const platform::URL& url)
 std::optional<std::string> readFileText(const std::filesystem::path& path);
 std::optional<std::string> readFileText(const platform::URL& url);
 
+/// The whole content of the open file `descriptor`, from its start whatever its offset, or
+/// nullopt when it cannot be read (a pipe cannot: it has no start to read from).
+std::optional<std::string> readDescriptorText(int descriptor);
+
 /// Creates or replaces the file at `path` with `text` (mode 0600); false when that fails.
 [[nodiscard]] bool writeFileText(const std::filesystem::path& path, std::string_view text);
 
