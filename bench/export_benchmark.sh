@@ -122,7 +122,7 @@ for items in "${sizes[@]}"; do
     "copy: $(cut -d' ' -f1 "$work/copy-$items-"[0-9]*.time | tr '\n' ' ')s" >&2
   # Each round's ratio, export over the copy of the same round.
   ratios=$(paste -d' ' <(cat "$work/export-$items-"[0-9]*.time) <(cat "$work/copy-$items-"[0-9]*.time) |
-    awk '{ if ($3 > 0) printf "%.2f ", $1 / $3 }')
+    awk '{ if ($4 > 0) printf "%.2f ", $1 / $4 }')
   echo "  ratio per round: $ratios" >&2
 
   sync
