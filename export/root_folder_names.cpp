@@ -161,6 +161,7 @@ void RootFolderNames::NameSet::encode(std::u16string_view name, std::string& out
   // entry, so a narrow and a wide entry never compare equal.
   const bool wide =
       std::any_of(name.begin(), name.end(), [](char16_t unit) { return unit > 0xFF; });
+  // A fitted name has at most 255 bytes, far below the header's 2^31 characters.
   const auto header = static_cast<std::uint32_t>(name.size() << 1 | (wide ? 1 : 0));
   out.resize(kHeaderSize + name.size() * (wide ? 2 : 1));
   std::memcpy(out.data(), &header, kHeaderSize);
@@ -176,7 +177,7 @@ void RootFolderNames::NameSet::encode(std::u16string_view name, std::string& out
 std::size_t RootFolderNames::NameSet::encodedSize(const char* entry) {
   std::uint32_t header = 0;
   std::memcpy(&header, entry, kHeaderSize);
-  return kHeaderSize + (header >> 1) * ((header & 1) != 0 ? 2 : 1);
+  return kHeaderSize + std::size_t{header >> 1} * ((header & 1) != 0 ? 2 : 1);
 }
 
 std::uint64_t RootFolderNames::NameSet::hashOf(std::string_view encoded) {
