@@ -10,6 +10,11 @@
 # ZV_EXPORT names the executable (default: build/bin/zelvar-export); ZV_ROUNDS how often each
 # is timed (default 3, the median counts); TMPDIR where everything is written (default /tmp).
 # ZV_PAYLOAD_SIZE gives every payload that many bytes (default: 1 to 4 KB each).
+# ZV_REMOVE_EACH_ROUND=1 removes each round's copy and export once both are timed, and each
+# library once its size is done: for a file system with too few inodes for them all (a million
+# items on tmpfs: TMPDIR=/dev/shm), and only where a deletion does not slow what follows.
+# Besides wall time, each run's CPU time (user + system) is reported, which other work on the
+# machine disturbs less.
 #
 # Nothing is deleted until the end: on some file systems (ext4 without a journal, for one)
 # creating files right after many were deleted is several times slower, which would charge
@@ -31,7 +36,7 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelvar-export-benchmark.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# measure OUT COMMAND...: runs the command; writes "seconds peak-RSS-KB" to OUT.
+# measure OUT COMMAND...: runs the command; writes "seconds peak-RSS-KB CPU-seconds" to OUT.
 measure() {
   local out=$1
   shift
@@ -43,7 +48,8 @@ measure() {
         for (i = 1; i <= n; i++) s = s * 60 + p[i]
       }
       /Maximum resident set size/ { rss = $2 }
-      END { printf "%.2f %d\n", s, rss }' "$out.raw" >"$out"
+      /User time \(seconds\)|System time \(seconds\)/ { cpu += $2 }
+      END { printf "%.2f %d %.2f\n", s, rss, cpu }' "$out.raw" >"$out"
   else
     python3 - "$out" "$@" <<'PY'
 import resource, subprocess, sys, time
@@ -51,17 +57,20 @@ start = time.monotonic()
 subprocess.run(sys.argv[2:], check=True, stdout=subprocess.DEVNULL,
                stderr=open(sys.argv[1] + ".stderr", "w"))
 seconds = time.monotonic() - start
-peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-open(sys.argv[1], "w").write("%.2f %d\n" % (seconds, peak))
+usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+open(sys.argv[1], "w").write("%.2f %d %.2f\n" % (seconds, usage.ru_maxrss,
+                                                   usage.ru_utime + usage.ru_stime))
 PY
   fi
 }
 
 # median FILES...: the median, the smallest and the largest of the first field of the files
-# (seconds), and the largest second field (peak RSS).
+# (seconds), the largest second field (peak RSS) and the median of the third (CPU seconds).
 median() {
-  cat "$@" | sort -n | awk '{ s[NR] = $1; if ($2 > rss) rss = $2 }
-    END { printf "%s %s %s %d\n", s[int((NR + 1) / 2)], s[1], s[NR], rss }'
+  local cpu
+  cpu=$(cut -d' ' -f3 "$@" | sort -n | awk '{ c[NR] = $1 } END { print c[int((NR + 1) / 2)] }')
+  cat "$@" | sort -n | awk -v cpu="$cpu" '{ s[NR] = $1; if ($2 > rss) rss = $2 }
+    END { printf "%s %s %s %d %s\n", s[int((NR + 1) / 2)], s[1], s[NR], rss, cpu }'
 }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores, $rounds rounds"
@@ -88,6 +97,7 @@ for items in "${sizes[@]}"; do
     measure "$work/export-$items-$round.time" "$exporter" --library "$library" \
       --container "$work/container-$items-$round"
   }
+  exported=
   for round in $(seq "$rounds"); do
     if ((round % 2)); then
       copy
@@ -96,17 +106,23 @@ for items in "${sizes[@]}"; do
       export_library
       copy
     fi
+    if [[ -z $exported ]]; then
+      exported=$(find "$work/container-$items-$round/Zelvar/Zelvar" -type f | wc -l)
+      tail -n 1 "$work/export-$items-$round.time.stderr" >&2
+    fi
+    if [[ -n ${ZV_REMOVE_EACH_ROUND:-} ]]; then
+      rm -rf "$work/copy-$items-$round" "$work/container-$items-$round"
+    fi
   done
-  exported=$(find "$work/container-$items-1/Zelvar/Zelvar" -type f | wc -l)
-  tail -n 1 "$work/export-$items-1.time.stderr" >&2
 
-  read -r export_seconds export_low export_high export_kb < <(median "$work/export-$items-"[0-9]*.time)
-  read -r copy_seconds copy_low copy_high copy_kb < <(median "$work/copy-$items-"[0-9]*.time)
+  read -r export_seconds export_low export_high export_kb export_cpu \
+    < <(median "$work/export-$items-"[0-9]*.time)
+  read -r copy_seconds copy_low copy_high copy_kb copy_cpu < <(median "$work/copy-$items-"[0-9]*.time)
   echo "  export: $(cut -d' ' -f1 "$work/export-$items-"[0-9]*.time | tr '\n' ' ')s;" \
     "copy: $(cut -d' ' -f1 "$work/copy-$items-"[0-9]*.time | tr '\n' ' ')s" >&2
   # Each round's ratio, export over the copy of the same round.
   ratios=$(paste -d' ' <(cat "$work/export-$items-"[0-9]*.time) <(cat "$work/copy-$items-"[0-9]*.time) |
-    awk '{ if ($3 > 0) printf "%.2f ", $1 / $3 }')
+    awk '{ if ($4 > 0) printf "%.2f ", $1 / $4 }')
   echo "  ratio per round: $ratios" >&2
 
   sync
@@ -114,28 +130,37 @@ for items in "${sizes[@]}"; do
     >/dev/null 2>"$work/verbose-$items.stderr"
   steps+=("$items: $(grep '^time: ' "$work/verbose-$items.stderr" | sed 's/^time: //' |
     paste -sd, - | sed 's/,/, /g')")
-  results+=("$items $payload_files $payload_kb $exported $export_seconds $export_low $export_high $export_kb $copy_seconds $copy_low $copy_high $copy_kb")
+  if [[ -n ${ZV_REMOVE_EACH_ROUND:-} ]]; then
+    rm -rf "$work/container-$items-verbose" "$library"
+  fi
+  results+=("$items $payload_files $payload_kb $exported $export_seconds $export_low $export_high $export_kb $export_cpu $copy_seconds $copy_low $copy_high $copy_kb $copy_cpu")
 done
 
 echo
-printf '%8s %8s %9s %9s %20s %8s %20s %8s %6s\n' items payloads "payload MB" exported \
-  "export s (range)" "RSS MB" "copy s (range)" "RSS MB" ratio
+printf '%8s %8s %9s %9s %20s %7s %8s %20s %7s %8s %6s\n' items payloads "payload MB" exported \
+  "export s (range)" "CPU s" "RSS MB" "copy s (range)" "CPU s" "RSS MB" ratio
 for row in "${results[@]}"; do
-  read -r items files kb exported seconds low high rss copy copy_low copy_high copy_rss <<<"$row"
+  read -r items files kb exported seconds low high rss cpu copy copy_low copy_high copy_rss \
+    copy_cpu <<<"$row"
   awk -v i="$items" -v f="$files" -v kb="$kb" -v e="$exported" -v s="$seconds" -v sl="$low" \
-    -v sh="$high" -v r="$rss" -v c="$copy" -v cl="$copy_low" -v ch="$copy_high" \
-    -v cr="$copy_rss" 'BEGIN {
-      printf "%8d %8d %9.1f %9d %8.2f (%.2f-%.2f) %8.1f %8.2f (%.2f-%.2f) %8.1f %6.2f\n",
-        i, f, kb / 1024, e, s, sl, sh, r / 1024, c, cl, ch, cr / 1024, (c > 0 ? s / c : 0) }'
+    -v sh="$high" -v r="$rss" -v u="$cpu" -v c="$copy" -v cl="$copy_low" -v ch="$copy_high" \
+    -v cr="$copy_rss" -v cu="$copy_cpu" 'BEGIN {
+      printf "%8d %8d %9.1f %9d %8.2f (%.2f-%.2f) %7.2f %8.1f %8.2f (%.2f-%.2f) %7.2f %8.1f %6.2f\n",
+        i, f, kb / 1024, e, s, sl, sh, u, r / 1024, c, cl, ch, cu, cr / 1024, (c > 0 ? s / c : 0) }'
 done
 echo
 echo "steps of one more export with --verbose (seconds):"
 printf '  %s\n' "${steps[@]}"
 if [[ ${#results[@]} -ge 2 ]]; then
-  read -r small_items _ _ _ small_seconds _ <<<"${results[0]}"
-  read -r large_items _ _ _ large_seconds _ <<<"${results[-1]}"
+  read -r small_items _ _ _ small_seconds _ _ _ small_cpu small_copy _ _ _ small_copy_cpu \
+    <<<"${results[0]}"
+  read -r large_items _ _ _ large_seconds _ _ _ large_cpu large_copy _ _ _ large_copy_cpu \
+    <<<"${results[-1]}"
   awk -v a="$small_items" -v b="$large_items" -v s="$small_seconds" -v l="$large_seconds" \
-    'BEGIN { if (s > 0) printf "\ngrowth: %d items take %.1f times as long as %d\n", b, l / s, a }'
+    -v su="$small_cpu" -v lu="$large_cpu" -v sc="$small_copy" -v lc="$large_copy" \
+    -v scu="$small_copy_cpu" -v lcu="$large_copy_cpu" 'BEGIN {
+      if (s > 0 && su > 0) printf "\ngrowth: %d items take %.1f times as long as %d (CPU %.1f times)\n", b, l / s, a, lu / su
+      if (sc > 0 && scu > 0) printf "        the copy %.1f times as long (CPU %.1f times)\n", lc / sc, lcu / scu }'
 fi
 echo "(times are medians of $rounds rounds; peak RSS the largest)"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

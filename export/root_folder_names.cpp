@@ -2,7 +2,11 @@
 
 #include <unicode/utf16.h>
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <limits>
+#include <stdexcept>
 
 #include "platform/unicode.h"
 #include "text/file_name_extensions.h"
@@ -105,7 +109,7 @@ std::u16string fileNameFittedToFileSystem(std::u16string_view name, std::u16stri
 std::u16string RootFolderNames::reserveUniqueName(std::u16string_view name) {
   std::u16string plain = fileNameFittedToFileSystem(name);
   ++probes_;
-  if (taken_.insert(plain).second) {
+  if (taken_.insert(plain)) {
     return plain;
   }
   // Copies are counted per name as it stands after the cut, one count per width of the number
@@ -125,7 +129,7 @@ std::u16string RootFolderNames::reserveUniqueName(std::u16string_view name) {
       std::u16string candidate = pattern;
       candidate.replace(place, digits + 1, u" " + platform::fromUtf8(std::to_string(next++)));
       ++probes_;
-      if (taken_.insert(candidate).second) {
+      if (taken_.insert(candidate)) {
         return candidate;
       }
     }
@@ -136,6 +140,108 @@ void RootFolderNames::clear() {
   taken_ = {};
   nextNumber_ = {};
   widthInUse_ = {};
+}
+
+std::size_t RootFolderNames::memoryBytes() const {
+  // The families grow with the names that repeat, not with the items; only the set is counted.
+  return taken_.memoryBytes();
+}
+
+namespace {
+
+// A slot's low bits hold its entry's offset plus one; the rest is the top of the name's hash.
+constexpr unsigned kOffsetBits = 40;
+constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
+constexpr std::size_t kHeaderSize = sizeof(std::uint32_t);
+
+}  // namespace
+
+void RootFolderNames::NameSet::encode(std::u16string_view name, std::string& out) {
+  // Nearly every name is Latin-1 and takes a byte per character; the width is part of the
+  // entry, so a narrow and a wide entry never compare equal.
+  const bool wide =
+      std::any_of(name.begin(), name.end(), [](char16_t unit) { return unit > 0xFF; });
+  // A fitted name has at most 255 bytes, far below the header's 2^31 characters.
+  const auto header = static_cast<std::uint32_t>(name.size() << 1 | (wide ? 1 : 0));
+  out.resize(kHeaderSize + name.size() * (wide ? 2 : 1));
+  std::memcpy(out.data(), &header, kHeaderSize);
+  char* at = out.data() + kHeaderSize;
+  for (char16_t unit : name) {
+    *at++ = static_cast<char>(unit & 0xFF);
+    if (wide) {
+      *at++ = static_cast<char>(unit >> 8);
+    }
+  }
+}
+
+std::size_t RootFolderNames::NameSet::encodedSize(const char* entry) {
+  std::uint32_t header = 0;
+  std::memcpy(&header, entry, kHeaderSize);
+  return kHeaderSize + std::size_t{header >> 1} * ((header & 1) != 0 ? 2 : 1);
+}
+
+std::uint64_t RootFolderNames::NameSet::hashOf(std::string_view encoded) {
+  return std::hash<std::string_view>{}(encoded);
+}
+
+std::uint64_t* RootFolderNames::NameSet::findSlot(std::string_view encoded, std::uint64_t hash) {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    std::uint64_t& slot = slots_[at];
+    if (slot == 0) {
+      return &slot;
+    }
+    if ((slot & ~kOffsetMask) != (hash & ~kOffsetMask)) {
+      continue;
+    }
+    const char* entry = bytes_.data() + ((slot & kOffsetMask) - 1);
+    if (encodedSize(entry) == encoded.size() &&
+        std::memcmp(entry, encoded.data(), encoded.size()) == 0) {
+      return &slot;
+    }
+  }
+}
+
+void RootFolderNames::NameSet::grow() {
+  std::vector<std::uint64_t> old = std::exchange(slots_, {});
+  slots_.assign(old.empty() ? 64 : old.size() * 2, 0);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::uint64_t slot : old) {
+    if (slot == 0) {
+      continue;
+    }
+    const char* entry = bytes_.data() + ((slot & kOffsetMask) - 1);
+    const std::uint64_t hash = hashOf(std::string_view(entry, encodedSize(entry)));
+    std::size_t at = hash & mask;
+    while (slots_[at] != 0) {
+      at = (at + 1) & mask;
+    }
+    slots_[at] = slot;
+  }
+}
+
+bool RootFolderNames::NameSet::insert(std::u16string_view name) {
+  encode(name, scratch_);
+  if ((count_ + 1) * 2 > slots_.size()) {
+    grow();
+  }
+  const std::uint64_t hash = hashOf(scratch_);
+  std::uint64_t* slot = findSlot(scratch_, hash);
+  if (*slot != 0) {
+    return false;
+  }
+  if (bytes_.size() + scratch_.size() >= kOffsetMask) {
+    // A terabyte of names: no run gets here, and refusing would lose an item.
+    throw std::length_error("too many file names");
+  }
+  *slot = (hash & ~kOffsetMask) | (bytes_.size() + 1);
+  bytes_ += scratch_;
+  ++count_;
+  return true;
+}
+
+std::size_t RootFolderNames::NameSet::memoryBytes() const {
+  return bytes_.capacity() + slots_.capacity() * sizeof(std::uint64_t) + scratch_.capacity();
 }
 
 }  // namespace zv::exporter

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -55,8 +55,36 @@ class RootFolderNames {
   /// How many names the index has tried so far, for holding it to constant work per name.
   std::int64_t probeCount() const { return probes_; }
 
+  /// Bytes the index holds, for holding it to a few dozen bytes per name.
+  std::size_t memoryBytes() const;
+
  private:
-  std::unordered_set<std::u16string> taken_;
+  /// Every name reserved, each once. A million items each take a name of their own, so a hash
+  /// node and a string object per name would cost more than the names: the names lie one after
+  /// another in one buffer (a byte per character where each fits in one), found through a table
+  /// of offsets tagged with part of their hash, so that texts are compared only on a likely match.
+  class NameSet {
+   public:
+    /// False when the name was there already.
+    bool insert(std::u16string_view name);
+    std::size_t memoryBytes() const;
+
+   private:
+    // The name's encoded form: a header (width flag, length) and its characters.
+    static void encode(std::u16string_view name, std::string& out);
+    static std::size_t encodedSize(const char* entry);
+    static std::uint64_t hashOf(std::string_view encoded);
+    std::uint64_t* findSlot(std::string_view encoded, std::uint64_t hash);
+    void grow();
+
+    std::string bytes_;
+    // Each slot: the hash's top bits above the entry's offset in bytes_ plus one; 0 is free.
+    std::vector<std::uint64_t> slots_;
+    std::size_t count_ = 0;
+    std::string scratch_;
+  };
+
+  NameSet taken_;
   // The number to try next, by fitted name with the number's place marked.
   std::unordered_map<std::u16string, std::int64_t> nextNumber_;
   // By fitted name: the width of number its copies have reached, so full widths are skipped.

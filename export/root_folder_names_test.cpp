@@ -91,6 +91,46 @@ TEST(RootFolderNames, NamesThatCollideOnlyAfterTheCutCostConstantWorkEach) {
   }
 }
 
+TEST(RootFolderNames, NamesAlikeInTheirLowBytesStayApart) {
+  struct Case {
+    const char* name;
+    std::u16string first;
+    std::u16string second;
+  };
+  // Latin-1 names are kept a byte a character, wider ones two: neither may pass for the other.
+  const Case cases[] = {
+      {"Latin-1 and wider", u"A.rtf", u"\u0141.rtf"},
+      {"highest Latin-1", u"\u00FF", u"\u01FF"},
+      {"same bytes, different lengths", u"\u4141", u"AA"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RootFolderNames names;
+    const std::u16string first = names.reserveUniqueName(c.first);
+    const std::u16string second = names.reserveUniqueName(c.second);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first, fileNameFittedToFileSystem(c.first));
+    EXPECT_EQ(second, fileNameFittedToFileSystem(c.second));
+    // And each is taken now.
+    EXPECT_NE(names.reserveUniqueName(c.first), first);
+    EXPECT_NE(names.reserveUniqueName(c.second), second);
+  }
+}
+
+TEST(RootFolderNames, HoldsEachNameInAFewBytesBeyondItsText) {
+  // A million items each take a name of their own: a string object and a hash node apiece
+  // would cost more than a hundred bytes a name.
+  constexpr int kCount = 200000;
+  RootFolderNames names;
+  std::size_t textBytes = 0;
+  for (int i = 0; i < kCount; ++i) {
+    textBytes += names.reserveUniqueName(u"Meeting notes.rtf").size();
+  }
+  EXPECT_EQ(names.reserveUniqueName(u"Meeting notes.rtf"),
+            platform::fromUtf8("Meeting notes " + std::to_string(kCount) + ".rtf"));
+  EXPECT_LE(names.memoryBytes(), 2 * textBytes + std::size_t{40} * kCount);
+}
+
 TEST(FileNameFittedToFileSystem, CutsTheBaseAtCharacterBoundariesKeepingSuffixAndExtension) {
   struct Case {
     std::u16string name;

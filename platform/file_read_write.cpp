@@ -141,7 +141,18 @@ Result<void> renameTemporaryFile(int folder, const std::string& temporary, const
 
 }  // namespace
 
-Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize) {
+namespace {
+
+Error fileTooLarge(std::size_t maximumSize, const std::string& path) {
+  return errorForPath(FileErrorCode::kFileTooLarge,
+                      formatLocalized(u"The file is larger than %ld bytes",
+                                      {static_cast<std::int64_t>(maximumSize)}),
+                      path);
+}
+
+}  // namespace
+
+Result<FileReader> FileReader::openAtURL(const URL& url, std::size_t maximumSize) {
   ZV_ASSIGN_OR_RETURN(std::string path, checkedPath(url));
   // Non-blocking, so that a FIFO planted under the name cannot hang us in open.
   ScopedDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -155,26 +166,39 @@ Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maxi
   if (!S_ISREG(status.st_mode)) {
     return errorForPath(FileErrorCode::kNotARegularFile, localized(u"Not a regular file"), path);
   }
-  auto tooLarge = [&] {
-    return errorForPath(FileErrorCode::kFileTooLarge,
-                        formatLocalized(u"The file is larger than %ld bytes",
-                                        {static_cast<std::int64_t>(maximumSize)}),
-                        path);
-  };
   if (static_cast<std::uintmax_t>(status.st_size) > maximumSize) {
-    return tooLarge();
+    return fileTooLarge(maximumSize, path);
   }
+  return FileReader(std::move(file), std::move(path), static_cast<std::size_t>(status.st_size),
+                    maximumSize);
+}
+
+FileReader::FileReader(ScopedDescriptor file, std::string path, std::size_t sizeHint,
+                       std::size_t maximumSize)
+    : file_(std::move(file)),
+      path_(std::move(path)),
+      sizeHint_(sizeHint),
+      maximumSize_(maximumSize) {}
+
+Result<std::size_t> FileReader::read(std::span<std::uint8_t> buffer) {
+  ZV_ASSIGN_OR_RETURN(const std::size_t count, readSome(file_.get(), buffer, path_));
+  if (count > maximumSize_ - bytesRead_) {
+    return fileTooLarge(maximumSize_, path_);
+  }
+  bytesRead_ += count;
+  return count;
+}
+
+Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize) {
+  ZV_ASSIGN_OR_RETURN(FileReader reader, FileReader::openAtURL(url, maximumSize));
   std::vector<std::uint8_t> bytes;
   // The size is a hint only: a sparse or growing file must not make us reserve without bound.
-  bytes.reserve(std::min<size_t>(static_cast<size_t>(status.st_size), size_t{1} << 26));
+  bytes.reserve(std::min<size_t>(reader.sizeHint(), size_t{1} << 26));
   std::uint8_t buffer[1 << 16];
   while (true) {
-    ZV_ASSIGN_OR_RETURN(size_t count, readSome(file.get(), buffer, path));
+    ZV_ASSIGN_OR_RETURN(const size_t count, reader.read(buffer));
     if (count == 0) {
       return bytes;
-    }
-    if (count > maximumSize - bytes.size()) {
-      return tooLarge();
     }
     bytes.insert(bytes.end(), buffer, buffer + count);
   }

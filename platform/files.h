@@ -97,6 +97,29 @@ void setContentCopyObserverForTesting(ContentCopyObserver observer);
 /// handed to us cannot fill memory.
 Result<std::vector<std::uint8_t>> readFileAtURL(const URL& url, std::size_t maximumSize = SIZE_MAX);
 
+/// A regular file read a piece at a time, with the checks and errors of readFileAtURL: for a file
+/// too large to be worth holding whole while it is read.
+class FileReader {
+ public:
+  static Result<FileReader> openAtURL(const URL& url, std::size_t maximumSize = SIZE_MAX);
+
+  /// The file's size when it was opened; a hint only, since the file may change.
+  std::size_t sizeHint() const { return sizeHint_; }
+  /// The next bytes, up to the buffer's size; 0 at the end. Past maximumSize bytes in all it
+  /// fails with kFileTooLarge.
+  Result<std::size_t> read(std::span<std::uint8_t> buffer);
+
+ private:
+  FileReader(ScopedDescriptor file, std::string path, std::size_t sizeHint,
+             std::size_t maximumSize);
+
+  ScopedDescriptor file_;
+  std::string path_;
+  std::size_t sizeHint_;
+  std::size_t maximumSize_;
+  std::size_t bytesRead_ = 0;
+};
+
 /// A folder held open: paths below it are looked up from it, whatever happens to the path that
 /// led to it, and never through a symbolic link. Lookups fail with kSymbolicLink when a link
 /// stands on the path, and also where the system cannot look paths up without following links:

@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <iterator>
 #include <new>
 #include <nlohmann/json.hpp>
 #include <span>
@@ -974,40 +976,138 @@ Result<void> DescriptionReader::result() {
   return {};
 }
 
-// Whether lists and objects nest deeper than the limit. Brackets inside strings do not count;
-// in text that is no JSON the count may be off, but the parser refuses such text anyway.
-bool nestsDeeperThan(std::string_view text, std::size_t limit) {
-  std::size_t depth = 0;
-  bool inString = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inString) {
-      if (c == '\\') {
-        ++i;
+// Counts how deep lists and objects nest, a piece of the text at a time. Brackets inside strings
+// do not count; in text that is no JSON the count may be off, but the parser refuses such text
+// anyway.
+class NestingScanner {
+ public:
+  /// How much of the piece stays within the limit: all of it, or what comes before the list or
+  /// object that goes too deep.
+  std::size_t scan(std::string_view piece) {
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+      const char c = piece[i];
+      if (escaped_) {
+        escaped_ = false;
+      } else if (inString_) {
+        if (c == '\\') {
+          escaped_ = true;
+        } else if (c == '"') {
+          inString_ = false;
+        }
       } else if (c == '"') {
-        inString = false;
+        inString_ = true;
+      } else if (c == '[' || c == '{') {
+        if (++depth_ > kMaximumNesting) {
+          tooDeep_ = true;
+          return i;
+        }
+      } else if ((c == ']' || c == '}') && depth_ > 0) {
+        --depth_;
       }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > limit) {
-        return true;
-      }
-    } else if ((c == ']' || c == '}') && depth > 0) {
-      --depth;
+    }
+    return piece.size();
+  }
+  bool tooDeep() const { return tooDeep_; }
+
+ private:
+  std::size_t depth_ = 0;
+  bool inString_ = false;
+  bool escaped_ = false;
+  bool tooDeep_ = false;
+};
+
+// The description as the parser reads it: the text in memory, or library.json a piece at a time,
+// so that a million items' description is never held whole beside what is read from it. The
+// parser sees nothing beyond a list or object that nests too deep; it then meets the end.
+class DescriptionInput {
+ public:
+  explicit DescriptionInput(std::string_view text) : whole_(text) {}
+  explicit DescriptionInput(platform::FileReader& file) : file_(&file), buffer_(kPieceSize) {}
+
+  // What the parser reads through, one character at a time; compared with a default-made one,
+  // it is at the end once no more text comes.
+  class Iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = const char&;
+
+    Iterator() = default;
+    explicit Iterator(DescriptionInput* input) : input_(input) {}
+    const char& operator*() const { return *input_->next_; }
+    Iterator& operator++() {
+      ++input_->next_;
+      return *this;
+    }
+    bool operator==(const Iterator& other) const { return atEnd() == other.atEnd(); }
+
+   private:
+    bool atEnd() const { return input_ == nullptr || !input_->more(); }
+    DescriptionInput* input_ = nullptr;
+  };
+
+  /// After the parser stopped, reads on to the end as reading it whole first would have, so that
+  /// what lies beyond (nesting too deep, a read failure, too much text) is still found.
+  void readToEnd() {
+    while (more()) {
+      next_ = end_;
     }
   }
-  return false;
-}
+  bool tooDeep() const { return scanner_.tooDeep(); }
+  const std::optional<Error>& readError() const { return readError_; }
 
-Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshot(
-    std::string_view text, const std::filesystem::path& folder, bool namesFolder) {
-  if (nestsDeeperThan(text, kMaximumNesting)) {
-    return malformed("library", "lists and objects nest deeper than " +
-                                    std::to_string(kMaximumNesting) + " levels");
+ private:
+  static constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+
+  // True while text is left; takes the next piece when the last is used up. Once the text nests
+  // too deep, the rest is only read, never handed on.
+  bool more() {
+    while (next_ == end_) {
+      const std::string_view piece = nextPiece();
+      if (piece.empty()) {
+        return false;
+      }
+      next_ = piece.data();
+      end_ = next_ + (scanner_.tooDeep() ? 0 : scanner_.scan(piece));
+    }
+    return true;
   }
+
+  // Empty at the end and after a failure.
+  std::string_view nextPiece() {
+    if (file_ == nullptr) {
+      return std::exchange(whole_, {});
+    }
+    if (readError_) {
+      return {};
+    }
+    Result<std::size_t> count = file_->read(buffer_);
+    if (!count) {
+      readError_ = count.error();
+      return {};
+    }
+    return {reinterpret_cast<const char*>(buffer_.data()), *count};
+  }
+
+  platform::FileReader* file_ = nullptr;
+  std::vector<std::uint8_t> buffer_;
+  std::string_view whole_;
+  const char* next_ = nullptr;
+  const char* end_ = nullptr;
+  NestingScanner scanner_;
+  std::optional<Error> readError_;
+};
+
+// A failure to read the description, and then nesting too deep, come before any fault the parser
+// found, as though the text had been read whole and checked first. `unreadable` tells a failure
+// to read.
+Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshot(
+    DescriptionInput& input, std::size_t sizeHint, const std::filesystem::path& folder,
+    bool namesFolder, const std::function<Error(const Error&)>& unreadable) {
   auto contents = std::make_unique<Contents>();
-  contents->texts.reserve(text.size());
+  contents->texts.reserve(sizeHint);
   // Opened first, so that payload paths are checked as the items are read; a fault here is told
   // after those of the header and the labels.
   std::optional<Error> folderError;
@@ -1029,7 +1129,15 @@ Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshot(
   }
   DescriptionReader reader(*contents, std::move(folderError));
   // Its answer is the reader's too: a syntax fault reaches the reader's parse_error.
-  (void)json::sax_parse(text.begin(), text.end(), &reader);
+  (void)json::sax_parse(DescriptionInput::Iterator(&input), DescriptionInput::Iterator(), &reader);
+  input.readToEnd();
+  if (input.readError()) {
+    return unreadable(*input.readError());
+  }
+  if (input.tooDeep()) {
+    return malformed("library", "lists and objects nest deeper than " +
+                                    std::to_string(kMaximumNesting) + " levels");
+  }
   ZV_TRY(reader.result());
   return std::make_unique<SnapshotSourceLibrary>(std::move(contents));
 }
@@ -1063,25 +1171,33 @@ Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshotFile(
     const std::filesystem::path& folder) {
   const std::filesystem::path description = folder / kLibrarySnapshotFileName;
   const platform::URL url = platform::URL::fileURLWithFileSystemPath(description.string());
-  Result<std::vector<std::uint8_t>> bytes = platform::readFileAtURL(url, kMaximumDescriptionSize);
-  if (!bytes && platform::isFileError(bytes.error(), platform::FileErrorCode::kFileTooLarge)) {
-    return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
-                 fromUtf8("The library snapshot " + description.string() + " is too large.")};
-  }
-  if (!bytes) {
+  auto unreadable = [&](const Error& error) {
+    if (platform::isFileError(error, platform::FileErrorCode::kFileTooLarge)) {
+      return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
+                   fromUtf8("The library snapshot " + description.string() + " is too large.")};
+    }
     return Error{kLibrarySnapshotErrorDomain, kSnapshotUnreadable,
                  fromUtf8("Cannot read the library snapshot " + description.string() + ": ") +
-                     reasonWithoutPath(bytes.error(), url.fileSystemPath())};
+                     reasonWithoutPath(error, url.fileSystemPath())};
+  };
+  Result<platform::FileReader> file = platform::FileReader::openAtURL(url, kMaximumDescriptionSize);
+  if (!file) {
+    return unreadable(file.error());
   }
-  return readLibrarySnapshot(
-      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), folder, true);
+  DescriptionInput input(*file);
+  return readLibrarySnapshot(input, file->sizeHint(), folder, true, unreadable);
 }
 
 }  // namespace
 
 Result<std::unique_ptr<SnapshotSourceLibrary>> parseLibrarySnapshot(
     std::string_view text, const std::filesystem::path& folder) {
-  return readWithoutExceptions([&] { return readLibrarySnapshot(text, folder, false); });
+  return readWithoutExceptions([&] {
+    DescriptionInput input(text);
+    // Text in memory cannot fail to be read.
+    return readLibrarySnapshot(input, text.size(), folder, false,
+                               [](const Error& error) { return error; });
+  });
 }
 
 Result<std::unique_ptr<SnapshotSourceLibrary>> openLibrarySnapshot(

@@ -123,6 +123,52 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
   }
 }
 
+// library.json is read a piece at a time (a megabyte each): what a piece boundary splits must be
+// read as though the text were read whole.
+TEST_F(LibrarySnapshotTest, ADescriptionLargerThanOnePieceIsReadAsAWhole) {
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  const std::string head = R"({"format":1,"items":[{"kind":"note","id":"A","name":")";
+  const std::string deep = std::string(600, '[') + std::string(600, ']');
+  struct Case {
+    std::string name;
+    std::string json;
+    const char* expectedFault;  // none: read
+  };
+  std::vector<Case> cases;
+  // An escaped quote whose backslash ends one piece or the next begins: the brackets after it
+  // are still inside the string.
+  for (std::size_t backslashAt : {kPiece - 2, kPiece - 1, kPiece, kPiece + 1}) {
+    cases.push_back(
+        {"escape at " + std::to_string(backslashAt),
+         head + std::string(backslashAt - head.size(), 'x') + R"(\")" + deep + R"("}]})", nullptr});
+  }
+  // The parser stops at a fault in the first piece; nesting too deep in a later one is still
+  // the fault told, as it is for a description read whole.
+  cases.push_back({"nesting beyond a fault",
+                   R"({"format":1,"items":[}, "x":")" + std::string(2 * kPiece, 'x') +
+                       R"(", "y":)" + deep + "}",
+                   "nest deeper than 512 levels"});
+  cases.push_back({"fault in a later piece",
+                   R"({"format":1,"x":")" + std::string(3 * kPiece, 'x') + R"(",})",
+                   "not valid JSON"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write(library_ / "library.json", c.json);
+    auto opened = openLibrarySnapshot(library_);
+    if (c.expectedFault == nullptr) {
+      ASSERT_THAT(opened, IsOk());
+      auto items = (*opened)->getItems(ItemKind::note);
+      ASSERT_THAT(items, IsOk());
+      ASSERT_EQ(items->size(), 1U);
+      // All that follows the head but the escaping backslash and the closing "}]}.
+      EXPECT_EQ(items->front().name.size(), c.json.size() - head.size() - 5);
+    } else {
+      EXPECT_THAT(opened, IsError(kLibrarySnapshotErrorDomain, kSnapshotMalformed,
+                                  HasSubstr(c.expectedFault)));
+    }
+  }
+}
+
 TEST_F(LibrarySnapshotTest, AnUnreadableOrHugeDescriptionNamesTheFile) {
   const fs::path description = library_ / "library.json";
   struct Case {
