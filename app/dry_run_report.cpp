@@ -113,8 +113,12 @@ std::vector<std::string> dryRunSkippedItemLines(const ExportPlan& plan) {
     if (!item.skipReason) {
       continue;
     }
+    // A name says more to the user than an identifier, which tells apart items named alike.
+    const std::u16string who = item.name.empty() || item.name == item.id
+                                   ? item.id
+                                   : platform::formatLocalized(u"%@ (%@)", {item.name, item.id});
     lines.push_back(shown(platform::formatLocalized(
-        u"%@: %@ (%@)", {item.id, platform::localized(exporter::skipReasonText(*item.skipReason)),
+        u"%@: %@ (%@)", {who, platform::localized(exporter::skipReasonText(*item.skipReason)),
                          platform::localized(source::itemKindNames(item.kind).pluralName)})));
   }
   return lines;

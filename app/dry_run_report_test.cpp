@@ -13,11 +13,12 @@ using exporter::SkipReason;
 using ::testing::ElementsAre;
 
 PlannedItem planned(source::ItemKind kind, std::u16string id, PlannedOutcome outcome,
-                    std::optional<SkipReason> reason = std::nullopt) {
-  return PlannedItem{kind, std::move(id), outcome, reason, std::nullopt, std::nullopt};
+                    std::optional<SkipReason> reason = std::nullopt, std::u16string name = {}) {
+  return PlannedItem{kind,         std::move(id), outcome,        reason,
+                     std::nullopt, std::nullopt,  std::move(name)};
 }
 
-TEST(DryRunReportTest, SkippedItemLinesNameOnlyTheSkippedOnesAndEscapeTheirIdentifiers) {
+TEST(DryRunReportTest, SkippedItemLinesNameOnlyTheSkippedOnesAndEscapeWhatTheyShow) {
   ExportPlan plan;
   plan.items = {
       planned(source::ItemKind::note, u"N1", PlannedOutcome::exported),
@@ -26,11 +27,14 @@ TEST(DryRunReportTest, SkippedItemLinesNameOnlyTheSkippedOnesAndEscapeTheirIdent
       // A library may name an item anything; the lines are shown on terminals and in a window.
       planned(source::ItemKind::password, u"P\x1b[2J\n1", PlannedOutcome::skipped,
               SkipReason::passwordsLeftOut),
+      planned(source::ItemKind::password, u"P2", PlannedOutcome::skipped, SkipReason::encrypted,
+              u"Bank\x1b]0;x"),
       planned(source::ItemKind::bookmark, u"B1", PlannedOutcome::skipped, SkipReason::noLocation),
   };
-  EXPECT_THAT(dryRunSkippedItemLines(plan),
-              ElementsAre("N2: no name (notes)", "P\\x1B[2J\\n1: passwords left out (passwords)",
-                          "B1: no location (bookmarks)"));
+  EXPECT_THAT(
+      dryRunSkippedItemLines(plan),
+      ElementsAre("N2: no name (notes)", "P\\x1B[2J\\n1: passwords left out (passwords)",
+                  "Bank\\x1B]0;x (P2): encrypted (passwords)", "B1: no location (bookmarks)"));
 }
 
 TEST(DryRunReportTest, SummaryLinesAreTheLinesOfTheCommandLineText) {

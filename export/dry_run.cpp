@@ -86,7 +86,7 @@ class Planner {
     if (!options_.listItems) {
       return;
     }
-    PlannedItem planned{item.kind, item.id, outcome, reason, std::nullopt, bytes};
+    PlannedItem planned{item.kind, item.id, outcome, reason, std::nullopt, bytes, item.name};
     if (!reason && !wantedName.empty()) {
       planned.fileName = names_.reserveUniqueName(wantedName);
     }

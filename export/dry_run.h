@@ -44,6 +44,8 @@ struct PlannedItem {
   std::optional<std::u16string> fileName;
   /// The bytes its file would hold; none when the source does not say.
   std::optional<std::int64_t> bytes;
+  /// The item's name in the library; empty for a nameless item.
+  std::u16string name;
 };
 
 /// What an export would do with one kind. "exported" counts the converted items too.
