@@ -307,8 +307,9 @@ class GeneratedSnapshotTest(ExportTestCase):
             json.dump({"format": 1, "items": items}, description)
         size = os.path.getsize(os.path.join(library, "library.json"))
         process = self.start_export(library=library)
-        # Wait until the description has been read in: the program is then parsing it.
-        while process.poll() is None and self.bytes_read(process.pid) < size:
+        # The description is parsed as it is read, a piece at a time: once half of it has been
+        # read, the program is in the middle of parsing it.
+        while process.poll() is None and self.bytes_read(process.pid) < size // 2:
             time.sleep(0.005)
         self.assertFalse(os.path.exists(self.container), "the library was read already")
         process.send_signal(signal.SIGTERM)
