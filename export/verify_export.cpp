@@ -201,6 +201,9 @@ class Verifier {
   RecordSet<&RecordedFile::identifier> recordIndex_{
       0, ByRecordText<&RecordedFile::identifier>{&records_},
       ByRecordText<&RecordedFile::identifier>{&records_}};
+  // records_ by file name: the first record that claims each name.
+  RecordSet<&RecordedFile::name> recordByName_{0, ByRecordText<&RecordedFile::name>{&records_},
+                                               ByRecordText<&RecordedFile::name>{&records_}};
   std::unordered_set<std::u16string> labelIdentifiers_;
   // Records that name a label the labels record lacks, told after the records' own problems.
   std::vector<std::pair<std::size_t, std::u16string>> unknownLabels_;
@@ -243,14 +246,9 @@ std::optional<Value> Verifier::optional(const Value& dictionary, std::u16string_
 
 std::optional<Value> Verifier::required(const Value& dictionary, std::u16string_view key,
                                         PropertyList::Type type, const std::string& where) {
-  std::optional<Value> value = dictionary.find(key);
-  if (!value) {
+  std::optional<Value> value = optional(dictionary, key, type, where);
+  if (!value && !dictionary.find(key)) {
     problem(where + ": " + shown(key) + " is missing");
-    return std::nullopt;
-  }
-  if (value->type() != type) {
-    problem(where + ": " + shown(key) + " has the wrong type");
-    return std::nullopt;
   }
   return value;
 }
@@ -336,21 +334,16 @@ void Verifier::checkFiles(const Value& files) {
   for (std::size_t index = 0; index < items->size(); ++index) {
     checkItemRecord(items->element(index), index);
   }
-  {
-    // Each name with the first record that claims it.
-    RecordSet<&RecordedFile::name> claimed(records_.size(),
-                                           ByRecordText<&RecordedFile::name>{&records_},
-                                           ByRecordText<&RecordedFile::name>{&records_});
-    for (std::size_t index = 0; index < records_.size(); ++index) {
-      const RecordedFile& file = records_[index];
-      if (file.name.empty()) {
-        continue;
-      }
-      auto [first, isNew] = claimed.insert(index);
-      if (!isNew) {
-        problem("the file " + shown(file.name) + " is claimed by the records " +
-                shown(records_[*first].identifier) + " and " + shown(file.identifier));
-      }
+  recordByName_.reserve(records_.size());
+  for (std::size_t index = 0; index < records_.size(); ++index) {
+    const RecordedFile& file = records_[index];
+    if (file.name.empty()) {
+      continue;
+    }
+    auto [first, isNew] = recordByName_.insert(index);
+    if (!isNew) {
+      problem("the file " + shown(file.name) + " is claimed by the records " +
+              shown(records_[*first].identifier) + " and " + shown(file.identifier));
     }
   }
   for (const auto& [index, label] : unknownLabels_) {
@@ -613,18 +606,13 @@ void Verifier::checkRootFolderFiles(const FolderHandle& exportFolder) {
     return;
   }
   report_.summary.filesInRootFolder = entries->entries.size();
-  RecordSet<&RecordedFile::name> recorded(records_.size(),
-                                          ByRecordText<&RecordedFile::name>{&records_},
-                                          ByRecordText<&RecordedFile::name>{&records_});
-  for (std::size_t index = 0; index < records_.size(); ++index) {
-    const RecordedFile& file = records_[index];
+  for (const RecordedFile& file : records_) {
     if (!keepGoing(filesChecked_++)) {
       return;
     }
     if (file.name.empty()) {
       continue;
     }
-    recorded.insert(index);
     auto found = entries->entries.find(file.name);
     if (found == entries->entries.end()) {
       problem("item " + shown(file.identifier) + ": its file " + shown(file.name) + " is missing");
@@ -634,7 +622,7 @@ void Verifier::checkRootFolderFiles(const FolderHandle& exportFolder) {
   }
   std::vector<std::string> unrecorded;
   for (const auto& [name, kind] : entries->entries) {
-    if (!recorded.contains(std::string_view(name))) {
+    if (!recordByName_.contains(std::string_view(name))) {
       unrecorded.push_back(name);
     }
   }
