@@ -3,10 +3,10 @@
 #include <unicode/utf16.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <stdexcept>
 
 #include "platform/unicode.h"
 #include "text/file_name_extensions.h"
@@ -230,10 +230,8 @@ bool RootFolderNames::NameSet::insert(std::u16string_view name) {
   if (*slot != 0) {
     return false;
   }
-  if (bytes_.size() + scratch_.size() >= kOffsetMask) {
-    // A terabyte of names: no run gets here, and refusing would lose an item.
-    throw std::length_error("too many file names");
-  }
+  // Offsets have 40 bits: a terabyte of names, which memory runs out long before.
+  assert(bytes_.size() + scratch_.size() < kOffsetMask);
   *slot = (hash & ~kOffsetMask) | (bytes_.size() + 1);
   bytes_ += scratch_;
   ++count_;

@@ -1,6 +1,7 @@
 #include "platform/binary_property_list_view.h"
 
 #include <bit>
+#include <cassert>
 #include <cstring>
 #include <unordered_map>
 #include <utility>
@@ -236,15 +237,19 @@ std::uint64_t BinaryPropertyListView::Value::valueIndex(std::size_t index) const
   return count_ + (distinct_ != nullptr ? (*distinct_)[index].valueIndex : index);
 }
 
+// Nothing is checked past open(), so a reference read out of range would read beyond the object.
 BinaryPropertyListView::Value BinaryPropertyListView::Value::element(std::size_t index) const {
+  assert(isArray() && index < size());
   return Value(file_, reference(index));
 }
 
 PropertyListViewString BinaryPropertyListView::Value::key(std::size_t index) const {
+  assert(isDictionary() && index < size());
   return *Value(file_, reference(keyIndex(index))).asString();
 }
 
 BinaryPropertyListView::Value BinaryPropertyListView::Value::value(std::size_t index) const {
+  assert(isDictionary() && index < size());
   return Value(file_, reference(valueIndex(index)));
 }
 
