@@ -26,13 +26,7 @@ const Attributes kBold = {{NSFontAttributeName, Font{u"Helvetica-Bold", 14}}};
 const Attributes kRed = {
     {NSForegroundColorAttributeName, Color{Color::Space::kCalibratedRGB, 1, 0, 0, 1}}};
 
-std::vector<AttributeRun> runsOf(std::initializer_list<std::pair<Range, Attributes>> runs) {
-  std::vector<AttributeRun> result;
-  for (const auto& [range, attributes] : runs) {
-    result.push_back({range, attributes});
-  }
-  return result;
-}
+using Runs = std::vector<AttributeRun>;
 
 // The random edits below check every change against a per-character model; these two
 // changes are not among them.
@@ -40,13 +34,13 @@ TEST(AttributedStringRunsTest, AppendingAndFilteringKeepRunsMerged) {
   MutableAttributedString appended(u"0123456789");
   appended.appendString(u"abc");
   appended.appendAttributedString(AttributedString(u"de", kBold));
-  EXPECT_EQ(appended.runs(), runsOf({{{0, 13}, {}}, {{13, 2}, kBold}}));
+  EXPECT_EQ(appended.runs(), (Runs{{{0, 13}, {}}, {{13, 2}, kBold}}));
 
   MutableAttributedString tipped(u"0123456789", kBold);
   tipped.addAttribute(u"NSToolTip", std::u16string(u"tip"), {0, 3});
   const AttributedString kept =
       tipped.attributedStringKeepingAttributeNames(archivableAttributeNames());
-  EXPECT_EQ(kept.runs(), runsOf({{{0, 10}, kBold}}));
+  EXPECT_EQ(kept.runs(), (Runs{{{0, 10}, kBold}}));
 }
 
 // The plain model the tree must agree with: one dictionary per code unit.
@@ -287,16 +281,15 @@ TEST(AttributedStringModelTest, RandomEditsAgreeWithPerCharacterModel) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RandomText random{std::mt19937(c.seed)};
-    Reference expected{random.characters(0), {}};
-    expected.text.assign(c.initialLength, u'x');
-    expected.attributes.assign(c.initialLength, Attributes{});
+    Reference expected{std::u16string(c.initialLength, u'x'),
+                       std::vector<Attributes>(c.initialLength)};
     MutableAttributedString text(expected.text);
     std::optional<std::pair<AttributedString, Reference>> copy;
     for (int step = 0; step < c.edits; ++step) {
       const std::string edit = randomEdit(random, text, expected);
       SCOPED_TRACE("step " + std::to_string(step) + ": " + edit);
       expectAgrees(random, text, expected);
-      if (HasFatalFailure() || HasFailure()) {
+      if (HasFailure()) {
         return;
       }
       // A copy taken earlier must not see later edits.
@@ -315,15 +308,12 @@ TEST(AttributedStringModelTest, InsertingATextIntoItselfCopiesItFirst) {
   text.setAttributes(kBold, {0, 2});
   text.setAttributes(kRed, {2, 2});
   text.setAttributes(kBold, {4, 2});
+  const AttributedString original = text;
   text.insertAttributedString(text, 2);
-  EXPECT_EQ(text.string(), u"ababcdefghcdefgh");
-  EXPECT_EQ(text.runs(), runsOf({{{0, 4}, kBold},
-                                 {{4, 2}, kRed},
-                                 {{6, 2}, kBold},
-                                 {{8, 2}, {}},
-                                 {{10, 2}, kRed},
-                                 {{12, 2}, kBold},
-                                 {{14, 2}, {}}}));
+  MutableAttributedString expected(original.attributedSubstringFromRange({0, 2}));
+  expected.appendAttributedString(original);
+  expected.appendAttributedString(original.attributedSubstringFromRange({2, 6}));
+  EXPECT_EQ(text, expected);
 }
 
 TEST(AttributedStringModelTest, EnumerationVisitsMaximalRuns) {
@@ -383,8 +373,10 @@ TEST(AttributedStringModelTest, EnumerationToleratesEditsByTheVisitor) {
   // Colour stretches alternate with plain ones; the visitor turns each coloured stretch into a
   // font, which merges it with what was visited before.
   MutableAttributedString text(u"0123456789");
+  MutableAttributedString expected = text;
   for (std::size_t location : {1u, 4u, 7u}) {
     text.addAttributes(kRed, {location, 2});
+    expected.addAttributes(kBold, {location, 2});
   }
   std::vector<Range> visited;
   text.enumerateAttribute(NSForegroundColorAttributeName, {0, 10},
@@ -396,13 +388,7 @@ TEST(AttributedStringModelTest, EnumerationToleratesEditsByTheVisitor) {
                             }
                           });
   EXPECT_EQ(visited, (std::vector<Range>{{0, 1}, {1, 2}, {3, 1}, {4, 2}, {6, 1}, {7, 2}, {9, 1}}));
-  EXPECT_EQ(text.runs(), runsOf({{{0, 1}, {}},
-                                 {{1, 2}, kBold},
-                                 {{3, 1}, {}},
-                                 {{4, 2}, kBold},
-                                 {{6, 1}, {}},
-                                 {{7, 2}, kBold},
-                                 {{9, 1}, {}}}));
+  EXPECT_EQ(text, expected);
 
   // Removing characters under the visit ends it at the new end, without reading freed runs.
   std::vector<Range> cut;
@@ -419,10 +405,6 @@ TEST(AttributedStringSharingTest, EqualValuesHashEqual) {
   Font described = named;
   described.family = u"Helvetica";
   described.weight = 0.4;
-  const PresentationIntent quote = PresentationIntent::blockQuote(1, nullptr);
-  const PresentationIntent quoteAgain = PresentationIntent::blockQuote(1, nullptr);
-  ParagraphStyle indented;
-  indented.headIndent = 0.0;
   ParagraphStyle negativeZero;
   negativeZero.headIndent = -0.0;
   const struct {
@@ -434,8 +416,9 @@ TEST(AttributedStringSharingTest, EqualValuesHashEqual) {
       {"font family and weight", named, described},
       {"colour with signed zero", Color{Color::Space::kSRGB, 0.0, 1, 1, 1},
        Color{Color::Space::kSRGB, -0.0, 1, 1, 1}},
-      {"paragraph with signed zero", indented, negativeZero},
-      {"intents built apart", quote, quoteAgain},
+      {"paragraph with signed zero", ParagraphStyle{}, negativeZero},
+      {"intents built apart", PresentationIntent::blockQuote(1, nullptr),
+       PresentationIntent::blockQuote(1, nullptr)},
       {"urls parsed apart", *platform::URL::fromString(u"https://example.com/a"),
        *platform::URL::fromString(u"https://example.com/a")},
   };
@@ -482,9 +465,8 @@ TEST(AttributedStringSharingTest, SweepingUnusedDictionariesKeepsThoseInUse) {
   text.setAttributes(kBold, {62, 1});
   EXPECT_EQ(&text.attributesAtIndex(62), &text.attributesAtIndex(0));
   text.setAttributes(kBold, {1, 61});
-  EXPECT_EQ(
-      text.runs(),
-      runsOf({{{0, 63}, kBold}, {{63, 1}, {{NSUnderlineStyleAttributeName, std::int64_t{3968}}}}}));
+  EXPECT_EQ(text.runs(), (Runs{{{0, 63}, kBold},
+                               {{63, 1}, {{NSUnderlineStyleAttributeName, std::int64_t{3968}}}}}));
 }
 
 AttributedString richSample() {
@@ -649,16 +631,16 @@ TEST(AttributedStringArchiveTest, DamagedRunInformationKeepsTheText) {
   struct Case {
     const char* name;
     PropertyList::Data info;
-    std::vector<AttributeRun> expected;
+    Runs expected;
   };
   const Attributes underlined = {{NSUnderlineStyleAttributeName, std::int64_t{2}}};
   const std::vector<Case> cases = {
-      {"exact", {2, 0, 3, 0}, runsOf({{{0, 5}, underlined}})},
-      {"run longer than the text", {2, 0, 200, 1}, runsOf({{{0, 2}, underlined}, {{2, 3}, {}}})},
-      {"unknown dictionary number", {1, 9, 4, 0}, runsOf({{{0, 1}, {}}, {{1, 4}, underlined}})},
-      {"runs stop short", {2, 0}, runsOf({{{0, 2}, underlined}, {{2, 3}, {}}})},
-      {"truncated number", {2, 0x80}, runsOf({{{0, 5}, {}}})},
-      {"endless continuation bytes", PropertyList::Data(20, 0xff), runsOf({{{0, 5}, {}}})},
+      {"exact", {2, 0, 3, 0}, {{{0, 5}, underlined}}},
+      {"run longer than the text", {2, 0, 200, 1}, {{{0, 2}, underlined}, {{2, 3}, {}}}},
+      {"unknown dictionary number", {1, 9, 4, 0}, {{{0, 1}, {}}, {{1, 4}, underlined}}},
+      {"runs stop short", {2, 0}, {{{0, 2}, underlined}, {{2, 3}, {}}}},
+      {"truncated number", {2, 0x80}, {{{0, 5}, {}}}},
+      {"endless continuation bytes", PropertyList::Data(20, 0xff), {{{0, 5}, {}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
