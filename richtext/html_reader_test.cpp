@@ -3,26 +3,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/unicode.h"
 #include "richtext/run_description.h"
+#include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/web_archive.h"
 
 namespace zv::richtext {
 namespace {
 
+using testsupport::bytesOf;
 using testsupport::IsError;
 using testsupport::IsOk;
-
-std::span<const std::uint8_t> bytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
 platform::Result<AttributedString> read(std::string_view html, const char16_t* base = nullptr) {
   const std::optional<platform::URL> baseURL =

@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,8 +19,7 @@ using testsupport::IsError;
 using testsupport::IsOk;
 
 platform::Result<AttributedString> read(std::string_view rtf) {
-  return attributedStringFromRTF(
-      std::span(reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size()));
+  return attributedStringFromRTF(testsupport::bytesOf(rtf));
 }
 
 std::string repeated(std::string_view unit, std::size_t count) {

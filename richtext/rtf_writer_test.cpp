@@ -28,10 +28,11 @@ Color rgb(int red, int green, int blue) {
   return Color{.red = red / 255.0, .green = green / 255.0, .blue = blue / 255.0};
 }
 
-ParagraphStyle listStyle(std::vector<TextList> lists) {
+// Text in the lists, at 12 points.
+Attributes listed(std::u16string_view face, std::vector<TextList> lists) {
   ParagraphStyle style;
   style.textLists = std::move(lists);
-  return style;
+  return withFont(face, 12, {{NSParagraphStyleAttributeName, style}});
 }
 
 std::string written(const AttributedString& text) {
@@ -73,15 +74,10 @@ TEST(RTFWriterTest, WhatItWritesReadsBackTheSame) {
       {"characters that RTF escapes or cannot write as bytes",
        text({{u"\\{x}\ttab \u00e9\u20ac\u4e2d\U0001F600 \u2028 \u0001 end\n", body}})},
       {"lists with their markers in the text",
-       text({{u"\t\u2022\t",
-              withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, listStyle({disc})}})},
-             {u"one\n", withFont(u"Helvetica-Bold", 12,
-                                 {{NSParagraphStyleAttributeName, listStyle({disc})}})},
-             {u"\t3.\tnested\n",
-              withFont(u"Helvetica", 12,
-                       {{NSParagraphStyleAttributeName, listStyle({disc, decimal})}})},
-             {u"no marker\n",
-              withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, listStyle({hyphen})}})},
+       text({{u"\t\u2022\t", listed(u"Helvetica", {disc})},
+             {u"one\n", listed(u"Helvetica-Bold", {disc})},
+             {u"\t3.\tnested\n", listed(u"Helvetica", {disc, decimal})},
+             {u"no marker\n", listed(u"Helvetica", {hyphen})},
              {u"after", body}})},
       {"empty paragraphs and a trailing line feed", text({{u"\n\na\n\n", body}})},
   };
@@ -100,22 +96,19 @@ TEST(RTFWriterTest, WritesWhatRTFCannotCarryAsTheNearest) {
   };
   Font boldByTraits(u"Georgia", 12);
   boldByTraits.traits = kBoldFontMask;
+  auto coloured = [](const Color& color) {
+    return text({{u"a", withFont(u"Helvetica", 12, {{NSForegroundColorAttributeName, color}})}});
+  };
   const Case cases[] = {
       {"no font: the reader's default", text({{u"a", {}}}), text({{u"a", body}})},
       {"size 0: the standard size", text({{u"a", withFont(u"Helvetica", 0)}}),
        text({{u"a", withFont(u"Helvetica", kStandardFontSize)}})},
       {"bold by traits names the bold face", text({{u"a", {{NSFontAttributeName, boldByTraits}}}}),
        text({{u"a", withFont(u"Georgia-Bold", 12)}})},
-      {"dynamic colour: the automatic colour",
-       text({{u"a", withFont(u"Helvetica", 12,
-                             {{NSForegroundColorAttributeName, Color::labelColor()}})}}),
-       text({{u"a", body}})},
+      {"dynamic colour: the automatic colour", coloured(Color::labelColor()), text({{u"a", body}})},
       {"components to 8 bits, alpha dropped",
-       text({{u"a", withFont(u"Helvetica", 12,
-                             {{NSForegroundColorAttributeName,
-                               Color{.red = 0.5, .green = 2, .blue = -1, .alpha = 0.5}}})}}),
-       text({{u"a",
-              withFont(u"Helvetica", 12, {{NSForegroundColorAttributeName, rgb(128, 255, 0)}})}})},
+       coloured(Color{.red = 0.5, .green = 2, .blue = -1, .alpha = 0.5}),
+       coloured(rgb(128, 255, 0))},
       {"NUL characters are left out", text({{std::u16string_view(u"a\0b", 3), body}}),
        text({{u"ab", body}})},
       {"a semicolon cannot stand in a font name", text({{u"a", withFont(u"A;B", 12)}}),
@@ -128,11 +121,8 @@ TEST(RTFWriterTest, WritesWhatRTFCannotCarryAsTheNearest) {
 }
 
 TEST(RTFWriterTest, WritesListMarkersForReadersWithoutLists) {
-  const TextList disc{TextList::kMarkerDisc, 1};
-  const AttributedString item =
-      text({{u"\t\u2022\titem",
-             withFont(u"Helvetica", 12, {{NSParagraphStyleAttributeName, listStyle({disc})}})}});
-  const std::string rtf = written(item);
+  const std::string rtf =
+      written(text({{u"\t\u2022\titem", listed(u"Helvetica", {{TextList::kMarkerDisc, 1}})}}));
   EXPECT_THAT(rtf, ::testing::HasSubstr("{\\listtext"));
   EXPECT_THAT(rtf, ::testing::HasSubstr("\\ls1\\ilvl0"));
   EXPECT_THAT(rtf, ::testing::HasSubstr("{\\*\\levelmarker \\{disc\\}}"));
@@ -157,8 +147,6 @@ class RandomText {
       const std::size_t end = lineFeed == std::u16string::npos ? string.size() : lineFeed + 1;
       if (std::optional<ParagraphStyle> style = paragraphStyle()) {
         result.addAttribute(NSParagraphStyleAttributeName, *style, {start, end - start});
-      } else {
-        result.removeAttribute(NSParagraphStyleAttributeName, {start, end - start});
       }
       start = end;
     }
