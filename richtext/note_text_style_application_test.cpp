@@ -133,17 +133,15 @@ TEST_F(NoteTextStyleApplicationTest, IdentifiesEachRunByThePrecedenceOfTheRules)
 TEST_F(NoteTextStyleApplicationTest, OnlyTheStartingItemsMarkerCountsAsListMarker) {
   ParagraphStyle listed = ParagraphStyle::defaultParagraphStyle();
   listed.textLists = {TextList{u"{decimal}.", 1}};
-  const Font code = fontNamed(u"Courier", 12);
-  const Font prose = fontNamed(u"Helvetica", 12);
+  const Attributes code = {{NSFontAttributeName, fontNamed(u"Courier", 12)},
+                           {NSParagraphStyleAttributeName, listed}};
+  const Attributes prose = {{NSFontAttributeName, fontNamed(u"Helvetica", 12)},
+                            {NSParagraphStyleAttributeName, listed}};
   MutableAttributedString text;
-  text.appendString(u"\t1.\t",
-                    {{NSFontAttributeName, code}, {NSParagraphStyleAttributeName, listed}});
-  text.appendString(u"One\n",
-                    {{NSFontAttributeName, prose}, {NSParagraphStyleAttributeName, listed}});
-  text.appendString(u"\t2.\t",
-                    {{NSFontAttributeName, code}, {NSParagraphStyleAttributeName, listed}});
-  text.appendString(u"Two",
-                    {{NSFontAttributeName, prose}, {NSParagraphStyleAttributeName, listed}});
+  text.appendString(u"\t1.\t", code);
+  text.appendString(u"One\n", prose);
+  text.appendString(u"\t2.\t", code);
+  text.appendString(u"Two", prose);
   identifyAndApplyMatchingStylesDefaultingToBody(text, true);
   EXPECT_EQ(tagAt(text, 0), kBody);
   EXPECT_EQ(tagAt(text, 8), kMonospace);

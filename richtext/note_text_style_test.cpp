@@ -328,13 +328,17 @@ TEST_F(NoteTextStyleTest, OnlyChangedStandardStylesAreSaved) {
   EXPECT_EQ(notifications_, 4) << "two notifications per save";
 }
 
-// Numbers by value, case ignored, digits before letters.
+// Numbers by value, case ignored, digits before letters; an added style takes its place.
 TEST_F(NoteTextStyleTest, CustomStylesSortByNameNumbersByValue) {
   std::vector<QNTNoteTextStylePtr> styles;
-  for (const char16_t* name : {u"Style 10", u"beta", u"Notes", u"Style 9", u"Alpha", u"2 Notes"}) {
+  for (const char16_t* name : {u"Style 10", u"beta", u"Notes", u"Alpha", u"2 Notes"}) {
     styles.push_back(customStyle(name));
   }
   ASSERT_THAT(QNTNoteTextStyle::saveStylesToDefaults(styles), IsOk());
+  notifications_ = 0;
+  QNTNoteTextStylePtr added = customStyle(u"Style 9");
+  ASSERT_THAT(QNTNoteTextStyle::addCustomStyle(added), IsOk());
+  EXPECT_EQ(notifications_, 2);
   std::optional<std::vector<QNTNoteTextStylePtr>> custom = QNTNoteTextStyle::customStyles();
   ASSERT_TRUE(custom);
   std::vector<std::u16string> names;
@@ -342,24 +346,15 @@ TEST_F(NoteTextStyleTest, CustomStylesSortByNameNumbersByValue) {
     names.push_back(style->name().value_or(u""));
   }
   EXPECT_THAT(names, ElementsAre(u"2 Notes", u"Alpha", u"beta", u"Notes", u"Style 9", u"Style 10"));
-}
-
-TEST_F(NoteTextStyleTest, AddedCustomStyleTakesItsSortedPlaceAndNotifiesTwice) {
-  ASSERT_THAT(QNTNoteTextStyle::addCustomStyle(customStyle(u"Style 10")), IsOk());
-  notifications_ = 0;
-  QNTNoteTextStylePtr added = customStyle(u"Style 9");
-  ASSERT_THAT(QNTNoteTextStyle::addCustomStyle(added), IsOk());
-  EXPECT_EQ(notifications_, 2);
   std::vector<QNTNoteTextStylePtr> all = QNTNoteTextStyle::allStyles();
-  ASSERT_EQ(all.size(), 7U);
-  EXPECT_EQ(all[5]->identifier(), added->identifier()) << "decoded styles keep their identifier";
-  EXPECT_EQ(all[6]->name(), u"Style 10");
-  EXPECT_EQ(QNTNoteTextStyle::styleWithIdentifier(*added->identifier()), all[5]);
+  ASSERT_EQ(all.size(), 11U) << "the standard styles, then the custom ones";
+  EXPECT_EQ(all[9]->identifier(), added->identifier()) << "decoded styles keep their identifier";
+  EXPECT_EQ(QNTNoteTextStyle::styleWithIdentifier(*added->identifier()), all[9]);
 
   ASSERT_THAT(defaults_->setObject(PropertyList(*added->identifier()),
                                    QNTNoteTextStyleDefaultIdentifierDefaultsKey),
               IsOk());
-  EXPECT_EQ(QNTNoteTextStyle::defaultStyle(), all[5]);
+  EXPECT_EQ(QNTNoteTextStyle::defaultStyle(), all[9]);
   ASSERT_THAT(
       defaults_->setObject(PropertyList(u"gone"), QNTNoteTextStyleDefaultIdentifierDefaultsKey),
       IsOk());

@@ -51,16 +51,11 @@ TEST(ParagraphStyleTest, ComparisonsSeeTheFieldsTheyPromise) {
       {"tab alignment", [](ParagraphStyle& s) { s.tabStops[0].alignment = TextAlignment::kRight; },
        false, true},
       {"default tab interval", [](ParagraphStyle& s) { s.defaultTabInterval = 28; }, false, true},
-      {"text list",
-       [](ParagraphStyle& s) {
-         s.textLists = {{TextList::kMarkerDisc, 1}};
-       },
+      {"text list", [](ParagraphStyle& s) { s.textLists.emplace_back(TextList::kMarkerDisc, 1); },
        false, true},
       {"list start",
-       [](ParagraphStyle& s) {
-         s.textLists = {{TextList::kMarkerDecimal, 2}};
-       },
-       false, true},
+       [](ParagraphStyle& s) { s.textLists.emplace_back(TextList::kMarkerDecimal, 2); }, false,
+       true},
       {"header level", [](ParagraphStyle& s) { s.headerLevel = 1; }, false, true},
   };
   const ParagraphStyle& base = ParagraphStyle::defaultParagraphStyle();
