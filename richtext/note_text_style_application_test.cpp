@@ -67,10 +67,11 @@ const std::u16string kHeading = u"QNTNoteStyleIdentifierHeading";
 const std::u16string kMonospace = u"QNTNoteStyleIdentifierMonospace";
 
 TEST_F(NoteTextStyleApplicationTest, IdentifiesEachRunByThePrecedenceOfTheRules) {
-  ParagraphStyle headerTwo = ParagraphStyle::defaultParagraphStyle();
-  headerTwo.headerLevel = 2;
-  ParagraphStyle headerFour = headerTwo;
-  headerFour.headerLevel = 4;
+  auto header = [](std::int64_t level) {
+    ParagraphStyle style = ParagraphStyle::defaultParagraphStyle();
+    style.headerLevel = level;
+    return Attributes{{NSParagraphStyleAttributeName, style}};
+  };
   using Kind = PresentationIntent::Kind;
   const Attributes title = {{NSFontAttributeName, fontNamed(u"HelveticaNeue-Bold", 20)}};
   const Attributes code = {{NSFontAttributeName, fontNamed(u"Courier-Bold", 10)},
@@ -80,10 +81,8 @@ TEST_F(NoteTextStyleApplicationTest, IdentifiesEachRunByThePrecedenceOfTheRules)
   attachment[NSAttachmentAttributeName] = std::u16string(u"image.png");
   const Attributes quote = {
       {NSPresentationIntentAttributeName, PresentationIntent::blockQuote(7, nullptr)}};
-  const Attributes levelTwo = {{NSParagraphStyleAttributeName, headerTwo}};
-  Attributes paragraphIntent = levelTwo;
+  Attributes paragraphIntent = header(2);
   paragraphIntent[NSPresentationIntentAttributeName] = PresentationIntent::paragraph(5, nullptr);
-  const Attributes levelFour = {{NSParagraphStyleAttributeName, headerFour}};
   const struct {
     const char* what;
     Attributes attributes;
@@ -99,9 +98,10 @@ TEST_F(NoteTextStyleApplicationTest, IdentifiesEachRunByThePrecedenceOfTheRules)
        Kind::kParagraph},
       {"quote, body", quote, true, kBody, u"HelveticaNeue", 13, Kind::kBlockQuote},
       {"quote, no body", quote, false, u"", u"", 0, Kind::kBlockQuote},
-      {"header 2 from layout", levelTwo, false, kHeading, u"HelveticaNeue-Bold", 16, Kind::kHeader},
+      {"header 2 from layout", header(2), false, kHeading, u"HelveticaNeue-Bold", 16,
+       Kind::kHeader},
       {"intent overrides layout", paragraphIntent, false, u"", u"", 0, Kind::kParagraph},
-      {"header 4", levelFour, true, kBody, u"HelveticaNeue", 13, Kind::kParagraph},
+      {"header 4", header(4), true, kBody, u"HelveticaNeue", 13, Kind::kParagraph},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -72,11 +72,11 @@ class NoteTextStyleTest : public ::testing::Test {
     return styles ? *styles : std::vector<QNTNoteTextStylePtr>();
   }
 
-  static QNTNoteTextStylePtr customStyle(std::u16string name) {
+  static QNTNoteTextStylePtr customStyle(std::u16string name, Font font = Font(u"Helvetica", 15)) {
     auto style = std::make_shared<QNTNoteTextStyle>();
     style->setType(QNTNoteTextStyleTypeCustom);
     style->setName(std::move(name));
-    style->setFont(Font(u"Helvetica", 15));
+    style->setFont(std::move(font));
     return style;
   }
 
@@ -252,9 +252,7 @@ TEST_F(NoteTextStyleTest, ArchivedFacesFallBackAtTheArchivedSize) {
     SCOPED_TRACE(c.name);
     setSharedFontManager(c.helveticaNeue ? std::make_shared<FakeFontManager>()
                                          : fontsWithoutHelveticaNeue());
-    QNTNoteTextStylePtr style = customStyle(u"A");
-    style->setFont(Font(c.archivedFace, 17));
-    auto data = archivedDataWithNoteTextStyles({style});
+    auto data = archivedDataWithNoteTextStyles({customStyle(u"A", Font(c.archivedFace, 17))});
     ASSERT_THAT(data, IsOk());
     auto decoded = noteTextStylesWithArchivedData(*data);
     ASSERT_THAT(decoded, IsOk());
@@ -399,10 +397,7 @@ TEST_F(NoteTextStyleTest, UnreadableStoreIsLoggedAndKeptAsideBeforeASave) {
 // --- Archive ---
 
 TEST_F(NoteTextStyleTest, ArchiveRoundTripKeepsEveryArchivedValue) {
-  auto style = std::make_shared<QNTNoteTextStyle>();
-  style->setType(QNTNoteTextStyleTypeCustom);
-  style->setName(u"Quote «1»");
-  style->setFont(Font(u"Menlo-Italic", 14.5));
+  QNTNoteTextStylePtr style = customStyle(u"Quote «1»", Font(u"Menlo-Italic", 14.5));
   ParagraphStyle paragraph = ParagraphStyle::defaultParagraphStyle();
   paragraph.alignment = TextAlignment::kCenter;
   paragraph.lineHeightMultiple = 1.5;
@@ -646,12 +641,9 @@ TEST_F(NoteTextStyleTest, ApplyingAStyleKeepsOnlyAllowedAttributes) {
 }
 
 TEST_F(NoteTextStyleTest, FindingAndMakingTheStyleOfARun) {
-  QNTNoteTextStylePtr twin = customStyle(u"B twin of body");
-  twin->setFont(Font(u"HelveticaNeue", 13));
-  QNTNoteTextStylePtr first = customStyle(u"A menlo");
-  first->setFont(Font(u"Menlo-Bold", 11));
-  QNTNoteTextStylePtr second = customStyle(u"Z menlo");
-  second->setFont(Font(u"Menlo-Bold", 11));
+  QNTNoteTextStylePtr twin = customStyle(u"B twin of body", Font(u"HelveticaNeue", 13));
+  QNTNoteTextStylePtr first = customStyle(u"A menlo", Font(u"Menlo-Bold", 11));
+  QNTNoteTextStylePtr second = customStyle(u"Z menlo", Font(u"Menlo-Bold", 11));
   ASSERT_THAT(QNTNoteTextStyle::saveStylesToDefaults({twin, second, first}), IsOk());
 
   struct Case {

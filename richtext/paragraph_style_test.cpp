@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace zv::richtext {
 namespace {
@@ -35,6 +36,8 @@ TEST(ParagraphStyleTest, ComparisonsSeeTheFieldsTheyPromise) {
     bool equal;
     bool lineSpacingMatches;
   };
+  const std::vector<TextList> disc = {{TextList::kMarkerDisc, 1}};
+  const std::vector<TextList> decimal = {{TextList::kMarkerDecimal, 2}};
   const Case cases[] = {
       {"nothing", [](ParagraphStyle&) {}, true, true},
       {"rounding through a float", [](ParagraphStyle& s) { s.tabStops[3].location += 1e-5; }, true,
@@ -51,11 +54,8 @@ TEST(ParagraphStyleTest, ComparisonsSeeTheFieldsTheyPromise) {
       {"tab alignment", [](ParagraphStyle& s) { s.tabStops[0].alignment = TextAlignment::kRight; },
        false, true},
       {"default tab interval", [](ParagraphStyle& s) { s.defaultTabInterval = 28; }, false, true},
-      {"text list", [](ParagraphStyle& s) { s.textLists.emplace_back(TextList::kMarkerDisc, 1); },
-       false, true},
-      {"list start",
-       [](ParagraphStyle& s) { s.textLists.emplace_back(TextList::kMarkerDecimal, 2); }, false,
-       true},
+      {"text list", [&](ParagraphStyle& s) { s.textLists = disc; }, false, true},
+      {"list start", [&](ParagraphStyle& s) { s.textLists = decimal; }, false, true},
       {"header level", [](ParagraphStyle& s) { s.headerLevel = 1; }, false, true},
   };
   const ParagraphStyle& base = ParagraphStyle::defaultParagraphStyle();

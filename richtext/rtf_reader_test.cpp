@@ -71,8 +71,6 @@ TEST(RTFReaderTest, ReadsTheText) {
        "body"},
       {"ignorable destination", "{\\rtf1 a{\\*\\unknowndest secret {nested}}b}", "ab"},
       {"picture with binary data", "{\\rtf1 a{\\pict\\bin4 }{\\}}b}", "ab"},
-      {"fields keep their result",
-       "{\\rtf1 {\\field{\\*\\fldinst HYPERLINK \"x\"}{\\fldrslt link}}}", "link"},
       {"second font table is skipped",
        "{\\rtf1{\\fonttbl\\f0 A;}{\\fonttbl\\f0 B;}{\\colortbl;}{\\colortbl;}x}", "x"},
       {"groups left open are closed at the end", "{\\rtf1 a{\\b b", "ab"},

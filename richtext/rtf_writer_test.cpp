@@ -211,12 +211,8 @@ class RandomText {
     style.paragraphSpacing = pick(0, 40) / 4.0;
     style.lineSpacing = pick(0, 4);
     // Each line height field alone and together, exact heights included.
-    if (chance(30)) {
-      style.lineHeightMultiple = pick(4, 12) / 4.0;
-    }
-    if (chance(30)) {
-      style.minimumLineHeight = pick(10, 30);
-    }
+    style.lineHeightMultiple = chance(30) ? pick(4, 12) / 4.0 : 0;
+    style.minimumLineHeight = chance(30) ? pick(10, 30) : 0;
     if (chance(30)) {
       style.maximumLineHeight = chance(50) ? style.minimumLineHeight : pick(10, 40);
     }
@@ -229,9 +225,7 @@ class RandomText {
                                                 TextAlignment::kCenter};
       style.tabStops.push_back({kTabs[pick(0, 2)], pick(1, 60) * 7.5});
     }
-    if (chance(20)) {
-      style.headerLevel = pick(1, 6);
-    }
+    style.headerLevel = chance(20) ? pick(1, 6) : 0;
     static const TextList kLists[] = {{TextList::kMarkerDisc, 1},
                                       {TextList::kMarkerHyphen, 1},
                                       {TextList::kMarkerDecimal, 1},

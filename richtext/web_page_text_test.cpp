@@ -120,8 +120,7 @@ TEST_F(WebPageTextTest, NewlinesRangeCoversTheSameStretchOnRandomTexts) {
   const Color colors[] = {kRed, kGrey, kYellow};
   for (int round = 0; round < 400; ++round) {
     MutableAttributedString text;
-    const int runs = static_cast<int>(random() % 6);
-    for (int run = 0; run < runs; ++run) {
+    for (std::size_t runs = random() % 6; runs > 0; --runs) {
       std::u16string piece;
       for (std::size_t i = random() % 6; i > 0; --i) {
         piece.push_back(alphabet[random() % std::size(alphabet)]);
