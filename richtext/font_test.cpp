@@ -129,9 +129,8 @@ TEST_F(FontconfigFontManagerTest, ChoosesTheFaceOfAFamilyByTraitsAndWeight) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::optional<Font> font = manager_->fontWithFamily(c.family, c.traits, c.weight, 16);
-    ASSERT_EQ(font.has_value(), c.face.has_value());
+    EXPECT_EQ(font, c.face ? std::optional(Font(*c.face, 16)) : std::nullopt);
     if (font) {
-      EXPECT_EQ(font->name, *c.face);
       EXPECT_EQ(manager_->traitsOfFont(*font) & c.traits, c.traits);
     }
   }

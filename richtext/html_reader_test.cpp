@@ -26,6 +26,11 @@ platform::Result<AttributedString> read(std::string_view html, const char16_t* b
   return attributedStringFromHTML(bytesOf(html), baseURL ? &*baseURL : nullptr);
 }
 
+// A text's runs as describeRuns gives them, in order.
+std::vector<std::string> runs(auto... descriptions) {
+  return {descriptions...};
+}
+
 TEST(HTMLReaderTest, ShowsTheTextAsABrowserLaysItOut) {
   struct Case {
     const char* name;
@@ -71,69 +76,59 @@ TEST(HTMLReaderTest, ReadsTheFormattingAndResolvesLinks) {
     const char16_t* base = nullptr;
   };
   const Case cases[] = {
-      {"default face", "x", {"x|Times 12"}},
-      {"elements",
-       "<b>a</b><i>b</i><u>c</u><s>d</s><strong><em>e</em></strong><code>f</code>",
-       {"a|Times-Bold 12", "b|Times-Italic 12", "c|Times 12 ul", "d|Times 12 st",
-        "e|Times-BoldItalic 12", "f|Courier 12"}},
-      {"headings",
-       "<h1>T</h1><h3>S</h3>",
-       {"T\n|Times-Bold 24 P[header=1]", "S\n|Times-Bold 14.04 P[header=3]"}},
+      {"default face", "x", runs("x|Times 12")},
+      {"elements", "<b>a</b><i>b</i><u>c</u><s>d</s><strong><em>e</em></strong><code>f</code>",
+       runs("a|Times-Bold 12", "b|Times-Italic 12", "c|Times 12 ul", "d|Times 12 st",
+            "e|Times-BoldItalic 12", "f|Courier 12")},
+      {"headings", "<h1>T</h1><h3>S</h3>",
+       runs("T\n|Times-Bold 24 P[header=1]", "S\n|Times-Bold 14.04 P[header=3]")},
       {"font family and sizes",
        "<span style=\"font-family: 'Gill Sans', sans-serif; font-size: 20px\">a</span>"
        "<span style=\"font-size:14pt\">b<span style=\"font-size:1.5em\">c</span></span>"
        "<span style=\"font-size:50%\">d</span><span style=\"font-size:x-large\">e</span>"
        "<span style=\"font-family:monospace;font-size:-3px\">f</span>",
-       {"a|Gill Sans 15", "b|Times 14", "c|Times 21", "d|Times 6", "e|Times 18", "f|Courier 12"}},
+       runs("a|Gill Sans 15", "b|Times 14", "c|Times 21", "d|Times 6", "e|Times 18",
+            "f|Courier 12")},
       {"weight and style",
        "<span style=\"font-weight:700\">a</span><b style=\"font-weight:normal\">b</b>"
        "<span style=\"font-style:oblique 10deg\">c</span>",
-       {"a|Times-Bold 12", "b|Times 12", "c|Times-Italic 12"}},
+       runs("a|Times-Bold 12", "b|Times 12", "c|Times-Italic 12")},
       {"colours",
        "<span style=\"color:#f80\">a</span><span style=\"color: rgb(0, 128, 255)\">b</span>"
        "<span style=\"background-color:yellow !important\">c</span>"
        "<span style=\"color:rgb(100%,0%,0%)\">d</span><span style=\"color:bogus\">e</span>"
        "<span style=\"color:red\"><span style=\"color:transparent\">f</span></span>",
-       {"a|Times 12 #ff8800", "b|Times 12 #0080ff", "c|Times 12 bg#ffff00", "d|Times 12 #ff0000",
-        "ef|Times 12"}},
+       runs("a|Times 12 #ff8800", "b|Times 12 #0080ff", "c|Times 12 bg#ffff00",
+            "d|Times 12 #ff0000", "ef|Times 12")},
       {"decorations",
        "<u style=\"text-decoration:none\">a</u>"
        "<span style=\"text-decoration: underline line-through\">b</span>",
-       {"a|Times 12", "b|Times 12 ul st"}},
+       runs("a|Times 12", "b|Times 12 ul st")},
       {"font element",
        "<font face=\"Courier\" size=\"+2\" color=\"#00f\">a</font>"
        "<font size=\"1\">b</font>",
-       {"a|Courier 18 #0000ff", "b|Times 7.5"}},
-      {"alignment",
-       "<p align=\"center\">a</p><div style=\"text-align:right\">b</div>",
-       {"a\n|Times 12 P[align=2]", "b\n|Times 12 P[align=1]"}},
+       runs("a|Courier 18 #0000ff", "b|Times 7.5")},
+      {"alignment", "<p align=\"center\">a</p><div style=\"text-align:right\">b</div>",
+       runs("a\n|Times 12 P[align=2]", "b\n|Times 12 P[align=1]")},
       {"lists: one text list per level, outermost first",
        "<ul><li>a<ol start=\"3\"><li>b</li></ol></li></ul>c",
-       {"\t\u2022\ta\n|Times 12 P[head=36 tab=11 tab=36 list={disc}1]",
-        "\t3.\tb\n|Times 12 P[head=36 tab=11 tab=36 list={disc}1 list={decimal}.3]", "c|Times 12"}},
-      {"link absolute",
-       "<a href=\"https://example.com/a\">x</a>",
-       {"x|Times 12 url=https://example.com/a"}},
-      {"link relative to the base URL",
-       "<a href=\"../b c?q=1#f\">x</a>",
-       {"x|Times 12 url=https://example.com/d/b%20c?q=1#f"},
-       u"https://example.com/d/e/f.html"},
+       runs("\t\u2022\ta\n|Times 12 P[head=36 tab=11 tab=36 list={disc}1]",
+            "\t3.\tb\n|Times 12 P[head=36 tab=11 tab=36 list={disc}1 list={decimal}.3]",
+            "c|Times 12")},
+      {"link absolute", "<a href=\"https://example.com/a\">x</a>",
+       runs("x|Times 12 url=https://example.com/a")},
+      {"link relative to the base URL", "<a href=\"../b c?q=1#f\">x</a>",
+       runs("x|Times 12 url=https://example.com/d/b%20c?q=1#f"), u"https://example.com/d/e/f.html"},
       {"link relative to a base element",
        "<head><base href=\"https://other.org/x/\"></head><a href=\"y\">x</a>",
-       {"x|Times 12 url=https://other.org/x/y"},
-       u"https://example.com/"},
-      {"link fragment only",
-       "<a href=\"#top\">x</a>",
-       {"x|Times 12 url=https://example.com/p#top"},
-       u"https://example.com/p"},
-      {"link relative without a base stays text",
-       "<a href=\"notes/a\">x</a>",
-       {"x|Times 12 link=notes/a"}},
-      {"link script links are dropped",
-       "<a href=\" JavaScript:alert(1)\">x</a>",
-       {"x|Times 12"},
-       u"https://example.com/"},
-      {"link anchor without href", "<a name=\"n\">x</a>", {"x|Times 12"}},
+       runs("x|Times 12 url=https://other.org/x/y"), u"https://example.com/"},
+      {"link fragment only", "<a href=\"#top\">x</a>",
+       runs("x|Times 12 url=https://example.com/p#top"), u"https://example.com/p"},
+      {"link relative without a base stays text", "<a href=\"notes/a\">x</a>",
+       runs("x|Times 12 link=notes/a")},
+      {"link script links are dropped", "<a href=\" JavaScript:alert(1)\">x</a>",
+       runs("x|Times 12"), u"https://example.com/"},
+      {"link anchor without href", "<a name=\"n\">x</a>", runs("x|Times 12")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

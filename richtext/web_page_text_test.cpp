@@ -250,7 +250,6 @@ TEST_F(WebPageTextTest, CleanupFollowsTheDefaults) {
 
 TEST_F(WebPageTextTest, TabMarkedLinesBecomeTextLists) {
   const ParagraphStyle laidOut = ParagraphStyle::listParagraphStyle();
-  ASSERT_TRUE(laidOut.isListParagraphStyle());
   const std::vector<std::pair<std::u16string, std::optional<TextList>>> lines = {
       {u"\t\u2022\tApples", TextList{TextList::kMarkerDisc, 1}},
       {u"\t-\tPears", TextList{TextList::kMarkerHyphen, 1}},
