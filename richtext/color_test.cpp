@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <string>
-#include <vector>
 
 namespace zv::richtext {
 namespace {
