@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "platform/unicode.h"
 #include "text/character_sets.h"
@@ -127,12 +128,7 @@ TEST(Truncation, CutsAtTheEndOrInTheMiddleWithAnEllipsis) {
 }
 
 TEST(Search, FindsEveryOccurrenceIgnoringCaseAndDiacritics) {
-  struct Case {
-    std::u16string text;
-    std::u16string searched;
-    std::vector<Range> expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::u16string, std::vector<Range>> cases[] = {
       {u"abab", u"ab", {{0, 2}, {2, 2}}},
       {u"aaa", u"aa", {{0, 2}}},
       {u"R\u00E9sum\u00E9 or resume", u"RESUME", {{0, 6}, {10, 6}}},
@@ -145,29 +141,24 @@ TEST(Search, FindsEveryOccurrenceIgnoringCaseAndDiacritics) {
       {u"\uFF76\uFF85 \u30AB\u30CA", u"\u30AB\u30CA", {{3, 2}}},
       {u"\uFF76\uFF9E\uFF85 x", u"\uFF76\uFF9E\uFF85", {{0, 3}}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.searched + u" in " + c.text));
-    EXPECT_EQ(localizedStandardRangesOfString(c.text, c.searched), c.expected);
+  for (const auto& [text, searched, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(searched + u" in " + text));
+    EXPECT_EQ(localizedStandardRangesOfString(text, searched), expected);
   }
   EXPECT_TRUE(isCaseInsensitiveEqualToString(u"Stra\u00DFe", u"STRASSE"));
   EXPECT_FALSE(isCaseInsensitiveEqualToString(u"abc", u"abd"));
 }
 
 TEST(Search, PrefixMaySitBehindBlanksButNotBehindLineBreaks) {
-  struct Case {
-    std::u16string text;
-    std::u16string prefix;
-    bool expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::u16string, bool> cases[] = {
       {u"  Hello", u"Hello", true},  {u"\t\u00A0Hello", u"Hello", true},
       {u"\nHello", u"Hello", false}, {u"Say Hello", u"Hello", false},
       {u"Hello", u"Help", false},    {u"", u"x", false},
       {u"anything", u"", false},     {u"", u"", false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.prefix + u" before " + c.text));
-    EXPECT_EQ(hasPrefixIgnoringWhitespace(c.text, c.prefix), c.expected);
+  for (const auto& [text, prefix, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(prefix + u" before " + text));
+    EXPECT_EQ(hasPrefixIgnoringWhitespace(text, prefix), expected);
   }
 }
 
