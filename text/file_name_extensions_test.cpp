@@ -50,23 +50,17 @@ TEST(StringSanitizedForFileName, CleansTitlesIntoOneFileName) {
 }
 
 TEST(StringSanitizedForFileName, StaysWithinTheLimitWhateverTheExtension) {
-  struct Case {
-    std::size_t baseLength;
-    std::size_t extensionLength;
-    bool keepsExtension;
-  };
-  const Case cases[] = {
+  const std::tuple<std::size_t, std::size_t, bool> cases[] = {
       {300, 0, false}, {300, 3, true},    {300, 253, true}, {1, 254, false},
       {1, 300, false}, {300, 300, false}, {2, 253, true},
   };
-  for (const auto& c : cases) {
-    std::u16string extension = repeated(u"e", c.extensionLength);
-    std::u16string name =
-        repeated(u"b", c.baseLength) + (c.extensionLength ? u"." : u"") + extension;
+  for (const auto& [baseLength, extensionLength, keepsExtension] : cases) {
+    std::u16string extension = repeated(u"e", extensionLength);
+    std::u16string name = repeated(u"b", baseLength) + (extensionLength ? u"." : u"") + extension;
     std::u16string result = stringSanitizedForFileName(name);
-    SCOPED_TRACE(testing::Message() << c.baseLength << "." << c.extensionLength);
+    SCOPED_TRACE(testing::Message() << baseLength << "." << extensionLength);
     EXPECT_LE(result.size(), kMaximumFileNameLength);
-    EXPECT_EQ(result.ends_with(u"." + extension), c.keepsExtension && c.extensionLength > 0);
+    EXPECT_EQ(result.ends_with(u"." + extension), keepsExtension && extensionLength > 0);
     // A title is never reduced to nothing by the limit.
     EXPECT_FALSE(result.empty());
   }
