@@ -107,23 +107,17 @@ TEST(RemovingCharacters, MatchesDeletingOneCharacterAtATime) {
 }
 
 TEST(Truncation, CutsAtTheEndOrInTheMiddleWithAnEllipsis) {
-  struct Case {
-    std::u16string text;
-    std::size_t maxLength;
-    std::u16string atEnd;
-    std::u16string inMiddle;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::size_t, std::u16string, std::u16string> cases[] = {
       {u"abcdefgh", 5, u"abcde\u2026", u"ab\u2026gh"},
       {u"abcdefgh", 4, u"abcd\u2026", u"ab\u2026gh"},
       {u"abcde", 5, u"abcde", u"abcde"},
       {u"abc", 0, u"\u2026", u"\u2026"},
       {u"a\U0001F600\U0001F600b", 3, u"a\U0001F600\u2026", u"a\u2026b"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.text) + " to " + std::to_string(c.maxLength));
-    EXPECT_EQ(truncatedStringWithMaxLength(c.text, c.maxLength), c.atEnd);
-    EXPECT_EQ(stringByTruncatingMiddleWithMaxLength(c.text, c.maxLength), c.inMiddle);
+  for (const auto& [text, maxLength, atEnd, inMiddle] : cases) {
+    SCOPED_TRACE(platform::toUtf8(text) + " to " + std::to_string(maxLength));
+    EXPECT_EQ(truncatedStringWithMaxLength(text, maxLength), atEnd);
+    EXPECT_EQ(stringByTruncatingMiddleWithMaxLength(text, maxLength), inMiddle);
   }
 }
 
