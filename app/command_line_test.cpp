@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <utility>
 
 #include "platform/unicode.h"
 
@@ -50,13 +51,8 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
   }
 }
 
-struct RejectedCase {
-  std::vector<std::string> arguments;
-  std::string message;
-};
-
 TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
-  const RejectedCase cases[] = {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--bogus"}, "unrecognized option '--bogus'"},
       {{"-x"}, "invalid option '-x'"},
       {{"library"}, "unexpected argument 'library'"},
@@ -82,12 +78,12 @@ TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
       {{"--dry-run", "--report", "r.csv"},
        "option '--report' cannot be used with '--dry-run', which writes nothing"},
   };
-  for (const auto& testCase : cases) {
-    SCOPED_TRACE(testing::PrintToString(testCase.arguments));
-    auto parsed = parseCommandLine(testCase.arguments);
+  for (const auto& [arguments, message] : cases) {
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    auto parsed = parseCommandLine(arguments);
     ASSERT_FALSE(parsed.ok());
     EXPECT_EQ(parsed.error().domain, kCommandLineErrorDomain);
-    EXPECT_EQ(platform::toUtf8(parsed.error().description), testCase.message);
+    EXPECT_EQ(platform::toUtf8(parsed.error().description), message);
   }
 }
 

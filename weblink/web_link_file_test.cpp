@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -294,14 +295,8 @@ TEST(WebLinkReadTest, ValuesOfUnexpectedTypesReadAsAbsent) {
 
 // Whether a link can be made from the URL, the file name it suggests and the summary it shows.
 TEST(WebLinkOperationsTest, URLsDecideWhetherANameAndASummaryFollow) {
-  struct Case {
-    std::optional<std::u16string> url;
-    bool canInit;
-    std::u16string suggestedName;
-    std::u16string summary;
-  };
   const std::u16string untitled = u"Untitled Web Link.qntweblink";
-  const std::vector<Case> cases = {
+  const std::tuple<std::optional<std::u16string>, bool, std::u16string, std::u16string> cases[] = {
       {u"http://example.com", true, u"example.com.qntweblink", u"example.com"},
       {u"https://example.com/a/b?x=1", true, u"example.com.qntweblink", u"example.com/a/b"},
       {u"https://example.com/", true, u"example.com.qntweblink", u"example.com"},
@@ -318,15 +313,14 @@ TEST(WebLinkOperationsTest, URLsDecideWhetherANameAndASummaryFollow) {
       {u"/", false, untitled, u""},
       {std::nullopt, false, u"", u""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.url ? platform::toUtf8(*c.url) : "absent");
-    EXPECT_EQ(QNTWebLinkFile::canInitWithURL(c.url ? url(*c.url) : std::optional<URL>()),
-              c.canInit);
-    if (!c.url) {
+  for (const auto& [text, canInit, suggestedName, summary] : cases) {
+    SCOPED_TRACE(text ? platform::toUtf8(*text) : "absent");
+    EXPECT_EQ(QNTWebLinkFile::canInitWithURL(text ? url(*text) : std::optional<URL>()), canInit);
+    if (!text) {
       continue;
     }
-    EXPECT_EQ(QNTWebLinkFile::suggestedNameForURL(url(*c.url)), c.suggestedName);
-    EXPECT_EQ(QNTWebLinkFile::summaryStringForURL(url(*c.url)), c.summary);
+    EXPECT_EQ(QNTWebLinkFile::suggestedNameForURL(url(*text)), suggestedName);
+    EXPECT_EQ(QNTWebLinkFile::summaryStringForURL(url(*text)), summary);
   }
 }
 
