@@ -5,6 +5,7 @@
 
 #include <QKeyEvent>
 #include <filesystem>
+#include <set>
 #include <tuple>
 
 #include "app/export_progress_window.h"
@@ -272,25 +273,6 @@ TEST_F(AppDelegateTest, OnlyASavedOptionsSheetChangesTheOptions) {
   }
 }
 
-TEST_F(AppDelegateTest, SavedOptionsLeaveOutPasswordsAndEncryptedItems) {
-  launch();
-  window_->optionsAction()->trigger();
-  delegate_->optionsWindow()->setExportPasswordItems(false);
-  delegate_->optionsWindow()->setExportEncryptedItems(false);
-  delegate_->optionsWindow()->save();
-
-  runImport();
-
-  ASSERT_EQ(terminations_, 1);
-  // Neither the password nor the encrypted note was written.
-  std::vector<std::string> exported;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(folder_.path("container/Zelvar/Zelvar"))) {
-    exported.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(exported, std::vector<std::string>{"Plain.txt"});
-}
-
 TEST_F(AppDelegateTest, CancelKeepsTheSheetUntilTheExportEndsAndShowsNoAlert) {
   for (const bool byEscape : {false, true}) {
     SCOPED_TRACE(byEscape ? "escape key" : "cancel button");
@@ -357,13 +339,15 @@ TEST_F(AppDelegateTest, CheckLibraryShowsWhatAnImportWouldDoAndWritesNothing) {
     QString headline;
     std::vector<std::string> inSummary;
     std::vector<std::string> notInSummary;
+    std::set<std::string> exported;  // by the import that follows
   } const cases[] = {
       {"everything exported",
        true,
        true,
        QStringLiteral("An import would export 3 of 3 items."),
        {"notes: 2 to export, 0 converted, 0 skipped", "No item would be left out."},
-       {"Left out:"}},
+       {"Left out:"},
+       {"Login.txt", "Plain.txt", "Secret.txt"}},
       {"passwords and encrypted items left out",
        false,
        false,
@@ -372,7 +356,8 @@ TEST_F(AppDelegateTest, CheckLibraryShowsWhatAnImportWouldDoAndWritesNothing) {
         "passwords: 0 to export, 0 converted, 1 skipped (passwords left out 1)",
         "Items: 1 to export, 0 converted, 2 skipped", "Space: ", "Left out:",
         "Secret: encrypted (notes)", "Login: passwords left out (passwords)"},
-       {"Plain:"}},
+       {"Plain:"},
+       {"Plain.txt"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -399,13 +384,20 @@ TEST_F(AppDelegateTest, CheckLibraryShowsWhatAnImportWouldDoAndWritesNothing) {
     for (const std::string& text : c.notInSummary) {
       EXPECT_THAT(summary, ::testing::Not(HasSubstr(text)));
     }
-    // A check writes nothing, hands nothing over, and leaves the way open for an import.
+    // A check writes nothing, hands nothing over, and leaves the way open for an import, which
+    // follows the same options.
     EXPECT_FALSE(std::filesystem::exists(folder_.path("container/Zelvar")));
     EXPECT_TRUE(workspace_->handedOverURLs.empty());
     sheet->doneButton()->click();
     EXPECT_FALSE(sheet->isVisible());
     runImport();
     EXPECT_EQ(terminations_, 1);
+    std::set<std::string> exported;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(folder_.path("container/Zelvar/Zelvar"))) {
+      exported.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(exported, c.exported);
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
 #include "platform/unicode.h"
 
 namespace zv::app {
@@ -9,40 +12,34 @@ namespace {
 
 struct AcceptedCase {
   std::vector<std::string> arguments;
-  CommandLineAction action;
   ExportOptions options;
+  CommandLineAction action = CommandLineAction::exportLibrary;
 };
+
+// Every option in one value, so that a failure shows the parsed and the expected side by side.
+auto optionsTuple(const ExportOptions& options) {
+  return std::make_tuple(options.libraryFolder, options.containerFolder,
+                         options.exportPasswordItems, options.exportEncryptedItems, options.verbose,
+                         options.keepsLog, options.fromApplication, options.dryRun,
+                         options.listItems, options.json, options.reportFile);
+}
 
 TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
   const AcceptedCase cases[] = {
-      {{}, CommandLineAction::exportLibrary, {{}, {}, true, true, false}},
-      {{"--library", "lib", "--container=box"},
-       CommandLineAction::exportLibrary,
-       {"lib", "box", true, true, false}},
-      {{"--library=a", "--library", "b"},
-       CommandLineAction::exportLibrary,
-       {"b", {}, true, true, false}},
+      {{}, {{}, {}, true, true, false}},
+      {{"--library", "lib", "--container=box"}, {"lib", "box", true, true, false}},
+      {{"--library=a", "--library", "b"}, {"b", {}, true, true, false}},
       // A folder may look like an option when it is the option's value.
-      {{"--container", "--verbose"},
-       CommandLineAction::exportLibrary,
-       {{}, "--verbose", true, true, false}},
-      {{"--library=a=b"}, CommandLineAction::exportLibrary, {"a=b", {}, true, true, false}},
-      {{"--no-passwords", "--no-encrypted", "--verbose", "--"},
-       CommandLineAction::exportLibrary,
-       {{}, {}, false, false, true}},
-      {{"--no-log", "--verbose"},
-       CommandLineAction::exportLibrary,
-       {{}, {}, true, true, true, false}},
-      {{"--verbose", "--help", "--bogus"}, CommandLineAction::showHelp, {{}, {}, true, true, true}},
-      {{"--version"}, CommandLineAction::showVersion, {{}, {}, true, true, false}},
-      {{"--from-app", "--container", "c"},
-       CommandLineAction::exportLibrary,
-       {{}, "c", true, true, false, true, true}},
+      {{"--container", "--verbose"}, {{}, "--verbose", true, true, false}},
+      {{"--library=a=b"}, {"a=b", {}, true, true, false}},
+      {{"--no-passwords", "--no-encrypted", "--verbose", "--"}, {{}, {}, false, false, true}},
+      {{"--no-log", "--verbose"}, {{}, {}, true, true, true, false}},
+      {{"--verbose", "--help", "--bogus"}, {{}, {}, true, true, true}, CommandLineAction::showHelp},
+      {{"--version"}, {{}, {}, true, true, false}, CommandLineAction::showVersion},
+      {{"--from-app", "--container", "c"}, {{}, "c", true, true, false, true, true}},
       {{"--json", "--dry-run", "--list"},
-       CommandLineAction::exportLibrary,
        {{}, {}, true, true, false, true, false, true, true, true}},
       {{"--report", "out/items.jsonl", "--report=items.csv"},
-       CommandLineAction::exportLibrary,
        {{}, {}, true, true, false, true, false, false, false, false, "items.csv"}},
   };
   for (const auto& testCase : cases) {
@@ -50,28 +47,12 @@ TEST(CommandLine, ReadsOptionsInBothFormsLaterOnesWinning) {
     auto parsed = parseCommandLine(testCase.arguments);
     ASSERT_TRUE(parsed.ok()) << platform::toUtf8(parsed.error().description);
     EXPECT_EQ(parsed->action, testCase.action);
-    const ExportOptions& options = parsed->options;
-    EXPECT_EQ(options.libraryFolder, testCase.options.libraryFolder);
-    EXPECT_EQ(options.containerFolder, testCase.options.containerFolder);
-    EXPECT_EQ(options.exportPasswordItems, testCase.options.exportPasswordItems);
-    EXPECT_EQ(options.exportEncryptedItems, testCase.options.exportEncryptedItems);
-    EXPECT_EQ(options.verbose, testCase.options.verbose);
-    EXPECT_EQ(options.keepsLog, testCase.options.keepsLog);
-    EXPECT_EQ(options.fromApplication, testCase.options.fromApplication);
-    EXPECT_EQ(options.dryRun, testCase.options.dryRun);
-    EXPECT_EQ(options.listItems, testCase.options.listItems);
-    EXPECT_EQ(options.json, testCase.options.json);
-    EXPECT_EQ(options.reportFile, testCase.options.reportFile);
+    EXPECT_EQ(optionsTuple(parsed->options), optionsTuple(testCase.options));
   }
 }
 
-struct RejectedCase {
-  std::vector<std::string> arguments;
-  std::string message;
-};
-
 TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
-  const RejectedCase cases[] = {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--bogus"}, "unrecognized option '--bogus'"},
       {{"-x"}, "invalid option '-x'"},
       {{"library"}, "unexpected argument 'library'"},
@@ -97,12 +78,12 @@ TEST(CommandLine, RejectsWhatItCannotUseNamingTheArgument) {
       {{"--dry-run", "--report", "r.csv"},
        "option '--report' cannot be used with '--dry-run', which writes nothing"},
   };
-  for (const auto& testCase : cases) {
-    SCOPED_TRACE(testing::PrintToString(testCase.arguments));
-    auto parsed = parseCommandLine(testCase.arguments);
+  for (const auto& [arguments, message] : cases) {
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    auto parsed = parseCommandLine(arguments);
     ASSERT_FALSE(parsed.ok());
     EXPECT_EQ(parsed.error().domain, kCommandLineErrorDomain);
-    EXPECT_EQ(platform::toUtf8(parsed.error().description), testCase.message);
+    EXPECT_EQ(platform::toUtf8(parsed.error().description), message);
   }
 }
 

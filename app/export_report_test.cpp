@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/unicode.h"
 
@@ -11,13 +12,8 @@ namespace {
 
 using source::ItemKind;
 
-struct SummaryCase {
-  exporter::ExportSummary summary;
-  std::string expected;
-};
-
 TEST(ExportReport, SummaryCountsEachKindInExportOrderLeavingOutKindsWithoutItems) {
-  const SummaryCase cases[] = {
+  const std::pair<exporter::ExportSummary, std::string> cases[] = {
       {{}, "Exported 0 items, skipped 0."},
       {{{{ItemKind::webArchive, 2}, {ItemKind::note, 7}, {ItemKind::pdfArchive, 0}},
         {{ItemKind::password, 1}},
@@ -26,26 +22,21 @@ TEST(ExportReport, SummaryCountsEachKindInExportOrderLeavingOutKindsWithoutItems
       {{{{ItemKind::serialNumber, 1}, {ItemKind::image, 3}, {ItemKind::bookmark, 4}}, {}, {}},
        "Exported 8 items (serial numbers 1, bookmarks 4, images 3), skipped 0."},
   };
-  for (const auto& testCase : cases) {
-    SCOPED_TRACE(testCase.expected);
-    EXPECT_EQ(platform::toUtf8(exportSummaryLine(testCase.summary)), testCase.expected);
+  for (const auto& [summary, expected] : cases) {
+    SCOPED_TRACE(expected);
+    EXPECT_EQ(platform::toUtf8(exportSummaryLine(summary)), expected);
   }
 }
 
 TEST(ExportReport, OnlyTheUserCancelledErrorCountsAsCancellation) {
-  struct Case {
-    platform::Error error;
-    bool cancelled;
-  };
-  const Case cases[] = {
+  const std::pair<platform::Error, bool> cases[] = {
       {{platform::kCocoaErrorDomain, platform::kUserCancelledErrorCode, u""}, true},
       {{platform::kCocoaErrorDomain, 3071, u""}, false},
       {{u"ZVImportErrorDomain", platform::kUserCancelledErrorCode, u""}, false},
   };
-  for (const auto& testCase : cases) {
-    SCOPED_TRACE(platform::toUtf8(testCase.error.domain) + " " +
-                 std::to_string(testCase.error.code));
-    EXPECT_EQ(isUserCancelledError(testCase.error), testCase.cancelled);
+  for (const auto& [error, cancelled] : cases) {
+    SCOPED_TRACE(platform::toUtf8(error.domain) + " " + std::to_string(error.code));
+    EXPECT_EQ(isUserCancelledError(error), cancelled);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace zv::app {
 namespace {
 
@@ -46,14 +48,9 @@ TEST(ProgressLine, ShowsWhatFitsDroppingTimeThenBarThenTheEnd) {
   }
 }
 
-struct Sample {
-  ProgressState state;
-  double now;
-  std::optional<double> expected;
-};
-
 TEST(TimeRemainingEstimator, EstimatesFromThePaceSinceTheTotalBecameKnown) {
-  const Sample samples[] = {
+  // Each state, the time it is seen at and the estimate expected then.
+  const std::tuple<ProgressState, double, std::optional<double>> samples[] = {
       {state(-1, 0), 0.0, std::nullopt},
       {state(1000, 0), 10.0, std::nullopt},    // the total is known from here on
       {state(1000, 100), 10.5, std::nullopt},  // too soon to judge
@@ -65,12 +62,12 @@ TEST(TimeRemainingEstimator, EstimatesFromThePaceSinceTheTotalBecameKnown) {
       {state(500, 250), 40.0, 25.0},           // 250 in 25 s, 250 left
   };
   TimeRemainingEstimator estimator;
-  for (const auto& sample : samples) {
-    SCOPED_TRACE(testing::Message() << "at " << sample.now);
-    auto estimate = estimator.update(sample.state, sample.now);
-    ASSERT_EQ(estimate.has_value(), sample.expected.has_value());
+  for (const auto& [progress, now, expected] : samples) {
+    SCOPED_TRACE(testing::Message() << "at " << now);
+    auto estimate = estimator.update(progress, now);
+    ASSERT_EQ(estimate.has_value(), expected.has_value());
     if (estimate) {
-      EXPECT_DOUBLE_EQ(*estimate, *sample.expected);
+      EXPECT_DOUBLE_EQ(*estimate, *expected);
     }
   }
 }

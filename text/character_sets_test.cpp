@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "platform/unicode.h"
 #include "text/mutable_string_extensions.h"
@@ -51,13 +52,7 @@ TEST(CharacterSets, ClassifyTheBoundaryCodePoints) {
 }
 
 TEST(CodeUnitCuts, NeverSplitASurrogatePair) {
-  struct Case {
-    std::u16string text;
-    std::size_t maxLength;
-    std::u16string prefix;
-    std::u16string suffix;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::size_t, std::u16string, std::u16string> cases[] = {
       {u"abcd", 2, u"ab", u"cd"},
       {u"abcd", 9, u"abcd", u"abcd"},
       {u"a\U0001F600b", 2, u"a", u"b"},
@@ -65,22 +60,16 @@ TEST(CodeUnitCuts, NeverSplitASurrogatePair) {
       {u"\U0001F600\U0001F600", 1, u"", u""},
       {u"abc", 0, u"", u""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.text) + " within " + std::to_string(c.maxLength));
-    EXPECT_EQ(prefixWithinLength(c.text, c.maxLength), c.prefix);
-    EXPECT_EQ(suffixWithinLength(c.text, c.maxLength), c.suffix);
+  for (const auto& [text, maxLength, prefix, suffix] : cases) {
+    SCOPED_TRACE(platform::toUtf8(text) + " within " + std::to_string(maxLength));
+    EXPECT_EQ(prefixWithinLength(text, maxLength), prefix);
+    EXPECT_EQ(suffixWithinLength(text, maxLength), suffix);
   }
 }
 
 // Trimming into a new string or in place, at either end or both.
 TEST(Trimming, TestsWholeCodePointsAtTheChosenEnds) {
-  struct Case {
-    std::u16string text;
-    std::u16string leading;
-    std::u16string trailing;
-    std::u16string both;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::u16string, std::u16string, std::u16string> cases[] = {
       {u"", u"", u"", u""},
       {u" \n\t\u3000", u"", u"", u""},
       {u"\u0085 a b \u2029", u"a b \u2029", u"\u0085 a b", u"a b"},
@@ -90,18 +79,18 @@ TEST(Trimming, TestsWholeCodePointsAtTheChosenEnds) {
       // An unpaired surrogate is a character of its own and not whitespace.
       {u" \xD83D ", u"\xD83D ", u" \xD83D", u"\xD83D"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.text));
-    EXPECT_EQ(stringByTrimmingCharactersInSet(c.text, whitespaceAndNewlineCharacterSet()), c.both);
-    std::u16string leading = c.text;
-    trimLeadingWhitespace(leading);
-    EXPECT_EQ(leading, c.leading);
-    std::u16string trailing = c.text;
-    trimTrailingWhitespace(trailing);
-    EXPECT_EQ(trailing, c.trailing);
-    std::u16string both = c.text;
-    trimWhitespace(both);
-    EXPECT_EQ(both, c.both);
+  for (const auto& [text, leading, trailing, both] : cases) {
+    SCOPED_TRACE(platform::toUtf8(text));
+    EXPECT_EQ(stringByTrimmingCharactersInSet(text, whitespaceAndNewlineCharacterSet()), both);
+    std::u16string trimmed = text;
+    trimLeadingWhitespace(trimmed);
+    EXPECT_EQ(trimmed, leading);
+    trimmed = text;
+    trimTrailingWhitespace(trimmed);
+    EXPECT_EQ(trimmed, trailing);
+    trimmed = text;
+    trimWhitespace(trimmed);
+    EXPECT_EQ(trimmed, both);
   }
 }
 

@@ -4,6 +4,8 @@
 #include <unicode/utf16.h>
 
 #include <filesystem>
+#include <tuple>
+#include <utility>
 
 #include "platform/file_attributes.h"
 #include "platform/files.h"
@@ -23,11 +25,7 @@ std::u16string repeated(std::u16string_view piece, std::size_t count) {
 }
 
 TEST(StringSanitizedForFileName, CleansTitlesIntoOneFileName) {
-  struct Case {
-    std::u16string name;
-    std::u16string expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::u16string> cases[] = {
       {u" .hidden name ", u"-hidden name"},
       {u"..x", u"-.x"},
       {u"a/b:c~d\te", u"a-b-c-d-e"},
@@ -45,30 +43,24 @@ TEST(StringSanitizedForFileName, CleansTitlesIntoOneFileName) {
       {repeated(u"n", 250) + u"\U0001F600" + repeated(u"n", 50) + u".txt",
        repeated(u"n", 250) + u".txt"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.name));
-    EXPECT_EQ(stringSanitizedForFileName(c.name), c.expected);
+  for (const auto& [name, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(name));
+    EXPECT_EQ(stringSanitizedForFileName(name), expected);
   }
 }
 
 TEST(StringSanitizedForFileName, StaysWithinTheLimitWhateverTheExtension) {
-  struct Case {
-    std::size_t baseLength;
-    std::size_t extensionLength;
-    bool keepsExtension;
-  };
-  const Case cases[] = {
+  const std::tuple<std::size_t, std::size_t, bool> cases[] = {
       {300, 0, false}, {300, 3, true},    {300, 253, true}, {1, 254, false},
       {1, 300, false}, {300, 300, false}, {2, 253, true},
   };
-  for (const auto& c : cases) {
-    std::u16string extension = repeated(u"e", c.extensionLength);
-    std::u16string name =
-        repeated(u"b", c.baseLength) + (c.extensionLength ? u"." : u"") + extension;
+  for (const auto& [baseLength, extensionLength, keepsExtension] : cases) {
+    std::u16string extension = repeated(u"e", extensionLength);
+    std::u16string name = repeated(u"b", baseLength) + (extensionLength ? u"." : u"") + extension;
     std::u16string result = stringSanitizedForFileName(name);
-    SCOPED_TRACE(testing::Message() << c.baseLength << "." << c.extensionLength);
+    SCOPED_TRACE(testing::Message() << baseLength << "." << extensionLength);
     EXPECT_LE(result.size(), kMaximumFileNameLength);
-    EXPECT_EQ(result.ends_with(u"." + extension), c.keepsExtension && c.extensionLength > 0);
+    EXPECT_EQ(result.ends_with(u"." + extension), keepsExtension && extensionLength > 0);
     // A title is never reduced to nothing by the limit.
     EXPECT_FALSE(result.empty());
   }
@@ -90,12 +82,7 @@ class MakeFilenameUnique : public testsupport::TemporaryFolderTest {
 };
 
 TEST_F(MakeFilenameUnique, NumbersTakenNamesFromOne) {
-  struct Case {
-    std::vector<std::u16string> existing;
-    std::u16string name;
-    std::u16string expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::vector<std::u16string>, std::u16string, std::u16string> cases[] = {
       {{}, u"Report.pdf", u"Report.pdf"},
       // A free name comes back as given, even when it would not pass as sanitised.
       {{}, u" a:b ", u" a:b "},
@@ -109,41 +96,31 @@ TEST_F(MakeFilenameUnique, NumbersTakenNamesFromOne) {
       {{u".pdf"}, u".pdf", u"1.pdf"},
       {{u"x."}, u"x.", u"x 1"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.name));
-    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folderWith(c.existing)), c.expected);
+  for (const auto& [existing, name, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(name));
+    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(name, folderWith(existing)), expected);
   }
 }
 
 TEST_F(MakeFilenameUnique, ShortensTheNameNotTheNumberAtTheLimit) {
-  struct Case {
-    std::u16string name;
-    std::u16string first;
-    std::u16string second;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::u16string, std::u16string> cases[] = {
       {repeated(u"n", 251) + u".pdf", repeated(u"n", 249) + u" 1.pdf",
        repeated(u"n", 249) + u" 2.pdf"},
       {repeated(u"n", 255), repeated(u"n", 253) + u" 1", repeated(u"n", 253) + u" 2"},
       // An extension that leaves no room for the number is dropped, not the number.
       {u"b." + repeated(u"e", 253), u"b 1", u"b 2"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.name));
-    platform::URL folder = folderWith({c.name});
-    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folder), c.first);
-    ASSERT_TRUE(testsupport::writeFileText(platform::toUtf8(folder.path() + u"/" + c.first), "x"));
-    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(c.name, folder), c.second);
+  for (const auto& [name, first, second] : cases) {
+    SCOPED_TRACE(platform::toUtf8(name));
+    platform::URL folder = folderWith({name});
+    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(name, folder), first);
+    ASSERT_TRUE(testsupport::writeFileText(platform::toUtf8(folder.path() + u"/" + first), "x"));
+    EXPECT_EQ(makeFilenameUniqueInDirectoryAtURL(name, folder), second);
   }
 }
 
 TEST(GenerateName, TakesTheFirstLineOrSentenceWithoutMarkers) {
-  struct Case {
-    std::u16string text;
-    bool truncateToPeriod;
-    std::u16string expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, bool, std::u16string> cases[] = {
       {u"3. Groceries. Milk and eggs", true, u"Groceries"},
       {u"\u2022 Item one", true, u"Item one"},
       {u"\u2022\u00A0Item two", false, u"Item two"},
@@ -161,9 +138,9 @@ TEST(GenerateName, TakesTheFirstLineOrSentenceWithoutMarkers) {
       {u"+ - text", false, u"- text"},
       {u" \n\t ", false, u""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.text));
-    EXPECT_EQ(generateNameTruncatingToPeriod(c.text, c.truncateToPeriod, false), c.expected);
+  for (const auto& [text, truncateToPeriod, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(text));
+    EXPECT_EQ(generateNameTruncatingToPeriod(text, truncateToPeriod, false), expected);
   }
 }
 
@@ -183,12 +160,7 @@ TEST(GenerateName, EndsLongNamesInAnEllipsisOrSanitisesThem) {
 }
 
 TEST(IsEqualToFilename, IgnoresCaseDiacriticsWidthAndNormalisation) {
-  struct Case {
-    std::u16string name;
-    std::u16string other;
-    bool equal;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::u16string, bool> cases[] = {
       {u"r\u00E9sum\u00E9", u"RESUME", true},
       {u"\uFF21bc", u"abc", true},
       {u"\u00E9", u"e\u0301", true},
@@ -196,72 +168,61 @@ TEST(IsEqualToFilename, IgnoresCaseDiacriticsWidthAndNormalisation) {
       {u"abc", u"ab", false},
       {u"a b", u"ab", false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.name + u" and " + c.other));
-    EXPECT_EQ(isEqualToFilename(c.name, c.other), c.equal);
+  for (const auto& [name, other, equal] : cases) {
+    SCOPED_TRACE(platform::toUtf8(name + u" and " + other));
+    EXPECT_EQ(isEqualToFilename(name, other), equal);
   }
 }
 
 TEST(FileSystemRepresentationString, DecomposesAndStopsAtTheTerminator) {
-  struct Case {
-    std::u16string name;
-    std::u16string expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::u16string> cases[] = {
       {u"Caf\u00E9", u"Cafe\u0301"},
       {u"\uAC00", u"\u1100\u1161"},
       {std::u16string(u"ab\0cd", 5), u"ab"},
       {u"a\xD800z", u"a\uFFFDz"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.name));
-    EXPECT_EQ(fileSystemRepresentationString(c.name), c.expected);
+  for (const auto& [name, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(name));
+    EXPECT_EQ(fileSystemRepresentationString(name), expected);
   }
 }
 
 TEST(FileDisplayName, ShowsTheLastComponentWithItsExtension) {
-  struct Case {
-    std::u16string path;
-    std::u16string expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::u16string> cases[] = {
       {u"/tmp/scratch.tiff", u"scratch.tiff"},
       {u"/tmp/folder/", u"folder"},
       {u"relative", u"relative"},
       {u"/", u"/"},
       {u"", u""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.path));
-    EXPECT_EQ(fileDisplayName(c.path), c.expected);
+  for (const auto& [path, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(path));
+    EXPECT_EQ(fileDisplayName(path), expected);
   }
 }
 
 class FileDisplayNameOfItem : public testsupport::TemporaryFolderTest {};
 
 TEST_F(FileDisplayNameOfItem, HidesTheExtensionOnlyWhenTheItemAsksForIt) {
-  struct Case {
-    std::u16string name;
-    std::u16string hidden;  // shown when the item asks to hide its extension
-  };
-  const Case cases[] = {
+  // Each name and what it shows when the item asks to hide its extension.
+  const std::pair<std::u16string, std::u16string> cases[] = {
       {u"Report.qntweblink", u"Report"},
       {u"a.b.c", u"a.b"},
       // Names without an extension have nothing to hide, and show as the platform shows them.
       {u".hidden", u".hidden"},
       {u"x.", u"x."},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.name));
-    platform::URL file = at(c.name);
+  for (const auto& [name, hidden] : cases) {
+    SCOPED_TRACE(platform::toUtf8(name));
+    platform::URL file = at(name);
     ASSERT_TRUE(platform::writeFileAtURL(file, std::span<const std::uint8_t>(),
                                          platform::WriteMode::kCreateNew));
-    EXPECT_EQ(fileDisplayName(file.path()), c.name);
+    EXPECT_EQ(fileDisplayName(file.path()), name);
     if (!platform::setHasHiddenExtensionAtURL(file, true) ||
         !platform::hasHiddenExtensionAtURL(file).value()) {
       GTEST_SKIP() << "this file system keeps no extended attributes";
     }
-    EXPECT_EQ(fileDisplayName(file.path()), c.hidden);
+    EXPECT_EQ(fileDisplayName(file.path()), hidden);
     EXPECT_EQ(fileDisplayName(file.path()), platform::displayNameAtURL(file));
   }
 }

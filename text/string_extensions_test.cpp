@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "platform/unicode.h"
 #include "text/character_sets.h"
@@ -106,33 +107,22 @@ TEST(RemovingCharacters, MatchesDeletingOneCharacterAtATime) {
 }
 
 TEST(Truncation, CutsAtTheEndOrInTheMiddleWithAnEllipsis) {
-  struct Case {
-    std::u16string text;
-    std::size_t maxLength;
-    std::u16string atEnd;
-    std::u16string inMiddle;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::size_t, std::u16string, std::u16string> cases[] = {
       {u"abcdefgh", 5, u"abcde\u2026", u"ab\u2026gh"},
       {u"abcdefgh", 4, u"abcd\u2026", u"ab\u2026gh"},
       {u"abcde", 5, u"abcde", u"abcde"},
       {u"abc", 0, u"\u2026", u"\u2026"},
       {u"a\U0001F600\U0001F600b", 3, u"a\U0001F600\u2026", u"a\u2026b"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.text) + " to " + std::to_string(c.maxLength));
-    EXPECT_EQ(truncatedStringWithMaxLength(c.text, c.maxLength), c.atEnd);
-    EXPECT_EQ(stringByTruncatingMiddleWithMaxLength(c.text, c.maxLength), c.inMiddle);
+  for (const auto& [text, maxLength, atEnd, inMiddle] : cases) {
+    SCOPED_TRACE(platform::toUtf8(text) + " to " + std::to_string(maxLength));
+    EXPECT_EQ(truncatedStringWithMaxLength(text, maxLength), atEnd);
+    EXPECT_EQ(stringByTruncatingMiddleWithMaxLength(text, maxLength), inMiddle);
   }
 }
 
 TEST(Search, FindsEveryOccurrenceIgnoringCaseAndDiacritics) {
-  struct Case {
-    std::u16string text;
-    std::u16string searched;
-    std::vector<Range> expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::u16string, std::vector<Range>> cases[] = {
       {u"abab", u"ab", {{0, 2}, {2, 2}}},
       {u"aaa", u"aa", {{0, 2}}},
       {u"R\u00E9sum\u00E9 or resume", u"RESUME", {{0, 6}, {10, 6}}},
@@ -145,29 +135,24 @@ TEST(Search, FindsEveryOccurrenceIgnoringCaseAndDiacritics) {
       {u"\uFF76\uFF85 \u30AB\u30CA", u"\u30AB\u30CA", {{3, 2}}},
       {u"\uFF76\uFF9E\uFF85 x", u"\uFF76\uFF9E\uFF85", {{0, 3}}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.searched + u" in " + c.text));
-    EXPECT_EQ(localizedStandardRangesOfString(c.text, c.searched), c.expected);
+  for (const auto& [text, searched, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(searched + u" in " + text));
+    EXPECT_EQ(localizedStandardRangesOfString(text, searched), expected);
   }
   EXPECT_TRUE(isCaseInsensitiveEqualToString(u"Stra\u00DFe", u"STRASSE"));
   EXPECT_FALSE(isCaseInsensitiveEqualToString(u"abc", u"abd"));
 }
 
 TEST(Search, PrefixMaySitBehindBlanksButNotBehindLineBreaks) {
-  struct Case {
-    std::u16string text;
-    std::u16string prefix;
-    bool expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::u16string, bool> cases[] = {
       {u"  Hello", u"Hello", true},  {u"\t\u00A0Hello", u"Hello", true},
       {u"\nHello", u"Hello", false}, {u"Say Hello", u"Hello", false},
       {u"Hello", u"Help", false},    {u"", u"x", false},
       {u"anything", u"", false},     {u"", u"", false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.prefix + u" before " + c.text));
-    EXPECT_EQ(hasPrefixIgnoringWhitespace(c.text, c.prefix), c.expected);
+  for (const auto& [text, prefix, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(prefix + u" before " + text));
+    EXPECT_EQ(hasPrefixIgnoringWhitespace(text, prefix), expected);
   }
 }
 

@@ -31,12 +31,12 @@ TEST(StringWithCString, DecodesUpToTheCountOrTheTerminator) {
       {{'h', 0, 'i', 0, 0, 0, 'x', 0}, TextEncoding::kUTF16LittleEndian, 8, u"hi"},
       {{0, 'h', 0xD8, 0x3D, 0xDE, 0x00}, TextEncoding::kUTF16BigEndian, 6, u"h\U0001F600"},
       {{0, 'h', 0}, TextEncoding::kUTF16BigEndian, 3, std::nullopt},
+      {{}, TextEncoding::kUTF8, 5, u""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.bytes) + " up to " + std::to_string(c.length));
     EXPECT_EQ(stringWithCString(c.bytes, c.encoding, c.length), c.expected);
   }
-  EXPECT_EQ(stringWithCString({}, TextEncoding::kUTF8, 5), u"");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "platform/localization.h"
 #include "platform/unicode.h"
@@ -12,11 +13,7 @@ namespace zv::text {
 namespace {
 
 TEST(TimeRemaining, NamesTheLargestWholeUnit) {
-  struct Case {
-    double seconds;
-    std::u16string expected;
-  };
-  const Case cases[] = {
+  const std::pair<double, std::u16string> cases[] = {
       {25 * 3600, u"1 day remaining"},
       {47 * 3600, u"1 day remaining"},
       {2 * 86400, u"2 days remaining"},
@@ -31,9 +28,9 @@ TEST(TimeRemaining, NamesTheLargestWholeUnit) {
       {std::nan(""), u"0 seconds remaining"},
       {std::numeric_limits<double>::infinity(), u"9223372036854775807 days remaining"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.seconds << " seconds");
-    EXPECT_EQ(stringForTimeInterval(c.seconds), c.expected);
+  for (const auto& [seconds, expected] : cases) {
+    SCOPED_TRACE(testing::Message() << seconds << " seconds");
+    EXPECT_EQ(stringForTimeInterval(seconds), expected);
   }
 }
 

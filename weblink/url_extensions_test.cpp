@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
 #include "platform/unicode.h"
 
 namespace zv::weblink {
@@ -16,11 +19,7 @@ URL urlFrom(std::u16string_view text) {
 }
 
 TEST(URLCleanedForImport, TurnsReaderViewsBackIntoThePage) {
-  struct Case {
-    std::u16string input;
-    std::optional<std::u16string> expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::optional<std::u16string>> cases[] = {
       // Only the scheme changes; everything after it is kept as it stands.
       {u"safari-reader://example.com/a/b%20c?x=1&y=2#frag",
        u"http://example.com/a/b%20c?x=1&y=2#frag"},
@@ -45,20 +44,15 @@ TEST(URLCleanedForImport, TurnsReaderViewsBackIntoThePage) {
       {u"#frag", u"#frag"},
       {u"//example.com/reader?url=x", u"//example.com/reader?url=x"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.input));
-    std::optional<URL> cleaned = URLCleanedForImport(urlFrom(c.input));
-    EXPECT_EQ(cleaned ? std::optional(cleaned->absoluteString()) : std::nullopt, c.expected);
+  for (const auto& [input, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(input));
+    std::optional<URL> cleaned = URLCleanedForImport(urlFrom(input));
+    EXPECT_EQ(cleaned ? std::optional(cleaned->absoluteString()) : std::nullopt, expected);
   }
 }
 
 TEST(HighlightedText, ReadsTheDirectiveParts) {
-  struct Case {
-    std::u16string url;
-    std::vector<std::u16string> components;
-    bool contained;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::vector<std::u16string>, bool> cases[] = {
       {u"https://e.example/#:~:text=start,end", {u"start", u"end"}, true},
       {u"https://e.example/#:~:text=pre-,start,end,-suf",
        {u"pre-", u"start", u"end", u"-suf"},
@@ -73,21 +67,16 @@ TEST(HighlightedText, ReadsTheDirectiveParts) {
       {u"https://e.example/?q=:~:text=a", {}, false},
       {u"#:~:text=start,end", {u"start", u"end"}, true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.url));
-    URL url = urlFrom(c.url);
-    EXPECT_EQ(highlightedTextComponents(url), c.components);
-    EXPECT_EQ(containsHighlightedText(url), c.contained);
+  for (const auto& [address, components, contained] : cases) {
+    SCOPED_TRACE(platform::toUtf8(address));
+    URL url = urlFrom(address);
+    EXPECT_EQ(highlightedTextComponents(url), components);
+    EXPECT_EQ(containsHighlightedText(url), contained);
   }
 }
 
 TEST(HighlightedText, FindsThePassageInThePageText) {
-  struct Case {
-    std::u16string fragment;
-    std::u16string text;
-    std::optional<std::u16string> expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::u16string, std::optional<std::u16string>> cases[] = {
       {u"pre-,start,end,-suf", u"x pre start middle end -suf", u"start middle end"},
       {u"start,end", u"no start here, but an end", u"start here, but an end"},
       {u"lonely", u"the text has nothing of it", u"lonely"},
@@ -109,21 +98,16 @@ TEST(HighlightedText, FindsThePassageInThePageText) {
       // The start text is looked for after the prefix, not inside it.
       {u"ab-,ab,ef", u"ab cd ab ef", u"ab ef"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.fragment + u" in " + c.text));
-    URL url = urlFrom(u"https://e.example/page#:~:text=" + c.fragment);
-    EXPECT_EQ(highlightedTextFromString(url, c.text), c.expected);
+  for (const auto& [fragment, text, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(fragment + u" in " + text));
+    URL url = urlFrom(u"https://e.example/page#:~:text=" + fragment);
+    EXPECT_EQ(highlightedTextFromString(url, text), expected);
   }
   EXPECT_EQ(highlightedTextFromString(urlFrom(u"https://e.example/"), u"anything"), std::nullopt);
 }
 
 TEST(MatchesHost, ComparesLabelsFromTheRight) {
-  struct Case {
-    std::u16string url;
-    std::u16string host;
-    bool expected;
-  };
-  const Case cases[] = {
+  const std::tuple<std::u16string, std::u16string, bool> cases[] = {
       {u"https://a.b.c/path", u"b.c", true},
       {u"https://a.b.c/path", u"B.c", true},
       {u"https://A.B.C/path", u"a.b.c", true},
@@ -144,9 +128,9 @@ TEST(MatchesHost, ComparesLabelsFromTheRight) {
       {u"www.example.com/page", u"example.com", false},
       {u"//www.example.com/page", u"example.com", true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.url) + " against " + platform::toUtf8(c.host));
-    EXPECT_EQ(matchesHost(urlFrom(c.url), c.host), c.expected);
+  for (const auto& [url, host, expected] : cases) {
+    SCOPED_TRACE(platform::toUtf8(url) + " against " + platform::toUtf8(host));
+    EXPECT_EQ(matchesHost(urlFrom(url), host), expected);
   }
 }
 

@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/file_attributes.h"
@@ -235,54 +237,45 @@ TEST(WebLinkReadTest, FailuresLeaveTheLinkUnchanged) {
 
 // A URL that does not parse at all reads as absent (next test).
 TEST(WebLinkReadTest, URLsWithoutASchemeAreKeptAsTheyStand) {
-  struct Case {
-    std::u16string text;
-    std::optional<std::u16string> title;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::u16string, std::optional<std::u16string>> cases[] = {
       {u"www.example.com/page", std::nullopt},
       {u"//example.com/a", u"example.com"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(platform::toUtf8(c.text));
+  for (const auto& [text, title] : cases) {
+    SCOPED_TRACE(platform::toUtf8(text));
     PropertyList::Dictionary webloc;
-    webloc.set(u"URL", c.text);
+    webloc.set(u"URL", text);
     QNTWebLinkFile link;
     ASSERT_TRUE(link.readFromData(bytesOf(PropertyList(webloc), PropertyListFormat::kXml)));
     ASSERT_TRUE(link.URL().has_value());
-    EXPECT_EQ(link.title(), c.title);
+    EXPECT_EQ(link.title(), title);
     const PropertyList::Dictionary written = writtenDictionary(link);
-    EXPECT_EQ(*written.find(u"URL")->asString(), c.text);
-    EXPECT_EQ(written.find(u"Title") != nullptr, c.title.has_value());
+    EXPECT_EQ(*written.find(u"URL")->asString(), text);
+    EXPECT_EQ(written.find(u"Title") != nullptr, title.has_value());
   }
 }
 
 TEST(WebLinkReadTest, ValuesOfUnexpectedTypesReadAsAbsent) {
-  struct Case {
-    const char* key;
-    PropertyList value;
+  const std::pair<std::u16string, PropertyList> cases[] = {
+      {u"URL", PropertyList(42)},
+      {u"URL", PropertyList(u"1http://not a url at all")},
+      {u"Title", PropertyList(PropertyList::Array{u"x"})},
+      {u"Description", PropertyList(3.5)},
+      {u"SiteName", PropertyList(true)},
+      {u"Byline", PropertyList(PropertyList::Data{1})},
+      {u"DatePublished", PropertyList(u"2024-01-01")},
+      {u"Icon", PropertyList(u"icon")},
+      {u"Image", PropertyList(PropertyList::Dictionary{})},
+      {u"ImageAltText", PropertyList(7)},
+      {u"WebArchive", PropertyList(false)},
+      {u"HasVideoURL", PropertyList(u"yes")},
+      {u"ArticleText", PropertyList(u"plain text, not an archive")},
+      {u"ArticleText", PropertyList(PropertyList::Data{'b', 'p', 'l', 'i', 's', 't'})},
   };
-  const std::vector<Case> cases = {
-      {"URL", PropertyList(42)},
-      {"URL", PropertyList(u"1http://not a url at all")},
-      {"Title", PropertyList(PropertyList::Array{u"x"})},
-      {"Description", PropertyList(3.5)},
-      {"SiteName", PropertyList(true)},
-      {"Byline", PropertyList(PropertyList::Data{1})},
-      {"DatePublished", PropertyList(u"2024-01-01")},
-      {"Icon", PropertyList(u"icon")},
-      {"Image", PropertyList(PropertyList::Dictionary{})},
-      {"ImageAltText", PropertyList(7)},
-      {"WebArchive", PropertyList(false)},
-      {"HasVideoURL", PropertyList(u"yes")},
-      {"ArticleText", PropertyList(u"plain text, not an archive")},
-      {"ArticleText", PropertyList(PropertyList::Data{'b', 'p', 'l', 'i', 's', 't'})},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.key);
+  for (const auto& [key, value] : cases) {
+    SCOPED_TRACE(platform::toUtf8(key));
     PropertyList::Dictionary dictionary = writtenDictionary(fullLink());
-    const std::u16string key = platform::fromUtf8(c.key);
-    dictionary.set(key, c.value);
+    dictionary.set(key, value);
     QNTWebLinkFile link = fullLink();
     ASSERT_TRUE(link.readFromData(bytesOf(PropertyList(dictionary), PropertyListFormat::kBinary)));
     EXPECT_EQ(link.URL().has_value(), key != u"URL");
@@ -302,14 +295,8 @@ TEST(WebLinkReadTest, ValuesOfUnexpectedTypesReadAsAbsent) {
 
 // Whether a link can be made from the URL, the file name it suggests and the summary it shows.
 TEST(WebLinkOperationsTest, URLsDecideWhetherANameAndASummaryFollow) {
-  struct Case {
-    std::optional<std::u16string> url;
-    bool canInit;
-    std::u16string suggestedName;
-    std::u16string summary;
-  };
   const std::u16string untitled = u"Untitled Web Link.qntweblink";
-  const std::vector<Case> cases = {
+  const std::tuple<std::optional<std::u16string>, bool, std::u16string, std::u16string> cases[] = {
       {u"http://example.com", true, u"example.com.qntweblink", u"example.com"},
       {u"https://example.com/a/b?x=1", true, u"example.com.qntweblink", u"example.com/a/b"},
       {u"https://example.com/", true, u"example.com.qntweblink", u"example.com"},
@@ -326,15 +313,14 @@ TEST(WebLinkOperationsTest, URLsDecideWhetherANameAndASummaryFollow) {
       {u"/", false, untitled, u""},
       {std::nullopt, false, u"", u""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.url ? platform::toUtf8(*c.url) : "absent");
-    EXPECT_EQ(QNTWebLinkFile::canInitWithURL(c.url ? url(*c.url) : std::optional<URL>()),
-              c.canInit);
-    if (!c.url) {
+  for (const auto& [text, canInit, suggestedName, summary] : cases) {
+    SCOPED_TRACE(text ? platform::toUtf8(*text) : "absent");
+    EXPECT_EQ(QNTWebLinkFile::canInitWithURL(text ? url(*text) : std::optional<URL>()), canInit);
+    if (!text) {
       continue;
     }
-    EXPECT_EQ(QNTWebLinkFile::suggestedNameForURL(url(*c.url)), c.suggestedName);
-    EXPECT_EQ(QNTWebLinkFile::summaryStringForURL(url(*c.url)), c.summary);
+    EXPECT_EQ(QNTWebLinkFile::suggestedNameForURL(url(*text)), suggestedName);
+    EXPECT_EQ(QNTWebLinkFile::summaryStringForURL(url(*text)), summary);
   }
 }
 
