@@ -36,9 +36,7 @@ TEST(Containers, ContainerFollowsTheDataHomeRules) {
       {{std::nullopt, std::nullopt}, URL::fileURLWithPath(u"/srv/test"), u"file:///srv/test/"},
       // A folder named through "." or ".." could not be removed by the next run.
       {{"/data/./x/", "/home/me"}, std::nullopt, u"file:///data/x/"},
-      {{std::nullopt, "/nonexistent/me/../you"},
-       std::nullopt,
-       u"file:///nonexistent/you/.local/share/"},
+      {{std::nullopt, "/absent/me/../you"}, std::nullopt, u"file:///absent/you/.local/share/"},
       {{std::nullopt, std::nullopt}, URL::fileURLWithPath(u"/srv/./test/."), u"file:///srv/test/"},
   };
   for (const Case& c : cases) {
@@ -78,9 +76,8 @@ TEST(Containers, GroupIdentifiersThatWouldLeaveTheFolderAreRefused) {
 TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
   testsupport::TemporaryFolder temporary;
   const std::string base = std::filesystem::canonical(temporary.path()).string();
-  ASSERT_EQ(::mkdir((base + "/work").c_str(), 0700), 0);
-  ASSERT_EQ(::mkdir((base + "/real").c_str(), 0700), 0);
-  ASSERT_EQ(::mkdir((base + "/real/inner").c_str(), 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(base + "/work"));
+  ASSERT_TRUE(std::filesystem::create_directories(base + "/real/inner"));
   ASSERT_EQ(::symlink((base + "/real/inner").c_str(), (base + "/work/link").c_str()), 0);
   const std::string current = base + "/work";
 

@@ -67,6 +67,13 @@ Bytes dictionaryWithKeys(const std::vector<std::uint8_t>& keyRefs, std::size_t k
   return assemble(objects);
 }
 
+// {k: 1, j: 2, k (as UTF-16): 3}
+Bytes keyRepeatedAsAsciiAndUtf16() {
+  const Bytes dictionary = {0xD3, 1, 2, 3, 4, 5, 6};
+  return assemble(
+      {dictionary, {0x51, 'k'}, {0x51, 'j'}, {0x61, 0, 'k'}, {0x10, 1}, {0x10, 2}, {0x10, 3}});
+}
+
 class Generator {
  public:
   explicit Generator(unsigned seed) : random_(seed) {}
@@ -172,13 +179,7 @@ TEST(BinaryPropertyListViewTest, AcceptsAndShowsExactlyWhatTheTreeReaderDoes) {
   // Keys repeated by the same object, by an equal ASCII and UTF-16 text, and among many keys.
   inputs.push_back(assemble(
       {{0xD3, 1, 1, 2, 3, 4, 5}, {0x51, 'k'}, {0x51, 'j'}, {0x10, 1}, {0x10, 2}, {0x10, 3}}));
-  inputs.push_back(assemble({{0xD3, 1, 2, 3, 4, 5, 6},
-                             {0x51, 'k'},
-                             {0x51, 'j'},
-                             {0x61, 0, 'k'},
-                             {0x10, 1},
-                             {0x10, 2},
-                             {0x10, 3}}));
+  inputs.push_back(keyRepeatedAsAsciiAndUtf16());
   inputs.push_back(dictionaryWithKeys(
       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 3, 21, 1, 3}, 21));
   for (const Bytes& input : inputs) {
@@ -188,15 +189,7 @@ TEST(BinaryPropertyListViewTest, AcceptsAndShowsExactlyWhatTheTreeReaderDoes) {
 }
 
 TEST(BinaryPropertyListViewTest, RepeatedKeysShowOnceInFirstPlaceWithLastValue) {
-  // {k: 1, j: 2, k (as UTF-16): 3}
-  const Bytes bytes = assemble({{0xD3, 1, 2, 3, 4, 5, 6},
-                                {0x51, 'k'},
-                                {0x51, 'j'},
-                                {0x61, 0, 'k'},
-                                {0x10, 1},
-                                {0x10, 2},
-                                {0x10, 3}});
-  auto view = BinaryPropertyListView::open(bytes);
+  auto view = BinaryPropertyListView::open(keyRepeatedAsAsciiAndUtf16());
   ASSERT_THAT(view, IsOk());
   const auto root = view->root();
   ASSERT_EQ(root.size(), 2U);

@@ -131,25 +131,22 @@ TEST_F(ContentTypeTest, ConformanceFollowsParents) {
 }
 
 TEST_F(ContentTypeTest, ItemsAreTypedByNameAndKind) {
-  for (const char* name : {"page.webarchive", "notes", "flat.rtfd"}) {
-    ASSERT_TRUE(testsupport::writeFileText(folder_.path(name), "x"));
-  }
-  for (const char* name : {"Note.rtfd", "folder.webarchive"}) {
-    ASSERT_TRUE(std::filesystem::create_directory(folder_.path(name)));
-  }
   struct Case {
     std::u16string name;
+    bool isFolder;
     std::u16string identifier;
   };
   const Case cases[] = {
-      {u"page.webarchive", u"com.apple.webarchive"},
-      {u"notes", u"public.data"},
-      {u"Note.rtfd", u"com.apple.rtfd"},
-      {u"flat.rtfd", u"com.apple.flat-rtfd"},
-      {u"folder.webarchive", u"public.folder"},
+      {u"page.webarchive", false, u"com.apple.webarchive"},
+      {u"notes", false, u"public.data"},
+      {u"Note.rtfd", true, u"com.apple.rtfd"},
+      {u"flat.rtfd", false, u"com.apple.flat-rtfd"},
+      {u"folder.webarchive", true, u"public.folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(toUtf8(c.name));
+    ASSERT_TRUE(c.isFolder ? std::filesystem::create_directory(pathOf(c.name))
+                           : testsupport::writeFileText(pathOf(c.name), "x"));
     Result<ContentType> type = contentTypeOfItemAtURL(at(c.name), database_);
     ASSERT_THAT(type, testsupport::IsOk());
     EXPECT_EQ(type->identifier(), c.identifier);

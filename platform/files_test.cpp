@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -312,19 +313,16 @@ TEST_F(FilesTest, WritingRefusesPlantedLinksAndWhatItMustNotReplace) {
     FileErrorCode code;
     FileErrorCode atomicCode;
   };
+  using enum FileErrorCode;
   // A FIFO is opened without waiting for a reader, which fails there.
   const Case cases[] = {
-      {u"planted", WriteMode::kCreateNew, FileErrorCode::kFileExists, FileErrorCode::kFileExists},
-      {u"planted", WriteMode::kReplaceExisting, FileErrorCode::kSymbolicLink,
-       FileErrorCode::kSymbolicLink},
-      {u"dangling", WriteMode::kCreateNew, FileErrorCode::kFileExists, FileErrorCode::kFileExists},
-      {u"dangling", WriteMode::kReplaceExisting, FileErrorCode::kSymbolicLink,
-       FileErrorCode::kSymbolicLink},
-      {u"existing", WriteMode::kCreateNew, FileErrorCode::kFileExists, FileErrorCode::kFileExists},
-      {u"fifo", WriteMode::kReplaceExisting, FileErrorCode::kUnknown,
-       FileErrorCode::kNotARegularFile},
-      {u"folder", WriteMode::kReplaceExisting, FileErrorCode::kIsADirectory,
-       FileErrorCode::kNotARegularFile},
+      {u"planted", WriteMode::kCreateNew, kFileExists, kFileExists},
+      {u"planted", WriteMode::kReplaceExisting, kSymbolicLink, kSymbolicLink},
+      {u"dangling", WriteMode::kCreateNew, kFileExists, kFileExists},
+      {u"dangling", WriteMode::kReplaceExisting, kSymbolicLink, kSymbolicLink},
+      {u"existing", WriteMode::kCreateNew, kFileExists, kFileExists},
+      {u"fifo", WriteMode::kReplaceExisting, kUnknown, kNotARegularFile},
+      {u"folder", WriteMode::kReplaceExisting, kIsADirectory, kNotARegularFile},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(toUtf8(c.name));
@@ -501,21 +499,19 @@ TEST_F(FilesTest, FolderHandleListsAndCopiesBeneathItWithoutFollowingLinks) {
               IsPlatformError(FileErrorCode::kFileExists));
   EXPECT_EQ(read(u"out/taken.rtf"), "somebody else's");
 
-  using Kind = FolderHandle::EntryKind;
+  using enum FolderHandle::EntryKind;
   auto payload = library->entriesWithoutLinks("payload");
   ASSERT_THAT(payload, IsOk());
   EXPECT_TRUE(payload->exists);
-  const std::unordered_map<std::string, Kind> expected = {{"note.rtf", Kind::kRegularFile},
-                                                          {"empty.rtf", Kind::kRegularFile},
-                                                          {"large.pdf", Kind::kRegularFile},
-                                                          {"pipe.rtf", Kind::kOther},
-                                                          {"link.rtf", Kind::kSymbolicLink},
-                                                          {"inside-link.rtf", Kind::kSymbolicLink},
-                                                          {"sub", Kind::kFolder}};
+  const std::unordered_map<std::string, FolderHandle::EntryKind> expected = {
+      {"note.rtf", kRegularFile},        {"empty.rtf", kRegularFile},
+      {"large.pdf", kRegularFile},       {"pipe.rtf", kOther},
+      {"link.rtf", kSymbolicLink},       {"sub", kFolder},
+      {"inside-link.rtf", kSymbolicLink}};
   ASSERT_EQ(payload->entries.size(), expected.size());
   for (const auto& [name, kind] : payload->entries) {
     // Some file systems do not say what an entry is.
-    EXPECT_TRUE(kind == Kind::kUnknown || expected.at(name) == kind) << name;
+    EXPECT_TRUE(kind == kUnknown || expected.at(name) == kind) << name;
   }
   auto top = library->entriesWithoutLinks("");
   ASSERT_THAT(top, IsOk());
@@ -555,20 +551,13 @@ TEST_F(FilesTest, CopyFailsAndLeavesNothingWhenTheSourceChangesMeanwhile) {
       {"truncated", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 1000), 0); }},
       {"rewritten in place",
        [](const std::string& path) {
-         const int file = ::open(path.c_str(), O_WRONLY);
-         ASSERT_GE(file, 0);
-         ASSERT_EQ(::pwrite(file, "new", 3, 0), 3);
+         ASSERT_TRUE(std::fstream(path, std::ios::in | std::ios::out) << "new");
          const struct timespec times[2] = {{1000, 0}, {1000, 0}};
-         ASSERT_EQ(::futimens(file, times), 0);
-         ::close(file);
+         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
        }},
       {"growing without end",
        [](const std::string& path) {
-         const int file = ::open(path.c_str(), O_WRONLY | O_APPEND);
-         ASSERT_GE(file, 0);
-         const std::string more(1 << 16, 'm');
-         ASSERT_EQ(::write(file, more.data(), more.size()), static_cast<ssize_t>(more.size()));
-         ::close(file);
+         ASSERT_TRUE(std::ofstream(path, std::ios::app) << std::string(1 << 16, 'm'));
        }},
   };
   const std::string content(200 * 1024 + 17, 'c');

@@ -275,6 +275,12 @@ Classes builtIns() {
   return {u"NSArray", u"NSDictionary", u"NSString", u"NSNumber", u"NSDate"};
 }
 
+Result<ArchivedObject> decode(const PropertyList& archive, const Classes& allowed) {
+  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(archive, testRegistry());
+  return unarchiver ? unarchiver->decodeTopLevelObject(allowed)
+                    : Result<ArchivedObject>(unarchiver.error());
+}
+
 TEST(KeyedArchiveHostileTest, DamagedOrHostileArchivesAreRefused) {
   const PropertyList array = classRecord(u"NSArray");
   const PropertyList point = classRecord(u"ZVTestPoint");
@@ -333,12 +339,6 @@ TEST(KeyedArchiveHostileTest, DamagedOrHostileArchivesAreRefused) {
        archive({object(2, {{u"x", u"text"}}), point}),
        {u"ZVTestPoint"}},
   };
-  const KeyedArchiveClassRegistry registry = testRegistry();
-  auto decode = [&registry](const PropertyList& archive, const Classes& allowed) {
-    Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(archive, registry);
-    return unarchiver ? unarchiver->decodeTopLevelObject(allowed)
-                      : Result<ArchivedObject>(unarchiver.error());
-  };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     EXPECT_THAT(decode(test.archive, test.allowed),
@@ -359,11 +359,9 @@ TEST(KeyedArchiveHostileTest, SharedSubgraphsDecodeOnceInsteadOfExponentially) {
         object(1, {{u"NS.objects", PropertyList::Array{uid(previous), uid(previous)}}}));
   }
   const std::uint64_t root = objects.size();
-  Result<KeyedUnarchiver> unarchiver =
-      KeyedUnarchiver::fromPropertyList(archive(std::move(objects), uid(root)), testRegistry());
-  ASSERT_TRUE(unarchiver);
-  Result<ArchivedObject> decoded = unarchiver->decodeTopLevelObject({u"NSArray", u"NSString"});
-  ASSERT_TRUE(decoded);
+  Result<ArchivedObject> decoded =
+      decode(archive(std::move(objects), uid(root)), {u"NSArray", u"NSString"});
+  ASSERT_THAT(decoded, IsOk());
   EXPECT_TRUE(decoded->asArray()->at(0).isSameObject(decoded->asArray()->at(1)));
 }
 
