@@ -153,6 +153,8 @@ TEST(BinaryPropertyListTest, WidensReferencesOnlyWhenTheObjectCountNeedsIt) {
 }
 
 TEST(BinaryPropertyListTest, RefusesToWriteWhatItCouldNotReadBack) {
+  PropertyList::Dictionary loneSurrogateKey;
+  loneSurrogateKey.set(std::u16string(1, 0xDC00), 1);
   struct Case {
     const char* name;
     PropertyList value;
@@ -160,12 +162,8 @@ TEST(BinaryPropertyListTest, RefusesToWriteWhatItCouldNotReadBack) {
   const Case cases[] = {
       {"too deep", nested(kPropertyListMaximumDepth + 1)},
       {"lone surrogate", PropertyList(std::u16string(1, 0xD800))},
-      {"lone surrogate key", PropertyList(PropertyList::Array{PropertyList::Dictionary{},
-                                                              [] {
-                                                                PropertyList::Dictionary d;
-                                                                d.set(std::u16string(1, 0xDC00), 1);
-                                                                return PropertyList(std::move(d));
-                                                              }()})},
+      {"lone surrogate key",
+       PropertyList(PropertyList::Array{PropertyList::Dictionary{}, loneSurrogateKey})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -31,7 +31,18 @@ TEST_F(FileLockTest, OneHolderAtATimeUntilItLetsGo) {
   ASSERT_THAT(second, IsOk());
   EXPECT_FALSE(second->has_value());
 
+  // A waiting lock comes only after the holder lets go.
+  std::atomic<bool> released = false;
+  std::atomic<bool> releasedBeforeTaken = false;
+  std::thread waiter([&] {
+    auto lock = FileLock::lockAtURL(file);
+    releasedBeforeTaken = lock.ok() && released.load();
+  });
+  released = true;
   first->reset();
+  waiter.join();
+  EXPECT_TRUE(releasedBeforeTaken);
+
   auto third = FileLock::tryLockAtURL(file);
   ASSERT_THAT(third, IsOk());
   EXPECT_TRUE(third->has_value());
@@ -49,23 +60,6 @@ TEST_F(FileLockTest, RefusesWhatIsNoPlainFile) {
               testsupport::IsPlatformError(FileErrorCode::kSymbolicLink));
   EXPECT_THAT(FileLock::lockAtURL(at(u"fifo.lock")),
               testsupport::IsPlatformError(FileErrorCode::kNotARegularFile));
-}
-
-TEST_F(FileLockTest, WaitingLockComesOnlyAfterTheHolderLetsGo) {
-  const URL file = at(u"defaults.lock");
-  auto holder = FileLock::tryLockAtURL(file);
-  ASSERT_THAT(holder, IsOk());
-  ASSERT_TRUE(holder->has_value());
-  std::atomic<bool> released = false;
-  std::atomic<bool> releasedBeforeTaken = false;
-  std::thread waiter([&] {
-    auto lock = FileLock::lockAtURL(file);
-    releasedBeforeTaken = lock.ok() && released.load();
-  });
-  released = true;
-  holder->reset();
-  waiter.join();
-  EXPECT_TRUE(releasedBeforeTaken);
 }
 
 }  // namespace

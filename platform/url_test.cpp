@@ -46,26 +46,21 @@ TEST(FileURL, PathOperations) {
   EXPECT_EQ(child.fileSystemPath(), "/tmp/Zelvar/a#1.txt");
   EXPECT_EQ(child.pathComponents(),
             (std::vector<std::u16string>{u"/", u"tmp", u"Zelvar", u"a#1.txt"}));
+  // A name with a NUL never yields the folder itself.
+  URL withNUL = folder.appendingPathComponent(std::u16string(u"a\0b", 3));
+  EXPECT_NE(withNUL, folder);
+  EXPECT_EQ(withNUL.deletingLastPathComponent(), folder);
 }
 
-TEST(FileURL, FileSystemPathsNeedNotBeUtf8) {
+TEST(FileURL, PathsNeedNotBeUtf8OrAbsolute) {
   std::string bytes = "/tmp/\xff\xfe name";
   URL url = URL::fileURLWithFileSystemPath(bytes);
   EXPECT_EQ(url.fileSystemPath(), bytes);
   EXPECT_EQ(URL::fromString(url.absoluteString())->fileSystemPath(), bytes);
-}
-
-TEST(FileURL, RelativePathIsAnchoredAtTheWorkingDirectory) {
-  URL url = URL::fileURLWithPath(u"relative/name");
-  EXPECT_TRUE(url.path().starts_with(u"/"));
-  EXPECT_TRUE(url.path().ends_with(u"/relative/name"));
-}
-
-TEST(FileURL, AppendingANameWithNULNeverYieldsTheFolderItself) {
-  URL folder = URL::fileURLWithPath(u"/tmp/folder", true);
-  URL child = folder.appendingPathComponent(std::u16string(u"a\0b", 3));
-  EXPECT_NE(child, folder);
-  EXPECT_EQ(child.deletingLastPathComponent(), folder);
+  // A relative path is anchored at the working directory.
+  URL relative = URL::fileURLWithPath(u"relative/name");
+  EXPECT_TRUE(relative.path().starts_with(u"/"));
+  EXPECT_TRUE(relative.path().ends_with(u"/relative/name"));
 }
 
 TEST(URLParsing, RejectsTextsThatAreNoAbsoluteURL) {

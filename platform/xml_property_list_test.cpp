@@ -18,12 +18,10 @@ namespace zv::platform {
 namespace {
 
 using ::testing::HasSubstr;
+using testsupport::bytesOf;
 using testsupport::IsOk;
 using testsupport::IsPlatformError;
-
 using Bytes = std::vector<std::uint8_t>;
-
-using testsupport::bytesOf;
 
 std::string textOf(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
