@@ -66,18 +66,10 @@ TEST(ResultCheckDeathTest, AnErrorNobodyLookedAtAborts) {
 }
 
 TEST(ResultCheckDeathTest, ALookOrAMoveDischargesTheCheck) {
-  {
-    Result<void> looked = failure(1);
-    EXPECT_FALSE(looked.ok());
-  }
-  {
-    Result<int> tested = failure(1);
-    EXPECT_FALSE(static_cast<bool>(tested));
-  }
-  {
-    Result<int> ignored = failure(1);
-    ignored.ignoreError();
-  }
+  // Each of these goes at the end of its statement, after the look.
+  EXPECT_FALSE(Result<void>(failure(1)).ok());
+  EXPECT_FALSE(static_cast<bool>(Result<int>(failure(1))));
+  Result<int>(failure(1)).ignoreError();
   { Result<int> succeeded = 3; }
   // The duty travels with the move: the moved-from Result is quiet, the new one must be checked.
   EXPECT_DEATH(
