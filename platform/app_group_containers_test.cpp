@@ -81,11 +81,7 @@ TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
   ASSERT_EQ(::symlink((base + "/real/inner").c_str(), (base + "/work/link").c_str()), 0);
   const std::string current = base + "/work";
 
-  struct Case {
-    std::string path;
-    std::string expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"../c", base + "/c"},
       {"./out", current + "/out"},
       {"c/./x/", current + "/c/x"},
@@ -98,9 +94,9 @@ TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
       {"link/../d", base + "/real/d"},
       {"missing/../d", current + "/d"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(absoluteNormalizedPath(c.path, current), c.expected);
+  for (const auto& [path, expected] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(absoluteNormalizedPath(path, current), expected);
   }
 }
 

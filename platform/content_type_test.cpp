@@ -74,11 +74,7 @@ TEST_F(ContentTypeTest, MimeTypesMapToTypesWithPreferredExtensions) {
 }
 
 TEST_F(ContentTypeTest, ExtensionsMapToTypes) {
-  struct Case {
-    std::u16string extension;
-    std::u16string identifier;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::u16string> cases[] = {
       {u"webarchive", u"com.apple.webarchive"},
       {u"JPG", u"public.jpeg"},
       {u"qntweblink", u"com.quennet.weblink"},
@@ -88,11 +84,11 @@ TEST_F(ContentTypeTest, ExtensionsMapToTypes) {
       {u"ODT", u"dyn.mime.application/vnd.oasis.opendocument.text"},
       {u"xyz", u"dyn.ext.xyz"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(toUtf8(c.extension));
-    std::optional<ContentType> type = ContentType::withFilenameExtension(c.extension, database_);
+  for (const auto& [extension, identifier] : cases) {
+    SCOPED_TRACE(toUtf8(extension));
+    std::optional<ContentType> type = ContentType::withFilenameExtension(extension, database_);
     ASSERT_TRUE(type.has_value());
-    EXPECT_EQ(type->identifier(), c.identifier);
+    EXPECT_EQ(type->identifier(), identifier);
     EXPECT_EQ(ContentType::withIdentifier(type->identifier(), database_), type);
   }
   EXPECT_FALSE(ContentType::withFilenameExtension(u"", database_).has_value());

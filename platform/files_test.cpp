@@ -54,11 +54,7 @@ TEST_F(FilesTest, ReachabilitySeesLinksWithoutFollowingThem) {
   write(u"file", "x");
   ASSERT_THAT(createDirectoryAtURL(at(u"folder"), false, 0755), IsOk());
   symlinkTo("/nonexistent/target", u"dangling");
-  struct Case {
-    URL url;
-    bool reachable;
-  };
-  const Case cases[] = {
+  const std::pair<URL, bool> cases[] = {
       {at(u"file"), true},
       {at(u"folder", true), true},
       {at(u"dangling"), true},
@@ -67,9 +63,9 @@ TEST_F(FilesTest, ReachabilitySeesLinksWithoutFollowingThem) {
       {*URL::fromString(u"https://example.com/"), false},
       {URL::fileURLWithPath(std::u16string(u"/tmp/a\0b", 8)), false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(toUtf8(c.url.absoluteString()));
-    EXPECT_EQ(itemIsReachableAtURL(c.url), c.reachable);
+  for (const auto& [url, reachable] : cases) {
+    SCOPED_TRACE(toUtf8(url.absoluteString()));
+    EXPECT_EQ(itemIsReachableAtURL(url), reachable);
   }
 }
 
@@ -161,18 +157,14 @@ TEST_F(FilesTest, FolderCreationNeverFollowsALinkOrPassesAFile) {
   ASSERT_THAT(createDirectoryAtURL(at(u"elsewhere"), false, 0755), IsOk());
   symlinkTo(pathOf(u"elsewhere"), u"planted");
   write(u"file", "x");
-  struct Case {
-    URL url;
-    FileErrorCode code;
-  };
-  const Case cases[] = {
+  const std::pair<URL, FileErrorCode> cases[] = {
       {at(u"planted"), FileErrorCode::kSymbolicLink},
       {at(u"file"), FileErrorCode::kFileExists},
       {at(u"file/below"), FileErrorCode::kNotADirectory},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(toUtf8(c.url.absoluteString()));
-    EXPECT_THAT(createDirectoryAtURL(c.url, true, 0700), IsPlatformError(c.code));
+  for (const auto& [url, code] : cases) {
+    SCOPED_TRACE(toUtf8(url.absoluteString()));
+    EXPECT_THAT(createDirectoryAtURL(url, true, 0700), IsPlatformError(code));
   }
 }
 

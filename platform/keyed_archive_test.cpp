@@ -400,17 +400,14 @@ TEST(KeyedArchiveReaderTest, ReadersAnswerDefaultsForMissingKeysAndRefuseOtherTy
                                     text ? toUtf8(text->value_or(u"nil")) : std::string("error")};
   };
   // What the int64, double, bool and string readers answer for each key.
-  struct Case {
-    std::u16string key;
-    std::vector<std::string> expected;
-  } cases[] = {
+  const std::pair<std::u16string, std::vector<std::string>> cases[] = {
       {u"int", {"5", "5", "1", "error"}},          {u"real", {"error", "2.5", "error", "error"}},
       {u"flag", {"error", "error", "1", "error"}}, {u"text", {"error", "error", "error", "t"}},
       {u"missing", {"0", "0", "0", "nil"}},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(toUtf8(test.key));
-    EXPECT_EQ(readAll(*unarchiver, test.key), test.expected);
+  for (const auto& [key, expected] : cases) {
+    SCOPED_TRACE(toUtf8(key));
+    EXPECT_EQ(readAll(*unarchiver, key), expected);
   }
   EXPECT_EQ(shown(unarchiver->decodeFloatForKey(u"float")), "0.25");
   EXPECT_EQ(unarchiver->decodeBytesForKey(u"bytes")->size(), 2U);
@@ -441,36 +438,29 @@ TEST(KeyedArchiveWriterTest, ValuesThatCannotBeArchivedFail) {
   for (std::size_t i = 0; i < kKeyedArchiveMaximumDepth; ++i) {
     deep = point(0, 0, u"", deep);
   }
-  const struct Case {
-    const char* name;
-    ArchivedObject root;
-  } cases[] = {
+  const std::pair<const char*, ArchivedObject> cases[] = {
       {"reserved key", probe([](KeyedArchiver& coder) { coder.encodeInt64(u"$class", 1); })},
       {"class without name", probe([](KeyedArchiver&) {}, u"")},
       {"nesting too deep", deep},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
-    EXPECT_THAT(archivedRoot(test.root),
-                IsPlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue));
+  for (const auto& [name, root] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_THAT(archivedRoot(root), IsPlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue));
   }
 }
 
 TEST(KeyedArchiveWriterTest, RegistryRefusesAmbiguousRegistrations) {
   KeyedArchiveClassRegistry registry = testRegistry();
-  const struct Case {
-    Classes hierarchy;
-    bool expected;
-  } cases[] = {
+  const std::pair<Classes, bool> cases[] = {
       {{u"NSArray", u"NSObject"}, false},
       {{u"ZVTestPoint", u"NSObject"}, false},
       {{}, false},
       {{u""}, false},
       {{u"ZVOther", u"NSObject"}, true},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.hierarchy.empty() ? "" : toUtf8(test.hierarchy.front()));
-    EXPECT_EQ(registry.registerClass(test.hierarchy, TestPoint::decode).ok(), test.expected);
+  for (const auto& [hierarchy, expected] : cases) {
+    SCOPED_TRACE(hierarchy.empty() ? "" : toUtf8(hierarchy.front()));
+    EXPECT_EQ(registry.registerClass(hierarchy, TestPoint::decode).ok(), expected);
   }
 }
 

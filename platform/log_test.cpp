@@ -61,11 +61,7 @@ TEST(FormatLogLine, DecoratesMessageAndKeepsItOnOneLine) {
   time.tm_min = 4;
   time.tm_sec = 9;
   const std::string prefix = "2024-03-05 07:04:09.042 Zelvar Importer[812:9033] ";
-  struct Case {
-    std::u16string message;
-    std::string expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::string> cases[] = {
       {u"*** Export started", "*** Export started"},
       {u"Exporting item: Café “Notes”", "Exporting item: Café “Notes”"},
       {u"", ""},
@@ -73,9 +69,9 @@ TEST(FormatLogLine, DecoratesMessageAndKeepsItOnOneLine) {
       {u"Exporting item: a\n2024-03-05 *** Export ended",
        "Exporting item: a\\n2024-03-05 *** Export ended"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.expected);
-    EXPECT_EQ(formatLogLine(c.message, time, 42, 812, 9033), prefix + c.expected + "\n");
+  for (const auto& [message, expected] : cases) {
+    SCOPED_TRACE(expected);
+    EXPECT_EQ(formatLogLine(message, time, 42, 812, 9033), prefix + expected + "\n");
   }
 }
 

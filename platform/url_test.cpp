@@ -111,11 +111,7 @@ TEST(URLParsing, RelativeReferencesParseAsTheyStandWhenAllowed) {
 }
 
 TEST(URLParsing, EncodesCharactersThatCannotStandInAURL) {
-  struct Case {
-    std::u16string text;
-    std::u16string absolute;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::u16string> cases[] = {
       {u"https://example.com/a b", u"https://example.com/a%20b"},
       {u"https://de.example.org/K\u00e4se", u"https://de.example.org/K%C3%A4se"},
       {u"https://example.com/100%", u"https://example.com/100%25"},
@@ -126,11 +122,11 @@ TEST(URLParsing, EncodesCharactersThatCannotStandInAURL) {
       {u"https://example.com/a\tb", u"https://example.com/a%09b"},
       {u"http://[::1]:8080/x", u"http://[::1]:8080/x"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(toUtf8(c.text));
-    std::optional<URL> url = URL::fromString(c.text);
+  for (const auto& [text, absolute] : cases) {
+    SCOPED_TRACE(toUtf8(text));
+    std::optional<URL> url = URL::fromString(text);
     ASSERT_TRUE(url.has_value());
-    EXPECT_EQ(url->absoluteString(), c.absolute);
+    EXPECT_EQ(url->absoluteString(), absolute);
   }
 }
 
@@ -168,21 +164,17 @@ TEST(URLParsing, AppendingToAWebURLKeepsQueryAndFragment) {
 }
 
 TEST(URLComponents, QueryItemsDistinguishMissingAndEmptyValues) {
-  struct Case {
-    std::u16string url;
-    std::vector<URLQueryItem> items;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::vector<URLQueryItem>> cases[] = {
       {u"about:reader?id=7&url=https%3A%2F%2Fexample.com%2Fa%3Fb%3D1",
        {{u"id", u"7"}, {u"url", u"https://example.com/a?b=1"}}},
       {u"http://h/?flag&empty=&a=b=c", {{u"flag", {}}, {u"empty", u""}, {u"a", u"b=c"}}},
       {u"http://h/?", {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(toUtf8(c.url));
-    auto items = URLComponents::fromString(c.url)->queryItems();
+  for (const auto& [url, expected] : cases) {
+    SCOPED_TRACE(toUtf8(url));
+    auto items = URLComponents::fromString(url)->queryItems();
     ASSERT_TRUE(items.has_value());
-    EXPECT_EQ(*items, c.items);
+    EXPECT_EQ(*items, expected);
   }
   EXPECT_FALSE(URLComponents::fromString(u"http://h/")->queryItems().has_value());
 }

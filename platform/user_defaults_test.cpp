@@ -78,10 +78,7 @@ class UserDefaultsTest : public testsupport::TemporaryFolderTest {
 TEST_F(UserDefaultsTest, EveryPropertyListTypeComesBackFromTheFile) {
   PropertyList::Dictionary nested;
   nested.set(u"inner", PropertyList(PropertyList::Array{PropertyList(1), PropertyList(u"two")}));
-  const struct Case {
-    const char* name;
-    PropertyList value;
-  } cases[] = {
+  const std::pair<const char*, PropertyList> cases[] = {
       {"string", PropertyList(u"caf\u00e9 \U0001F600")},
       {"integer_above_int64", PropertyList(std::numeric_limits<std::uint64_t>::max())},
       {"real", PropertyList(0.1)},
@@ -94,15 +91,15 @@ TEST_F(UserDefaultsTest, EveryPropertyListTypeComesBackFromTheFile) {
   };
   {
     UserDefaults writer(file());
-    for (const Case& c : cases) {
-      SCOPED_TRACE(c.name);
-      EXPECT_THAT(writer.setObject(c.value, fromUtf8(c.name)), IsOk());
+    for (const auto& [name, value] : cases) {
+      SCOPED_TRACE(name);
+      EXPECT_THAT(writer.setObject(value, fromUtf8(name)), IsOk());
     }
   }
   UserDefaults reader(file());
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(reader.objectForKey(fromUtf8(c.name)), std::optional<PropertyList>(c.value));
+  for (const auto& [name, value] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(reader.objectForKey(fromUtf8(name)), value);
   }
   EXPECT_EQ(reader.objectForKey(u"absent"), std::nullopt);
 }

@@ -85,11 +85,7 @@ TEST(XmlPropertyListTest, EveryValueTypeSurvivesARoundTrip) {
 }
 
 TEST(XmlPropertyListTest, DatesUseTheFormatsCalendarTextInWholeSeconds) {
-  struct Case {
-    double secondsSinceReferenceDate;
-    std::string text;
-  };
-  const Case cases[] = {
+  const std::pair<double, std::string> cases[] = {
       {0, "2001-01-01T00:00:00Z"},
       {-978307200, "1970-01-01T00:00:00Z"},
       {1.9, "2001-01-01T00:00:01Z"},
@@ -98,14 +94,14 @@ TEST(XmlPropertyListTest, DatesUseTheFormatsCalendarTextInWholeSeconds) {
       {-63'113'904'000, "0001-01-01T00:00:00Z"},
       {252'423'993'599, "9999-12-31T23:59:59Z"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    auto bytes = writeXmlPropertyList(Date{c.secondsSinceReferenceDate});
+  for (const auto& [secondsSinceReferenceDate, text] : cases) {
+    SCOPED_TRACE(text);
+    auto bytes = writeXmlPropertyList(Date{secondsSinceReferenceDate});
     ASSERT_THAT(bytes, IsOk());
-    EXPECT_THAT(textOf(*bytes), HasSubstr("<date>" + c.text + "</date>"));
-    auto read = readXmlPropertyList(bytesOf(document("<date>" + c.text + "</date>")));
+    EXPECT_THAT(textOf(*bytes), HasSubstr("<date>" + text + "</date>"));
+    auto read = readXmlPropertyList(bytesOf(document("<date>" + text + "</date>")));
     ASSERT_THAT(read, IsOk());
-    EXPECT_EQ(read->asDate()->secondsSinceReferenceDate, std::floor(c.secondsSinceReferenceDate));
+    EXPECT_EQ(read->asDate()->secondsSinceReferenceDate, std::floor(secondsSinceReferenceDate));
   }
 }
 
@@ -114,11 +110,7 @@ TEST(XmlPropertyListTest, RefusesToWriteWhatXmlCannotCarry) {
   for (std::size_t i = 0; i < kPropertyListMaximumDepth; ++i) {
     deep = PropertyList(PropertyList::Array{std::move(deep)});
   }
-  struct Case {
-    const char* name;
-    PropertyList value;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, PropertyList> cases[] = {
       {"control character", PropertyList(u"bell\u0007")},
       {"nul character", PropertyList(std::u16string(1, u'\0'))},
       {"lone surrogate", PropertyList(std::u16string(1, 0xDBFF))},
@@ -127,9 +119,9 @@ TEST(XmlPropertyListTest, RefusesToWriteWhatXmlCannotCarry) {
       {"year 10000", PropertyList(Date{252'423'993'600})},
       {"date that is not a number", PropertyList(Date{NAN})},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_THAT(writeXmlPropertyList(c.value),
+  for (const auto& [name, value] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_THAT(writeXmlPropertyList(value),
                 IsPlatformError(PlatformErrorCode::kPropertyListWriteInvalid));
   }
 }
