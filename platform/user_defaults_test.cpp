@@ -35,6 +35,7 @@ using testsupport::CapturedLog;
 using testsupport::IsOk;
 using testsupport::IsPlatformError;
 using testsupport::readFileBytes;
+using Bytes = std::vector<std::uint8_t>;
 
 // The names in a folder that start with prefix.
 std::vector<std::string> namesStartingWith(const fs::path& folder, const std::string& prefix) {
@@ -49,22 +50,21 @@ std::vector<std::string> namesStartingWith(const fs::path& folder, const std::st
   return names;
 }
 
-void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+void writeBytes(const fs::path& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
 }
 
-std::vector<std::uint8_t> binaryPropertyList(const PropertyList& value) {
-  Result<std::vector<std::uint8_t>> bytes = writePropertyList(value, PropertyListFormat::kBinary);
+Bytes binaryPropertyList(const PropertyList& value) {
+  Result<Bytes> bytes = writePropertyList(value, PropertyListFormat::kBinary);
   EXPECT_THAT(bytes, IsOk());
-  return bytes ? *bytes : std::vector<std::uint8_t>();
+  return bytes ? *bytes : Bytes();
 }
 
 // The number of keys in the file at path; 0 when it is unreadable, torn or no dictionary.
 std::size_t storedKeyCount(const fs::path& path) {
-  Result<PropertyList> stored =
-      readPropertyList(readFileBytes(path).value_or(std::vector<std::uint8_t>{}));
+  Result<PropertyList> stored = readPropertyList(readFileBytes(path).value_or(Bytes{}));
   return stored && stored->asDictionary() != nullptr ? stored->asDictionary()->size() : 0;
 }
 
@@ -143,7 +143,7 @@ TEST_F(UserDefaultsTest, WritesAPrivateBinaryFileInAPrivateNewFolder) {
   EXPECT_EQ(status.st_mode & 0777, 0600u);
   ASSERT_EQ(::stat(nestedFile.parent_path().c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0077, 0u);
-  const std::optional<std::vector<std::uint8_t>> bytes = readFileBytes(nestedFile);
+  const std::optional<Bytes> bytes = readFileBytes(nestedFile);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 8), "bplist00");
   EXPECT_EQ(namesStartingWith(nestedFile.parent_path(), ".zv-write"), std::vector<std::string>{});
@@ -189,7 +189,7 @@ TEST_F(UserDefaultsTest, DamagedFileIsKeptAsideWhole) {
   PropertyList::Array rootArray{PropertyList(u"not a dictionary")};
   const struct Case {
     const char* name;
-    std::vector<std::uint8_t> bytes;
+    Bytes bytes;
     std::string logged;
   } cases[] = {
       {"not_a_property_list", bytesOf("{\"json\": true}"), "damaged"},
@@ -255,7 +255,7 @@ TEST_F(UserDefaultsTest, OversizedFileIsTakenForDamagedWithoutBeingRead) {
 }
 
 TEST_F(UserDefaultsTest, UnreadableFileIsNeitherMovedNorReplaced) {
-  const std::vector<std::uint8_t> sound = [] {
+  const Bytes sound = [] {
     PropertyList::Dictionary values;
     values.set(u"precious", PropertyList(u"data"));
     return binaryPropertyList(PropertyList(values));
@@ -263,19 +263,17 @@ TEST_F(UserDefaultsTest, UnreadableFileIsNeitherMovedNorReplaced) {
   const struct Case {
     const char* name;
     bool needsUnprivilegedUser;
-    void (*make)(const fs::path& path, const std::vector<std::uint8_t>& bytes);
+    void (*make)(const fs::path& path, const Bytes& bytes);
   } cases[] = {
       {"no_permission", true,
-       [](const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+       [](const fs::path& path, const Bytes& bytes) {
          writeBytes(path, bytes);
          fs::permissions(path, fs::perms::none);
        }},
       {"folder_at_the_path", false,
-       [](const fs::path& path, const std::vector<std::uint8_t>&) { fs::create_directory(path); }},
+       [](const fs::path& path, const Bytes&) { fs::create_directory(path); }},
       {"fifo_at_the_path", false,
-       [](const fs::path& path, const std::vector<std::uint8_t>&) {
-         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-       }},
+       [](const fs::path& path, const Bytes&) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
   };
   const CapturedLog log(logFile());
   for (const Case& c : cases) {
@@ -304,7 +302,7 @@ TEST_F(UserDefaultsTest, UnreadableFileIsNeitherMovedNorReplaced) {
 TEST_F(UserDefaultsTest, PlantedLinksAreNotFollowed) {
   PropertyList::Dictionary values;
   values.set(u"secret", PropertyList(u"elsewhere"));
-  const std::vector<std::uint8_t> victimBytes = binaryPropertyList(PropertyList(values));
+  const Bytes victimBytes = binaryPropertyList(PropertyList(values));
   for (const char* linked : {"settings.plist", "settings.plist.lock"}) {
     SCOPED_TRACE(linked);
     const fs::path folder = folder_.path(linked).concat(".case");

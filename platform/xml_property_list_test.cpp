@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/binary_property_list.h"
 #include "platform/property_list_serialization.h"
 #include "platform/unicode.h"
 #include "testsupport/file_contents.h"
