@@ -24,23 +24,18 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::readFileText;
 
-// Everything written to the descriptor until its other end closes.
-std::string readUntilClosed(int descriptor) {
-  std::string text;
-  char buffer[65536];
-  for (ssize_t count; (count = ::read(descriptor, buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(count));
-  }
-  return text;
-}
-
 // What `write` logs, through a pipe read while it runs: the kernel keeps a long write to a pipe
 // whole only up to its atomic size, so beyond that only our own locking keeps lines apart.
 std::string loggedBy(const std::function<void()>& write) {
   int pipeEnds[2];
   EXPECT_EQ(::pipe(pipeEnds), 0);
   std::string received;
-  std::thread reader([&received, readEnd = pipeEnds[0]] { received = readUntilClosed(readEnd); });
+  std::thread reader([&received, readEnd = pipeEnds[0]] {
+    char buffer[65536];
+    for (ssize_t count; (count = ::read(readEnd, buffer, sizeof buffer)) > 0;) {
+      received.append(buffer, static_cast<std::size_t>(count));
+    }
+  });
   const int previous = setLogFileDescriptor(pipeEnds[1]);
   write();
   setLogFileDescriptor(previous);

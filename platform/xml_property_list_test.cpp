@@ -218,24 +218,23 @@ TEST(PropertyListSerializationTest, TellsTheFormatsApartByTheirFirstBytes) {
   struct Case {
     const char* name;
     Bytes input;
-    bool ok;
-    PropertyListFormat format;
+    std::optional<PropertyListFormat> format;  // nothing: refused
   };
   const Case cases[] = {
-      {"binary", *binary, true, PropertyListFormat::kBinary},
-      {"XML", *xml, true, PropertyListFormat::kXml},
-      {"XML after a byte-order mark", xmlWithBom, true, PropertyListFormat::kXml},
-      {"old-style text", bytesOf("(x, 1)"), false, PropertyListFormat::kBinary},
-      {"nothing", {}, false, PropertyListFormat::kBinary},
+      {"binary", *binary, PropertyListFormat::kBinary},
+      {"XML", *xml, PropertyListFormat::kXml},
+      {"XML after a byte-order mark", xmlWithBom, PropertyListFormat::kXml},
+      {"old-style text", bytesOf("(x, 1)"), std::nullopt},
+      {"nothing", {}, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PropertyListFormat format = PropertyListFormat::kBinary;
     auto read = readPropertyList(c.input, &format);
-    ASSERT_EQ(read.ok(), c.ok);
-    if (c.ok) {
+    ASSERT_EQ(read.ok(), c.format.has_value());
+    if (c.format) {
       EXPECT_EQ(*read, value);
-      EXPECT_EQ(format, c.format);
+      EXPECT_EQ(format, *c.format);
     }
   }
 }
