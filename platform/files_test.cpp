@@ -535,11 +535,7 @@ TEST_F(FilesTest, CopyFailsAndLeavesNothingWhenTheSourceChangesMeanwhile) {
   auto library = FolderHandle::openAtPath(pathOf(u"library"));
   ASSERT_THAT(library, IsOk());
   const bool byHandle = !lookupsNeedTheCarefulWay(*library);
-  struct Case {
-    const char* name;
-    void (*change)(const std::string& path);
-  };
-  const Case cases[] = {
+  const std::pair<const char*, void (*)(const std::string& path)> cases[] = {
       {"truncated", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 1000), 0); }},
       {"rewritten in place",
        [](const std::string& path) {
@@ -554,15 +550,15 @@ TEST_F(FilesTest, CopyFailsAndLeavesNothingWhenTheSourceChangesMeanwhile) {
   };
   const std::string content(200 * 1024 + 17, 'c');
   int number = 0;
-  for (const Case& c : cases) {
+  for (const auto& [what, changeSource] : cases) {
     for (bool handle : {false, true}) {
       if (handle && !byHandle) {
         continue;
       }
-      SCOPED_TRACE(std::string(c.name) + (handle ? " (folder handle)" : " (URL)"));
+      SCOPED_TRACE(std::string(what) + (handle ? " (folder handle)" : " (URL)"));
       const std::u16string name = u"source" + fromUtf8(std::to_string(++number)) + u".pdf";
       write(u"library/payload/" + name, content);
-      SourceChange change{pathOf(u"library/payload/" + name), c.change};
+      SourceChange change{pathOf(u"library/payload/" + name), changeSource};
       currentSourceChange = &change;
       setContentCopyObserverForTesting(changeCurrentSource);
       Result<void> copied =

@@ -186,10 +186,8 @@ TEST_F(KeyedArchiveSampleTest, PlatformShapedArchivesDecode) {
 
 TEST_F(KeyedArchiveSampleTest, OurArchivesHaveThePlatformStructure) {
   const ArchivedObject first = point(3, 1.5, u"first");
-  struct Case {
-    ArchivedObject root;
-    std::string expected;
-  } cases[] = {
+  // Each root and what the script shows of our archive of it.
+  const std::pair<ArchivedObject, std::string> cases[] = {
       {ArchivedObject(), "null"},
       {ArchivedObject(u"caf\u00e9"), R"("caf\u00e9")"},
       {ArchivedObject::Array{u"a", 2, true, ArchivedNull{}, Date{10}},
@@ -208,13 +206,14 @@ TEST_F(KeyedArchiveSampleTest, OurArchivesHaveThePlatformStructure) {
   // One run of the script for all cases keeps the test fast.
   std::string files;
   std::string expected;
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    Result<std::vector<std::uint8_t>> data = archivedDataWithRootObject(cases[i].root);
+  int number = 0;
+  for (const auto& [root, shown] : cases) {
+    Result<std::vector<std::uint8_t>> data = archivedDataWithRootObject(root);
     ASSERT_THAT(data, IsOk());
-    const std::filesystem::path file = folder_.path("ours" + std::to_string(i) + ".plist");
+    const std::filesystem::path file = folder_.path("ours" + std::to_string(number++) + ".plist");
     ASSERT_TRUE(testsupport::writeFileText(file, std::string(data->begin(), data->end())));
     files += " '" + file.string() + "'";
-    expected += cases[i].expected + "\n";
+    expected += shown + "\n";
   }
   EXPECT_EQ(runScript("show" + files), expected);
 }
