@@ -109,9 +109,8 @@ TEST(TemporaryDirectory, IsPrivateNewAndGoesWithEverythingInIt) {
     url = run->url();
     EXPECT_TRUE(url->hasDirectoryPath());
     EXPECT_TRUE(url->lastPathComponent().starts_with(u"export run."));
-    struct stat status {};
-    ASSERT_EQ(::lstat(url->fileSystemPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_EQ(std::filesystem::symlink_status(url->fileSystemPath()).permissions(),
+              std::filesystem::perms::owner_all);
     ASSERT_THAT(createDirectoryAtURL(url->appendingPathComponent(u"a/b"), true, 0700), IsOk());
     auto second = TemporaryDirectory::createInDirectory(parent.url(), u"export run");
     ASSERT_THAT(second, IsOk());
@@ -184,8 +183,8 @@ TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
   EXPECT_EQ(removed[0]->lastPathComponent(), fromUtf8(cases[0].name));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    struct stat status {};
-    EXPECT_EQ(::lstat((parentPath + "/" + c.name).c_str(), &status) == 0, !c.removed);
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(parentPath + "/" + c.name)),
+              !c.removed);
   }
   EXPECT_TRUE(directoryExistsAtURL(current->url()));
   EXPECT_TRUE(directoryExistsAtURL(parent.url(u"target", true)));

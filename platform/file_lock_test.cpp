@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "platform/files.h"
@@ -23,9 +24,8 @@ TEST_F(FileLockTest, OneHolderAtATimeUntilItLetsGo) {
   auto first = FileLock::tryLockAtURL(file);
   ASSERT_THAT(first, IsOk());
   ASSERT_TRUE(first->has_value());
-  struct stat status {};
-  ASSERT_EQ(::stat(file.fileSystemPath().c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(file.fileSystemPath()).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   auto second = FileLock::tryLockAtURL(file);
   ASSERT_THAT(second, IsOk());

@@ -254,8 +254,7 @@ TEST_F(FilesTest, CopyKeepsLinksModesDatesAndUserAttributes) {
   ASSERT_EQ(::lstat(pathOf(u"copy/inner/file").c_str(), &status), 0);
   EXPECT_EQ(status.st_mtim.tv_sec, 1234567890);
   EXPECT_EQ(status.st_mtim.tv_nsec, 123456789);
-  ASSERT_EQ(::lstat(pathOf(u"copy/link").c_str(), &status), 0);
-  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_TRUE(std::filesystem::is_symlink(pathOf(u"copy/link")));
   if (hasAttributes) {
     char value[4] = {};
     EXPECT_EQ(::getxattr(pathOf(u"copy/inner/file").c_str(), "user.test", value, 4), 1);

@@ -2,17 +2,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/binary_property_list.h"
+#include "platform/property_list.h"
 #include "platform/unicode.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
@@ -126,17 +123,14 @@ class KeyedArchiveSampleTest : public testing::Test {
     }
   }
 
+  // What the script writes to its standard output.
   std::string runScript(const std::string& arguments) {
-    const std::string command =
-        "python3 '" ZV_SOURCE_DIR "/platform/testdata/keyed_archive_samples.py' " + arguments;
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-      output.append(buffer, count);
-    }
-    EXPECT_EQ(pclose(pipe), 0) << output;
-    return output;
+    const std::filesystem::path output = folder_.path("output.txt");
+    const std::string command = "python3 '" ZV_SOURCE_DIR
+                                "/platform/testdata/keyed_archive_samples.py' " +
+                                arguments + " > '" + output.string() + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return testsupport::readFileText(output).value_or("");
   }
 
   std::vector<std::uint8_t> readSample(const std::string& name) {
@@ -384,12 +378,8 @@ TEST(KeyedArchiveReaderTest, ReadersAnswerDefaultsForMissingKeysAndRefuseOtherTy
   Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(*encoded, testRegistry());
   ASSERT_TRUE(unarchiver);
 
-  auto shown = [](const auto& result) -> std::string {
-    std::ostringstream text;
-    if (result) {
-      text << *result;
-    }
-    return result ? text.str() : "error";
+  auto shown = [](const auto& result) {
+    return result ? ::testing::PrintToString(*result) : std::string("error");
   };
   auto readAll = [&](KeyedUnarchiver& coder, std::u16string_view key) {
     Result<std::optional<std::u16string>> text = coder.decodeStringForKey(key);
@@ -400,9 +390,9 @@ TEST(KeyedArchiveReaderTest, ReadersAnswerDefaultsForMissingKeysAndRefuseOtherTy
   };
   // What the int64, double, bool and string readers answer for each key.
   const std::pair<std::u16string, std::vector<std::string>> cases[] = {
-      {u"int", {"5", "5", "1", "error"}},          {u"real", {"error", "2.5", "error", "error"}},
-      {u"flag", {"error", "error", "1", "error"}}, {u"text", {"error", "error", "error", "t"}},
-      {u"missing", {"0", "0", "0", "nil"}},
+      {u"int", {"5", "5", "true", "error"}},          {u"real", {"error", "2.5", "error", "error"}},
+      {u"flag", {"error", "error", "true", "error"}}, {u"text", {"error", "error", "error", "t"}},
+      {u"missing", {"0", "0", "false", "nil"}},
   };
   for (const auto& [key, expected] : cases) {
     SCOPED_TRACE(toUtf8(key));

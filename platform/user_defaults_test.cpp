@@ -138,11 +138,9 @@ TEST_F(UserDefaultsTest, WritesAPrivateBinaryFileInAPrivateNewFolder) {
   EXPECT_FALSE(fs::exists(nestedFile.parent_path())) << "reading must not create anything";
 
   ASSERT_THAT(defaults.setObject(PropertyList(u"value"), u"key"), IsOk());
-  struct stat status {};
-  ASSERT_EQ(::stat(nestedFile.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0600u);
-  ASSERT_EQ(::stat(nestedFile.parent_path().c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0077, 0u);
+  EXPECT_EQ(fs::status(nestedFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(nestedFile.parent_path()).permissions() & ~fs::perms::owner_all,
+            fs::perms::none);
   const std::optional<Bytes> bytes = readFileBytes(nestedFile);
   ASSERT_TRUE(bytes);
   EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 8), "bplist00");
