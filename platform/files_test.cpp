@@ -284,10 +284,8 @@ TEST_F(FilesTest, AtomicReplaceKeepsPermissionsDatesAndFlags) {
     EXPECT_EQ(permissionsOf(pathOf(name)), 0640u);
     EXPECT_TRUE(*hasHiddenExtensionAtURL(at(name)));
   }
-  EXPECT_EQ(creationDateAtURL(at(u"dated"))->secondsSinceReferenceDate,
-            created.secondsSinceReferenceDate);
-  EXPECT_EQ(creationDateAtURL(at(u"born"))->secondsSinceReferenceDate,
-            born.secondsSinceReferenceDate);
+  EXPECT_EQ(*creationDateAtURL(at(u"dated")), created);
+  EXPECT_EQ(*creationDateAtURL(at(u"born")), born);
   EXPECT_EQ(entryCount(), 3u) << "no temporary file is left";
 }
 

@@ -28,8 +28,12 @@ namespace zv::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
+using ::testing::Optional;
+using ::testing::StartsWith;
 using testsupport::bytesOf;
 using testsupport::CapturedLog;
 using testsupport::IsOk;
@@ -141,10 +145,8 @@ TEST_F(UserDefaultsTest, WritesAPrivateBinaryFileInAPrivateNewFolder) {
   EXPECT_EQ(fs::status(nestedFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(fs::status(nestedFile.parent_path()).permissions() & ~fs::perms::owner_all,
             fs::perms::none);
-  const std::optional<Bytes> bytes = readFileBytes(nestedFile);
-  ASSERT_TRUE(bytes);
-  EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 8), "bplist00");
-  EXPECT_EQ(namesStartingWith(nestedFile.parent_path(), ".zv-write"), std::vector<std::string>{});
+  EXPECT_THAT(testsupport::readFileText(nestedFile), Optional(StartsWith("bplist00")));
+  EXPECT_THAT(namesStartingWith(nestedFile.parent_path(), ".zv-write"), IsEmpty());
 }
 
 TEST_F(UserDefaultsTest, ArchivedObjectIsStoredAsDataThatDecodesSecurely) {
@@ -153,11 +155,9 @@ TEST_F(UserDefaultsTest, ArchivedObjectIsStoredAsDataThatDecodesSecurely) {
   ASSERT_THAT(defaults.archiveObject(styles, u"QNTNoteTextStyles"), IsOk());
   const std::optional<PropertyList> stored =
       UserDefaults(file()).objectForKey(u"QNTNoteTextStyles");
-  ASSERT_TRUE(stored);
-  ASSERT_NE(stored->asData(), nullptr);
-  const KeyedArchiveClassRegistry registry;
+  ASSERT_TRUE(stored && stored->asData() != nullptr);
   Result<ArchivedObject> decoded =
-      unarchivedObject(*stored->asData(), {u"NSArray", u"NSString"}, registry);
+      unarchivedObject(*stored->asData(), {u"NSArray", u"NSString"}, KeyedArchiveClassRegistry());
   ASSERT_THAT(decoded, IsOk());
   EXPECT_EQ(*decoded, styles);
 }
@@ -211,8 +211,7 @@ TEST_F(UserDefaultsTest, DamagedFileIsKeptAsideWhole) {
     ASSERT_THAT(defaults.setObject(PropertyList(true), u"key"), IsOk());
     EXPECT_EQ(UserDefaults(path).objectForKey(u"key"), std::optional<PropertyList>(true));
     EXPECT_EQ(readFileBytes(folder_.path(aside[0])), c.bytes);
-    EXPECT_THAT(log.text(), HasSubstr(c.logged));
-    EXPECT_THAT(log.text(), HasSubstr(aside[0]));
+    EXPECT_THAT(log.text(), AllOf(HasSubstr(c.logged), HasSubstr(aside[0])));
   }
 }
 
@@ -287,8 +286,8 @@ TEST_F(UserDefaultsTest, UnreadableFileIsNeitherMovedNorReplaced) {
     EXPECT_THAT(defaults.setObject(PropertyList(1), u"new"), Not(IsOk()));
     EXPECT_THAT(defaults.removeObjectForKey(u"precious"), Not(IsOk()));
     EXPECT_EQ(fs::symlink_status(path).type(), before.type());
-    EXPECT_EQ(namesStartingWith(folder_.path(), std::string(c.name) + ".plist.corrupt"),
-              std::vector<std::string>{});
+    EXPECT_THAT(namesStartingWith(folder_.path(), std::string(c.name) + ".plist.corrupt"),
+                IsEmpty());
     if (c.needsUnprivilegedUser) {
       fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
       EXPECT_EQ(readFileBytes(path), sound);
@@ -313,7 +312,7 @@ TEST_F(UserDefaultsTest, PlantedLinksAreNotFollowed) {
                 IsPlatformError(FileErrorCode::kSymbolicLink));
     EXPECT_TRUE(fs::is_symlink(folder / linked));
     EXPECT_EQ(readFileBytes(folder / "victim"), victimBytes);
-    EXPECT_EQ(namesStartingWith(folder, "settings.plist.corrupt"), std::vector<std::string>{});
+    EXPECT_THAT(namesStartingWith(folder, "settings.plist.corrupt"), IsEmpty());
   }
 }
 
@@ -380,7 +379,7 @@ TEST_F(UserDefaultsTest, TwoProcessesWritingKeepBothSetsOfKeysAndNeverTearTheFil
   EXPECT_GT(reads, 0);
   EXPECT_EQ(tornReads, 0);
   EXPECT_EQ(storedKeyCount(file()), std::size_t{kWriters} * kKeysPerWriter);
-  EXPECT_EQ(namesStartingWith(folder_.path(), ".zv-write"), std::vector<std::string>{});
+  EXPECT_THAT(namesStartingWith(folder_.path(), ".zv-write"), IsEmpty());
 }
 
 TEST(UserDefaultsPath, FollowsTheConfigurationHomeWhenItIsAbsolute) {
