@@ -123,16 +123,6 @@ TEST(TemporaryDirectory, IsPrivateNewAndGoesWithEverythingInIt) {
   EXPECT_TRUE(std::filesystem::is_empty(parent.path()));
 }
 
-// The number of a process that has ended: forked, and waited for.
-pid_t endedProcess() {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::_exit(0);
-  }
-  ::waitpid(child, nullptr, 0);
-  return child;
-}
-
 TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
   testsupport::TemporaryFolder parent;
   const std::string parentPath = parent.path().string();
@@ -142,7 +132,13 @@ TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
   EXPECT_TRUE(current->url().lastPathComponent().starts_with(
       fromUtf8("ZelvarExport-" + user + "-" + std::to_string(::getpid()) + "-")));
 
-  const std::string ended = std::to_string(endedProcess());
+  // A process that has ended: forked, and waited for.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(child, nullptr, 0);
+  const std::string ended = std::to_string(child);
   const std::string target = parentPath + "/target";
   ASSERT_EQ(::mkdir(target.c_str(), 0700), 0);
   enum class Kind { kFolder, kLink, kFile };

@@ -5,8 +5,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +12,7 @@
 #include "platform/binary_property_list.h"
 #include "platform/binary_property_list_view_comparison.h"
 #include "platform/unicode.h"
+#include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
 
 namespace zv::platform {
@@ -173,8 +172,7 @@ TEST(BinaryPropertyListViewTest, AcceptsAndShowsExactlyWhatTheTreeReaderDoes) {
   }
   for (const auto& entry : std::filesystem::directory_iterator(
            ZV_SOURCE_DIR "/fuzz/corpus/binary_property_list_fuzzer")) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    inputs.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    inputs.push_back(testsupport::readFileBytes(entry.path()).value_or(Bytes{}));
   }
   // Keys repeated by the same object, by an equal ASCII and UTF-16 text, and among many keys.
   inputs.push_back(assemble(
