@@ -302,7 +302,7 @@ TEST_F(FilesTest, WritingRefusesPlantedLinksAndWhatItMustNotReplace) {
     FileErrorCode code;
     FileErrorCode atomicCode;
   };
-  using enum FileErrorCode;
+  using enum PlatformErrorCode;  // FileErrorCode is an alias, which clang does not take here
   // A FIFO is opened without waiting for a reader, which fails there.
   const Case cases[] = {
       {u"planted", WriteMode::kCreateNew, kFileExists, kFileExists},
