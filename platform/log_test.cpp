@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -47,12 +48,7 @@ std::string loggedBy(const std::function<void()>& write) {
 
 TEST(FormatLogLine, DecoratesMessageAndKeepsItOnOneLine) {
   std::tm time{};
-  time.tm_year = 2024 - 1900;
-  time.tm_mon = 2;
-  time.tm_mday = 5;
-  time.tm_hour = 7;
-  time.tm_min = 4;
-  time.tm_sec = 9;
+  ASSERT_NE(::strptime("2024-03-05 07:04:09", "%Y-%m-%d %H:%M:%S", &time), nullptr);
   const std::string prefix = "2024-03-05 07:04:09.042 Zelvar Importer[812:9033] ";
   const std::pair<std::u16string, std::string> cases[] = {
       {u"*** Export started", "*** Export started"},

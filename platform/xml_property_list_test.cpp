@@ -35,14 +35,13 @@ std::string document(std::string_view body) {
 }
 
 std::string nestedArrays(std::size_t depth) {
-  std::string text;
+  std::string opening;
+  std::string closing;
   for (std::size_t i = 0; i < depth; ++i) {
-    text += "<array>";
+    opening += "<array>";
+    closing += "</array>";
   }
-  for (std::size_t i = 0; i < depth; ++i) {
-    text += "</array>";
-  }
-  return document(text);
+  return document(opening + closing);
 }
 
 TEST(XmlPropertyListTest, WritesTheFormatsLayout) {
