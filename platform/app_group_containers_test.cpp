@@ -36,9 +36,7 @@ TEST(Containers, ContainerFollowsTheDataHomeRules) {
       {{std::nullopt, std::nullopt}, URL::fileURLWithPath(u"/srv/test"), u"file:///srv/test/"},
       // A folder named through "." or ".." could not be removed by the next run.
       {{"/data/./x/", "/home/me"}, std::nullopt, u"file:///data/x/"},
-      {{std::nullopt, "/nonexistent/me/../you"},
-       std::nullopt,
-       u"file:///nonexistent/you/.local/share/"},
+      {{std::nullopt, "/absent/me/../you"}, std::nullopt, u"file:///absent/you/.local/share/"},
       {{std::nullopt, std::nullopt}, URL::fileURLWithPath(u"/srv/./test/."), u"file:///srv/test/"},
   };
   for (const Case& c : cases) {
@@ -78,17 +76,12 @@ TEST(Containers, GroupIdentifiersThatWouldLeaveTheFolderAreRefused) {
 TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
   testsupport::TemporaryFolder temporary;
   const std::string base = std::filesystem::canonical(temporary.path()).string();
-  ASSERT_EQ(::mkdir((base + "/work").c_str(), 0700), 0);
-  ASSERT_EQ(::mkdir((base + "/real").c_str(), 0700), 0);
-  ASSERT_EQ(::mkdir((base + "/real/inner").c_str(), 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(base + "/work"));
+  ASSERT_TRUE(std::filesystem::create_directories(base + "/real/inner"));
   ASSERT_EQ(::symlink((base + "/real/inner").c_str(), (base + "/work/link").c_str()), 0);
   const std::string current = base + "/work";
 
-  struct Case {
-    std::string path;
-    std::string expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"../c", base + "/c"},
       {"./out", current + "/out"},
       {"c/./x/", current + "/c/x"},
@@ -101,9 +94,9 @@ TEST(AbsoluteNormalizedPath, NamesTheFolderWithoutDotsOrTrailingSlashes) {
       {"link/../d", base + "/real/d"},
       {"missing/../d", current + "/d"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(absoluteNormalizedPath(c.path, current), c.expected);
+  for (const auto& [path, expected] : cases) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(absoluteNormalizedPath(path, current), expected);
   }
 }
 
@@ -116,9 +109,8 @@ TEST(TemporaryDirectory, IsPrivateNewAndGoesWithEverythingInIt) {
     url = run->url();
     EXPECT_TRUE(url->hasDirectoryPath());
     EXPECT_TRUE(url->lastPathComponent().starts_with(u"export run."));
-    struct stat status {};
-    ASSERT_EQ(::lstat(url->fileSystemPath().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_EQ(std::filesystem::symlink_status(url->fileSystemPath()).permissions(),
+              std::filesystem::perms::owner_all);
     ASSERT_THAT(createDirectoryAtURL(url->appendingPathComponent(u"a/b"), true, 0700), IsOk());
     auto second = TemporaryDirectory::createInDirectory(parent.url(), u"export run");
     ASSERT_THAT(second, IsOk());
@@ -131,16 +123,6 @@ TEST(TemporaryDirectory, IsPrivateNewAndGoesWithEverythingInIt) {
   EXPECT_TRUE(std::filesystem::is_empty(parent.path()));
 }
 
-// The number of a process that has ended: forked, and waited for.
-pid_t endedProcess() {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::_exit(0);
-  }
-  ::waitpid(child, nullptr, 0);
-  return child;
-}
-
 TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
   testsupport::TemporaryFolder parent;
   const std::string parentPath = parent.path().string();
@@ -150,7 +132,13 @@ TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
   EXPECT_TRUE(current->url().lastPathComponent().starts_with(
       fromUtf8("ZelvarExport-" + user + "-" + std::to_string(::getpid()) + "-")));
 
-  const std::string ended = std::to_string(endedProcess());
+  // A process that has ended: forked, and waited for.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(child, nullptr, 0);
+  const std::string ended = std::to_string(child);
   const std::string target = parentPath + "/target";
   ASSERT_EQ(::mkdir(target.c_str(), 0700), 0);
   enum class Kind { kFolder, kLink, kFile };
@@ -191,8 +179,8 @@ TEST(TemporaryDirectory, OnlyFoldersOfEndedRunsOfThisUserAreRemoved) {
   EXPECT_EQ(removed[0]->lastPathComponent(), fromUtf8(cases[0].name));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    struct stat status {};
-    EXPECT_EQ(::lstat((parentPath + "/" + c.name).c_str(), &status) == 0, !c.removed);
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(parentPath + "/" + c.name)),
+              !c.removed);
   }
   EXPECT_TRUE(directoryExistsAtURL(current->url()));
   EXPECT_TRUE(directoryExistsAtURL(parent.url(u"target", true)));

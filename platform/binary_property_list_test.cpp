@@ -134,42 +134,33 @@ TEST(BinaryPropertyListTest, StoresEqualScalarsOnceButNeverMergesContainers) {
 }
 
 TEST(BinaryPropertyListTest, WidensReferencesOnlyWhenTheObjectCountNeedsIt) {
-  struct Case {
-    int distinctValues;
-    std::uint8_t expectedRefWidth;
-  };
-  for (const Case& c : {Case{255, 1}, Case{256, 2}, Case{70000, 4}}) {
+  const std::pair<int, std::uint8_t> cases[] = {{255, 1}, {256, 2}, {70000, 4}};
+  for (const auto& [distinctValues, expectedRefWidth] : cases) {
     PropertyList::Array array;
-    for (int i = 0; i < c.distinctValues; ++i) {
+    for (int i = 0; i < distinctValues; ++i) {
       array.emplace_back(i);
     }
     auto bytes = writeBinaryPropertyList(PropertyList(std::move(array)));
     ASSERT_TRUE(bytes.ok());
-    EXPECT_EQ((*bytes)[bytes->size() - 25], c.expectedRefWidth) << c.distinctValues;
+    EXPECT_EQ((*bytes)[bytes->size() - 25], expectedRefWidth) << distinctValues;
     auto read = readBinaryPropertyList(*bytes);
     ASSERT_TRUE(read.ok());
-    EXPECT_EQ(read->asArray()->size(), static_cast<std::size_t>(c.distinctValues));
+    EXPECT_EQ(read->asArray()->size(), static_cast<std::size_t>(distinctValues));
   }
 }
 
 TEST(BinaryPropertyListTest, RefusesToWriteWhatItCouldNotReadBack) {
-  struct Case {
-    const char* name;
-    PropertyList value;
-  };
-  const Case cases[] = {
+  PropertyList::Dictionary loneSurrogateKey;
+  loneSurrogateKey.set(std::u16string(1, 0xDC00), 1);
+  const std::pair<const char*, PropertyList> cases[] = {
       {"too deep", nested(kPropertyListMaximumDepth + 1)},
       {"lone surrogate", PropertyList(std::u16string(1, 0xD800))},
-      {"lone surrogate key", PropertyList(PropertyList::Array{PropertyList::Dictionary{},
-                                                              [] {
-                                                                PropertyList::Dictionary d;
-                                                                d.set(std::u16string(1, 0xDC00), 1);
-                                                                return PropertyList(std::move(d));
-                                                              }()})},
+      {"lone surrogate key",
+       PropertyList(PropertyList::Array{PropertyList::Dictionary{}, loneSurrogateKey})},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_THAT(writeBinaryPropertyList(c.value),
+  for (const auto& [name, value] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_THAT(writeBinaryPropertyList(value),
                 IsPlatformError(PlatformErrorCode::kPropertyListWriteInvalid));
   }
 }

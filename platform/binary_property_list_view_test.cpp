@@ -5,8 +5,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +12,7 @@
 #include "platform/binary_property_list.h"
 #include "platform/binary_property_list_view_comparison.h"
 #include "platform/unicode.h"
+#include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
 
 namespace zv::platform {
@@ -65,6 +64,13 @@ Bytes dictionaryWithKeys(const std::vector<std::uint8_t>& keyRefs, std::size_t k
     objects.push_back({0x10, static_cast<std::uint8_t>(i)});
   }
   return assemble(objects);
+}
+
+// {k: 1, j: 2, k (as UTF-16): 3}
+Bytes keyRepeatedAsAsciiAndUtf16() {
+  const Bytes dictionary = {0xD3, 1, 2, 3, 4, 5, 6};
+  return assemble(
+      {dictionary, {0x51, 'k'}, {0x51, 'j'}, {0x61, 0, 'k'}, {0x10, 1}, {0x10, 2}, {0x10, 3}});
 }
 
 class Generator {
@@ -166,19 +172,12 @@ TEST(BinaryPropertyListViewTest, AcceptsAndShowsExactlyWhatTheTreeReaderDoes) {
   }
   for (const auto& entry : std::filesystem::directory_iterator(
            ZV_SOURCE_DIR "/fuzz/corpus/binary_property_list_fuzzer")) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    inputs.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    inputs.push_back(testsupport::readFileBytes(entry.path()).value_or(Bytes{}));
   }
   // Keys repeated by the same object, by an equal ASCII and UTF-16 text, and among many keys.
   inputs.push_back(assemble(
       {{0xD3, 1, 1, 2, 3, 4, 5}, {0x51, 'k'}, {0x51, 'j'}, {0x10, 1}, {0x10, 2}, {0x10, 3}}));
-  inputs.push_back(assemble({{0xD3, 1, 2, 3, 4, 5, 6},
-                             {0x51, 'k'},
-                             {0x51, 'j'},
-                             {0x61, 0, 'k'},
-                             {0x10, 1},
-                             {0x10, 2},
-                             {0x10, 3}}));
+  inputs.push_back(keyRepeatedAsAsciiAndUtf16());
   inputs.push_back(dictionaryWithKeys(
       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 3, 21, 1, 3}, 21));
   for (const Bytes& input : inputs) {
@@ -188,15 +187,7 @@ TEST(BinaryPropertyListViewTest, AcceptsAndShowsExactlyWhatTheTreeReaderDoes) {
 }
 
 TEST(BinaryPropertyListViewTest, RepeatedKeysShowOnceInFirstPlaceWithLastValue) {
-  // {k: 1, j: 2, k (as UTF-16): 3}
-  const Bytes bytes = assemble({{0xD3, 1, 2, 3, 4, 5, 6},
-                                {0x51, 'k'},
-                                {0x51, 'j'},
-                                {0x61, 0, 'k'},
-                                {0x10, 1},
-                                {0x10, 2},
-                                {0x10, 3}});
-  auto view = BinaryPropertyListView::open(bytes);
+  auto view = BinaryPropertyListView::open(keyRepeatedAsAsciiAndUtf16());
   ASSERT_THAT(view, IsOk());
   const auto root = view->root();
   ASSERT_EQ(root.size(), 2U);

@@ -74,11 +74,7 @@ TEST_F(ContentTypeTest, MimeTypesMapToTypesWithPreferredExtensions) {
 }
 
 TEST_F(ContentTypeTest, ExtensionsMapToTypes) {
-  struct Case {
-    std::u16string extension;
-    std::u16string identifier;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::u16string> cases[] = {
       {u"webarchive", u"com.apple.webarchive"},
       {u"JPG", u"public.jpeg"},
       {u"qntweblink", u"com.quennet.weblink"},
@@ -88,11 +84,11 @@ TEST_F(ContentTypeTest, ExtensionsMapToTypes) {
       {u"ODT", u"dyn.mime.application/vnd.oasis.opendocument.text"},
       {u"xyz", u"dyn.ext.xyz"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(toUtf8(c.extension));
-    std::optional<ContentType> type = ContentType::withFilenameExtension(c.extension, database_);
+  for (const auto& [extension, identifier] : cases) {
+    SCOPED_TRACE(toUtf8(extension));
+    std::optional<ContentType> type = ContentType::withFilenameExtension(extension, database_);
     ASSERT_TRUE(type.has_value());
-    EXPECT_EQ(type->identifier(), c.identifier);
+    EXPECT_EQ(type->identifier(), identifier);
     EXPECT_EQ(ContentType::withIdentifier(type->identifier(), database_), type);
   }
   EXPECT_FALSE(ContentType::withFilenameExtension(u"", database_).has_value());
@@ -131,25 +127,22 @@ TEST_F(ContentTypeTest, ConformanceFollowsParents) {
 }
 
 TEST_F(ContentTypeTest, ItemsAreTypedByNameAndKind) {
-  for (const char* name : {"page.webarchive", "notes", "flat.rtfd"}) {
-    ASSERT_TRUE(testsupport::writeFileText(folder_.path(name), "x"));
-  }
-  for (const char* name : {"Note.rtfd", "folder.webarchive"}) {
-    ASSERT_TRUE(std::filesystem::create_directory(folder_.path(name)));
-  }
   struct Case {
     std::u16string name;
+    bool isFolder;
     std::u16string identifier;
   };
   const Case cases[] = {
-      {u"page.webarchive", u"com.apple.webarchive"},
-      {u"notes", u"public.data"},
-      {u"Note.rtfd", u"com.apple.rtfd"},
-      {u"flat.rtfd", u"com.apple.flat-rtfd"},
-      {u"folder.webarchive", u"public.folder"},
+      {u"page.webarchive", false, u"com.apple.webarchive"},
+      {u"notes", false, u"public.data"},
+      {u"Note.rtfd", true, u"com.apple.rtfd"},
+      {u"flat.rtfd", false, u"com.apple.flat-rtfd"},
+      {u"folder.webarchive", true, u"public.folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(toUtf8(c.name));
+    ASSERT_TRUE(c.isFolder ? std::filesystem::create_directory(pathOf(c.name))
+                           : testsupport::writeFileText(pathOf(c.name), "x"));
     Result<ContentType> type = contentTypeOfItemAtURL(at(c.name), database_);
     ASSERT_THAT(type, testsupport::IsOk());
     EXPECT_EQ(type->identifier(), c.identifier);

@@ -114,11 +114,8 @@ class DesktopEntryFilesTest : public testsupport::TemporaryFolderTest {
 TEST_F(DesktopEntryFilesTest, TheFirstEntryFoundDecides) {
   const std::string file = "/applications/org.example.q.desktop";
   const std::string good = "[Desktop Entry]\nExec=q %u\n";
-  struct Case {
-    std::vector<std::pair<std::string, std::string>> files;  // an empty text makes a folder
-    std::optional<std::string> expected;
-  };
-  const Case cases[] = {
+  using Files = std::vector<std::pair<std::string, std::string>>;  // an empty text makes a folder
+  const std::pair<Files, std::optional<std::string>> cases[] = {
       {{}, std::nullopt},
       {{{"b", good}}, "b"},
       {{{"a", good}, {"b", good}}, "a"},
@@ -128,17 +125,17 @@ TEST_F(DesktopEntryFilesTest, TheFirstEntryFoundDecides) {
       {{{"a", "garbage"}, {"b", good}}, std::nullopt},
       {{{"a", ""}, {"b", good}}, std::nullopt},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.files.size());
+  for (const auto& [files, expected] : cases) {
+    SCOPED_TRACE(files.size());
     for (const char* f : {"h", "a", "b"}) {
       std::filesystem::remove_all(folder_.path(f));
     }
-    for (const auto& [where, text] : c.files) {
+    for (const auto& [where, text] : files) {
       text.empty() ? (void)std::filesystem::create_directories(folder_.path(where + file))
                    : write(where + file, text);
     }
     EXPECT_EQ(findDesktopEntryFile("org.example.q", folders()),
-              c.expected ? std::optional(folder_.path(*c.expected + file).string()) : std::nullopt);
+              expected ? std::optional(folder_.path(*expected + file).string()) : std::nullopt);
   }
   EXPECT_EQ(findDesktopEntryFile("../b/applications/org.example.q", folders()), std::nullopt);
 }

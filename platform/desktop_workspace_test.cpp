@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <optional>
 #include <string>
@@ -18,19 +17,15 @@ namespace {
 
 using testing::HasSubstr;
 
-class DesktopWorkspaceTest : public testsupport::TemporaryFolderTest {
- protected:
-  void writeFile(std::string_view relative, std::string_view text) {
-    std::filesystem::create_directories(folder_.path(relative).parent_path());
-    std::ofstream(folder_.path(relative), std::ios::binary) << text;
-  }
-};
+using DesktopWorkspaceTest = testsupport::TemporaryFolderTest;
 
 TEST_F(DesktopWorkspaceTest, HandsTheURLToTheExecLine) {
   // The program records its first argument and exits with its second.
-  writeFile("quennet.sh",
-            "#!/bin/sh\nprintf %s \"$1\" > \"$(dirname \"$0\")/received\"\nexit $2\n");
-  ::chmod(folder_.path("quennet.sh").c_str(), 0700);
+  ASSERT_TRUE(testsupport::writeFileText(
+      folder_.path("quennet.sh"),
+      "#!/bin/sh\nprintf %s \"$1\" > \"$(dirname \"$0\")/received\"\nexit $2\n"));
+  ASSERT_EQ(::chmod(folder_.path("quennet.sh").c_str(), 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directories(folder_.path("data/applications")));
   const std::string script = "\"" + folder_.path("quennet.sh").string() + "\"";
   struct Case {
     const char* name;
@@ -48,8 +43,9 @@ TEST_F(DesktopWorkspaceTest, HandsTheURLToTheExecLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(folder_.path("received"));
-    writeFile("data/applications/org.example.quennet.desktop",
-              "[Desktop Entry]\nExec=" + c.exec + "\n");
+    ASSERT_TRUE(
+        testsupport::writeFileText(folder_.path("data/applications/org.example.quennet.desktop"),
+                                   "[Desktop Entry]\nExec=" + c.exec + "\n"));
     const std::optional<URL> quennet =
         workspace->URLForApplicationWithBundleIdentifier(u"org.example.quennet");
     ASSERT_TRUE(quennet.has_value());

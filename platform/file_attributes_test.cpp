@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include "platform/files.h"
@@ -87,7 +86,7 @@ TEST_F(FileAttributesTest, MissingItemsAreErrors) {
   EXPECT_THAT(setHasHiddenExtensionAtURL(missing, true), notFound);
   EXPECT_THAT(creationDateAtURL(missing), notFound);
   EXPECT_THAT(setFileDatesAtURL(missing, {currentDate(), currentDate()}), notFound);
-  EXPECT_FALSE(itemIsReachableAtURL(missing));
+  EXPECT_FALSE(itemIsReachableAtURL(missing)) << "a setter created it";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "platform/files.h"
@@ -23,15 +24,25 @@ TEST_F(FileLockTest, OneHolderAtATimeUntilItLetsGo) {
   auto first = FileLock::tryLockAtURL(file);
   ASSERT_THAT(first, IsOk());
   ASSERT_TRUE(first->has_value());
-  struct stat status {};
-  ASSERT_EQ(::stat(file.fileSystemPath().c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(file.fileSystemPath()).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   auto second = FileLock::tryLockAtURL(file);
   ASSERT_THAT(second, IsOk());
   EXPECT_FALSE(second->has_value());
 
+  // A waiting lock comes only after the holder lets go.
+  std::atomic<bool> released = false;
+  std::atomic<bool> releasedBeforeTaken = false;
+  std::thread waiter([&] {
+    auto lock = FileLock::lockAtURL(file);
+    releasedBeforeTaken = lock.ok() && released.load();
+  });
+  released = true;
   first->reset();
+  waiter.join();
+  EXPECT_TRUE(releasedBeforeTaken);
+
   auto third = FileLock::tryLockAtURL(file);
   ASSERT_THAT(third, IsOk());
   EXPECT_TRUE(third->has_value());
@@ -49,23 +60,6 @@ TEST_F(FileLockTest, RefusesWhatIsNoPlainFile) {
               testsupport::IsPlatformError(FileErrorCode::kSymbolicLink));
   EXPECT_THAT(FileLock::lockAtURL(at(u"fifo.lock")),
               testsupport::IsPlatformError(FileErrorCode::kNotARegularFile));
-}
-
-TEST_F(FileLockTest, WaitingLockComesOnlyAfterTheHolderLetsGo) {
-  const URL file = at(u"defaults.lock");
-  auto holder = FileLock::tryLockAtURL(file);
-  ASSERT_THAT(holder, IsOk());
-  ASSERT_TRUE(holder->has_value());
-  std::atomic<bool> released = false;
-  std::atomic<bool> releasedBeforeTaken = false;
-  std::thread waiter([&] {
-    auto lock = FileLock::lockAtURL(file);
-    releasedBeforeTaken = lock.ok() && released.load();
-  });
-  released = true;
-  holder->reset();
-  waiter.join();
-  EXPECT_TRUE(releasedBeforeTaken);
 }
 
 }  // namespace

@@ -2,17 +2,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/binary_property_list.h"
+#include "platform/property_list.h"
 #include "platform/unicode.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
@@ -126,17 +123,14 @@ class KeyedArchiveSampleTest : public testing::Test {
     }
   }
 
+  // What the script writes to its standard output.
   std::string runScript(const std::string& arguments) {
-    const std::string command =
-        "python3 '" ZV_SOURCE_DIR "/platform/testdata/keyed_archive_samples.py' " + arguments;
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-      output.append(buffer, count);
-    }
-    EXPECT_EQ(pclose(pipe), 0) << output;
-    return output;
+    const std::filesystem::path output = folder_.path("output.txt");
+    const std::string command = "python3 '" ZV_SOURCE_DIR
+                                "/platform/testdata/keyed_archive_samples.py' " +
+                                arguments + " > '" + output.string() + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return testsupport::readFileText(output).value_or("");
   }
 
   std::vector<std::uint8_t> readSample(const std::string& name) {
@@ -186,10 +180,8 @@ TEST_F(KeyedArchiveSampleTest, PlatformShapedArchivesDecode) {
 
 TEST_F(KeyedArchiveSampleTest, OurArchivesHaveThePlatformStructure) {
   const ArchivedObject first = point(3, 1.5, u"first");
-  struct Case {
-    ArchivedObject root;
-    std::string expected;
-  } cases[] = {
+  // Each root and what the script shows of our archive of it.
+  const std::pair<ArchivedObject, std::string> cases[] = {
       {ArchivedObject(), "null"},
       {ArchivedObject(u"caf\u00e9"), R"("caf\u00e9")"},
       {ArchivedObject::Array{u"a", 2, true, ArchivedNull{}, Date{10}},
@@ -208,13 +200,14 @@ TEST_F(KeyedArchiveSampleTest, OurArchivesHaveThePlatformStructure) {
   // One run of the script for all cases keeps the test fast.
   std::string files;
   std::string expected;
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    Result<std::vector<std::uint8_t>> data = archivedDataWithRootObject(cases[i].root);
+  int number = 0;
+  for (const auto& [root, shown] : cases) {
+    Result<std::vector<std::uint8_t>> data = archivedDataWithRootObject(root);
     ASSERT_THAT(data, IsOk());
-    const std::filesystem::path file = folder_.path("ours" + std::to_string(i) + ".plist");
+    const std::filesystem::path file = folder_.path("ours" + std::to_string(number++) + ".plist");
     ASSERT_TRUE(testsupport::writeFileText(file, std::string(data->begin(), data->end())));
     files += " '" + file.string() + "'";
-    expected += cases[i].expected + "\n";
+    expected += shown + "\n";
   }
   EXPECT_EQ(runScript("show" + files), expected);
 }
@@ -242,6 +235,11 @@ PropertyList object(std::uint64_t classUid, std::vector<PropertyListDictionary::
   return record;
 }
 
+// An NSArray object whose class record is object classUid.
+PropertyList arrayObject(std::uint64_t classUid, PropertyList::Array elements) {
+  return object(classUid, {{u"NS.objects", std::move(elements)}});
+}
+
 PropertyList archive(PropertyList::Array objects, std::optional<PropertyList> root = uid(1)) {
   PropertyListDictionary top;
   if (root) {
@@ -265,9 +263,9 @@ PropertyList withKey(PropertyList archive, std::u16string key, PropertyList valu
 PropertyList nestedArrays(std::size_t count) {
   PropertyList::Array objects = {classRecord(u"NSArray")};
   for (std::size_t i = 1; i < count; ++i) {
-    objects.push_back(object(1, {{u"NS.objects", PropertyList::Array{uid(objects.size() + 2)}}}));
+    objects.push_back(arrayObject(1, {uid(objects.size() + 2)}));
   }
-  objects.push_back(object(1, {{u"NS.objects", PropertyList::Array{}}}));
+  objects.push_back(arrayObject(1, {}));
   return archive(std::move(objects), uid(2));
 }
 
@@ -275,9 +273,16 @@ Classes builtIns() {
   return {u"NSArray", u"NSDictionary", u"NSString", u"NSNumber", u"NSDate"};
 }
 
+Result<ArchivedObject> decode(const PropertyList& archive, const Classes& allowed) {
+  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(archive, testRegistry());
+  return unarchiver ? unarchiver->decodeTopLevelObject(allowed)
+                    : Result<ArchivedObject>(unarchiver.error());
+}
+
 TEST(KeyedArchiveHostileTest, DamagedOrHostileArchivesAreRefused) {
   const PropertyList array = classRecord(u"NSArray");
   const PropertyList point = classRecord(u"ZVTestPoint");
+  const Classes points = {u"ZVTestPoint"};
   PropertyListDictionary classIsNumber;
   classIsNumber.set(u"$class", 2);
   struct Case {
@@ -300,26 +305,17 @@ TEST(KeyedArchiveHostileTest, DamagedOrHostileArchivesAreRefused) {
        archive({object(2, {}), classRecord(u"NSNull", {1})}),
        {u"NSNull"}},
       {"unknown class", archive({object(2, {}), classRecord(u"Evil")}), {u"Evil"}},
-      {"class not allowed",
-       archive({object(2, {{u"NS.objects", PropertyList::Array{}}}), array}),
-       {u"NSString"}},
-      {"element class not allowed",
-       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(3)}}}), array, u"s"}),
-       {u"NSArray"}},
+      {"class not allowed", archive({arrayObject(2, {}), array}), {u"NSString"}},
+      {"element class not allowed", archive({arrayObject(2, {uid(3)}), array, u"s"}), {u"NSArray"}},
       // The archive may claim any superclass; only what we know of the class counts.
       {"claimed superclass is not trusted",
        archive({object(2, {}), classRecord(u"ZVTestPoint", {u"ZVTestPoint", u"NSString"})}),
        {u"NSString"}},
-      {"array contains itself",
-       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(1)}}}), array})},
-      {"object contains itself",
-       archive({object(2, {{u"next", uid(1)}}), point}),
-       {u"ZVTestPoint"}},
+      {"array contains itself", archive({arrayObject(2, {uid(1)}), array})},
+      {"object contains itself", archive({object(2, {{u"next", uid(1)}}), point}), points},
       {"nesting too deep", nestedArrays(kKeyedArchiveMaximumDepth + 1)},
-      {"collection holds nil",
-       archive({object(2, {{u"NS.objects", PropertyList::Array{uid(0)}}}), array})},
-      {"element is not a reference",
-       archive({object(2, {{u"NS.objects", PropertyList::Array{1}}}), array})},
+      {"collection holds nil", archive({arrayObject(2, {uid(0)}), array})},
+      {"element is not a reference", archive({arrayObject(2, {1}), array})},
       {"dictionary counts differ", archive({object(2, {{u"NS.keys", PropertyList::Array{uid(3)}},
                                                        {u"NS.objects", PropertyList::Array{}}}),
                                             classRecord(u"NSDictionary"), u"k"})},
@@ -329,15 +325,7 @@ TEST(KeyedArchiveHostileTest, DamagedOrHostileArchivesAreRefused) {
                 classRecord(u"NSDictionary"), 5})},
       {"date holds text", archive({object(2, {{u"NS.time", u"now"}}), classRecord(u"NSDate")})},
       {"mutable string without text", archive({object(2, {}), classRecord(u"NSMutableString")})},
-      {"own class key of wrong type",
-       archive({object(2, {{u"x", u"text"}}), point}),
-       {u"ZVTestPoint"}},
-  };
-  const KeyedArchiveClassRegistry registry = testRegistry();
-  auto decode = [&registry](const PropertyList& archive, const Classes& allowed) {
-    Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(archive, registry);
-    return unarchiver ? unarchiver->decodeTopLevelObject(allowed)
-                      : Result<ArchivedObject>(unarchiver.error());
+      {"own class key of wrong type", archive({object(2, {{u"x", u"text"}}), point}), points},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
@@ -355,21 +343,17 @@ TEST(KeyedArchiveHostileTest, SharedSubgraphsDecodeOnceInsteadOfExponentially) {
   PropertyList::Array objects = {classRecord(u"NSArray"), u"leaf"};
   for (std::uint64_t level = 0; level < 80; ++level) {
     const std::uint64_t previous = objects.size();
-    objects.push_back(
-        object(1, {{u"NS.objects", PropertyList::Array{uid(previous), uid(previous)}}}));
+    objects.push_back(arrayObject(1, {uid(previous), uid(previous)}));
   }
   const std::uint64_t root = objects.size();
-  Result<KeyedUnarchiver> unarchiver =
-      KeyedUnarchiver::fromPropertyList(archive(std::move(objects), uid(root)), testRegistry());
-  ASSERT_TRUE(unarchiver);
-  Result<ArchivedObject> decoded = unarchiver->decodeTopLevelObject({u"NSArray", u"NSString"});
-  ASSERT_TRUE(decoded);
+  Result<ArchivedObject> decoded =
+      decode(archive(std::move(objects), uid(root)), {u"NSArray", u"NSString"});
+  ASSERT_THAT(decoded, IsOk());
   EXPECT_TRUE(decoded->asArray()->at(0).isSameObject(decoded->asArray()->at(1)));
 }
 
 TEST(KeyedArchiveHostileTest, ContainerReusedUnderNarrowerClassesIsCheckedAgain) {
-  PropertyList value = archive({object(2, {{u"NS.objects", PropertyList::Array{uid(3)}}}),
-                                classRecord(u"NSArray"), u"text"});
+  PropertyList value = archive({arrayObject(2, {uid(3)}), classRecord(u"NSArray"), u"text"});
   value.find(u"$top")->asDictionary()->set(u"again", uid(1));
   Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(value, testRegistry());
   ASSERT_TRUE(unarchiver);
@@ -394,12 +378,8 @@ TEST(KeyedArchiveReaderTest, ReadersAnswerDefaultsForMissingKeysAndRefuseOtherTy
   Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(*encoded, testRegistry());
   ASSERT_TRUE(unarchiver);
 
-  auto shown = [](const auto& result) -> std::string {
-    std::ostringstream text;
-    if (result) {
-      text << *result;
-    }
-    return result ? text.str() : "error";
+  auto shown = [](const auto& result) {
+    return result ? ::testing::PrintToString(*result) : std::string("error");
   };
   auto readAll = [&](KeyedUnarchiver& coder, std::u16string_view key) {
     Result<std::optional<std::u16string>> text = coder.decodeStringForKey(key);
@@ -409,17 +389,14 @@ TEST(KeyedArchiveReaderTest, ReadersAnswerDefaultsForMissingKeysAndRefuseOtherTy
                                     text ? toUtf8(text->value_or(u"nil")) : std::string("error")};
   };
   // What the int64, double, bool and string readers answer for each key.
-  struct Case {
-    std::u16string key;
-    std::vector<std::string> expected;
-  } cases[] = {
-      {u"int", {"5", "5", "1", "error"}},          {u"real", {"error", "2.5", "error", "error"}},
-      {u"flag", {"error", "error", "1", "error"}}, {u"text", {"error", "error", "error", "t"}},
-      {u"missing", {"0", "0", "0", "nil"}},
+  const std::pair<std::u16string, std::vector<std::string>> cases[] = {
+      {u"int", {"5", "5", "true", "error"}},          {u"real", {"error", "2.5", "error", "error"}},
+      {u"flag", {"error", "error", "true", "error"}}, {u"text", {"error", "error", "error", "t"}},
+      {u"missing", {"0", "0", "false", "nil"}},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(toUtf8(test.key));
-    EXPECT_EQ(readAll(*unarchiver, test.key), test.expected);
+  for (const auto& [key, expected] : cases) {
+    SCOPED_TRACE(toUtf8(key));
+    EXPECT_EQ(readAll(*unarchiver, key), expected);
   }
   EXPECT_EQ(shown(unarchiver->decodeFloatForKey(u"float")), "0.25");
   EXPECT_EQ(unarchiver->decodeBytesForKey(u"bytes")->size(), 2U);
@@ -450,36 +427,29 @@ TEST(KeyedArchiveWriterTest, ValuesThatCannotBeArchivedFail) {
   for (std::size_t i = 0; i < kKeyedArchiveMaximumDepth; ++i) {
     deep = point(0, 0, u"", deep);
   }
-  const struct Case {
-    const char* name;
-    ArchivedObject root;
-  } cases[] = {
+  const std::pair<const char*, ArchivedObject> cases[] = {
       {"reserved key", probe([](KeyedArchiver& coder) { coder.encodeInt64(u"$class", 1); })},
       {"class without name", probe([](KeyedArchiver&) {}, u"")},
       {"nesting too deep", deep},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
-    EXPECT_THAT(archivedRoot(test.root),
-                IsPlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue));
+  for (const auto& [name, root] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_THAT(archivedRoot(root), IsPlatformError(PlatformErrorCode::kKeyedArchiveInvalidValue));
   }
 }
 
 TEST(KeyedArchiveWriterTest, RegistryRefusesAmbiguousRegistrations) {
   KeyedArchiveClassRegistry registry = testRegistry();
-  const struct Case {
-    Classes hierarchy;
-    bool expected;
-  } cases[] = {
+  const std::pair<Classes, bool> cases[] = {
       {{u"NSArray", u"NSObject"}, false},
       {{u"ZVTestPoint", u"NSObject"}, false},
       {{}, false},
       {{u""}, false},
       {{u"ZVOther", u"NSObject"}, true},
   };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.hierarchy.empty() ? "" : toUtf8(test.hierarchy.front()));
-    EXPECT_EQ(registry.registerClass(test.hierarchy, TestPoint::decode).ok(), test.expected);
+  for (const auto& [hierarchy, expected] : cases) {
+    SCOPED_TRACE(hierarchy.empty() ? "" : toUtf8(hierarchy.front()));
+    EXPECT_EQ(registry.registerClass(hierarchy, TestPoint::decode).ok(), expected);
   }
 }
 

@@ -3,11 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <limits.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -26,23 +25,18 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::readFileText;
 
-// Everything written to the descriptor until its other end closes.
-std::string readUntilClosed(int descriptor) {
-  std::string text;
-  char buffer[65536];
-  for (ssize_t count; (count = ::read(descriptor, buffer, sizeof buffer)) > 0;) {
-    text.append(buffer, static_cast<std::size_t>(count));
-  }
-  return text;
-}
-
 // What `write` logs, through a pipe read while it runs: the kernel keeps a long write to a pipe
 // whole only up to its atomic size, so beyond that only our own locking keeps lines apart.
 std::string loggedBy(const std::function<void()>& write) {
   int pipeEnds[2];
   EXPECT_EQ(::pipe(pipeEnds), 0);
   std::string received;
-  std::thread reader([&received, readEnd = pipeEnds[0]] { received = readUntilClosed(readEnd); });
+  std::thread reader([&received, readEnd = pipeEnds[0]] {
+    char buffer[65536];
+    for (ssize_t count; (count = ::read(readEnd, buffer, sizeof buffer)) > 0;) {
+      received.append(buffer, static_cast<std::size_t>(count));
+    }
+  });
   const int previous = setLogFileDescriptor(pipeEnds[1]);
   write();
   setLogFileDescriptor(previous);
@@ -54,18 +48,9 @@ std::string loggedBy(const std::function<void()>& write) {
 
 TEST(FormatLogLine, DecoratesMessageAndKeepsItOnOneLine) {
   std::tm time{};
-  time.tm_year = 2024 - 1900;
-  time.tm_mon = 2;
-  time.tm_mday = 5;
-  time.tm_hour = 7;
-  time.tm_min = 4;
-  time.tm_sec = 9;
+  ASSERT_NE(::strptime("2024-03-05 07:04:09", "%Y-%m-%d %H:%M:%S", &time), nullptr);
   const std::string prefix = "2024-03-05 07:04:09.042 Zelvar Importer[812:9033] ";
-  struct Case {
-    std::u16string message;
-    std::string expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, std::string> cases[] = {
       {u"*** Export started", "*** Export started"},
       {u"Exporting item: Café “Notes”", "Exporting item: Café “Notes”"},
       {u"", ""},
@@ -73,9 +58,9 @@ TEST(FormatLogLine, DecoratesMessageAndKeepsItOnOneLine) {
       {u"Exporting item: a\n2024-03-05 *** Export ended",
        "Exporting item: a\\n2024-03-05 *** Export ended"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.expected);
-    EXPECT_EQ(formatLogLine(c.message, time, 42, 812, 9033), prefix + c.expected + "\n");
+  for (const auto& [message, expected] : cases) {
+    SCOPED_TRACE(expected);
+    EXPECT_EQ(formatLogLine(message, time, 42, 812, 9033), prefix + expected + "\n");
   }
 }
 

@@ -42,13 +42,6 @@ class WaitForCancelOperation : public Operation {
   bool sawCancellation_ = false;
 };
 
-std::thread::id threadOf(OperationQueue& queue) {
-  std::thread::id id;
-  EXPECT_TRUE(
-      addOperationWithBlockAndWaitUntilFinished(queue, [&id] { id = std::this_thread::get_id(); }));
-  return id;
-}
-
 enum class Place { kMainThread, kQueueThread };
 
 TEST(AddOperationWithBlockAndWaitUntilFinished, RunsBlockOnTargetAndReturnsAfterItRan) {
@@ -70,7 +63,9 @@ TEST(AddOperationWithBlockAndWaitUntilFinished, RunsBlockOnTargetAndReturnsAfter
     RunLoopMainQueue mainQueue;
     OperationQueue queue;
     const auto mainThread = std::this_thread::get_id();
-    const auto queueThread = threadOf(queue);
+    std::thread::id queueThread;
+    ASSERT_TRUE(addOperationWithBlockAndWaitUntilFinished(
+        queue, [&queueThread] { queueThread = std::this_thread::get_id(); }));
 
     int runs = 0;
     int runsAtReturn = -1;

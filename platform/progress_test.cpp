@@ -1,5 +1,6 @@
 #include "platform/progress.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -34,9 +35,7 @@ TEST(Progress, ObserversSeeEveryChangeInOrderOnTheMainThread) {
   mainQueue.runPendingBlocks();
 
   ASSERT_EQ(seen.size(), 5u);
-  for (const auto& thread : threads) {
-    EXPECT_EQ(thread, std::this_thread::get_id());
-  }
+  EXPECT_THAT(threads, ::testing::Each(std::this_thread::get_id()));
   EXPECT_EQ(seen.back(), progress.state());
   // Counts only ever rise in the order they were set, whichever thread's change came first.
   for (std::size_t i = 1; i < seen.size(); ++i) {

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -69,13 +68,10 @@ class PropertyListInteropTest : public testing::TestWithParam<PropertyListFormat
     }
   }
 
-  std::string formatName() const {
-    return GetParam() == PropertyListFormat::kBinary ? "binary" : "xml";
-  }
-
   int runScript(const std::string& action, const std::filesystem::path& file) const {
+    const std::string format = GetParam() == PropertyListFormat::kBinary ? "binary" : "xml";
     const std::string command = "python3 '" ZV_SOURCE_DIR "/platform/testdata/plist_interop.py' " +
-                                action + " " + formatName() + " '" + file.string() + "'";
+                                action + " " + format + " '" + file.string() + "'";
     return std::system(command.c_str());
   }
 

@@ -77,11 +77,7 @@ TEST(PropertyListIntegerTest, EqualValuesCompareEqualWhateverTheSourceType) {
 }
 
 TEST(PropertyListUtf16Test, AcceptsOnlyPairedSurrogates) {
-  struct Case {
-    std::u16string text;
-    bool valid;
-  };
-  const Case cases[] = {
+  const std::pair<std::u16string, bool> cases[] = {
       {u"", true},
       {u"plain", true},
       {u"\U0001F600", true},
@@ -90,9 +86,9 @@ TEST(PropertyListUtf16Test, AcceptsOnlyPairedSurrogates) {
       {std::u16string{0xDE00, 0xD83D}, false},
       {std::u16string{u'a', 0xD83D, u'b'}, false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.text));
-    EXPECT_EQ(isValidUtf16(c.text), c.valid);
+  for (const auto& [text, valid] : cases) {
+    SCOPED_TRACE(testing::PrintToString(text));
+    EXPECT_EQ(isValidUtf16(text), valid);
   }
 }
 

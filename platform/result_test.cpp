@@ -32,21 +32,18 @@ Result<int> threeSteps(int failingStep, std::vector<int>& ran) {
 }
 
 TEST(ResultMacros, StopAtTheFirstErrorAndReturnItOrAssignTheValues) {
-  struct Case {
-    int failingStep;
-    std::vector<int> expectedRan;
-  };
-  const Case cases[] = {{0, {1, 2, 3}}, {1, {1}}, {2, {1, 2}}, {3, {1, 2, 3}}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.failingStep);
+  const std::pair<int, std::vector<int>> cases[] = {
+      {0, {1, 2, 3}}, {1, {1}}, {2, {1, 2}}, {3, {1, 2, 3}}};
+  for (const auto& [failingStep, expectedRan] : cases) {
+    SCOPED_TRACE(failingStep);
     std::vector<int> ran;
-    Result<int> result = threeSteps(c.failingStep, ran);
-    EXPECT_EQ(ran, c.expectedRan);
-    if (c.failingStep == 0) {
+    Result<int> result = threeSteps(failingStep, ran);
+    EXPECT_EQ(ran, expectedRan);
+    if (failingStep == 0) {
       ASSERT_THAT(result, testsupport::IsOk());
       EXPECT_EQ(*result, 5);
     } else {
-      EXPECT_THAT(result, testsupport::IsPlatformError(100 + c.failingStep));
+      EXPECT_THAT(result, testsupport::IsPlatformError(100 + failingStep));
     }
   }
 }
@@ -66,18 +63,10 @@ TEST(ResultCheckDeathTest, AnErrorNobodyLookedAtAborts) {
 }
 
 TEST(ResultCheckDeathTest, ALookOrAMoveDischargesTheCheck) {
-  {
-    Result<void> looked = failure(1);
-    EXPECT_FALSE(looked.ok());
-  }
-  {
-    Result<int> tested = failure(1);
-    EXPECT_FALSE(static_cast<bool>(tested));
-  }
-  {
-    Result<int> ignored = failure(1);
-    ignored.ignoreError();
-  }
+  // Each of these goes at the end of its statement, after the look.
+  EXPECT_FALSE(Result<void>(failure(1)).ok());
+  EXPECT_FALSE(static_cast<bool>(Result<int>(failure(1))));
+  Result<int>(failure(1)).ignoreError();
   { Result<int> succeeded = 3; }
   // The duty travels with the move: the moved-from Result is quiet, the new one must be checked.
   EXPECT_DEATH(

@@ -11,13 +11,9 @@ namespace zv::platform {
 namespace {
 
 TEST(RetryOnInterrupt, RetriesOnlyCallsThatASignalInterrupted) {
-  struct Outcome {
-    ssize_t result;
-    int errorNumber;
-  };
   struct Case {
     const char* name;
-    std::vector<Outcome> outcomes;
+    std::vector<std::pair<ssize_t, int>> outcomes;  // each call's result and errno
     ssize_t expectedResult;
     int expectedErrno;
     std::size_t expectedCalls;
@@ -36,9 +32,9 @@ TEST(RetryOnInterrupt, RetriesOnlyCallsThatASignalInterrupted) {
     std::size_t calls = 0;
     errno = 0;
     const ssize_t result = retryOnInterrupt([&] {
-      const Outcome& outcome = c.outcomes.at(calls++);
-      errno = outcome.errorNumber;
-      return outcome.result;
+      const auto& [result, errorNumber] = c.outcomes.at(calls++);
+      errno = errorNumber;
+      return result;
     });
     EXPECT_EQ(result, c.expectedResult);
     EXPECT_EQ(errno, c.expectedErrno);

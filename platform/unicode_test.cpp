@@ -8,11 +8,7 @@ namespace zv::platform {
 namespace {
 
 TEST(Utf8, DecodesSequencesAndReplacesBrokenOnes) {
-  struct Case {
-    std::string bytes;
-    std::u16string expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::u16string> cases[] = {
       {"", u""},
       {"plain ASCII /path", u"plain ASCII /path"},
       {"caf\xC3\xA9 \xE2\x80\xA6", u"café …"},
@@ -26,9 +22,9 @@ TEST(Utf8, DecodesSequencesAndReplacesBrokenOnes) {
       {"\xF0\x9F\x98", u"\uFFFD"},
       {"\xFF\xFE\xFD", u"\uFFFD\uFFFD\uFFFD"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.bytes));
-    EXPECT_EQ(fromUtf8(c.bytes), c.expected);
+  for (const auto& [bytes, expected] : cases) {
+    SCOPED_TRACE(testing::PrintToString(bytes));
+    EXPECT_EQ(fromUtf8(bytes), expected);
   }
   // Valid text survives the round trip whole.
   const std::u16string mixed = u"a\u00E9\u4E2D\U0001F600z";

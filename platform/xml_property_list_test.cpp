@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/binary_property_list.h"
 #include "platform/property_list_serialization.h"
 #include "platform/unicode.h"
 #include "testsupport/file_contents.h"
@@ -18,12 +17,10 @@ namespace zv::platform {
 namespace {
 
 using ::testing::HasSubstr;
+using testsupport::bytesOf;
 using testsupport::IsOk;
 using testsupport::IsPlatformError;
-
 using Bytes = std::vector<std::uint8_t>;
-
-using testsupport::bytesOf;
 
 std::string textOf(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
@@ -38,14 +35,13 @@ std::string document(std::string_view body) {
 }
 
 std::string nestedArrays(std::size_t depth) {
-  std::string text;
+  std::string opening;
+  std::string closing;
   for (std::size_t i = 0; i < depth; ++i) {
-    text += "<array>";
+    opening += "<array>";
+    closing += "</array>";
   }
-  for (std::size_t i = 0; i < depth; ++i) {
-    text += "</array>";
-  }
-  return document(text);
+  return document(opening + closing);
 }
 
 TEST(XmlPropertyListTest, WritesTheFormatsLayout) {
@@ -87,11 +83,7 @@ TEST(XmlPropertyListTest, EveryValueTypeSurvivesARoundTrip) {
 }
 
 TEST(XmlPropertyListTest, DatesUseTheFormatsCalendarTextInWholeSeconds) {
-  struct Case {
-    double secondsSinceReferenceDate;
-    std::string text;
-  };
-  const Case cases[] = {
+  const std::pair<double, std::string> cases[] = {
       {0, "2001-01-01T00:00:00Z"},
       {-978307200, "1970-01-01T00:00:00Z"},
       {1.9, "2001-01-01T00:00:01Z"},
@@ -100,14 +92,14 @@ TEST(XmlPropertyListTest, DatesUseTheFormatsCalendarTextInWholeSeconds) {
       {-63'113'904'000, "0001-01-01T00:00:00Z"},
       {252'423'993'599, "9999-12-31T23:59:59Z"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    auto bytes = writeXmlPropertyList(Date{c.secondsSinceReferenceDate});
+  for (const auto& [secondsSinceReferenceDate, text] : cases) {
+    SCOPED_TRACE(text);
+    auto bytes = writeXmlPropertyList(Date{secondsSinceReferenceDate});
     ASSERT_THAT(bytes, IsOk());
-    EXPECT_THAT(textOf(*bytes), HasSubstr("<date>" + c.text + "</date>"));
-    auto read = readXmlPropertyList(bytesOf(document("<date>" + c.text + "</date>")));
+    EXPECT_THAT(textOf(*bytes), HasSubstr("<date>" + text + "</date>"));
+    auto read = readXmlPropertyList(bytesOf(document("<date>" + text + "</date>")));
     ASSERT_THAT(read, IsOk());
-    EXPECT_EQ(read->asDate()->secondsSinceReferenceDate, std::floor(c.secondsSinceReferenceDate));
+    EXPECT_EQ(read->asDate()->secondsSinceReferenceDate, std::floor(secondsSinceReferenceDate));
   }
 }
 
@@ -116,11 +108,7 @@ TEST(XmlPropertyListTest, RefusesToWriteWhatXmlCannotCarry) {
   for (std::size_t i = 0; i < kPropertyListMaximumDepth; ++i) {
     deep = PropertyList(PropertyList::Array{std::move(deep)});
   }
-  struct Case {
-    const char* name;
-    PropertyList value;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, PropertyList> cases[] = {
       {"control character", PropertyList(u"bell\u0007")},
       {"nul character", PropertyList(std::u16string(1, u'\0'))},
       {"lone surrogate", PropertyList(std::u16string(1, 0xDBFF))},
@@ -129,9 +117,9 @@ TEST(XmlPropertyListTest, RefusesToWriteWhatXmlCannotCarry) {
       {"year 10000", PropertyList(Date{252'423'993'600})},
       {"date that is not a number", PropertyList(Date{NAN})},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_THAT(writeXmlPropertyList(c.value),
+  for (const auto& [name, value] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_THAT(writeXmlPropertyList(value),
                 IsPlatformError(PlatformErrorCode::kPropertyListWriteInvalid));
   }
 }
@@ -229,24 +217,23 @@ TEST(PropertyListSerializationTest, TellsTheFormatsApartByTheirFirstBytes) {
   struct Case {
     const char* name;
     Bytes input;
-    bool ok;
-    PropertyListFormat format;
+    std::optional<PropertyListFormat> format;  // nothing: refused
   };
   const Case cases[] = {
-      {"binary", *binary, true, PropertyListFormat::kBinary},
-      {"XML", *xml, true, PropertyListFormat::kXml},
-      {"XML after a byte-order mark", xmlWithBom, true, PropertyListFormat::kXml},
-      {"old-style text", bytesOf("(x, 1)"), false, PropertyListFormat::kBinary},
-      {"nothing", {}, false, PropertyListFormat::kBinary},
+      {"binary", *binary, PropertyListFormat::kBinary},
+      {"XML", *xml, PropertyListFormat::kXml},
+      {"XML after a byte-order mark", xmlWithBom, PropertyListFormat::kXml},
+      {"old-style text", bytesOf("(x, 1)"), std::nullopt},
+      {"nothing", {}, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PropertyListFormat format = PropertyListFormat::kBinary;
     auto read = readPropertyList(c.input, &format);
-    ASSERT_EQ(read.ok(), c.ok);
-    if (c.ok) {
+    ASSERT_EQ(read.ok(), c.format.has_value());
+    if (c.format) {
       EXPECT_EQ(*read, value);
-      EXPECT_EQ(format, c.format);
+      EXPECT_EQ(format, *c.format);
     }
   }
 }
