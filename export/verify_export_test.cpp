@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -31,10 +30,11 @@ using ::testing::IsEmpty;
 
 const fs::path kDemoLibrary = fs::path(ZV_SOURCE_DIR) / "data/demo-library";
 
-void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+// One byte changed in the middle of the file, its size kept.
+void alterInPlace(const fs::path& path) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(20);
+  file.put('\x7f');
 }
 
 // The first item record: the note "Meeting notes" (N1), with the label L1.
@@ -77,7 +77,7 @@ class VerifyExportTest : public testsupport::TemporaryFolderTest {
     for (const std::string& line : lines) {
       text += line + "\n";
     }
-    writeBytes(reportFile_, testsupport::bytesOf(text));
+    ASSERT_TRUE(testsupport::writeFileText(reportFile_, text));
   }
 
   fs::path rootFile(const std::string& name) const { return exportFolder_ / "Zelvar" / name; }
@@ -87,7 +87,9 @@ class VerifyExportTest : public testsupport::TemporaryFolderTest {
     auto root = platform::readBinaryPropertyList(*testsupport::readFileBytes(metadataFile()));
     ASSERT_TRUE(root);
     edit(*root);
-    writeBytes(metadataFile(), *platform::writeBinaryPropertyList(*root));
+    const std::vector<std::uint8_t> bytes = *platform::writeBinaryPropertyList(*root);
+    ASSERT_TRUE(
+        testsupport::writeFileText(metadataFile(), std::string(bytes.begin(), bytes.end())));
   }
 
   VerifyReport verify(bool withLibrary, bool withReport = false) const {
@@ -120,13 +122,17 @@ TEST_F(VerifyExportTest, CleanExportIsComplete) {
   }
 }
 
-struct ReportFault {
+// What an export is checked against besides its own files and metadata.
+enum class Against { nothing, library, report };
+
+struct Fault {
   const char* name;
+  Against against;
   std::function<void(VerifyExportTest&)> plant;
   const char* expectedProblem;
 };
 
-TEST_F(VerifyExportTest, ReportCatchesWhatChangedAfterTheExport) {
+TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
   auto replaceInReport = [](std::string from, std::string to) {
     return [from, to](VerifyExportTest& t) {
       t.editReport([&](std::vector<std::string>& lines) {
@@ -140,26 +146,23 @@ TEST_F(VerifyExportTest, ReportCatchesWhatChangedAfterTheExport) {
       });
     };
   };
-  const ReportFault faults[] = {
-      {"file altered in place",
-       [](auto& t) {
-         std::fstream file(t.rootFile("Diary.rtf"),
-                           std::ios::in | std::ios::out | std::ios::binary);
-         file.seekp(20);
-         file.put('\x7f');
-       },
+  const Fault faults[] = {
+      // Changed after the export: the report tells.
+      {"file altered in place, with a report", Against::report,
+       [](auto& t) { alterInPlace(t.rootFile("Diary.rtf")); },
        "\"Diary.rtf\" differs from the report (SHA-256)"},
-      {"file truncated", [](auto& t) { fs::resize_file(t.rootFile("Diary.rtf"), 10); },
+      {"file truncated, with a report", Against::report,
+       [](auto& t) { fs::resize_file(t.rootFile("Diary.rtf"), 10); },
        "\"Diary.rtf\" has 10 bytes, the report says"},
-      {"report cut after an item",
+      {"report cut after an item", Against::report,
        [](auto& t) { t.editReport([](auto& lines) { lines.pop_back(); }); },
        "the report is incomplete: it has no last line"},
-      {"report marked incomplete",
+      {"report marked incomplete", Against::report,
        replaceInReport("{\"complete\":true", "{\"complete\":false,\"error\":\"disk full\""),
        "the report is marked incomplete: disk full"},
-      {"report line damaged", replaceInReport("\"id\":\"N6\"", "\"id\":N6"),
+      {"report line damaged", Against::report, replaceInReport("\"id\":\"N6\"", "\"id\":N6"),
        "the report is damaged at line"},
-      {"item left out of the report",
+      {"item left out of the report", Against::report,
        [](auto& t) {
          t.editReport([](auto& lines) {
            std::erase_if(lines, [](const std::string& line) {
@@ -168,65 +171,54 @@ TEST_F(VerifyExportTest, ReportCatchesWhatChangedAfterTheExport) {
          });
        },
        "item \"N6\" has a record but is not in the report as exported"},
-      {"exported item reported skipped",
+      {"exported item reported skipped", Against::report,
        replaceInReport("\"outcome\":\"exported\"", "\"outcome\":\"skipped\""),
        "is in the export, but the report says it was skipped"},
-      {"report naming another file", replaceInReport("Zelvar/Diary.rtf", "Zelvar/Other.rtf"),
+      {"report naming another file", Against::report,
+       replaceInReport("Zelvar/Diary.rtf", "Zelvar/Other.rtf"),
        "the report names the file \"Zelvar/Other.rtf\""},
-      {"report replaced by a link",
+      {"report replaced by a link", Against::report,
        [](auto& t) {
          fs::rename(t.reportFile_, t.reportFile_.string() + ".real");
          fs::create_symlink(t.reportFile_.string() + ".real", t.reportFile_);
        },
        "cannot be used"},
-  };
-  for (const ReportFault& fault : faults) {
-    SCOPED_TRACE(fault.name);
-    SetUp();
-    fault.plant(*this);
-    const VerifyReport report = verify(false, true);
-    EXPECT_FALSE(report.complete());
-    EXPECT_THAT(report.problems, Contains(HasSubstr(fault.expectedProblem)));
-  }
-}
-
-struct Fault {
-  const char* name;
-  bool withLibrary;
-  std::function<void(VerifyExportTest&)> plant;
-  const char* expectedProblem;
-};
-
-TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
-  const Fault faults[] = {
-      {"file removed", false, [](auto& t) { fs::remove(t.rootFile("Diary.rtf")); },
+      // Changed after the export: the library's payloads tell.
+      {"file truncated, with the library", Against::library,
+       [](auto& t) { fs::resize_file(t.rootFile("Sunset.jpg"), 10); },
+       "\"Sunset.jpg\" has 10 bytes"},
+      {"file altered in place, with the library", Against::library,
+       [](auto& t) { alterInPlace(t.rootFile("Sunset.jpg")); }, "differs from its payload"},
+      {"item and its file gone", Against::library,
+       [](auto& t) {
+         fs::remove(t.rootFile("Shopping- eggs-milk.rtf"));
+         t.editMetadata([](PropertyList& root) {
+           std::erase_if(*root.find(u"Files")->find(u"items")->asArray(),
+                         [](const PropertyList& item) {
+                           return *item.find(u"identifier")->asString() == u"N3";
+                         });
+         });
+       },
+       "item \"N3\" (note, \"Shopping: eggs/milk\") is missing from the export"},
+      // The export disagrees with itself.
+      {"file removed", Against::nothing, [](auto& t) { fs::remove(t.rootFile("Diary.rtf")); },
        "\"Diary.rtf\" is missing"},
-      {"file replaced by a link", false,
+      {"file replaced by a link", Against::nothing,
        [](auto& t) {
          fs::remove(t.rootFile("Diary.rtf"));
          fs::create_symlink("/etc/passwd", t.rootFile("Diary.rtf"));
        },
        "\"Diary.rtf\" is a symbolic link"},
-      {"folder in place of a file", false,
+      {"folder in place of a file", Against::nothing,
        [](auto& t) {
          fs::remove(t.rootFile("Diary.rtf"));
          fs::create_directory(t.rootFile("Diary.rtf"));
        },
        "\"Diary.rtf\" is not a regular file"},
-      {"file truncated", true, [](auto& t) { fs::resize_file(t.rootFile("Sunset.jpg"), 10); },
-       "\"Sunset.jpg\" has 10 bytes"},
-      {"file altered in place", true,
-       [](auto& t) {
-         std::fstream file(t.rootFile("Sunset.jpg"),
-                           std::ios::in | std::ios::out | std::ios::binary);
-         file.seekp(20);
-         file.put('\x7f');
-       },
-       "differs from its payload"},
-      {"extra file", false,
-       [](auto& t) { writeBytes(t.rootFile("extra.txt"), testsupport::bytesOf("x")); },
+      {"extra file", Against::nothing,
+       [](auto& t) { ASSERT_TRUE(testsupport::writeFileText(t.rootFile("extra.txt"), "x")); },
        "\"extra.txt\" in the root folder has no item record"},
-      {"record pointing outside", false,
+      {"record pointing outside", Against::nothing,
        [](auto& t) {
          t.editMetadata([&](PropertyList& root) {
            *firstItem(root).find(u"fileURL") = PropertyList(
@@ -235,7 +227,7 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
          });
        },
        "lies outside the root folder"},
-      {"record climbing out with ..", false,
+      {"record climbing out with ..", Against::nothing,
        [](auto& t) {
          t.editMetadata([](PropertyList& root) {
            std::u16string url = *root.find(u"Files")->find(u"folderURL")->asString();
@@ -243,7 +235,7 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
          });
        },
        "lies outside the root folder"},
-      {"two records claim one file", false,
+      {"two records claim one file", Against::nothing,
        [](auto& t) {
          t.editMetadata([](PropertyList& root) {
            auto& items = *root.find(u"Files")->find(u"items")->asArray();
@@ -251,43 +243,43 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
          });
        },
        "is claimed by the records"},
-      {"metadata file truncated", false,
+      {"metadata file truncated", Against::nothing,
        [](auto& t) { fs::resize_file(t.metadataFile(), fs::file_size(t.metadataFile()) / 2); },
        "the metadata file does not load"},
-      {"metadata file replaced by a link", false,
+      {"metadata file replaced by a link", Against::nothing,
        [](auto& t) {
          fs::rename(t.metadataFile(), t.exportFolder_ / "elsewhere.plist");
          fs::create_symlink(t.exportFolder_ / "elsewhere.plist", t.metadataFile());
        },
        "the metadata file cannot be opened"},
-      {"metadata file missing", false, [](auto& t) { fs::remove(t.metadataFile()); },
+      {"metadata file missing", Against::nothing, [](auto& t) { fs::remove(t.metadataFile()); },
        "\"Zelvar.plist\" is missing"},
-      {"key of the wrong type", false,
+      {"key of the wrong type", Against::nothing,
        [](auto& t) {
          t.editMetadata([](PropertyList& root) {
            *firstItem(root).find(u"isFavorite") = PropertyList(u"yes");
          });
        },
        "\"isFavorite\" has the wrong type"},
-      {"section missing", false,
+      {"section missing", Against::nothing,
        [](auto& t) {
          t.editMetadata([](PropertyList& root) { root.asDictionary()->erase(u"Groups"); });
        },
        "\"Groups\" is missing"},
-      {"label naming no record", false,
+      {"label naming no record", Against::nothing,
        [](auto& t) {
          t.editMetadata([](PropertyList& root) {
            root.find(u"Labels")->find(u"L1")->find(u"items")->asArray()->emplace_back(u"nobody");
          });
        },
        "the member \"nobody\" has no item record"},
-      {"item naming no label", false,
+      {"item naming no label", Against::nothing,
        [](auto& t) {
          t.editMetadata(
              [](PropertyList& root) { *firstItem(root).find(u"label") = PropertyList(u"L99"); });
        },
        "names the label \"L99\", which does not exist"},
-      {"search option of another key", false,
+      {"search option of another key", Against::nothing,
        [](auto& t) {
          t.editMetadata([](PropertyList& root) {
            PropertyList& searches = *root.find(u"Searches");
@@ -303,26 +295,18 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
          });
        },
        "not \"tags.name\""},
-      {"web link corrupted", false,
-       [](auto& t) { writeBytes(t.rootFile("Recipes.qntweblink"), testsupport::bytesOf("junk")); },
-       "does not load as a web link"},
-      {"item and its file gone", true,
+      {"web link corrupted", Against::nothing,
        [](auto& t) {
-         fs::remove(t.rootFile("Shopping- eggs-milk.rtf"));
-         t.editMetadata([](PropertyList& root) {
-           std::erase_if(*root.find(u"Files")->find(u"items")->asArray(),
-                         [](const PropertyList& item) {
-                           return *item.find(u"identifier")->asString() == u"N3";
-                         });
-         });
+         ASSERT_TRUE(testsupport::writeFileText(t.rootFile("Recipes.qntweblink"), "junk"));
        },
-       "item \"N3\" (note, \"Shopping: eggs/milk\") is missing from the export"},
+       "does not load as a web link"},
   };
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.name);
     SetUp();
     fault.plant(*this);
-    const VerifyReport report = verify(fault.withLibrary);
+    const VerifyReport report =
+        verify(fault.against == Against::library, fault.against == Against::report);
     EXPECT_FALSE(report.complete());
     EXPECT_THAT(report.problems, Contains(HasSubstr(fault.expectedProblem)));
   }
@@ -332,11 +316,14 @@ TEST_F(VerifyExportTest, TheProgressCallbackCountsAndCanStopTheCheck) {
   struct Case {
     const char* name;
     bool withLibrary;
-    std::size_t stopAt;  // the first call that answers false; past the end: never
+    bool (*goOn)(std::size_t checked, std::size_t total);  // the callback's answer
+    bool stops;
   } const cases[] = {
-      {"runs to the end", true, SIZE_MAX},
-      {"stopped at the first file", false, 0},
-      {"stopped in the library comparison", true, 0},
+      {"runs to the end", true, [](std::size_t, std::size_t) { return true; }, false},
+      {"stopped at the first file", false, [](std::size_t, std::size_t) { return false; }, true},
+      // The library comparison is reached only when the files check went on.
+      {"stopped in the library comparison", true,
+       [](std::size_t checked, std::size_t total) { return checked < total; }, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -346,28 +333,18 @@ TEST_F(VerifyExportTest, TheProgressCallbackCountsAndCanStopTheCheck) {
     }
     std::vector<std::size_t> checked;
     std::size_t total = 0;
-    std::size_t calls = 0;
     options.progress = [&](std::size_t done, std::size_t of) {
       checked.push_back(done);
       total = of;
-      return calls++ != c.stopAt;
+      return c.goOn(done, of);
     };
-    // The library comparison is reached only when the files check went on; stop there then.
-    if (c.withLibrary && c.stopAt == 0) {
-      options.progress = [&](std::size_t done, std::size_t of) {
-        checked.push_back(done);
-        total = of;
-        return done < of;
-      };
-    }
     const VerifyReport report = verifyExport(exportFolder_, options);
-    const bool stops = c.stopAt != SIZE_MAX;
-    EXPECT_EQ(report.stopped, stops);
-    EXPECT_EQ(report.complete(), !stops);
+    EXPECT_EQ(report.stopped, c.stops);
+    EXPECT_EQ(report.complete(), !c.stops);
     EXPECT_EQ(total, report.summary.itemRecords);
     ASSERT_FALSE(checked.empty());
     EXPECT_TRUE(std::is_sorted(checked.begin(), checked.end()));
-    if (stops) {
+    if (c.stops) {
       EXPECT_THAT(report.problems, Contains(HasSubstr("stopped")));
       EXPECT_EQ(report.summary.libraryItems, 0U);
     } else {
