@@ -146,6 +146,14 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
       });
     };
   };
+  auto setInFirstItem = [](std::u16string key, PropertyList value) {
+    return [key, value](VerifyExportTest& t) {
+      t.editMetadata([&](PropertyList& root) { *firstItem(root).find(key) = value; });
+    };
+  };
+  const std::u16string rootFolderURL =
+      platform::URL::fileURLWithFileSystemPath(exportFolder_.string() + "/Zelvar", true)
+          .absoluteString();
   const Fault faults[] = {
       // Changed after the export: the report tells.
       {"file altered in place, with a report", Against::report,
@@ -219,21 +227,13 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
        [](auto& t) { ASSERT_TRUE(testsupport::writeFileText(t.rootFile("extra.txt"), "x")); },
        "\"extra.txt\" in the root folder has no item record"},
       {"record pointing outside", Against::nothing,
-       [](auto& t) {
-         t.editMetadata([&](PropertyList& root) {
-           *firstItem(root).find(u"fileURL") = PropertyList(
-               platform::URL::fileURLWithFileSystemPath(t.exportFolder_.string() + "/Zelvar.plist")
-                   .absoluteString());
-         });
-       },
+       setInFirstItem(
+           u"fileURL",
+           PropertyList(
+               platform::URL::fileURLWithFileSystemPath(metadataFile().string()).absoluteString())),
        "lies outside the root folder"},
       {"record climbing out with ..", Against::nothing,
-       [](auto& t) {
-         t.editMetadata([](PropertyList& root) {
-           std::u16string url = *root.find(u"Files")->find(u"folderURL")->asString();
-           *firstItem(root).find(u"fileURL") = PropertyList(url + u"..");
-         });
-       },
+       setInFirstItem(u"fileURL", PropertyList(rootFolderURL + u"..")),
        "lies outside the root folder"},
       {"two records claim one file", Against::nothing,
        [](auto& t) {
@@ -255,12 +255,7 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
       {"metadata file missing", Against::nothing, [](auto& t) { fs::remove(t.metadataFile()); },
        "\"Zelvar.plist\" is missing"},
       {"key of the wrong type", Against::nothing,
-       [](auto& t) {
-         t.editMetadata([](PropertyList& root) {
-           *firstItem(root).find(u"isFavorite") = PropertyList(u"yes");
-         });
-       },
-       "\"isFavorite\" has the wrong type"},
+       setInFirstItem(u"isFavorite", PropertyList(u"yes")), "\"isFavorite\" has the wrong type"},
       {"section missing", Against::nothing,
        [](auto& t) {
          t.editMetadata([](PropertyList& root) { root.asDictionary()->erase(u"Groups"); });
@@ -273,25 +268,13 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
          });
        },
        "the member \"nobody\" has no item record"},
-      {"item naming no label", Against::nothing,
-       [](auto& t) {
-         t.editMetadata(
-             [](PropertyList& root) { *firstItem(root).find(u"label") = PropertyList(u"L99"); });
-       },
+      {"item naming no label", Against::nothing, setInFirstItem(u"label", PropertyList(u"L99")),
        "names the label \"L99\", which does not exist"},
       {"search option of another key", Against::nothing,
        [](auto& t) {
          t.editMetadata([](PropertyList& root) {
-           PropertyList& searches = *root.find(u"Searches");
-           std::vector<std::u16string> keys;
-           for (const auto& entry : *searches.asDictionary()) {
-             keys.push_back(entry.key);
-           }
-           for (const std::u16string& key : keys) {
-             for (auto& option : *searches.find(key)->find(u"searchOptions")->asArray()) {
-               *option.find(u"key") = PropertyList(u"name");
-             }
-           }
+           PropertyList& search = *root.find(u"Searches")->find(u"T1");
+           *search.find(u"searchOptions")->asArray()->back().find(u"key") = PropertyList(u"name");
          });
        },
        "not \"tags.name\""},
