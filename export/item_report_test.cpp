@@ -144,7 +144,6 @@ TEST_F(ItemReportTest, ListsEveryItemAsTheExportTreatedIt) {
     EXPECT_TRUE(end.complete);
     EXPECT_EQ(end.items, records.size());
     ASSERT_EQ(records.size(), plan->items.size());
-    std::int64_t exported = 0;
     for (std::size_t index = 0; index < records.size(); ++index) {
       const ReportRecord& record = records[index];
       const PlannedItem& planned = plan->items[index];
@@ -158,7 +157,6 @@ TEST_F(ItemReportTest, ListsEveryItemAsTheExportTreatedIt) {
         EXPECT_EQ(record.file, "");
         continue;
       }
-      ++exported;
       EXPECT_EQ(record.outcome,
                 planned.outcome == PlannedOutcome::converted ? "converted" : "exported");
       EXPECT_EQ(record.file, "Zelvar/" + platform::toUtf8(*planned.fileName));
@@ -168,7 +166,6 @@ TEST_F(ItemReportTest, ListsEveryItemAsTheExportTreatedIt) {
       EXPECT_EQ(record.size, digest->size);
       EXPECT_EQ(record.sha256, digest->sha256);
     }
-    EXPECT_EQ(exported, run.summary.exportedTotal());
     const auto mode = fs::status(reportPath).permissions();
     EXPECT_EQ(mode & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
   }
