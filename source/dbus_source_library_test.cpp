@@ -154,11 +154,10 @@ TEST_F(DBusSourceLibraryTest, EveryCollectionAndPropertyRoundTrips) {
 
 TEST_F(DBusSourceLibraryTest, ItemsArriveInOrderAcrossPagesAndStopWhenAsked) {
   LibraryContents contents;
+  std::vector<std::u16string> ids;
   for (int index = 0; index < 10; ++index) {
-    DatabaseItem item;
-    item.kind = ItemKind::note;
-    item.id = platform::fromUtf8(std::to_string(index));
-    contents.items.push_back(item);
+    ids.push_back(platform::fromUtf8(std::to_string(index)));
+    contents.items.emplace_back().id = ids.back();  // a note, the kind an item has unless told
   }
   MemorySourceLibrary served(contents, {});
   struct Case {
@@ -179,11 +178,7 @@ TEST_F(DBusSourceLibraryTest, ItemsArriveInOrderAcrossPagesAndStopWhenAsked) {
                                         return visited.size() != test.stopAfter;
                                       }),
                 IsOk());
-    std::vector<std::u16string> expected;
-    for (std::size_t index = 0; index < test.expectedVisits; ++index) {
-      expected.push_back(contents.items[index].id);
-    }
-    EXPECT_EQ(visited, expected);
+    EXPECT_EQ(visited, std::vector(ids.begin(), ids.begin() + test.expectedVisits));
     service_.reset();
   }
 }
