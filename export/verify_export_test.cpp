@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -58,18 +57,9 @@ class VerifyExportTest : public testsupport::TemporaryFolderTest {
     exportFolder_ = pathOf(u"container/Zelvar");
   }
 
-  // Rewrites the report line by line; `edit` may change, drop or add lines.
-  void editReport(const std::function<void(std::vector<std::string>&)>& edit) const {
-    std::vector<std::string> lines;
-    std::ifstream in(reportFile_);
-    for (std::string line; std::getline(in, line);) {
-      lines.push_back(line);
-    }
-    edit(lines);
-    std::string text;
-    for (const std::string& line : lines) {
-      text += line + "\n";
-    }
+  void editReport(const std::function<void(std::string&)>& edit) const {
+    std::string text = testsupport::readFileText(reportFile_).value_or("");
+    edit(text);
     ASSERT_TRUE(testsupport::writeFileText(reportFile_, text));
   }
 
@@ -128,14 +118,10 @@ struct Fault {
 TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
   auto replaceInReport = [](std::string from, std::string to) {
     return [from, to](VerifyExportTest& t) {
-      t.editReport([&](std::vector<std::string>& lines) {
-        for (std::string& line : lines) {
-          if (const std::size_t at = line.find(from); at != std::string::npos) {
-            line.replace(at, from.size(), to);
-            return;
-          }
-        }
-        FAIL() << "nothing to replace: " << from;
+      t.editReport([&](std::string& text) {
+        const std::size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << "nothing to replace: " << from;
+        text.replace(at, from.size(), to);
       });
     };
   };
@@ -158,10 +144,9 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
        "the report is marked incomplete: disk full"},
       {"item left out of the report", Against::report,
        [](auto& t) {
-         t.editReport([](auto& lines) {
-           std::erase_if(lines, [](const std::string& line) {
-             return line.find("\"id\":\"N6\"") != std::string::npos;
-           });
+         t.editReport([](std::string& text) {
+           const std::size_t line = text.rfind('\n', text.find("\"id\":\"N6\"")) + 1;
+           text.erase(line, text.find('\n', line) + 1 - line);
          });
        },
        "item \"N6\" has a record but is not in the report as exported"},
