@@ -29,11 +29,6 @@ using ::testing::IsEmpty;
 
 const fs::path kDemoLibrary = fs::path(ZV_SOURCE_DIR) / "data/demo-library";
 
-// The first item record: the note "Meeting notes" (N1), with the label L1.
-PropertyList& firstItem(PropertyList& root) {
-  return root.find(u"Files")->find(u"items")->asArray()->front();
-}
-
 // Public, so that the planted faults of the table can reach the export.
 class VerifyExportTest : public testsupport::TemporaryFolderTest {
  public:
@@ -125,9 +120,12 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
       });
     };
   };
+  // The first item record is the note "Meeting notes" (N1), with the label L1.
   auto setInFirstItem = [](std::u16string key, PropertyList value) {
     return [key, value](VerifyExportTest& t) {
-      t.editMetadata([&](PropertyList& root) { *firstItem(root).find(key) = value; });
+      t.editMetadata([&](PropertyList& root) {
+        *root.find(u"Files")->find(u"items")->asArray()->front().find(key) = value;
+      });
     };
   };
   const std::u16string rootFolderURL =
