@@ -29,8 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-const fs::path kDemoLibrary = fs::path(ZV_SOURCE_DIR) / "data/demo-library";
-
 // Every record of a report, the end included, or the first error reading it.
 platform::Result<std::vector<ReportRecord>> readReport(const fs::path& path) {
   auto reader = ItemReportReader::open(path);
@@ -85,7 +83,7 @@ TEST(FileDigest, MatchesKnownDigests) {
 }
 
 std::shared_ptr<source::SourceLibrary> demoLibrary() {
-  auto demo = source::openLibrarySnapshot(kDemoLibrary);
+  auto demo = source::openLibrarySnapshot(fs::path(ZV_SOURCE_DIR) / "data/demo-library");
   EXPECT_TRUE(demo);
   return std::move(*demo);
 }
@@ -260,10 +258,6 @@ TEST_F(ItemReportTest, NeverReplacesOrFollowsWhatStandsAtItsPlace) {
 TEST_F(ItemReportTest, DamagedReportsAreRefusedNamingTheLine) {
   const std::string kHeading = "{\"report\":\"zelvar-export\",\"version\":1}\n";
   const std::string kCsvHeading = "record,id,kind,name,outcome,reason,file,size,sha256\n";
-  const std::string kItem =
-      "{\"id\":\"N1\",\"kind\":\"note\",\"name\":\"n\",\"outcome\":\"exported\",\"file\":"
-      "\"Zelvar/n.rtf\",\"size\":3,\"sha256\":\"" +
-      std::string(64, 'a') + "\"}\n";
   const struct {
     const char* name;
     const char* file;
@@ -286,7 +280,8 @@ TEST_F(ItemReportTest, DamagedReportsAreRefusedNamingTheLine) {
        "line 2"},
       {"unknown outcome", "a.jsonl", kHeading + "{\"id\":\"N1\",\"outcome\":\"lost\"}\n",
        "no known outcome"},
-      {"cut short", "a.jsonl", kHeading + kItem.substr(0, 20), "line 2: its last line is cut"},
+      {"cut short", "a.jsonl", kHeading + R"({"id":"N1","kind":"n)",
+       "line 2: its last line is cut"},
       {"csv columns missing", "a.csv", kCsvHeading + "version,1,,,,,,,\nitem,N1,note\n",
        "line 3: it does not have 9 columns"},
       {"csv quote never closed", "a.csv", kCsvHeading + "version,1,,,,,,,\nitem,\"N1,\n",

@@ -27,9 +27,11 @@ using testsupport::writeFileText;
 
 class LibrarySnapshotTest : public testsupport::TemporaryFolderTest {
  protected:
+  // A library folder to fill, a folder to copy payloads into, and a file outside both.
   void SetUp() override {
     fs::create_directories(library_ / "payload");
     fs::create_directories(folder_.path("out"));
+    write(folder_.path("secret.txt"), "outside");
   }
 
   void write(const fs::path& path, const std::string& text) {
@@ -46,7 +48,6 @@ std::string oneNote(const std::string& fields) {
 }
 
 TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault) {
-  write(folder_.path("secret.txt"), "outside");
   fs::create_symlink(folder_.path("secret.txt"), library_ / "payload" / "link.rtf");
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   struct Case {
@@ -195,7 +196,6 @@ TEST_F(LibrarySnapshotTest, AnUnreadableOrHugeDescriptionNamesTheFile) {
 // A folder of many payloads is listed once rather than asked about each name; a link among
 // them is refused all the same, wherever it stands in the list.
 TEST_F(LibrarySnapshotTest, ALinkAmongManyPayloadsIsRefused) {
-  write(folder_.path("secret.txt"), "outside");
   constexpr int kPayloads = 200;
   for (int at : {0, 63, 64, 150, kPayloads - 1}) {
     SCOPED_TRACE(at);
@@ -229,7 +229,6 @@ TEST_F(LibrarySnapshotTest, PayloadsAreCopiedFromInsideTheLibraryOnly) {
   fs::create_symlink(fs::canonical(library_) / "archive" / "real.pdf",
                      library_ / "payload" / "absolute.pdf");
   fs::create_symlink(fs::canonical(library_) / "archive", library_ / "linked");
-  write(folder_.path("secret.txt"), "outside");
   auto library = parseLibrarySnapshot(R"({"format": 1, "items": [
       {"kind": "pdfArchive", "id": "R", "file": "payload/relative.pdf"},
       {"kind": "pdfArchive", "id": "A", "file": "payload/absolute.pdf"},
