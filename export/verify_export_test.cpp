@@ -29,6 +29,12 @@ using ::testing::IsEmpty;
 
 const fs::path kDemoLibrary = fs::path(ZV_SOURCE_DIR) / "data/demo-library";
 
+// Moves the file aside, to NAME.real beside it, and puts a link to it in its place.
+void replaceByLink(const fs::path& path) {
+  fs::rename(path, path.string() + ".real");
+  fs::create_symlink(path.string() + ".real", path);
+}
+
 // Public, so that the planted faults of the table can reach the export.
 class VerifyExportTest : public testsupport::TemporaryFolderTest {
  public:
@@ -154,11 +160,7 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
       {"report naming another file", Against::report,
        replaceInReport("Zelvar/Diary.rtf", "Zelvar/Other.rtf"),
        "the report names the file \"Zelvar/Other.rtf\""},
-      {"report replaced by a link", Against::report,
-       [](auto& t) {
-         fs::rename(t.reportFile_, t.reportFile_.string() + ".real");
-         fs::create_symlink(t.reportFile_.string() + ".real", t.reportFile_);
-       },
+      {"report replaced by a link", Against::report, [](auto& t) { replaceByLink(t.reportFile_); },
        "cannot be used"},
       // Changed after the export: the library's payloads tell. A file altered in place is the
       // end-to-end test's (zelvar_export_from_app_e2e_test.py).
@@ -180,11 +182,7 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
       {"file removed", Against::nothing, [](auto& t) { fs::remove(t.rootFile("Diary.rtf")); },
        "\"Diary.rtf\" is missing"},
       {"file replaced by a link", Against::nothing,
-       [](auto& t) {
-         fs::remove(t.rootFile("Diary.rtf"));
-         fs::create_symlink("/etc/passwd", t.rootFile("Diary.rtf"));
-       },
-       "\"Diary.rtf\" is a symbolic link"},
+       [](auto& t) { replaceByLink(t.rootFile("Diary.rtf")); }, "\"Diary.rtf\" is a symbolic link"},
       {"folder in place of a file", Against::nothing,
        [](auto& t) {
          fs::remove(t.rootFile("Diary.rtf"));
@@ -215,11 +213,7 @@ TEST_F(VerifyExportTest, EachPlantedFaultIsCaught) {
        [](auto& t) { fs::resize_file(t.metadataFile(), fs::file_size(t.metadataFile()) / 2); },
        "the metadata file does not load"},
       {"metadata file replaced by a link", Against::nothing,
-       [](auto& t) {
-         fs::rename(t.metadataFile(), t.exportFolder_ / "elsewhere.plist");
-         fs::create_symlink(t.exportFolder_ / "elsewhere.plist", t.metadataFile());
-       },
-       "the metadata file cannot be opened"},
+       [](auto& t) { replaceByLink(t.metadataFile()); }, "the metadata file cannot be opened"},
       {"metadata file missing", Against::nothing, [](auto& t) { fs::remove(t.metadataFile()); },
        "\"Zelvar.plist\" is missing"},
       {"key of the wrong type", Against::nothing,
