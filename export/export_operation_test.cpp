@@ -256,9 +256,8 @@ class ExportOperationTest : public testsupport::TemporaryFolderTest {
   URL metadataFile() const { return exportFolder().appendingPathComponent(u"Zelvar.plist"); }
 
   PropertyList readMetadata(const URL& url) const {
-    auto bytes = readFileBytes(url);
-    EXPECT_TRUE(bytes);
-    auto value = platform::readBinaryPropertyList(bytes.value_or(std::vector<std::uint8_t>{}));
+    auto value =
+        platform::readBinaryPropertyList(readFileBytes(url).value_or(std::vector<std::uint8_t>{}));
     EXPECT_THAT(value, IsOk());
     return value ? *value : PropertyList(PropertyList::Dictionary{});
   }
@@ -625,14 +624,11 @@ TEST_F(ExportOperationTest, WebArchivesAreUnwrappedOnlyIntoDocumentsAndMedia) {
     EXPECT_EQ(outcome.logCount("Keeping web archive"), kept && c.mimeType != u"text/html" ? 1 : 0);
   }
   // One that cannot be read (not a regular file, even for root) goes on as it is, silently.
-  Outcome unread = runExport(makeLibrary(
-      contents, std::nullopt,
-      [](const DatabaseItem&, const URL& directory) -> platform::Result<std::optional<URL>> {
+  Outcome unread =
+      runExport(makeLibrary(contents, std::nullopt, [](const DatabaseItem&, const URL& directory) {
         URL file = directory.appendingPathComponent(u"W1.webarchive");
-        if (::mkfifo(file.fileSystemPath().c_str(), 0600) != 0) {
-          return platform::makeFileErrorFromErrno(errno, file.fileSystemPath());
-        }
-        return std::optional<URL>(file);
+        EXPECT_EQ(::mkfifo(file.fileSystemPath().c_str(), 0600), 0);
+        return platform::Result<std::optional<URL>>(file);
       }));
   ASSERT_THAT(unread.error, IsOk());
   EXPECT_EQ(rootFolderNames(), std::vector<std::u16string>{u"Item.webarchive"});
