@@ -503,7 +503,6 @@ TEST_F(ExportOperationTest, ItemRecordsCarryWhatFilesCannot) {
   const auto& items = itemRecords(metadata);
   ASSERT_EQ(items.size(), 3u);
   const auto& noteRecord = *items[0].asDictionary();
-  EXPECT_EQ(*noteRecord.find(u"identifier")->asString(), u"N1");
   EXPECT_EQ(noteRecord.find(u"wasEncrypted")->asBoolean(), false);
   EXPECT_EQ(noteRecord.find(u"isFavorite")->asBoolean(), true);
   EXPECT_EQ(noteRecord.find(u"wasNote")->asBoolean(), true);
