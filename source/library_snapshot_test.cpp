@@ -348,16 +348,13 @@ TEST_F(LibrarySnapshotTest, ReadsValuesDefaultsAndOrder) {
 }
 
 // Appends to a payload after each chunk of its copy, while appends are left.
-struct PayloadAppender {
-  fs::path path;
-  int appendsLeft = 0;
-};
-PayloadAppender* currentAppender = nullptr;
+fs::path payloadToAppendTo;
+int appendsLeft = 0;
 
 void appendToPayload(std::uint64_t) {
-  if (currentAppender->appendsLeft > 0) {
-    --currentAppender->appendsLeft;
-    std::ofstream(currentAppender->path, std::ios::binary | std::ios::app) << "+more";
+  if (appendsLeft > 0) {
+    --appendsLeft;
+    std::ofstream(payloadToAppendTo, std::ios::binary | std::ios::app) << "+more";
   }
 }
 
@@ -390,8 +387,8 @@ TEST_F(LibrarySnapshotTest, PayloadChangingDuringTheCopyIsCopiedAgainOrFailsTheI
   for (size_t index = 0; index < std::size(cases); ++index) {
     const Case& c = cases[index];
     SCOPED_TRACE(c.name);
-    PayloadAppender appender{c.changed, c.appends};
-    currentAppender = &appender;
+    payloadToAppendTo = c.changed;
+    appendsLeft = c.appends;
     platform::setContentCopyObserverForTesting(appendToPayload);
     auto copied = (*library)->exportItem((*items)[index], out_);
     platform::setContentCopyObserverForTesting(nullptr);
