@@ -280,11 +280,10 @@ TEST_F(DBusSourceLibraryTest, EveryFailureOfTheSourceFailsTheCallWithItsReason) 
 TEST_F(DBusSourceLibraryTest, WithoutTheServiceEveryCallFails) {
   std::unique_ptr<SourceLibrary> read = client();
   EXPECT_FALSE(read->canOpenItemPayloads());
-  EXPECT_THAT(read->countItems(ItemKind::note),
-              IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
-  EXPECT_THAT(read->getLabels(), IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
-  EXPECT_THAT(read->exportItem(DatabaseItem{}, folder_.url()),
-              IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
+  const auto callFailed = IsError(kSourceErrorDomain, kSourceCallFailedErrorCode);
+  EXPECT_THAT(read->countItems(ItemKind::note), callFailed);
+  EXPECT_THAT(read->getLabels(), callFailed);
+  EXPECT_THAT(read->exportItem(DatabaseItem{}, folder_.url()), callFailed);
   EXPECT_EQ(read->libraryFolderURL(), std::nullopt);
 }
 
