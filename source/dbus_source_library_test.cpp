@@ -46,6 +46,7 @@ auto fields(const TagCollection& collection) {
 template <typename T>
 auto allFields(const std::vector<T>& values) {
   std::vector<decltype(fields(std::declval<const T&>()))> all;
+  all.reserve(values.size());
   for (const T& value : values) {
     all.push_back(fields(value));
   }
