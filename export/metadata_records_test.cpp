@@ -1,7 +1,6 @@
 #include "export/metadata_records.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -177,9 +176,8 @@ TEST_F(MetadataRecordsTest, FileHoldsWhatTheWholeTreeHeld) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_THAT(write(c.items, labels, groups, exporter), IsOk());
-    struct stat status {};
-    ASSERT_EQ(::stat(pathOf(u"Zelvar.plist").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(std::filesystem::status(pathOf(u"Zelvar.plist")).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     auto streamed = platform::readBinaryPropertyList(*platform::readFileAtURL(fileURL()));
     ASSERT_THAT(streamed, IsOk());
     const PropertyList expected = treeOf(c.items, labels, groups, exporter);

@@ -44,7 +44,7 @@ auto fields(const TagCollection& collection) {
 }
 
 template <typename T>
-std::vector<decltype(fields(std::declval<const T&>()))> allFields(const std::vector<T>& values) {
+auto allFields(const std::vector<T>& values) {
   std::vector<decltype(fields(std::declval<const T&>()))> all;
   all.reserve(values.size());
   for (const T& value : values) {
@@ -154,11 +154,10 @@ TEST_F(DBusSourceLibraryTest, EveryCollectionAndPropertyRoundTrips) {
 
 TEST_F(DBusSourceLibraryTest, ItemsArriveInOrderAcrossPagesAndStopWhenAsked) {
   LibraryContents contents;
+  std::vector<std::u16string> ids;
   for (int index = 0; index < 10; ++index) {
-    DatabaseItem item;
-    item.kind = ItemKind::note;
-    item.id = platform::fromUtf8(std::to_string(index));
-    contents.items.push_back(item);
+    ids.push_back(platform::fromUtf8(std::to_string(index)));
+    contents.items.emplace_back().id = ids.back();  // a note, the kind an item has unless told
   }
   MemorySourceLibrary served(contents, {});
   struct Case {
@@ -179,11 +178,7 @@ TEST_F(DBusSourceLibraryTest, ItemsArriveInOrderAcrossPagesAndStopWhenAsked) {
                                         return visited.size() != test.stopAfter;
                                       }),
                 IsOk());
-    std::vector<std::u16string> expected;
-    for (std::size_t index = 0; index < test.expectedVisits; ++index) {
-      expected.push_back(contents.items[index].id);
-    }
-    EXPECT_EQ(visited, expected);
+    EXPECT_EQ(visited, std::vector(ids.begin(), ids.begin() + test.expectedVisits));
     service_.reset();
   }
 }
@@ -254,45 +249,42 @@ TEST_F(DBusSourceLibraryTest, EachItemGetsItsOwnPayloadOrFailure) {
 }
 
 TEST_F(DBusSourceLibraryTest, EveryFailureOfTheSourceFailsTheCallWithItsReason) {
+  using enum SourceCall;
+  auto reason = [](SourceCall call) { return "Zelvar is busy: " + std::to_string(int(call)); };
   auto wrapped = std::make_shared<testsupport::FaultInjectingSourceLibrary>(demoLibrary());
-  for (SourceCall call :
-       {SourceCall::countItems, SourceCall::forEachItem, SourceCall::countLabels,
-        SourceCall::getLabels, SourceCall::countFolderCollections, SourceCall::getFolderCollections,
-        SourceCall::countTagCollections, SourceCall::getTagCollections, SourceCall::exportItem,
-        SourceCall::openItemPayload}) {
-    wrapped->failCall(call, u"Zelvar is busy: " + platform::fromUtf8(std::to_string(int(call))));
+  for (SourceCall call : {countItems, forEachItem, countLabels, getLabels, countFolderCollections,
+                          getFolderCollections, countTagCollections, getTagCollections, exportItem,
+                          openItemPayload}) {
+    wrapped->failCall(call, platform::fromUtf8(reason(call)));
   }
   serve(*wrapped);
   std::unique_ptr<SourceLibrary> read = client();
   DatabaseItem item;
   item.id = u"N1";
-  auto failsWith = [](int call) {
-    return IsError(kSourceErrorDomain, kSourceCallFailedErrorCode,
-                   "Zelvar is busy: " + std::to_string(call));
+  auto failsWith = [&](SourceCall call) {
+    return IsError(kSourceErrorDomain, kSourceCallFailedErrorCode, reason(call));
   };
-  const int forEach = int(SourceCall::forEachItem);
-  EXPECT_THAT(read->countItems(ItemKind::note), failsWith(int(SourceCall::countItems)));
-  EXPECT_THAT(read->getItems(ItemKind::note), failsWith(forEach));
+  EXPECT_THAT(read->countItems(ItemKind::note), failsWith(countItems));
+  EXPECT_THAT(read->getItems(ItemKind::note), failsWith(forEachItem));
   EXPECT_THAT(read->forEachItem(ItemKind::image, [](const DatabaseItem&) { return true; }),
-              failsWith(forEach));
-  EXPECT_THAT(read->countLabels(), failsWith(int(SourceCall::countLabels)));
-  EXPECT_THAT(read->getLabels(), failsWith(int(SourceCall::getLabels)));
-  EXPECT_THAT(read->countFolderCollections(), failsWith(int(SourceCall::countFolderCollections)));
-  EXPECT_THAT(read->getFolderCollections(), failsWith(int(SourceCall::getFolderCollections)));
-  EXPECT_THAT(read->countTagCollections(), failsWith(int(SourceCall::countTagCollections)));
-  EXPECT_THAT(read->getTagCollections(), failsWith(int(SourceCall::getTagCollections)));
-  EXPECT_THAT(read->exportItem(item, folder_.url()), failsWith(int(SourceCall::exportItem)));
-  EXPECT_THAT(read->openItemPayload(item), failsWith(int(SourceCall::openItemPayload)));
+              failsWith(forEachItem));
+  EXPECT_THAT(read->countLabels(), failsWith(countLabels));
+  EXPECT_THAT(read->getLabels(), failsWith(getLabels));
+  EXPECT_THAT(read->countFolderCollections(), failsWith(countFolderCollections));
+  EXPECT_THAT(read->getFolderCollections(), failsWith(getFolderCollections));
+  EXPECT_THAT(read->countTagCollections(), failsWith(countTagCollections));
+  EXPECT_THAT(read->getTagCollections(), failsWith(getTagCollections));
+  EXPECT_THAT(read->exportItem(item, folder_.url()), failsWith(exportItem));
+  EXPECT_THAT(read->openItemPayload(item), failsWith(openItemPayload));
 }
 
 TEST_F(DBusSourceLibraryTest, WithoutTheServiceEveryCallFails) {
   std::unique_ptr<SourceLibrary> read = client();
   EXPECT_FALSE(read->canOpenItemPayloads());
-  EXPECT_THAT(read->countItems(ItemKind::note),
-              IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
-  EXPECT_THAT(read->getLabels(), IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
-  EXPECT_THAT(read->exportItem(DatabaseItem{}, folder_.url()),
-              IsError(kSourceErrorDomain, kSourceCallFailedErrorCode));
+  const auto callFailed = IsError(kSourceErrorDomain, kSourceCallFailedErrorCode);
+  EXPECT_THAT(read->countItems(ItemKind::note), callFailed);
+  EXPECT_THAT(read->getLabels(), callFailed);
+  EXPECT_THAT(read->exportItem(DatabaseItem{}, folder_.url()), callFailed);
   EXPECT_EQ(read->libraryFolderURL(), std::nullopt);
 }
 

@@ -27,9 +27,11 @@ using testsupport::writeFileText;
 
 class LibrarySnapshotTest : public testsupport::TemporaryFolderTest {
  protected:
+  // A library folder to fill, a folder to copy payloads into, and a file outside both.
   void SetUp() override {
     fs::create_directories(library_ / "payload");
     fs::create_directories(folder_.path("out"));
+    write(folder_.path("secret.txt"), "outside");
   }
 
   void write(const fs::path& path, const std::string& text) {
@@ -40,8 +42,12 @@ class LibrarySnapshotTest : public testsupport::TemporaryFolderTest {
   const platform::URL out_ = at(u"out", true);
 };
 
+// A description of the one note "A", with `fields` besides its kind and identifier.
+std::string oneNote(const std::string& fields) {
+  return R"({"format": 1, "items": [{"kind": "note", "id": "A", )" + fields + "}]}";
+}
+
 TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault) {
-  write(folder_.path("secret.txt"), "outside");
   fs::create_symlink(folder_.path("secret.txt"), library_ / "payload" / "link.rtf");
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   struct Case {
@@ -54,20 +60,13 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
       {R"({"format": 1, "items": [{"kind": "note"}]})", "item 1: \"id\" is missing"},
       {R"({"format": 1, "items": [{"kind": "note", "id": "A"}, {"kind": "image", "id": "A"}]})",
        "item 2 (\"A\"): \"id\" is used by another item"},
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "flagged": "yes"}]})",
-       "\"flagged\" must be true or false"},
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "name": 7}]})",
-       "\"name\" must be a string"},
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "label": "L9"}]})",
-       "\"label\" names no label"},
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "creationDate": "yesterday"}]})",
-       "\"creationDate\" is not an ISO 8601 date"},
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "tags": [1]}]})",
-       "\"tags\" must hold strings or null"},
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "/etc/passwd"}]})",
-       "\"file\" must be a relative path"},
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "payload/link.rtf"}]})",
-       "leads out of the library folder"},
+      {oneNote(R"("flagged": "yes")"), "\"flagged\" must be true or false"},
+      {oneNote(R"("name": 7)"), "\"name\" must be a string"},
+      {oneNote(R"("label": "L9")"), "\"label\" names no label"},
+      {oneNote(R"("creationDate": "yesterday")"), "\"creationDate\" is not an ISO 8601 date"},
+      {oneNote(R"("tags": [1])"), "\"tags\" must hold strings or null"},
+      {oneNote(R"("file": "/etc/passwd")"), "\"file\" must be a relative path"},
+      {oneNote(R"("file": "payload/link.rtf")"), "leads out of the library folder"},
       {R"({"format": 1, "folderCollections": [{"id": "F", "items": ["nobody"]}]})",
        "folder collection 1 (\"F\"): \"items\" names no item"},
       {R"({"format": 1, "labels": [{"id": "L", "color": [2, 0, 0]}]})",
@@ -79,13 +78,12 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
        "item 1 (\"A\"): \"label\" names no label"},
       {R"({"format": 1, "items": [{"kind": "note", "id": "A", "label": "L9"}, {"id": "A"}]})",
        "item 1 (\"A\"): \"label\" names no label"},
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "file": "/x", "label": "L9"}]})",
-       "\"label\" names no label"},
+      {oneNote(R"("file": "/x", "label": "L9")"), "\"label\" names no label"},
       {R"({"format": 1, "folderCollections": [{"id": "F", "items": ["A", "B", 1]}],
           "items": [{"kind": "note", "id": "A"}]})",
        "folder collection 1 (\"F\"): \"items\" names no item: \"B\""},
       // A key given twice counts with its last value.
-      {R"({"format": 1, "items": [{"kind": "note", "id": "A", "name": 7, "name": "", "flagged": 1}]})",
+      {oneNote(R"("name": 7, "name": "", "flagged": 1)"),
        "item 1 (\"A\"): \"flagged\" must be true or false"},
       // Hostile input is an error, never an exception or a crash.
       {R"({"format":1,"x":1e400,"items":[]})", "a number is out of range"},
@@ -94,13 +92,10 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
       {R"({"format":1,"x":)" + deep + "}", "nest deeper than 512 levels"},
       {"{\"format\":1,\"x\":\"\xC3\x28\"}", "not valid JSON"},
       {R"({"format":1,"x":"\ud800"})", "not valid JSON"},
-      {R"({"format":1,"items":[{"kind":"note","id":"A","file":"payload/a.rtf\u0000x"}]})",
-       "\"file\" must not contain a NUL character"},
+      {oneNote(R"("file":"payload/a.rtf\u0000x")"), "\"file\" must not contain a NUL character"},
       // Not vouched for by the same name at the library's top.
-      {R"({"format":1,"items":[{"kind":"note","id":"A","file":"/payload"}]})",
-       "\"file\" must be a relative path"},
-      {R"({"format":1,"items":[{"kind":"note","id":"A","file":"payload\u0000x"}]})",
-       "\"file\" must not contain a NUL character"},
+      {oneNote(R"("file":"/payload")"), "\"file\" must be a relative path"},
+      {oneNote(R"("file":"payload\u0000x")"), "\"file\" must not contain a NUL character"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json.substr(0, 100));
@@ -201,7 +196,6 @@ TEST_F(LibrarySnapshotTest, AnUnreadableOrHugeDescriptionNamesTheFile) {
 // A folder of many payloads is listed once rather than asked about each name; a link among
 // them is refused all the same, wherever it stands in the list.
 TEST_F(LibrarySnapshotTest, ALinkAmongManyPayloadsIsRefused) {
-  write(folder_.path("secret.txt"), "outside");
   constexpr int kPayloads = 200;
   for (int at : {0, 63, 64, 150, kPayloads - 1}) {
     SCOPED_TRACE(at);
@@ -235,7 +229,6 @@ TEST_F(LibrarySnapshotTest, PayloadsAreCopiedFromInsideTheLibraryOnly) {
   fs::create_symlink(fs::canonical(library_) / "archive" / "real.pdf",
                      library_ / "payload" / "absolute.pdf");
   fs::create_symlink(fs::canonical(library_) / "archive", library_ / "linked");
-  write(folder_.path("secret.txt"), "outside");
   auto library = parseLibrarySnapshot(R"({"format": 1, "items": [
       {"kind": "pdfArchive", "id": "R", "file": "payload/relative.pdf"},
       {"kind": "pdfArchive", "id": "A", "file": "payload/absolute.pdf"},
@@ -355,16 +348,13 @@ TEST_F(LibrarySnapshotTest, ReadsValuesDefaultsAndOrder) {
 }
 
 // Appends to a payload after each chunk of its copy, while appends are left.
-struct PayloadAppender {
-  fs::path path;
-  int appendsLeft = 0;
-};
-PayloadAppender* currentAppender = nullptr;
+fs::path payloadToAppendTo;
+int appendsLeft = 0;
 
 void appendToPayload(std::uint64_t) {
-  if (currentAppender->appendsLeft > 0) {
-    --currentAppender->appendsLeft;
-    std::ofstream(currentAppender->path, std::ios::binary | std::ios::app) << "+more";
+  if (appendsLeft > 0) {
+    --appendsLeft;
+    std::ofstream(payloadToAppendTo, std::ios::binary | std::ios::app) << "+more";
   }
 }
 
@@ -397,8 +387,8 @@ TEST_F(LibrarySnapshotTest, PayloadChangingDuringTheCopyIsCopiedAgainOrFailsTheI
   for (size_t index = 0; index < std::size(cases); ++index) {
     const Case& c = cases[index];
     SCOPED_TRACE(c.name);
-    PayloadAppender appender{c.changed, c.appends};
-    currentAppender = &appender;
+    payloadToAppendTo = c.changed;
+    appendsLeft = c.appends;
     platform::setContentCopyObserverForTesting(appendToPayload);
     auto copied = (*library)->exportItem((*items)[index], out_);
     platform::setContentCopyObserverForTesting(nullptr);
