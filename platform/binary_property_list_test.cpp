@@ -9,43 +9,18 @@
 #include <vector>
 
 #include "platform/unicode.h"
+#include "testsupport/binary_property_list_bytes.h"
 #include "testsupport/result_matchers.h"
 
 namespace zv::platform {
 namespace {
 
 using ::testing::HasSubstr;
+using testsupport::assembleBinaryPropertyList;
 using testsupport::IsOk;
 using testsupport::IsPlatformError;
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Assembles a file from encoded objects: header, objects, offset table and trailer.
-Bytes assemble(const std::vector<Bytes>& objects, std::uint64_t top = 0, std::uint8_t refWidth = 1,
-               std::uint8_t offsetWidth = 2) {
-  Bytes file = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-  std::vector<std::uint64_t> offsets;
-  for (const Bytes& object : objects) {
-    offsets.push_back(file.size());
-    file.insert(file.end(), object.begin(), object.end());
-  }
-  const std::uint64_t tableOffset = file.size();
-  auto putBigEndian = [&file](std::uint64_t value, int width) {
-    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) {
-      file.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
-  };
-  for (std::uint64_t offset : offsets) {
-    putBigEndian(offset, offsetWidth);
-  }
-  file.insert(file.end(), 6, 0);
-  file.push_back(offsetWidth);
-  file.push_back(refWidth);
-  putBigEndian(objects.size(), 8);
-  putBigEndian(top, 8);
-  putBigEndian(tableOffset, 8);
-  return file;
-}
 
 // The bytes of the objects of a file we wrote (between header and offset table).
 Bytes objectArea(const Bytes& file) {
@@ -180,7 +155,7 @@ Bytes hugelyNestedArrays(std::size_t depth) {
                        static_cast<std::uint8_t>(next)});
   }
   objects.back() = {0xA0};
-  return assemble(objects, 0, 4, 4);
+  return assembleBinaryPropertyList(objects, 0, 4, 4);
 }
 
 Bytes doublingArrays(std::size_t levels) {
@@ -191,7 +166,7 @@ Bytes doublingArrays(std::size_t levels) {
     objects.push_back({0xA2, next, next});
   }
   objects.push_back({0x51, 'x'});
-  return assemble(objects);
+  return assembleBinaryPropertyList(objects);
 }
 
 // An ASCII string object of 40 letters, with byte 0xE9 at badAt when given: long enough that
@@ -201,11 +176,11 @@ Bytes longAsciiString(std::optional<std::size_t> badAt = std::nullopt) {
   for (std::size_t i = 0; i < 40; ++i) {
     object.push_back(i == badAt ? 0xE9 : static_cast<std::uint8_t>('a' + i % 26));
   }
-  return assemble({object});
+  return assembleBinaryPropertyList({object});
 }
 
 TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
-  const Bytes valid = assemble({{0xA1, 1}, {0x51, 'x'}});
+  const Bytes valid = assembleBinaryPropertyList({{0xA1, 1}, {0x51, 'x'}});
   ASSERT_TRUE(readBinaryPropertyList(valid).ok());
   struct Case {
     const char* name;
@@ -225,33 +200,48 @@ TEST(BinaryPropertyListTest, HostileInputIsAnErrorNeverACrashOrHang) {
       {"offset table past the end", withByteFromEnd(valid, 1, 0xF0), "table does not fit"},
       {"offset table inside the header", withByteFromEnd(valid, 1, 4), "table does not fit"},
       {"object offset out of range",
-       withByteFromEnd(assemble({{0xA1, 1}, {0x51, 'x'}}, 0, 1, 1), 33, 0xF0),
+       withByteFromEnd(assembleBinaryPropertyList({{0xA1, 1}, {0x51, 'x'}}, 0, 1, 1), 33, 0xF0),
        "an object offset is out of range"},
-      {"reference out of range", assemble({{0xA1, 7}, {0x51, 'x'}}), "reference is out of range"},
-      {"array contains itself", assemble({{0xA1, 0}}), "a container contains itself"},
-      {"cycle through a dictionary", assemble({{0xA1, 1}, {0xD1, 2, 0}, {0x51, 'k'}}),
+      {"reference out of range", assembleBinaryPropertyList({{0xA1, 7}, {0x51, 'x'}}),
+       "reference is out of range"},
+      {"array contains itself", assembleBinaryPropertyList({{0xA1, 0}}),
        "a container contains itself"},
-      {"count runs past the data", assemble({{0x4F, 0x13, 0x7F, 0, 0, 0, 0, 0, 0, 0}}),
+      {"cycle through a dictionary",
+       assembleBinaryPropertyList({{0xA1, 1}, {0xD1, 2, 0}, {0x51, 'k'}}),
+       "a container contains itself"},
+      {"count runs past the data",
+       assembleBinaryPropertyList({{0x4F, 0x13, 0x7F, 0, 0, 0, 0, 0, 0, 0}}),
        "an object runs past the object area"},
-      {"array count runs past the data", assemble({{0xAF, 0x12, 0xFF, 0xFF, 0xFF, 0xFF}}),
+      {"array count runs past the data",
+       assembleBinaryPropertyList({{0xAF, 0x12, 0xFF, 0xFF, 0xFF, 0xFF}}),
        "an object runs past the object area"},
-      {"count is not an integer", assemble({{0x5F, 0x51, 'x'}}), "count is not an integer"},
-      {"string cut off", assemble({{0x55, 'a', 'b'}}), "an object runs past the object area"},
-      {"key is not a string", assemble({{0xD1, 1, 1}, {0x10, 1}}), "key is not a string"},
-      {"lone surrogate", assemble({{0x61, 0xD8, 0x00}}), "a string is not valid UTF-16"},
-      {"non-ASCII byte in ASCII string", assemble({{0x51, 0xE9}}), "holds a non-ASCII byte"},
+      {"count is not an integer", assembleBinaryPropertyList({{0x5F, 0x51, 'x'}}),
+       "count is not an integer"},
+      {"string cut off", assembleBinaryPropertyList({{0x55, 'a', 'b'}}),
+       "an object runs past the object area"},
+      {"key is not a string", assembleBinaryPropertyList({{0xD1, 1, 1}, {0x10, 1}}),
+       "key is not a string"},
+      {"lone surrogate", assembleBinaryPropertyList({{0x61, 0xD8, 0x00}}),
+       "a string is not valid UTF-16"},
+      {"non-ASCII byte in ASCII string", assembleBinaryPropertyList({{0x51, 0xE9}}),
+       "holds a non-ASCII byte"},
       {"non-ASCII first byte of a long string", longAsciiString(0), "holds a non-ASCII byte"},
       {"non-ASCII byte in the second sixteen", longAsciiString(17), "holds a non-ASCII byte"},
       {"non-ASCII last byte of a long string", longAsciiString(39), "holds a non-ASCII byte"},
-      {"key is a container that contains itself", assemble({{0xD1, 1, 2}, {0xA1, 1}, {0x08}}),
+      {"key is a container that contains itself",
+       assembleBinaryPropertyList({{0xD1, 1, 2}, {0xA1, 1}, {0x08}}),
        "a container contains itself"},
-      {"integer beyond 64 bits", assemble({{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}}),
+      {"integer beyond 64 bits",
+       assembleBinaryPropertyList({{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}}),
        "an integer is outside the 64-bit range"},
-      {"integer width 32 bytes", assemble({{0x15, 0}}), "an integer has an invalid width"},
-      {"real width 2 bytes", assemble({{0x21, 0, 0}}), "a real has an invalid width"},
-      {"UID wider than 64 bits", assemble({{0x88, 0, 0, 0, 0, 0, 0, 0, 0, 0}}), "UID is wider"},
-      {"null object", assemble({{0x00}}), "an object of unsupported type 0"},
-      {"set object", assemble({{0xC0}}), "an object of unsupported type 192"},
+      {"integer width 32 bytes", assembleBinaryPropertyList({{0x15, 0}}),
+       "an integer has an invalid width"},
+      {"real width 2 bytes", assembleBinaryPropertyList({{0x21, 0, 0}}),
+       "a real has an invalid width"},
+      {"UID wider than 64 bits", assembleBinaryPropertyList({{0x88, 0, 0, 0, 0, 0, 0, 0, 0, 0}}),
+       "UID is wider"},
+      {"null object", assembleBinaryPropertyList({{0x00}}), "an object of unsupported type 0"},
+      {"set object", assembleBinaryPropertyList({{0xC0}}), "an object of unsupported type 192"},
       {"nested deeper than the bound", hugelyNestedArrays(kPropertyListMaximumDepth + 1),
        "Property list is nested deeper than 512 levels"},
       {"200,000 nested arrays", hugelyNestedArrays(200'000), "nested deeper than 512 levels"},
@@ -275,22 +265,23 @@ TEST(BinaryPropertyListTest, ReadsWhatOtherWritersProduceButWeDoNot) {
     PropertyList expected;
   };
   const Case cases[] = {
-      {"four-byte real", assemble({{0x22, 0x3F, 0x80, 0, 0}}), PropertyList(1.0)},
+      {"four-byte real", assembleBinaryPropertyList({{0x22, 0x3F, 0x80, 0, 0}}), PropertyList(1.0)},
       {"negative in sixteen bytes",
-       assemble({{0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                  0xFF, 0xFF, 0xFF, 0xFE}}),
+       assembleBinaryPropertyList({{0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}}),
        PropertyList(-2)},
-      {"four-byte unsigned integer", assemble({{0x12, 0xFF, 0xFF, 0xFF, 0xFF}}),
+      {"four-byte unsigned integer", assembleBinaryPropertyList({{0x12, 0xFF, 0xFF, 0xFF, 0xFF}}),
        PropertyList(std::int64_t{0xFFFFFFFF})},
-      {"shared array", assemble({{0xA2, 1, 1}, {0xA1, 2}, {0x10, 3}}),
+      {"shared array", assembleBinaryPropertyList({{0xA2, 1, 1}, {0xA1, 2}, {0x10, 3}}),
        PropertyList(PropertyList::Array{PropertyList::Array{3}, PropertyList::Array{3}})},
       {"long ASCII string", longAsciiString(),
        PropertyList(u"abcdefghijklmnopqrstuvwxyzabcdefghijklmn")},
       {"repeated key keeps its place and takes the later value",
-       assemble(
+       assembleBinaryPropertyList(
            {{0xD3, 1, 2, 1, 3, 4, 5}, {0x51, 'k'}, {0x51, 'j'}, {0x10, 1}, {0x10, 2}, {0x10, 3}}),
        PropertyList(repeatedKey)},
-      {"eight-byte references", assemble({{0xA1, 0, 0, 0, 0, 0, 0, 0, 1}, {0x08}}, 0, 8, 8),
+      {"eight-byte references",
+       assembleBinaryPropertyList({{0xA1, 0, 0, 0, 0, 0, 0, 0, 1}, {0x08}}, 0, 8, 8),
        PropertyList(PropertyList::Array{false})},
   };
   for (const Case& c : cases) {

@@ -12,48 +12,27 @@
 #include "platform/binary_property_list.h"
 #include "platform/binary_property_list_view_comparison.h"
 #include "platform/unicode.h"
+#include "testsupport/binary_property_list_bytes.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
 
 namespace zv::platform {
 namespace {
 
+using testsupport::assembleBinaryPropertyList;
 using testsupport::IsOk;
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A file from encoded objects with one-byte references and two-byte offsets.
-Bytes assemble(const std::vector<Bytes>& objects) {
-  Bytes file = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-  std::vector<std::size_t> offsets;
-  for (const Bytes& object : objects) {
-    offsets.push_back(file.size());
-    file.insert(file.end(), object.begin(), object.end());
-  }
-  const std::size_t tableOffset = file.size();
-  for (std::size_t offset : offsets) {
-    file.push_back(static_cast<std::uint8_t>(offset >> 8));
-    file.push_back(static_cast<std::uint8_t>(offset));
-  }
-  file.insert(file.end(), {0, 0, 0, 0, 0, 0, 2, 1});
-  for (std::uint64_t value : {std::uint64_t{objects.size()}, std::uint64_t{0}, tableOffset}) {
-    for (int shift = 56; shift >= 0; shift -= 8) {
-      file.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
-  }
-  return file;
-}
-
 // A dictionary of count keys "k0", "k1", ... (objects 1..count) valued by integers
 // (objects count+1...), whose key references are keyRefs.
 Bytes dictionaryWithKeys(const std::vector<std::uint8_t>& keyRefs, std::size_t keyCount) {
-  std::vector<Bytes> objects(1);
-  Bytes& dictionary = objects[0];
-  dictionary = {0xDF, 0x10, static_cast<std::uint8_t>(keyRefs.size())};
+  Bytes dictionary = {0xDF, 0x10, static_cast<std::uint8_t>(keyRefs.size())};
   dictionary.insert(dictionary.end(), keyRefs.begin(), keyRefs.end());
   for (std::size_t i = 0; i < keyRefs.size(); ++i) {
     dictionary.push_back(static_cast<std::uint8_t>(keyCount + 1 + i));
   }
+  std::vector<Bytes> objects = {dictionary};
   for (std::size_t i = 0; i < keyCount; ++i) {
     const std::string key = "k" + std::to_string(i);
     Bytes object = {static_cast<std::uint8_t>(0x50 | key.size())};
@@ -63,13 +42,13 @@ Bytes dictionaryWithKeys(const std::vector<std::uint8_t>& keyRefs, std::size_t k
   for (std::size_t i = 0; i < keyRefs.size(); ++i) {
     objects.push_back({0x10, static_cast<std::uint8_t>(i)});
   }
-  return assemble(objects);
+  return assembleBinaryPropertyList(objects);
 }
 
 // {k: 1, j: 2, k (as UTF-16): 3}
 Bytes keyRepeatedAsAsciiAndUtf16() {
   const Bytes dictionary = {0xD3, 1, 2, 3, 4, 5, 6};
-  return assemble(
+  return assembleBinaryPropertyList(
       {dictionary, {0x51, 'k'}, {0x51, 'j'}, {0x61, 0, 'k'}, {0x10, 1}, {0x10, 2}, {0x10, 3}});
 }
 
@@ -175,7 +154,7 @@ TEST(BinaryPropertyListViewTest, AcceptsAndShowsExactlyWhatTheTreeReaderDoes) {
     inputs.push_back(testsupport::readFileBytes(entry.path()).value_or(Bytes{}));
   }
   // Keys repeated by the same object, by an equal ASCII and UTF-16 text, and among many keys.
-  inputs.push_back(assemble(
+  inputs.push_back(assembleBinaryPropertyList(
       {{0xD3, 1, 1, 2, 3, 4, 5}, {0x51, 'k'}, {0x51, 'j'}, {0x10, 1}, {0x10, 2}, {0x10, 3}}));
   inputs.push_back(keyRepeatedAsAsciiAndUtf16());
   inputs.push_back(dictionaryWithKeys(
@@ -200,7 +179,8 @@ TEST(BinaryPropertyListViewTest, RepeatedKeysShowOnceInFirstPlaceWithLastValue) 
 
 TEST(BinaryPropertyListViewTest, ValuesOfAnotherTypeAnswerNothing) {
   // ["é", 7] in a view that keeps its bytes and is moved before it is read.
-  auto opened = BinaryPropertyListView::open(assemble({{0xA2, 1, 2}, {0x61, 0, 0xE9}, {0x10, 7}}));
+  auto opened = BinaryPropertyListView::open(
+      assembleBinaryPropertyList({{0xA2, 1, 2}, {0x61, 0, 0xE9}, {0x10, 7}}));
   ASSERT_THAT(opened, IsOk());
   const BinaryPropertyListView view = std::move(*opened);
   const auto root = view.root();
