@@ -21,6 +21,7 @@
 #include "platform/unicode.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
+#include "testsupport/scoped_environment.h"
 #include "testsupport/temporary_folder.h"
 
 namespace zv::platform {
@@ -90,14 +91,10 @@ TEST_F(FilesTest, RemovingATreeLeavesTheTargetsOfItsLinksAlone) {
 
 TEST_F(FilesTest, RemovalRefusesTheHomeFolderAndDotComponents) {
   ASSERT_THAT(createDirectoryAtURL(at(u"home/sub"), true, 0755), IsOk());
-  const char* savedHome = std::getenv("HOME");
-  std::optional<std::string> previous =
-      savedHome ? std::optional<std::string>(savedHome) : std::nullopt;
-  ::setenv("HOME", pathOf(u"home").c_str(), 1);
+  const testsupport::ScopedEnvironmentVariable homeVariable("HOME", pathOf(u"home"));
   Result<void> home = removeItemAtURL(at(u"home"));
   Result<void> dotted =
       removeItemAtURL(URL::fileURLWithFileSystemPath(pathOf(u"home/sub") + "/.."));
-  previous ? ::setenv("HOME", previous->c_str(), 1) : ::unsetenv("HOME");
 
   EXPECT_THAT(home, IsPlatformError(FileErrorCode::kInvalidPath));
   EXPECT_THAT(dotted, IsPlatformError(FileErrorCode::kInvalidPath));

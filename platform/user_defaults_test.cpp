@@ -22,6 +22,7 @@
 #include "testsupport/captured_log.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
+#include "testsupport/scoped_environment.h"
 #include "testsupport/temporary_folder.h"
 
 namespace zv::platform {
@@ -384,33 +385,23 @@ TEST_F(UserDefaultsTest, TwoProcessesWritingKeepBothSetsOfKeysAndNeverTearTheFil
 
 TEST(UserDefaultsPath, FollowsTheConfigurationHomeWhenItIsAbsolute) {
   const std::string fileName = toUtf8(kBundleIdentifier) + ".plist";
-  const auto setOrUnset = [](const char* name, const char* value) {
-    value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
-  };
-  const auto saved = [](const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
-  };
-  const std::optional<std::string> restoreConfig = saved("XDG_CONFIG_HOME");
-  const std::optional<std::string> restoreHome = saved("HOME");
-  ::setenv("HOME", "/home/tester", 1);
+  const testsupport::ScopedEnvironmentVariable home("HOME", "/home/tester");
+  const testsupport::ScopedEnvironmentVariable configHome("XDG_CONFIG_HOME", std::nullopt);
   const struct Case {
     const char* name;
-    const char* configHome;  // null: unset
+    std::optional<std::string> configHome;
     std::string expected;
   } cases[] = {
       {"absolute", "/srv/config", "/srv/config/" + fileName},
       {"relative_is_ignored", "relative/config", "/home/tester/.config/" + fileName},
       {"empty_is_ignored", "", "/home/tester/.config/" + fileName},
-      {"unset", nullptr, "/home/tester/.config/" + fileName},
+      {"unset", std::nullopt, "/home/tester/.config/" + fileName},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    setOrUnset("XDG_CONFIG_HOME", c.configHome);
+    configHome.set(c.configHome);
     EXPECT_EQ(UserDefaults::standardUserDefaultsPath(), fs::path(c.expected));
   }
-  setOrUnset("XDG_CONFIG_HOME", restoreConfig ? restoreConfig->c_str() : nullptr);
-  setOrUnset("HOME", restoreHome ? restoreHome->c_str() : nullptr);
 }
 
 }  // namespace
