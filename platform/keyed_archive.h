@@ -236,6 +236,11 @@ class KeyedUnarchiver {
                                           const KeyedArchiveClassRegistry& registry);
   static Result<KeyedUnarchiver> fromPropertyList(PropertyList archive,
                                                   const KeyedArchiveClassRegistry& registry);
+  // The unarchiver keeps the registry: a temporary one would be gone before the first decode.
+  static Result<KeyedUnarchiver> fromData(std::span<const std::uint8_t>,
+                                          const KeyedArchiveClassRegistry&&) = delete;
+  static Result<KeyedUnarchiver> fromPropertyList(PropertyList,
+                                                  const KeyedArchiveClassRegistry&&) = delete;
 
   KeyedUnarchiver(KeyedUnarchiver&&) noexcept;
   KeyedUnarchiver& operator=(KeyedUnarchiver&&) noexcept;

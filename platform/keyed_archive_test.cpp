@@ -274,7 +274,8 @@ Classes builtIns() {
 }
 
 Result<ArchivedObject> decode(const PropertyList& archive, const Classes& allowed) {
-  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(archive, testRegistry());
+  const KeyedArchiveClassRegistry registry = testRegistry();
+  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(archive, registry);
   return unarchiver ? unarchiver->decodeTopLevelObject(allowed)
                     : Result<ArchivedObject>(unarchiver.error());
 }
@@ -355,7 +356,8 @@ TEST(KeyedArchiveHostileTest, SharedSubgraphsDecodeOnceInsteadOfExponentially) {
 TEST(KeyedArchiveHostileTest, ContainerReusedUnderNarrowerClassesIsCheckedAgain) {
   PropertyList value = archive({arrayObject(2, {uid(3)}), classRecord(u"NSArray"), u"text"});
   value.find(u"$top")->asDictionary()->set(u"again", uid(1));
-  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(value, testRegistry());
+  const KeyedArchiveClassRegistry registry = testRegistry();
+  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(value, registry);
   ASSERT_TRUE(unarchiver);
   EXPECT_TRUE(unarchiver->decodeTopLevelObject({u"NSArray", u"NSString"}));
   EXPECT_FALSE(unarchiver->decodeTopLevelObjectForKey(u"again", {u"NSArray"}));
@@ -375,7 +377,8 @@ TEST(KeyedArchiveReaderTest, ReadersAnswerDefaultsForMissingKeysAndRefuseOtherTy
   archiver.encodeString(u"text", u"t");
   Result<PropertyList> encoded = archiver.finishEncoding();
   ASSERT_TRUE(encoded);
-  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(*encoded, testRegistry());
+  const KeyedArchiveClassRegistry registry = testRegistry();
+  Result<KeyedUnarchiver> unarchiver = KeyedUnarchiver::fromPropertyList(*encoded, registry);
   ASSERT_TRUE(unarchiver);
 
   auto shown = [](const auto& result) {
