@@ -534,7 +534,21 @@ std::optional<std::int64_t> SnapshotSourceLibrary::itemPayloadSize(const Databas
   if (record == nullptr || record->exportError.present() || !record->file.present()) {
     return std::nullopt;
   }
-  // Measured the way the export will open it, so that a link in the way is not measured.
+  // Measured the way the export will open it, so that a link in the way is not measured. A
+  // regular file in a folder that vouches for its names needs no opening: a stat of the name
+  // itself, not following a link, costs a third of the calls.
+  const std::string_view file = contents_->texts.view(record->file);
+  if (const std::optional<PayloadFolders::Place> place = PayloadFolders::placeOf(file)) {
+    const PayloadFolders::Folder& folder =
+        contents_->folder->payloadFolders.at(*contents_->folder, place->folder);
+    struct stat status {};
+    if (folder.descriptor.valid() &&
+        ::fstatat(folder.descriptor.get(), place->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) ==
+            0 &&
+        S_ISREG(status.st_mode)) {
+      return static_cast<std::int64_t>(status.st_size);
+    }
+  }
   Result<std::optional<ItemPayload>> payload =
       openPayload(*contents_->folder, contents_->texts.text(record->file));
   if (!payload) {
