@@ -446,21 +446,7 @@ class RunCursor {
       ++index_;
       return true;
     }
-    const RunNode* node = path_.back();
-    if (node->right) {
-      node = node->right.get();
-      path_.push_back(node);
-      while (node->left) {
-        node = node->left.get();
-        path_.push_back(node);
-      }
-    } else {
-      const RunNode* child = nullptr;
-      do {
-        child = path_.back();
-        path_.pop_back();
-      } while (path_.back()->left.get() != child);
-    }
+    stepToNeighbour(&RunNode::right, &RunNode::left);
     index_ = 0;
     return true;
   }
@@ -472,21 +458,7 @@ class RunCursor {
     if (index_ > 0) {
       --index_;
     } else {
-      const RunNode* node = path_.back();
-      if (node->left) {
-        node = node->left.get();
-        path_.push_back(node);
-        while (node->right) {
-          node = node->right.get();
-          path_.push_back(node);
-        }
-      } else {
-        const RunNode* child = nullptr;
-        do {
-          child = path_.back();
-          path_.pop_back();
-        } while (path_.back()->right.get() != child);
-      }
+      stepToNeighbour(&RunNode::left, &RunNode::right);
       index_ = path_.back()->runs.size() - 1;
     }
     start_ -= run().length;
@@ -494,6 +466,26 @@ class RunCursor {
   }
 
  private:
+  // Moves to the neighbouring node in order, on the side `ahead` names (right for the next
+  // one): the nearest node of that subtree, or else the first ancestor this node lies behind.
+  void stepToNeighbour(RunTree RunNode::*ahead, RunTree RunNode::*behind) {
+    const RunNode* node = path_.back();
+    if (node->*ahead) {
+      node = (node->*ahead).get();
+      path_.push_back(node);
+      while (node->*behind) {
+        node = (node->*behind).get();
+        path_.push_back(node);
+      }
+      return;
+    }
+    const RunNode* child = nullptr;
+    do {
+      child = path_.back();
+      path_.pop_back();
+    } while ((path_.back()->*behind).get() != child);
+  }
+
   std::vector<const RunNode*> path_;
   std::size_t index_ = 0;
   std::size_t start_ = 0;
