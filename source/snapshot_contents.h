@@ -171,6 +171,9 @@ struct SnapshotSourceLibrary::Contents {
   std::optional<platform::URL> folderURL;
 
   static constexpr unsigned kKindShift = 29;
+  // A kind beyond the bits above the index would wrap round to another kind's items.
+  static_assert(kItemKindCount <= (std::size_t{1} << (32 - kKindShift)),
+                "a new item kind needs a smaller kKindShift");
   static ItemReference referenceOf(ItemKind kind, std::size_t index) {
     return static_cast<ItemReference>((static_cast<std::uint32_t>(kind) << kKindShift) | index);
   }
