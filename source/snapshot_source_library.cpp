@@ -362,6 +362,24 @@ Result<std::optional<platform::URL>> copyPayload(const LibraryFolder& library,
   }
 }
 
+// A payload path's name in its folder, where that folder is held open and so vouches that the
+// name is reached without a link; none where only the careful way can answer.
+struct VouchedName {
+  int folder;
+  std::string name;
+};
+std::optional<VouchedName> vouchedName(LibraryFolder& library, std::string_view relative) {
+  std::optional<PayloadFolders::Place> place = PayloadFolders::placeOf(relative);
+  if (!place) {
+    return std::nullopt;
+  }
+  const PayloadFolders::Folder& folder = library.payloadFolders.at(library, place->folder);
+  if (!folder.descriptor.valid()) {
+    return std::nullopt;
+  }
+  return VouchedName{folder.descriptor.get(), std::move(place->name)};
+}
+
 // Opens a payload for reading the way copyPayloadOnce copies it: straight from the open library
 // folder where no link stands in the way, otherwise resolved the careful way. Named as its copy
 // would be before numbering.
@@ -370,16 +388,13 @@ Result<std::optional<ItemPayload>> openPayload(LibraryFolder& library, const std
   struct stat status {};
   // Any failure here only says that the quick way cannot vouch for the path; the careful way
   // answers.
-  if (const std::optional<PayloadFolders::Place> place = PayloadFolders::placeOf(relative)) {
-    const PayloadFolders::Folder& folder = library.payloadFolders.at(library, place->folder);
-    if (folder.descriptor.valid()) {
-      platform::ScopedDescriptor quick(
-          ::openat(folder.descriptor.get(), place->name.c_str(),
-                   O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-      if (quick.valid() && ::fstat(quick.get(), &status) == 0 && S_ISREG(status.st_mode)) {
-        return std::optional<ItemPayload>(ItemPayload{std::move(quick), fromUtf8(place->name), file,
-                                                      static_cast<std::int64_t>(status.st_size)});
-      }
+  if (const std::optional<VouchedName> vouched = vouchedName(library, relative)) {
+    platform::ScopedDescriptor quick(
+        ::openat(vouched->folder, vouched->name.c_str(),
+                 O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (quick.valid() && ::fstat(quick.get(), &status) == 0 && S_ISREG(status.st_mode)) {
+      return std::optional<ItemPayload>(ItemPayload{std::move(quick), fromUtf8(vouched->name), file,
+                                                    static_cast<std::int64_t>(status.st_size)});
     }
   }
   // Resolved again now: the library may have changed since it was read.
@@ -537,14 +552,10 @@ std::optional<std::int64_t> SnapshotSourceLibrary::itemPayloadSize(const Databas
   // Measured the way the export will open it, so that a link in the way is not measured. A
   // regular file in a folder that vouches for its names needs no opening: a stat of the name
   // itself, not following a link, costs a third of the calls.
-  const std::string_view file = contents_->texts.view(record->file);
-  if (const std::optional<PayloadFolders::Place> place = PayloadFolders::placeOf(file)) {
-    const PayloadFolders::Folder& folder =
-        contents_->folder->payloadFolders.at(*contents_->folder, place->folder);
+  if (const std::optional<VouchedName> vouched =
+          vouchedName(*contents_->folder, contents_->texts.view(record->file))) {
     struct stat status {};
-    if (folder.descriptor.valid() &&
-        ::fstatat(folder.descriptor.get(), place->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) ==
-            0 &&
+    if (::fstatat(vouched->folder, vouched->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(status.st_mode)) {
       return static_cast<std::int64_t>(status.st_size);
     }
