@@ -165,7 +165,7 @@ class Planner {
       }
       size = static_cast<std::int64_t>(status.st_size);
     }
-    const std::u16string extension = extensionOfFileName(kFolder, payload.fileName);
+    const std::u16string extension = extensionOfFileName(payload.fileName);
     if (options_.predictConversions && isWebArchiveExtension(extension)) {
       auto bytes =
           platform::readOpenFileContent(payload.file.get(), platform::toUtf8(payload.displayName),
@@ -173,9 +173,8 @@ class Planner {
       if (bytes) {
         if (auto converted = convertedWebArchive(*bytes, payload.fileName, payload.displayName)) {
           add(item, PlannedOutcome::converted, std::nullopt,
-              options_.listItems
-                  ? fileNameForItem(item, extensionOfFileName(kFolder, converted->fileName))
-                  : std::u16string(),
+              options_.listItems ? fileNameForItem(item, extensionOfFileName(converted->fileName))
+                                 : std::u16string(),
               static_cast<std::int64_t>(converted->data.size()));
           return {};
         }
@@ -185,9 +184,6 @@ class Planner {
         options_.listItems ? fileNameForItem(item, extension) : std::u16string(), *size);
     return {};
   }
-
-  // Extensions are read from names alone; any folder gives the same.
-  inline static const URL kFolder = URL::fileURLWithPath(u"/", true);
 
   source::SourceLibrary& library_;
   const PlanOptions& options_;

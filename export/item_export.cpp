@@ -66,8 +66,10 @@ std::u16string fileNameForItem(const DatabaseItem& item, std::u16string_view fil
   return name;
 }
 
-std::u16string extensionOfFileName(const URL& folder, std::u16string_view fileName) {
-  return folder.appendingPathComponent(std::u16string(fileName)).pathExtension();
+std::u16string extensionOfFileName(std::u16string_view fileName) {
+  // npos + 1 is 0: a name without a "/" is its own last component.
+  const std::u16string_view lastComponent = fileName.substr(fileName.rfind(u'/') + 1);
+  return std::u16string(text::splitFileNameExtension(lastComponent).extension);
 }
 
 namespace {
@@ -148,8 +150,16 @@ bool isWebArchiveExtension(std::u16string_view extension) {
   if (extension.empty()) {
     return false;
   }
-  auto type = platform::ContentType::withFilenameExtension(std::u16string(extension));
-  return type && type->conformsTo(platform::ContentType::webArchive());
+  // Asked once per item, mostly with the extension asked before; the type database is read once
+  // per process, so an answer never goes stale.
+  thread_local std::u16string lastExtension;
+  thread_local bool lastAnswer = false;
+  if (extension != lastExtension || lastExtension.empty()) {
+    auto type = platform::ContentType::withFilenameExtension(std::u16string(extension));
+    lastAnswer = type && type->conformsTo(platform::ContentType::webArchive());
+    lastExtension = extension;
+  }
+  return lastAnswer;
 }
 
 bool ZVExportOperation::exportNotes(std::optional<Error>& error) {
@@ -344,7 +354,7 @@ ZVExportOperation::ItemFileOutcome ZVExportOperation::writeItemPayload(
   }
   const int input = payload->file.get();
   const std::string inputName = platform::toUtf8(payload->displayName);
-  const std::u16string payloadExtension = extensionOfFileName(rootFolder, payload->fileName);
+  const std::u16string payloadExtension = extensionOfFileName(payload->fileName);
 
   // A web archive may become its main resource, which decides the name; archives are bounded
   // in size, so one is read and converted in memory. One that cannot be read so is copied as
@@ -399,7 +409,7 @@ ZVExportOperation::ItemFileOutcome ZVExportOperation::writeItemPayload(
   if (converted) {
     logFormat(u"Converting web archive %@ to %@", {payload->displayName, converted->fileName});
     result = placeNewFile(
-        fileNameForItem(item, extensionOfFileName(rootFolder, converted->fileName)),
+        fileNameForItem(item, extensionOfFileName(converted->fileName)),
         [&](platform::ExclusiveFile& file) { return file.writeContent(converted->data); });
     if (!*result) {
       logFormat(u"Couldn't save converted file: %@", {result->error().description});

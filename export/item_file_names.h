@@ -23,8 +23,9 @@ std::u16string fileNameForItem(const source::DatabaseItem& item, std::u16string_
 /// The web link's title as a file name, before it is made unique.
 std::u16string fileNameForBookmark(const weblink::QNTWebLinkFile& link);
 
-/// The extension of a file of this name, as its URL in `folder` gives it.
-std::u16string extensionOfFileName(const platform::URL& folder, std::u16string_view fileName);
+/// The extension of a file of this name, as its URL would give it: that of the name's last
+/// path component.
+std::u16string extensionOfFileName(std::u16string_view fileName);
 
 bool isWebArchiveExtension(std::u16string_view extension);
 
