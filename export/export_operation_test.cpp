@@ -14,6 +14,7 @@
 
 #include "export/export_errors.h"
 #include "export/export_run_for_testing.h"
+#include "export/item_file_names.h"
 #include "platform/binary_property_list.h"
 #include "platform/file_attributes.h"
 #include "platform/files.h"
@@ -469,6 +470,25 @@ TEST_F(ExportOperationTest, FileNamesFollowTheExtensionRuleAndStayUniqueAndSafe)
               rootFolder().appendingPathComponent(cases[i].expected).absoluteString());
   }
   EXPECT_EQ(rootFolderNames().size(), std::size(cases));
+}
+
+TEST(ItemFileNamesTest, ExtensionsAreThoseTheNamesURLsGive) {
+  const URL folder = URL::fileURLWithPath(u"/export/", true);
+  for (std::u16string_view name : {u"a.rtf", u"archive.tar.gz", u"README", u".hidden", u"ends.",
+                                   u"x.y/z", u"x/y.pdf", u"dir.d/", u"dir.d//", u"/", u"a.b/c.d/",
+                                   u"%2E.txt", u"caf\u00E9.\u00E9t\u00E9", u"..", u""}) {
+    SCOPED_TRACE(platform::toUtf8(name));
+    EXPECT_EQ(exporter::extensionOfFileName(name),
+              folder.appendingPathComponent(std::u16string(name)).pathExtension());
+  }
+  // Asked in turn, each answer is that extension's own, not the one asked before.
+  for (auto [extension, isArchive] : {std::pair{u"webarchive", true},
+                                      {u"rtf", false},
+                                      {u"webarchive", true},
+                                      {u"", false},
+                                      {u"webarchive", true}}) {
+    EXPECT_EQ(exporter::isWebArchiveExtension(extension), isArchive) << platform::toUtf8(extension);
+  }
 }
 
 TEST_F(ExportOperationTest, ItemRecordsCarryWhatFilesCannot) {

@@ -67,8 +67,13 @@ std::u16string fileNameForItem(const DatabaseItem& item, std::u16string_view fil
 }
 
 std::u16string extensionOfFileName(std::u16string_view fileName) {
-  // npos + 1 is 0: a name without a "/" is its own last component.
-  const std::u16string_view lastComponent = fileName.substr(fileName.rfind(u'/') + 1);
+  // As in a URL's path, a trailing "/" ends no component; npos + 1 is 0, so a name without a "/"
+  // is its own last component.
+  std::u16string_view lastComponent = fileName;
+  while (lastComponent.ends_with(u'/')) {
+    lastComponent.remove_suffix(1);
+  }
+  lastComponent = lastComponent.substr(lastComponent.rfind(u'/') + 1);
   return std::u16string(text::splitFileNameExtension(lastComponent).extension);
 }
 
