@@ -155,7 +155,7 @@ class Planner {
       return {};
     }
     const source::ItemPayload& payload = **opened;
-    std::optional<std::int64_t> size = payload.size;
+    std::optional<std::int64_t> size = payload.size();
     // Measured again only where the source did not measure it as it opened the file.
     if (struct stat status{}; !size) {
       if (::fstat(payload.file.get(), &status) != 0) {

@@ -165,7 +165,8 @@ class ZVExportOperation : public platform::Operation {
                                    std::optional<PlacedFile>& placed,
                                    std::optional<platform::Error>& error);
   // Copies the payload into the file, once more when it changed meanwhile.
-  platform::Result<void> copyPayloadContent(platform::ExclusiveFile& file, int input,
+  platform::Result<void> copyPayloadContent(platform::ExclusiveFile& file,
+                                            const source::ItemPayload& payload,
                                             const std::string& inputName,
                                             platform::CopyStep& failedStep);
   void addInfoForItem(const source::DatabaseItem& item, const platform::URL& fileURL,

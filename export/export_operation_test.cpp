@@ -99,9 +99,11 @@ class PayloadLibrary final : public source::MemorySourceLibrary {
     }
     const Payload& found = payload->second;
     platform::ScopedDescriptor file(::open(found.path.c_str(), O_RDONLY | O_CLOEXEC));
-    EXPECT_TRUE(file.valid()) << found.path;
+    struct stat status {};
+    EXPECT_TRUE(file.valid() && ::fstat(file.get(), &status) == 0) << found.path;
+    // Measured as it is opened, as the real sources do.
     return std::optional<source::ItemPayload>(
-        source::ItemPayload{std::move(file), found.fileName, u"payload/" + found.fileName});
+        source::ItemPayload{std::move(file), found.fileName, u"payload/" + found.fileName, status});
   }
 
  private:

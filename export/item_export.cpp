@@ -429,7 +429,7 @@ ZVExportOperation::ItemFileOutcome ZVExportOperation::writeItemPayload(
                             if (archive) {
                               return file.writeContent(*archive);
                             }
-                            return copyPayloadContent(file, input, inputName, failedStep);
+                            return copyPayloadContent(file, *payload, inputName, failedStep);
                           });
   }
   if (*result) {
@@ -455,14 +455,16 @@ ZVExportOperation::ItemFileOutcome ZVExportOperation::writeItemPayload(
 }
 
 platform::Result<void> ZVExportOperation::copyPayloadContent(platform::ExclusiveFile& file,
-                                                             int input,
+                                                             const source::ItemPayload& payload,
                                                              const std::string& inputName,
                                                              platform::CopyStep& failedStep) {
   // A payload that changes while it is copied would give a torn file. It is copied once more,
   // since whoever wrote it has mostly finished by then; one that changes again fails the item.
+  // The second copy measures the file afresh, not as it was opened.
   for (int attempt = 1;; ++attempt) {
+    const struct stat* openedStatus = attempt == 1 && payload.status ? &*payload.status : nullptr;
     platform::Result<void> copied = file.copyContentFrom(
-        input, inputName, [this] { return isCancelled(); }, &failedStep);
+        payload.file.get(), inputName, [this] { return isCancelled(); }, &failedStep, openedStatus);
     if (copied || attempt == 2 ||
         !platform::isFileError(copied.error(), platform::FileErrorCode::kChangedWhileCopied)) {
       return copied;

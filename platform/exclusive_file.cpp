@@ -62,7 +62,7 @@ Result<void> ExclusiveFile::truncate() {
 
 Result<void> ExclusiveFile::copyContentFrom(int input, std::string_view inputName,
                                             const std::function<bool()>& shouldStop,
-                                            CopyStep* failedStep) {
+                                            CopyStep* failedStep, const struct stat* openedStatus) {
   auto failed = [&](CopyStep step, Error error) {
     if (failedStep != nullptr) {
       *failedStep = step;
@@ -70,7 +70,9 @@ Result<void> ExclusiveFile::copyContentFrom(int input, std::string_view inputNam
     return error;
   };
   struct stat before {};
-  if (::fstat(input, &before) != 0) {
+  if (openedStatus != nullptr) {
+    before = *openedStatus;
+  } else if (::fstat(input, &before) != 0) {
     return failed(CopyStep::kReading, makeFileErrorFromErrno(errno, inputName));
   }
   if (!S_ISREG(before.st_mode)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -43,9 +44,12 @@ class ExclusiveFile {
   /// with kChangedWhileCopied, one that is not a regular file with kNotARegularFile. Between
   /// chunks `shouldStop` is asked, and a yes fails the copy with the user-cancelled error.
   /// `inputName` names the input in errors; `failedStep` (optional) tells which side failed.
+  /// `openedStatus` (optional) is the input's status taken when it was opened, which spares
+  /// asking again; the input is then checked against it.
   Result<void> copyContentFrom(int input, std::string_view inputName,
                                const std::function<bool()>& shouldStop,
-                               CopyStep* failedStep = nullptr);
+                               CopyStep* failedStep = nullptr,
+                               const struct stat* openedStatus = nullptr);
 
   /// Replaces the content with the bytes.
   Result<void> writeContent(std::span<const std::uint8_t> bytes);

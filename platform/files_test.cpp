@@ -15,6 +15,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/exclusive_file.h"
 #include "platform/file_attributes.h"
 #include "platform/private_mounts_for_testing.h"
 #include "platform/temporary_directory.h"
@@ -564,6 +565,30 @@ TEST_F(FilesTest, CopyFailsAndLeavesNothingWhenTheSourceChangesMeanwhile) {
       EXPECT_FALSE(itemIsReachableAtURL(at(u"out/" + name)));
       // The copy stops at the size it saw first, whatever comes after.
       EXPECT_LE(change.calls, 4);
+    }
+  }
+}
+
+TEST_F(FilesTest, CopyChecksTheSourceAgainstTheStatusItWasOpenedWith) {
+  write(u"source.rtf", "as opened");
+  ScopedDescriptor input(::open(pathOf(u"source.rtf").c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat opened {};
+  ASSERT_EQ(::fstat(input.get(), &opened), 0);
+  // Written to between the opening and the copy: the size it was opened with no longer holds.
+  ASSERT_TRUE(std::ofstream(pathOf(u"source.rtf"), std::ios::app) << ", then more");
+  const struct stat* const statuses[] = {&opened, nullptr};
+  for (const struct stat* given : statuses) {
+    SCOPED_TRACE(given != nullptr ? "status from the opening" : "status taken now");
+    const std::u16string name = given != nullptr ? u"stale.rtf" : u"fresh.rtf";
+    auto file = ExclusiveFile::createAtURL(at(name));
+    ASSERT_THAT(file, IsOk());
+    Result<void> copied = file->copyContentFrom(input.get(), "source.rtf", nullptr, nullptr, given);
+    if (given != nullptr) {
+      EXPECT_THAT(copied, IsPlatformError(FileErrorCode::kChangedWhileCopied, HasSubstr("source")));
+    } else {
+      EXPECT_THAT(copied, IsOk());
+      ASSERT_THAT(file->finish(), IsOk());
+      EXPECT_EQ(read(name), "as opened, then more");
     }
   }
 }

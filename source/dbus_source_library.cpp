@@ -414,7 +414,7 @@ class DBusSourceLibrary final : public SourceLibrary {
       return makeSourceError(u"The source handed over something other than a file.");
     }
     return std::optional<ItemPayload>(
-        ItemPayload{std::move(file), fromUtf8(fileName), fromUtf8(displayName)});
+        ItemPayload{std::move(file), fromUtf8(fileName), fromUtf8(displayName), status});
   }
 
   // Reads the next items of the answer, as many as one payload call can cover; end tells when

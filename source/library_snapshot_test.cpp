@@ -284,7 +284,7 @@ TEST_F(LibrarySnapshotTest, PayloadsAreCopiedFromInsideTheLibraryOnly) {
     EXPECT_EQ((*payload)->fileName, platform::fromUtf8(c.payloadName));
     EXPECT_EQ((*payload)->displayName, platform::fromUtf8(c.file));
     // Measured as it was opened, by the quick way and the careful one alike.
-    EXPECT_EQ((*payload)->size, std::optional<std::int64_t>(std::string_view(c.content).size()));
+    EXPECT_EQ((*payload)->size(), std::optional<std::int64_t>(std::string_view(c.content).size()));
     EXPECT_EQ(testsupport::readDescriptorText((*payload)->file.get()), c.content);
     EXPECT_EQ((*copied)->lastPathComponent(), platform::fromUtf8(c.name));
     EXPECT_EQ(readFileText(**copied), c.content);

@@ -393,8 +393,8 @@ Result<std::optional<ItemPayload>> openPayload(LibraryFolder& library, const std
         ::openat(vouched->folder, vouched->name.c_str(),
                  O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (quick.valid() && ::fstat(quick.get(), &status) == 0 && S_ISREG(status.st_mode)) {
-      return std::optional<ItemPayload>(ItemPayload{std::move(quick), fromUtf8(vouched->name), file,
-                                                    static_cast<std::int64_t>(status.st_size)});
+      return std::optional<ItemPayload>(
+          ItemPayload{std::move(quick), fromUtf8(vouched->name), file, status});
     }
   }
   // Resolved again now: the library may have changed since it was read.
@@ -417,9 +417,8 @@ Result<std::optional<ItemPayload>> openPayload(LibraryFolder& library, const std
   if (!S_ISREG(status.st_mode)) {
     return makeSourceError(u"The file \"" + file + u"\" of this item is missing.");
   }
-  return std::optional<ItemPayload>(ItemPayload{std::move(opened),
-                                                fromUtf8(path.resolved->filename().string()), file,
-                                                static_cast<std::int64_t>(status.st_size)});
+  return std::optional<ItemPayload>(
+      ItemPayload{std::move(opened), fromUtf8(path.resolved->filename().string()), file, status});
 }
 
 }  // namespace
@@ -566,7 +565,7 @@ std::optional<std::int64_t> SnapshotSourceLibrary::itemPayloadSize(const Databas
     payload.ignoreError();
     return std::nullopt;
   }
-  return *payload ? (*payload)->size : std::nullopt;
+  return *payload ? (*payload)->size() : std::nullopt;
 }
 
 std::optional<platform::URL> SnapshotSourceLibrary::libraryFolderURL() const {

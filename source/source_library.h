@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -90,9 +92,14 @@ struct ItemPayload {
   std::u16string fileName;
   /// How the library names the payload, for messages.
   std::u16string displayName;
-  /// The open file's size in bytes, when the source measured it as it opened the file; none
-  /// when it came from elsewhere and only the file itself can tell.
-  std::optional<std::int64_t> size = std::nullopt;
+  /// The open file's status (its size among it) as the source found it when it opened the file;
+  /// none when only the file itself can tell. A copy checks the file against it afterwards, so a
+  /// change since the opening is noticed too.
+  std::optional<struct stat> status = std::nullopt;
+
+  std::optional<std::int64_t> size() const {
+    return status ? std::optional<std::int64_t>(status->st_size) : std::nullopt;
+  }
 };
 
 /// The source application's library as the export sees it. Every call may fail; the error's
