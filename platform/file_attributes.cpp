@@ -40,6 +40,15 @@ bool attributesUnsupported(int errorNumber) {
   return errorNumber == ENOTSUP || errorNumber == EPERM;
 }
 
+// The outcome of the call that set or cleared the hidden-extension flag, given its status: a
+// flag not there to clear and a volume without attributes are no failure.
+Result<void> hiddenExtensionStored(int status, std::string_view path) {
+  if (status != 0 && errno != ENODATA && !attributesUnsupported(errno)) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  return {};
+}
+
 std::optional<std::string> readAttribute(const std::string& path, const char* name) {
   char buffer[64];
   ssize_t size = ::lgetxattr(path.c_str(), name, buffer, sizeof buffer);
@@ -206,12 +215,17 @@ Result<bool> hasHiddenExtensionAtURL(const URL& url) {
 
 Result<void> setHasHiddenExtensionAtURL(const URL& url, bool hidden) {
   ZV_ASSIGN_OR_RETURN(std::string path, existingItemPath(url));
-  int status = hidden ? ::lsetxattr(path.c_str(), kHiddenExtensionAttribute, "1", 1, 0)
-                      : ::lremovexattr(path.c_str(), kHiddenExtensionAttribute);
-  if (status != 0 && errno != ENODATA && !attributesUnsupported(errno)) {
-    return makeFileErrorFromErrno(errno, path);
-  }
-  return {};
+  return hiddenExtensionStored(hidden
+                                   ? ::lsetxattr(path.c_str(), kHiddenExtensionAttribute, "1", 1, 0)
+                                   : ::lremovexattr(path.c_str(), kHiddenExtensionAttribute),
+                               path);
+}
+
+Result<void> setHasHiddenExtensionOfOpenFile(int descriptor, bool hidden, std::string_view path) {
+  return hiddenExtensionStored(hidden
+                                   ? ::fsetxattr(descriptor, kHiddenExtensionAttribute, "1", 1, 0)
+                                   : ::fremovexattr(descriptor, kHiddenExtensionAttribute),
+                               path);
 }
 
 std::u16string displayNameAtURL(const URL& url) {
