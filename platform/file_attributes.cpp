@@ -18,7 +18,8 @@ namespace {
 constexpr char kCreationDateAttribute[] = "user.zelvar.creation-date";
 constexpr char kHiddenExtensionAttribute[] = "user.zelvar.hidden-extension";
 
-Result<std::string> existingItemPath(const URL& url) {
+// The item's path, once lstat has found it there; `status` (optional) takes what lstat gave.
+Result<std::string> existingItemPath(const URL& url, struct stat* status = nullptr) {
   if (!url.isFileURL()) {
     return makeFileError(FileErrorCode::kNotAFileURL,
                          formatLocalized(u"Not a file URL: %@", {url.absoluteString()}));
@@ -27,8 +28,8 @@ Result<std::string> existingItemPath(const URL& url) {
   if (path.empty() || path.find('\0') != std::string::npos) {
     return makeFileErrorFromErrno(EINVAL, path);
   }
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0) {
+  struct stat found {};
+  if (::lstat(path.c_str(), status != nullptr ? status : &found) != 0) {
     return makeFileErrorFromErrno(errno, path);
   }
   return path;
@@ -122,11 +123,8 @@ Result<void> storeCreationDateOfOpenFile(int descriptor, Date date, std::string_
 }  // namespace
 
 Result<Date> contentModificationDateAtURL(const URL& url) {
-  ZV_ASSIGN_OR_RETURN(std::string path, existingItemPath(url));
   struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0) {
-    return makeFileErrorFromErrno(errno, path);
-  }
+  ZV_TRY(existingItemPath(url, &status));
   return dateFromTimespec(status.st_mtim);
 }
 
