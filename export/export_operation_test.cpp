@@ -869,16 +869,17 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
   struct Expected {
     std::u16string fileName;
     std::u16string url;
+    std::u16string title;
   };
   const Expected expected[] = {
-      {u"News- Today-Tomorrow.qntweblink", u"https://news.example/today"},
-      {u"Recipes.qntweblink", u"https://food.example/a"},
-      {u"Recipes 1.qntweblink", u"https://food.example/b"},
-      {u"docs.example.qntweblink", u"https://docs.example/manual"},
-      {u"Untitled Web Link.qntweblink", u"mailto:someone@example.org"},
-      {u"Untitled Web Link 1.qntweblink", u"mailto:other@example.org"},
+      {u"News- Today-Tomorrow.qntweblink", u"https://news.example/today", u"News: Today/Tomorrow"},
+      {u"Recipes.qntweblink", u"https://food.example/a", u"Recipes"},
+      {u"Recipes 1.qntweblink", u"https://food.example/b", u"Recipes"},
+      {u"docs.example.qntweblink", u"https://docs.example/manual", u""},
+      {u"Untitled Web Link.qntweblink", u"mailto:someone@example.org", u""},
+      {u"Untitled Web Link 1.qntweblink", u"mailto:other@example.org", u"\u0001"},
       // A location without a scheme is kept as it stands.
-      {u"Site.qntweblink", u"www.example.com/page"},
+      {u"Site.qntweblink", u"www.example.com/page", u"Site"},
   };
   PropertyList metadata = readMetadata(*outcome.metadataFile);
   const auto& items = itemRecords(metadata);
@@ -892,9 +893,49 @@ TEST_F(ExportOperationTest, BookmarksBecomeWebLinkFilesThatNeverOverwriteEachOth
     EXPECT_EQ(link->URL()->absoluteString(), expected[i].url);
     EXPECT_EQ(std::filesystem::status(file.fileSystemPath()).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // What the link writer makes of the same link as a new file: its bytes and the flag that
+    // shows it without its extension, where the volume keeps one.
+    weblink::QNTWebLinkFile reference;
+    reference.setTitle(expected[i].title);
+    reference.setURL(URL::fromStringAllowingRelative(expected[i].url));
+    const URL referenceFile = at(u"reference.qntweblink");
+    std::filesystem::remove(referenceFile.fileSystemPath());
+    ASSERT_TRUE(
+        reference.writeToURL(referenceFile, nullptr, weblink::WebLinkWriteMode::kCreateNew, 0600));
+    EXPECT_EQ(readFileBytes(file), readFileBytes(referenceFile));
+    EXPECT_EQ(platform::hasHiddenExtensionAtURL(file).value(),
+              platform::hasHiddenExtensionAtURL(referenceFile).value());
   }
   EXPECT_THAT(outcome.log, HasSubstr("Skipping bookmark\u00A0Nowhere, because it has no location"));
   EXPECT_THAT(outcome.log, HasSubstr("Skipping bookmark\u00A0B7, because it has no location"));
+}
+
+TEST_F(ExportOperationTest, BookmarksPassOverWhatStandsAtTheirNameUnseenByTheIndex) {
+  const std::string planted = rootFolder().fileSystemPath() + "/Recipes.qntweblink";
+  const std::string outside = pathOf(u"outside");
+  source::LibraryContents contents;
+  contents.items = {bookmark(u"B1", u"Recipes", u"https://food.example/a")};
+  // A file, and a link to where nothing is yet, which writing through would create.
+  for (const std::string& linkTarget : {std::string(), outside}) {
+    SCOPED_TRACE(linkTarget);
+    beforeItem_ = [&](const DatabaseItem&) {
+      ASSERT_TRUE(linkTarget.empty() ? testsupport::writeFileText(planted, "theirs")
+                                     : ::symlink(linkTarget.c_str(), planted.c_str()) == 0);
+    };
+    Outcome outcome = runExport(makeLibrary(contents));
+    ASSERT_THAT(outcome.error, IsOk());
+    EXPECT_EQ(rootFolderNames(),
+              (std::vector<std::u16string>{u"Recipes 1.qntweblink", u"Recipes.qntweblink"}));
+    auto written = weblink::QNTWebLinkFile::URLFromWebLinkFileAtURL(
+        rootFolder().appendingPathComponent(u"Recipes 1.qntweblink"));
+    EXPECT_EQ(written ? written->absoluteString() : u"", u"https://food.example/a");
+    if (linkTarget.empty()) {
+      EXPECT_EQ(readFileText(planted), "theirs");
+    } else {
+      EXPECT_EQ(std::filesystem::read_symlink(planted), linkTarget);
+      EXPECT_FALSE(std::filesystem::exists(outside));
+    }
+  }
 }
 
 TEST_F(ExportOperationTest, FailuresOfTheFileSystemAreExportErrorsNotSourceFailures) {

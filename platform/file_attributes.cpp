@@ -18,7 +18,8 @@ namespace {
 constexpr char kCreationDateAttribute[] = "user.zelvar.creation-date";
 constexpr char kHiddenExtensionAttribute[] = "user.zelvar.hidden-extension";
 
-Result<std::string> existingItemPath(const URL& url) {
+// The item's path, once lstat has found it there; `status` (optional) takes what lstat gave.
+Result<std::string> existingItemPath(const URL& url, struct stat* status = nullptr) {
   if (!url.isFileURL()) {
     return makeFileError(FileErrorCode::kNotAFileURL,
                          formatLocalized(u"Not a file URL: %@", {url.absoluteString()}));
@@ -27,8 +28,8 @@ Result<std::string> existingItemPath(const URL& url) {
   if (path.empty() || path.find('\0') != std::string::npos) {
     return makeFileErrorFromErrno(EINVAL, path);
   }
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0) {
+  struct stat found {};
+  if (::lstat(path.c_str(), status != nullptr ? status : &found) != 0) {
     return makeFileErrorFromErrno(errno, path);
   }
   return path;
@@ -38,6 +39,15 @@ Result<std::string> existingItemPath(const URL& url) {
 // volume without them both mean "cannot be kept here".
 bool attributesUnsupported(int errorNumber) {
   return errorNumber == ENOTSUP || errorNumber == EPERM;
+}
+
+// The outcome of the call that set or cleared the hidden-extension flag, given its status: a
+// flag not there to clear and a volume without attributes are no failure.
+Result<void> hiddenExtensionStored(int status, std::string_view path) {
+  if (status != 0 && errno != ENODATA && !attributesUnsupported(errno)) {
+    return makeFileErrorFromErrno(errno, path);
+  }
+  return {};
 }
 
 std::optional<std::string> readAttribute(const std::string& path, const char* name) {
@@ -113,11 +123,8 @@ Result<void> storeCreationDateOfOpenFile(int descriptor, Date date, std::string_
 }  // namespace
 
 Result<Date> contentModificationDateAtURL(const URL& url) {
-  ZV_ASSIGN_OR_RETURN(std::string path, existingItemPath(url));
   struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0) {
-    return makeFileErrorFromErrno(errno, path);
-  }
+  ZV_TRY(existingItemPath(url, &status));
   return dateFromTimespec(status.st_mtim);
 }
 
@@ -206,12 +213,17 @@ Result<bool> hasHiddenExtensionAtURL(const URL& url) {
 
 Result<void> setHasHiddenExtensionAtURL(const URL& url, bool hidden) {
   ZV_ASSIGN_OR_RETURN(std::string path, existingItemPath(url));
-  int status = hidden ? ::lsetxattr(path.c_str(), kHiddenExtensionAttribute, "1", 1, 0)
-                      : ::lremovexattr(path.c_str(), kHiddenExtensionAttribute);
-  if (status != 0 && errno != ENODATA && !attributesUnsupported(errno)) {
-    return makeFileErrorFromErrno(errno, path);
-  }
-  return {};
+  return hiddenExtensionStored(hidden
+                                   ? ::lsetxattr(path.c_str(), kHiddenExtensionAttribute, "1", 1, 0)
+                                   : ::lremovexattr(path.c_str(), kHiddenExtensionAttribute),
+                               path);
+}
+
+Result<void> setHasHiddenExtensionOfOpenFile(int descriptor, bool hidden, std::string_view path) {
+  return hiddenExtensionStored(hidden
+                                   ? ::fsetxattr(descriptor, kHiddenExtensionAttribute, "1", 1, 0)
+                                   : ::fremovexattr(descriptor, kHiddenExtensionAttribute),
+                               path);
 }
 
 std::u16string displayNameAtURL(const URL& url) {

@@ -45,6 +45,9 @@ Result<bool> hasHiddenExtensionAtURL(const URL& url);
 /// keep the flag, which is not an error (the item then shows its extension).
 Result<void> setHasHiddenExtensionAtURL(const URL& url, bool hidden);
 
+/// setHasHiddenExtensionAtURL for an open file; errors name `path`.
+Result<void> setHasHiddenExtensionOfOpenFile(int descriptor, bool hidden, std::string_view path);
+
 /// The name to show for the item: its last path component, without the extension when the item
 /// hides it.
 std::u16string displayNameAtURL(const URL& url);
