@@ -35,7 +35,13 @@ namespace {
 constexpr char16_t kTemporaryFolderPrefix[] = u"ZelvarExport";
 
 std::u16string joinedTagNames(const std::vector<source::Tag>& tags) {
+  // Sized first: one allocation an item, not one per doubling.
+  std::size_t size = 0;
+  for (const auto& tag : tags) {
+    size += tag.name ? tag.name->size() + 1 : 0;
+  }
   std::u16string joined;
+  joined.reserve(size);
   for (const auto& tag : tags) {
     if (!tag.name) {
       continue;

@@ -25,6 +25,22 @@ namespace {
 // anything above 65,536 objects (a few thousand items) needs four anyway.
 constexpr std::uint64_t kMaximumObjectCount = std::numeric_limits<std::uint32_t>::max();
 
+// An item record's keys in the record's order, which name their places in kItemKeys and in
+// MetadataRecords::itemKeys_.
+enum class ItemKey : std::uint8_t {
+  kIdentifier,
+  kFileURL,
+  kWasEncrypted,
+  kIsFavorite,
+  kWasNote,
+  kComments,
+  kLabel,
+  kTags,
+};
+constexpr std::array<std::u16string_view, 8> kItemKeys = {
+    kIdentifierKey, kFileURLKey,  kWasEncryptedKey, kIsFavoriteKey,
+    kWasNoteKey,    kCommentsKey, kLabelKey,        kTagsKey};
+
 }  // namespace
 
 Result<MetadataRecords> MetadataRecords::create(const platform::URL& folder) {
@@ -58,49 +74,65 @@ void MetadataRecords::addItem(const ItemRecord& item) {
 }
 
 std::uint32_t MetadataRecords::labelIndex(std::u16string_view label) {
-  auto [found, inserted] =
-      labelIndexes_.try_emplace(std::u16string(label), static_cast<std::uint32_t>(labels_.size()));
-  if (inserted) {
-    labels_.emplace_back(label);
+  if (auto found = labelIndexes_.find(label); found != labelIndexes_.end()) {
+    return found->second;
   }
-  return found->second;
+  const auto index = static_cast<std::uint32_t>(labels_.size());
+  labelIndexes_.emplace(label, index);
+  labels_.emplace_back(label);
+  labelStrings_.push_back(0);
+  return index;
+}
+
+Result<MetadataRecords::ObjectNumber> MetadataRecords::rememberedSharedString(
+    ObjectNumber& known, std::u16string_view text) {
+  // Keys and labels repeat in every record: once the writer keeps one, its number is taken from
+  // here without a lookup. One that the writer no longer keeps is written at each use, as
+  // addSharedString does.
+  if (known != 0) {
+    return known - 1;
+  }
+  const bool kept = writer_.keepsNewSharedStrings();
+  ZV_ASSIGN_OR_RETURN(const ObjectNumber number, writer_.addSharedString(text));
+  if (kept) {
+    known = number + 1;
+  }
+  return number;
 }
 
 Result<MetadataRecords::ObjectNumber> MetadataRecords::writeItem(const ItemRecord& item) {
   // Keys and values in the order of the record's keys; the optional ones only when present.
-  std::array<ObjectNumber, 8> keys{};
-  std::array<ObjectNumber, 8> values{};
+  // After a failure the writer fails every call with that failure, so the dictionary that ends
+  // the record reports it: no call on the way needs checking.
+  std::array<ObjectNumber, kItemKeys.size()> keys{};
+  std::array<ObjectNumber, kItemKeys.size()> values{};
   std::size_t count = 0;
-  auto add = [&](std::u16string_view key, const Result<ObjectNumber>& value) -> Result<void> {
-    if (!value) {
-      return value.error();
-    }
-    const Result<ObjectNumber> keyNumber = writer_.addSharedString(key);
-    if (!keyNumber) {
-      return keyNumber.error();
-    }
-    keys[count] = *keyNumber;
-    values[count] = *value;
+  auto add = [&](ItemKey key, const Result<ObjectNumber>& value) {
+    const auto index = static_cast<std::size_t>(key);
+    const Result<ObjectNumber> keyNumber =
+        rememberedSharedString(itemKeys_[index], kItemKeys[index]);
+    keys[count] = keyNumber ? *keyNumber : 0;
+    values[count] = value ? *value : 0;
     ++count;
-    return {};
   };
-  ZV_TRY(add(kIdentifierKey, writer_.addString(item.identifier)));
+  add(ItemKey::kIdentifier, writer_.addString(item.identifier));
   const ObjectNumber identifier = values[0];
-  ZV_TRY(add(kFileURLKey, writer_.addString(item.fileURL)));
-  ZV_TRY(add(kWasEncryptedKey, writer_.addBoolean(item.wasEncrypted)));
-  ZV_TRY(add(kIsFavoriteKey, writer_.addBoolean(item.isFavorite)));
+  add(ItemKey::kFileURL, writer_.addString(item.fileURL));
+  add(ItemKey::kWasEncrypted, writer_.addBoolean(item.wasEncrypted));
+  add(ItemKey::kIsFavorite, writer_.addBoolean(item.isFavorite));
   if (item.wasNote) {
-    ZV_TRY(add(kWasNoteKey, writer_.addBoolean(true)));
+    add(ItemKey::kWasNote, writer_.addBoolean(true));
   }
   if (item.comments) {
-    ZV_TRY(add(kCommentsKey, writer_.addString(*item.comments)));
+    add(ItemKey::kComments, writer_.addString(*item.comments));
   }
   if (item.label) {
-    ZV_TRY(add(kLabelKey, writer_.addSharedString(*item.label)));
+    const std::uint32_t label = labelIndex(*item.label);
+    add(ItemKey::kLabel, rememberedSharedString(labelStrings_[label], *item.label));
     labelledItems_.push_back(
-        {std::hash<std::u16string_view>{}(item.identifier), identifier, labelIndex(*item.label)});
+        {std::hash<std::u16string_view>{}(item.identifier), identifier, label});
   }
-  ZV_TRY(add(kTagsKey, writer_.addSharedString(item.tags)));
+  add(ItemKey::kTags, writer_.addSharedString(item.tags));
   return writer_.addDictionary(std::span(keys).first(count), std::span(values).first(count));
 }
 
@@ -230,6 +262,7 @@ std::size_t MetadataRecords::memoryBytes() const {
     labelBytes += 2 * (sizeof(std::u16string) + label.capacity() * sizeof(char16_t));
   }
   return writer_.memoryBytes() + items_.capacity() * sizeof(ObjectNumber) +
+         labelStrings_.capacity() * sizeof(ObjectNumber) +
          labelledItems_.capacity() * sizeof(LabelledItem) + labelBytes;
 }
 

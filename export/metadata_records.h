@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -77,7 +79,17 @@ class MetadataRecords {
   };
 
   MetadataRecords(platform::ScopedDescriptor body, platform::BinaryPropertyListStreamWriter writer);
+  // Finds labels by a view of their text, without making a string of it.
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::u16string_view text) const {
+      return std::hash<std::u16string_view>{}(text);
+    }
+  };
+
   platform::Result<ObjectNumber> writeItem(const ItemRecord& item);
+  platform::Result<ObjectNumber> rememberedSharedString(ObjectNumber& known,
+                                                        std::u16string_view text);
   std::uint32_t labelIndex(std::u16string_view label);
   // Per label index, the identifier objects of its items.
   platform::Result<std::vector<std::vector<ObjectNumber>>> membersByLabel();
@@ -86,8 +98,12 @@ class MetadataRecords {
   platform::ScopedDescriptor body_;
   platform::BinaryPropertyListStreamWriter writer_;
   std::vector<ObjectNumber> items_;
+  // The item record's keys and, per label index, the label's string: their object numbers plus
+  // one, 0 until known.
+  std::array<ObjectNumber, 8> itemKeys_{};
+  std::vector<ObjectNumber> labelStrings_;
   std::vector<std::u16string> labels_;
-  std::unordered_map<std::u16string, std::uint32_t> labelIndexes_;
+  std::unordered_map<std::u16string, std::uint32_t, TextHash, std::equal_to<>> labelIndexes_;
   std::vector<LabelledItem> labelledItems_;
   std::optional<platform::Error> error_;
 };

@@ -197,6 +197,35 @@ TEST_F(MetadataRecordsTest, FileHoldsWhatTheWholeTreeHeld) {
   }
 }
 
+TEST_F(MetadataRecordsTest, KeyFirstUsedOnceTheWriterSharesNoMoreIsWrittenAtEachUse) {
+  // Distinct tags fill the writer's shared strings before any record is a note.
+  std::deque<std::u16string> text;
+  std::vector<ItemRecord> items;
+  for (std::size_t i = 0; i < platform::BinaryPropertyListStreamWriter::kMaximumSharedStrings;
+       ++i) {
+    items.push_back({.identifier = u"A",
+                     .fileURL = u"file:///a",
+                     .tags = text.emplace_back(platform::fromUtf8(std::to_string(i)))});
+  }
+  const int notes = 3;
+  for (int i = 0; i < notes; ++i) {
+    items.push_back({.identifier = u"B", .fileURL = u"file:///b", .wasNote = true});
+  }
+  const PropertyList::Dictionary none;
+  ASSERT_THAT(write(items, none, none, none), IsOk());
+  const std::string bytes = *readFileText(fileURL());
+  // An ASCII string object of seven characters.
+  const std::string key = "\x57wasNote";
+  int written = 0;
+  for (auto at = bytes.find(key); at != std::string::npos; at = bytes.find(key, at + 1)) {
+    ++written;
+  }
+  EXPECT_EQ(written, notes);
+  auto read = platform::readBinaryPropertyList(*platform::readFileAtURL(fileURL()));
+  ASSERT_THAT(read, IsOk());
+  EXPECT_EQ(*read, treeOf(items, none, none, none));
+}
+
 TEST_F(MetadataRecordsTest, LinkWhereTheFileGoesIsNeitherFollowedNorReplaced) {
   const PropertyList::Dictionary none;
   const std::string target = pathOf(u"target");

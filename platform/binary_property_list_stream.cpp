@@ -101,6 +101,9 @@ struct BinaryPropertyListStreamWriter::State {
   std::optional<Error> error;
   bool finished = false;
 
+  // The test that every call makes; failure() builds the error only when it holds.
+  bool failed() const { return error.has_value() || finished; }
+
   Result<void> failure() const {
     if (error) {
       return *error;
@@ -131,7 +134,9 @@ struct BinaryPropertyListStreamWriter::State {
 
   // Room for an object of `size` bytes, which becomes the next object; fill it and call commit.
   Result<std::uint8_t*> beginObject(std::size_t size) {
-    ZV_TRY(failure());
+    if (failed()) {
+      return failure().error();
+    }
     if (objectCount >= maximumObjectCount) {
       return fail<std::uint8_t*>(encodingError(localized(u"Property list has too many objects.")));
     }
@@ -175,7 +180,9 @@ struct BinaryPropertyListStreamWriter::State {
   }
 
   Result<ObjectNumber> addString(std::u16string_view text) {
-    ZV_TRY(failure());
+    if (failed()) {
+      return failure().error();
+    }
     const bool ascii = isAscii(text);
     if (!ascii && !isValidUtf16(text)) {
       return fail<ObjectNumber>(
@@ -186,7 +193,9 @@ struct BinaryPropertyListStreamWriter::State {
   }
 
   Result<ObjectNumber> addSharedString(std::u16string_view text) {
-    ZV_TRY(failure());
+    if (failed()) {
+      return failure().error();
+    }
     auto textOf = [this](std::uint32_t index) {
       return std::u16string_view(sharedText)
           .substr(sharedSpans[index].first, sharedSpans[index].second);
@@ -213,27 +222,64 @@ struct BinaryPropertyListStreamWriter::State {
     return number;
   }
 
+  // One width for the whole run, rather than choosing it at each reference.
+  std::uint8_t* putReferences(std::uint8_t* out, std::span<const ObjectNumber> references) const {
+    switch (refWidth) {
+      case 4:
+        for (ObjectNumber reference : references) {
+          out = bplist::putBigEndian(out, reference, 4);
+        }
+        return out;
+      case 2:
+        for (ObjectNumber reference : references) {
+          out = bplist::putBigEndian(out, reference, 2);
+        }
+        return out;
+      default:
+        for (ObjectNumber reference : references) {
+          out = bplist::putBigEndian(out, reference, refWidth);
+        }
+        return out;
+    }
+  }
+
   Result<ObjectNumber> addContainer(std::uint8_t marker, std::size_t entries,
                                     std::span<const ObjectNumber> first,
                                     std::span<const ObjectNumber> second) {
-    ZV_TRY(failure());
+    if (failed()) {
+      return failure().error();
+    }
+    // The largest reference decides, found by a plain pass that the compiler can widen: a
+    // container's references are a third of the file.
+    ObjectNumber highest = 0;
     for (auto references : {first, second}) {
       for (ObjectNumber reference : references) {
-        if (reference >= objectCount) {
-          return fail<ObjectNumber>(
-              encodingError(localized(u"Property list refers to an object not yet written.")));
-        }
+        highest = std::max(highest, reference);
       }
+    }
+    if (!(first.empty() && second.empty()) && highest >= objectCount) {
+      return fail<ObjectNumber>(
+          encodingError(localized(u"Property list refers to an object not yet written.")));
     }
     const std::size_t size = countSize(entries) + (first.size() + second.size()) * refWidth;
     ZV_ASSIGN_OR_RETURN(std::uint8_t * out, beginObject(size));
     out = putMarker(out, marker, entries);
     for (auto references : {first, second}) {
-      for (ObjectNumber reference : references) {
-        out = bplist::putBigEndian(out, reference, refWidth);
-      }
+      out = putReferences(out, references);
     }
     return commit(out);
+  }
+
+  Result<ObjectNumber> addBoolean(bool value) {
+    ObjectNumber& known = booleans[value ? 1 : 0];
+    if (known == 0) {
+      ZV_ASSIGN_OR_RETURN(std::uint8_t * out, beginObject(1));
+      *out++ = value ? kTrueMarker : kFalseMarker;
+      known = commit(out) + 1;
+    } else if (failed()) {
+      return failure().error();
+    }
+    return known - 1;
   }
 
   Result<ObjectNumber> addValue(const PropertyList& value, std::size_t depth);
@@ -262,13 +308,7 @@ BinaryPropertyListStreamWriter::State::addValue(const PropertyList& value, std::
     return addSharedString(*text);
   }
   if (auto boolean = value.asBoolean()) {
-    ObjectNumber& known = booleans[*boolean ? 1 : 0];
-    if (known == 0) {
-      ZV_ASSIGN_OR_RETURN(std::uint8_t * out, beginObject(1));
-      *out++ = *boolean ? kTrueMarker : kFalseMarker;
-      known = commit(out) + 1;
-    }
-    return known - 1;
+    return addBoolean(*boolean);
   }
   if (auto real = value.asReal()) {
     ZV_ASSIGN_OR_RETURN(std::uint8_t * out, beginObject(9));
@@ -331,9 +371,13 @@ BinaryPropertyListStreamWriter::addSharedString(std::u16string_view text) {
   return state_->addSharedString(text);
 }
 
+bool BinaryPropertyListStreamWriter::keepsNewSharedStrings() const {
+  return state_->sharedSpans.size() < kMaximumSharedStrings;
+}
+
 Result<BinaryPropertyListStreamWriter::ObjectNumber> BinaryPropertyListStreamWriter::addBoolean(
     bool value) {
-  return state_->addValue(PropertyList(value), 1);
+  return state_->addBoolean(value);
 }
 
 Result<BinaryPropertyListStreamWriter::ObjectNumber> BinaryPropertyListStreamWriter::addReal(

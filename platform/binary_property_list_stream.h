@@ -49,6 +49,9 @@ class BinaryPropertyListStreamWriter {
   Result<ObjectNumber> addString(std::u16string_view text);
   /// A string written once and referred to at every later use (keys, names, repeated values).
   Result<ObjectNumber> addSharedString(std::u16string_view text);
+  /// Whether addSharedString still keeps a new string for later uses; it stops at
+  /// kMaximumSharedStrings, and keeps those it has.
+  bool keepsNewSharedStrings() const;
   /// true and false are written once each.
   Result<ObjectNumber> addBoolean(bool value);
   Result<ObjectNumber> addReal(double value);

@@ -14,6 +14,7 @@ TEST(Utf8, DecodesSequencesAndReplacesBrokenOnes) {
       {"caf\xC3\xA9 \xE2\x80\xA6", u"café …"},
       {"\xF0\x9F\x98\x80!", u"\U0001F600!"},
       {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+      {"file:///caf\xC3\xA9/abcdefgh/ijklmnop", u"file:///caf\u00E9/abcdefgh/ijklmnop"},
       // Broken input: one replacement per maximal bad subpart, nothing lost after it.
       {"\x80x", u"\uFFFDx"},
       {"x\xE2\x82", u"x\uFFFD"},
@@ -21,6 +22,7 @@ TEST(Utf8, DecodesSequencesAndReplacesBrokenOnes) {
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
       {"\xF0\x9F\x98", u"\uFFFD"},
       {"\xFF\xFE\xFD", u"\uFFFD\uFFFD\uFFFD"},
+      {"abcdefgh\x80ijklmnopq", u"abcdefgh\uFFFDijklmnopq"},
   };
   for (const auto& [bytes, expected] : cases) {
     SCOPED_TRACE(testing::PrintToString(bytes));
