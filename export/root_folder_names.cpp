@@ -87,6 +87,12 @@ std::u16string sanitizedFileNameForTitle(std::u16string_view title) {
 }
 
 std::u16string fileNameFittedToFileSystem(std::u16string_view name, std::u16string_view suffix) {
+  // Nearly every name is short and clean, and stands as it is: no unit takes more than three
+  // bytes of UTF-8 (a pair takes four for two).
+  if (suffix.empty() && name.size() * 3 <= kMaximumFileNameBytes &&
+      std::none_of(name.begin(), name.end(), isControlCharacter)) {
+    return std::u16string(name);
+  }
   std::u16string clean = withoutControlCharacters(name);
   auto [base, extension] = text::splitFileNameExtension(clean);
   size_t tailBytes = utf8Length(suffix) + (extension.empty() ? 0 : 1 + utf8Length(extension));

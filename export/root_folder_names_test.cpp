@@ -157,7 +157,14 @@ TEST(FileNameFittedToFileSystem, CutsTheBaseAtCharacterBoundariesKeepingSuffixAn
     EXPECT_THAT(bytes, EndsWith(c.expectedEnd));
     EXPECT_THAT(bytes, Not(HasSubstr("\xEF\xBF\xBD"))) << "split surrogate pair";
   }
-  EXPECT_EQ(fileNameFittedToFileSystem(u"short.txt"), u"short.txt");
+  // At the edge of what fits whole, and what must still be cleaned although it fits.
+  for (auto [name, expected] :
+       {std::pair<std::u16string, std::u16string>{u"short.txt", u"short.txt"},
+        {std::u16string(85, u'记'), std::u16string(85, u'记')},
+        {std::u16string(86, u'记'), std::u16string(85, u'记')},
+        {u"a\u0001b\u009F.rtf", u"ab.rtf"}}) {
+    EXPECT_EQ(fileNameFittedToFileSystem(name), expected) << toUtf8(name);
+  }
 }
 
 }  // namespace
