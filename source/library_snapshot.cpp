@@ -984,24 +984,33 @@ class NestingScanner {
   /// How much of the piece stays within the limit: all of it, or what comes before the list or
   /// object that goes too deep.
   std::size_t scan(std::string_view piece) {
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-      const char c = piece[i];
+    const char* const begin = piece.data();
+    const char* const end = begin + piece.size();
+    for (const char* at = begin; at != end; ++at) {
       if (escaped_) {
         escaped_ = false;
-      } else if (inString_) {
-        if (c == '\\') {
-          escaped_ = true;
-        } else if (c == '"') {
-          inString_ = false;
-        }
+        continue;
+      }
+      // Most characters change nothing; they are passed over a table look-up each.
+      const std::uint8_t counts = inString_ ? kCountsInString : kCountsOutside;
+      while (at != end && (kClasses[static_cast<unsigned char>(*at)] & counts) == 0) {
+        ++at;
+      }
+      if (at == end) {
+        break;
+      }
+      const char c = *at;
+      if (inString_) {
+        escaped_ = c == '\\';
+        inString_ = c != '"';
       } else if (c == '"') {
         inString_ = true;
       } else if (c == '[' || c == '{') {
         if (++depth_ > kMaximumNesting) {
           tooDeep_ = true;
-          return i;
+          return static_cast<std::size_t>(at - begin);
         }
-      } else if ((c == ']' || c == '}') && depth_ > 0) {
+      } else if (depth_ > 0) {
         --depth_;
       }
     }
@@ -1010,6 +1019,18 @@ class NestingScanner {
   bool tooDeep() const { return tooDeep_; }
 
  private:
+  static constexpr std::uint8_t kCountsInString = 1;
+  static constexpr std::uint8_t kCountsOutside = 2;
+  static constexpr std::array<std::uint8_t, 256> kClasses = [] {
+    std::array<std::uint8_t, 256> classes{};
+    classes['"'] = kCountsInString | kCountsOutside;
+    classes['\\'] = kCountsInString;
+    for (unsigned char bracket : {'[', '{', ']', '}'}) {
+      classes[bracket] = kCountsOutside;
+    }
+    return classes;
+  }();
+
   std::size_t depth_ = 0;
   bool inString_ = false;
   bool escaped_ = false;
@@ -1044,7 +1065,10 @@ class DescriptionInput {
     bool operator==(const Iterator& other) const { return atEnd() == other.atEnd(); }
 
    private:
-    bool atEnd() const { return input_ == nullptr || !input_->more(); }
+    // Asked before every character: a compare of two pointers, unless a piece is used up.
+    bool atEnd() const {
+      return input_ == nullptr || (input_->next_ == input_->end_ && !input_->more());
+    }
     DescriptionInput* input_ = nullptr;
   };
 
@@ -1063,7 +1087,7 @@ class DescriptionInput {
 
   // True while text is left; takes the next piece when the last is used up. Once the text nests
   // too deep, the rest is only read, never handed on.
-  bool more() {
+  [[gnu::noinline]] bool more() {
     while (next_ == end_) {
       const std::string_view piece = nextPiece();
       if (piece.empty()) {
