@@ -5,6 +5,7 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,43 @@ std::optional<std::uint32_t> fourCharCode(std::string_view text) {
     code = (code << 8) | static_cast<std::uint32_t>(c);
   }
   return code;
+}
+
+// The kind an item names, as itemKindFromName finds it, without widening the name first: the
+// names are ASCII, and a byte beyond ASCII widens to no ASCII character.
+std::optional<ItemKind> kindNamed(std::string_view name) {
+  for (const ItemKindNames& names : kItemKindNames) {
+    if (std::equal(
+            name.begin(), name.end(), names.snapshotName.begin(), names.snapshotName.end(),
+            [](char byte, char16_t unit) { return static_cast<unsigned char>(byte) == unit; })) {
+      return names.kind;
+    }
+  }
+  return std::nullopt;
+}
+static_assert(
+    [] {
+      for (const ItemKindNames& names : kItemKindNames) {
+        for (char16_t unit : names.snapshotName) {
+          if (unit >= 0x80) {
+            return false;
+          }
+        }
+      }
+      return true;
+    }(),
+    "kindNamed compares an item's kind byte by byte with ASCII names");
+
+// Dates are ASCII: widened on the stack, without a string of their own.
+std::optional<platform::Date> dateNamed(std::string_view text) {
+  std::array<char16_t, 64> units{};
+  if (text.size() > units.size() || !std::all_of(text.begin(), text.end(), [](char byte) {
+        return static_cast<unsigned char>(byte) < 0x80;
+      })) {
+    return platform::dateFromISO8601String(fromUtf8(text));
+  }
+  std::copy(text.begin(), text.end(), units.begin());
+  return platform::dateFromISO8601String(std::u16string_view(units.data(), text.size()));
 }
 
 // Whether payload paths may be used: each must stay inside the library folder. A missing file
@@ -569,7 +607,7 @@ bool DescriptionReader::fieldValue(const Value& value) {
         return false;
       }
       if (rule.type == FieldType::date) {
-        if (auto date = platform::dateFromISO8601String(fromUtf8(*value.text))) {
+        if (auto date = dateNamed(*value.text)) {
           element.dates[at] = date->secondsSinceReferenceDate;
         } else {
           element.fail(field_, rule.key, "is not an ISO 8601 date with a time zone");
@@ -590,7 +628,7 @@ bool DescriptionReader::fieldValue(const Value& value) {
         element.fail(field_, rule.key, "is missing");
       } else if (value.type != Value::Type::string) {
         element.fail(field_, rule.key, "must be a string");
-      } else if (auto kind = itemKindFromName(fromUtf8(*value.text))) {
+      } else if (auto kind = kindNamed(*value.text)) {
         element.kind = *kind;
       } else {
         element.fail(field_, rule.key, "names no kind of item: \"" + *value.text + "\"");
