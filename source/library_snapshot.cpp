@@ -503,13 +503,15 @@ bool DescriptionReader::key(std::string& text) {
     }
   } else if (top.frame == Frame::element) {
     field_ = kUnknownField;
-    if (key == "id" && top.section != Section::application) {
-      field_ = kIdField;
+    if (key == "id") {
+      field_ = top.section == Section::application ? kUnknownField : kIdField;
+      return true;
     }
     const auto& fields = kSections[static_cast<std::size_t>(top.section)].fields;
     for (std::size_t field = 0; field < fields.size(); ++field) {
       if (key == fields[field].key) {
         field_ = static_cast<int>(field);
+        break;
       }
     }
   }
