@@ -5,6 +5,7 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,43 @@ std::optional<std::uint32_t> fourCharCode(std::string_view text) {
     code = (code << 8) | static_cast<std::uint32_t>(c);
   }
   return code;
+}
+
+// The kind an item names, as itemKindFromName finds it, without widening the name first: the
+// names are ASCII, and a byte beyond ASCII widens to no ASCII character.
+std::optional<ItemKind> kindNamed(std::string_view name) {
+  for (const ItemKindNames& names : kItemKindNames) {
+    if (std::equal(
+            name.begin(), name.end(), names.snapshotName.begin(), names.snapshotName.end(),
+            [](char byte, char16_t unit) { return static_cast<unsigned char>(byte) == unit; })) {
+      return names.kind;
+    }
+  }
+  return std::nullopt;
+}
+static_assert(
+    [] {
+      for (const ItemKindNames& names : kItemKindNames) {
+        for (char16_t unit : names.snapshotName) {
+          if (unit >= 0x80) {
+            return false;
+          }
+        }
+      }
+      return true;
+    }(),
+    "kindNamed compares an item's kind byte by byte with ASCII names");
+
+// Dates are ASCII: widened on the stack, without a string of their own.
+std::optional<platform::Date> dateNamed(std::string_view text) {
+  std::array<char16_t, 64> units{};
+  if (text.size() > units.size() || !std::all_of(text.begin(), text.end(), [](char byte) {
+        return static_cast<unsigned char>(byte) < 0x80;
+      })) {
+    return platform::dateFromISO8601String(fromUtf8(text));
+  }
+  std::copy(text.begin(), text.end(), units.begin());
+  return platform::dateFromISO8601String(std::u16string_view(units.data(), text.size()));
 }
 
 // Whether payload paths may be used: each must stay inside the library folder. A missing file
@@ -465,13 +503,15 @@ bool DescriptionReader::key(std::string& text) {
     }
   } else if (top.frame == Frame::element) {
     field_ = kUnknownField;
-    if (key == "id" && top.section != Section::application) {
-      field_ = kIdField;
+    if (key == "id") {
+      field_ = top.section == Section::application ? kUnknownField : kIdField;
+      return true;
     }
     const auto& fields = kSections[static_cast<std::size_t>(top.section)].fields;
     for (std::size_t field = 0; field < fields.size(); ++field) {
       if (key == fields[field].key) {
         field_ = static_cast<int>(field);
+        break;
       }
     }
   }
@@ -569,7 +609,7 @@ bool DescriptionReader::fieldValue(const Value& value) {
         return false;
       }
       if (rule.type == FieldType::date) {
-        if (auto date = platform::dateFromISO8601String(fromUtf8(*value.text))) {
+        if (auto date = dateNamed(*value.text)) {
           element.dates[at] = date->secondsSinceReferenceDate;
         } else {
           element.fail(field_, rule.key, "is not an ISO 8601 date with a time zone");
@@ -590,7 +630,7 @@ bool DescriptionReader::fieldValue(const Value& value) {
         element.fail(field_, rule.key, "is missing");
       } else if (value.type != Value::Type::string) {
         element.fail(field_, rule.key, "must be a string");
-      } else if (auto kind = itemKindFromName(fromUtf8(*value.text))) {
+      } else if (auto kind = kindNamed(*value.text)) {
         element.kind = *kind;
       } else {
         element.fail(field_, rule.key, "names no kind of item: \"" + *value.text + "\"");
@@ -984,24 +1024,33 @@ class NestingScanner {
   /// How much of the piece stays within the limit: all of it, or what comes before the list or
   /// object that goes too deep.
   std::size_t scan(std::string_view piece) {
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-      const char c = piece[i];
+    const char* const begin = piece.data();
+    const char* const end = begin + piece.size();
+    for (const char* at = begin; at != end; ++at) {
       if (escaped_) {
         escaped_ = false;
-      } else if (inString_) {
-        if (c == '\\') {
-          escaped_ = true;
-        } else if (c == '"') {
-          inString_ = false;
-        }
+        continue;
+      }
+      // Most characters change nothing; they are passed over a table look-up each.
+      const std::uint8_t counts = inString_ ? kCountsInString : kCountsOutside;
+      while (at != end && (kClasses[static_cast<unsigned char>(*at)] & counts) == 0) {
+        ++at;
+      }
+      if (at == end) {
+        break;
+      }
+      const char c = *at;
+      if (inString_) {
+        escaped_ = c == '\\';
+        inString_ = c != '"';
       } else if (c == '"') {
         inString_ = true;
       } else if (c == '[' || c == '{') {
         if (++depth_ > kMaximumNesting) {
           tooDeep_ = true;
-          return i;
+          return static_cast<std::size_t>(at - begin);
         }
-      } else if ((c == ']' || c == '}') && depth_ > 0) {
+      } else if (depth_ > 0) {
         --depth_;
       }
     }
@@ -1010,6 +1059,18 @@ class NestingScanner {
   bool tooDeep() const { return tooDeep_; }
 
  private:
+  static constexpr std::uint8_t kCountsInString = 1;
+  static constexpr std::uint8_t kCountsOutside = 2;
+  static constexpr std::array<std::uint8_t, 256> kClasses = [] {
+    std::array<std::uint8_t, 256> classes{};
+    classes['"'] = kCountsInString | kCountsOutside;
+    classes['\\'] = kCountsInString;
+    for (unsigned char bracket : {'[', '{', ']', '}'}) {
+      classes[bracket] = kCountsOutside;
+    }
+    return classes;
+  }();
+
   std::size_t depth_ = 0;
   bool inString_ = false;
   bool escaped_ = false;
@@ -1044,7 +1105,10 @@ class DescriptionInput {
     bool operator==(const Iterator& other) const { return atEnd() == other.atEnd(); }
 
    private:
-    bool atEnd() const { return input_ == nullptr || !input_->more(); }
+    // Asked before every character: a compare of two pointers, unless a piece is used up.
+    bool atEnd() const {
+      return input_ == nullptr || (input_->next_ == input_->end_ && !input_->more());
+    }
     DescriptionInput* input_ = nullptr;
   };
 
@@ -1063,7 +1127,7 @@ class DescriptionInput {
 
   // True while text is left; takes the next piece when the last is used up. Once the text nests
   // too deep, the rest is only read, never handed on.
-  bool more() {
+  [[gnu::noinline]] bool more() {
     while (next_ == end_) {
       const std::string_view piece = nextPiece();
       if (piece.empty()) {

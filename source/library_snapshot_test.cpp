@@ -64,6 +64,11 @@ TEST_F(LibrarySnapshotTest, RejectsMalformedOrHostileDescriptionsNamingTheFault)
       {oneNote(R"("name": 7)"), "\"name\" must be a string"},
       {oneNote(R"("label": "L9")"), "\"label\" names no label"},
       {oneNote(R"("creationDate": "yesterday")"), "\"creationDate\" is not an ISO 8601 date"},
+      // A kind is named exactly, whole and in its case.
+      {oneNote(R"("kind": "Note")"), "\"kind\" names no kind of item: \"Note\""},
+      {oneNote(R"("kind": "notes")"), "\"kind\" names no kind of item: \"notes\""},
+      {oneNote(R"("kind": "not")"), "\"kind\" names no kind of item: \"not\""},
+      {oneNote(R"("kind": "note\u0000")"), "\"kind\" names no kind of item: \"note"},
       {oneNote(R"("tags": [1])"), "\"tags\" must hold strings or null"},
       {oneNote(R"("file": "/etc/passwd")"), "\"file\" must be a relative path"},
       {oneNote(R"("file": "payload/link.rtf")"), "leads out of the library folder"},
