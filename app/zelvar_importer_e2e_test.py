@@ -73,10 +73,20 @@ class ImporterEndToEndTest(unittest.TestCase):
                    XDG_DATA_HOME=self.home, XDG_DATA_DIRS=os.path.join(self.prefix, "share"))
         env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         # One shell inside the private bus: it starts the program, presses the keys once the
-        # window is there and, by default, reports how the program ended.
+        # window is there and, by default, reports how the program ended. A search that walks
+        # the windows while one of them closes fails with BadWindow, so it is tried again
+        # (find_window NAME: the first window shown with that name, within a minute).
         script = (
+            'find_window() {\n'
+            '  for attempt in $(seq 1 600); do\n'
+            '    found=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)\n'
+            '    if [ -n "$found" ]; then echo "$found"; return 0; fi\n'
+            '    sleep 0.1\n'
+            '  done\n'
+            '  return 1\n'
+            '}\n'
             '"$1" & pid=$!\n'
-            'window=$(xdotool search --sync --onlyvisible --name "^Zelvar Importer$" | head -n 1)\n'
+            'window=$(find_window "^Zelvar Importer$")\n'
             'xdotool windowfocus --sync "$window"\n'
             'xdotool key --clearmodifiers "$2"\n' + then)
         return subprocess.run(
@@ -87,7 +97,7 @@ class ImporterEndToEndTest(unittest.TestCase):
         # The summary sheet appears once the library has been read; the program is then ended.
         result = self.run_importer_and_press(
             "ctrl+k",
-            'timeout 60 xdotool search --sync --onlyvisible --name "^Library Check$" >/dev/null\n'
+            'find_window "^Library Check$" >/dev/null\n'
             'shown=$?\n'
             'kill "$pid"; wait "$pid"\n'
             'exit "$shown"\n')
