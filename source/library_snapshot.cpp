@@ -179,7 +179,18 @@ class PayloadPathChecker {
 enum class Section { labels, items, folderCollections, tagCollections, application };
 constexpr std::size_t kSectionCount = 5;
 
-enum class FieldType { string, kind, boolean, date, behavior, tags, color, members };
+// A repeatedString is one that many items share, such as a label's identifier: stored once.
+enum class FieldType {
+  string,
+  repeatedString,
+  kind,
+  boolean,
+  date,
+  behavior,
+  tags,
+  color,
+  members
+};
 
 struct FieldRule {
   std::string_view key;
@@ -194,7 +205,7 @@ constexpr FieldRule kItemFields[] = {
     {"encrypted", FieldType::boolean},
     {"flagged", FieldType::boolean},
     {"comments", FieldType::string},
-    {"label", FieldType::string},
+    {"label", FieldType::repeatedString},
     {"tags", FieldType::tags},
     {"creationDate", FieldType::date},
     {"modificationDate", FieldType::date},
@@ -596,6 +607,7 @@ bool DescriptionReader::fieldValue(const Value& value) {
   element.clearField(field_);
   switch (rule.type) {
     case FieldType::string:
+    case FieldType::repeatedString:
     case FieldType::date:
     case FieldType::behavior:
       if (value.type == Value::Type::null) {
@@ -620,6 +632,8 @@ bool DescriptionReader::fieldValue(const Value& value) {
         } else {
           element.fail(field_, rule.key, "must be a four-character code such as \"TgAl\"");
         }
+      } else if (rule.type == FieldType::repeatedString) {
+        element.strings[at] = contents_.texts.addShared(*value.text);
       } else {
         element.strings[at] = contents_.texts.add(*value.text);
       }
@@ -685,7 +699,7 @@ void DescriptionReader::fieldListElement(const Value& value) {
       if (value.type == Value::Type::null) {
         element.tags.push_back(TextRef{});
       } else if (value.type == Value::Type::string) {
-        element.tags.push_back(contents_.texts.add(*value.text));
+        element.tags.push_back(contents_.texts.addShared(*value.text));
       } else {
         element.fail(field_, rule.key, "must hold strings or null");
         element.listStopped = true;

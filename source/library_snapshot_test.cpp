@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/unicode.h"
+#include "source/snapshot_contents.h"
 #include "testsupport/file_contents.h"
 #include "testsupport/result_matchers.h"
 #include "testsupport/temporary_folder.h"
@@ -350,6 +351,54 @@ TEST_F(LibrarySnapshotTest, ReadsValuesDefaultsAndOrder) {
   auto tagCollections = (*library)->getTagCollections();
   EXPECT_EQ((*tagCollections)[0].tagCollectionBehavior, kTagCollectionBehaviorAll);
   EXPECT_NE((*tagCollections)[1].tagCollectionBehavior, kTagCollectionBehaviorAll);
+}
+
+TEST(TextArenaTest, KeepsEachTextWhateverItsLengthAndStoresARepeatedOneOnce) {
+  // Lengths at each step of the length's encoding: one byte below 128, two below 16384, ...
+  const std::vector<std::string> texts = {"",
+                                          "a",
+                                          std::string(127, 'x'),
+                                          std::string(128, 'y'),
+                                          std::string(16383, 'z'),
+                                          std::string(16384, 'w'),
+                                          std::string(std::size_t{1} << 21, 'v'),
+                                          "\xC3\xA9\xE2\x82\xAC"};
+  TextArena arena;
+  std::vector<TextRef> refs;
+  refs.reserve(texts.size());
+  for (const std::string& text : texts) {
+    refs.push_back(arena.add(text));
+  }
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(arena.view(refs[i]), texts[i]) << "text " << i;
+  }
+  EXPECT_EQ(arena.optionalText(refs[0]), std::optional<std::u16string>(u""));
+  EXPECT_EQ(arena.optionalText(TextRef{}), std::nullopt);
+  EXPECT_EQ(arena.text(refs.back()), u"\u00E9\u20AC");
+
+  const TextRef tag = arena.addShared("tag");
+  arena.add("tag");
+  EXPECT_EQ(arena.addShared("tag").offset, tag.offset);
+  EXPECT_NE(arena.addShared("tags").offset, tag.offset);
+  EXPECT_EQ(arena.view(tag), "tag");
+}
+
+TEST_F(LibrarySnapshotTest, ItemsSharingTagsAndALabelKeepTheirOwnTexts) {
+  const std::string longName(20000, 'n');
+  auto library = parseLibrarySnapshot(R"({"format": 1, "labels": [{"id": "L1"}], "items": [
+      {"kind": "note", "id": "A", "label": "L1", "tags": ["t", "u"], "name": ")" +
+                                          longName + R"("},
+      {"kind": "note", "id": "B", "label": "L1", "tags": ["u", "t", "t"], "comments": "t"}]})",
+                                      library_);
+  ASSERT_THAT(library, IsOk());
+  auto notes = (*library)->getItems(ItemKind::note);
+  ASSERT_THAT(notes, IsOk());
+  ASSERT_EQ(notes->size(), 2u);
+  EXPECT_EQ(toUtf8((*notes)[0].name), longName);
+  EXPECT_EQ((*notes)[0].tags, (std::vector<Tag>{Tag{u"t"}, Tag{u"u"}}));
+  EXPECT_EQ((*notes)[1].tags, (std::vector<Tag>{Tag{u"u"}, Tag{u"t"}, Tag{u"t"}}));
+  EXPECT_EQ((*notes)[1].label, std::optional<std::u16string>(u"L1"));
+  EXPECT_EQ((*notes)[1].comments, std::optional<std::u16string>(u"t"));
 }
 
 // Appends to a payload after each chunk of its copy, while appends are left.

@@ -20,33 +20,56 @@
 
 namespace zv::source {
 
-/// A piece of text in a TextArena, or none, which differs from empty.
+/// A piece of text in a TextArena, or none, which differs from empty. Four bytes: the text's
+/// length is kept in the arena, in front of it.
 struct TextRef {
   static constexpr std::uint32_t kNone = UINT32_MAX;
-  std::uint32_t offset = 0;
-  std::uint32_t size = kNone;
+  std::uint32_t offset = kNone;
 
-  bool present() const { return size != kNone; }
+  bool present() const { return offset != kNone; }
 };
 
-/// UTF-8 texts one after another in one buffer.
+/// UTF-8 texts one after another in one buffer, each behind its length (seven bits a byte, the
+/// last byte below 0x80): a text of up to 127 bytes costs one byte more than itself.
 class TextArena {
  public:
-  /// Room for this many bytes, reserved but not touched: a description's texts never decode to
-  /// more bytes than the description has, so reserving its size spares every reallocation.
+  /// Room for this many bytes, reserved but not touched: a description's texts with their
+  /// lengths never take more bytes than the description has (a length fits in a string's quotes
+  /// up to 16 KB, and the keys alone outweigh that), so reserving its size spares reallocation.
   void reserve(std::size_t size) { bytes_.reserve(size); }
   /// Throws std::length_error beyond 4 GiB, which offsets cannot reach.
   TextRef add(std::string_view text);
+  /// The same, but a text added this way before is not stored again: for tags and labels, which
+  /// a library repeats on item after item.
+  TextRef addShared(std::string_view text);
   /// Empty for none.
   std::string_view view(TextRef ref) const {
-    return ref.present() ? std::string_view(bytes_).substr(ref.offset, ref.size)
-                         : std::string_view();
+    if (!ref.present()) {
+      return {};
+    }
+    const char* at = bytes_.data() + ref.offset;
+    const auto first = static_cast<unsigned char>(*at);
+    if (first < 0x80) {
+      return {at + 1, first};
+    }
+    return longView(at);
   }
   std::u16string text(TextRef ref) const;
   std::optional<std::u16string> optionalText(TextRef ref) const;
 
  private:
+  static std::string_view longView(const char* at);
+
+  // Found by a view of the text, without making a string of it.
+  struct SharedHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+
   std::string bytes_;
+  std::unordered_map<std::string, TextRef, SharedHash, std::equal_to<>> shared_;
 };
 
 /// One database item. Dates are seconds since the reference date, valid where the flag says so.

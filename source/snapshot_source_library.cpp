@@ -18,13 +18,42 @@ using platform::fromUtf8;
 using platform::Result;
 
 TextRef TextArena::add(std::string_view text) {
-  if (text.size() >= TextRef::kNone || bytes_.size() > TextRef::kNone - 1 - text.size()) {
+  constexpr std::size_t kMaximumLengthBytes = 5;
+  if (text.size() >= TextRef::kNone ||
+      bytes_.size() >= TextRef::kNone - kMaximumLengthBytes - text.size()) {
     throw std::length_error("the library's texts exceed 4 GiB");
   }
-  const TextRef ref{static_cast<std::uint32_t>(bytes_.size()),
-                    static_cast<std::uint32_t>(text.size())};
+  const TextRef ref{static_cast<std::uint32_t>(bytes_.size())};
+  std::size_t length = text.size();
+  while (length >= 0x80) {
+    bytes_.push_back(static_cast<char>(0x80 | (length & 0x7F)));
+    length >>= 7;
+  }
+  bytes_.push_back(static_cast<char>(length));
   bytes_.append(text);
   return ref;
+}
+
+TextRef TextArena::addShared(std::string_view text) {
+  const auto known = shared_.find(text);
+  if (known != shared_.end()) {
+    return known->second;
+  }
+  const TextRef ref = add(text);
+  shared_.emplace(text, ref);
+  return ref;
+}
+
+std::string_view TextArena::longView(const char* at) {
+  std::size_t length = 0;
+  unsigned shift = 0;
+  unsigned char byte = 0;
+  do {
+    byte = static_cast<unsigned char>(*at++);
+    length |= std::size_t{byte & 0x7Fu} << shift;
+    shift += 7;
+  } while (byte >= 0x80);
+  return {at, length};
 }
 
 std::u16string TextArena::text(TextRef ref) const {
