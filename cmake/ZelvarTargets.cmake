@@ -40,6 +40,18 @@ function(zv_test name)
     GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE ZV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${ARG_LABELS}")
+  if("threaded" IN_LIST ARG_LABELS)
+    zv_needed_by_threaded_tests(${name})
+  endif()
+endfunction()
+
+# zv_needed_by_threaded_tests(TARGET ...): what the tests labelled "threaded" run. The tsan preset
+# runs only those, so it builds only these and what they link, not the GUI or the other tests.
+function(zv_needed_by_threaded_tests)
+  if(NOT TARGET zv_threaded_tests)
+    add_custom_target(zv_threaded_tests)
+  endif()
+  add_dependencies(zv_threaded_tests ${ARGN})
 endfunction()
 
 # zv_fuzzer(NAME SOURCE ... LIBS ...): a libFuzzer target, built only with ZV_BUILD_FUZZERS (clang).
