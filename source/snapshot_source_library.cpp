@@ -18,9 +18,9 @@ using platform::fromUtf8;
 using platform::Result;
 
 TextRef TextArena::add(std::string_view text) {
-  constexpr std::size_t kMaximumLengthBytes = 5;
-  if (text.size() >= TextRef::kNone ||
-      bytes_.size() >= TextRef::kNone - kMaximumLengthBytes - text.size()) {
+  // Room for the longest length, so that the next text's offset still fits below kNone.
+  constexpr std::size_t kLimit = TextRef::kNone - 5;
+  if (text.size() >= kLimit || bytes_.size() >= kLimit - text.size()) {
     throw std::length_error("the library's texts exceed 4 GiB");
   }
   const TextRef ref{static_cast<std::uint32_t>(bytes_.size())};
