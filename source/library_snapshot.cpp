@@ -1217,6 +1217,7 @@ Result<std::unique_ptr<SnapshotSourceLibrary>> readLibrarySnapshot(
                                     std::to_string(kMaximumNesting) + " levels");
   }
   ZV_TRY(reader.result());
+  contents->texts.forgetShared();
   return std::make_unique<SnapshotSourceLibrary>(std::move(contents));
 }
 

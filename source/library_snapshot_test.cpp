@@ -381,6 +381,9 @@ TEST(TextArenaTest, KeepsEachTextWhateverItsLengthAndStoresARepeatedOneOnce) {
   EXPECT_EQ(arena.addShared("tag").offset, tag.offset);
   EXPECT_NE(arena.addShared("tags").offset, tag.offset);
   EXPECT_EQ(arena.view(tag), "tag");
+  arena.forgetShared();
+  EXPECT_NE(arena.addShared("tag").offset, tag.offset);
+  EXPECT_EQ(arena.view(tag), "tag");
 }
 
 TEST_F(LibrarySnapshotTest, ItemsSharingTagsAndALabelKeepTheirOwnTexts) {

@@ -42,6 +42,8 @@ class TextArena {
   /// The same, but a text added this way before is not stored again: for tags and labels, which
   /// a library repeats on item after item.
   TextRef addShared(std::string_view text);
+  /// Frees what addShared remembers, once the library has been read; the texts stay.
+  void forgetShared() { shared_ = {}; }
   /// Empty for none.
   std::string_view view(TextRef ref) const {
     if (!ref.present()) {
