@@ -10,9 +10,18 @@ elseif(ZV_SANITIZE)
   set(ZV_SANITIZER_FLAGS -fsanitize=${_zv_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
 endif()
 
+# lld links a test program in a third of the time the default linker takes, and a build links
+# about a hundred of them; without it the default linker does the same job.
+include(CheckLinkerFlag)
+check_linker_flag(CXX -fuse-ld=lld ZV_HAVE_LLD)
+set(ZV_LINKER_FLAGS "")
+if(ZV_HAVE_LLD)
+  set(ZV_LINKER_FLAGS -fuse-ld=lld)
+endif()
+
 function(zv_apply_settings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror ${ZV_SANITIZER_FLAGS})
-  target_link_options(${target} PRIVATE ${ZV_SANITIZER_FLAGS})
+  target_link_options(${target} PRIVATE ${ZV_SANITIZER_FLAGS} ${ZV_LINKER_FLAGS})
   target_compile_features(${target} PUBLIC cxx_std_20)
 endfunction()
 
@@ -28,6 +37,8 @@ endfunction()
 # zv_test(NAME SOURCES ... LIBS ... [LABELS ...]): one GoogleTest executable, its cases registered
 # with ctest one by one so that failures name the case. Every test links the shared test support
 # (testsupport/).
+# The test code itself is built without optimisation, whatever the build type: it then compiles in
+# half the time, and the code it tests comes from the libraries, built as the build type says.
 function(zv_test name)
   if(NOT ZV_BUILD_TESTS)
     return()
@@ -35,6 +46,7 @@ function(zv_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   zv_apply_settings(${name})
+  target_compile_options(${name} PRIVATE -O0)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} zv_test_support GTest::gtest GTest::gmock
     GTest::gtest_main)
