@@ -114,19 +114,30 @@ void appendByteEscape(std::string& text, unsigned char byte) {
   text += kHex[byte & 0x0F];
 }
 
-}  // namespace
-
-std::string escapedControlCharacters(std::string_view text, bool keepLineFeeds) {
-  std::string escaped;
-  escaped.reserve(text.size());
+// Plain ASCII goes over in runs: log lines are mostly that, and one append per byte was a
+// large part of what a line cost.
+void appendEscaped(std::string& escaped, std::string_view text, bool keepLineFeeds) {
   while (!text.empty()) {
+    std::size_t plain = 0;
+    while (plain < text.size()) {
+      const auto byte = static_cast<unsigned char>(text[plain]);
+      if ((byte < 0x20 && byte != '\t') || byte >= 0x7F) {
+        break;
+      }
+      ++plain;
+    }
+    escaped.append(text.substr(0, plain));
+    text.remove_prefix(plain);
+    if (text.empty()) {
+      break;
+    }
     const auto byte = static_cast<unsigned char>(text[0]);
     const std::size_t length = utf8SequenceLength(text);
     if (byte == '\n') {
       escaped += keepLineFeeds ? "\n" : "\\n";
     } else if (byte == '\r') {
       escaped += "\\r";
-    } else if (length == 0 || (byte < 0x20 && byte != '\t') || byte == 0x7F) {
+    } else if (length == 0 || byte < 0x20 || byte == 0x7F) {
       appendByteEscape(escaped, byte);
     } else if (byte == 0xC2 && static_cast<unsigned char>(text[1]) < 0xA0) {
       // C1 controls: some terminals take U+009B as the start of a command, like ESC [.
@@ -137,20 +148,67 @@ std::string escapedControlCharacters(std::string_view text, bool keepLineFeeds) 
     }
     text.remove_prefix(length == 0 ? 1 : length);
   }
+}
+
+// As printf's "%0*lld" would write it, without parsing a format for every line.
+void appendPadded(std::string& text, long long value, int width) {
+  char digits[24];
+  int count = 0;
+  const bool negative = value < 0;
+  unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
+                                          : static_cast<unsigned long long>(value);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) {
+    text += '-';
+    --width;
+  }
+  for (int pad = count; pad < width; ++pad) {
+    text += '0';
+  }
+  while (count > 0) {
+    text += digits[--count];
+  }
+}
+
+}  // namespace
+
+std::string escapedControlCharacters(std::string_view text, bool keepLineFeeds) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  appendEscaped(escaped, text, keepLineFeeds);
   return escaped;
 }
 
 std::string formatLogLine(std::u16string_view message, const std::tm& localTime, int milliseconds,
                           long long processIdentifier, long long threadIdentifier) {
   static const std::string processName = toUtf8(kBundleName);
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ",
-                localTime.tm_year + 1900, localTime.tm_mon + 1, localTime.tm_mday,
-                localTime.tm_hour, localTime.tm_min, localTime.tm_sec, milliseconds);
-  std::string line = stamp;
+  const std::string text = toUtf8(message);
+  std::string line;
+  line.reserve(64 + processName.size() + text.size());
+  appendPadded(line, localTime.tm_year + 1900LL, 4);
+  line += '-';
+  appendPadded(line, localTime.tm_mon + 1LL, 2);
+  line += '-';
+  appendPadded(line, localTime.tm_mday, 2);
+  line += ' ';
+  appendPadded(line, localTime.tm_hour, 2);
+  line += ':';
+  appendPadded(line, localTime.tm_min, 2);
+  line += ':';
+  appendPadded(line, localTime.tm_sec, 2);
+  line += '.';
+  appendPadded(line, milliseconds, 3);
+  line += ' ';
   line += processName;
-  line += '[' + std::to_string(processIdentifier) + ':' + std::to_string(threadIdentifier) + "] ";
-  line += escapedControlCharacters(toUtf8(message));
+  line += '[';
+  appendPadded(line, processIdentifier, 1);
+  line += ':';
+  appendPadded(line, threadIdentifier, 1);
+  line += "] ";
+  appendEscaped(line, text, false);
   line += '\n';
   return line;
 }

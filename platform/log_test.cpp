@@ -62,6 +62,10 @@ TEST(FormatLogLine, DecoratesMessageAndKeepsItOnOneLine) {
     SCOPED_TRACE(expected);
     EXPECT_EQ(formatLogLine(message, time, 42, 812, 9033), prefix + expected + "\n");
   }
+  // Numbers are padded as printf pads them, none cut.
+  time.tm_year = -1901;
+  EXPECT_EQ(formatLogLine(u"x", time, 7, 1, 123456789012),
+            "-001-03-05 07:04:09.007 Zelvar Importer[1:123456789012] x\n");
 }
 
 TEST(EscapedControlCharacters, LeavesNothingATerminalWouldObey) {

@@ -24,4 +24,4 @@ zv_test(zv_platform_operations_tests
   LABELS threaded
 )
 
-zv_benchmark(SOURCES main_queue_benchmark.cpp LIBS zv_platform_operations)
+zv_benchmark(SOURCES main_queue_benchmark.cpp log_benchmark.cpp LIBS zv_platform_operations)

@@ -33,5 +33,28 @@ TEST(Utf8, DecodesSequencesAndReplacesBrokenOnes) {
   EXPECT_EQ(fromUtf8(toUtf8(mixed)), mixed);
 }
 
+TEST(Utf8, EncodesEveryLengthAndReplacesLoneSurrogates) {
+  const std::pair<std::u16string, std::string> cases[] = {
+      {u"", ""},
+      {u"path/x", "path/x"},
+      {u"\u00E9\u07FF", "\xC3\xA9\xDF\xBF"},
+      {u"\u0800\uFFFF", "\xE0\xA0\x80\xEF\xBF\xBF"},
+      {u"\U0001F600\U0010FFFF", "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+      // Each lone surrogate becomes one U+FFFD and takes nothing after it along.
+      {std::u16string{u'a', char16_t(0xD83D)}, "a\xEF\xBF\xBD"},
+      {std::u16string{char16_t(0xDE00), u'b'},
+       "\xEF\xBF\xBD"
+       "b"},
+      {std::u16string{char16_t(0xDE00), char16_t(0xD83D)}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {std::u16string{char16_t(0xD83D), u'c', char16_t(0xD83D), char16_t(0xDE00)},
+       "\xEF\xBF\xBD"
+       "c\xF0\x9F\x98\x80"},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(testing::PrintToString(expected));
+    EXPECT_EQ(toUtf8(text), expected);
+  }
+}
+
 }  // namespace
 }  // namespace zv::platform
