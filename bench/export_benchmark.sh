@@ -14,7 +14,7 @@
 # library once its size is done: for a file system with too few inodes for them all (a million
 # items on tmpfs: TMPDIR=/dev/shm), and only where a deletion does not slow what follows.
 # Besides wall time, each run's CPU time (user + system) is reported, which other work on the
-# machine disturbs less.
+# machine disturbs less, and below the table its user and system parts apart.
 #
 # Nothing is deleted until the end: on some file systems (ext4 without a journal, for one)
 # creating files right after many were deleted is several times slower, which would charge
@@ -36,7 +36,8 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/zelvar-export-benchmark.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# measure OUT COMMAND...: runs the command; writes "seconds peak-RSS-KB CPU-seconds" to OUT.
+# measure OUT COMMAND...: runs the command; writes "seconds peak-RSS-KB CPU-seconds user-seconds
+# system-seconds" to OUT.
 measure() {
   local out=$1
   shift
@@ -48,8 +49,9 @@ measure() {
         for (i = 1; i <= n; i++) s = s * 60 + p[i]
       }
       /Maximum resident set size/ { rss = $2 }
-      /User time \(seconds\)|System time \(seconds\)/ { cpu += $2 }
-      END { printf "%.2f %d %.2f\n", s, rss, cpu }' "$out.raw" >"$out"
+      /User time \(seconds\)/ { user = $2 }
+      /System time \(seconds\)/ { kernel = $2 }
+      END { printf "%.2f %d %.2f %.2f %.2f\n", s, rss, user + kernel, user, kernel }' "$out.raw" >"$out"
   else
     python3 - "$out" "$@" <<'PY'
 import resource, subprocess, sys, time
@@ -58,8 +60,8 @@ subprocess.run(sys.argv[2:], check=True, stdout=subprocess.DEVNULL,
                stderr=open(sys.argv[1] + ".stderr", "w"))
 seconds = time.monotonic() - start
 usage = resource.getrusage(resource.RUSAGE_CHILDREN)
-open(sys.argv[1], "w").write("%.2f %d %.2f\n" % (seconds, usage.ru_maxrss,
-                                                   usage.ru_utime + usage.ru_stime))
+open(sys.argv[1], "w").write("%.2f %d %.2f %.2f %.2f\n" % (
+    seconds, usage.ru_maxrss, usage.ru_utime + usage.ru_stime, usage.ru_utime, usage.ru_stime))
 PY
   fi
 }
@@ -147,6 +149,20 @@ for row in "${results[@]}"; do
     -v cr="$copy_rss" -v cu="$copy_cpu" 'BEGIN {
       printf "%8d %8d %9.1f %9d %8.2f (%.2f-%.2f) %7.2f %8.1f %8.2f (%.2f-%.2f) %7.2f %8.1f %6.2f\n",
         i, f, kb / 1024, e, s, sl, sh, u, r / 1024, c, cl, ch, cu, cr / 1024, (c > 0 ? s / c : 0) }'
+done
+# User and system time apart: the program's own work and the kernel's grow differently.
+median_field() {
+  local field=$1
+  shift
+  cut -d' ' -f"$field" "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+echo
+echo "user and system CPU seconds (medians):"
+for row in "${results[@]}"; do
+  read -r items _ <<<"$row"
+  echo "  $items: export $(median_field 4 "$work/export-$items-"[0-9]*.time) +" \
+    "$(median_field 5 "$work/export-$items-"[0-9]*.time), copy" \
+    "$(median_field 4 "$work/copy-$items-"[0-9]*.time) + $(median_field 5 "$work/copy-$items-"[0-9]*.time)"
 done
 echo
 echo "steps of one more export with --verbose (seconds):"
