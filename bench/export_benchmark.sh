@@ -66,11 +66,18 @@ PY
   fi
 }
 
+# median_field N FILES...: the median of field N over the files.
+median_field() {
+  local field=$1
+  shift
+  cut -d' ' -f"$field" "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+
 # median FILES...: the median, the smallest and the largest of the first field of the files
 # (seconds), the largest second field (peak RSS) and the median of the third (CPU seconds).
 median() {
   local cpu
-  cpu=$(cut -d' ' -f3 "$@" | sort -n | awk '{ c[NR] = $1 } END { print c[int((NR + 1) / 2)] }')
+  cpu=$(median_field 3 "$@")
   cat "$@" | sort -n | awk -v cpu="$cpu" '{ s[NR] = $1; if ($2 > rss) rss = $2 }
     END { printf "%s %s %s %d %s\n", s[int((NR + 1) / 2)], s[1], s[NR], rss, cpu }'
 }
@@ -151,11 +158,6 @@ for row in "${results[@]}"; do
         i, f, kb / 1024, e, s, sl, sh, u, r / 1024, c, cl, ch, cu, cr / 1024, (c > 0 ? s / c : 0) }'
 done
 # User and system time apart: the program's own work and the kernel's grow differently.
-median_field() {
-  local field=$1
-  shift
-  cut -d' ' -f"$field" "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
 echo
 echo "user and system CPU seconds (medians):"
 for row in "${results[@]}"; do
